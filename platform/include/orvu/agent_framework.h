@@ -1,0 +1,53 @@
+/* The agent framework library (libvnoagent): the client side of orvu-agentd.
+ * Ordinals, used by the Windows build's export table, stand beside each operation. */
+#ifndef ORVU_AGENT_FRAMEWORK_H
+#define ORVU_AGENT_FRAMEWORK_H
+
+#include "orvu/orvu_types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* 10 */ ORVU_EXPORT int ORVU_CALL AgentFrameworkInit(void);
+/* 11 */ ORVU_EXPORT int ORVU_CALL AgentFrameworkCleanup(void);
+/* 20 */ ORVU_EXPORT AgentHandle ORVU_CALL AgentConnect(const char* clientName, uint32_t reserved1,
+                                                         uint32_t reserved2, uint32_t reserved3);
+/* 21 */ ORVU_EXPORT int ORVU_CALL AgentDisconnect(AgentHandle agent);
+/* 97 */ ORVU_EXPORT int ORVU_CALL AgentGetVersionInfo(AgentVersionInfo* info);
+/* 99 */ ORVU_EXPORT int ORVU_CALL AgentGetLastError(void);
+/* 100 */ ORVU_EXPORT const char* ORVU_CALL AgentErrorText(int code, char* buffer, uint32_t size);
+/* 63 */ ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, char* name,
+                                                    uint32_t nameSize, uint32_t* moduleHandle);
+/* 60 */ ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index,
+                                                    AgentClientInfo* info);
+/* 62 */ ORVU_EXPORT int ORVU_CALL AgentEnumTableInstances(AgentHandle agent, uint32_t index,
+                                                           uint32_t entryHandle,
+                                                           TableInstanceInfo* info);
+/* 42 */ ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableEntry(AgentHandle agent, const SnmpOid* entry);
+/* 43 */ ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableInstance(AgentHandle agent, uint32_t entryHandle,
+                                                               const SnmpOid* instance);
+/* 50 */ ORVU_EXPORT uint32_t ORVU_CALL AgentCreateTableEntry(AgentHandle agent, uint32_t reserved1,
+                                                              uint32_t reserved2,
+                                                              const SnmpOid* entry,
+                                                              const SnmpOid* instance,
+                                                              uint32_t* instanceHandle);
+/* 52 */ ORVU_EXPORT int ORVU_CALL AgentEnableTableEntry(AgentHandle agent, uint32_t reserved,
+                                                         uint32_t entryHandle,
+                                                         uint32_t instanceHandle, uint32_t flags);
+/* 51 */ ORVU_EXPORT int ORVU_CALL AgentRemoveTableEntry(AgentHandle agent, uint32_t reserved,
+                                                         uint32_t entryHandle,
+                                                         uint32_t instanceHandle);
+/* 40 */ ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t context,
+                                                           const SnmpOid* object);
+/* 48 */ ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid,
+                                                SnmpValue* value);
+/* 44 */ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context,
+                                                uint32_t dataHandle, const SnmpValue* value);
+/* 98 */ ORVU_EXPORT int ORVU_CALL AgentFreeValue(uint32_t syntax, void* payload);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,86 @@
+// The MIB module reader shared by the MIB library and the agent: what a loaded module holds.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvu::mib {
+
+enum class ObjectKind {
+  Node,          // OBJECT IDENTIFIER assignment, MODULE-IDENTITY, OBJECT-IDENTITY
+  Scalar,        // OBJECT-TYPE that is neither a table, an entry nor a column
+  Table,         // OBJECT-TYPE with SYNTAX SEQUENCE OF ...
+  Entry,         // OBJECT-TYPE with an INDEX (or AUGMENTS) clause: the conceptual row
+  Column,        // OBJECT-TYPE whose parent is an Entry
+  Notification,  // NOTIFICATION-TYPE / TRAP-TYPE
+  Group,         // OBJECT-GROUP, NOTIFICATION-GROUP (named, not interpreted)
+  Compliance,    // MODULE-COMPLIANCE, AGENT-CAPABILITIES (named, not interpreted)
+};
+
+enum class Access { None, NotAccessible, AccessibleForNotify, ReadOnly, ReadWrite, ReadCreate, WriteOnly };
+
+// A DEFVAL, already turned into the object's base syntax.
+struct DefaultValue {
+  int64_t number = 0;           // INTEGER (enumeration labels resolved), Counter32, Gauge32, TimeTicks
+  std::string bytes;            // OCTET STRING ("text", 'hex'H, 'bin'B), IpAddress, Opaque
+  std::vector<uint32_t> oid;    // OBJECT IDENTIFIER
+};
+
+struct Object {
+  std::string name;
+  std::string module;
+  std::vector<uint32_t> oid;
+  ObjectKind kind = ObjectKind::Node;
+  uint32_t syntax = 0;          // base SNMP syntax code (2, 4, 5, 6, 64..70), 0 when the kind has none
+  Access access = Access::None;
+  std::optional<DefaultValue> defaultValue;
+  std::vector<std::string> indexNames;            // Entry: INDEX objects, in order
+  std::map<std::string, int64_t> enumeration;     // INTEGER { label(n), ... }
+};
+
+struct Module {
+  std::string name;
+  std::string fileName;         // empty for the modules known without a file
+  std::vector<std::string> imports;
+  std::vector<Object> objects;  // in the order the module defines them
+};
+
+struct LoadError {
+  std::string fileName;
+  int line = 0;                 // 1-based; 0 when the error has no position (file not found)
+  int column = 0;
+  std::string cause;
+  std::string Text() const;     // "FILE:LINE:COLUMN: cause" (or "cause" when there is no position)
+};
+
+// The modules loaded so far, with lookups across all of them. Not thread-safe.
+class Registry {
+ public:
+  explicit Registry(std::vector<std::string> searchPath);
+
+  // Loads NAME (files NAME, NAME.txt, NAME.mib, NAME.my on the search path) and, first, what it
+  // imports. Loading a module that is already loaded succeeds at once. On failure nothing of the
+  // attempt stays loaded and *error (when given) says where and why.
+  bool Load(const std::string& name, LoadError* error);
+
+  const Module* FindModule(const std::string& name) const;
+  const Object* FindName(const std::string& name) const;  // a name defined by any loaded module
+  const Object* FindOid(const uint32_t* ids, size_t count) const;  // exact match only
+  std::vector<const Object*> Columns(const Object& entry) const;   // in sub-identifier order
+  const std::vector<std::unique_ptr<Module>>& Modules() const { return modules_; }
+
+ private:
+  std::vector<std::string> searchPath_;
+  std::vector<std::unique_ptr<Module>> modules_;
+  std::map<std::string, const Object*> byName_;
+  std::map<std::vector<uint32_t>, const Object*> byOid_;
+};
+
+// ORVU_MIB_PATH split at ':', or the installed mibs/ folder when it is unset or empty.
+std::vector<std::string> DefaultSearchPath();
+
+}  // namespace orvu::mib

@@ -1,0 +1,3 @@
+#include "agentapi/outside_api.h"
+
+OutsideApi gApi{};

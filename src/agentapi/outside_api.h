@@ -1,0 +1,72 @@
+// Every operation that the tool calls in the three outside libraries, as function pointers that the
+// binding (outside_binding.h) fills once after the command line is parsed. Tests put fakes into
+// the same slots.
+#pragma once
+
+#include <cstdint>
+
+#include "agentapi/agent_records.h"
+#include "agentapi/snmp_oid.h"
+#include "values/snmp_value.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define OUTSIDE_CALL __stdcall
+#else
+#define OUTSIDE_CALL
+#endif
+
+// The constants that the MIB library's lookups take (their meaning is the library's business).
+constexpr uint32_t MIB_FORM_NAME = 2;
+constexpr uint32_t MIB_FORM_OID = 3;
+
+// Flags that AgentEnableTableEntry receives for a newly created instance.
+constexpr uint32_t AGENT_ENABLE_FLAGS = 8;
+
+struct OutsideApi {
+  // Agent framework library
+  int(OUTSIDE_CALL* AgentFrameworkInit)();
+  int(OUTSIDE_CALL* AgentFrameworkCleanup)();
+  AgentHandle(OUTSIDE_CALL* AgentConnect)(const char* clientName, uint32_t, uint32_t, uint32_t);
+  int(OUTSIDE_CALL* AgentDisconnect)(AgentHandle agent);
+  int(OUTSIDE_CALL* AgentGetVersionInfo)(AgentVersionInfo* info);
+  int(OUTSIDE_CALL* AgentGetLastError)();
+  const char*(OUTSIDE_CALL* AgentErrorText)(int code, char* buffer, uint32_t size);
+  int(OUTSIDE_CALL* AgentEnumModules)(AgentHandle agent, uint32_t index, char* name,
+                                      uint32_t nameSize, uint32_t* moduleHandle);
+  int(OUTSIDE_CALL* AgentEnumClients)(AgentHandle agent, uint32_t index, AgentClientInfo* info);
+  int(OUTSIDE_CALL* AgentEnumTableInstances)(AgentHandle agent, uint32_t index,
+                                             uint32_t entryHandle, TableInstanceInfo* info);
+  uint32_t(OUTSIDE_CALL* AgentFindTableEntry)(AgentHandle agent, const SnmpOid* entry);
+  uint32_t(OUTSIDE_CALL* AgentFindTableInstance)(AgentHandle agent, uint32_t entryHandle,
+                                                 const SnmpOid* instance);
+  uint32_t(OUTSIDE_CALL* AgentCreateTableEntry)(AgentHandle agent, uint32_t, uint32_t,
+                                                const SnmpOid* entry, const SnmpOid* instance,
+                                                uint32_t* instanceHandle);
+  int(OUTSIDE_CALL* AgentEnableTableEntry)(AgentHandle agent, uint32_t, uint32_t entryHandle,
+                                           uint32_t instanceHandle, uint32_t flags);
+  int(OUTSIDE_CALL* AgentRemoveTableEntry)(AgentHandle agent, uint32_t, uint32_t entryHandle,
+                                           uint32_t instanceHandle);
+  uint32_t(OUTSIDE_CALL* AgentGetDataHandle)(AgentHandle agent, uint32_t context,
+                                             const SnmpOid* object);
+  int(OUTSIDE_CALL* AgentGetData)(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid,
+                                  SnmpValue* value);
+  int(OUTSIDE_CALL* AgentSetData)(AgentHandle agent, uint32_t context, uint32_t dataHandle,
+                                  const SnmpValue* value);
+  int(OUTSIDE_CALL* AgentFreeValue)(uint32_t syntax, void* payload);
+
+  // SNMP utility library
+  int(OUTSIDE_CALL* SnmpStringToOid)(const char* text, SnmpOid* oid);
+  int(OUTSIDE_CALL* SnmpOidToString)(const SnmpOid* oid, uint32_t size, char* buffer);
+  int(OUTSIDE_CALL* SnmpFreeValue)(uint32_t syntax, void* pair);
+
+  // MIB library
+  int(OUTSIDE_CALL* MibLoadModule)(const char* moduleName);
+  uint32_t(OUTSIDE_CALL* MibLookupName)(const char* objectName);
+  int(OUTSIDE_CALL* MibGetObjectOid)(uint32_t object, uint32_t form, SnmpOid* oid);
+  uint32_t(OUTSIDE_CALL* MibLookupOid)(const SnmpOid* oid);
+  int(OUTSIDE_CALL* MibGetObjectName)(uint32_t object, uint32_t form, uint32_t* size,
+                                      char* buffer);
+};
+
+// The process's one set of bound operations; all null until the binding fills them.
+extern OutsideApi gApi;
