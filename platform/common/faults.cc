@@ -1,0 +1,106 @@
+#include "faults.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orvu {
+namespace {
+
+struct FaultRule {
+  std::string operation;
+  InjectedFault fault;
+  uint64_t onCall = 0;  // 0: every call
+};
+
+struct FaultTable {
+  std::vector<FaultRule> rules;
+  std::map<std::string, uint64_t> calls;
+  std::mutex mutex;
+};
+
+bool ParseInteger(const std::string& text, int64_t low, int64_t high, int64_t* out) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long value = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || value < low || value > high) return false;
+  *out = value;
+  return true;
+}
+
+bool ParseRule(const std::string& item, FaultRule* rule) {
+  size_t eq = item.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  rule->operation = item.substr(0, eq);
+  std::string rest = item.substr(eq + 1);
+  size_t at = rest.find('@');
+  if (at != std::string::npos) {
+    int64_t n = 0;
+    if (!ParseInteger(rest.substr(at + 1), 1, INT64_MAX, &n)) return false;
+    rule->onCall = static_cast<uint64_t>(n);
+    rest.resize(at);
+  }
+  size_t slash = rest.find('/');
+  if (slash != std::string::npos) {
+    int64_t code = 0;
+    if (!ParseInteger(rest.substr(slash + 1), INT32_MIN, INT32_MAX, &code)) return false;
+    rule->fault.hasCode = true;
+    rule->fault.code = static_cast<int32_t>(code);
+    rest.resize(slash);
+  }
+  return ParseInteger(rest, INT64_MIN, INT64_MAX, &rule->fault.result);
+}
+
+// Parsed once per process; a library that is loaded twice keeps one table per copy.
+FaultTable& Table() {
+  static FaultTable table;
+  static std::once_flag parsed;
+  std::call_once(parsed, [] {
+    const char* text = std::getenv("ORVU_FAULTS");
+    if (text == nullptr || *text == '\0') return;
+    std::vector<FaultRule> rules;
+    std::string all(text);
+    size_t start = 0;
+    while (start <= all.size()) {
+      size_t end = all.find(';', start);
+      if (end == std::string::npos) end = all.size();
+      std::string item = all.substr(start, end - start);
+      if (!item.empty()) {
+        FaultRule rule;
+        if (!ParseRule(item, &rule)) {
+          std::fprintf(stderr, "ORVU_FAULTS: ignored, cannot read \"%s\" (expected Operation=RESULT[/CODE][@N])\n",
+                       item.c_str());
+          return;
+        }
+        rules.push_back(rule);
+      }
+      start = end + 1;
+    }
+    table.rules = std::move(rules);
+  });
+  return table;
+}
+
+}  // namespace
+
+bool CheckFault(const char* operation, InjectedFault* fault) {
+  FaultTable& table = Table();
+  if (table.rules.empty()) return false;
+  std::lock_guard<std::mutex> lock(table.mutex);
+  uint64_t call = ++table.calls[operation];
+  for (const FaultRule& rule : table.rules) {
+    if (rule.operation != operation) continue;
+    if (rule.onCall != 0 && rule.onCall != call) continue;
+    *fault = rule.fault;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace orvu
