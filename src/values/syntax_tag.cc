@@ -1,0 +1,21 @@
+#include "values/syntax_tag.h"
+
+const char* SyntaxTag(SnmpSyntax syntax) {
+  switch (syntax) {
+    case SYNTAX_INTEGER: return "(int,int32)";
+    case SYNTAX_OCTETS: return "(octets)";
+    case SYNTAX_NULL: return "(null)";
+    case SYNTAX_OID: return "(oid)";
+    case SYNTAX_IPADDR: return "(ipaddr)";
+    case SYNTAX_CNTR32: return "(cntr32)";
+    case SYNTAX_GAUGE32: return "(gauge32)";
+    case SYNTAX_TIMETICKS: return "(timeticks)";
+    case SYNTAX_OPAQUE: return "(opaque)";
+    case SYNTAX_NSAPADDR: return "(nsapaddr)";
+    case SYNTAX_CNTR64: return "(cntr64)";
+    case SYNTAX_NOSUCHOBJECT: return "(nosuchobject)";
+    case SYNTAX_NOSUCHINSTANCE: return "(nosuchinstance)";
+    case SYNTAX_ENDOFMIBVIEW: return "(endofmibview)";
+    default: return nullptr;
+  }
+}
