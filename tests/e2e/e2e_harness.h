@@ -1,0 +1,71 @@
+// End-to-end harness: a private orvu-agentd per test and the built oaset run against it, with its
+// whole standard output captured.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct TestAgentOptions {
+  // Modules the agent serves, each given as --module.
+  std::vector<std::string> modules = {"VORNEL-VNBEEP-MIB"};
+  // Written to the state file before the agent starts; empty leaves the agent to create its own.
+  std::string initialState;
+  // Every time the agent records (--clock); makes whole outputs comparable byte for byte.
+  long clock = 86400;
+  std::vector<std::string> extraArgs;
+  // Added to the agent's environment (ORVU_FAULTS for the agent side, for instance).
+  std::map<std::string, std::string> env;
+  // False leaves starting to the test (Start()).
+  bool start = true;
+};
+
+class TestAgent {
+ public:
+  explicit TestAgent(TestAgentOptions options = {});
+  ~TestAgent();
+  TestAgent(const TestAgent&) = delete;
+  TestAgent& operator=(const TestAgent&) = delete;
+
+  // Starts the agent in the foreground as a child and waits until its socket accepts
+  // connections; false (with the reason on stderr) when it does not within 10 s.
+  bool Start();
+  // SIGTERM and wait; the state stays on disk, so Start() again resumes it.
+  void Stop();
+  // SIGKILL and wait: nothing acknowledged may be lost.
+  void Kill9();
+  bool Running() const { return pid > 0; }
+
+  std::string ReadState() const;
+  void WriteState(const std::string& text) const;
+
+  TestAgentOptions options;
+  std::string dir;        // private temporary folder, removed with the agent
+  std::string socket;     // dir/agent.sock
+  std::string statePath;  // dir/state
+  int pid = -1;
+};
+
+struct OasetRun {
+  std::string out;     // all of standard output
+  std::string err;     // all of standard error
+  int status = -1;     // exit status, or 128 + signal when killed
+  int pid = -1;        // pid of the oaset process (its main thread's tid too)
+};
+
+// Runs build/<type>/bin/oaset ARGS with TZ=UTC, ORVU_MIB_PATH at the repository's mibs/ and
+// ORVU_AGENT_SOCKET at AGENT's socket (with no agent, at a path where nothing listens). Inherited
+// ORVU_* variables are dropped; ENV is applied last (ORVU_FAULTS, or overrides). Killed after 30 s.
+OasetRun RunOaset(const TestAgent* agent, std::vector<std::string> args,
+                  std::map<std::string, std::string> env = {});
+
+std::string BinDir();
+std::string MibsDir();
+std::string OasetPath();  // the path a client's file name shows for oaset
+std::string AgentPath();
+
+// Expected texts.
+std::string BannerText();    // "\nOASET Utility, Version <v>\n<notice>\n"
+std::string FinishedText();  // "\nFinished."
+// The version text that the banner shows for this build.
+std::string VersionText();
