@@ -1,0 +1,107 @@
+#include "agent_ops/table_entries.h"
+
+#include <cstdio>
+
+#include "agent_ops/agent_error.h"
+#include "agent_ops/output_format.h"
+#include "agentapi/outside_api.h"
+#include "cli/invocation.h"
+#include "values/snmp_value.h"
+
+namespace {
+
+const char* const ADD_FAILED_FORMAT = "\nFailed to add a table entry: %s\n";
+const char* const REMOVE_FAILED_FORMAT = "\nFailed to remove a table entry: %s\n";
+
+// The entry and instance OIDs of one step. Whatever the converter attached is given back on every
+// path, the failing ones included, so that no step leaks what it converted.
+struct StepOids {
+  SnmpOid entry;
+  SnmpOid instance;
+};
+
+void ReleaseOid(SnmpOid* oid) {
+  if (oid->ids != nullptr) {
+    gApi.SnmpFreeValue(SYNTAX_OID, oid);
+  }
+  *oid = {};
+}
+
+void ReleaseStepOids(StepOids* oids) {
+  ReleaseOid(&oids->entry);
+  ReleaseOid(&oids->instance);
+}
+
+int FailStep(StepOids* oids, int* exitStatus) {
+  ReleaseStepOids(oids);
+  *exitStatus = 1;
+  return 0;
+}
+
+// Converts both texts; on failure prints the message of the text that did not convert.
+int ConvertStepOids(const char* entryText, StepOids* oids) {
+  if (gApi.SnmpStringToOid(entryText, &oids->entry) == 0) {
+    std::printf("\nBad table entry oid: %s\n", entryText);
+    return 0;
+  }
+  if (gApi.SnmpStringToOid(gInvocation.instanceOid, &oids->instance) == 0) {
+    std::printf("\nBad instance oid: %s\n", gInvocation.instanceOid);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int AddTableEntry(AgentHandle agent, int* exitStatus) {
+  StepOids oids{};
+  std::printf("\n\nAdding table entry %s.<index>.%s ...", gInvocation.addEntryOid,
+              gInvocation.instanceOid);
+  if (ConvertStepOids(gInvocation.addEntryOid, &oids) == 0) {
+    return FailStep(&oids, exitStatus);
+  }
+  uint32_t instanceHandle = 0;
+  uint32_t entryHandle =
+      gApi.AgentCreateTableEntry(agent, 0, 0, &oids.entry, &oids.instance, &instanceHandle);
+  ReleaseStepOids(&oids);
+  if (entryHandle == 0) {
+    PrintAgentError(ADD_FAILED_FORMAT);
+    return FailStep(&oids, exitStatus);
+  }
+  // A created instance that cannot be enabled stays in the agent as it is.
+  if (gApi.AgentEnableTableEntry(agent, 0, entryHandle, instanceHandle, AGENT_ENABLE_FLAGS) == 0) {
+    PrintAgentError(ADD_FAILED_FORMAT);
+    return FailStep(&oids, exitStatus);
+  }
+  char handleText[9];
+  std::printf("\nTable entry succesfully added and enabled (handle = %s).\n",
+              FormatHandle(instanceHandle, handleText));
+  return 1;
+}
+
+int RemoveTableEntry(AgentHandle agent, int* exitStatus) {
+  StepOids oids{};
+  std::printf("\n\nRemoving table entry %s.<index>.%s ...", gInvocation.removeEntryOid,
+              gInvocation.instanceOid);
+  if (ConvertStepOids(gInvocation.removeEntryOid, &oids) == 0) {
+    return FailStep(&oids, exitStatus);
+  }
+  // An entry or instance that the agent does not know reads like a text that did not convert.
+  uint32_t entryHandle = gApi.AgentFindTableEntry(agent, &oids.entry);
+  if (entryHandle == 0) {
+    std::printf("\nBad table entry oid: %s\n", gInvocation.removeEntryOid);
+    return FailStep(&oids, exitStatus);
+  }
+  uint32_t instanceHandle = gApi.AgentFindTableInstance(agent, entryHandle, &oids.instance);
+  if (instanceHandle == 0) {
+    std::printf("\nBad instance oid: %s\n", gInvocation.instanceOid);
+    return FailStep(&oids, exitStatus);
+  }
+  ReleaseStepOids(&oids);
+  if (gApi.AgentRemoveTableEntry(agent, 0, entryHandle, instanceHandle) == 0) {
+    PrintAgentError(REMOVE_FAILED_FORMAT);
+    return FailStep(&oids, exitStatus);
+  }
+  std::printf("\nTable entry succesfully removed.\n");
+  return 1;
+}

@@ -1,0 +1,140 @@
+#include "agent_ops/table_listing.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "agent_ops/output_format.h"
+#include "agentapi/outside_api.h"
+#include "cli/invocation.h"
+#include "values/print_var_bind.h"
+#include "values/snmp_value.h"
+
+namespace {
+
+constexpr uint8_t LISTING_OID_FLAGS = PRINT_OID_NUMERIC;
+constexpr uint8_t LISTING_LEAF_FLAGS = PRINT_OID_NUMERIC | PRINT_VALUE | PRINT_MARKER | PRINT_SYNTAX;
+// entry.leaf.index, each OID at most as long as the record holds.
+constexpr uint32_t LEAF_OID_MAX_IDS = TABLE_OID_MAX_IDS + 1 + TABLE_OID_MAX_IDS;
+
+// The record holds at most 128 sub-identifiers per OID; a larger count from the library is taken
+// as 128, so that nothing is read past the record.
+uint32_t UsableCount(uint32_t count) { return std::min(count, TABLE_OID_MAX_IDS); }
+
+SnmpOid EntryOidOf(TableInstanceInfo* info) {
+  return SnmpOid{UsableCount(info->entryOidCount), info->entryOidIds};
+}
+
+SnmpOid IndexOidOf(TableInstanceInfo* info) {
+  return SnmpOid{UsableCount(info->indexOidCount), info->indexOidIds};
+}
+
+// entry.0.index into IDS; returns the OID and, through *leafSlot, where the leaf number goes.
+SnmpOid BuildLeafOid(TableInstanceInfo* info, uint32_t (&ids)[LEAF_OID_MAX_IDS],
+                     uint32_t* leafSlot) {
+  SnmpOid entry = EntryOidOf(info);
+  SnmpOid index = IndexOidOf(info);
+  std::copy_n(entry.ids, entry.count, ids);
+  ids[entry.count] = 0;
+  std::copy_n(index.ids, index.count, ids + entry.count + 1);
+  *leafSlot = entry.count;
+  return SnmpOid{entry.count + 1 + index.count, ids};
+}
+
+void GiveBackLeaf(SnmpOid* oid, SnmpValue* value) {
+  gApi.AgentFreeValue(value->syntax, &value->number);
+  gApi.AgentFreeValue(SYNTAX_OID, oid);
+  *value = {};
+  *oid = {};
+}
+
+void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
+  std::printf("    Instance leafs:");
+  uint32_t leafIds[LEAF_OID_MAX_IDS];
+  uint32_t leafSlot = 0;
+  SnmpOid leafOid = BuildLeafOid(info, leafIds, &leafSlot);
+  uint32_t leafCount = info->leafCount;
+  for (uint32_t leaf = 1; leaf <= leafCount && leaf != 0; ++leaf) {
+    leafIds[leafSlot] = leaf;
+    SnmpOid returnedOid{};
+    SnmpValue value{};
+    std::printf("\n    %d: ", static_cast<int>(leaf));
+    // A refused data handle ends this instance's leaves without a word.
+    uint32_t dataHandle = gApi.AgentGetDataHandle(agent, 0, &leafOid);
+    if (dataHandle == 0) {
+      return;
+    }
+    if (gApi.AgentGetData(agent, dataHandle, &returnedOid, &value) == 0) {
+      std::printf("\nError: %d", gApi.AgentGetLastError());
+      // Whatever a failing read still attached belongs to the tool now.
+      if (returnedOid.ids != nullptr || value.syntax != 0 || value.data != 0) {
+        GiveBackLeaf(&returnedOid, &value);
+      }
+      return;
+    }
+    PrintVarBind(returnedOid, value, LISTING_LEAF_FLAGS);
+    GiveBackLeaf(&returnedOid, &value);
+  }
+}
+
+void PrintInstance(AgentHandle agent, uint32_t index, TableInstanceInfo* info) {
+  std::printf("\n %d: Table entry instance OID - ", static_cast<int>(index));
+  PrintVarBind(EntryOidOf(info), SnmpValue{}, LISTING_OID_FLAGS);
+  std::printf(".<index>.");
+  PrintVarBind(IndexOidOf(info), SnmpValue{}, LISTING_OID_FLAGS);
+  char handleText[9];
+  std::printf("\n    Table entry instace handle: 0x%s", FormatHandle(info->instanceHandle, handleText));
+  std::printf("\n    Client handle: 0x%s", FormatHandle(info->clientHandle, handleText));
+  char timeText[32];
+  std::printf("\n    Instance creation: %s", FormatTimeText(info->creationTime, timeText));
+  if (gInvocation.noLeafs) {
+    return;
+  }
+  PrintLeaves(agent, info);
+  std::printf("\n");
+}
+
+// The converted entry OID is needed only for the lookup; 0 when the text or the entry is refused.
+uint32_t FindListedEntry(AgentHandle agent, const char* entryText) {
+  SnmpOid entryOid{};
+  if (entryText == nullptr || gApi.SnmpStringToOid(entryText, &entryOid) == 0) {
+    if (entryOid.ids != nullptr) {
+      gApi.SnmpFreeValue(SYNTAX_OID, &entryOid);
+    }
+    std::printf("\nBad OID.");
+    return 0;
+  }
+  uint32_t entryHandle = gApi.AgentFindTableEntry(agent, &entryOid);
+  if (entryOid.ids != nullptr) {
+    gApi.SnmpFreeValue(SYNTAX_OID, &entryOid);
+  }
+  if (entryHandle == 0) {
+    std::printf("\nOID does not represent the table entry.");
+  }
+  return entryHandle;
+}
+
+}  // namespace
+
+int ListTableEntries(AgentHandle agent) {
+  const char* entryText = gInvocation.tableOid;
+  std::printf("\nAllocated table entries for %s:", entryText != nullptr ? entryText : "[???]");
+  std::printf("\n");
+  uint32_t entryHandle = FindListedEntry(agent, entryText);
+  if (entryHandle == 0) {
+    return 0;
+  }
+  TableInstanceInfo info{};
+  info.size = TABLE_INSTANCE_INFO_SIZE;
+  gApi.AgentEnumTableInstances(agent, 0, entryHandle, &info);
+  for (uint32_t index = 1; index != 0; ++index) {
+    if (gApi.AgentEnumTableInstances(agent, index, entryHandle, &info) == 0) {
+      if (index == 1) {
+        std::printf("\n\n  None.");
+      }
+      break;
+    }
+    PrintInstance(agent, index, &info);
+  }
+  std::printf("\n");
+  return 1;
+}
