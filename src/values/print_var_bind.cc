@@ -1,0 +1,25 @@
+#include "values/print_var_bind.h"
+
+#include <cstdio>
+#include <string>
+
+#include "values/oid_text.h"
+#include "values/syntax_tag.h"
+#include "values/value_text.h"
+
+int PrintVarBind(SnmpOid oid, SnmpValue value, uint8_t flags) {
+  std::string line;
+  if (flags & PRINT_NEWLINE) line += "\n";
+  if (flags & PRINT_OID_NUMERIC) AppendNumericOid(line, oid);
+  if (flags & PRINT_OID_SYMBOLIC) AppendSymbolicOid(line, oid);
+  if (flags & PRINT_MARKER) line += " **** ";
+  if (flags & PRINT_SYNTAX) {
+    const char* tag = SyntaxTag(value.syntax);
+    if (tag != nullptr) line += tag;
+    line += " ";
+  }
+  if ((flags & PRINT_VALUE) && !AppendValueText(line, value)) return 0;
+  // One write, so that the line reaches the output whole.
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  return 1;
+}
