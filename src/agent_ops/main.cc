@@ -1,0 +1,93 @@
+// The run from the banner to "Finished.": one pass, one thread, everything on standard output.
+#include <cstdio>
+
+#include "agent_ops/agent_error.h"
+#include "agent_ops/run_stages.h"
+#include "agent_ops/set_values.h"
+#include "agent_ops/table_entries.h"
+#include "agent_ops/table_listing.h"
+#include "agentapi/outside_api.h"
+#include "agentapi/outside_binding.h"
+#include "cli/invocation.h"
+
+namespace {
+
+constexpr const char* CLIENT_NAME = "OASetUtility";
+
+// Everything done while connected. Returning early goes straight to the disconnection: a failed
+// table entry creation or removal, or a listing whose entry OID was rejected.
+void RunConnectedWork(AgentHandle agent, int* exitStatus) {
+  const Invocation& invocation = gInvocation;
+  if (invocation.printModules) PrintModuleList(agent);
+  if (invocation.printClients) PrintClientList(agent);
+  if (invocation.addEntryOid != nullptr && invocation.instanceOid != nullptr &&
+      !AddTableEntry(agent, exitStatus)) {
+    return;
+  }
+  if (invocation.removeEntryOid != nullptr && invocation.instanceOid != nullptr &&
+      !RemoveTableEntry(agent, exitStatus)) {
+    return;
+  }
+  if (invocation.listTable && !ListTableEntries(agent)) return;
+  if (invocation.oids.size > 0) {
+    SetValues(agent);
+  } else {
+    std::printf("\nNothing to set.");
+    std::printf("\n");
+  }
+}
+
+void CleanUpFramework() {
+  if (!gApi.AgentFrameworkCleanup()) {
+    std::printf("\nFramework cleanup error: ");
+    PrintAgentError("%s");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int exitStatus = 0;
+
+  PrintBanner();
+
+  // Without arguments, or with an unknown switch, this prints the usage text and exits with 0.
+  ResetInvocation();
+  ParseCommandLine(argc, argv);
+
+  // Only now, so that the usage text needs no library.
+  if (!BindOutsideLibraries()) {
+    std::fflush(stdout);
+    return EXIT_BINDING_FAILED;
+  }
+
+  // What needs no framework.
+  if (gInvocation.printParameters) EchoParameters();
+  if (gInvocation.printVersion) PrintVersionReport();
+  if (gInvocation.moduleIds.size > 0) LoadModules();
+
+  // A framework that did not start is neither connected nor cleaned up; a failed connection is
+  // still cleaned up; a failed disconnection is not.
+  if (!gApi.AgentFrameworkInit()) {
+    std::printf("\nFramework initialization error: ");
+    PrintAgentError("%s");
+  } else {
+    AgentHandle agent = gApi.AgentConnect(CLIENT_NAME, 0, 0, 0);
+    if (agent == 0) {
+      std::printf("\nAgent connection failed: ");
+      PrintAgentError(" %s");
+      CleanUpFramework();
+    } else {
+      RunConnectedWork(agent, &exitStatus);
+      if (!gApi.AgentDisconnect(agent)) {
+        std::printf("\nFramework disconnect agent error: ");
+        PrintAgentError(" %s");
+      } else {
+        CleanUpFramework();
+      }
+    }
+  }
+
+  std::printf("\nFinished.");
+  return exitStatus;
+}

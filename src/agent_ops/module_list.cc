@@ -1,0 +1,27 @@
+#include <cstdint>
+#include <cstdio>
+
+#include "agent_ops/run_stages.h"
+#include "agentapi/outside_api.h"
+
+namespace {
+constexpr uint32_t MODULE_NAME_SIZE = 128;
+}
+
+void PrintModuleList(AgentHandle agent) {
+  std::printf("\nMIB modules handled by Orvu Agent:");
+  std::printf("\n");
+  // One byte fewer is offered than the buffer holds, so the name stays terminated.
+  char name[MODULE_NAME_SIZE] = {};
+  uint32_t moduleHandle = 0;
+  gApi.AgentEnumModules(agent, 0, name, MODULE_NAME_SIZE - 1, &moduleHandle);
+  for (uint32_t index = 1;; ++index) {
+    if (!gApi.AgentEnumModules(agent, index, name, MODULE_NAME_SIZE - 1, &moduleHandle)) {
+      if (index == 1) std::printf("\n\n  None.");
+      break;
+    }
+    std::printf("\n  Module %d: %s (handle = %d)", static_cast<int>(index), name,
+                static_cast<int32_t>(moduleHandle));
+  }
+  std::printf("\n");
+}

@@ -1,0 +1,170 @@
+#include "agentapi/outside_binding.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "agentapi/outside_api.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+enum OutsideLibrary { LIBRARY_AGENT, LIBRARY_SNMP, LIBRARY_MIB, LIBRARY_COUNT };
+
+#ifdef _WIN32
+constexpr const char* LIBRARY_FILES[LIBRARY_COUNT] = {"vnoagent.dll", "VnWsnmp.dll", "VNXMIB.dll"};
+using LibraryHandle = HMODULE;
+#else
+constexpr const char* LIBRARY_FILES[LIBRARY_COUNT] = {"libvnoagent.so", "libvnwsnmp.so",
+                                                      "libvnxmib.so"};
+using LibraryHandle = void*;
+#endif
+
+struct OutsideOperation {
+  OutsideLibrary library;
+  uint16_t ordinal;
+  const char* name;
+  size_t slot;  // offset of the function pointer in OutsideApi
+};
+
+#define OUTSIDE_OPERATION(library, ordinal, name) {library, ordinal, #name, offsetof(OutsideApi, name)}
+
+constexpr OutsideOperation OUTSIDE_OPERATIONS[] = {
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 10, AgentFrameworkInit),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 11, AgentFrameworkCleanup),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 20, AgentConnect),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 21, AgentDisconnect),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 97, AgentGetVersionInfo),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 99, AgentGetLastError),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 100, AgentErrorText),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 63, AgentEnumModules),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 60, AgentEnumClients),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 62, AgentEnumTableInstances),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 42, AgentFindTableEntry),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 43, AgentFindTableInstance),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 50, AgentCreateTableEntry),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 52, AgentEnableTableEntry),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 51, AgentRemoveTableEntry),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 40, AgentGetDataHandle),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 48, AgentGetData),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 44, AgentSetData),
+    OUTSIDE_OPERATION(LIBRARY_AGENT, 98, AgentFreeValue),
+    OUTSIDE_OPERATION(LIBRARY_SNMP, 903, SnmpStringToOid),
+    OUTSIDE_OPERATION(LIBRARY_SNMP, 904, SnmpOidToString),
+    OUTSIDE_OPERATION(LIBRARY_SNMP, 900, SnmpFreeValue),
+    OUTSIDE_OPERATION(LIBRARY_MIB, 502, MibLoadModule),
+    OUTSIDE_OPERATION(LIBRARY_MIB, 100, MibLookupName),
+    OUTSIDE_OPERATION(LIBRARY_MIB, 301, MibGetObjectOid),
+    OUTSIDE_OPERATION(LIBRARY_MIB, 101, MibLookupOid),
+    OUTSIDE_OPERATION(LIBRARY_MIB, 303, MibGetObjectName),
+};
+
+#undef OUTSIDE_OPERATION
+
+// Every slot of the table is bound: an operation added to OutsideApi must be listed here too.
+static_assert(sizeof(OutsideApi) ==
+              sizeof(OUTSIDE_OPERATIONS) / sizeof(OUTSIDE_OPERATIONS[0]) * sizeof(void (*)()));
+
+using OutsideEntry = void (*)();
+
+void StoreEntry(OutsideApi* api, size_t slot, OutsideEntry entry) {
+  std::memcpy(reinterpret_cast<char*>(api) + slot, &entry, sizeof(entry));
+}
+
+#ifdef _WIN32
+
+std::string OwnFolder() {
+  char path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  std::string folder(path, length);
+  size_t slash = folder.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+LibraryHandle OpenLibrary(const std::string& path) { return LoadLibraryA(path.c_str()); }
+
+OutsideEntry FindEntry(LibraryHandle library, const OutsideOperation& operation) {
+  return reinterpret_cast<OutsideEntry>(
+      GetProcAddress(library, MAKEINTRESOURCEA(operation.ordinal)));
+}
+
+const char* SystemSearchName() { return "the DLL search path"; }
+
+#else
+
+std::string OwnFolder() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path));
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof(path)) return std::string();
+  std::string folder(path, static_cast<size_t>(length));
+  size_t slash = folder.rfind('/');
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+LibraryHandle OpenLibrary(const std::string& path) {
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+OutsideEntry FindEntry(LibraryHandle library, const OutsideOperation& operation) {
+  return reinterpret_cast<OutsideEntry>(dlsym(library, operation.name));
+}
+
+const char* SystemSearchName() { return "the system library search path"; }
+
+#endif
+
+// The program's own folder first, so that a build runs the libraries it was built with; then
+// whatever the system's loader finds.
+LibraryHandle LoadOutsideLibrary(OutsideLibrary library, const std::string& ownFolder,
+                                 std::string* loadedFrom) {
+  const char* file = LIBRARY_FILES[library];
+  if (!ownFolder.empty()) {
+    *loadedFrom = ownFolder + file;
+    LibraryHandle handle = OpenLibrary(*loadedFrom);
+    if (handle != nullptr) return handle;
+  }
+  *loadedFrom = std::string(file) + " from " + SystemSearchName();
+  LibraryHandle handle = OpenLibrary(file);
+  if (handle == nullptr) {
+    std::fprintf(stderr, "oaset: cannot load library %s (looked in %s and %s)\n", file,
+                 ownFolder.empty() ? "<own folder unknown>" : ownFolder.c_str(),
+                 SystemSearchName());
+  }
+  return handle;
+}
+
+}  // namespace
+
+int BindOutsideLibraries() {
+  std::string ownFolder = OwnFolder();
+  LibraryHandle libraries[LIBRARY_COUNT] = {};
+  std::string loadedFrom[LIBRARY_COUNT];
+  OutsideApi api{};
+  for (const OutsideOperation& operation : OUTSIDE_OPERATIONS) {
+    LibraryHandle& library = libraries[operation.library];
+    if (library == nullptr) {
+      library = LoadOutsideLibrary(operation.library, ownFolder, &loadedFrom[operation.library]);
+      if (library == nullptr) return 0;
+    }
+    OutsideEntry entry = FindEntry(library, operation);
+    if (entry == nullptr) {
+      std::fprintf(stderr, "oaset: operation %s (ordinal %u) not found in %s\n", operation.name,
+                   static_cast<unsigned>(operation.ordinal),
+                   loadedFrom[operation.library].c_str());
+      return 0;
+    }
+    StoreEntry(&api, operation.slot, entry);
+  }
+  // The libraries stay loaded for the life of the process.
+  gApi = api;
+  return 1;
+}
