@@ -13,8 +13,8 @@ namespace {
 const char* const ADD_FAILED_FORMAT = "\nFailed to add a table entry: %s\n";
 const char* const REMOVE_FAILED_FORMAT = "\nFailed to remove a table entry: %s\n";
 
-// The entry and instance OIDs of one step. Whatever the converter attached is given back on every
-// path, the failing ones included, so that no step leaks what it converted.
+// The entry and instance OIDs of one step. What converted is given back on every path, the
+// failing ones included, so that no step leaks what it converted.
 struct StepOids {
   SnmpOid entry;
   SnmpOid instance;
@@ -38,13 +38,22 @@ int FailStep(StepOids* oids, int* exitStatus) {
   return 0;
 }
 
+// A failed conversion attaches nothing that the tool owns: the record is cleared, not released.
+int ConvertOid(const char* text, SnmpOid* oid) {
+  if (gApi.SnmpStringToOid(text, oid) != 0) {
+    return 1;
+  }
+  *oid = {};
+  return 0;
+}
+
 // Converts both texts; on failure prints the message of the text that did not convert.
 int ConvertStepOids(const char* entryText, StepOids* oids) {
-  if (gApi.SnmpStringToOid(entryText, &oids->entry) == 0) {
+  if (ConvertOid(entryText, &oids->entry) == 0) {
     std::printf("\nBad table entry oid: %s\n", entryText);
     return 0;
   }
-  if (gApi.SnmpStringToOid(gInvocation.instanceOid, &oids->instance) == 0) {
+  if (ConvertOid(gInvocation.instanceOid, &oids->instance) == 0) {
     std::printf("\nBad instance oid: %s\n", gInvocation.instanceOid);
     return 0;
   }

@@ -65,10 +65,6 @@ void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
     }
     if (gApi.AgentGetData(agent, dataHandle, &returnedOid, &value) == 0) {
       std::printf("\nError: %d", gApi.AgentGetLastError());
-      // Whatever a failing read still attached belongs to the tool now.
-      if (returnedOid.ids != nullptr || value.syntax != 0 || value.data != 0) {
-        GiveBackLeaf(&returnedOid, &value);
-      }
       return;
     }
     PrintVarBind(returnedOid, value, LISTING_LEAF_FLAGS);
@@ -96,17 +92,13 @@ void PrintInstance(AgentHandle agent, uint32_t index, TableInstanceInfo* info) {
 // The converted entry OID is needed only for the lookup; 0 when the text or the entry is refused.
 uint32_t FindListedEntry(AgentHandle agent, const char* entryText) {
   SnmpOid entryOid{};
+  // A failed conversion attaches nothing that the tool owns.
   if (entryText == nullptr || gApi.SnmpStringToOid(entryText, &entryOid) == 0) {
-    if (entryOid.ids != nullptr) {
-      gApi.SnmpFreeValue(SYNTAX_OID, &entryOid);
-    }
     std::printf("\nBad OID.");
     return 0;
   }
   uint32_t entryHandle = gApi.AgentFindTableEntry(agent, &entryOid);
-  if (entryOid.ids != nullptr) {
-    gApi.SnmpFreeValue(SYNTAX_OID, &entryOid);
-  }
+  gApi.SnmpFreeValue(SYNTAX_OID, &entryOid);
   if (entryHandle == 0) {
     std::printf("\nOID does not represent the table entry.");
   }
