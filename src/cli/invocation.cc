@@ -21,12 +21,7 @@ void ReleaseList(GrowList<T>* list) {
 // The lists outlive every exit path, PrintUsage's exit() included; releasing them here keeps
 // leak checkers quiet.
 struct InvocationStorage {
-  ~InvocationStorage() {
-    ReleaseList(&gInvocation.moduleIds);
-    ReleaseList(&gInvocation.oids);
-    ReleaseList(&gInvocation.valueTexts);
-    ReleaseList(&gInvocation.syntaxes);
-  }
+  ~InvocationStorage() { ReleaseInvocationLists(); }
 } gInvocationStorage;
 
 template <typename T>
@@ -44,6 +39,13 @@ void Append(GrowList<T>* list, T item) {
 }
 
 }  // namespace
+
+void ReleaseInvocationLists() {
+  ReleaseList(&gInvocation.moduleIds);
+  ReleaseList(&gInvocation.oids);
+  ReleaseList(&gInvocation.valueTexts);
+  ReleaseList(&gInvocation.syntaxes);
+}
 
 void ResetInvocation() {
   gInvocation.moduleIds.size = 0;

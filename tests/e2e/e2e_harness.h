@@ -58,6 +58,10 @@ struct OasetRun {
 // ORVU_* variables are dropped; ENV is applied last (ORVU_FAULTS, or overrides). Killed after 30 s.
 OasetRun RunOaset(const TestAgent* agent, std::vector<std::string> args,
                   std::map<std::string, std::string> env = {});
+// The same with another copy of the program (a folder without the libraries, for instance).
+OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
+                         std::vector<std::string> args,
+                         std::map<std::string, std::string> env = {});
 
 std::string BinDir();
 std::string MibsDir();

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "agent_ops/run_stages.h"
+#include "agentapi/outside_api.h"
+#include "cli/invocation.h"
+
+namespace {
+
+template <typename Stage>
+std::string Captured(Stage stage) {
+  ::testing::internal::CaptureStdout();
+  stage();
+  std::fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+std::vector<AgentClientInfo> gClients;
+std::vector<uint32_t> gClientSizesSeen;
+AgentVersionInfo gVersion;
+int gVersionResult;
+
+int FakeEnumClients(AgentHandle, uint32_t index, AgentClientInfo* info) {
+  gClientSizesSeen.push_back(info->size);
+  if (index == 0 || index > gClients.size()) return 0;
+  uint32_t size = info->size;
+  *info = gClients[index - 1];
+  info->size = size;
+  return 1;
+}
+
+int FakeGetVersionInfo(AgentVersionInfo* info) {
+  if (info->size != AGENT_VERSION_INFO_SIZE) return 0;
+  *info = gVersion;
+  return gVersionResult;
+}
+
+TEST(CopyVersionTextTest, KeepsTheFirstCapacityMinusOneCharacters) {
+  std::string long_text(120, 'v');
+  char buffer[100];
+  std::memset(buffer, 'x', sizeof(buffer));
+  CopyVersionText(long_text.c_str(), buffer, sizeof(buffer));
+  EXPECT_EQ(std::string(buffer), std::string(99, 'v'));
+  CopyVersionText("1.0.0", buffer, sizeof(buffer));
+  EXPECT_STREQ(buffer, "1.0.0");
+}
+
+TEST(ClientListTest, OddValuesAndUnterminatedNamesStayInsideTheRecord) {
+  AgentClientInfo client{};
+  client.clientHandle = 0xFFFFFFFFu;
+  client.clientId = 42;
+  client.flags = 0x80000001u;
+  client.processHandle = 7;
+  client.processId = 4000000000u;
+  client.threadHandle = 0;
+  client.threadId = 1;
+  client.registrationTime = -5;
+  std::memset(client.name, 'N', sizeof(client.name));
+  std::memset(client.fileName, 'F', sizeof(client.fileName));
+  gClients = {client};
+  gClientSizesSeen.clear();
+  gApi = OutsideApi{};
+  gApi.AgentEnumClients = FakeEnumClients;
+
+  std::string expected = "\nClients connected to Orvu Agent:\n\n  Client 1:\n    Name: " +
+                         std::string(127, 'N') + "\n    File name: " + std::string(261, 'F') +
+                         "\n    Handle: 0xFFFFFFFF"
+                         "\n    Id: 0x0000002A"
+                         "\n    Flags: 0x80000001"
+                         "\n    Registration time: (null)    Process: 0x00000007 (handle), "
+                         "4000000000 (id)"
+                         "\n    Thread: 0x00000000 (handle), 1 (id)"
+                         "\n";
+  EXPECT_EQ(Captured([] { PrintClientList(5); }), expected);
+  // The size is set once and the calls run 0, 1, 2.
+  EXPECT_EQ(gClientSizesSeen,
+            (std::vector<uint32_t>{AGENT_CLIENT_INFO_SIZE, AGENT_CLIENT_INFO_SIZE,
+                                   AGENT_CLIENT_INFO_SIZE}));
+}
+
+TEST(VersionReportTest, OnlyAResultOfExactlyOneCounts) {
+  std::memset(&gVersion, 0, sizeof(gVersion));
+  gVersion.versionMajor = 3;
+  gVersion.versionMinor = 1;
+  gVersion.build = 77;
+  std::strcpy(gVersion.specText, "spec");
+  gVersion.enterpriseNumber = 32473;
+  std::memset(gVersion.vendorName, 'V', sizeof(gVersion.vendorName));  // no terminator
+  std::strcpy(gVersion.vendorOid, "1.3.6.1.4.1.32473");
+  std::strcpy(gVersion.vendorWeb, "w");
+  std::strcpy(gVersion.vendorEmail, "e");
+  gApi = OutsideApi{};
+  gApi.AgentGetVersionInfo = FakeGetVersionInfo;
+
+  gVersionResult = 1;
+  EXPECT_EQ(Captured(PrintVersionReport),
+            "\n\nOrvu SNMP Agent version information:\n"
+            "\n  Orvu SNMP Agent version: 3.1 (Build 77)"
+            "\n  Orvu SNMP Agent spec: spec"
+            "\n  Vendor name: " +
+                std::string(80, 'V') +
+                "\n  Vendor OID: 1.3.6.1.4.1.32473"
+                "\n  Vendor IANA enterprise number: 32473"
+                "\n  Vendor WEB: w"
+                "\n  Vendor E-Mail: e"
+                "\n");
+
+  gVersionResult = 2;
+  EXPECT_EQ(Captured(PrintVersionReport),
+            "\n\nOrvu SNMP Agent version information:\n\nFailed.\n\n");
+}
+
+}  // namespace

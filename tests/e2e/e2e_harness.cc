@@ -1,0 +1,288 @@
+#include "e2e_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+constexpr auto OASET_TIMEOUT = std::chrono::seconds(30);
+constexpr auto AGENT_START_TIMEOUT = std::chrono::seconds(10);
+constexpr auto AGENT_STOP_TIMEOUT = std::chrono::seconds(10);
+
+std::string MakeTempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "oaset-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  return pattern;
+}
+
+// The inherited environment without ORVU_* (a developer's own agent must never leak into a test),
+// then VARIABLES on top.
+std::vector<std::string> BuildEnvironment(const std::map<std::string, std::string>& variables) {
+  std::map<std::string, std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text(*entry);
+    size_t equals = text.find('=');
+    if (equals == std::string::npos) continue;
+    std::string name = text.substr(0, equals);
+    if (name.rfind("ORVU_", 0) == 0) continue;
+    merged[name] = text.substr(equals + 1);
+  }
+  for (const auto& [name, value] : variables) merged[name] = value;
+  std::vector<std::string> result;
+  for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
+  return result;
+}
+
+std::vector<char*> PointerArray(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+struct Spawned {
+  pid_t pid = -1;
+  int outFd = -1;
+  int errFd = -1;
+};
+
+// Starts PROGRAM; with CAPTURE its stdout and stderr come back through pipes, otherwise they go
+// to the test's own stderr (an agent's chatter must not mix into what the test compares).
+Spawned Spawn(const std::string& program, std::vector<std::string> args,
+              const std::map<std::string, std::string>& variables, bool capture) {
+  args.insert(args.begin(), program);
+  std::vector<std::string> environment = BuildEnvironment(variables);
+  std::vector<char*> argv = PointerArray(args);
+  std::vector<char*> envp = PointerArray(environment);
+
+  int outPipe[2] = {-1, -1};
+  int errPipe[2] = {-1, -1};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (capture) {
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+      std::perror("pipe2");
+      std::abort();
+    }
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  }
+  Spawned spawned;
+  int error = posix_spawn(&spawned.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (capture) {
+    close(outPipe[1]);
+    close(errPipe[1]);
+    spawned.outFd = outPipe[0];
+    spawned.errFd = errPipe[0];
+  }
+  if (error != 0) {
+    std::fprintf(stderr, "e2e: cannot start %s: %s\n", program.c_str(), std::strerror(error));
+    if (capture) {
+      close(spawned.outFd);
+      close(spawned.errFd);
+    }
+    spawned.pid = -1;
+  }
+  return spawned;
+}
+
+int StatusOf(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+  if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+  return -1;
+}
+
+// Reads both pipes to their end, so a big output never blocks the child; kills the child when
+// it outlives DEADLINE.
+void Drain(const Spawned& spawned, std::string* out, std::string* err,
+           std::chrono::steady_clock::time_point deadline) {
+  pollfd fds[2] = {{spawned.outFd, POLLIN, 0}, {spawned.errFd, POLLIN, 0}};
+  std::string* sinks[2] = {out, err};
+  int open = 2;
+  bool killed = false;
+  while (open > 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 && !killed) {
+      std::fprintf(stderr, "e2e: pid %d still running after the time limit; killed\n",
+                   static_cast<int>(spawned.pid));
+      kill(spawned.pid, SIGKILL);
+      killed = true;
+    }
+    int ready = poll(fds, 2, killed ? 1000 : static_cast<int>(std::min<long>(left.count(), 1000)));
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[65536];
+      ssize_t got = read(fds[i].fd, buffer, sizeof(buffer));
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+bool SocketAccepts(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path.c_str());
+  bool accepted = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  close(fd);
+  return accepted;
+}
+
+}  // namespace
+
+std::string BinDir() { return OASET_E2E_BIN_DIR; }
+std::string MibsDir() { return OASET_E2E_MIBS_DIR; }
+std::string OasetPath() { return BinDir() + "/oaset"; }
+std::string AgentPath() { return BinDir() + "/orvu-agentd"; }
+
+std::string VersionText() { return OASET_E2E_VERSION_TEXT; }
+std::string BannerText() {
+  return "\nOASET Utility, Version " + VersionText() + "\nAdministers a running Orvu SNMP agent.\n";
+}
+std::string FinishedText() { return "\nFinished."; }
+
+TestAgent::TestAgent(TestAgentOptions agentOptions) : options(std::move(agentOptions)) {
+  dir = MakeTempDir();
+  socket = dir + "/agent.sock";
+  statePath = dir + "/state";
+  if (!options.initialState.empty()) WriteState(options.initialState);
+  if (options.start) Start();
+}
+
+TestAgent::~TestAgent() {
+  Stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+bool TestAgent::Start() {
+  if (pid > 0) return true;
+  std::vector<std::string> args = {"--socket", socket, "--state", statePath};
+  for (const std::string& module : options.modules) {
+    args.push_back("--module");
+    args.push_back(module);
+  }
+  args.push_back("--clock");
+  args.push_back(std::to_string(options.clock));
+  args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
+  std::map<std::string, std::string> variables = {{"ORVU_MIB_PATH", MibsDir()}};
+  for (const auto& [name, value] : options.env) variables[name] = value;
+
+  Spawned spawned = Spawn(AgentPath(), args, variables, false);
+  if (spawned.pid <= 0) return false;
+  pid = spawned.pid;
+  auto deadline = std::chrono::steady_clock::now() + AGENT_START_TIMEOUT;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (SocketAccepts(socket)) return true;
+    int waitStatus = 0;
+    if (waitpid(pid, &waitStatus, WNOHANG) == pid) {
+      std::fprintf(stderr, "e2e: orvu-agentd ended early with status %d\n", StatusOf(waitStatus));
+      pid = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::fprintf(stderr, "e2e: orvu-agentd did not accept connections on %s\n", socket.c_str());
+  Kill9();
+  return false;
+}
+
+void TestAgent::Stop() {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  auto deadline = std::chrono::steady_clock::now() + AGENT_STOP_TIMEOUT;
+  int waitStatus = 0;
+  while (waitpid(pid, &waitStatus, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      std::fprintf(stderr, "e2e: orvu-agentd ignored SIGTERM; killed\n");
+      kill(pid, SIGKILL);
+      waitpid(pid, &waitStatus, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  pid = -1;
+}
+
+void TestAgent::Kill9() {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  int waitStatus = 0;
+  waitpid(pid, &waitStatus, 0);
+  pid = -1;
+}
+
+std::string TestAgent::ReadState() const {
+  std::ifstream in(statePath, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void TestAgent::WriteState(const std::string& text) const {
+  std::ofstream out(statePath, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+OasetRun RunOaset(const TestAgent* agent, std::vector<std::string> args,
+                  std::map<std::string, std::string> env) {
+  return RunOasetProgram(OasetPath(), agent, std::move(args), std::move(env));
+}
+
+OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
+                         std::vector<std::string> args, std::map<std::string, std::string> env) {
+  std::map<std::string, std::string> variables = {
+      {"TZ", "UTC"},
+      {"ORVU_MIB_PATH", MibsDir()},
+      // With no agent, a path in a folder that does not exist: nothing can listen there.
+      {"ORVU_AGENT_SOCKET", agent != nullptr ? agent->socket : "/nonexistent-oaset-e2e/agent.sock"},
+  };
+  for (auto& [name, value] : env) variables[name] = value;
+
+  OasetRun run;
+  Spawned spawned = Spawn(program, std::move(args), variables, true);
+  if (spawned.pid <= 0) return run;
+  run.pid = spawned.pid;
+  Drain(spawned, &run.out, &run.err, std::chrono::steady_clock::now() + OASET_TIMEOUT);
+  int waitStatus = 0;
+  while (waitpid(spawned.pid, &waitStatus, 0) < 0 && errno == EINTR) {
+  }
+  run.status = StatusOf(waitStatus);
+  return run;
+}
