@@ -148,6 +148,12 @@ TEST_F(PrintVarBindTest, LongLinesPrintInFull) {
   EXPECT_EQ(Print(longOid, Number(SYNTAX_NULL, 0), PRINT_OID_SYMBOLIC).text,
             "iso" + dotted.substr(1));
   EXPECT_EQ(ValueText(OidValue(longOid)), "iso" + dotted.substr(1));
+
+  // An agent may send OIDs far longer than any MIB object's; the prefix search stays short.
+  Ids huge(100000, 1);
+  mib_->lookups = 0;
+  EXPECT_EQ(ValueText(OidValue(huge)).size(), 3 + 2 * (huge.size() - 1));
+  EXPECT_LE(mib_->lookups, 128);
 }
 
 TEST_F(PrintVarBindTest, LongObjectNamePrintsInFull) {
