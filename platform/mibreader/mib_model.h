@@ -39,7 +39,16 @@ struct Object {
   Access access = Access::None;
   std::optional<DefaultValue> defaultValue;
   std::vector<std::string> indexNames;            // Entry: INDEX objects, in order
-  std::map<std::string, int64_t> enumeration;     // INTEGER { label(n), ... }
+  std::map<std::string, int64_t> enumeration;     // INTEGER { label(n), ... }, or BITS { name(bit), ... }
+  std::string typeName;         // the textual convention or type named by SYNTAX, empty for a base type
+};
+
+// A type a module defines (TEXTUAL-CONVENTION or type assignment), reduced to its base syntax.
+struct TypeDefinition {
+  std::string name;
+  uint32_t syntax = 0;          // 0 for SEQUENCE and CHOICE types
+  bool isSequence = false;
+  std::map<std::string, int64_t> enumeration;  // INTEGER labels, or BITS bit numbers
 };
 
 struct Module {
@@ -47,6 +56,8 @@ struct Module {
   std::string fileName;         // empty for the modules known without a file
   std::vector<std::string> imports;
   std::vector<Object> objects;  // in the order the module defines them
+  std::map<std::string, TypeDefinition> types;
+  std::vector<std::string> macros;  // OBJECT-TYPE and the like, which other modules import by name
 };
 
 struct LoadError {
@@ -74,6 +85,8 @@ class Registry {
   const std::vector<std::unique_ptr<Module>>& Modules() const { return modules_; }
 
  private:
+  void Add(std::unique_ptr<Module> module);
+
   std::vector<std::string> searchPath_;
   std::vector<std::unique_ptr<Module>> modules_;
   std::map<std::string, const Object*> byName_;

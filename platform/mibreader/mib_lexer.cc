@@ -1,0 +1,156 @@
+#include "mib_lexer.h"
+
+#include <cstdio>
+
+namespace orvu::mib {
+namespace {
+
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+class Lexer {
+ public:
+  explicit Lexer(std::string_view input) : in_(input) {}
+
+  std::vector<Token> Run() {
+    std::vector<Token> tokens;
+    for (;;) {
+      SkipBlanksAndComments();
+      Token token;
+      token.position = Here();
+      if (pos_ >= in_.size()) {
+        tokens.push_back(std::move(token));
+        return tokens;
+      }
+      Next(&token);
+      tokens.push_back(std::move(token));
+    }
+  }
+
+ private:
+  Position Here() const { return {line_, column_}; }
+  char Peek(size_t ahead = 0) const { return pos_ + ahead < in_.size() ? in_[pos_ + ahead] : '\0'; }
+  bool AtEnd(size_t ahead = 0) const { return pos_ + ahead >= in_.size(); }
+
+  void Advance() {
+    if (in_[pos_] == '\n') {
+      ++line_;
+      column_ = 1;
+    } else {
+      ++column_;
+    }
+    ++pos_;
+  }
+
+  // A comment runs from "--" to the end of the line or to the next "--", whichever comes first.
+  void SkipBlanksAndComments() {
+    while (!AtEnd()) {
+      char c = Peek();
+      if (IsSpace(c)) {
+        Advance();
+      } else if (c == '-' && Peek(1) == '-' && !AtEnd(1)) {
+        Advance();
+        Advance();
+        while (!AtEnd() && Peek() != '\n' && Peek() != '\r') {
+          if (Peek() == '-' && Peek(1) == '-' && !AtEnd(1)) {
+            Advance();
+            Advance();
+            break;
+          }
+          Advance();
+        }
+      } else {
+        return;
+      }
+    }
+  }
+
+  void Next(Token* token) {
+    char c = Peek();
+    if (IsLetter(c)) {
+      token->kind = TokenKind::Word;
+      while (!AtEnd() && (IsLetter(Peek()) || IsDigit(Peek()) || Peek() == '-')) {
+        if (Peek() == '-' && Peek(1) == '-' && !AtEnd(1)) break;
+        token->text += Peek();
+        Advance();
+      }
+    } else if (IsDigit(c) || (c == '-' && IsDigit(Peek(1)) && !AtEnd(1))) {
+      token->kind = TokenKind::Number;
+      token->text += c;
+      Advance();
+      while (!AtEnd() && IsDigit(Peek())) {
+        token->text += Peek();
+        Advance();
+      }
+    } else if (c == '"') {
+      token->kind = TokenKind::Text;
+      Advance();
+      while (!AtEnd() && Peek() != '"') {
+        token->text += Peek();
+        Advance();
+      }
+      if (AtEnd()) throw MibFailure(token->position, "quoted text not closed");
+      Advance();
+    } else if (c == '\'') {
+      ReadBitText(token);
+    } else if (c == ':' && Peek(1) == ':' && Peek(2) == '=') {
+      Symbol(token, 3);
+    } else if (c == '.' && Peek(1) == '.') {
+      Symbol(token, 2);
+    } else if (std::string_view("{}()[],;|.").find(c) != std::string_view::npos && c != '\0') {
+      Symbol(token, 1);
+    } else {
+      char shown[32];
+      if (c > ' ' && c < 0x7f) {
+        std::snprintf(shown, sizeof shown, "unexpected character '%c'", c);
+      } else {
+        std::snprintf(shown, sizeof shown, "unexpected byte 0x%02X", static_cast<unsigned char>(c));
+      }
+      throw MibFailure(token->position, shown);
+    }
+  }
+
+  void Symbol(Token* token, size_t length) {
+    token->kind = TokenKind::Symbol;
+    for (size_t i = 0; i < length; ++i) {
+      token->text += Peek();
+      Advance();
+    }
+  }
+
+  // 'C0A8 0001'H or '0101'B; blanks inside are allowed and dropped.
+  void ReadBitText(Token* token) {
+    Advance();
+    std::string digits;
+    while (!AtEnd() && Peek() != '\'') {
+      if (!IsSpace(Peek())) digits += Peek();
+      Advance();
+    }
+    if (AtEnd()) throw MibFailure(token->position, "quoted bit string not closed");
+    Advance();
+    char radix = Peek();
+    if (AtEnd() || (radix != 'H' && radix != 'h' && radix != 'B' && radix != 'b')) {
+      throw MibFailure(token->position, "expected H or B after a quoted bit string");
+    }
+    Advance();
+    bool hex = radix == 'H' || radix == 'h';
+    for (char d : digits) {
+      bool ok = hex ? (IsDigit(d) || (d >= 'a' && d <= 'f') || (d >= 'A' && d <= 'F')) : (d == '0' || d == '1');
+      if (!ok) throw MibFailure(token->position, hex ? "bad digit in a hex string" : "bad digit in a binary string");
+    }
+    token->kind = hex ? TokenKind::HexText : TokenKind::BinText;
+    token->text = std::move(digits);
+  }
+
+  std::string_view in_;
+  size_t pos_ = 0;
+  int line_ = 1;
+  int column_ = 1;
+};
+
+}  // namespace
+
+std::vector<Token> Tokenize(std::string_view input) { return Lexer(input).Run(); }
+
+}  // namespace orvu::mib

@@ -1,0 +1,32 @@
+// Splits the text of a MIB module into tokens with their positions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mib_failure.h"
+
+namespace orvu::mib {
+
+enum class TokenKind {
+  Word,        // identifiers and keywords: letters, digits and single hyphens
+  Number,      // decimal digits, with a leading '-' when negative
+  Text,        // "quoted text", without the quotes
+  HexText,     // 'digits'H, the digits only
+  BinText,     // 'digits'B, the digits only
+  Symbol,      // ::=  ..  {  }  (  )  [  ]  ,  ;  |  .
+  End,         // end of the input
+};
+
+struct Token {
+  TokenKind kind = TokenKind::End;
+  std::string text;
+  Position position;
+};
+
+// Every byte sequence either yields tokens or a MibFailure at the offending position.
+std::vector<Token> Tokenize(std::string_view input);
+
+}  // namespace orvu::mib

@@ -1,0 +1,73 @@
+// A module as written, before its names are resolved against its imports.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mib_failure.h"
+#include "mib_lexer.h"
+#include "mib_model.h"
+
+namespace orvu::mib {
+
+// { parent 1 2 } or { 1 3 6 } or { iso(1) org(3) }: an optional symbolic start and numbers.
+struct ParsedOid {
+  std::string parent;
+  Position parentPosition;
+  std::vector<uint32_t> ids;
+};
+
+struct ParsedSyntax {
+  enum class Form { Base, Named, SequenceOf, Sequence, Choice };
+  Form form = Form::Base;
+  uint32_t code = 0;        // Base: the syntax code
+  std::string typeName;     // Named, SequenceOf: the type referred to
+  Position position;
+  std::map<std::string, int64_t> labels;  // INTEGER enumeration, or BITS bit numbers
+  bool hasLabels = false;
+};
+
+struct ParsedType {
+  std::string name;
+  Position position;
+  ParsedSyntax syntax;
+};
+
+struct ParsedDefinition {
+  std::string name;
+  Position position;
+  ObjectKind kind = ObjectKind::Node;  // Scalar for any OBJECT-TYPE until resolved
+  bool isObjectType = false;
+  ParsedOid oid;
+  std::optional<ParsedSyntax> syntax;
+  Access access = Access::None;
+  std::vector<std::pair<std::string, Position>> index;
+  std::string augments;
+  Position augmentsPosition;
+  std::vector<Token> defaultValue;  // the tokens between DEFVAL's braces
+  Position defaultPosition;
+  bool trapNumber = false;          // TRAP-TYPE: oid.parent is the enterprise, ids the trap number
+};
+
+struct ParsedImport {
+  std::string module;
+  Position position;
+  std::vector<std::pair<std::string, Position>> names;
+};
+
+struct ParsedModule {
+  std::string name;
+  Position position;
+  std::vector<ParsedImport> imports;
+  std::vector<ParsedType> types;
+  std::vector<ParsedDefinition> definitions;
+  std::vector<std::string> macros;
+};
+
+// Reads one module from the tokens; throws MibFailure on the first error.
+ParsedModule ParseModule(const std::vector<Token>& tokens);
+
+}  // namespace orvu::mib

@@ -1,0 +1,485 @@
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+#include "mib_parsed.h"
+
+namespace orvu::mib {
+namespace {
+
+constexpr size_t MIB_MAX_OID_LENGTH = 128;
+constexpr int MIB_MAX_SYNTAX_DEPTH = 8;
+
+const std::set<std::string>& SkippedMacros() {
+  static const std::set<std::string> names = {"MODULE-IDENTITY", "OBJECT-IDENTITY", "NOTIFICATION-TYPE",
+                                              "OBJECT-GROUP", "NOTIFICATION-GROUP", "MODULE-COMPLIANCE",
+                                              "AGENT-CAPABILITIES"};
+  return names;
+}
+
+ObjectKind KindOfMacro(const std::string& macro) {
+  if (macro == "NOTIFICATION-TYPE") return ObjectKind::Notification;
+  if (macro == "OBJECT-GROUP" || macro == "NOTIFICATION-GROUP") return ObjectKind::Group;
+  if (macro == "MODULE-COMPLIANCE" || macro == "AGENT-CAPABILITIES") return ObjectKind::Compliance;
+  return ObjectKind::Node;
+}
+
+std::optional<Access> AccessOfWord(const std::string& word) {
+  if (word == "not-accessible") return Access::NotAccessible;
+  if (word == "accessible-for-notify") return Access::AccessibleForNotify;
+  if (word == "read-only") return Access::ReadOnly;
+  if (word == "read-write") return Access::ReadWrite;
+  if (word == "read-create") return Access::ReadCreate;
+  if (word == "write-only") return Access::WriteOnly;
+  return std::nullopt;
+}
+
+std::string Shown(const Token& token) {
+  switch (token.kind) {
+    case TokenKind::End: return "end of file";
+    case TokenKind::Text: return "quoted text";
+    case TokenKind::HexText:
+    case TokenKind::BinText: return "bit string";
+    default: return token.text;
+  }
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<Token>& tokens) : tokens_(tokens) {}
+
+  ParsedModule Run() {
+    ParsedModule module;
+    const Token& name = ExpectWord("a module name");
+    module.name = name.text;
+    module.position = name.position;
+    if (IsSymbol("{")) SkipBraces();
+    ExpectKeyword("DEFINITIONS");
+    while (Peek().kind == TokenKind::Word && Peek().text != "BEGIN") Take();  // IMPLICIT TAGS and the like
+    ExpectSymbol("::=");
+    ExpectKeyword("BEGIN");
+    if (IsWord("EXPORTS")) {
+      while (!IsSymbol(";")) {
+        if (Peek().kind == TokenKind::End) Fail(Peek(), "expected ; after EXPORTS");
+        Take();
+      }
+      Take();
+    }
+    if (IsWord("IMPORTS")) {
+      Take();
+      ParseImports(&module);
+    }
+    while (!IsWord("END")) {
+      if (Peek().kind == TokenKind::End) Fail(Peek(), "expected END");
+      ParseAssignment(&module);
+    }
+    Take();
+    if (Peek().kind != TokenKind::End) Fail(Peek(), "unexpected text after END");
+    return module;
+  }
+
+ private:
+  const Token& Peek(size_t ahead = 0) const {
+    size_t at = index_ + ahead;
+    return at < tokens_.size() ? tokens_[at] : tokens_.back();
+  }
+  const Token& Take() {
+    const Token& token = Peek();
+    if (index_ < tokens_.size() - 1) ++index_;
+    return token;
+  }
+  bool IsSymbol(const char* text, size_t ahead = 0) const {
+    return Peek(ahead).kind == TokenKind::Symbol && Peek(ahead).text == text;
+  }
+  bool IsWord(const char* text, size_t ahead = 0) const {
+    return Peek(ahead).kind == TokenKind::Word && Peek(ahead).text == text;
+  }
+  [[noreturn]] void Fail(const Token& at, const std::string& cause) const { throw MibFailure(at.position, cause); }
+  [[noreturn]] void Expected(const std::string& what) const {
+    Fail(Peek(), "expected " + what + " (found " + Shown(Peek()) + ")");
+  }
+  void ExpectSymbol(const char* text) {
+    if (!IsSymbol(text)) Expected(text);
+    Take();
+  }
+  void ExpectKeyword(const char* text) {
+    if (!IsWord(text)) Expected(text);
+    Take();
+  }
+  const Token& ExpectWord(const std::string& what) {
+    if (Peek().kind != TokenKind::Word) Expected(what);
+    return Take();
+  }
+  const Token& ExpectText(const std::string& clause) {
+    if (Peek().kind != TokenKind::Text) Expected("quoted text after " + clause);
+    return Take();
+  }
+
+  // Steps over a balanced { ... } group.
+  void SkipBraces() {
+    int depth = 0;
+    do {
+      const Token& token = Peek();
+      if (token.kind == TokenKind::End) Fail(token, "expected }");
+      if (token.kind == TokenKind::Symbol && token.text == "{") ++depth;
+      if (token.kind == TokenKind::Symbol && token.text == "}") --depth;
+      Take();
+    } while (depth > 0);
+  }
+
+  uint64_t Unsigned(const Token& token, uint64_t max, const char* what) const {
+    if (token.kind != TokenKind::Number || token.text[0] == '-') Fail(token, std::string("expected ") + what);
+    uint64_t value = 0;
+    for (char c : token.text) {
+      uint64_t digit = static_cast<uint64_t>(c - '0');
+      if (value > (max - digit) / 10) Fail(token, "number " + token.text + " too large for " + what);
+      value = value * 10 + digit;
+    }
+    return value;
+  }
+
+  int64_t Signed(const Token& token, const char* what) const {
+    if (token.kind != TokenKind::Number) Fail(token, std::string("expected ") + what);
+    bool negative = token.text[0] == '-';
+    Token magnitude = token;
+    if (negative) magnitude.text.erase(0, 1);
+    uint64_t value = Unsigned(magnitude, negative ? (uint64_t{1} << 63) : INT64_MAX, what);
+    return negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
+  }
+
+  void ParseImports(ParsedModule* module) {
+    std::vector<std::pair<std::string, Position>> names;
+    for (;;) {
+      if (IsSymbol(";")) {
+        if (!names.empty()) Expected("FROM");
+        Take();
+        return;
+      }
+      const Token& name = ExpectWord("an imported name or ;");
+      if (name.text == "FROM") {
+        if (names.empty()) Fail(name, "expected an imported name before FROM");
+        const Token& from = ExpectWord("a module name after FROM");
+        module->imports.push_back({from.text, from.position, std::move(names)});
+        names.clear();
+        if (IsSymbol("{")) SkipBraces();
+        continue;
+      }
+      names.emplace_back(name.text, name.position);
+      if (IsSymbol(",")) Take();
+    }
+  }
+
+  void ParseAssignment(ParsedModule* module) {
+    const Token& name = ExpectWord("a definition");
+    if (IsSymbol("::=")) {
+      Take();
+      ParseTypeAssignment(module, name);
+    } else if (IsWord("MACRO")) {
+      module->macros.push_back(name.text);
+      while (!IsWord("END")) {
+        if (Peek().kind == TokenKind::End) Fail(Peek(), "expected END of the MACRO " + name.text);
+        Take();
+      }
+      Take();
+    } else if (IsWord("OBJECT") && IsWord("IDENTIFIER", 1)) {
+      Take();
+      Take();
+      ParsedDefinition definition = Start(name, ObjectKind::Node);
+      ExpectSymbol("::=");
+      definition.oid = ParseOidValue();
+      module->definitions.push_back(std::move(definition));
+    } else if (IsWord("OBJECT-TYPE")) {
+      Take();
+      module->definitions.push_back(ParseObjectType(name));
+    } else if (IsWord("TRAP-TYPE")) {
+      Take();
+      module->definitions.push_back(ParseTrapType(name));
+    } else if (Peek().kind == TokenKind::Word && SkippedMacros().count(Peek().text)) {
+      ParsedDefinition definition = Start(name, KindOfMacro(Take().text));
+      SkipToAssignment();
+      definition.oid = ParseOidValue();
+      module->definitions.push_back(std::move(definition));
+    } else {
+      Expected("OBJECT IDENTIFIER, OBJECT-TYPE or another macro after " + name.text);
+    }
+  }
+
+  ParsedDefinition Start(const Token& name, ObjectKind kind) const {
+    ParsedDefinition definition;
+    definition.name = name.text;
+    definition.position = name.position;
+    definition.kind = kind;
+    return definition;
+  }
+
+  // Macro bodies that are named but not interpreted end at the first ::= outside brackets.
+  void SkipToAssignment() {
+    int depth = 0;
+    for (;;) {
+      const Token& token = Peek();
+      if (token.kind == TokenKind::End || (token.kind == TokenKind::Word && token.text == "END" && depth == 0)) {
+        Expected("::=");
+      }
+      if (token.kind == TokenKind::Symbol) {
+        if (token.text == "::=" && depth == 0) break;
+        if (token.text == "{" || token.text == "(") ++depth;
+        if ((token.text == "}" || token.text == ")") && depth > 0) --depth;
+      }
+      Take();
+    }
+    Take();
+  }
+
+  void ParseTypeAssignment(ParsedModule* module, const Token& name) {
+    ParsedType type;
+    type.name = name.text;
+    type.position = name.position;
+    if (IsWord("TEXTUAL-CONVENTION")) {
+      Take();
+      for (;;) {
+        const Token& clause = ExpectWord("SYNTAX in TEXTUAL-CONVENTION " + name.text);
+        if (clause.text == "SYNTAX") break;
+        if (clause.text == "DISPLAY-HINT" || clause.text == "DESCRIPTION" || clause.text == "REFERENCE") {
+          ExpectText(clause.text);
+        } else if (clause.text == "STATUS") {
+          ExpectWord("a status after STATUS");
+        } else {
+          Fail(clause, "unexpected " + clause.text + " in TEXTUAL-CONVENTION " + name.text);
+        }
+      }
+    }
+    type.syntax = ParseSyntax(0);
+    module->types.push_back(std::move(type));
+  }
+
+  ParsedSyntax ParseSyntax(int depth) {
+    if (depth > MIB_MAX_SYNTAX_DEPTH) Fail(Peek(), "type nested too deeply");
+    ParsedSyntax syntax;
+    syntax.position = Peek().position;
+    if (IsSymbol("[")) {  // [APPLICATION n] IMPLICIT ...: the tag does not change the base syntax here
+      while (!IsSymbol("]")) {
+        if (Peek().kind == TokenKind::End) Expected("]");
+        Take();
+      }
+      Take();
+      if (IsWord("IMPLICIT") || IsWord("EXPLICIT")) Take();
+      return ParseSyntax(depth + 1);
+    }
+    const Token& word = ExpectWord("a syntax");
+    if (word.text == "INTEGER") {
+      syntax.code = 2;
+    } else if (word.text == "OCTET") {
+      ExpectKeyword("STRING");
+      syntax.code = 4;
+    } else if (word.text == "OBJECT") {
+      ExpectKeyword("IDENTIFIER");
+      syntax.code = 6;
+    } else if (word.text == "BITS") {
+      syntax.code = 4;
+    } else if (word.text == "NULL") {
+      syntax.code = 5;
+      return syntax;
+    } else if (word.text == "CHOICE") {
+      syntax.form = ParsedSyntax::Form::Choice;
+      if (!IsSymbol("{")) Expected("{ after CHOICE");
+      SkipBraces();
+      return syntax;
+    } else if (word.text == "SEQUENCE") {
+      if (IsWord("OF")) {
+        Take();
+        syntax.form = ParsedSyntax::Form::SequenceOf;
+        syntax.position = Peek().position;
+        syntax.typeName = ExpectWord("a type name after SEQUENCE OF").text;
+        return syntax;
+      }
+      syntax.form = ParsedSyntax::Form::Sequence;
+      ExpectSymbol("{");
+      while (!IsSymbol("}")) {
+        ExpectWord("a field name");
+        ParseSyntax(depth + 1);
+        if (!IsSymbol(",")) break;
+        Take();
+      }
+      ExpectSymbol("}");
+      return syntax;
+    } else {
+      syntax.form = ParsedSyntax::Form::Named;
+      syntax.typeName = word.text;
+    }
+    if (IsSymbol("{")) ParseLabels(&syntax, word.text == "BITS");
+    if (IsSymbol("(")) ParseConstraint();
+    return syntax;
+  }
+
+  // INTEGER { up(1), down(2) } or BITS { a(0), b(1) }
+  void ParseLabels(ParsedSyntax* syntax, bool bits) {
+    ExpectSymbol("{");
+    syntax->hasLabels = true;
+    for (;;) {
+      const Token& label = ExpectWord("an enumeration label");
+      ExpectSymbol("(");
+      const Token& number = Take();
+      int64_t value = bits ? static_cast<int64_t>(Unsigned(number, 65535, "a bit number")) : Signed(number, "a number");
+      if (!bits && (value < INT32_MIN || value > INT32_MAX)) Fail(number, "enumeration value " + number.text + " out of range");
+      if (!syntax->labels.emplace(label.text, value).second) Fail(label, "label " + label.text + " given twice");
+      ExpectSymbol(")");
+      if (IsSymbol("}")) break;
+      ExpectSymbol(",");
+    }
+    Take();
+  }
+
+  // (1..10 | 20), (SIZE (0..255)); checked for form, not kept.
+  void ParseConstraint() {
+    ExpectSymbol("(");
+    bool size = IsWord("SIZE");
+    if (size) {
+      Take();
+      ExpectSymbol("(");
+    }
+    for (;;) {
+      RangeValue();
+      if (IsSymbol("..")) {
+        Take();
+        RangeValue();
+      }
+      if (!IsSymbol("|")) break;
+      Take();
+    }
+    ExpectSymbol(")");
+    if (size) ExpectSymbol(")");
+  }
+
+  void RangeValue() {
+    const Token& token = Peek();
+    if (token.kind == TokenKind::Number) {
+      Signed(token, "a range bound");
+    } else if (token.kind != TokenKind::HexText && token.kind != TokenKind::BinText && !IsWord("MIN") && !IsWord("MAX")) {
+      Expected("a range bound");
+    }
+    Take();
+  }
+
+  ParsedOid ParseOidValue() {
+    ParsedOid oid;
+    ExpectSymbol("{");
+    bool first = true;
+    while (!IsSymbol("}")) {
+      const Token& token = Take();
+      if (token.kind == TokenKind::Word) {
+        if (IsSymbol("(")) {  // iso(1): the number counts, the name does not
+          Take();
+          oid.ids.push_back(static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a sub-identifier")));
+          ExpectSymbol(")");
+        } else if (first) {
+          oid.parent = token.text;
+          oid.parentPosition = token.position;
+        } else {
+          Fail(token, "expected a number in the OID value (found " + token.text + ")");
+        }
+      } else if (token.kind == TokenKind::Number) {
+        oid.ids.push_back(static_cast<uint32_t>(Unsigned(token, UINT32_MAX, "a sub-identifier")));
+      } else {
+        Fail(token, "expected a number in the OID value (found " + Shown(token) + ")");
+      }
+      if (oid.ids.size() > MIB_MAX_OID_LENGTH) Fail(token, "OID value longer than 128 sub-identifiers");
+      first = false;
+    }
+    if (first) Fail(Peek(), "empty OID value");
+    Take();
+    return oid;
+  }
+
+  ParsedDefinition ParseObjectType(const Token& name) {
+    ParsedDefinition definition = Start(name, ObjectKind::Scalar);
+    definition.isObjectType = true;
+    bool hasStatus = false;
+    while (!IsSymbol("::=")) {
+      const Token& clause = ExpectWord("::=");
+      const std::string& word = clause.text;
+      if (word == "SYNTAX") {
+        definition.syntax = ParseSyntax(0);
+      } else if (word == "MAX-ACCESS" || word == "ACCESS") {
+        const Token& value = ExpectWord("an access after " + word);
+        std::optional<Access> access = AccessOfWord(value.text);
+        if (!access) Fail(value, "unknown access " + value.text);
+        definition.access = *access;
+      } else if (word == "STATUS") {
+        ExpectWord("a status after STATUS");
+        hasStatus = true;
+      } else if (word == "DESCRIPTION" || word == "REFERENCE" || word == "UNITS") {
+        ExpectText(word);
+      } else if (word == "INDEX") {
+        ExpectSymbol("{");
+        for (;;) {
+          if (IsWord("IMPLIED")) Take();
+          const Token& index = ExpectWord("an index object");
+          definition.index.emplace_back(index.text, index.position);
+          if (IsSymbol("}")) break;
+          ExpectSymbol(",");
+        }
+        Take();
+      } else if (word == "AUGMENTS") {
+        ExpectSymbol("{");
+        const Token& entry = ExpectWord("an entry after AUGMENTS");
+        definition.augments = entry.text;
+        definition.augmentsPosition = entry.position;
+        ExpectSymbol("}");
+      } else if (word == "DEFVAL") {
+        definition.defaultPosition = clause.position;
+        size_t start = index_;
+        SkipBraces();
+        definition.defaultValue.assign(tokens_.begin() + static_cast<long>(start) + 1,
+                                       tokens_.begin() + static_cast<long>(index_) - 1);
+      } else {
+        Fail(clause, "unexpected " + word + " in OBJECT-TYPE " + name.text);
+      }
+    }
+    if (!definition.syntax) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no SYNTAX");
+    if (definition.access == Access::None) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no MAX-ACCESS");
+    if (!hasStatus) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no STATUS");
+    if (!definition.index.empty() && !definition.augments.empty()) {
+      Fail(Peek(), "OBJECT-TYPE " + name.text + " has both INDEX and AUGMENTS");
+    }
+    Take();
+    definition.oid = ParseOidValue();
+    return definition;
+  }
+
+  // SMIv1 traps: the OID is the enterprise, 0, and the trap number.
+  ParsedDefinition ParseTrapType(const Token& name) {
+    ParsedDefinition definition = Start(name, ObjectKind::Notification);
+    definition.trapNumber = true;
+    while (!IsSymbol("::=")) {
+      const Token& clause = ExpectWord("::=");
+      if (clause.text == "ENTERPRISE") {
+        const Token& enterprise = ExpectWord("an enterprise after ENTERPRISE");
+        definition.oid.parent = enterprise.text;
+        definition.oid.parentPosition = enterprise.position;
+      } else if (clause.text == "VARIABLES") {
+        if (!IsSymbol("{")) Expected("{ after VARIABLES");
+        SkipBraces();
+      } else if (clause.text == "DESCRIPTION" || clause.text == "REFERENCE") {
+        ExpectText(clause.text);
+      } else {
+        Fail(clause, "unexpected " + clause.text + " in TRAP-TYPE " + name.text);
+      }
+    }
+    if (definition.oid.parent.empty()) Fail(Peek(), "TRAP-TYPE " + name.text + " has no ENTERPRISE");
+    Take();
+    definition.oid.ids = {0, static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a trap number"))};
+    return definition;
+  }
+
+  const std::vector<Token>& tokens_;
+  size_t index_ = 0;
+};
+
+}  // namespace
+
+ParsedModule ParseModule(const std::vector<Token>& tokens) {
+  if (tokens.empty()) throw MibFailure({1, 1}, "empty input");
+  return Parser(tokens).Run();
+}
+
+}  // namespace orvu::mib

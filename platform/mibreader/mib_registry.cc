@@ -1,0 +1,217 @@
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "mib_base_modules.h"
+#include "mib_lexer.h"
+#include "mib_model.h"
+#include "mib_parsed.h"
+#include "mib_resolve.h"
+
+namespace orvu::mib {
+namespace {
+
+constexpr size_t MIB_MAX_FILE_SIZE = 16u << 20;
+constexpr size_t MIB_MAX_IMPORT_DEPTH = 64;
+const char* const MIB_FILE_SUFFIXES[] = {"", ".txt", ".mib", ".my"};
+
+struct LoadFailure {
+  LoadError error;
+};
+
+[[noreturn]] void Throw(std::string fileName, Position at, std::string cause) {
+  LoadFailure failure;
+  failure.error.fileName = std::move(fileName);
+  failure.error.line = at.line;
+  failure.error.column = at.column;
+  failure.error.cause = std::move(cause);
+  throw failure;
+}
+
+// Module names become file names, so only the characters module names are made of are allowed.
+bool IsModuleName(const std::string& name) {
+  if (name.empty() || name.size() > 255 || name[0] == '-' || name[0] == '.') return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+  });
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool ReadFile(const std::string& path, std::string* text, std::string* cause) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    *cause = "cannot open the file";
+    return false;
+  }
+  char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    if (text->size() + got > MIB_MAX_FILE_SIZE) {
+      std::fclose(file);
+      *cause = "file larger than 16 MiB";
+      return false;
+    }
+    text->append(chunk, got);
+  }
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) *cause = "cannot read the file";
+  return !failed;
+}
+
+// One call of Registry::Load: modules read so far in this attempt, in the order they completed.
+class LoadAttempt {
+ public:
+  LoadAttempt(const Registry& registry, const std::vector<std::string>& searchPath)
+      : registry_(registry), searchPath_(searchPath) {}
+
+  std::vector<std::unique_ptr<Module>> TakeModules() { return std::move(done_); }
+
+  const Module* Find(const std::string& name) const {
+    if (const Module* module = registry_.FindModule(name)) return module;
+    for (const auto& module : done_) {
+      if (module->name == name) return module.get();
+    }
+    return nullptr;
+  }
+
+  // Loads NAME unless known; IMPORTER and AT say where it was asked for (empty at the top).
+  void Require(const std::string& name, const std::string& importer, Position at) {
+    if (Find(name)) return;
+    if (std::find(stack_.begin(), stack_.end(), name) != stack_.end()) {
+      std::string cycle;
+      for (auto it = std::find(stack_.begin(), stack_.end(), name); it != stack_.end(); ++it) cycle += *it + " -> ";
+      Throw(importer, at, "import cycle: " + cycle + name);
+    }
+    if (stack_.size() >= MIB_MAX_IMPORT_DEPTH) Throw(importer, at, "imports nested deeper than 64 modules");
+    if (!IsModuleName(name)) Throw(importer, at, "bad module name " + name);
+    std::string tried;
+    std::string path = Locate(name, &tried);
+    if (path.empty()) {
+      if (std::unique_ptr<Module> fallback = FallbackModule(name)) {
+        done_.push_back(std::move(fallback));
+        return;
+      }
+      Throw(importer, at, "module " + name + " not found (tried " + tried + ")");
+    }
+    std::string text;
+    std::string cause;
+    if (!ReadFile(path, &text, &cause)) Throw(path, {}, cause);
+    stack_.push_back(name);
+    std::unique_ptr<Module> module;
+    try {
+      ParsedModule parsed = ParseModule(Tokenize(text));
+      if (parsed.name != name) Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
+      for (const ParsedImport& group : parsed.imports) Require(group.module, path, group.position);
+      ResolveContext context;
+      context.findModule = [this](const std::string& wanted) { return Find(wanted); };
+      context.findOid = [this](const std::vector<uint32_t>& oid) { return FindOid(oid); };
+      module = ResolveModule(parsed, context);
+    } catch (const MibFailure& failure) {
+      Throw(path, failure.position, failure.cause);
+    }
+    stack_.pop_back();
+    module->fileName = path;
+    done_.push_back(std::move(module));
+  }
+
+ private:
+  std::string Locate(const std::string& name, std::string* tried) const {
+    for (const std::string& folder : searchPath_) {
+      for (const char* suffix : MIB_FILE_SUFFIXES) {
+        std::string path = folder;
+        if (!path.empty() && path.back() != '/') path += '/';
+        path += name + suffix;
+        if (IsRegularFile(path)) return path;
+        if (!tried->empty()) *tried += ", ";
+        *tried += path;
+      }
+    }
+    if (tried->empty()) *tried = "no folder on the MIB path";
+    return {};
+  }
+
+  const Object* FindOid(const std::vector<uint32_t>& oid) const {
+    if (const Object* object = registry_.FindOid(oid.data(), oid.size())) return object;
+    for (const auto& module : done_) {
+      for (const Object& object : module->objects) {
+        if (object.oid == oid) return &object;
+      }
+    }
+    return nullptr;
+  }
+
+  const Registry& registry_;
+  const std::vector<std::string>& searchPath_;
+  std::vector<std::unique_ptr<Module>> done_;
+  std::vector<std::string> stack_;
+};
+
+}  // namespace
+
+std::string LoadError::Text() const {
+  if (line > 0) return fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + cause;
+  if (!fileName.empty()) return fileName + ": " + cause;
+  return cause;
+}
+
+Registry::Registry(std::vector<std::string> searchPath) : searchPath_(std::move(searchPath)) {
+  for (auto& module : BaseModules()) Add(std::move(module));
+}
+
+void Registry::Add(std::unique_ptr<Module> module) {
+  for (const Object& object : module->objects) {
+    byName_.emplace(object.name, &object);
+    byOid_.emplace(object.oid, &object);
+  }
+  modules_.push_back(std::move(module));
+}
+
+bool Registry::Load(const std::string& name, LoadError* error) {
+  if (FindModule(name)) return true;
+  LoadAttempt attempt(*this, searchPath_);
+  try {
+    attempt.Require(name, "", {});
+  } catch (const LoadFailure& failure) {
+    if (error) *error = failure.error;
+    return false;
+  }
+  for (auto& module : attempt.TakeModules()) Add(std::move(module));
+  return true;
+}
+
+const Module* Registry::FindModule(const std::string& name) const {
+  for (const auto& module : modules_) {
+    if (module->name == name) return module.get();
+  }
+  return nullptr;
+}
+
+const Object* Registry::FindName(const std::string& name) const {
+  auto found = byName_.find(name);
+  return found == byName_.end() ? nullptr : found->second;
+}
+
+const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {
+  if (count > 0 && !ids) return nullptr;
+  auto found = byOid_.find(std::vector<uint32_t>(ids, ids + count));
+  return found == byOid_.end() ? nullptr : found->second;
+}
+
+std::vector<const Object*> Registry::Columns(const Object& entry) const {
+  std::vector<const Object*> columns;
+  for (auto it = byOid_.upper_bound(entry.oid); it != byOid_.end(); ++it) {
+    const std::vector<uint32_t>& oid = it->first;
+    if (oid.size() <= entry.oid.size() || !std::equal(entry.oid.begin(), entry.oid.end(), oid.begin())) break;
+    if (oid.size() == entry.oid.size() + 1 && it->second->kind == ObjectKind::Column) columns.push_back(it->second);
+  }
+  return columns;
+}
+
+}  // namespace orvu::mib

@@ -1,0 +1,292 @@
+#include "mib_resolve.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include "mib_defval.h"
+
+namespace orvu::mib {
+namespace {
+
+constexpr size_t MIB_MAX_OID_LENGTH = 128;
+constexpr int MIB_MAX_TYPE_DEPTH = 32;
+constexpr int MIB_MAX_AUGMENTS_DEPTH = 16;
+
+struct ResolvedSyntax {
+  uint32_t code = 0;
+  bool isSequence = false;
+  bool isSequenceOf = false;
+  bool isBits = false;
+  std::map<std::string, int64_t> labels;
+  std::string typeName;
+};
+
+enum class State { Open, Busy, Done };
+
+class Resolver {
+ public:
+  Resolver(const ParsedModule& parsed, const ResolveContext& context) : parsed_(parsed), context_(context) {}
+
+  std::unique_ptr<Module> Run() {
+    module_ = std::make_unique<Module>();
+    module_->name = parsed_.name;
+    module_->macros = parsed_.macros;
+    CheckImports();
+    IndexLocalNames();
+    oids_.resize(parsed_.definitions.size());
+    oidStates_.assign(parsed_.definitions.size(), State::Open);
+    types_.resize(parsed_.types.size());
+    typeStates_.assign(parsed_.types.size(), State::Open);
+    for (size_t i = 0; i < parsed_.types.size(); ++i) {
+      const ResolvedSyntax& type = LocalType(i, parsed_.types[i].position, 0);
+      TypeDefinition definition;
+      definition.name = parsed_.types[i].name;
+      definition.syntax = type.code;
+      definition.isSequence = type.isSequence;
+      definition.enumeration = type.labels;
+      module_->types.emplace(definition.name, std::move(definition));
+    }
+    for (size_t i = 0; i < parsed_.definitions.size(); ++i) Oid(i, 0);
+    BuildObjects();
+    return std::move(module_);
+  }
+
+ private:
+  [[noreturn]] static void Fail(Position at, const std::string& cause) { throw MibFailure(at, cause); }
+
+  const Module* ImportedModule(const std::string& name) const {
+    auto found = importedFrom_.find(name);
+    return found == importedFrom_.end() ? nullptr : found->second;
+  }
+
+  const Object* ObjectIn(const Module* module, const std::string& name) {
+    auto& index = moduleIndex_[module];
+    if (index.empty()) {
+      for (const Object& object : module->objects) index.emplace(object.name, &object);
+    }
+    auto found = index.find(name);
+    return found == index.end() ? nullptr : found->second;
+  }
+
+  void CheckImports() {
+    for (const ParsedImport& group : parsed_.imports) {
+      const Module* from = context_.findModule(group.module);
+      if (!from) Fail(group.position, "module " + group.module + " not found");
+      module_->imports.push_back(group.module);
+      for (const auto& [name, position] : group.names) {
+        bool known = ObjectIn(from, name) || from->types.count(name) ||
+                     std::find(from->macros.begin(), from->macros.end(), name) != from->macros.end();
+        if (!known) Fail(position, "unknown name " + name + " imported from " + group.module);
+        importedFrom_.emplace(name, from);
+      }
+    }
+  }
+
+  void IndexLocalNames() {
+    for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
+      const ParsedDefinition& definition = parsed_.definitions[i];
+      if (!localDefinitions_.emplace(definition.name, i).second) {
+        Fail(definition.position, definition.name + " defined twice");
+      }
+    }
+    for (size_t i = 0; i < parsed_.types.size(); ++i) {
+      if (!localTypes_.emplace(parsed_.types[i].name, i).second) {
+        Fail(parsed_.types[i].position, parsed_.types[i].name + " defined twice");
+      }
+    }
+  }
+
+  // The OID of a name as this module sees it, or nothing.
+  std::optional<std::vector<uint32_t>> OidOfName(const std::string& name, int depth) {
+    auto local = localDefinitions_.find(name);
+    if (local != localDefinitions_.end()) return Oid(local->second, depth + 1);
+    if (const Module* from = ImportedModule(name)) {
+      if (const Object* object = ObjectIn(from, name)) return object->oid;
+    }
+    if (name == "iso") return std::vector<uint32_t>{1};
+    if (name == "ccitt" || name == "itu-t") return std::vector<uint32_t>{0};
+    if (name == "joint-iso-ccitt" || name == "joint-iso-itu-t") return std::vector<uint32_t>{2};
+    return std::nullopt;
+  }
+
+  const std::vector<uint32_t>& Oid(size_t i, int depth) {
+    const ParsedDefinition& definition = parsed_.definitions[i];
+    if (oidStates_[i] == State::Done) return oids_[i];
+    if (oidStates_[i] == State::Busy) Fail(definition.position, "OID of " + definition.name + " refers to itself");
+    if (depth > static_cast<int>(MIB_MAX_OID_LENGTH)) Fail(definition.position, "OID definitions nested too deeply");
+    oidStates_[i] = State::Busy;
+    std::vector<uint32_t> oid;
+    if (!definition.oid.parent.empty()) {
+      std::optional<std::vector<uint32_t>> parent = OidOfName(definition.oid.parent, depth);
+      if (!parent) Fail(definition.oid.parentPosition, "unresolved OID parent " + definition.oid.parent);
+      oid = std::move(*parent);
+    }
+    oid.insert(oid.end(), definition.oid.ids.begin(), definition.oid.ids.end());
+    if (oid.size() > MIB_MAX_OID_LENGTH) Fail(definition.position, "OID of " + definition.name + " longer than 128 sub-identifiers");
+    oids_[i] = std::move(oid);
+    oidStates_[i] = State::Done;
+    return oids_[i];
+  }
+
+  const ResolvedSyntax& LocalType(size_t i, Position use, int depth) {
+    const ParsedType& type = parsed_.types[i];
+    if (typeStates_[i] == State::Done) return types_[i];
+    if (typeStates_[i] == State::Busy) Fail(type.position, "type " + type.name + " refers to itself");
+    if (depth > MIB_MAX_TYPE_DEPTH) Fail(use, "types nested too deeply");
+    typeStates_[i] = State::Busy;
+    types_[i] = Syntax(type.syntax, depth + 1);
+    typeStates_[i] = State::Done;
+    return types_[i];
+  }
+
+  ResolvedSyntax NamedType(const std::string& name, Position use, int depth) {
+    auto local = localTypes_.find(name);
+    if (local != localTypes_.end()) return LocalType(local->second, use, depth);
+    if (const Module* from = ImportedModule(name)) {
+      auto found = from->types.find(name);
+      if (found == from->types.end()) Fail(use, name + " is not a type");
+      ResolvedSyntax syntax;
+      syntax.code = found->second.syntax;
+      syntax.isSequence = found->second.isSequence;
+      syntax.labels = found->second.enumeration;
+      syntax.isBits = name == "BITS" || (syntax.code == 4 && !syntax.labels.empty());
+      return syntax;
+    }
+    Fail(use, "unknown type " + name);
+  }
+
+  ResolvedSyntax Syntax(const ParsedSyntax& syntax, int depth) {
+    ResolvedSyntax resolved;
+    switch (syntax.form) {
+      case ParsedSyntax::Form::Base:
+        resolved.code = syntax.code;
+        resolved.isBits = syntax.code == 4 && syntax.hasLabels;
+        break;
+      case ParsedSyntax::Form::Choice:
+        break;
+      case ParsedSyntax::Form::Sequence:
+        resolved.isSequence = true;
+        break;
+      case ParsedSyntax::Form::SequenceOf:
+        if (!NamedType(syntax.typeName, syntax.position, depth).isSequence) {
+          Fail(syntax.position, syntax.typeName + " is not a SEQUENCE type");
+        }
+        resolved.isSequenceOf = true;
+        return resolved;
+      case ParsedSyntax::Form::Named:
+        resolved = NamedType(syntax.typeName, syntax.position, depth);
+        resolved.typeName = syntax.typeName;
+        break;
+    }
+    if (syntax.hasLabels) {
+      if (resolved.code != 2 && !resolved.isBits) Fail(syntax.position, "labels given for a type that is neither INTEGER nor BITS");
+      resolved.labels = syntax.labels;
+    }
+    return resolved;
+  }
+
+  bool IsLocalEntry(const ParsedDefinition& definition) const {
+    return definition.isObjectType && (!definition.index.empty() || !definition.augments.empty());
+  }
+
+  // The INDEX of an entry, following AUGMENTS to the entry it extends.
+  std::vector<std::string> IndexOf(const ParsedDefinition& definition, int depth) {
+    if (depth > MIB_MAX_AUGMENTS_DEPTH) Fail(definition.augmentsPosition, "AUGMENTS chain too long or circular");
+    if (definition.augments.empty()) {
+      std::vector<std::string> names;
+      for (const auto& [name, position] : definition.index) {
+        if (!localDefinitions_.count(name) && !(ImportedModule(name) && ObjectIn(ImportedModule(name), name))) {
+          Fail(position, "unknown index object " + name);
+        }
+        names.push_back(name);
+      }
+      return names;
+    }
+    auto local = localDefinitions_.find(definition.augments);
+    if (local != localDefinitions_.end()) {
+      const ParsedDefinition& target = parsed_.definitions[local->second];
+      if (!IsLocalEntry(target)) Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
+      return IndexOf(target, depth + 1);
+    }
+    const Module* from = ImportedModule(definition.augments);
+    const Object* target = from ? ObjectIn(from, definition.augments) : nullptr;
+    if (!target) Fail(definition.augmentsPosition, "unknown entry " + definition.augments + " in AUGMENTS");
+    if (target->kind != ObjectKind::Entry) Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
+    return target->indexNames;
+  }
+
+  void BuildObjects() {
+    std::map<std::vector<uint32_t>, size_t> byOid;
+    std::vector<ResolvedSyntax> syntaxes(parsed_.definitions.size());
+    for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
+      const ParsedDefinition& definition = parsed_.definitions[i];
+      Object object;
+      object.name = definition.name;
+      object.module = parsed_.name;
+      object.oid = oids_[i];
+      object.kind = definition.kind;
+      if (definition.isObjectType) {
+        syntaxes[i] = Syntax(*definition.syntax, 0);
+        const ResolvedSyntax& syntax = syntaxes[i];
+        object.access = definition.access;
+        object.typeName = syntax.typeName;
+        if (syntax.isSequenceOf) {
+          object.kind = ObjectKind::Table;
+        } else if (IsLocalEntry(definition)) {
+          object.kind = ObjectKind::Entry;
+          object.indexNames = IndexOf(definition, 0);
+        } else if (syntax.isSequence) {
+          Fail(definition.position, definition.name + " has a SEQUENCE syntax but no INDEX or AUGMENTS");
+        } else if (syntax.code == 0) {
+          Fail(definition.syntax->position, "syntax of " + definition.name + " has no SNMP base type");
+        } else {
+          object.syntax = syntax.code;
+          object.enumeration = syntax.labels;
+        }
+      }
+      byOid.emplace(object.oid, i);
+      module_->objects.push_back(std::move(object));
+    }
+    for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
+      Object& object = module_->objects[i];
+      if (object.kind != ObjectKind::Scalar || object.oid.empty()) continue;
+      std::vector<uint32_t> parentOid(object.oid.begin(), object.oid.end() - 1);
+      auto local = byOid.find(parentOid);
+      const Object* parent = local != byOid.end() ? &module_->objects[local->second] : context_.findOid(parentOid);
+      if (parent && parent->kind == ObjectKind::Entry) object.kind = ObjectKind::Column;
+    }
+    for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
+      const ParsedDefinition& definition = parsed_.definitions[i];
+      Object& object = module_->objects[i];
+      if (definition.defaultValue.empty() && definition.defaultPosition.line == 0) continue;
+      if (object.syntax == 0) Fail(definition.defaultPosition, "DEFVAL given for " + object.name + ", which has no value");
+      DefaultTarget target;
+      target.syntax = object.syntax;
+      target.labels = &object.enumeration;
+      target.bits = syntaxes[i].isBits;
+      target.oidOfName = [this](const std::string& name) { return OidOfName(name, 0); };
+      object.defaultValue = ConvertDefault(definition.defaultValue, definition.defaultPosition, target);
+    }
+  }
+
+  const ParsedModule& parsed_;
+  const ResolveContext& context_;
+  std::unique_ptr<Module> module_;
+  std::map<std::string, const Module*> importedFrom_;
+  std::map<const Module*, std::map<std::string, const Object*>> moduleIndex_;
+  std::map<std::string, size_t> localDefinitions_;
+  std::map<std::string, size_t> localTypes_;
+  std::vector<std::vector<uint32_t>> oids_;
+  std::vector<State> oidStates_;
+  std::vector<ResolvedSyntax> types_;
+  std::vector<State> typeStates_;
+};
+
+}  // namespace
+
+std::unique_ptr<Module> ResolveModule(const ParsedModule& parsed, const ResolveContext& context) {
+  return Resolver(parsed, context).Run();
+}
+
+}  // namespace orvu::mib
