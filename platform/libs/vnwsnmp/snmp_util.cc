@@ -1,0 +1,96 @@
+#include "orvu/snmp_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "faults.h"
+
+namespace {
+
+// More sub-identifiers than any OID a MIB or an agent can hold; longer texts are refused rather
+// than turned into an allocation the caller did not expect.
+constexpr uint32_t SNMP_OID_TEXT_MAX_IDS = 65535;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+extern "C" {
+
+ORVU_EXPORT int ORVU_CALL SnmpStringToOid(const char* text, SnmpOid* oid) {
+  orvu::InjectedFault fault;
+  if (orvu::CheckFault("SnmpStringToOid", &fault)) return static_cast<int>(fault.result);
+  if (!text || !oid) return 0;
+  // First pass validates and counts, so that nothing is allocated for a text that is refused.
+  uint32_t count = 0;
+  const char* at = text;
+  for (;;) {
+    if (!IsDigit(*at)) return 0;
+    uint64_t value = 0;
+    while (IsDigit(*at)) {
+      value = value * 10 + static_cast<uint64_t>(*at - '0');
+      if (value > UINT32_MAX) return 0;
+      ++at;
+    }
+    if (++count > SNMP_OID_TEXT_MAX_IDS) return 0;
+    if (*at == '\0') break;
+    if (*at != '.') return 0;
+    ++at;
+  }
+  uint32_t* ids = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * count));
+  if (!ids) return 0;
+  at = text;
+  for (uint32_t i = 0; i < count; ++i) {
+    char* end = nullptr;
+    ids[i] = static_cast<uint32_t>(std::strtoul(at, &end, 10));
+    at = end + 1;
+  }
+  oid->count = count;
+  oid->ids = ids;
+  return 1;
+}
+
+ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, char* buffer) {
+  orvu::InjectedFault fault;
+  if (orvu::CheckFault("SnmpOidToString", &fault)) return static_cast<int>(fault.result);
+  if (!buffer || size == 0) return 0;
+  buffer[0] = '\0';
+  if (!oid || (oid->count > 0 && !oid->ids)) return 0;
+  size_t used = 0;
+  for (uint32_t i = 0; i < oid->count; ++i) {
+    char piece[16];
+    int length = std::snprintf(piece, sizeof piece, i == 0 ? "%u" : ".%u", static_cast<unsigned>(oid->ids[i]));
+    if (used + static_cast<size_t>(length) + 1 > size) {
+      buffer[0] = '\0';
+      return 0;
+    }
+    std::memcpy(buffer + used, piece, static_cast<size_t>(length) + 1);
+    used += static_cast<size_t>(length);
+  }
+  return 1;
+}
+
+ORVU_EXPORT int ORVU_CALL SnmpFreeValue(uint32_t syntax, void* pair) {
+  orvu::InjectedFault fault;
+  if (orvu::CheckFault("SnmpFreeValue", &fault)) return static_cast<int>(fault.result);
+  if (!pair) return 0;
+  switch (syntax) {
+    case ORVU_SYNTAX_OCTETS:
+    case ORVU_SYNTAX_OID:
+    case ORVU_SYNTAX_IPADDR:
+    case ORVU_SYNTAX_OPAQUE:
+    case ORVU_SYNTAX_NSAPADDR: {
+      // The (length, pointer) pair of a value is laid out exactly like an SnmpOid.
+      SnmpOid* held = static_cast<SnmpOid*>(pair);
+      std::free(held->ids);
+      held->ids = nullptr;
+      held->count = 0;
+      return 1;
+    }
+    default:
+      return 1;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,134 @@
+#include "orvu/mib_lib.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "faults.h"
+#include "mib_model.h"
+
+namespace {
+
+constexpr uint32_t MIB_FORM_NAME = 2;
+constexpr uint32_t MIB_FORM_NUMERIC_OID = 3;
+
+using orvu::mib::Object;
+using orvu::mib::Registry;
+
+// One registry per process, shared by every caller. A handle is the position of an object in the
+// order objects were loaded, plus one; nothing is ever unloaded, so handles stay valid.
+struct MibState {
+  std::mutex mutex;
+  std::unique_ptr<Registry> registry;
+  std::vector<const Object*> objects;
+  std::map<const Object*, uint32_t> handles;
+  size_t modulesSeen = 0;
+
+  Registry& Get() {
+    if (!registry) registry = std::make_unique<Registry>(orvu::mib::DefaultSearchPath());
+    TakeNewObjects();
+    return *registry;
+  }
+
+  void TakeNewObjects() {
+    const auto& modules = registry->Modules();
+    for (; modulesSeen < modules.size(); ++modulesSeen) {
+      for (const Object& object : modules[modulesSeen]->objects) {
+        objects.push_back(&object);
+        handles.emplace(&object, static_cast<uint32_t>(objects.size()));
+      }
+    }
+  }
+
+  uint32_t HandleOf(const Object* object) const {
+    if (!object) return 0;
+    auto found = handles.find(object);
+    return found == handles.end() ? 0 : found->second;
+  }
+
+  const Object* ObjectOf(uint32_t handle) const {
+    return handle == 0 || handle > objects.size() ? nullptr : objects[handle - 1];
+  }
+};
+
+MibState& State() {
+  static MibState state;
+  return state;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORVU_EXPORT int ORVU_CALL MibLoadModule(const char* moduleName) {
+  orvu::InjectedFault fault;
+  if (orvu::CheckFault("MibLoadModule", &fault)) return static_cast<int>(fault.result);
+  if (!moduleName) return 0;
+  MibState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  bool loaded = state.Get().Load(moduleName, nullptr);
+  state.TakeNewObjects();
+  return loaded ? 1 : 0;
+}
+
+ORVU_EXPORT uint32_t ORVU_CALL MibLookupName(const char* objectName) {
+  orvu::InjectedFault fault;
+  if (orvu::CheckFault("MibLookupName", &fault)) return static_cast<uint32_t>(fault.result);
+  if (!objectName) return 0;
+  MibState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.HandleOf(state.Get().FindName(objectName));
+}
+
+ORVU_EXPORT int ORVU_CALL MibGetObjectOid(uint32_t object, uint32_t form, SnmpOid* oid) {
+  orvu::InjectedFault fault;
+  if (orvu::CheckFault("MibGetObjectOid", &fault)) return static_cast<int>(fault.result);
+  if (form != MIB_FORM_NUMERIC_OID || !oid) return 0;
+  MibState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.Get();
+  const Object* found = state.ObjectOf(object);
+  if (!found) return 0;
+  size_t count = found->oid.size();
+  uint32_t* ids = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * (count > 0 ? count : 1)));
+  if (!ids) return 0;
+  if (count > 0) std::memcpy(ids, found->oid.data(), sizeof(uint32_t) * count);
+  oid->count = static_cast<uint32_t>(count);
+  oid->ids = ids;
+  return 1;
+}
+
+ORVU_EXPORT uint32_t ORVU_CALL MibLookupOid(const SnmpOid* oid) {
+  orvu::InjectedFault fault;
+  if (orvu::CheckFault("MibLookupOid", &fault)) return static_cast<uint32_t>(fault.result);
+  if (!oid || (oid->count > 0 && !oid->ids)) return 0;
+  MibState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.HandleOf(state.Get().FindOid(oid->ids, oid->count));
+}
+
+// Writes what fits, always terminated; a name that does not fit whole is a failure. *size is
+// read, never changed.
+ORVU_EXPORT int ORVU_CALL MibGetObjectName(uint32_t object, uint32_t form, uint32_t* size, char* buffer) {
+  orvu::InjectedFault fault;
+  if (orvu::CheckFault("MibGetObjectName", &fault)) return static_cast<int>(fault.result);
+  if (!size || !buffer || *size == 0) return 0;
+  buffer[0] = '\0';
+  if (form != MIB_FORM_NAME) return 0;
+  MibState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.Get();
+  const Object* found = state.ObjectOf(object);
+  if (!found) return 0;
+  const std::string& name = found->name;
+  size_t room = *size - 1;
+  size_t copied = name.size() < room ? name.size() : room;
+  std::memcpy(buffer, name.data(), copied);
+  buffer[copied] = '\0';
+  return copied == name.size() ? 1 : 0;
+}
+
+}  // extern "C"
