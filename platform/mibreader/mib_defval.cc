@@ -5,8 +5,6 @@
 namespace orvu::mib {
 namespace {
 
-constexpr size_t MIB_MAX_DEFAULT_OID = 128;
-
 class Converter {
  public:
   Converter(const std::vector<Token>& tokens, Position clause, const DefaultTarget& target)
@@ -152,17 +150,18 @@ class Converter {
         } else {
           oid.push_back(SubIdentifier(tokens_[at]));
         }
-        if (oid.size() > MIB_MAX_DEFAULT_OID) Fail("OID in DEFVAL longer than 128 sub-identifiers");
+        if (oid.size() > MIB_MAX_OID_LENGTH) Fail("OID in DEFVAL longer than 128 sub-identifiers");
       }
       return oid;
     }
     if (tokens_.size() == 1 && first.kind == TokenKind::Word) return Named(first);
     for (size_t at = 0; at < tokens_.size(); at += 2) {
       oid.push_back(SubIdentifier(tokens_[at]));
-      if (at + 1 < tokens_.size() && (tokens_[at + 1].text != "." || at + 2 == tokens_.size())) {
+      if (at + 1 < tokens_.size() && (tokens_[at + 1].kind != TokenKind::Symbol || tokens_[at + 1].text != "." ||
+                                       at + 2 == tokens_.size())) {
         Fail("bad OID in DEFVAL");
       }
-      if (oid.size() > MIB_MAX_DEFAULT_OID) Fail("OID in DEFVAL longer than 128 sub-identifiers");
+      if (oid.size() > MIB_MAX_OID_LENGTH) Fail("OID in DEFVAL longer than 128 sub-identifiers");
     }
     return oid;
   }

@@ -5,6 +5,9 @@
 namespace orvu::mib {
 namespace {
 
+// Far above the largest real module; keeps the token list of hostile input to a few dozen MiB.
+constexpr size_t MIB_MAX_TOKENS = 1000000;
+
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
@@ -24,6 +27,7 @@ class Lexer {
         return tokens;
       }
       Next(&token);
+      if (tokens.size() >= MIB_MAX_TOKENS) throw MibFailure(token.position, "module too large (over 1000000 tokens)");
       tokens.push_back(std::move(token));
     }
   }
@@ -70,7 +74,7 @@ class Lexer {
     char c = Peek();
     if (IsLetter(c)) {
       token->kind = TokenKind::Word;
-      while (!AtEnd() && (IsLetter(Peek()) || IsDigit(Peek()) || Peek() == '-')) {
+      while (!AtEnd() && (IsLetter(Peek()) || IsDigit(Peek()) || Peek() == '-' || Peek() == '_')) {
         if (Peek() == '-' && Peek(1) == '-' && !AtEnd(1)) break;
         token->text += Peek();
         Advance();
@@ -86,12 +90,16 @@ class Lexer {
     } else if (c == '"') {
       token->kind = TokenKind::Text;
       Advance();
-      while (!AtEnd() && Peek() != '"') {
+      // A doubled quote stands for one quote inside the text.
+      for (;;) {
+        if (AtEnd()) throw MibFailure(token->position, "quoted text not closed");
+        if (Peek() == '"') {
+          Advance();
+          if (AtEnd() || Peek() != '"') break;
+        }
         token->text += Peek();
         Advance();
       }
-      if (AtEnd()) throw MibFailure(token->position, "quoted text not closed");
-      Advance();
     } else if (c == '\'') {
       ReadBitText(token);
     } else if (c == ':' && Peek(1) == ':' && Peek(2) == '=') {

@@ -10,6 +10,9 @@
 
 namespace orvu::mib {
 
+// The longest OID a module may define or a DEFVAL may name, as in SNMP itself.
+constexpr size_t MIB_MAX_OID_LENGTH = 128;
+
 enum class ObjectKind {
   Node,          // OBJECT IDENTIFIER assignment, MODULE-IDENTITY, OBJECT-IDENTITY
   Scalar,        // OBJECT-TYPE that is neither a table, an entry nor a column

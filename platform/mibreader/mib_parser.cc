@@ -7,7 +7,6 @@
 namespace orvu::mib {
 namespace {
 
-constexpr size_t MIB_MAX_OID_LENGTH = 128;
 constexpr int MIB_MAX_SYNTAX_DEPTH = 8;
 
 const std::set<std::string>& SkippedMacros() {

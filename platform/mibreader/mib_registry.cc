@@ -199,7 +199,8 @@ const Object* Registry::FindName(const std::string& name) const {
 }
 
 const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {
-  if (count > 0 && !ids) return nullptr;
+  // No loaded OID is longer than the reader allows, so longer keys are not even built.
+  if ((count > 0 && !ids) || count > MIB_MAX_OID_LENGTH) return nullptr;
   auto found = byOid_.find(std::vector<uint32_t>(ids, ids + count));
   return found == byOid_.end() ? nullptr : found->second;
 }

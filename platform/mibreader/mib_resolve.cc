@@ -9,7 +9,6 @@
 namespace orvu::mib {
 namespace {
 
-constexpr size_t MIB_MAX_OID_LENGTH = 128;
 constexpr int MIB_MAX_TYPE_DEPTH = 32;
 constexpr int MIB_MAX_AUGMENTS_DEPTH = 16;
 
