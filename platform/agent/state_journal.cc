@@ -1,0 +1,159 @@
+#include "state_journal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvu::agent {
+namespace {
+
+bool WriteWhole(int fd, const std::string& data) {
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool ReadStateFile(const std::string& path, std::vector<StateRecord>* records, bool* existed,
+                   std::string* error) {
+  records->clear();
+  *existed = false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot read state file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  *existed = true;
+  std::string content;
+  char buffer[65536];
+  while (true) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "cannot read state file " + path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  size_t start = 0;
+  int line = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    ++line;
+    std::string text = content.substr(start, end - start);
+    start = end + 1;
+    if (text.find('\0') != std::string::npos) {
+      *error = path + ":" + std::to_string(line) + ": not a text line";
+      return false;
+    }
+    StateRecord record;
+    std::string cause;
+    if (ParseStateLine(text, &record, &cause)) {
+      records->push_back(std::move(record));
+    } else if (!cause.empty()) {
+      *error = path + ":" + std::to_string(line) + ": " + cause;
+      return false;
+    }
+  }
+  return true;
+}
+
+StateJournal::~StateJournal() {
+  if (fd_ >= 0) close(fd_);
+  if (lockFd_ >= 0) close(lockFd_);
+}
+
+bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::string* error) {
+  path_ = path;
+  sync_ = syncEachChange;
+  std::string lockPath = path + ".lock";
+  lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockFd_ < 0) {
+    *error = "cannot open " + lockPath + ": " + std::strerror(errno);
+    return false;
+  }
+  if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    *error = "state file " + path + " is in use by another agent";
+    return false;
+  }
+  return true;
+}
+
+bool StateJournal::Rewrite(const std::vector<StateRecord>& records, std::string* error) {
+  std::string content = "# orvu-agentd state: one record per line, see platform/README.md\n";
+  for (const StateRecord& r : records) content += FormatStateRecord(r) + "\n";
+  std::string temp = path_ + ".new";
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = "cannot write " + temp + ": " + std::strerror(errno);
+    return false;
+  }
+  // The new file reaches the disk before it replaces the old one, so that a crash leaves one of
+  // the two whole, never an empty file under the state file's name.
+  bool ok = WriteWhole(fd, content) && fsync(fd) == 0;
+  int saved = errno;
+  close(fd);
+  if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
+    if (ok) saved = errno;
+    unlink(temp.c_str());
+    *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
+    return false;
+  }
+  if (sync_) {
+    int dir = open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      fsync(dir);
+      close(dir);
+    }
+  }
+  int appendFd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (appendFd < 0) {
+    *error = "cannot open state file " + path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  if (fd_ >= 0) close(fd_);
+  fd_ = appendFd;
+  appended_ = 0;
+  return true;
+}
+
+bool StateJournal::Append(const StateRecord& record, std::string* error) {
+  std::string line = FormatStateRecord(record) + "\n";
+  struct stat st;
+  if (fd_ < 0 || fstat(fd_, &st) != 0) {
+    *error = "state file " + path_ + " is not open";
+    return false;
+  }
+  if (!WriteWhole(fd_, line) || (sync_ && fdatasync(fd_) != 0)) {
+    *error = "cannot write state file " + path_ + ": " + std::strerror(errno);
+    // A part-written line would spoil the file for the next start.
+    if (ftruncate(fd_, st.st_size) != 0) *error += " (and the file could not be repaired)";
+    return false;
+  }
+  ++appended_;
+  return true;
+}
+
+}  // namespace orvu::agent

@@ -1,0 +1,40 @@
+// The state file on disk: read once at start, appended to for every change, rewritten in one piece
+// (a new file renamed over the old one) when the journal has grown well past the live state.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "state_records.h"
+
+namespace orvu::agent {
+
+// All records of PATH in file order. A missing file is an empty state (*existed false). False with
+// *error ("PATH:LINE: cause") when the file cannot be read or a line does not parse.
+bool ReadStateFile(const std::string& path, std::vector<StateRecord>* records, bool* existed,
+                   std::string* error);
+
+class StateJournal {
+ public:
+  StateJournal() = default;
+  StateJournal(const StateJournal&) = delete;
+  StateJournal& operator=(const StateJournal&) = delete;
+  ~StateJournal();
+
+  // Takes the lock that keeps a second agent off the same file (PATH.lock).
+  bool Lock(const std::string& path, bool syncEachChange, std::string* error);
+  // Writes RECORDS as the whole new file and opens it for appending.
+  bool Rewrite(const std::vector<StateRecord>& records, std::string* error);
+  // One record, whole or not at all, handed to the OS before this returns.
+  bool Append(const StateRecord& record, std::string* error);
+  size_t AppendedSinceRewrite() const { return appended_; }
+
+ private:
+  std::string path_;
+  bool sync_ = false;
+  int lockFd_ = -1;
+  int fd_ = -1;
+  size_t appended_ = 0;
+};
+
+}  // namespace orvu::agent

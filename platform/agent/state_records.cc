@@ -1,0 +1,343 @@
+#include "state_records.h"
+
+#include <map>
+
+namespace orvu::agent {
+namespace {
+
+using proto::Value;
+using proto::ValueKind;
+
+bool ParseNumber(const std::string& text, uint32_t* out) {
+  size_t i = 0;
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    i = 1;
+  }
+  if (i == text.size() || text.size() - i > 10) return false;
+  uint64_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(text[i] - '0');
+  }
+  if (negative ? v > 2147483648ULL : v > 4294967295ULL) return false;
+  *out = negative ? static_cast<uint32_t>(-static_cast<int64_t>(v)) : static_cast<uint32_t>(v);
+  return true;
+}
+
+bool ParseOid(const std::string& text, std::vector<uint32_t>* out) {
+  out->clear();
+  if (text.empty()) return true;
+  size_t start = 0;
+  while (true) {
+    size_t dot = text.find('.', start);
+    std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    uint32_t id = 0;
+    if (part.empty() || part[0] == '-' || !ParseNumber(part, &id)) return false;
+    out->push_back(id);
+    if (dot == std::string::npos) return true;
+    start = dot + 1;
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHex(const std::string& text, std::string* out) {
+  if (text.size() % 2) return false;
+  out->clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+  }
+  return true;
+}
+
+bool ParseText(const std::string& text, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out->push_back(text[i]);
+      continue;
+    }
+    if (i + 2 >= text.size()) return false;
+    int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
+    if (hi < 0 || lo < 0) return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+    i += 2;
+  }
+  return true;
+}
+
+const char HEX[] = "0123456789abcdef";
+
+std::string FormatText(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7f || c == '%' || c == '=') {
+      out += '%';
+      out += HEX[c >> 4];
+      out += HEX[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string FormatHex(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += HEX[c >> 4];
+    out += HEX[c & 15];
+  }
+  return out;
+}
+
+std::string FormatOid(const std::vector<uint32_t>& oid) {
+  std::string s;
+  for (size_t i = 0; i < oid.size(); ++i) {
+    if (i) s += '.';
+    s += std::to_string(oid[i]);
+  }
+  return s;
+}
+
+class Fields {
+ public:
+  bool Add(const std::string& token, std::string* error) {
+    size_t eq = token.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      *error = "expected key=value, found '" + token + "'";
+      return false;
+    }
+    std::string key = token.substr(0, eq);
+    if (!values_.emplace(key, token.substr(eq + 1)).second) {
+      *error = "duplicate key '" + key + "'";
+      return false;
+    }
+    return true;
+  }
+  bool Has(const std::string& key) const { return values_.count(key) != 0; }
+  // Every key must be consumed; whatever is left over is reported as unknown.
+  bool Number(const std::string& key, uint32_t* out, std::string* error) {
+    std::string text;
+    if (!Take(key, &text, error)) return false;
+    if (!ParseNumber(text, out)) {
+      *error = "bad number for '" + key + "': " + text;
+      return false;
+    }
+    return true;
+  }
+  bool OidField(const std::string& key, std::vector<uint32_t>* out, std::string* error) {
+    std::string text;
+    if (!Take(key, &text, error)) return false;
+    if (!ParseOid(text, out)) {
+      *error = "bad OID for '" + key + "': " + text;
+      return false;
+    }
+    return true;
+  }
+  bool TextField(const std::string& key, std::string* out, std::string* error) {
+    std::string text;
+    if (!Take(key, &text, error)) return false;
+    if (!ParseText(text, out)) {
+      *error = "bad text for '" + key + "': " + text;
+      return false;
+    }
+    return true;
+  }
+  bool Take(const std::string& key, std::string* out, std::string* error) {
+    auto it = values_.find(key);
+    if (it == values_.end()) {
+      *error = "missing '" + key + "'";
+      return false;
+    }
+    *out = it->second;
+    values_.erase(it);
+    return true;
+  }
+  bool Done(std::string* error) const {
+    if (values_.empty()) return true;
+    *error = "unknown key '" + values_.begin()->first + "'";
+    return false;
+  }
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
+bool ParseValue(Fields& f, Value* v, std::string* error) {
+  if (!f.Number("syntax", &v->syntax, error)) return false;
+  int forms = f.Has("number") + f.Has("bytes") + f.Has("oid");
+  if (forms != 1) {
+    *error = "a value needs exactly one of number=, bytes=, oid=";
+    return false;
+  }
+  if (f.Has("number")) {
+    if (!f.Number("number", &v->number, error)) return false;
+    v->kind = ValueKind::Number;
+    if (f.Has("second")) {
+      if (!f.Number("second", &v->second, error)) return false;
+      v->kind = ValueKind::Pair;
+    }
+  } else if (f.Has("bytes")) {
+    std::string text;
+    f.Take("bytes", &text, error);
+    if (!ParseHex(text, &v->bytes)) {
+      *error = "bad hex bytes: " + text;
+      return false;
+    }
+    v->kind = ValueKind::Bytes;
+  } else {
+    if (!f.OidField("oid", &v->ids, error)) return false;
+    v->kind = ValueKind::Oid;
+  }
+  return true;
+}
+
+void FormatValue(std::string& out, const Value& v) {
+  out += " syntax=" + std::to_string(v.syntax);
+  switch (v.kind) {
+    case ValueKind::Number: out += " number=" + std::to_string(v.number); break;
+    case ValueKind::Pair:
+      out += " number=" + std::to_string(v.number) + " second=" + std::to_string(v.second);
+      break;
+    case ValueKind::Bytes: out += " bytes=" + FormatHex(v.bytes); break;
+    case ValueKind::Oid: out += " oid=" + FormatOid(v.ids); break;
+  }
+}
+
+}  // namespace
+
+bool ParseStateLine(const std::string& line, StateRecord* r, std::string* error) {
+  error->clear();
+  *r = StateRecord{};
+  std::vector<std::string> tokens;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+    size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
+    if (i > start) tokens.push_back(line.substr(start, i - start));
+  }
+  if (tokens.empty() || tokens[0][0] == '#') return false;
+  const std::string& type = tokens[0];
+  if (type == "module") {
+    if (tokens.size() != 2) {
+      *error = "'module' takes one module name";
+      return false;
+    }
+    r->type = RecordType::Module;
+    r->moduleName = tokens[1];
+    return true;
+  }
+  Fields f;
+  for (size_t t = 1; t < tokens.size(); ++t) {
+    if (!f.Add(tokens[t], error)) return false;
+  }
+  bool ok = false;
+  if (type == "client") {
+    r->type = RecordType::Client;
+    proto::ClientRecord& c = r->client;
+    uint32_t time = 0;
+    ok = f.Number("handle", &c.clientHandle, error) && f.Number("id", &c.clientId, error) &&
+         f.Number("process-handle", &c.processHandle, error) &&
+         f.Number("process", &c.processId, error) &&
+         f.Number("thread-handle", &c.threadHandle, error) &&
+         f.Number("thread", &c.threadId, error) && f.Number("time", &time, error) &&
+         f.Number("flags", &c.flags, error) && f.TextField("name", &c.name, error) &&
+         f.TextField("file", &c.fileName, error);
+    c.registrationTime = static_cast<int32_t>(time);
+  } else if (type == "instance") {
+    r->type = RecordType::Instance;
+    uint32_t time = 0;
+    ok = f.OidField("entry", &r->entryOid, error) && f.OidField("index", &r->oid, error) &&
+         f.Number("handle", &r->handle, error) && f.Number("creator", &r->creator, error) &&
+         f.Number("time", &time, error);
+    r->time = static_cast<int32_t>(time);
+    uint32_t n = 0;
+    if (ok && f.Has("enabled")) {
+      ok = f.Number("enabled", &n, error);
+      r->enabledFlags = n;
+    }
+    if (ok && f.Has("leaves")) {
+      ok = f.Number("leaves", &n, error);
+      r->leaves = n;
+    }
+    if (ok && (r->entryOid.empty() || r->oid.empty())) {
+      *error = "an instance needs a nonempty entry and index";
+      ok = false;
+    }
+  } else if (type == "enable") {
+    r->type = RecordType::Enable;
+    uint32_t flags = 0;
+    ok = f.Number("handle", &r->handle, error) && f.Number("flags", &flags, error);
+    r->enabledFlags = flags;
+  } else if (type == "remove") {
+    r->type = RecordType::Remove;
+    ok = f.Number("handle", &r->handle, error);
+  } else if (type == "value") {
+    r->type = RecordType::Value;
+    ok = f.Number("handle", &r->handle, error) && f.Number("column", &r->column, error) &&
+         ParseValue(f, &r->value, error);
+  } else if (type == "scalar") {
+    r->type = RecordType::Scalar;
+    ok = f.OidField("oid", &r->oid, error) && ParseValue(f, &r->value, error);
+    if (ok && r->oid.empty()) {
+      *error = "a scalar needs a nonempty OID";
+      ok = false;
+    }
+  } else {
+    *error = "unknown record '" + type + "'";
+    return false;
+  }
+  return ok && f.Done(error);
+}
+
+std::string FormatStateRecord(const StateRecord& r) {
+  std::string out;
+  switch (r.type) {
+    case RecordType::Module: out = "module " + r.moduleName; break;
+    case RecordType::Client: {
+      const proto::ClientRecord& c = r.client;
+      out = "client handle=" + std::to_string(c.clientHandle) + " id=" + std::to_string(c.clientId) +
+            " process-handle=" + std::to_string(c.processHandle) +
+            " process=" + std::to_string(c.processId) +
+            " thread-handle=" + std::to_string(c.threadHandle) +
+            " thread=" + std::to_string(c.threadId) + " time=" + std::to_string(c.registrationTime) +
+            " flags=" + std::to_string(c.flags) + " name=" + FormatText(c.name) +
+            " file=" + FormatText(c.fileName);
+      break;
+    }
+    case RecordType::Instance:
+      out = "instance entry=" + FormatOid(r.entryOid) + " index=" + FormatOid(r.oid) +
+            " handle=" + std::to_string(r.handle) + " creator=" + std::to_string(r.creator) +
+            " time=" + std::to_string(r.time);
+      if (r.enabledFlags) out += " enabled=" + std::to_string(*r.enabledFlags);
+      if (r.leaves) out += " leaves=" + std::to_string(*r.leaves);
+      break;
+    case RecordType::Enable:
+      out = "enable handle=" + std::to_string(r.handle) +
+            " flags=" + std::to_string(r.enabledFlags.value_or(0));
+      break;
+    case RecordType::Remove: out = "remove handle=" + std::to_string(r.handle); break;
+    case RecordType::Value:
+      out = "value handle=" + std::to_string(r.handle) + " column=" + std::to_string(r.column);
+      FormatValue(out, r.value);
+      break;
+    case RecordType::Scalar:
+      out = "scalar oid=" + FormatOid(r.oid);
+      FormatValue(out, r.value);
+      break;
+  }
+  return out;
+}
+
+}  // namespace orvu::agent

@@ -1,0 +1,508 @@
+// The agent framework library: the nineteen operations, each a thin step from the caller's records
+// to one request (or to a list or row that an earlier request brought).
+#include "orvu/agent_framework.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "agent_errors.h"
+#include "agent_session.h"
+#include "faults.h"
+#include "last_error.h"
+#include "transport.h"
+
+namespace {
+
+using orvu::client::AgentSession;
+using orvu::client::SetLastError;
+namespace proto = orvu::proto;
+
+struct Library {
+  std::mutex mutex;
+  bool started = false;
+  std::map<AgentHandle, std::unique_ptr<AgentSession>> sessions;
+  AgentHandle nextHandle = 1;
+  // Blocks handed out for values of syntaxes that the library does not know: only these may be
+  // freed under such a syntax, whatever else the caller passes.
+  std::set<uintptr_t> foreignBlocks;
+};
+
+Library& Lib() {
+  static Library* library = new Library;
+  return *library;
+}
+
+bool Injected(const char* operation, int64_t* result) {
+  orvu::InjectedFault fault;
+  if (!orvu::CheckFault(operation, &fault)) return false;
+  if (fault.hasCode) {
+    SetLastError(fault.code, "injected fault in " + std::string(operation) + " (error code " +
+                                 std::to_string(fault.code) + ")");
+  }
+  *result = fault.result;
+  return true;
+}
+
+#define ORVU_FAULT_POINT(name, type)                          \
+  do {                                                        \
+    int64_t injected_ = 0;                                    \
+    if (Injected(name, &injected_)) return (type)(injected_); \
+  } while (0)
+
+bool Fail(int32_t code, const std::string& text = std::string()) {
+  SetLastError(code, text);
+  return false;
+}
+
+// The session of AGENT, or nullptr with the last error set.
+AgentSession* SessionOf(AgentHandle agent) {
+  Library& lib = Lib();
+  if (!lib.started) {
+    Fail(orvu::AGENT_ERR_NOT_STARTED);
+    return nullptr;
+  }
+  auto it = lib.sessions.find(agent);
+  if (it == lib.sessions.end()) {
+    Fail(orvu::AGENT_ERR_BAD_CONNECTION, "no such agent connection: " + std::to_string(agent));
+    return nullptr;
+  }
+  return it->second.get();
+}
+
+// Room left in a request for sub-identifiers; anything longer cannot be sent.
+constexpr uint32_t MAX_IDS = (proto::PROTO_MAX_REQUEST - 64) / 4;
+
+bool ReadOid(const SnmpOid* oid, std::vector<uint32_t>* out, const char* what) {
+  if (!oid || (oid->count > 0 && !oid->ids)) {
+    return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, std::string("bad argument: no ") + what + " OID");
+  }
+  if (oid->count > MAX_IDS) {
+    return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE, std::string(what) + " OID too long");
+  }
+  out->assign(oid->ids, oid->ids + oid->count);
+  return true;
+}
+
+void CopyText(char* field, size_t width, const std::string& text) {
+  std::memset(field, 0, width);
+  std::memcpy(field, text.data(), std::min(text.size(), width - 1));
+}
+
+// The record's count is the true count; at most the array's room is copied.
+void CopyIds(uint32_t* count, uint32_t* ids, const std::vector<uint32_t>& from) {
+  *count = static_cast<uint32_t>(from.size());
+  std::memset(ids, 0, ORVU_INSTANCE_OID_MAX * sizeof(uint32_t));
+  std::copy_n(from.begin(), std::min<size_t>(from.size(), ORVU_INSTANCE_OID_MAX), ids);
+}
+
+void* CopyBlock(const void* data, size_t size) {
+  void* block = std::malloc(size);
+  if (block) std::memcpy(block, data, size);
+  return block;
+}
+
+bool FillResult(const proto::DataItem& item, SnmpOid* oid, SnmpValue* value) {
+  Library& lib = Lib();
+  uint32_t* ids = nullptr;
+  if (!item.oid.empty()) {
+    ids = static_cast<uint32_t*>(CopyBlock(item.oid.data(), item.oid.size() * sizeof(uint32_t)));
+    if (!ids) return Fail(orvu::AGENT_ERR_OUT_OF_MEMORY);
+  }
+  const proto::Value& v = item.value;
+  uint32_t number = v.number;
+  uintptr_t data = 0;
+  switch (v.kind) {
+    case proto::ValueKind::Number: break;
+    case proto::ValueKind::Pair: data = v.second; break;
+    case proto::ValueKind::Bytes:
+      number = static_cast<uint32_t>(v.bytes.size());
+      if (!v.bytes.empty()) data = reinterpret_cast<uintptr_t>(CopyBlock(v.bytes.data(), v.bytes.size()));
+      break;
+    case proto::ValueKind::Oid:
+      number = static_cast<uint32_t>(v.ids.size());
+      if (!v.ids.empty()) {
+        data = reinterpret_cast<uintptr_t>(CopyBlock(v.ids.data(), v.ids.size() * sizeof(uint32_t)));
+      }
+      break;
+  }
+  if (number && !data && (v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid)) {
+    std::free(ids);
+    return Fail(orvu::AGENT_ERR_OUT_OF_MEMORY);
+  }
+  bool known = false;
+  proto::KindOfSyntax(v.syntax, &known);
+  if (!known && data) lib.foreignBlocks.insert(data);
+  oid->count = static_cast<uint32_t>(item.oid.size());
+  oid->ids = ids;
+  value->syntax = v.syntax;
+  value->number = number;
+  value->data = data;
+  return true;
+}
+
+int ChangeInstance(AgentHandle agent, proto::Op op, uint32_t entryHandle, uint32_t instanceHandle,
+                   uint32_t flags) {
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  proto::Request request;
+  request.op = op;
+  request.entryHandle = entryHandle;
+  request.instanceHandle = instanceHandle;
+  request.flags = flags;
+  proto::Reply reply;
+  s->row.clear();
+  return s->Call(request, &reply) ? 1 : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORVU_EXPORT int ORVU_CALL AgentFrameworkInit(void) {
+  ORVU_FAULT_POINT("AgentFrameworkInit", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  lib.started = true;
+  return 1;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentFrameworkCleanup(void) {
+  ORVU_FAULT_POINT("AgentFrameworkCleanup", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  if (!lib.started) return Fail(orvu::AGENT_ERR_NOT_STARTED);
+  lib.sessions.clear();
+  lib.started = false;
+  return 1;
+}
+
+ORVU_EXPORT AgentHandle ORVU_CALL AgentConnect(const char* clientName, uint32_t reserved1,
+                                               uint32_t reserved2, uint32_t reserved3) {
+  ORVU_FAULT_POINT("AgentConnect", AgentHandle);
+  (void)reserved2;
+  (void)reserved3;
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  if (!lib.started) return Fail(orvu::AGENT_ERR_NOT_STARTED);
+  auto session = std::make_unique<AgentSession>();
+  if (!session->Open(orvu::transport::ClientEndpoint(), clientName ? clientName : "", reserved1)) {
+    return 0;
+  }
+  AgentHandle handle = lib.nextHandle++;
+  if (lib.nextHandle == 0) lib.nextHandle = 1;
+  lib.sessions[handle] = std::move(session);
+  return handle;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentDisconnect(AgentHandle agent) {
+  ORVU_FAULT_POINT("AgentDisconnect", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  if (!SessionOf(agent)) return 0;
+  lib.sessions.erase(agent);
+  return 1;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentGetVersionInfo(AgentVersionInfo* info) {
+  ORVU_FAULT_POINT("AgentGetVersionInfo", int);
+  if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no version record");
+  if (info->size != ORVU_VERSION_INFO_SIZE) {
+    return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
+                                                 ", expected " + std::to_string(ORVU_VERSION_INFO_SIZE));
+  }
+  info->versionMajor = 1;
+  info->versionMinor = 0;
+  info->build = 1;
+  CopyText(info->specText, sizeof info->specText, "Orvu stand-in agent framework 1.0");
+  info->enterpriseNumber = 32473;
+  CopyText(info->vendorName, sizeof info->vendorName, "Orvu stand-in platform");
+  CopyText(info->vendorOid, sizeof info->vendorOid, "1.3.6.1.4.1.32473");
+  CopyText(info->vendorWeb, sizeof info->vendorWeb, "https://www.example.com/orvu");
+  CopyText(info->vendorEmail, sizeof info->vendorEmail, "orvu@example.com");
+  return 1;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentGetLastError(void) {
+  ORVU_FAULT_POINT("AgentGetLastError", int);
+  return orvu::client::LastErrorCode();
+}
+
+ORVU_EXPORT const char* ORVU_CALL AgentErrorText(int code, char* buffer, uint32_t size) {
+  orvu::InjectedFault fault;
+  std::string text = orvu::CheckFault("AgentErrorText", &fault)
+                         ? "injected fault in AgentErrorText (error code " +
+                               std::to_string(fault.hasCode ? fault.code : code) + ")"
+                         : orvu::client::ErrorTextFor(code);
+  if (!buffer || size == 0) return buffer;
+  CopyText(buffer, size, text);
+  return buffer;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, char* name,
+                                           uint32_t nameSize, uint32_t* moduleHandle) {
+  ORVU_FAULT_POINT("AgentEnumModules", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  if (index == 0 || !s->haveModules) {
+    proto::Request request;
+    request.op = proto::Op::EnumModules;
+    proto::Reply reply;
+    if (!s->Call(request, &reply)) return 0;
+    s->modules = std::move(reply.modules);
+    s->haveModules = true;
+    if (index == 0) return 1;
+  }
+  if (index > s->modules.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
+  if (!name || nameSize == 0) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no name buffer");
+  const proto::ModuleRecord& m = s->modules[index - 1];
+  CopyText(name, nameSize, m.name);
+  if (moduleHandle) *moduleHandle = m.handle;
+  return 1;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index, AgentClientInfo* info) {
+  ORVU_FAULT_POINT("AgentEnumClients", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  if (index == 0 || !s->haveClients) {
+    proto::Request request;
+    request.op = proto::Op::EnumClients;
+    proto::Reply reply;
+    if (!s->Call(request, &reply)) return 0;
+    s->clients = std::move(reply.clients);
+    s->haveClients = true;
+    if (index == 0) return 1;
+  }
+  if (index > s->clients.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
+  if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no client record");
+  if (info->size != ORVU_CLIENT_INFO_SIZE) {
+    return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
+                                                 ", expected " + std::to_string(ORVU_CLIENT_INFO_SIZE));
+  }
+  const proto::ClientRecord& c = s->clients[index - 1];
+  info->clientHandle = c.clientHandle;
+  info->clientId = c.clientId;
+  info->processHandle = c.processHandle;
+  info->processId = c.processId;
+  info->threadHandle = c.threadHandle;
+  info->threadId = c.threadId;
+  info->registrationTime = c.registrationTime;
+  info->flags = c.flags;
+  CopyText(info->name, sizeof info->name, c.name);
+  CopyText(info->fileName, sizeof info->fileName, c.fileName);
+  return 1;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentEnumTableInstances(AgentHandle agent, uint32_t index,
+                                                  uint32_t entryHandle, TableInstanceInfo* info) {
+  ORVU_FAULT_POINT("AgentEnumTableInstances", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  if (index == 0 || !s->haveInstances || s->instancesEntry != entryHandle) {
+    s->haveInstances = false;
+    s->instances.clear();
+    proto::Request request;
+    request.op = proto::Op::EnumInstances;
+    request.entryHandle = entryHandle;
+    proto::Reply reply;
+    if (!s->Call(request, &reply)) return 0;
+    s->instances = std::move(reply.instances);
+    s->haveInstances = true;
+    s->instancesEntry = entryHandle;
+    if (index == 0) return 1;
+  }
+  if (index > s->instances.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
+  if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no instance record");
+  if (info->size != ORVU_INSTANCE_INFO_SIZE) {
+    return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
+                                                 ", expected " + std::to_string(ORVU_INSTANCE_INFO_SIZE));
+  }
+  const proto::InstanceRecord& r = s->instances[index - 1];
+  info->instanceHandle = r.instanceHandle;
+  info->clientHandle = r.clientHandle;
+  info->creationTime = r.creationTime;
+  info->reserved = r.flags;
+  info->leafCount = r.leafCount;
+  CopyIds(&info->entryOidCount, info->entryOidIds, r.entryOid);
+  CopyIds(&info->indexOidCount, info->indexOidIds, r.indexOid);
+  return 1;
+}
+
+ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableEntry(AgentHandle agent, const SnmpOid* entry) {
+  ORVU_FAULT_POINT("AgentFindTableEntry", uint32_t);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  proto::Request request;
+  request.op = proto::Op::FindEntry;
+  proto::Reply reply;
+  if (!s || !ReadOid(entry, &request.oid, "table entry") || !s->Call(request, &reply)) return 0;
+  return reply.handle;
+}
+
+ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableInstance(AgentHandle agent, uint32_t entryHandle,
+                                                      const SnmpOid* instance) {
+  ORVU_FAULT_POINT("AgentFindTableInstance", uint32_t);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  proto::Request request;
+  request.op = proto::Op::FindInstance;
+  request.entryHandle = entryHandle;
+  proto::Reply reply;
+  if (!s || !ReadOid(instance, &request.index, "instance") || !s->Call(request, &reply)) return 0;
+  return reply.handle;
+}
+
+ORVU_EXPORT uint32_t ORVU_CALL AgentCreateTableEntry(AgentHandle agent, uint32_t reserved1,
+                                                     uint32_t reserved2, const SnmpOid* entry,
+                                                     const SnmpOid* instance,
+                                                     uint32_t* instanceHandle) {
+  ORVU_FAULT_POINT("AgentCreateTableEntry", uint32_t);
+  (void)reserved1;
+  (void)reserved2;
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  if (!instanceHandle) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no place for the instance handle");
+  proto::Request request;
+  request.op = proto::Op::CreateInstance;
+  proto::Reply reply;
+  s->row.clear();
+  if (!ReadOid(entry, &request.oid, "table entry") || !ReadOid(instance, &request.index, "instance") ||
+      !s->Call(request, &reply)) {
+    return 0;
+  }
+  *instanceHandle = reply.handle2;
+  return reply.handle;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentEnableTableEntry(AgentHandle agent, uint32_t reserved,
+                                                uint32_t entryHandle, uint32_t instanceHandle,
+                                                uint32_t flags) {
+  ORVU_FAULT_POINT("AgentEnableTableEntry", int);
+  (void)reserved;
+  return ChangeInstance(agent, proto::Op::EnableInstance, entryHandle, instanceHandle, flags);
+}
+
+ORVU_EXPORT int ORVU_CALL AgentRemoveTableEntry(AgentHandle agent, uint32_t reserved,
+                                                uint32_t entryHandle, uint32_t instanceHandle) {
+  ORVU_FAULT_POINT("AgentRemoveTableEntry", int);
+  (void)reserved;
+  return ChangeInstance(agent, proto::Op::RemoveInstance, entryHandle, instanceHandle, 0);
+}
+
+ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t context,
+                                                  const SnmpOid* object) {
+  ORVU_FAULT_POINT("AgentGetDataHandle", uint32_t);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  proto::Request request;
+  request.op = proto::Op::GetDataHandle;
+  request.context = context;
+  if (!s || !ReadOid(object, &request.oid, "object")) return 0;
+  for (const AgentSession::CachedItem& cached : s->row) {
+    if (!cached.used && cached.item.oid == request.oid) return cached.item.dataHandle;
+  }
+  proto::Reply reply;
+  s->row.clear();
+  if (!s->Call(request, &reply) || reply.items.empty()) return 0;
+  for (proto::DataItem& item : reply.items) s->row.push_back({std::move(item), false});
+  return s->row.front().item.dataHandle;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid,
+                                       SnmpValue* value) {
+  ORVU_FAULT_POINT("AgentGetData", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  if (!oid || !value) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no OID or value record");
+  for (AgentSession::CachedItem& cached : s->row) {
+    if (!cached.used && cached.item.dataHandle == dataHandle) {
+      cached.used = true;
+      return FillResult(cached.item, oid, value) ? 1 : 0;
+    }
+  }
+  proto::Request request;
+  request.op = proto::Op::GetData;
+  request.dataHandle = dataHandle;
+  proto::Reply reply;
+  if (!s->Call(request, &reply)) return 0;
+  if (reply.items.size() != 1) return Fail(orvu::AGENT_ERR_CONNECTION_LOST);
+  return FillResult(reply.items.front(), oid, value) ? 1 : 0;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint32_t dataHandle,
+                                       const SnmpValue* value) {
+  ORVU_FAULT_POINT("AgentSetData", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  if (!value) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no value");
+  proto::Request request;
+  request.op = proto::Op::SetData;
+  request.context = context;
+  request.dataHandle = dataHandle;
+  proto::Value& v = request.value;
+  v.syntax = value->syntax;
+  bool known = false;
+  v.kind = proto::KindOfSyntax(value->syntax, &known);
+  size_t unit = v.kind == proto::ValueKind::Oid ? 4 : 1;
+  if (v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid) {
+    if (value->number > 0 && !value->data) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: value without data");
+    if (value->number > (proto::PROTO_MAX_REQUEST - 64) / unit) return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE);
+    const char* data = reinterpret_cast<const char*>(value->data);
+    if (v.kind == proto::ValueKind::Bytes) {
+      v.bytes.assign(data, data + value->number);
+    } else {
+      const uint32_t* ids = reinterpret_cast<const uint32_t*>(value->data);
+      v.ids.assign(ids, ids + value->number);
+    }
+  } else {
+    v.number = value->number;
+    if (v.kind == proto::ValueKind::Pair) v.second = static_cast<uint32_t>(value->data);
+  }
+  proto::Reply reply;
+  s->row.clear();
+  return s->Call(request, &reply) ? 1 : 0;
+}
+
+ORVU_EXPORT int ORVU_CALL AgentFreeValue(uint32_t syntax, void* payload) {
+  ORVU_FAULT_POINT("AgentFreeValue", int);
+  if (!payload) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no value to free");
+  SnmpOid* pair = static_cast<SnmpOid*>(payload);
+  uintptr_t block = reinterpret_cast<uintptr_t>(pair->ids);
+  bool known = false;
+  proto::ValueKind kind = proto::KindOfSyntax(syntax, &known);
+  if (known) {
+    if (kind == proto::ValueKind::Bytes || kind == proto::ValueKind::Oid) std::free(pair->ids);
+  } else if (block) {
+    Library& lib = Lib();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    if (lib.foreignBlocks.erase(block)) std::free(pair->ids);
+  }
+  pair->count = 0;
+  pair->ids = nullptr;
+  return 1;
+}
+
+}  // extern "C"

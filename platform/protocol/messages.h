@@ -1,0 +1,128 @@
+// The requests a client sends to orvu-agentd and the replies it gets. Every message travels as a
+// frame: a little-endian u32 body length, then the body. A request body starts with its operation
+// code; a reply body starts with a status (0 or an AgentError code), followed by an error text or by
+// the operation's results.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvu::proto {
+
+constexpr uint32_t PROTO_VERSION = 1;
+constexpr uint32_t PROTO_MAX_REQUEST = 1u << 20;  // body bytes; larger requests close the connection
+constexpr uint32_t PROTO_MAX_REPLY = 256u << 20;  // body bytes the library accepts
+constexpr uint32_t PROTO_MAX_NAME = 4096;         // client name bytes kept by the agent
+
+enum class Op : uint32_t {
+  Register = 1,
+  EnumModules = 2,
+  EnumClients = 3,
+  FindEntry = 4,
+  EnumInstances = 5,
+  FindInstance = 6,
+  CreateInstance = 7,
+  EnableInstance = 8,
+  RemoveInstance = 9,
+  GetDataHandle = 10,
+  GetData = 11,
+  SetData = 12,
+};
+
+// How the (number, data) pair of a value is filled.
+enum class ValueKind : uint8_t {
+  Number = 0,  // number only
+  Pair = 1,    // two 32-bit halves (Counter64)
+  Bytes = 2,   // data points to `number` bytes
+  Oid = 3,     // data points to `number` sub-identifiers
+};
+
+struct Value {
+  uint32_t syntax = 0;
+  ValueKind kind = ValueKind::Number;
+  uint32_t number = 0;  // Number and Pair
+  uint32_t second = 0;  // Pair
+  std::string bytes;
+  std::vector<uint32_t> ids;
+  bool operator==(const Value&) const = default;
+};
+
+// The shape that a known syntax has; *known is false for codes outside the SNMP set, which the
+// agent may still hold (from a hand-written state file) as numbers or as bytes.
+ValueKind KindOfSyntax(uint32_t syntax, bool* known);
+
+struct Request {
+  Op op = Op::Register;
+  uint32_t version = PROTO_VERSION;  // Register
+  std::string clientName;            // Register
+  uint32_t threadId = 0;             // Register
+  uint32_t flags = 0;                // Register, EnableInstance
+  uint32_t entryHandle = 0;
+  uint32_t instanceHandle = 0;
+  uint32_t dataHandle = 0;
+  uint32_t context = 0;
+  std::vector<uint32_t> oid;    // entry OID or object OID
+  std::vector<uint32_t> index;  // instance OID
+  Value value;                  // SetData
+};
+
+struct ModuleRecord {
+  std::string name;
+  uint32_t handle = 0;
+};
+
+struct ClientRecord {
+  uint32_t clientHandle = 0;
+  uint32_t clientId = 0;
+  uint32_t processHandle = 0;
+  uint32_t processId = 0;
+  uint32_t threadHandle = 0;
+  uint32_t threadId = 0;
+  int32_t registrationTime = 0;
+  uint32_t flags = 0;
+  std::string name;
+  std::string fileName;
+};
+
+struct InstanceRecord {
+  uint32_t instanceHandle = 0;
+  uint32_t clientHandle = 0;
+  int32_t creationTime = 0;
+  uint32_t flags = 0;  // the flags given when it was enabled; 0 while not enabled
+  uint32_t leafCount = 0;
+  std::vector<uint32_t> entryOid;
+  std::vector<uint32_t> indexOid;
+};
+
+struct DataItem {
+  uint32_t dataHandle = 0;
+  std::vector<uint32_t> oid;
+  Value value;
+};
+
+struct Reply {
+  int32_t status = 0;
+  std::string text;      // with a nonzero status
+  uint32_t handle = 0;   // client, entry, instance or data handle
+  uint32_t handle2 = 0;  // CreateInstance: the instance handle
+  std::vector<ModuleRecord> modules;
+  std::vector<ClientRecord> clients;
+  std::vector<InstanceRecord> instances;
+  // GetDataHandle: the named object first, then (for a column) other leaves of the same row;
+  // GetData: the one object.
+  std::vector<DataItem> items;
+};
+
+std::string EncodeRequest(const Request& request);
+// Pure: the body of one frame in, a request or a reason out.
+bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::string* error);
+
+std::string EncodeReply(Op op, const Reply& reply);
+bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* reply);
+
+// Prepends the frame header.
+std::string Frame(const std::string& body);
+
+}  // namespace orvu::proto

@@ -1,0 +1,52 @@
+// Little-endian, fixed-width encoding of the values exchanged between the agent and its clients.
+// Nothing here knows about sockets, so both sides and the fuzz targets can use it on plain bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvu::wire {
+
+class Writer {
+ public:
+  void U8(uint8_t v) { out_.push_back(static_cast<char>(v)); }
+  void U32(uint32_t v);
+  void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
+  void Bytes(const void* data, size_t size);  // u32 length, then the bytes
+  void Text(const std::string& text) { Bytes(text.data(), text.size()); }
+  void Ids(const uint32_t* ids, size_t count);  // u32 count, then the sub-identifiers
+  void Ids(const std::vector<uint32_t>& ids) { Ids(ids.data(), ids.size()); }
+  std::string& Out() { return out_; }
+
+ private:
+  std::string out_;
+};
+
+// Reads until the input runs short; then every later read fails too and Ok() turns false,
+// so a decoder may read a whole message and check once at the end.
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  uint8_t U8();
+  uint32_t U32();
+  int32_t I32() { return static_cast<int32_t>(U32()); }
+  std::string Bytes();
+  std::vector<uint32_t> Ids();
+  bool Ok() const { return ok_; }
+  bool AtEnd() const { return ok_ && pos_ == size_; }
+  void Fail() { ok_ = false; }
+
+ private:
+  bool Take(size_t n);
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+void PutU32(uint8_t* at, uint32_t v);
+uint32_t GetU32(const uint8_t* at);
+
+}  // namespace orvu::wire
