@@ -1,0 +1,175 @@
+// Broken modules: each is refused with the position and cause of its first error, and nothing of
+// a refused attempt stays loaded.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "mib_model.h"
+#include "mib_test_folder.h"
+
+namespace orvu::mib {
+namespace {
+
+const char* const HEADER =
+    "BAD-MIB DEFINITIONS ::= BEGIN\n"
+    "IMPORTS OBJECT-TYPE, Integer32, IpAddress, enterprises FROM SNMPv2-SMI;\n"
+    "bad OBJECT IDENTIFIER ::= { enterprises 32473 1 }\n";
+
+struct BrokenCase {
+  const char* body;    // follows HEADER unless it starts a module itself
+  const char* at;      // the text at the reported position: its first occurrence in the module
+  const char* cause;   // the start of the reported cause
+};
+
+const BrokenCase BROKEN_CASES[] = {
+    {"BAD-MIB DEFINITIONS BEGIN END", "BEGIN", "expected ::= (found BEGIN)"},
+    {"BAD-MIB DEFINITIONS ::= BEGIN IMPORTS Foo, enterprises FROM SNMPv2-SMI; END", "Foo",
+     "unknown name Foo imported from SNMPv2-SMI"},
+    {"BAD-MIB DEFINITIONS ::= BEGIN IMPORTS x FROM NO-SUCH-MIB; END", "NO-SUCH-MIB", "module NO-SUCH-MIB not found (tried "},
+    {"BAD-MIB DEFINITIONS ::= BEGIN END trailing", "trailing", "unexpected text after END"},
+    {"OTHER-MIB DEFINITIONS ::= BEGIN END", "OTHER-MIB", "file holds module OTHER-MIB, not BAD-MIB"},
+    {"a OBJECT IDENTIFIER ::= { nowhere 1 }\nEND", "nowhere", "unresolved OID parent nowhere"},
+    {"a OBJECT IDENTIFIER ::= { b 1 }\nb OBJECT IDENTIFIER ::= { a 1 }\nEND", "a OBJECT", "OID of a refers to itself"},
+    {"a OBJECT IDENTIFIER ::= { bad 4294967296 }\nEND", "4294967296", "number 4294967296 too large"},
+    {"a OBJECT IDENTIFIER ::= { }\nEND", "}\nEND", "empty OID value"},
+    {"bad OBJECT IDENTIFIER ::= { bad 2 }\nEND", "bad OBJECT IDENTIFIER ::= { bad 2", "bad defined twice"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DESCRIPTION \"open\nEND", "\"open",
+     "quoted text not closed"},
+    {"x OBJECT-TYPE SYNTAX Integer32 \x01 MAX-ACCESS read-write\nEND", "\x01", "unexpected byte 0x01"},
+    {"x OBJECT-TYPE SYNTAX Frob MAX-ACCESS read-write STATUS current ::= { bad 1 }\nEND", "Frob", "unknown type Frob"},
+    {"A ::= B\nB ::= A\nEND", "A ::=", "type A refers to itself"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-mostly STATUS current ::= { bad 1 }\nEND", "read-mostly",
+     "unknown access read-mostly"},
+    {"x OBJECT-TYPE MAX-ACCESS read-write STATUS current ::= { bad 1 }\nEND", "::= { bad 1 }",
+     "OBJECT-TYPE x has no SYNTAX"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current ::= bad 1\nEND", "bad 1\n",
+     "expected { (found bad)"},
+    {"x OBJECT-TYPE SYNTAX INTEGER { on(1), off(2) } MAX-ACCESS read-write STATUS current DEFVAL { dim }"
+     " ::= { bad 1 }\nEND",
+     "DEFVAL", "unknown label dim in DEFVAL"},
+    {"x OBJECT-TYPE SYNTAX IpAddress MAX-ACCESS read-write STATUS current DEFVAL { 'C0A8'H } ::= { bad 1 }\nEND",
+     "DEFVAL", "IpAddress DEFVAL must be 4 bytes"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DEFVAL { 2147483648 } ::= { bad 1 }\nEND",
+     "DEFVAL", "DEFVAL 2147483648 out of range"},
+    {"x OBJECT-TYPE SYNTAX OCTET STRING MAX-ACCESS read-write STATUS current DEFVAL { 'XY'H } ::= { bad 1 }\nEND",
+     "'XY'H", "bad digit in a hex string"},
+    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current INDEX { nobody } ::= { bad 1 }\n"
+     "E ::= SEQUENCE { c Integer32 }\nEND",
+     "nobody", "unknown index object nobody"},
+    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current AUGMENTS { bad } ::= { bad 1 }\n"
+     "E ::= SEQUENCE { c Integer32 }\nEND",
+     "bad }", "bad is not a table entry"},
+    {"t OBJECT-TYPE SYNTAX SEQUENCE OF Integer32 MAX-ACCESS not-accessible STATUS current ::= { bad 1 }\nEND",
+     "Integer32 MAX", "Integer32 is not a SEQUENCE type"},
+    {"t MODULE-COMPLIANCE STATUS current MODULE MANDATORY-GROUPS { g }\nEND", "END", "expected ::= (found END)"},
+};
+
+struct TextPosition {
+  int line;
+  int column;
+};
+
+TextPosition PositionOf(const std::string& text, const std::string& at) {
+  size_t offset = text.find(at);
+  TextPosition position{1, 1};
+  for (size_t i = 0; i < offset && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++position.line;
+      position.column = 1;
+    } else {
+      ++position.column;
+    }
+  }
+  return position;
+}
+
+TEST(ReaderErrors, ReportPositionAndCause) {
+  for (const BrokenCase& broken : BROKEN_CASES) {
+    std::string body = broken.body;
+    std::string text = body.compare(0, 8, "BAD-MIB ") == 0 || body.compare(0, 6, "OTHER-") == 0 ? body : HEADER + body;
+    MibTestFolder folder;
+    folder.Write("BAD-MIB", text);
+    Registry registry({folder.Path()});
+    LoadError error;
+    ASSERT_FALSE(registry.Load("BAD-MIB", &error)) << broken.body;
+    TextPosition expected = PositionOf(text, broken.at);
+    EXPECT_EQ(error.fileName, folder.Path() + "/BAD-MIB") << broken.body;
+    EXPECT_EQ(error.line, expected.line) << broken.body << "\n" << error.Text();
+    EXPECT_EQ(error.column, expected.column) << broken.body << "\n" << error.Text();
+    EXPECT_EQ(error.cause.rfind(broken.cause, 0), 0u) << broken.body << "\n" << error.Text();
+    EXPECT_EQ(registry.FindModule("BAD-MIB"), nullptr);
+  }
+}
+
+TEST(ReaderErrors, FailedLoadKeepsEarlierModulesAndDropsItsOwnImports) {
+  MibTestFolder folder;
+  folder.Write("FIRST-MIB", "FIRST-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+                            "first OBJECT IDENTIFIER ::= { enterprises 32473 1 } END");
+  folder.Write("HELPER-MIB", "HELPER-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+                             "helper OBJECT IDENTIFIER ::= { enterprises 32473 2 } END");
+  folder.Write("BROKEN-MIB", "BROKEN-MIB DEFINITIONS ::= BEGIN IMPORTS helper FROM HELPER-MIB;\n"
+                             "broken OBJECT IDENTIFIER ::= { helper 1 }\n"
+                             "worse OBJECT IDENTIFIER ::= { missing 1 } END");
+  Registry registry({folder.Path()});
+  LoadError error;
+  ASSERT_TRUE(registry.Load("FIRST-MIB", &error)) << error.Text();
+  size_t modules = registry.Modules().size();
+
+  ASSERT_FALSE(registry.Load("BROKEN-MIB", &error));
+  EXPECT_EQ(error.Text(), folder.Path() + "/BROKEN-MIB:3:31: unresolved OID parent missing");
+  EXPECT_EQ(registry.Modules().size(), modules);
+  EXPECT_EQ(registry.FindModule("HELPER-MIB"), nullptr);
+  EXPECT_EQ(registry.FindName("helper"), nullptr);
+  EXPECT_EQ(registry.FindName("broken"), nullptr);
+  ASSERT_NE(registry.FindName("first"), nullptr);
+
+  ASSERT_TRUE(registry.Load("HELPER-MIB", &error)) << error.Text();
+  EXPECT_NE(registry.FindName("helper"), nullptr);
+}
+
+TEST(ReaderErrors, MissingModuleNamesEveryFileTried) {
+  Registry registry({"/no/a", "/no/b/"});
+  LoadError error;
+  ASSERT_FALSE(registry.Load("GONE-MIB", &error));
+  EXPECT_EQ(error.line, 0);
+  EXPECT_EQ(error.Text(),
+            "module GONE-MIB not found (tried /no/a/GONE-MIB, /no/a/GONE-MIB.txt, /no/a/GONE-MIB.mib, "
+            "/no/a/GONE-MIB.my, /no/b/GONE-MIB, /no/b/GONE-MIB.txt, /no/b/GONE-MIB.mib, /no/b/GONE-MIB.my)");
+  ASSERT_FALSE(registry.Load("../etc/passwd", &error));
+  EXPECT_EQ(error.Text(), "bad module name ../etc/passwd");
+}
+
+TEST(ReaderErrors, ImportCyclesAreReportedNotFollowed) {
+  MibTestFolder folder;
+  folder.Write("PING-MIB", "PING-MIB DEFINITIONS ::= BEGIN IMPORTS pong FROM PONG-MIB; END");
+  folder.Write("PONG-MIB", "PONG-MIB DEFINITIONS ::= BEGIN IMPORTS ping FROM PING-MIB; END");
+  folder.Write("SELF-MIB", "SELF-MIB DEFINITIONS ::= BEGIN IMPORTS me FROM SELF-MIB; END");
+  Registry registry({folder.Path()});
+  LoadError error;
+  ASSERT_FALSE(registry.Load("PING-MIB", &error));
+  EXPECT_EQ(error.Text(), folder.Path() + "/PONG-MIB:1:50: import cycle: PING-MIB -> PONG-MIB -> PING-MIB");
+  ASSERT_FALSE(registry.Load("SELF-MIB", &error));
+  EXPECT_EQ(error.cause, "import cycle: SELF-MIB -> SELF-MIB");
+  EXPECT_EQ(registry.FindModule("PONG-MIB"), nullptr);
+}
+
+// Every cut of a real module either loads or fails cleanly.
+TEST(ReaderErrors, TruncatedModulesFailCleanly) {
+  std::ifstream in(std::string(ORVU_TEST_MIB_DIR) + "/VORNEL-VNBEEP-MIB", std::ios::binary);
+  std::stringstream whole;
+  whole << in.rdbuf();
+  std::string text = whole.str();
+  ASSERT_GT(text.size(), 1000u);
+  MibTestFolder folder;
+  for (size_t cut = 0; cut < text.size(); cut += 13) {
+    folder.Write("VORNEL-VNBEEP-MIB", text.substr(0, cut));
+    Registry registry({folder.Path()});
+    LoadError error;
+    EXPECT_FALSE(registry.Load("VORNEL-VNBEEP-MIB", &error)) << cut;
+    EXPECT_FALSE(error.cause.empty());
+  }
+}
+
+}  // namespace
+}  // namespace orvu::mib
