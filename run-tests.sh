@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs all tests: the plain build, then the
-# AddressSanitizer and UndefinedBehaviorSanitizer builds (OASET_SANITIZERS=0 skips those).
+# AddressSanitizer and UndefinedBehaviorSanitizer builds (OASET_SANITIZERS=0 skips those), then
+# every fuzz target for OASET_FUZZ_SECONDS each (default 20; 0 skips them).
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 "$top/scripts/install-deps.sh"
@@ -11,3 +12,8 @@ for type in "${types[@]}"; do
   dir=$("$top/scripts/build.sh" "$type")
   (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 300)
 done
+fuzz_seconds=${OASET_FUZZ_SECONDS:-20}
+if [ "$fuzz_seconds" != 0 ]; then
+  echo "=== fuzz, $fuzz_seconds s per target"
+  "$top/scripts/fuzz.sh" "$fuzz_seconds"
+fi
