@@ -201,12 +201,15 @@ END)");
 }
 
 TEST(ReaderSearchPath, SplitsTheVariableAndFallsBackToTheInstalledFolder) {
+  const char* saved = getenv("ORVU_MIB_PATH");
+  std::string kept = saved ? saved : "";
   setenv("ORVU_MIB_PATH", ":/a::/b/:", 1);
   EXPECT_EQ(DefaultSearchPath(), (std::vector<std::string>{"/a", "/b/"}));
   setenv("ORVU_MIB_PATH", "::", 1);
   EXPECT_EQ(DefaultSearchPath(), std::vector<std::string>{ORVU_TEST_DEFAULT_MIB_DIR});
   unsetenv("ORVU_MIB_PATH");
   EXPECT_EQ(DefaultSearchPath(), std::vector<std::string>{ORVU_TEST_DEFAULT_MIB_DIR});
+  if (saved) setenv("ORVU_MIB_PATH", kept.c_str(), 1);
 }
 
 }  // namespace
