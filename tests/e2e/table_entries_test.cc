@@ -1,0 +1,159 @@
+// Adding and removing table instances against a real agent, whole output compared.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e_harness.h"
+
+namespace {
+
+const std::string ENTRY = "1.3.6.1.4.1.32473.99.1.9.1";
+const std::string NOTHING_TO_SET = "\nNothing to set.\n";
+
+std::string Adding(const std::string& entry, const std::string& instance) {
+  return "\n\nAdding table entry " + entry + ".<index>." + instance + " ...";
+}
+
+std::string Removing(const std::string& entry, const std::string& instance) {
+  return "\n\nRemoving table entry " + entry + ".<index>." + instance + " ...";
+}
+
+std::string Added(const std::string& handle) {
+  return "\nTable entry succesfully added and enabled (handle = " + handle + ").\n";
+}
+
+const std::string REMOVED = "\nTable entry succesfully removed.\n";
+
+TEST(TableEntriesE2e, AddListRemoveListInSeparateRuns) {
+  TestAgent agent;
+  ASSERT_TRUE(agent.Running());
+
+  OasetRun add = RunOaset(&agent, {"-a" + ENTRY, "-i50"});
+  EXPECT_EQ(add.out, BannerText() + Adding(ENTRY, "50") + Added("00000001") + NOTHING_TO_SET +
+                         FinishedText());
+  EXPECT_EQ(add.status, 0);
+
+  // The agent recorded the creating client (this tool's first run) at its fixed clock.
+  OasetRun listed = RunOaset(&agent, {"-e" + ENTRY});
+  EXPECT_EQ(listed.out, BannerText() + "\nAllocated table entries for " + ENTRY + ":\n" +
+                            "\n 1: Table entry instance OID - " + ENTRY + ".<index>.50" +
+                            "\n    Table entry instace handle: 0x00000001" +
+                            "\n    Client handle: 0x00000001" +
+                            "\n    Instance creation: Fri Jan 02 00:00:00 1970\n" + "\n" +
+                            NOTHING_TO_SET + FinishedText());
+
+  OasetRun remove = RunOaset(&agent, {"-r" + ENTRY, "-i50"});
+  EXPECT_EQ(remove.out,
+            BannerText() + Removing(ENTRY, "50") + REMOVED + NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(remove.status, 0);
+
+  OasetRun empty = RunOaset(&agent, {"-e" + ENTRY});
+  EXPECT_EQ(empty.out, BannerText() + "\nAllocated table entries for " + ENTRY + ":\n" +
+                           "\n\n  None.\n" + NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(empty.status, 0);
+}
+
+TEST(TableEntriesE2e, AddAndRemoveInOneRunThenTheAgentHoldsNothing) {
+  TestAgent agent;
+  OasetRun run = RunOaset(&agent, {"-a" + ENTRY, "-r" + ENTRY, "-i7.2"});
+  EXPECT_EQ(run.out, BannerText() + Adding(ENTRY, "7.2") + Added("00000001") +
+                         Removing(ENTRY, "7.2") + REMOVED + NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(run.status, 0);
+  OasetRun listed = RunOaset(&agent, {"-e" + ENTRY});
+  EXPECT_NE(listed.out.find("\n\n  None.\n"), std::string::npos) << listed.out;
+}
+
+TEST(TableEntriesE2e, AFailedCreationEndsTheRunBeforeRemovalListingAndSetting) {
+  TestAgent agent;
+  // The instance exists already, so the agent refuses to create it again.
+  ASSERT_EQ(RunOaset(&agent, {"-a" + ENTRY, "-i50"}).status, 0);
+  OasetRun run = RunOaset(&agent, {"-a" + ENTRY, "-i50", "-r" + ENTRY, "-e" + ENTRY,
+                                   "-s1.3.6.1.4.1.32473.99.1.4", "-mi2"});
+  EXPECT_EQ(run.out, BannerText() + Adding(ENTRY, "50") +
+                         "\nFailed to add a table entry: instance already exists: 50\n" +
+                         FinishedText());
+  EXPECT_EQ(run.status, 1);
+  // The failed run removed nothing.
+  EXPECT_NE(RunOaset(&agent, {"-e" + ENTRY}).out.find(" 1: "), std::string::npos);
+}
+
+TEST(TableEntriesE2e, BadTextsAndUnknownInstancesFailWithStatusOne) {
+  TestAgent agent;
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{"-a", "-i50"}, Adding("", "50") + "\nBad table entry oid: \n"},
+      {{"-aspeakerFreqEntry", "-i50"},
+       Adding("speakerFreqEntry", "50") + "\nBad table entry oid: speakerFreqEntry\n"},
+      {{"-a" + ENTRY, "-i"}, Adding(ENTRY, "") + "\nBad instance oid: \n"},
+      {{"-a" + ENTRY, "-i5..0"}, Adding(ENTRY, "5..0") + "\nBad instance oid: 5..0\n"},
+      {{"-r", "-i50"}, Removing("", "50") + "\nBad table entry oid: \n"},
+      {{"-r" + ENTRY, "-ix"}, Removing(ENTRY, "x") + "\nBad instance oid: x\n"},
+      {{"-r1.3.6.1.4.1.32473.99.1.4", "-i50"},
+       Removing("1.3.6.1.4.1.32473.99.1.4", "50") +
+           "\nBad table entry oid: 1.3.6.1.4.1.32473.99.1.4\n"},
+      {{"-r" + ENTRY, "-i77"}, Removing(ENTRY, "77") + "\nBad instance oid: 77\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    OasetRun run = RunOaset(&agent, c.args);
+    EXPECT_EQ(run.out, BannerText() + c.expected + FinishedText());
+    EXPECT_EQ(run.status, 1);
+  }
+}
+
+TEST(TableEntriesE2e, SwitchesWithoutTheirPartnerAreIgnored) {
+  TestAgent agent;
+  for (std::vector<std::string> args : {std::vector<std::string>{"-a" + ENTRY},
+                                        std::vector<std::string>{"-r" + ENTRY},
+                                        std::vector<std::string>{"-i50"}}) {
+    OasetRun run = RunOaset(&agent, args);
+    EXPECT_EQ(run.out, BannerText() + NOTHING_TO_SET + FinishedText());
+    EXPECT_EQ(run.status, 0);
+  }
+}
+
+// The framework library's text for a fault injected with the code 1022, and the line end.
+std::string Injected(const std::string& operation) {
+  return "injected fault in " + operation + " (error code 1022)\n";
+}
+
+TEST(TableEntriesE2e, InjectedFrameworkFailures) {
+  TestAgent agent;
+  struct Case {
+    std::vector<std::string> args;
+    std::string faults;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{"-a" + ENTRY, "-i60"}, "AgentCreateTableEntry=0/1022",
+       Adding(ENTRY, "60") + "\nFailed to add a table entry: " + Injected("AgentCreateTableEntry")},
+      {{"-a" + ENTRY, "-i61"}, "AgentEnableTableEntry=0/1022",
+       Adding(ENTRY, "61") + "\nFailed to add a table entry: " + Injected("AgentEnableTableEntry")},
+      {{"-r" + ENTRY, "-i50"}, "AgentRemoveTableEntry=0/1022",
+       Removing(ENTRY, "50") + "\nFailed to remove a table entry: " +
+           Injected("AgentRemoveTableEntry")},
+      {{"-r" + ENTRY, "-i50"}, "AgentFindTableEntry=0",
+       Removing(ENTRY, "50") + "\nBad table entry oid: " + ENTRY + "\n"},
+      {{"-r" + ENTRY, "-i50"}, "AgentFindTableInstance=0",
+       Removing(ENTRY, "50") + "\nBad instance oid: 50\n"},
+      {{"-a" + ENTRY, "-i62"}, "SnmpStringToOid=0@2",
+       Adding(ENTRY, "62") + "\nBad instance oid: 62\n"},
+  };
+  ASSERT_EQ(RunOaset(&agent, {"-a" + ENTRY, "-i50"}).status, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults);
+    OasetRun run = RunOaset(&agent, c.args, {{"ORVU_FAULTS", c.faults}});
+    EXPECT_EQ(run.out, BannerText() + c.expected + FinishedText());
+    EXPECT_EQ(run.status, 1);
+  }
+  // The instance whose enabling failed was created all the same and stays; 50 was not removed.
+  OasetRun listed = RunOaset(&agent, {"-e" + ENTRY});
+  EXPECT_NE(listed.out.find(".<index>.50\n"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find(".<index>.61\n"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find(".<index>.60\n"), std::string::npos) << listed.out;
+}
+
+}  // namespace
