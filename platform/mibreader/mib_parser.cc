@@ -116,6 +116,7 @@ class Parser {
 
   // Steps over a balanced { ... } group.
   void SkipBraces() {
+    if (!IsSymbol("{")) Expected("{");
     int depth = 0;
     do {
       const Token& token = Peek();

@@ -62,6 +62,8 @@ const BrokenCase BROKEN_CASES[] = {
      "bad }", "bad is not a table entry"},
     {"t OBJECT-TYPE SYNTAX SEQUENCE OF Integer32 MAX-ACCESS not-accessible STATUS current ::= { bad 1 }\nEND",
      "Integer32 MAX", "Integer32 is not a SEQUENCE type"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DEFVAL 32 ::= { bad 1 }\nEND", "32 ::=",
+     "expected { (found 32)"},
     {"t MODULE-COMPLIANCE STATUS current MODULE MANDATORY-GROUPS { g }\nEND", "END", "expected ::= (found END)"},
 };
 
