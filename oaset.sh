@@ -16,10 +16,13 @@ if ! dir=$("$top/scripts/build.sh" 2>"$build_log"); then
 fi
 bin="$dir/bin"
 
-# The default agent: the sample module, its socket and state in the per-user folder. A socket or
-# mib folder chosen by the caller wins.
-export ORVU_AGENT_SOCKET="${ORVU_AGENT_SOCKET:-$state_dir/agent.sock}"
-export ORVU_MIB_PATH="${ORVU_MIB_PATH:-$top/mibs}"
+# The default agent serves the sample module at the platform's default socket, which oaset finds
+# without being told; a socket chosen with ORVU_AGENT_SOCKET is honoured by both. Its state lives
+# in the per-user folder.
+socket_args=()
+if [ -n "${ORVU_AGENT_SOCKET:-}" ]; then
+  socket_args=(--socket "$ORVU_AGENT_SOCKET")
+fi
 
 # A run with nothing to do connects and disconnects; it is the one probe that needs nothing else.
 agent_answers() {
@@ -27,15 +30,15 @@ agent_answers() {
 }
 
 if ! agent_answers; then
-  echo "oaset.sh: starting orvu-agentd on $ORVU_AGENT_SOCKET (state in $state_dir)" >&2
-  "$bin/orvu-agentd" --socket "$ORVU_AGENT_SOCKET" --state "$state_dir/agent.state" \
+  echo "oaset.sh: starting orvu-agentd (state in $state_dir)" >&2
+  "$bin/orvu-agentd" "${socket_args[@]}" --state "$state_dir/agent.state" \
     --module VORNEL-VNBEEP-MIB --detach --pid-file "$state_dir/agent.pid"
   for _ in $(seq 1 100); do
     agent_answers && break
     sleep 0.1
   done
   if ! agent_answers; then
-    echo "oaset.sh: orvu-agentd does not answer on $ORVU_AGENT_SOCKET" >&2
+    echo "oaset.sh: orvu-agentd was started but does not answer" >&2
     exit 1
   fi
 fi
