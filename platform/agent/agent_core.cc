@@ -369,6 +369,10 @@ Reply AgentCore::Handle(ClientContext* client, const Request& q) {
       return GetData(q);
     case proto::Op::SetData:
       return SetData(q);
+    case proto::Op::Unregister:
+      Disconnect(*client);
+      client->clientHandle = 0;
+      break;
   }
   return reply;
 }
@@ -504,8 +508,8 @@ Reply AgentCore::GetDataHandle(const Request& q) {
     if (c == column) continue;
     proto::DataItem item;
     if (!ReadItem(ColumnKey(instanceHandle, c), &item)) continue;
+    if (bytes + PayloadSize(item.value) > ROW_PREFETCH_BYTES) continue;
     bytes += PayloadSize(item.value);
-    if (bytes > ROW_PREFETCH_BYTES) break;
     reply.items.push_back(std::move(item));
   }
   return reply;

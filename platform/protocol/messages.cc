@@ -59,6 +59,7 @@ std::string EncodeRequest(const Request& q) {
       break;
     case Op::EnumModules:
     case Op::EnumClients:
+    case Op::Unregister:
       break;
     case Op::FindEntry:
       w.Ids(q.oid);
@@ -117,6 +118,7 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* q, std::string* er
       break;
     case Op::EnumModules:
     case Op::EnumClients:
+    case Op::Unregister:
       break;
     case Op::FindEntry:
       q->oid = r.Ids();
@@ -278,6 +280,7 @@ std::string EncodeReply(Op op, const Reply& p) {
     case Op::EnableInstance:
     case Op::RemoveInstance:
     case Op::SetData:
+    case Op::Unregister:
       break;
   }
   return std::move(w.Out());
@@ -328,6 +331,7 @@ bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* p) {
     case Op::EnableInstance:
     case Op::RemoveInstance:
     case Op::SetData:
+    case Op::Unregister:
       break;
   }
   return r.AtEnd();

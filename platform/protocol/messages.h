@@ -29,6 +29,7 @@ enum class Op : uint32_t {
   GetDataHandle = 10,
   GetData = 11,
   SetData = 12,
+  Unregister = 13,
 };
 
 // How the (number, data) pair of a value is filled.

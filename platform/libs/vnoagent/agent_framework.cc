@@ -180,6 +180,7 @@ ORVU_EXPORT int ORVU_CALL AgentFrameworkCleanup(void) {
   std::lock_guard<std::mutex> lock(lib.mutex);
   if (!lib.started) return Fail(orvu::AGENT_ERR_NOT_STARTED);
   lib.sessions.clear();
+  lib.nextHandle = 1;
   lib.started = false;
   return 1;
 }
@@ -206,7 +207,14 @@ ORVU_EXPORT int ORVU_CALL AgentDisconnect(AgentHandle agent) {
   ORVU_FAULT_POINT("AgentDisconnect", int);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  if (!SessionOf(agent)) return 0;
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  // The agent drops the client before the reply, so no later list shows it; an agent that is
+  // already gone has nothing to drop.
+  proto::Request request;
+  request.op = proto::Op::Unregister;
+  proto::Reply reply;
+  s->Call(request, &reply);
   lib.sessions.erase(agent);
   return 1;
 }

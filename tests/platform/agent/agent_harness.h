@@ -1,0 +1,63 @@
+// Runs a real orvu-agentd per test, in a private temporary folder, and gives the framework
+// library's calls a short spelling.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "orvu/agent_framework.h"
+
+namespace orvu::test {
+
+constexpr uint32_t ENTRY_IDS[] = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1};  // speakerFreqEntry
+constexpr uint32_t CONTROL_IDS[] = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 4};   // speakerControl
+constexpr int32_t TEST_CLOCK = 1700000000;
+
+// An SnmpOid that owns its sub-identifiers.
+struct TestOid {
+  std::vector<uint32_t> ids;
+  SnmpOid oid{};
+  TestOid(std::initializer_list<uint32_t> list) : ids(list) {}
+  explicit TestOid(std::vector<uint32_t> v) : ids(std::move(v)) {}
+  const SnmpOid* Ptr() {
+    oid.count = static_cast<uint32_t>(ids.size());
+    oid.ids = ids.data();
+    return &oid;
+  }
+};
+
+TestOid EntryOid();
+TestOid LeafOid(uint32_t column, std::vector<uint32_t> index);
+
+class AgentTest : public ::testing::Test {
+ public:
+  static std::string LastErrorText();
+
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the agent with --socket and --state of this test and ARGS, and waits until it
+  // answers; false when it exited instead.
+  bool StartAgent(const std::vector<std::string>& args = {"--module", "VORNEL-VNBEEP-MIB"});
+  // Runs the agent to its end (for starts that must fail); its exit status, stderr in *errors.
+  int RunAgent(const std::vector<std::string>& args, std::string* errors);
+  void StopAgent();  // SIGTERM, and the exit status must be 0
+  void KillAgent();  // SIGKILL
+  std::vector<std::string> AgentArgs(const std::vector<std::string>& extra) const;
+
+  // Framework started and connected as NAME.
+  AgentHandle Connect(const char* name = "OASetUtility");
+  void WriteState(const std::string& text) const;
+  std::string ReadState() const;
+
+  std::string dir_;
+  std::string socket_;
+  std::string state_;
+  pid_t agent_ = -1;
+};
+
+}  // namespace orvu::test

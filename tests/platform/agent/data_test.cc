@@ -1,0 +1,271 @@
+#include <cstring>
+#include <string>
+
+#include "agent_errors.h"
+#include "agent_harness.h"
+
+namespace orvu::test {
+namespace {
+
+class DataTest : public AgentTest {
+ protected:
+  // Reads OBJECT; the caller frees what came back.
+  bool Read(AgentHandle agent, TestOid& object, SnmpOid* oid, SnmpValue* value) {
+    std::memset(oid, 0, sizeof *oid);
+    std::memset(value, 0, sizeof *value);
+    uint32_t data = AgentGetDataHandle(agent, 0, object.Ptr());
+    return data != 0 && AgentGetData(agent, data, oid, value) != 0;
+  }
+  int Write(AgentHandle agent, TestOid& object, const SnmpValue& value) {
+    uint32_t data = AgentGetDataHandle(agent, 1, object.Ptr());
+    return data != 0 && AgentSetData(agent, 1, data, &value);
+  }
+  void Release(SnmpOid* oid, SnmpValue* value) {
+    EXPECT_EQ(AgentFreeValue(value->syntax, &value->number), 1);
+    EXPECT_EQ(AgentFreeValue(ORVU_SYNTAX_OID, oid), 1);
+    EXPECT_EQ(oid->ids, nullptr);
+    EXPECT_EQ(value->data, 0u);
+  }
+  uint32_t CreateInstance(AgentHandle agent, uint32_t index) {
+    TestOid entry = EntryOid();
+    TestOid instance{index};
+    uint32_t handle = 0;
+    EXPECT_NE(AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instance.Ptr(), &handle), 0u)
+        << LastErrorText();
+    return handle;
+  }
+};
+
+SnmpValue Bytes(uint32_t syntax, const std::string& bytes) {
+  SnmpValue v{};
+  v.syntax = syntax;
+  v.number = static_cast<uint32_t>(bytes.size());
+  v.data = reinterpret_cast<uintptr_t>(bytes.data());
+  return v;
+}
+
+SnmpValue Number(uint32_t syntax, uint32_t number, uintptr_t data = 0) {
+  SnmpValue v{};
+  v.syntax = syntax;
+  v.number = number;
+  v.data = data;
+  return v;
+}
+
+TEST_F(DataTest, ScalarIsNamedWithOrWithoutItsInstanceSuffix) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  TestOid bare(std::vector<uint32_t>(std::begin(CONTROL_IDS), std::end(CONTROL_IDS)));
+  TestOid withZero = bare;
+  withZero.ids.push_back(0);
+  uint32_t handle = AgentGetDataHandle(agent, 0, bare.Ptr());
+  ASSERT_NE(handle, 0u) << LastErrorText();
+  EXPECT_EQ(AgentGetDataHandle(agent, 0, withZero.Ptr()), handle);
+
+  ASSERT_EQ(Write(agent, bare, Number(ORVU_SYNTAX_INTEGER, 2)), 1) << LastErrorText();
+  SnmpOid oid;
+  SnmpValue value;
+  ASSERT_TRUE(Read(agent, withZero, &oid, &value)) << LastErrorText();
+  EXPECT_EQ(std::vector<uint32_t>(oid.ids, oid.ids + oid.count), withZero.ids);
+  EXPECT_EQ(value.syntax, static_cast<uint32_t>(ORVU_SYNTAX_INTEGER));
+  EXPECT_EQ(value.number, 2u);
+  Release(&oid, &value);
+}
+
+TEST_F(DataTest, EverySyntaxSurvivesASetAndARestart) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  CreateInstance(agent, 50);
+  std::string text = "Some octets";
+  std::string address("\x0a\x00\x00\x01", 4);
+  std::string opaque("\x01\x02\x03\xff", 4);
+  std::string nsap("\x47\x00\x05", 3);
+  uint32_t waveform[] = {1, 3, 6, 1, 4294967295u};
+  struct Case {
+    uint32_t column;
+    SnmpValue value;
+  } cases[] = {
+      {2, Bytes(ORVU_SYNTAX_OCTETS, text)},
+      {3, Number(ORVU_SYNTAX_INTEGER, static_cast<uint32_t>(-5))},
+      {6, Number(ORVU_SYNTAX_OID, 5, reinterpret_cast<uintptr_t>(waveform))},
+      {7, Bytes(ORVU_SYNTAX_IPADDR, address)},
+      {8, Number(ORVU_SYNTAX_CNTR32, 4294967295u)},
+      {9, Number(ORVU_SYNTAX_GAUGE32, 7)},
+      {10, Number(ORVU_SYNTAX_TIMETICKS, 360000)},
+      {11, Bytes(ORVU_SYNTAX_OPAQUE, opaque)},
+      {12, Bytes(ORVU_SYNTAX_NSAPADDR, nsap)},
+      {13, Number(ORVU_SYNTAX_NULL, 0)},
+      {14, Bytes(ORVU_SYNTAX_OCTETS, std::string())},
+  };
+  for (const Case& c : cases) {
+    TestOid leaf = LeafOid(c.column, {50});
+    EXPECT_EQ(Write(agent, leaf, c.value), 1) << "column " << c.column << ": " << LastErrorText();
+  }
+  AgentFrameworkCleanup();
+  StopAgent();
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  for (const Case& c : cases) {
+    TestOid leaf = LeafOid(c.column, {50});
+    SnmpOid oid;
+    SnmpValue value;
+    ASSERT_TRUE(Read(agent, leaf, &oid, &value)) << LastErrorText();
+    EXPECT_EQ(std::vector<uint32_t>(oid.ids, oid.ids + oid.count), leaf.ids);
+    EXPECT_EQ(value.syntax, c.value.syntax) << "column " << c.column;
+    EXPECT_EQ(value.number, c.value.number) << "column " << c.column;
+    size_t unit = c.value.syntax == ORVU_SYNTAX_OID ? 4 : 1;
+    if (c.value.syntax == ORVU_SYNTAX_NULL || c.value.syntax == ORVU_SYNTAX_INTEGER ||
+        (c.value.syntax >= ORVU_SYNTAX_CNTR32 && c.value.syntax <= ORVU_SYNTAX_TIMETICKS)) {
+      EXPECT_EQ(value.data, 0u);
+    } else if (c.value.number == 0) {
+      EXPECT_EQ(value.data, 0u);
+    } else {
+      EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(value.data),
+                            reinterpret_cast<void*>(c.value.data), c.value.number * unit), 0)
+          << "column " << c.column;
+    }
+    Release(&oid, &value);
+  }
+}
+
+TEST_F(DataTest, UnsetLeavesHoldTheirDefaultsAndTheIndexColumnItsIndex) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  CreateInstance(agent, 50);
+  SnmpOid oid;
+  SnmpValue value;
+  TestOid hertz = LeafOid(3, {50});
+  ASSERT_TRUE(Read(agent, hertz, &oid, &value)) << LastErrorText();
+  EXPECT_EQ(value.number, 440u);
+  Release(&oid, &value);
+  TestOid index = LeafOid(1, {50});
+  ASSERT_TRUE(Read(agent, index, &oid, &value)) << LastErrorText();
+  EXPECT_EQ(value.number, 50u);
+  Release(&oid, &value);
+  TestOid raw = LeafOid(14, {50});
+  ASSERT_TRUE(Read(agent, raw, &oid, &value)) << LastErrorText();
+  ASSERT_EQ(value.number, 2u);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(value.data), "\xbe\xef", 2), 0);
+  Release(&oid, &value);
+}
+
+TEST_F(DataTest, WritesThatTheObjectDoesNotTakeAreRefused) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  CreateInstance(agent, 50);
+  TestOid totalPlays = LeafOid(15, {50});
+  EXPECT_EQ(Write(agent, totalPlays, Number(ORVU_SYNTAX_CNTR64, 1, 2)), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_READ_ONLY);
+  EXPECT_EQ(LastErrorText(), "object is read-only: speakerFreqTotalPlays.50");
+
+  TestOid control(std::vector<uint32_t>(std::begin(CONTROL_IDS), std::end(CONTROL_IDS)));
+  std::string text = "2";
+  EXPECT_EQ(Write(agent, control, Bytes(ORVU_SYNTAX_OCTETS, text)), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_WRONG_SYNTAX);
+  EXPECT_EQ(LastErrorText(), "wrong syntax for object speakerControl: it takes syntax 2, not 4");
+
+  TestOid address = LeafOid(7, {50});
+  std::string three("\x01\x02\x03", 3);
+  EXPECT_EQ(Write(agent, address, Bytes(ORVU_SYNTAX_IPADDR, three)), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_WRONG_LENGTH);
+
+  SnmpValue noData = Number(ORVU_SYNTAX_OCTETS, 4, 0);
+  TestOid descr = LeafOid(2, {50});
+  EXPECT_EQ(Write(agent, descr, noData), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_BAD_ARGUMENT);
+
+  TestOid missingInstance = LeafOid(2, {51});
+  EXPECT_EQ(AgentGetDataHandle(agent, 0, missingInstance.Ptr()), 0u);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_SUCH_INSTANCE);
+  TestOid missingColumn = LeafOid(17, {50});
+  EXPECT_EQ(AgentGetDataHandle(agent, 0, missingColumn.Ptr()), 0u);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_SUCH_OBJECT);
+  TestOid nothing{1, 3, 6, 1, 9};
+  EXPECT_EQ(AgentGetDataHandle(agent, 0, nothing.Ptr()), 0u);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_SUCH_OBJECT);
+  SnmpOid oid{};
+  SnmpValue value{};
+  EXPECT_EQ(AgentGetData(agent, 99999, &oid, &value), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_SUCH_DATA);
+}
+
+TEST_F(DataTest, StateFileValuesAreHandedOutAsTheyAre) {
+  std::string big(200000, 'a');
+  std::string bigHex;
+  for (size_t i = 0; i < big.size(); ++i) bigHex += "61";
+  WriteState("module VORNEL-VNBEEP-MIB\n"
+             "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=5 handle=3 creator=1 time=0\n"
+             "value handle=3 column=2 syntax=4711 bytes=00ff10\n"
+             "value handle=3 column=3 syntax=77 number=4294967295\n"
+             "value handle=3 column=15 syntax=70 number=1 second=4294967295\n"
+             "value handle=3 column=14 syntax=4 bytes=" + bigHex + "\n"
+             "scalar oid=1.3.6.1.4.1.32473.99.1.4 syntax=130 number=0\n");
+  ASSERT_TRUE(StartAgent({}));
+  AgentHandle agent = Connect();
+  SnmpOid oid;
+  SnmpValue value;
+  TestOid odd = LeafOid(2, {5});
+  ASSERT_TRUE(Read(agent, odd, &oid, &value)) << LastErrorText();
+  EXPECT_EQ(value.syntax, 4711u);
+  ASSERT_EQ(value.number, 3u);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(value.data), "\x00\xff\x10", 3), 0);
+  Release(&oid, &value);
+
+  TestOid number = LeafOid(3, {5});
+  ASSERT_TRUE(Read(agent, number, &oid, &value));
+  EXPECT_EQ(value.syntax, 77u);
+  EXPECT_EQ(value.number, 4294967295u);
+  EXPECT_EQ(value.data, 0u);
+  Release(&oid, &value);
+
+  TestOid counter = LeafOid(15, {5});
+  ASSERT_TRUE(Read(agent, counter, &oid, &value));
+  EXPECT_EQ(value.number, 1u);
+  EXPECT_EQ(value.data, 4294967295u);
+  Release(&oid, &value);
+
+  TestOid large = LeafOid(14, {5});
+  ASSERT_TRUE(Read(agent, large, &oid, &value)) << LastErrorText();
+  ASSERT_EQ(value.number, big.size());
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(value.data), value.number), big);
+  Release(&oid, &value);
+
+  TestOid control(std::vector<uint32_t>(std::begin(CONTROL_IDS), std::end(CONTROL_IDS)));
+  ASSERT_TRUE(Read(agent, control, &oid, &value));
+  EXPECT_EQ(value.syntax, static_cast<uint32_t>(ORVU_SYNTAX_ENDOFMIBVIEW));
+  Release(&oid, &value);
+}
+
+TEST_F(DataTest, AListingReadsARowInOneRoundTripAndReadsAgainAfterwards) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  CreateInstance(agent, 50);
+  SnmpOid oid;
+  SnmpValue value;
+  TestOid first = LeafOid(1, {50});
+  ASSERT_TRUE(Read(agent, first, &oid, &value));
+  Release(&oid, &value);
+  KillAgent();
+  for (uint32_t column = 2; column <= 16; ++column) {
+    TestOid leaf = LeafOid(column, {50});
+    ASSERT_TRUE(Read(agent, leaf, &oid, &value)) << "column " << column << ": " << LastErrorText();
+    Release(&oid, &value);
+  }
+  // Each leaf of the row is handed out once; reading one again asks the agent, which is gone.
+  TestOid again = LeafOid(2, {50});
+  EXPECT_FALSE(Read(agent, again, &oid, &value));
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_CONNECTION_LOST);
+}
+
+TEST_F(DataTest, FreeValueReleasesOnlyWhatTheLibraryAttached) {
+  uint32_t number = 7;
+  SnmpValue foreign = Number(9999, 5, reinterpret_cast<uintptr_t>(&number));
+  EXPECT_EQ(AgentFreeValue(foreign.syntax, &foreign.number), 1);
+  EXPECT_EQ(foreign.number, 0u);
+  EXPECT_EQ(foreign.data, 0u);
+  EXPECT_EQ(AgentFreeValue(ORVU_SYNTAX_OCTETS, nullptr), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_BAD_ARGUMENT);
+}
+
+}  // namespace
+}  // namespace orvu::test

@@ -1,0 +1,141 @@
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "agent_errors.h"
+#include "agent_harness.h"
+#include "messages.h"
+#include "wire_codec.h"
+
+namespace orvu::test {
+namespace {
+
+class RobustnessTest : public AgentTest {
+ protected:
+  int Raw() {
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socket_.c_str(), sizeof addr.sun_path - 1);
+    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    timeval timeout{5, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    return s;
+  }
+  static void Send(int s, const std::string& bytes) {
+    ASSERT_EQ(send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+  }
+  // The status of the next reply, or -1 when the agent closed the connection instead.
+  static int32_t ReplyStatus(int s) {
+    uint8_t header[4];
+    if (recv(s, header, 4, MSG_WAITALL) != 4) return -1;
+    std::string body(wire::GetU32(header), '\0');
+    if (!body.empty() && recv(s, body.data(), body.size(), MSG_WAITALL) != static_cast<ssize_t>(body.size())) {
+      return -1;
+    }
+    return static_cast<int32_t>(wire::GetU32(reinterpret_cast<const uint8_t*>(body.data())));
+  }
+  static std::string Register() {
+    proto::Request q;
+    q.op = proto::Op::Register;
+    q.clientName = "raw";
+    return proto::Frame(proto::EncodeRequest(q));
+  }
+  static std::string Body(std::initializer_list<uint32_t> words) {
+    wire::Writer w;
+    for (uint32_t word : words) w.U32(word);
+    return w.Out();
+  }
+};
+
+TEST_F(RobustnessTest, MalformedRequestsGetAnErrorAndTheAgentServesOn) {
+  ASSERT_TRUE(StartAgent());
+  int s = Raw();
+  Send(s, proto::Frame(Body({static_cast<uint32_t>(proto::Op::EnumModules)})));
+  EXPECT_EQ(ReplyStatus(s), AGENT_ERR_NOT_REGISTERED);
+  Send(s, Register());
+  EXPECT_EQ(ReplyStatus(s), 0);
+  Send(s, Register());
+  EXPECT_EQ(ReplyStatus(s), AGENT_ERR_BAD_REQUEST);
+  Send(s, proto::Frame(Body({999})));
+  EXPECT_EQ(ReplyStatus(s), AGENT_ERR_BAD_REQUEST);
+  // An OID whose count promises far more than the frame holds.
+  Send(s, proto::Frame(Body({static_cast<uint32_t>(proto::Op::FindEntry), 0x40000000, 1, 3})));
+  EXPECT_EQ(ReplyStatus(s), AGENT_ERR_BAD_REQUEST);
+  Send(s, proto::Frame(Body({static_cast<uint32_t>(proto::Op::EnumModules), 7})));
+  EXPECT_EQ(ReplyStatus(s), AGENT_ERR_BAD_REQUEST);
+  Send(s, proto::Frame(std::string()));
+  EXPECT_EQ(ReplyStatus(s), AGENT_ERR_BAD_REQUEST);
+  Send(s, proto::Frame(Body({static_cast<uint32_t>(proto::Op::EnumModules)})));
+  EXPECT_EQ(ReplyStatus(s), 0);
+
+  // Too large: refused, and the connection closed.
+  Send(s, Body({0xFFFFFFF0u, 1, 2}));
+  EXPECT_EQ(ReplyStatus(s), AGENT_ERR_BAD_REQUEST);
+  EXPECT_EQ(ReplyStatus(s), -1);
+  close(s);
+
+  // A client that leaves halfway through a request.
+  s = Raw();
+  Send(s, Register());
+  EXPECT_EQ(ReplyStatus(s), 0);
+  Send(s, Body({100, static_cast<uint32_t>(proto::Op::FindEntry)}));
+  close(s);
+
+  AgentHandle agent = Connect();
+  char name[128];
+  uint32_t handle = 0;
+  EXPECT_NE(AgentEnumModules(agent, 1, name, 127, &handle), 0) << LastErrorText();
+}
+
+TEST_F(RobustnessTest, HundredsOfClientsAtOnce) {
+  ASSERT_TRUE(StartAgent());
+  ASSERT_NE(AgentFrameworkInit(), 0);
+  std::vector<AgentHandle> agents;
+  for (int i = 0; i < 300; ++i) {
+    AgentHandle a = AgentConnect(("client " + std::to_string(i)).c_str(), 0, 0, 0);
+    ASSERT_NE(a, 0u) << i << ": " << LastErrorText();
+    agents.push_back(a);
+  }
+  std::vector<int> idle;
+  for (int i = 0; i < 100; ++i) idle.push_back(Raw());
+  AgentClientInfo info{};
+  info.size = sizeof info;
+  ASSERT_NE(AgentEnumClients(agents.back(), 0, &info), 0);
+  ASSERT_NE(AgentEnumClients(agents.back(), 300, &info), 0);
+  EXPECT_STREQ(info.name, "client 299");
+  EXPECT_EQ(AgentEnumClients(agents.back(), 301, &info), 0);
+  for (int s : idle) close(s);
+  for (AgentHandle a : agents) EXPECT_EQ(AgentDisconnect(a), 1);
+}
+
+TEST_F(RobustnessTest, PeerOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  ASSERT_TRUE(StartAgent());
+  // Open the way through the file system, so that the agent's own check is what refuses.
+  chmod(dir_.c_str(), 0777);
+  chmod(socket_.c_str(), 0666);
+  pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    AgentFrameworkInit();
+    if (AgentConnect("intruder", 0, 0, 0) != 0) _exit(1);
+    _exit(AgentGetLastError() == AGENT_ERR_REFUSED ? 0 : 2);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot change to uid 65534 here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  AgentHandle agent = Connect();
+  EXPECT_NE(agent, 0u);
+}
+
+}  // namespace
+}  // namespace orvu::test

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "messages.h"
+#include "state_records.h"
+
+namespace orvu::agent {
+namespace {
+
+TEST(StateRecordsTest, EveryRecordReadsBackAsItWasWritten) {
+  const char* lines[] = {
+      "module VORNEL-VNBEEP-MIB",
+      "client handle=1 id=2 process-handle=3 process=4 thread-handle=5 thread=6 time=-7 flags=8 "
+      "name=a%20b%25c%3d file=/bin/x",
+      "instance entry=1.3.6.1 index=4294967295.0 handle=9 creator=2 time=-2147483648 enabled=8 leaves=0",
+      "instance entry=1.3 index=1 handle=10 creator=0 time=0",
+      "enable handle=9 flags=0",
+      "remove handle=10",
+      "value handle=9 column=2 syntax=4 bytes=00ff",
+      "value handle=9 column=3 syntax=70 number=1 second=2",
+      "value handle=9 column=4 syntax=6 oid=",
+      "scalar oid=1.3.6.1.4 syntax=4000000000 bytes=",
+  };
+  for (const char* line : lines) {
+    StateRecord record;
+    std::string error;
+    ASSERT_TRUE(ParseStateLine(line, &record, &error)) << line << ": " << error;
+    EXPECT_EQ(FormatStateRecord(record), line);
+  }
+  StateRecord record;
+  std::string error;
+  ASSERT_TRUE(ParseStateLine("client handle=1 id=2 process-handle=3 process=4 thread-handle=5 "
+                             "thread=6 time=-7 flags=8 name=a%20b%25c%3d file=x", &record, &error));
+  EXPECT_EQ(record.client.name, "a b%c=");
+  EXPECT_FALSE(ParseStateLine("   # a comment", &record, &error));
+  EXPECT_TRUE(error.empty());
+  EXPECT_FALSE(ParseStateLine("", &record, &error));
+  EXPECT_TRUE(error.empty());
+}
+
+TEST(StateRecordsTest, BadLinesSayWhatIsWrong) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"frobnicate x=1", "unknown record 'frobnicate'"},
+      {"remove", "missing 'handle'"},
+      {"remove handle=1 handle=2", "duplicate key 'handle'"},
+      {"remove handle=4294967296", "bad number for 'handle': 4294967296"},
+      {"remove handle=-2147483649", "bad number"},
+      {"remove handle=1 colour=red", "unknown key 'colour'"},
+      {"remove handle", "expected key=value"},
+      {"scalar oid=1..3 syntax=2 number=1", "bad OID"},
+      {"scalar oid=1.3 syntax=2 number=1 bytes=00", "exactly one of"},
+      {"scalar oid=1.3 syntax=2 bytes=0", "bad hex"},
+      {"scalar oid= syntax=2 number=1", "nonempty OID"},
+      {"instance entry=1.3 index= handle=1 creator=0 time=0", "nonempty entry and index"},
+      {"client handle=1 id=2 process-handle=3 process=4 thread-handle=5 thread=6 time=7 flags=8 "
+       "name=%4 file=x", "bad text for 'name'"},
+      {"module", "one module name"},
+  };
+  for (const auto& [line, expected] : cases) {
+    StateRecord record;
+    std::string error;
+    EXPECT_FALSE(ParseStateLine(line, &record, &error)) << line;
+    EXPECT_NE(error.find(expected), std::string::npos) << line << " -> " << error;
+  }
+}
+
+TEST(RequestDecoderTest, TruncatedInputIsRefusedAtEveryLength) {
+  proto::Request q;
+  q.op = proto::Op::SetData;
+  q.dataHandle = 5;
+  q.value.syntax = 6;
+  q.value.kind = proto::ValueKind::Oid;
+  q.value.ids = {1, 3, 6, 1};
+  std::string body = proto::EncodeRequest(q);
+  proto::Request decoded;
+  std::string error;
+  ASSERT_TRUE(proto::DecodeRequest(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &decoded, &error));
+  EXPECT_EQ(decoded.value, q.value);
+  for (size_t size = 0; size < body.size(); ++size) {
+    EXPECT_FALSE(proto::DecodeRequest(reinterpret_cast<const uint8_t*>(body.data()), size, &decoded, &error))
+        << size;
+  }
+}
+
+}  // namespace
+}  // namespace orvu::agent
