@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs all tests: the plain build, then the
 # AddressSanitizer and UndefinedBehaviorSanitizer builds (OASET_SANITIZERS=0 skips those), then
-# every fuzz target for OASET_FUZZ_SECONDS each (default 20; 0 skips them).
+# every end-to-end test with oaset under Valgrind (OASET_VALGRIND=0 skips it) and every fuzz
+# target for OASET_FUZZ_SECONDS each (default 20; 0 skips them).
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 "$top/scripts/install-deps.sh"
@@ -12,6 +13,10 @@ for type in "${types[@]}"; do
   dir=$("$top/scripts/build.sh" "$type")
   (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 300)
 done
+if [ "${OASET_VALGRIND:-1}" != 0 ]; then
+  echo "=== end-to-end under valgrind"
+  "$top/scripts/valgrind-e2e.sh" "$top/build/RelWithDebInfo"
+fi
 fuzz_seconds=${OASET_FUZZ_SECONDS:-20}
 if [ "$fuzz_seconds" != 0 ]; then
   echo "=== fuzz, $fuzz_seconds s per target"

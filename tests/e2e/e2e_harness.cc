@@ -21,11 +21,17 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 extern char** environ;
 
 namespace {
 
 constexpr auto OASET_TIMEOUT = std::chrono::seconds(30);
+// A checker in front of oaset (OASET_E2E_WRAPPER) slows it many times over.
+constexpr auto WRAPPED_OASET_TIMEOUT = std::chrono::seconds(300);
+// The status a wrapper gives when it found a fault (valgrind --error-exitcode=99).
+constexpr int WRAPPER_FAULT_STATUS = 99;
 constexpr auto AGENT_START_TIMEOUT = std::chrono::seconds(10);
 constexpr auto AGENT_STOP_TIMEOUT = std::chrono::seconds(10);
 
@@ -275,14 +281,32 @@ OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
   };
   for (auto& [name, value] : env) variables[name] = value;
 
+  // OASET_E2E_WRAPPER="/path/to/checker --option ..." runs every oaset under that checker; its
+  // words are split at spaces.
+  std::vector<std::string> wrapper;
+  if (const char* text = std::getenv("OASET_E2E_WRAPPER")) {
+    std::istringstream words(text);
+    for (std::string word; words >> word;) wrapper.push_back(word);
+  }
+  std::string spawnedProgram = program;
+  if (!wrapper.empty()) {
+    args.insert(args.begin(), program);
+    args.insert(args.begin(), wrapper.begin() + 1, wrapper.end());
+    spawnedProgram = wrapper.front();
+  }
+
   OasetRun run;
-  Spawned spawned = Spawn(program, std::move(args), variables, true);
+  Spawned spawned = Spawn(spawnedProgram, std::move(args), variables, true);
   if (spawned.pid <= 0) return run;
   run.pid = spawned.pid;
-  Drain(spawned, &run.out, &run.err, std::chrono::steady_clock::now() + OASET_TIMEOUT);
+  Drain(spawned, &run.out, &run.err,
+        std::chrono::steady_clock::now() + (wrapper.empty() ? OASET_TIMEOUT : WRAPPED_OASET_TIMEOUT));
   int waitStatus = 0;
   while (waitpid(spawned.pid, &waitStatus, 0) < 0 && errno == EINTR) {
   }
   run.status = StatusOf(waitStatus);
+  if (!wrapper.empty() && run.status == WRAPPER_FAULT_STATUS) {
+    ADD_FAILURE() << wrapper.front() << " found a fault in oaset (pid " << run.pid << "):\n" << run.err;
+  }
   return run;
 }
