@@ -1,0 +1,243 @@
+// The run from banner to "Finished." against a real agent: the parts that need no connection, the
+// module and client lists, and every way the framework can fail along the way.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_harness.h"
+
+namespace {
+
+const std::string NOTHING_TO_SET = "\nNothing to set.\n";
+
+const std::string VERSION_BLOCK =
+    "\n\nOrvu SNMP Agent version information:\n"
+    "\n  Orvu SNMP Agent version: 1.0 (Build 1)"
+    "\n  Orvu SNMP Agent spec: Orvu stand-in agent framework 1.0"
+    "\n  Vendor name: Orvu stand-in platform"
+    "\n  Vendor OID: 1.3.6.1.4.1.32473"
+    "\n  Vendor IANA enterprise number: 32473"
+    "\n  Vendor WEB: https://www.example.com/orvu"
+    "\n  Vendor E-Mail: orvu@example.com"
+    "\n";
+
+std::string Injected(const std::string& operation, int code) {
+  return "injected fault in " + operation + " (error code " + std::to_string(code) + ")";
+}
+
+std::string Hex8(uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof(text), "%08X", value);
+  return text;
+}
+
+// The block of this tool's own connection: the agent numbers its clients from 1 and derives the
+// other handles from that number; the main thread's id is the process id.
+std::string OwnClientBlock(int index, uint32_t handle, int pid) {
+  std::string file = std::filesystem::canonical(OasetPath()).string();
+  return "\n  Client " + std::to_string(index) + ":" + "\n    Name: OASetUtility" +
+         "\n    File name: " + file + "\n    Handle: 0x" + Hex8(handle) + "\n    Id: 0x" +
+         Hex8(1000 + handle) + "\n    Flags: 0x00000001" +
+         "\n    Registration time: Fri Jan 02 00:00:00 1970\n" + "    Process: 0x" +
+         Hex8(2000 + handle) + " (handle), " + std::to_string(pid) + " (id)" +
+         "\n    Thread: 0x" + Hex8(3000 + handle) + " (handle), " + std::to_string(pid) +
+         " (id)" + "\n";
+}
+
+TestAgentOptions ServingModules(std::vector<std::string> modules) {
+  TestAgentOptions options;
+  options.modules = std::move(modules);
+  return options;
+}
+
+const std::string CLIENTS_HEADING = "\nClients connected to Orvu Agent:\n";
+const std::string MODULES_HEADING = "\nMIB modules handled by Orvu Agent:\n";
+
+TEST(VersionE2e, VersionComesBeforeTheFrameworkAndOnlyOneCountsAsSuccess) {
+  TestAgent agent;
+  OasetRun run = RunOaset(&agent, {"-v"});
+  EXPECT_EQ(run.out, BannerText() + VERSION_BLOCK + NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(run.status, 0);
+
+  OasetRun two = RunOaset(&agent, {"-v"}, {{"ORVU_FAULTS", "AgentGetVersionInfo=2"}});
+  EXPECT_EQ(two.out, BannerText() + "\n\nOrvu SNMP Agent version information:\n\nFailed.\n\n" +
+                         NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(two.status, 0);
+
+  // The whole block stands before the failed start.
+  OasetRun start = RunOaset(&agent, {"-v"}, {{"ORVU_FAULTS", "AgentFrameworkInit=0/1001"}});
+  EXPECT_EQ(start.out, BannerText() + VERSION_BLOCK + "\nFramework initialization error: " +
+                           Injected("AgentFrameworkInit", 1001) + FinishedText());
+  EXPECT_EQ(start.status, 0);
+}
+
+TEST(ModuleLoadingE2e, OneTwoAndAFailureThatStopsNothing) {
+  TestAgent agent;
+  OasetRun one = RunOaset(&agent, {"-wVORNEL-VNBEEP-MIB"});
+  EXPECT_EQ(one.out, BannerText() + "\nLoading module:\n\n1: VORNEL-VNBEEP-MIB ... OK\n" +
+                         NOTHING_TO_SET + FinishedText());
+
+  OasetRun two = RunOaset(&agent, {"-wVORNEL-VNBEEP-MIB", "/WRFC1213-MIB"});
+  EXPECT_EQ(two.out, BannerText() +
+                         "\nLoading modules:\n\n1: VORNEL-VNBEEP-MIB ... OK\n2: RFC1213-MIB ... OK\n" +
+                         NOTHING_TO_SET + FinishedText());
+
+  OasetRun failing = RunOaset(&agent, {"-wNO-SUCH-MIB", "-wVORNEL-VNBEEP-MIB", "-o"});
+  EXPECT_EQ(failing.out,
+            BannerText() +
+                "\nLoading modules:\n\n1: NO-SUCH-MIB ... FAILED\n2: VORNEL-VNBEEP-MIB ... OK\n" +
+                MODULES_HEADING + "\n  Module 1: VORNEL-VNBEEP-MIB (handle = 1)\n" +
+                NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(failing.status, 0);
+}
+
+TEST(ModuleListE2e, NoneOneAndTwo) {
+  TestAgent none(ServingModules({}));
+  OasetRun empty = RunOaset(&none, {"-o"});
+  EXPECT_EQ(empty.out,
+            BannerText() + MODULES_HEADING + "\n\n  None.\n" + NOTHING_TO_SET + FinishedText());
+
+  TestAgent one;
+  EXPECT_EQ(RunOaset(&one, {"-o"}).out,
+            BannerText() + MODULES_HEADING + "\n  Module 1: VORNEL-VNBEEP-MIB (handle = 1)\n" +
+                NOTHING_TO_SET + FinishedText());
+
+  TestAgent two(ServingModules({"VORNEL-VNBEEP-MIB", "RFC1213-MIB"}));
+  EXPECT_EQ(RunOaset(&two, {"-o"}).out,
+            BannerText() + MODULES_HEADING + "\n  Module 1: VORNEL-VNBEEP-MIB (handle = 1)" +
+                "\n  Module 2: RFC1213-MIB (handle = 2)\n" + NOTHING_TO_SET + FinishedText());
+}
+
+TEST(ClientListE2e, NoneWhenTheFirstCallFailsOtherwiseThisToolItself) {
+  TestAgent agent;
+  OasetRun none = RunOaset(&agent, {"-c"}, {{"ORVU_FAULTS", "AgentEnumClients=0"}});
+  // No line end after "None." here: the value-setting stage brings its own.
+  EXPECT_EQ(none.out,
+            BannerText() + CLIENTS_HEADING + "\n\n  None." + NOTHING_TO_SET + FinishedText());
+
+  OasetRun own = RunOaset(&agent, {"-c"});
+  EXPECT_EQ(own.out, BannerText() + CLIENTS_HEADING + OwnClientBlock(1, 2, own.pid) +
+                         NOTHING_TO_SET + FinishedText());
+}
+
+TEST(ClientListE2e, ResidentClientWithOddValuesComesFirst) {
+  TestAgentOptions options;
+  options.initialState =
+      "client handle=4294967295 id=2147483648 process-handle=0 process=4294967295 "
+      "thread-handle=3735928559 thread=1 time=-1 flags=4294967295 name=Resident%20Name "
+      "file=C:\\odd%3Dpath\\r.exe\n"
+      "client handle=10 id=11 process-handle=12 process=13 thread-handle=14 thread=15 "
+      "time=2147483647 flags=0 name=Second file=/usr/bin/second\n";
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  OasetRun run = RunOaset(&agent, {"-c"});
+  EXPECT_EQ(run.out,
+            BannerText() + CLIENTS_HEADING +
+                "\n  Client 1:"
+                "\n    Name: Resident Name"
+                "\n    File name: C:\\odd=path\\r.exe"
+                "\n    Handle: 0xFFFFFFFF"
+                "\n    Id: 0x80000000"
+                "\n    Flags: 0xFFFFFFFF"
+                "\n    Registration time: (null)    Process: 0x00000000 (handle), 4294967295 (id)"
+                "\n    Thread: 0xDEADBEEF (handle), 1 (id)"
+                "\n"
+                "\n  Client 2:"
+                "\n    Name: Second"
+                "\n    File name: /usr/bin/second"
+                "\n    Handle: 0x0000000A"
+                "\n    Id: 0x0000000B"
+                "\n    Flags: 0x00000000"
+                "\n    Registration time: Tue Jan 19 03:14:07 2038\n"
+                "    Process: 0x0000000C (handle), 13 (id)"
+                "\n    Thread: 0x0000000E (handle), 15 (id)"
+                "\n" +
+                OwnClientBlock(3, 11, run.pid) + NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(run.status, 0);
+}
+
+// Cleanup is injected to fail as well wherever it must not be called: its message would show.
+TEST(FrameworkStateE2e, FailedStartSkipsEverythingAndCleansNothingUp) {
+  TestAgent agent;
+  OasetRun run = RunOaset(&agent, {"-o", "-c", "-s1.3.6.1.4.1.32473.99.1.4.0", "-mi2"},
+                          {{"ORVU_FAULTS", "AgentFrameworkInit=0/1001;AgentFrameworkCleanup=0/1006"}});
+  EXPECT_EQ(run.out, BannerText() + "\nFramework initialization error: " +
+                         Injected("AgentFrameworkInit", 1001) + FinishedText());
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(FrameworkStateE2e, FailedConnectSkipsTheConnectedWorkButCleansUp) {
+  OasetRun absent = RunOaset(nullptr, {"-o", "-c", "-e1.3.6.1.4.1.32473.99.1.9.1"});
+  EXPECT_EQ(absent.out, BannerText() +
+                            "\nAgent connection failed:  no agent answers at "
+                            "/nonexistent-oaset-e2e/agent.sock" +
+                            FinishedText());
+  EXPECT_EQ(absent.status, 0);
+
+  TestAgent agent;
+  OasetRun injected = RunOaset(&agent, {"-o", "-a1.3.6.1.4.1.32473.99.1.9.1", "-i5"},
+                               {{"ORVU_FAULTS", "AgentConnect=0/1010;AgentFrameworkCleanup=0/1006"}});
+  EXPECT_EQ(injected.out, BannerText() + "\nAgent connection failed:  " +
+                              Injected("AgentConnect", 1010) + "\nFramework cleanup error: " +
+                              Injected("AgentFrameworkCleanup", 1006) + FinishedText());
+  EXPECT_EQ(injected.status, 0);
+}
+
+TEST(FrameworkStateE2e, FailedDisconnectSkipsTheCleanup) {
+  TestAgent agent;
+  OasetRun run = RunOaset(&agent, {"-o"},
+                          {{"ORVU_FAULTS", "AgentDisconnect=0/1006;AgentFrameworkCleanup=0/1006"}});
+  EXPECT_EQ(run.out, BannerText() + MODULES_HEADING +
+                         "\n  Module 1: VORNEL-VNBEEP-MIB (handle = 1)\n" + NOTHING_TO_SET +
+                         "\nFramework disconnect agent error:  " +
+                         Injected("AgentDisconnect", 1006) + FinishedText());
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(FrameworkStateE2e, FailedCleanupIsReportedAndTheRunStillFinishes) {
+  TestAgent agent;
+  OasetRun run = RunOaset(&agent, {"x"}, {{"ORVU_FAULTS", "AgentFrameworkCleanup=0/1006"}});
+  EXPECT_EQ(run.out, BannerText() + NOTHING_TO_SET + "\nFramework cleanup error: " +
+                         Injected("AgentFrameworkCleanup", 1006) + FinishedText());
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(EchoE2e, WithoutSetOnlyTheFlagsThenTheRunGoesOn) {
+  TestAgent agent;
+  OasetRun run = RunOaset(&agent, {"-p", "-wVORNEL-VNBEEP-MIB", "-mi4"});
+  EXPECT_EQ(run.out, BannerText() +
+                         "\nParameters:\n\nPrint parameters: TRUE\nPrint Orvu Agent version: FALSE\n" +
+                         "\nLoading module:\n\n1: VORNEL-VNBEEP-MIB ... OK\n" + NOTHING_TO_SET +
+                         FinishedText());
+}
+
+// The run is stopped at the framework start so that only the echo of the entries shows.
+TEST(EchoE2e, EntriesWithFoldedSwitchesLettersAndUnpairedValues) {
+  OasetRun run = RunOaset(nullptr,
+                          {"/P", "-v", "/S1.3.6.1.2.1.1.4.0", "/mohello", "-s1.3.6.1.2.1.1.5.0",
+                           "-mb0F", "-s1.3.6.1.2.1.1.6.0", "-mu7", "-s1.3.6.1.2.1.1.7.0", "-mn",
+                           "-s1.3.6.1.2.1.1.8.0", "-mOx", "-s1.3.6.1.2.1.1.9.0", "-m",
+                           "-s1.3.6.1.2.1.1.1.0"},
+                          {{"ORVU_FAULTS", "AgentFrameworkInit=0/1001;AgentGetVersionInfo=2"}});
+  EXPECT_EQ(run.out, BannerText() +
+                         "\nParameters:\n"
+                         "\n1: 1.3.6.1.2.1.1.4.0 *** (octets) hello "
+                         "\n2: 1.3.6.1.2.1.1.5.0 *** (octets) 0F "
+                         "\n3: 1.3.6.1.2.1.1.6.0 *** (int, int32) 7 "
+                         "\n4: 1.3.6.1.2.1.1.7.0 *** (null)  "
+                         "\n5: 1.3.6.1.2.1.1.8.0 *** (bad syntax) x "
+                         "\n6: 1.3.6.1.2.1.1.9.0 *** (bad syntax)  "
+                         "\n7: 1.3.6.1.2.1.1.1.0 *** "
+                         "\n"
+                         "\nPrint parameters: TRUE"
+                         "\nPrint Orvu Agent version: TRUE"
+                         "\n" +
+                         "\n\nOrvu SNMP Agent version information:\n\nFailed.\n\n" +
+                         "\nFramework initialization error: " +
+                         Injected("AgentFrameworkInit", 1001) + FinishedText());
+  EXPECT_EQ(run.status, 0);
+}
+
+}  // namespace
