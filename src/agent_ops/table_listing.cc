@@ -12,7 +12,8 @@
 namespace {
 
 constexpr uint8_t LISTING_OID_FLAGS = PRINT_OID_NUMERIC;
-constexpr uint8_t LISTING_LEAF_FLAGS = PRINT_OID_NUMERIC | PRINT_VALUE | PRINT_MARKER | PRINT_SYNTAX;
+constexpr uint8_t LISTING_LEAF_FLAGS =
+    PRINT_OID_NUMERIC | PRINT_VALUE | PRINT_MARKER | PRINT_SYNTAX;
 // entry.leaf.index, each OID at most as long as the record holds.
 constexpr uint32_t LEAF_OID_MAX_IDS = TABLE_OID_MAX_IDS + 1 + TABLE_OID_MAX_IDS;
 
@@ -53,6 +54,7 @@ void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
   uint32_t leafSlot = 0;
   SnmpOid leafOid = BuildLeafOid(info, leafIds, &leafSlot);
   uint32_t leafCount = info->leafCount;
+  // A leaf count of 4294967295 must still end, not wrap round to leaf 0.
   for (uint32_t leaf = 1; leaf <= leafCount && leaf != 0; ++leaf) {
     leafIds[leafSlot] = leaf;
     SnmpOid returnedOid{};
