@@ -15,6 +15,8 @@ struct TypeSeed {
   const char* name;
   uint32_t syntax;
   std::initializer_list<std::pair<const char*, int64_t>> labels = {};
+  std::initializer_list<Range> ranges = {};
+  std::initializer_list<Range> sizes = {};
 };
 
 std::unique_ptr<Module> Build(const char* name, std::initializer_list<NodeSeed> nodes,
@@ -33,6 +35,8 @@ std::unique_ptr<Module> Build(const char* name, std::initializer_list<NodeSeed> 
     definition.name = type.name;
     definition.syntax = type.syntax;
     for (const auto& [label, value] : type.labels) definition.enumeration.emplace(label, value);
+    definition.ranges = type.ranges;
+    definition.sizes = type.sizes;
     module->types.emplace(type.name, std::move(definition));
   }
   for (const char* macro : macros) module->macros.emplace_back(macro);
@@ -58,17 +62,17 @@ std::vector<std::unique_ptr<Module>> BaseModules() {
       {"MODULE-IDENTITY", "OBJECT-IDENTITY", "OBJECT-TYPE", "NOTIFICATION-TYPE"}));
   modules.push_back(Build(
       "SNMPv2-TC", {},
-      {{"DisplayString", 4}, {"PhysAddress", 4}, {"MacAddress", 4},
+      {{"DisplayString", 4, {}, {}, {{0, 255}}}, {"PhysAddress", 4}, {"MacAddress", 4, {}, {}, {{6, 6}}},
        {"TruthValue", 2, {{"true", 1}, {"false", 2}}},
-       {"TestAndIncr", 2}, {"AutonomousType", 6}, {"InstancePointer", 6}, {"VariablePointer", 6},
+       {"TestAndIncr", 2, {}, {{0, 2147483647}}}, {"AutonomousType", 6}, {"InstancePointer", 6}, {"VariablePointer", 6},
        {"RowPointer", 6},
        {"RowStatus", 2,
         {{"active", 1}, {"notInService", 2}, {"notReady", 3}, {"createAndGo", 4}, {"createAndWait", 5},
          {"destroy", 6}}},
-       {"TimeStamp", 67}, {"TimeInterval", 2}, {"DateAndTime", 4},
+       {"TimeStamp", 67}, {"TimeInterval", 2, {}, {{0, 2147483647}}}, {"DateAndTime", 4, {}, {}, {{8, 8}, {11, 11}}},
        {"StorageType", 2,
         {{"other", 1}, {"volatile", 2}, {"nonVolatile", 3}, {"permanent", 4}, {"readOnly", 5}}},
-       {"TDomain", 6}, {"TAddress", 4}},
+       {"TDomain", 6}, {"TAddress", 4, {}, {}, {{1, 255}}}},
       {"TEXTUAL-CONVENTION"}));
   modules.push_back(Build("SNMPv2-CONF", {}, {},
                           {"OBJECT-GROUP", "NOTIFICATION-GROUP", "MODULE-COMPLIANCE", "AGENT-CAPABILITIES"}));
@@ -92,7 +96,7 @@ std::unique_ptr<Module> FallbackModule(const std::string& name) {
                 {"icmp", {1, 3, 6, 1, 2, 1, 5}}, {"tcp", {1, 3, 6, 1, 2, 1, 6}}, {"udp", {1, 3, 6, 1, 2, 1, 7}},
                 {"egp", {1, 3, 6, 1, 2, 1, 8}}, {"transmission", {1, 3, 6, 1, 2, 1, 10}},
                 {"snmp", {1, 3, 6, 1, 2, 1, 11}}},
-               {{"DisplayString", 4}, {"PhysAddress", 4}}, {});
+               {{"DisplayString", 4, {}, {}, {{0, 255}}}, {"PhysAddress", 4}}, {});
 }
 
 }  // namespace orvu::mib

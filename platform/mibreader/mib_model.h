@@ -26,6 +26,13 @@ enum class ObjectKind {
 
 enum class Access { None, NotAccessible, AccessibleForNotify, ReadOnly, ReadWrite, ReadCreate, WriteOnly };
 
+// One bound pair of a range or size constraint, MIN and MAX taken as the int64_t limits.
+struct Range {
+  int64_t low = 0;
+  int64_t high = 0;
+  bool operator==(const Range&) const = default;
+};
+
 // A DEFVAL, already turned into the object's base syntax.
 struct DefaultValue {
   int64_t number = 0;           // INTEGER (enumeration labels resolved), Counter32, Gauge32, TimeTicks
@@ -44,6 +51,8 @@ struct Object {
   std::vector<std::string> indexNames;            // Entry: INDEX objects, in order
   std::map<std::string, int64_t> enumeration;     // INTEGER { label(n), ... }, or BITS { name(bit), ... }
   std::string typeName;         // the textual convention or type named by SYNTAX, empty for a base type
+  std::vector<Range> ranges;    // allowed values, e.g. (1..10 | 20); empty when unconstrained
+  std::vector<Range> sizes;     // allowed lengths, e.g. (SIZE (0..255)); empty when unconstrained
 };
 
 // A type a module defines (TEXTUAL-CONVENTION or type assignment), reduced to its base syntax.
@@ -52,6 +61,8 @@ struct TypeDefinition {
   uint32_t syntax = 0;          // 0 for SEQUENCE and CHOICE types
   bool isSequence = false;
   std::map<std::string, int64_t> enumeration;  // INTEGER labels, or BITS bit numbers
+  std::vector<Range> ranges;
+  std::vector<Range> sizes;
 };
 
 struct Module {

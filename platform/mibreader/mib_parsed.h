@@ -28,6 +28,8 @@ struct ParsedSyntax {
   Position position;
   std::map<std::string, int64_t> labels;  // INTEGER enumeration, or BITS bit numbers
   bool hasLabels = false;
+  std::vector<Range> ranges;   // (1..10 | 20)
+  std::vector<Range> sizes;    // (SIZE (0..255))
 };
 
 struct ParsedType {

@@ -307,7 +307,7 @@ class Parser {
       syntax.typeName = word.text;
     }
     if (IsSymbol("{")) ParseLabels(&syntax, word.text == "BITS");
-    if (IsSymbol("(")) ParseConstraint();
+    if (IsSymbol("(")) ParseConstraint(&syntax);
     return syntax;
   }
 
@@ -329,20 +329,25 @@ class Parser {
     Take();
   }
 
-  // (1..10 | 20), (SIZE (0..255)); checked for form, not kept.
-  void ParseConstraint() {
+  // (1..10 | 20) or (SIZE (0..255))
+  void ParseConstraint(ParsedSyntax* syntax) {
     ExpectSymbol("(");
     bool size = IsWord("SIZE");
     if (size) {
       Take();
       ExpectSymbol("(");
     }
+    std::vector<Range>& ranges = size ? syntax->sizes : syntax->ranges;
+    ranges.clear();
     for (;;) {
-      RangeValue();
+      Range range;
+      range.low = RangeValue();
+      range.high = range.low;
       if (IsSymbol("..")) {
         Take();
-        RangeValue();
+        range.high = RangeValue();
       }
+      ranges.push_back(range);
       if (!IsSymbol("|")) break;
       Take();
     }
@@ -350,14 +355,22 @@ class Parser {
     if (size) ExpectSymbol(")");
   }
 
-  void RangeValue() {
-    const Token& token = Peek();
-    if (token.kind == TokenKind::Number) {
-      Signed(token, "a range bound");
-    } else if (token.kind != TokenKind::HexText && token.kind != TokenKind::BinText && !IsWord("MIN") && !IsWord("MAX")) {
-      Expected("a range bound");
+  int64_t RangeValue() {
+    const Token& token = Take();
+    if (token.kind == TokenKind::Number) return Signed(token, "a range bound");
+    if (token.kind == TokenKind::Word && token.text == "MIN") return INT64_MIN;
+    if (token.kind == TokenKind::Word && token.text == "MAX") return INT64_MAX;
+    if (token.kind == TokenKind::HexText || token.kind == TokenKind::BinText) {
+      bool hex = token.kind == TokenKind::HexText;
+      if (token.text.size() > (hex ? 16u : 64u)) Fail(token, "range bound too large");
+      uint64_t value = 0;
+      for (char c : token.text) {
+        unsigned digit = c <= '9' ? unsigned(c - '0') : unsigned((c | 0x20) - 'a' + 10);
+        value = (value << (hex ? 4 : 1)) | digit;
+      }
+      return static_cast<int64_t>(value);
     }
-    Take();
+    Fail(token, "expected a range bound (found " + Shown(token) + ")");
   }
 
   ParsedOid ParseOidValue() {

@@ -19,6 +19,8 @@ struct ResolvedSyntax {
   bool isBits = false;
   std::map<std::string, int64_t> labels;
   std::string typeName;
+  std::vector<Range> ranges;
+  std::vector<Range> sizes;
 };
 
 enum class State { Open, Busy, Done };
@@ -44,6 +46,8 @@ class Resolver {
       definition.syntax = type.code;
       definition.isSequence = type.isSequence;
       definition.enumeration = type.labels;
+      definition.ranges = type.ranges;
+      definition.sizes = type.sizes;
       module_->types.emplace(definition.name, std::move(definition));
     }
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) Oid(i, 0);
@@ -149,6 +153,8 @@ class Resolver {
       syntax.code = found->second.syntax;
       syntax.isSequence = found->second.isSequence;
       syntax.labels = found->second.enumeration;
+      syntax.ranges = found->second.ranges;
+      syntax.sizes = found->second.sizes;
       syntax.isBits = name == "BITS" || (syntax.code == 4 && !syntax.labels.empty());
       return syntax;
     }
@@ -182,6 +188,9 @@ class Resolver {
       if (resolved.code != 2 && !resolved.isBits) Fail(syntax.position, "labels given for a type that is neither INTEGER nor BITS");
       resolved.labels = syntax.labels;
     }
+    // A constraint given where the type is used narrows the one of the type itself.
+    if (!syntax.ranges.empty()) resolved.ranges = syntax.ranges;
+    if (!syntax.sizes.empty()) resolved.sizes = syntax.sizes;
     return resolved;
   }
 
@@ -242,6 +251,8 @@ class Resolver {
         } else {
           object.syntax = syntax.code;
           object.enumeration = syntax.labels;
+          object.ranges = syntax.ranges;
+          object.sizes = syntax.sizes;
         }
       }
       byOid.emplace(object.oid, i);

@@ -90,7 +90,7 @@ acmeRoute OBJECT-TYPE SYNTAX OBJECT IDENTIFIER MAX-ACCESS read-create STATUS cur
     DESCRIPTION "r" DEFVAL { { acme 7 } } ::= { acmeEntry 5 }
 acmeBig OBJECT-TYPE SYNTAX Counter64 MAX-ACCESS read-only STATUS current
     DESCRIPTION "b" DEFVAL { 18446744073 } ::= { acmeEntry 6 }
-acmeSigned OBJECT-TYPE SYNTAX Integer32 (-5..5) MAX-ACCESS read-create STATUS current
+acmeSigned OBJECT-TYPE SYNTAX Integer32 (-5..-1 | 1..5|MAX) MAX-ACCESS read-create STATUS current
     DESCRIPTION "s" DEFVAL { -5 } ::= { acmeEntry 7 }
 acmeOn OBJECT-TYPE SYNTAX TruthValue MAX-ACCESS read-create STATUS current
     DESCRIPTION "o" DEFVAL { false } ::= { acmeEntry 8 }
@@ -159,6 +159,8 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
   EXPECT_EQ(find("acmeBig")->syntax, 70u);
   EXPECT_EQ(find("acmeBig")->defaultValue->number, 18446744073);
   EXPECT_EQ(find("acmeSigned")->defaultValue->number, -5);
+  EXPECT_EQ(find("acmeSigned")->ranges, (std::vector<Range>{{-5, -1}, {1, 5}, {INT64_MAX, INT64_MAX}}));
+  EXPECT_EQ(find("acmeName")->sizes, (std::vector<Range>{{0, 16}}));
   EXPECT_EQ(find("acmeOn")->defaultValue->number, 2);
   EXPECT_EQ(find("acmeRaw")->defaultValue->bytes, std::string("\xA1\xC0", 2));
   EXPECT_EQ(find("acmeStatus")->enumeration.at("createAndWait"), 5);
@@ -169,6 +171,7 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
   EXPECT_EQ(extra->indexNames, entry->indexNames);
   EXPECT_EQ(find("acmeNote")->kind, ObjectKind::Column);
   EXPECT_EQ(find("acmeNote")->defaultValue->bytes, "");
+  EXPECT_EQ(find("acmeNote")->sizes, (std::vector<Range>{{0, 255}}));
 
   std::vector<uint32_t> oid = find("acmeLevel")->oid;
   EXPECT_EQ(registry.FindOid(oid.data(), oid.size()), level);

@@ -37,6 +37,8 @@ TEST(SampleModule, LoadsWithItsObjects) {
     EXPECT_EQ(columns[i]->kind, ObjectKind::Column);
   }
   EXPECT_EQ(columns[1]->name, "speakerFreqDescr");
+  EXPECT_EQ(columns[1]->sizes, (std::vector<Range>{{0, 64}}));
+  EXPECT_EQ(columns[2]->ranges, (std::vector<Range>{{20, 20000}}));
   EXPECT_EQ(columns[1]->access, Access::ReadWrite);
   EXPECT_EQ(columns[14]->access, Access::ReadOnly);
 }
