@@ -1,0 +1,295 @@
+// Setting values (-s with -m) against a real agent: whole output compared, stored values read back
+// from the agent's state file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "e2e_harness.h"
+
+namespace {
+
+const std::string SPEAKER_CONTROL = "1.3.6.1.4.1.32473.99.1.4";
+const std::string ENTRY = "1.3.6.1.4.1.32473.99.1.9.1";
+const std::string MODULE = "VORNEL-VNBEEP-MIB";
+const std::string LOADED = "\nLoading module:\n\n1: VORNEL-VNBEEP-MIB ... OK\n";
+const std::string OID_FAILED = "\n  FAILED (While converting OID to internal form)";
+const std::string VALUE_FAILED = "\n  FAILED (While converting value to internal form)";
+const std::string SOME_OCTETS_HEX = "536f6d65206f6374657473";
+
+std::string Column(int column, const std::string& instance = "50") {
+  return ENTRY + "." + std::to_string(column) + "." + instance;
+}
+
+// The trace line of an entry that has its value and syntax.
+std::string Line(int n, const std::string& oid, const std::string& syntax,
+                 const std::string& value) {
+  return "\n" + std::to_string(n) + ": " + oid + " *** (" + syntax + ") " + value + " ... ";
+}
+
+// A whole run that only sets values: banner, optional module load, the stage, "Finished.".
+std::string SetRun(const std::string& entries, bool several, bool loaded = false) {
+  return BannerText() + (loaded ? LOADED : "") + "\nSetting OID" + (several ? "s" : "") + ":\n" +
+         entries + "\n" + FinishedText();
+}
+
+// The agent journals every change; the last record that starts with PREFIX is the stored one.
+std::string LastRecord(const TestAgent& agent, const std::string& prefix) {
+  std::istringstream lines(agent.ReadState());
+  std::string found;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) == 0) found = line.substr(prefix.size());
+  }
+  return found;
+}
+
+int CountRecords(const TestAgent& agent, const std::string& record) {
+  std::istringstream lines(agent.ReadState());
+  int count = 0;
+  for (std::string line; std::getline(lines, line);) count += line == record ? 1 : 0;
+  return count;
+}
+
+std::string StoredScalar(const TestAgent& agent, const std::string& oid) {
+  return LastRecord(agent, "scalar oid=" + oid + " ");
+}
+
+std::string StoredColumn(const TestAgent& agent, int column) {
+  // The first instance the agent creates has handle 1.
+  return LastRecord(agent, "value handle=1 column=" + std::to_string(column) + " ");
+}
+
+void CreateInstance50(const TestAgent& agent) {
+  ASSERT_EQ(RunOaset(&agent, {"-a" + ENTRY, "-i50"}).status, 0);
+}
+
+TEST(SetValuesE2e, UsageExamplesSetTheirValues) {
+  TestAgent agent;
+  ASSERT_TRUE(agent.Running());
+
+  OasetRun numeric = RunOaset(&agent, {"-s" + SPEAKER_CONTROL, "-mi2"});
+  EXPECT_EQ(numeric.out, SetRun(Line(1, SPEAKER_CONTROL, "int, int32", "2") + "OK", false));
+  EXPECT_EQ(numeric.status, 0);
+  EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "syntax=2 number=2");
+
+  RunOaset(&agent, {"-s" + SPEAKER_CONTROL, "-mi3"});
+  OasetRun symbolic = RunOaset(&agent, {"-w" + MODULE, "-sspeakerControl", "-mi2"});
+  EXPECT_EQ(symbolic.out, SetRun(Line(1, "speakerControl", "int, int32", "2") + "OK", false, true));
+  EXPECT_EQ(symbolic.status, 0);
+  EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "syntax=2 number=2");
+
+  CreateInstance50(agent);
+  const std::string stored = "value handle=1 column=2 syntax=4 bytes=" + SOME_OCTETS_HEX;
+  struct Example {
+    std::vector<std::string> args;
+    std::string oidText;
+  };
+  const std::vector<Example> examples = {
+      {{"-s" + Column(2), "-moSome octets"}, Column(2)},
+      {{"-w" + MODULE, "-sspeakerFreqDescr.50", "-moSome octets"}, "speakerFreqDescr.50"},
+      {{"-w" + MODULE, "-sspeakerFreqEntry.2.50", "-moSome octets"}, "speakerFreqEntry.2.50"},
+  };
+  int written = 0;
+  for (const Example& example : examples) {
+    OasetRun run = RunOaset(&agent, example.args);
+    bool loaded = example.args.size() == 3;
+    EXPECT_EQ(run.out, SetRun(Line(1, example.oidText, "octets", "Some octets") + "OK", false,
+                              loaded));
+    EXPECT_EQ(run.status, 0);
+    // Each run adds its own record of the value: all three wrote.
+    EXPECT_EQ(CountRecords(agent, stored), ++written) << example.oidText;
+  }
+}
+
+TEST(SetValuesE2e, EveryTypeLetterIsStoredAndReadBack) {
+  TestAgent agent;
+  CreateInstance50(agent);
+  struct Case {
+    int column;
+    std::string letter, syntaxName, text, stored;
+  };
+  const std::vector<Case> cases = {
+      {2, "o", "octets", "Some octets", "syntax=4 bytes=" + SOME_OCTETS_HEX},
+      {3, "i", "int, int32", "880", "syntax=2 number=880"},
+      {4, "u", "int, int32", "2", "syntax=2 number=2"},
+      {5, "b", "octets", "AB", "syntax=4 bytes=4142"},
+      {6, "d", "oid", "1.3.6.1.2", "syntax=6 oid=1.3.6.1.2"},
+      {7, "a", "ipaddr", "10.0.0.1", "syntax=64 bytes=0a000001"},
+      {8, "c", "cntr32", "4294967295", "syntax=65 number=4294967295"},
+      {9, "g", "gauge32", "55", "syntax=66 number=55"},
+      {10, "t", "timeticks", "100", "syntax=67 number=100"},
+      {11, "q", "opaque", "1.2.3.4", "syntax=68 bytes=01020304"},
+      {12, "p", "nsapaddr", "47.00.05", "syntax=69 bytes=470005"},
+      {13, "n", "null", "", "syntax=5 number=0"},
+  };
+  std::vector<std::string> args;
+  std::string entries;
+  int n = 0;
+  for (const Case& c : cases) {
+    args.push_back("-s" + Column(c.column));
+    args.push_back("-m" + c.letter + c.text);
+    entries += Line(++n, Column(c.column), c.syntaxName, c.text) + "OK";
+  }
+  OasetRun run = RunOaset(&agent, args);
+  EXPECT_EQ(run.out, SetRun(entries, true));
+  EXPECT_EQ(run.status, 0);
+  for (const Case& c : cases) {
+    EXPECT_EQ(StoredColumn(agent, c.column), c.stored) << "-m" << c.letter;
+  }
+
+  // The agent serves the stored values back to a listing as well.
+  OasetRun listed = RunOaset(&agent, {"-t" + ENTRY});
+  EXPECT_NE(listed.out.find(Column(7) + " **** (ipaddr) 10.0.0.1\n"), std::string::npos)
+      << listed.out;
+  EXPECT_NE(listed.out.find(Column(2) + " **** (octets) Some octets\n"), std::string::npos);
+}
+
+TEST(SetValuesE2e, SwitchCountsThatDoNotMatch) {
+  TestAgent agent;
+  OasetRun moreOids =
+      RunOaset(&agent, {"-s" + SPEAKER_CONTROL, "-mi3", "-s" + SPEAKER_CONTROL, "-p"});
+  EXPECT_EQ(moreOids.out, BannerText() + "\nParameters:\n\n1: " + SPEAKER_CONTROL +
+                              " *** (int, int32) 3 \n2: " + SPEAKER_CONTROL + " *** \n" +
+                              "\nPrint parameters: TRUE\nPrint Orvu Agent version: FALSE\n" +
+                              "\nSetting OIDs:\n" + Line(1, SPEAKER_CONTROL, "int, int32", "3") +
+                              "OK\n2: " + SPEAKER_CONTROL + " \n  FAILED (No value specified)\n" +
+                              FinishedText());
+  EXPECT_EQ(moreOids.status, 0);
+  EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "syntax=2 number=3");
+
+  OasetRun moreValues = RunOaset(&agent, {"-mi1", "-mi2", "-s" + SPEAKER_CONTROL});
+  EXPECT_EQ(moreValues.out, SetRun(Line(1, SPEAKER_CONTROL, "int, int32", "1") + "OK", false));
+  EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "syntax=2 number=1");
+}
+
+TEST(SetValuesE2e, OidsThatDoNotConvertFailAndTheNextEntryStillRuns) {
+  TestAgent agent;
+  // No -w: the MIB library knows no names.
+  OasetRun run = RunOaset(&agent, {"-sspeakerControl", "-mi2", "-s1.3.6.x", "-mi2", "-s",
+                                   "-mi2", "-sspeakerControl.", "-mi2", "-s" + SPEAKER_CONTROL,
+                                   "-mi3"});
+  EXPECT_EQ(run.out, SetRun(Line(1, "speakerControl", "int, int32", "2") + OID_FAILED +
+                                Line(2, "1.3.6.x", "int, int32", "2") + OID_FAILED +
+                                Line(3, "", "int, int32", "2") + OID_FAILED +
+                                Line(4, "speakerControl.", "int, int32", "2") + OID_FAILED +
+                                Line(5, SPEAKER_CONTROL, "int, int32", "3") + "OK",
+                            true));
+  EXPECT_EQ(run.status, 0);
+
+  // With the module loaded, an empty instance suffix still leaves a trailing dot behind.
+  OasetRun loaded = RunOaset(&agent, {"-w" + MODULE, "-sspeakerControl.", "-mi2",
+                                      "-sspeakerControl.0", "-mi2"});
+  EXPECT_EQ(loaded.out, SetRun(Line(1, "speakerControl.", "int, int32", "2") + OID_FAILED +
+                                   Line(2, "speakerControl.0", "int, int32", "2") + "OK",
+                               true, true));
+  EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "syntax=2 number=2");
+}
+
+TEST(SetValuesE2e, TheAgentRefusesWrongSyntaxReadOnlyAndUnknownObjects) {
+  TestAgent agent;
+  CreateInstance50(agent);
+  const std::string before = agent.ReadState();
+  OasetRun run = RunOaset(
+      &agent, {"-w" + MODULE, "-sspeakerControl", "-moloud", "-sspeakerDescr", "-mox",
+               "-s" + Column(15), "-mi1", "-s1.3.6.1.4.1.32473.99.1.7", "-mi1", "-s" + Column(3, "51"),
+               "-mi1", "-s" + Column(3), "-mx1", "-s" + Column(7), "-ma10.0.0"});
+  EXPECT_EQ(run.out,
+            SetRun(Line(1, "speakerControl", "octets", "loud") +
+                       "\nSet data failed: wrong syntax for object speakerControl: it takes "
+                       "syntax 2, not 4" +
+                       Line(2, "speakerDescr", "octets", "x") +
+                       "\nSet data failed: object is read-only: speakerDescr" +
+                       Line(3, Column(15), "int, int32", "1") +
+                       "\nSet data failed: object is read-only: speakerFreqTotalPlays.50" +
+                       Line(4, "1.3.6.1.4.1.32473.99.1.7", "int, int32", "1") +
+                       "\nGet data handle failed: no such object: 1.3.6.1.4.1.32473.99.1.7" +
+                       Line(5, Column(3, "51"), "int, int32", "1") +
+                       "\nGet data handle failed: no such instance: 51 of speakerFreqEntry" +
+                       Line(6, Column(3), "bad syntax", "1") + VALUE_FAILED +
+                       Line(7, Column(7), "ipaddr", "10.0.0") + VALUE_FAILED,
+                   true, true));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(agent.ReadState(), before);
+}
+
+TEST(SetValuesE2e, InjectedFailuresOfEachLibraryCall) {
+  TestAgent agent;
+  const std::vector<std::string> numeric = {"-s" + SPEAKER_CONTROL, "-mi1"};
+  const std::string numericLine = Line(1, SPEAKER_CONTROL, "int, int32", "1");
+  const std::vector<std::string> symbolic = {"-w" + MODULE, "-sspeakerControl", "-mi1",
+                                             "-s" + SPEAKER_CONTROL, "-mi2"};
+  const std::string symbolicLine = Line(1, "speakerControl", "int, int32", "1");
+  const std::string secondLine = Line(2, SPEAKER_CONTROL, "int, int32", "2") + "OK";
+
+  EXPECT_EQ(RunOaset(&agent, numeric, {{"ORVU_FAULTS", "SnmpStringToOid=0"}}).out,
+            SetRun(numericLine + OID_FAILED, false));
+  for (const char* fault : {"MibLookupName=0", "MibGetObjectOid=0", "SnmpOidToString=0",
+                            "SnmpStringToOid=0@2"}) {
+    OasetRun run = RunOaset(&agent, symbolic, {{"ORVU_FAULTS", fault}});
+    EXPECT_EQ(run.out, SetRun(symbolicLine + OID_FAILED + secondLine, true, true)) << fault;
+    EXPECT_EQ(run.status, 0) << fault;
+  }
+  EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "syntax=2 number=2");
+
+  OasetRun handle = RunOaset(&agent, numeric, {{"ORVU_FAULTS", "AgentGetDataHandle=0/77"}});
+  EXPECT_EQ(handle.out, SetRun(numericLine + "\nGet data handle failed: injected fault in "
+                                             "AgentGetDataHandle (error code 77)",
+                               false));
+  EXPECT_EQ(handle.status, 0);
+
+  OasetRun set = RunOaset(&agent,
+                          {"-s" + SPEAKER_CONTROL, "-mi1", "-s" + SPEAKER_CONTROL, "-mi3",
+                           "-s" + SPEAKER_CONTROL, "-mi2"},
+                          {{"ORVU_FAULTS", "AgentSetData=0/5@2"}});
+  EXPECT_EQ(set.out,
+            SetRun(Line(1, SPEAKER_CONTROL, "int, int32", "1") + "OK" +
+                       Line(2, SPEAKER_CONTROL, "int, int32", "3") +
+                       "\nSet data failed: injected fault in AgentSetData (error code 5)" +
+                       Line(3, SPEAKER_CONTROL, "int, int32", "2") + "OK",
+                   true));
+  EXPECT_EQ(set.status, 0);
+  EXPECT_EQ(CountRecords(agent, "scalar oid=" + SPEAKER_CONTROL + " syntax=2 number=3"), 0);
+}
+
+TEST(SetValuesE2e, NothingIsSetWhenTheListingStoppedTheRun) {
+  TestAgent agent;
+  OasetRun run = RunOaset(&agent, {"-ebogus", "-s" + SPEAKER_CONTROL, "-mi2"});
+  EXPECT_EQ(run.out, BannerText() + "\nAllocated table entries for bogus:\n\nBad OID." +
+                         FinishedText());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "");
+}
+
+std::string FindValgrind() {
+  for (const char* path : {"/usr/bin/valgrind", "/usr/local/bin/valgrind"}) {
+    if (access(path, X_OK) == 0) return path;
+  }
+  return "";
+}
+
+TEST(SetValuesE2e, ManyEntriesLeakNothingUnderValgrind) {
+  std::string valgrind = FindValgrind();
+  if (valgrind.empty()) GTEST_SKIP() << "valgrind is not installed";
+  TestAgent agent;
+  CreateInstance50(agent);
+  std::vector<std::string> args = {"--leak-check=full", "--error-exitcode=1", "--quiet",
+                                   OasetPath(), "-w" + MODULE};
+  // Every path that attaches storage: each syntax with a payload, symbolic names, value and
+  // agent failures.
+  const std::vector<std::string> entries = {
+      "-sspeakerFreqEntry.2.50", "-moSome octets", "-s" + Column(6), "-md1.3.6.1.2",
+      "-sspeakerFreqSourceAddress.50", "-ma10.0.0.1", "-s" + Column(11), "-mq1.2.3.4",
+      "-s" + Column(12), "-mp47.00", "-s" + Column(13), "-mn",
+      "-sspeakerDescr", "-mox", "-s" + Column(7), "-ma10.0.0", "-s" + Column(6, "51"), "-md1.2",
+      "-sspeakerFreqMode.50", "-mi2", "-snoSuchName", "-mox", "-s" + Column(3), "-mx"};
+  for (int round = 0; round < 4; ++round) args.insert(args.end(), entries.begin(), entries.end());
+  OasetRun run = RunOasetProgram(valgrind, &agent, args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.find("Setting OIDs:"), BannerText().size() + LOADED.size() + 1);
+  EXPECT_NE(run.out.find("\n48: " + Column(3) + " *** (bad syntax)"), std::string::npos);
+}
+
+}  // namespace
