@@ -92,7 +92,7 @@ TEST(TableListingE2e, TwoInstancesWithAndWithoutLeaves) {
 TEST(TableListingE2e, EveryValueSyntaxAndHostileRecords) {
   TestAgent agent(WithState(
       "instance entry=1.3.6.1.4.1.32473.99.5.1 index=1 handle=1 creator=7 time=86400 enabled=8 "
-      "leaves=16\n"
+      "leaves=18\n"
       "value handle=1 column=1 syntax=2 number=-1\n"
       "value handle=1 column=2 syntax=4 bytes=6c696e65090a\n"
       "value handle=1 column=3 syntax=4 bytes=00ff\n"
@@ -109,6 +109,8 @@ TEST(TableListingE2e, EveryValueSyntaxAndHostileRecords) {
       "value handle=1 column=14 syntax=128 number=0\n"
       "value handle=1 column=15 syntax=3 number=5\n"
       "value handle=1 column=16 syntax=129 number=0\n"
+      "value handle=1 column=17 syntax=130 number=0\n"
+      "value handle=1 column=18 syntax=6 oid=0.0\n"
       // A negative creation time has no time text; the leaves heading continues its line.
       "instance entry=1.3.6.1.4.1.32473.99.5.1 index=2.7 handle=2 creator=7 time=-1 enabled=8 "
       "leaves=0\n"));
@@ -129,7 +131,8 @@ TEST(TableListingE2e, EveryValueSyntaxAndHostileRecords) {
                      Leaf(14, ENTRY, "1", "(nosuchobject) NOSUCHOBJECT") +
                      // An unknown syntax code leaves its line empty; the next leaf follows.
                      "\n    15: " + Leaf(16, ENTRY, "1", "(nosuchinstance) NOSUCHINSTANCE") +
-                     "\n" + Block(2, ENTRY, "2.7", "00000002", "(null)") + LEAVES + "\n";
+                     Leaf(17, ENTRY, "1", "(endofmibview) ENDOFMIBVIEW") +
+                     Leaf(18, ENTRY, "1", "(oid) (null-oid) zeroDotZero") + "\n" + Block(2, ENTRY, "2.7", "00000002", "(null)") + LEAVES + "\n";
   OasetRun run = RunOaset(&agent, {"-t" + ENTRY});
   EXPECT_EQ(run.out, Listing(ENTRY, body));
   EXPECT_EQ(run.status, 0);
