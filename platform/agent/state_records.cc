@@ -205,7 +205,11 @@ bool ParseValue(Fields& f, Value* v, std::string* error) {
 void FormatValue(std::string& out, const Value& v) {
   out += " syntax=" + std::to_string(v.syntax);
   switch (v.kind) {
-    case ValueKind::Number: out += " number=" + std::to_string(v.number); break;
+    case ValueKind::Number:
+      // INTEGER values read better signed; both forms read back to the same bits.
+      out += " number=" + (v.syntax == 2 ? std::to_string(static_cast<int32_t>(v.number))
+                                         : std::to_string(v.number));
+      break;
     case ValueKind::Pair:
       out += " number=" + std::to_string(v.number) + " second=" + std::to_string(v.second);
       break;

@@ -127,6 +127,16 @@ AgentHandle AgentTest::Connect(const char* name) {
   return agent;
 }
 
+uint32_t AgentTest::CreateInstance(AgentHandle agent, uint32_t index, uint32_t* instance) {
+  TestOid entry = EntryOid();
+  TestOid instanceOid{index};
+  uint32_t handle = 0;
+  uint32_t entryHandle = AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instanceOid.Ptr(), &handle);
+  EXPECT_NE(entryHandle, 0u) << LastErrorText();
+  if (instance) *instance = handle;
+  return entryHandle;
+}
+
 std::string AgentTest::LastErrorText() {
   char buffer[512];
   return AgentErrorText(AgentGetLastError(), buffer, sizeof buffer);

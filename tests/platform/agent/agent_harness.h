@@ -51,6 +51,8 @@ class AgentTest : public ::testing::Test {
 
   // Framework started and connected as NAME.
   AgentHandle Connect(const char* name = "OASetUtility");
+  // Creates instance INDEX of speakerFreqEntry: the entry handle, and the instance's in *instance.
+  uint32_t CreateInstance(AgentHandle agent, uint32_t index, uint32_t* instance = nullptr);
   void WriteState(const std::string& text) const;
   std::string ReadState() const;
 

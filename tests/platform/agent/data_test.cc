@@ -26,14 +26,6 @@ class DataTest : public AgentTest {
     EXPECT_EQ(oid->ids, nullptr);
     EXPECT_EQ(value->data, 0u);
   }
-  uint32_t CreateInstance(AgentHandle agent, uint32_t index) {
-    TestOid entry = EntryOid();
-    TestOid instance{index};
-    uint32_t handle = 0;
-    EXPECT_NE(AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instance.Ptr(), &handle), 0u)
-        << LastErrorText();
-    return handle;
-  }
 };
 
 SnmpValue Bytes(uint32_t syntax, const std::string& bytes) {

@@ -1,4 +1,9 @@
+#include <signal.h>
 #include <sys/stat.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
 
 #include <filesystem>
 #include <string>
@@ -23,11 +28,8 @@ uint32_t ReadInteger(AgentHandle agent, TestOid& object) {
 TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
-  TestOid entry = EntryOid();
-  TestOid instance{50};
   uint32_t instanceHandle = 0;
-  uint32_t entryHandle = AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instance.Ptr(), &instanceHandle);
-  ASSERT_NE(entryHandle, 0u);
+  uint32_t entryHandle = CreateInstance(agent, 50, &instanceHandle);
   ASSERT_EQ(AgentEnableTableEntry(agent, 0, entryHandle, instanceHandle, 8), 1);
   TestOid hertz = LeafOid(3, {50});
   SnmpValue value{};
@@ -115,6 +117,22 @@ TEST_F(DurabilityTest, TermStopsCleanlyAndRemovesTheSocket) {
   EXPECT_FALSE(std::filesystem::exists(socket_));
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/agent.pid"));
   EXPECT_NE(ReadState().find("module VORNEL-VNBEEP-MIB\n"), std::string::npos);
+}
+
+TEST_F(DurabilityTest, DetachReturnsOnceTheAgentAnswers) {
+  std::string errors;
+  std::string pidFile = dir_ + "/agent.pid";
+  ASSERT_EQ(RunAgent(AgentArgs({"--detach", "--pid-file", pidFile}), &errors), 0) << errors;
+  EXPECT_NE(Connect(), 0u);
+  AgentFrameworkCleanup();
+  pid_t pid = 0;
+  std::ifstream(pidFile) >> pid;
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  for (int i = 0; i < 300 && std::filesystem::exists(pidFile); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(std::filesystem::exists(socket_));
 }
 
 }  // namespace

@@ -85,14 +85,8 @@ TEST_F(EnumerationTest, ClientsListResidentOnesThenConnectedOnes) {
 TEST_F(EnumerationTest, InstancesInIndexOrderWithTheirRecords) {
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
-  TestOid entry = EntryOid();
   uint32_t entryHandle = 0;
-  for (uint32_t index : {50u, 7u, 300u}) {
-    TestOid instance{index};
-    uint32_t instanceHandle = 0;
-    entryHandle = AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instance.Ptr(), &instanceHandle);
-    ASSERT_NE(entryHandle, 0u) << LastErrorText();
-  }
+  for (uint32_t index : {50u, 7u, 300u}) entryHandle = CreateInstance(agent, index);
   TableInstanceInfo info{};
   info.size = sizeof info;
   ASSERT_NE(AgentEnumTableInstances(agent, 0, entryHandle, &info), 0);

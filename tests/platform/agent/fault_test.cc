@@ -24,11 +24,8 @@ TEST_F(FaultTest, InjectedFaultsReplaceTheOperationsResults) {
 
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
-  TestOid entry = EntryOid();
-  TestOid instance{50};
   uint32_t instanceHandle = 0;
-  uint32_t entryHandle = AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instance.Ptr(), &instanceHandle);
-  ASSERT_NE(entryHandle, 0u);
+  uint32_t entryHandle = CreateInstance(agent, 50, &instanceHandle);
   EXPECT_EQ(AgentEnableTableEntry(agent, 0, entryHandle, instanceHandle, 8), 0);
   EXPECT_EQ(AgentGetLastError(), 1234);
   char buffer[512];

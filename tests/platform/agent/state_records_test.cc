@@ -20,6 +20,7 @@ TEST(StateRecordsTest, EveryRecordReadsBackAsItWasWritten) {
       "value handle=9 column=2 syntax=4 bytes=00ff",
       "value handle=9 column=3 syntax=70 number=1 second=2",
       "value handle=9 column=4 syntax=6 oid=",
+      "value handle=9 column=5 syntax=2 number=-5",
       "scalar oid=1.3.6.1.4 syntax=4000000000 bytes=",
   };
   for (const char* line : lines) {
