@@ -75,9 +75,8 @@ class Converter {
       if (magnitude > (UINT64_MAX - 9) / 10) Fail("DEFVAL out of range");
       magnitude = magnitude * 10 + static_cast<uint64_t>(token.text[i] - '0');
     }
-    if (negative ? magnitude > static_cast<uint64_t>(-(low + 1)) + 1 : magnitude > static_cast<uint64_t>(high)) {
-      Fail("DEFVAL " + token.text + " out of range");
-    }
+    uint64_t limit = negative ? (low < 0 ? static_cast<uint64_t>(-(low + 1)) + 1 : 0) : static_cast<uint64_t>(high);
+    if (magnitude > limit) Fail("DEFVAL " + token.text + " out of range");
     return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
   }
 

@@ -107,7 +107,7 @@ class Registry {
   std::map<std::vector<uint32_t>, const Object*> byOid_;
 };
 
-// ORVU_MIB_PATH split at ':', or the installed mibs/ folder when it is unset or empty.
+// ORVU_MIB_PATH split at ':' (';' on Windows), or the installed mibs/ folder when it is unset or empty.
 std::vector<std::string> DefaultSearchPath();
 
 }  // namespace orvu::mib

@@ -126,7 +126,7 @@ class LoadAttempt {
     for (const std::string& folder : searchPath_) {
       for (const char* suffix : MIB_FILE_SUFFIXES) {
         std::string path = folder;
-        if (!path.empty() && path.back() != '/') path += '/';
+        if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
         path += name + suffix;
         if (IsRegularFile(path)) return path;
         if (!tried->empty()) *tried += ", ";

@@ -4,13 +4,22 @@
 
 namespace orvu::mib {
 
+namespace {
+// Windows paths hold drive letters, so there the folders are separated as in PATH.
+#if defined(_WIN32)
+constexpr char MIB_PATH_SEPARATOR = ';';
+#else
+constexpr char MIB_PATH_SEPARATOR = ':';
+#endif
+}  // namespace
+
 std::vector<std::string> DefaultSearchPath() {
   std::vector<std::string> folders;
   if (const char* path = std::getenv("ORVU_MIB_PATH")) {
     std::string text = path;
     size_t start = 0;
     while (start <= text.size()) {
-      size_t end = text.find(':', start);
+      size_t end = text.find(MIB_PATH_SEPARATOR, start);
       if (end == std::string::npos) end = text.size();
       if (end > start) folders.push_back(text.substr(start, end - start));
       start = end + 1;
