@@ -117,27 +117,39 @@ bool FillResult(const proto::DataItem& item, SnmpOid* oid, SnmpValue* value) {
   const proto::Value& v = item.value;
   uint32_t number = v.number;
   uintptr_t data = 0;
+  // A known syntax decides the form: a block only where the syntax has one, so that the caller's
+  // release rule for that syntax gives back all it got, and a second half never stands where an
+  // address is read. A syntax the caller cannot know gets the value as it stands.
+  bool known = false;
+  proto::ValueKind syntaxKind = proto::KindOfSyntax(v.syntax, &known);
+  bool syntaxHasBlock = syntaxKind == proto::ValueKind::Bytes || syntaxKind == proto::ValueKind::Oid;
+  bool blockAllowed = !known || syntaxHasBlock;
   switch (v.kind) {
     case proto::ValueKind::Number: break;
-    case proto::ValueKind::Pair: data = v.second; break;
+    case proto::ValueKind::Pair:
+      if (!(known && syntaxHasBlock)) data = v.second;
+      break;
     case proto::ValueKind::Bytes:
       number = static_cast<uint32_t>(v.bytes.size());
-      if (!v.bytes.empty()) data = reinterpret_cast<uintptr_t>(CopyBlock(v.bytes.data(), v.bytes.size()));
+      // An OID's count is in sub-identifiers: only whole ones of the bytes are counted.
+      if (known && syntaxKind == proto::ValueKind::Oid) number /= sizeof(uint32_t);
+      if (!v.bytes.empty() && blockAllowed) {
+        data = reinterpret_cast<uintptr_t>(CopyBlock(v.bytes.data(), v.bytes.size()));
+      }
       break;
     case proto::ValueKind::Oid:
       number = static_cast<uint32_t>(v.ids.size());
-      if (!v.ids.empty()) {
+      if (!v.ids.empty() && blockAllowed) {
         data = reinterpret_cast<uintptr_t>(CopyBlock(v.ids.data(), v.ids.size() * sizeof(uint32_t)));
       }
       break;
   }
-  if (number && !data && (v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid)) {
+  bool hasBlock = v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid;
+  if (hasBlock && blockAllowed && number && !data) {
     std::free(ids);
     return Fail(orvu::AGENT_ERR_OUT_OF_MEMORY);
   }
-  bool known = false;
-  proto::KindOfSyntax(v.syntax, &known);
-  if (!known && data) lib.foreignBlocks.insert(data);
+  if (!known && hasBlock && data) lib.foreignBlocks.insert(data);
   oid->count = static_cast<uint32_t>(item.oid.size());
   oid->ids = ids;
   value->syntax = v.syntax;
