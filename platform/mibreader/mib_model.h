@@ -49,6 +49,7 @@ struct Object {
   Access access = Access::None;
   std::optional<DefaultValue> defaultValue;
   std::vector<std::string> indexNames;            // Entry: INDEX objects, in order
+  bool indexImplied = false;    // Entry: the last INDEX object is IMPLIED (no length sub-identifier)
   std::map<std::string, int64_t> enumeration;     // INTEGER { label(n), ... }, or BITS { name(bit), ... }
   std::string typeName;         // the textual convention or type named by SYNTAX, empty for a base type
   std::vector<Range> ranges;    // allowed values, e.g. (1..10 | 20); empty when unconstrained

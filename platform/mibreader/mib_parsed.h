@@ -47,6 +47,7 @@ struct ParsedDefinition {
   std::optional<ParsedSyntax> syntax;
   Access access = Access::None;
   std::vector<std::pair<std::string, Position>> index;
+  bool indexImplied = false;
   std::string augments;
   Position augmentsPosition;
   std::vector<Token> defaultValue;  // the tokens between DEFVAL's braces

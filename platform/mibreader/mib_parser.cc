@@ -425,10 +425,15 @@ class Parser {
       } else if (word == "INDEX") {
         ExpectSymbol("{");
         for (;;) {
-          if (IsWord("IMPLIED")) Take();
+          bool implied = IsWord("IMPLIED");
+          if (implied) Take();
           const Token& index = ExpectWord("an index object");
           definition.index.emplace_back(index.text, index.position);
-          if (IsSymbol("}")) break;
+          if (IsSymbol("}")) {
+            definition.indexImplied = implied;
+            break;
+          }
+          if (implied) Fail(index, "IMPLIED is allowed only on the last index object");
           ExpectSymbol(",");
         }
         Take();

@@ -199,29 +199,31 @@ class Resolver {
   }
 
   // The INDEX of an entry, following AUGMENTS to the entry it extends.
-  std::vector<std::string> IndexOf(const ParsedDefinition& definition, int depth) {
+  void IndexOf(const ParsedDefinition& definition, int depth, Object* entry) {
     if (depth > MIB_MAX_AUGMENTS_DEPTH) Fail(definition.augmentsPosition, "AUGMENTS chain too long or circular");
     if (definition.augments.empty()) {
-      std::vector<std::string> names;
       for (const auto& [name, position] : definition.index) {
         if (!localDefinitions_.count(name) && !(ImportedModule(name) && ObjectIn(ImportedModule(name), name))) {
           Fail(position, "unknown index object " + name);
         }
-        names.push_back(name);
+        entry->indexNames.push_back(name);
       }
-      return names;
+      entry->indexImplied = definition.indexImplied;
+      return;
     }
     auto local = localDefinitions_.find(definition.augments);
     if (local != localDefinitions_.end()) {
       const ParsedDefinition& target = parsed_.definitions[local->second];
       if (!IsLocalEntry(target)) Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
-      return IndexOf(target, depth + 1);
+      IndexOf(target, depth + 1, entry);
+      return;
     }
     const Module* from = ImportedModule(definition.augments);
     const Object* target = from ? ObjectIn(from, definition.augments) : nullptr;
     if (!target) Fail(definition.augmentsPosition, "unknown entry " + definition.augments + " in AUGMENTS");
     if (target->kind != ObjectKind::Entry) Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
-    return target->indexNames;
+    entry->indexNames = target->indexNames;
+    entry->indexImplied = target->indexImplied;
   }
 
   void BuildObjects() {
@@ -243,7 +245,7 @@ class Resolver {
           object.kind = ObjectKind::Table;
         } else if (IsLocalEntry(definition)) {
           object.kind = ObjectKind::Entry;
-          object.indexNames = IndexOf(definition, 0);
+          IndexOf(definition, 0, &object);
         } else if (syntax.isSequence) {
           Fail(definition.position, definition.name + " has a SEQUENCE syntax but no INDEX or AUGMENTS");
         } else if (syntax.code == 0) {

@@ -57,6 +57,9 @@ const BrokenCase BROKEN_CASES[] = {
     {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current INDEX { nobody } ::= { bad 1 }\n"
      "E ::= SEQUENCE { c Integer32 }\nEND",
      "nobody", "unknown index object nobody"},
+    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current INDEX { IMPLIED bad, bad } ::= { bad 1 }\n"
+     "E ::= SEQUENCE { c Integer32 }\nEND",
+     "bad, bad", "IMPLIED is allowed only on the last index object"},
     {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current AUGMENTS { bad } ::= { bad 1 }\n"
      "E ::= SEQUENCE { c Integer32 }\nEND",
      "bad }", "bad is not a table entry"},

@@ -148,6 +148,7 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
   const Object* entry = find("acmeEntry");
   EXPECT_EQ(entry->kind, ObjectKind::Entry);
   EXPECT_EQ(entry->indexNames, (std::vector<std::string>{"acmeIndex", "acmeName"}));
+  EXPECT_TRUE(entry->indexImplied);
   EXPECT_EQ(registry.Columns(*entry).size(), 10u);
 
   EXPECT_EQ(find("acmeName")->syntax, 4u);
@@ -169,6 +170,7 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
   const Object* extra = find("acmeExtraEntry");
   EXPECT_EQ(extra->kind, ObjectKind::Entry);
   EXPECT_EQ(extra->indexNames, entry->indexNames);
+  EXPECT_TRUE(extra->indexImplied);
   EXPECT_EQ(find("acmeNote")->kind, ObjectKind::Column);
   EXPECT_EQ(find("acmeNote")->defaultValue->bytes, "");
   EXPECT_EQ(find("acmeNote")->sizes, (std::vector<Range>{{0, 255}}));

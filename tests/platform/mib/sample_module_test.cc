@@ -28,6 +28,7 @@ TEST(SampleModule, LoadsWithItsObjects) {
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->kind, ObjectKind::Entry);
   EXPECT_EQ(entry->indexNames, std::vector<std::string>{"speakerFreqIndex"});
+  EXPECT_FALSE(entry->indexImplied);
   std::vector<const Object*> columns = registry.Columns(*entry);
   ASSERT_EQ(columns.size(), 16u);
   const uint32_t expected[] = {2, 4, 2, 2, 4, 6, 64, 65, 66, 67, 68, 69, 5, 4, 70, 67};
