@@ -307,7 +307,8 @@ TEST_F(SetValuesTest, TextsBeyondTheWorkBuffersFailWithoutCopying) {
   EXPECT_EQ(fakes.stringToOidTexts.size(), asked);
 
   Entries({tooLong.c_str()}, {SYNTAX_INTEGER}, {"1"});
-  EXPECT_THAT(Run(), ::testing::EndsWith(" ... \n  FAILED (While converting OID to internal form)\n"));
+  EXPECT_THAT(Run(),
+              ::testing::EndsWith(" ... \n  FAILED (While converting OID to internal form)\n"));
   EXPECT_TRUE(fakes.setValues.empty());
 }
 
