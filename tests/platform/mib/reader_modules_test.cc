@@ -11,7 +11,7 @@ namespace {
 
 const char* const TYPES_MODULE = R"(ACME-TC DEFINITIONS ::= BEGIN
 IMPORTS
-    MODULE-IDENTITY, enterprises FROM SNMPv2-SMI
+    MODULE-IDENTITY, OBJECT-IDENTITY, enterprises FROM SNMPv2-SMI
     TEXTUAL-CONVENTION FROM SNMPv2-TC;
 
 acmeTc MODULE-IDENTITY
@@ -38,6 +38,11 @@ AcmeFlags ::= TEXTUAL-CONVENTION
     SYNTAX       BITS { red(0), green(1), blue(9) }
 
 AcmeAlias ::= AcmeLabel
+
+acmeProducts OBJECT-IDENTITY
+    STATUS      current
+    DESCRIPTION "Product registrations."
+    ::= { acmeTc 9 }
 END
 )";
 
@@ -47,7 +52,8 @@ IMPORTS
     OBJECT-TYPE, Integer32, Counter64, IpAddress, Unsigned32 -- a comment -- , Gauge32
         FROM SNMPv2-SMI
     RowStatus, TruthValue, DisplayString FROM SNMPv2-TC
-    AcmeLevel, AcmeAlias, AcmeFlags, acmeTc FROM ACME-TC;
+    AcmeLevel, AcmeAlias, AcmeFlags, acmeTc, acmeProducts FROM ACME-TC
+    AGENT-CAPABILITIES FROM SNMPv2-CONF;
 
 acme OBJECT IDENTIFIER ::= { acmeTc 1 }
 acmeNumeric OBJECT IDENTIFIER ::= { 1 3 6 1 4 1 32473 7 2 }
@@ -109,6 +115,18 @@ acmeExtraEntry OBJECT-TYPE
 AcmeExtraEntry ::= SEQUENCE { acmeNote DisplayString }
 acmeNote OBJECT-TYPE SYNTAX DisplayString MAX-ACCESS read-write STATUS current
     DESCRIPTION "x" DEFVAL { ''H } ::= { acmeExtraEntry 1 }
+
+acmeCapabilities AGENT-CAPABILITIES
+    PRODUCT-RELEASE "Acme agent 1.0"
+    STATUS          current
+    DESCRIPTION     "What the Acme agent implements."
+    SUPPORTS        ACME-MIB
+    INCLUDES        { acmeGroup }
+    VARIATION       acmeLevel
+        SYNTAX      INTEGER { low(1), mid(2) }
+        DEFVAL      { mid }
+        DESCRIPTION "No high level."
+    ::= { acmeProducts 1 }
 END
 )";
 
@@ -127,7 +145,7 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
   ASSERT_TRUE(registry.Load("ACME-MIB", &error)) << error.Text();
   ASSERT_NE(registry.FindModule("ACME-TC"), nullptr);
   EXPECT_EQ(registry.FindModule("ACME-MIB")->imports,
-            (std::vector<std::string>{"SNMPv2-SMI", "SNMPv2-TC", "ACME-TC"}));
+            (std::vector<std::string>{"SNMPv2-SMI", "SNMPv2-TC", "ACME-TC", "SNMPv2-CONF"}));
 
   auto find = [&](const char* name) {
     const Object* object = registry.FindName(name);
@@ -174,6 +192,10 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
   EXPECT_EQ(find("acmeNote")->kind, ObjectKind::Column);
   EXPECT_EQ(find("acmeNote")->defaultValue->bytes, "");
   EXPECT_EQ(find("acmeNote")->sizes, (std::vector<Range>{{0, 255}}));
+
+  EXPECT_EQ(find("acmeProducts")->kind, ObjectKind::Node);
+  EXPECT_EQ(find("acmeCapabilities")->kind, ObjectKind::Compliance);
+  EXPECT_EQ(find("acmeCapabilities")->oid, (std::vector<uint32_t>{1, 3, 6, 1, 4, 1, 32473, 7, 9, 1}));
 
   std::vector<uint32_t> oid = find("acmeLevel")->oid;
   EXPECT_EQ(registry.FindOid(oid.data(), oid.size()), level);
