@@ -76,7 +76,9 @@ class Resolver {
     for (const ParsedImport& group : parsed_.imports) {
       const Module* from = context_.findModule(group.module);
       if (!from) Fail(group.position, "module " + group.module + " not found");
-      module_->imports.push_back(group.module);
+      if (std::find(module_->imports.begin(), module_->imports.end(), group.module) == module_->imports.end()) {
+        module_->imports.push_back(group.module);
+      }
       for (const auto& [name, position] : group.names) {
         bool known = ObjectIn(from, name) || from->types.count(name) ||
                      std::find(from->macros.begin(), from->macros.end(), name) != from->macros.end();
