@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvu-agentd: cannot write %s\n", pidFile.c_str());
   }
 
-  agent::RunServer(&core, listener, &gStop);
+  agent::RunServer(&core, listener, agent::ClientCapacity(), &gStop);
   transport::Close(listener);
   transport::RemoveEndpoint(socketPath);
   if (!pidFile.empty()) unlink(pidFile.c_str());

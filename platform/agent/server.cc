@@ -1,8 +1,10 @@
 #include "server.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <list>
 #include <poll.h>
+#include <sys/resource.h>
 #include <string>
 #include <vector>
 
@@ -96,8 +98,7 @@ void WriteTo(AgentCore* core, Connection* c) {
   HandleInput(core, c);  // a request may have arrived while the reply was on its way
 }
 
-void AcceptAll(AgentCore* core, transport::Socket listener, std::list<Connection>* connections) {
-  (void)core;
+void AcceptAll(transport::Socket listener, size_t maxClients, std::list<Connection>* connections) {
   while (true) {
     transport::Socket s = transport::Accept(listener);
     if (s == transport::NO_SOCKET) return;
@@ -107,7 +108,7 @@ void AcceptAll(AgentCore* core, transport::Socket listener, std::list<Connection
                                  "the agent refused the connection: it serves its own user only"));
       continue;
     }
-    if (connections->size() >= SERVER_MAX_CLIENTS) {
+    if (connections->size() >= maxClients) {
       SendAndClose(s, ErrorFrame(AGENT_ERR_REFUSED,
                                  "the agent refused the connection: too many clients"));
       continue;
@@ -121,7 +122,22 @@ void AcceptAll(AgentCore* core, transport::Socket listener, std::list<Connection
 
 }  // namespace
 
-void RunServer(AgentCore* core, transport::Socket listener, volatile std::sig_atomic_t* stop) {
+size_t ClientCapacity() {
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+  if (limit.rlim_cur < limit.rlim_max && limit.rlim_cur < SERVER_MAX_CLIENTS + 64) {
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, SERVER_MAX_CLIENTS + 64);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  // Room for the listener, the state file, the standard streams and one refused peer at a time.
+  rlim_t spare = 16;
+  if (limit.rlim_cur <= spare + 1) return 1;
+  return std::min<size_t>(SERVER_MAX_CLIENTS, static_cast<size_t>(limit.rlim_cur - spare));
+}
+
+void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
+               volatile std::sig_atomic_t* stop) {
   std::list<Connection> connections;
   std::vector<pollfd> fds;
   std::vector<Connection*> order;
@@ -156,7 +172,7 @@ void RunServer(AgentCore* core, transport::Socket listener, volatile std::sig_at
         ++it;
       }
     }
-    if (fds[0].revents & POLLIN) AcceptAll(core, listener, &connections);
+    if (fds[0].revents & POLLIN) AcceptAll(listener, maxClients, &connections);
   }
   for (Connection& c : connections) {
     core->Disconnect(c.context);

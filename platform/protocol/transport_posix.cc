@@ -6,12 +6,15 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace orvu::transport {
 namespace {
+
+constexpr long CLIENT_TIMEOUT_SECONDS = 30;
 
 bool MakeAddress(const std::string& path, sockaddr_un* addr, std::string* error) {
   std::memset(addr, 0, sizeof *addr);
@@ -76,6 +79,10 @@ Socket Connect(const std::string& path, std::string* error) {
     close(s);
     return NO_SOCKET;
   }
+  // An agent that stops answering (stopped, wedged) must not hang its clients for ever.
+  timeval timeout{CLIENT_TIMEOUT_SECONDS, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   return s;
 }
 

@@ -26,7 +26,7 @@ uint32_t ReadInteger(AgentHandle agent, TestOid& object) {
 }
 
 TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
-  ASSERT_TRUE(StartAgent());
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--fsync"}));
   AgentHandle agent = Connect();
   uint32_t instanceHandle = 0;
   uint32_t entryHandle = CreateInstance(agent, 50, &instanceHandle);
