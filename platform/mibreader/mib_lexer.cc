@@ -159,6 +159,10 @@ class Lexer {
 
 }  // namespace
 
-std::vector<Token> Tokenize(std::string_view input) { return Lexer(input).Run(); }
+std::vector<Token> Tokenize(std::string_view input) {
+  // Files saved by some Windows editors start with a UTF-8 byte order mark.
+  if (input.substr(0, 3) == "\xEF\xBB\xBF") input.remove_prefix(3);
+  return Lexer(input).Run();
+}
 
 }  // namespace orvu::mib

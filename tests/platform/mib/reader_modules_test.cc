@@ -133,7 +133,7 @@ END
 class ReaderModules : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_.Write("ACME-TC.txt", TYPES_MODULE);
+    folder_.Write("ACME-TC.txt", std::string("\xEF\xBB\xBF") + TYPES_MODULE);
     folder_.Write("ACME-MIB.my", OBJECTS_MODULE);
   }
   MibTestFolder folder_;
