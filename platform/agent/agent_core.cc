@@ -434,6 +434,8 @@ Reply AgentCore::Create(const ClientContext& client, const Request& q) {
   if (rows_[e->handle - 1].count(q.index)) {
     return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(q.index));
   }
+  // Handles wrap after four billion creations; a handle still in use is never given twice.
+  while (nextInstance_ == 0 || instances_.count(nextInstance_)) ++nextInstance_;
   StateRecord r;
   r.type = RecordType::Instance;
   r.entryOid = e->oid;
@@ -443,7 +445,7 @@ Reply AgentCore::Create(const ClientContext& client, const Request& q) {
   r.time = Now();
   Reply reply;
   if (!Commit(r, &reply)) return reply;
-  if (++nextInstance_ == 0) nextInstance_ = 1;
+  ++nextInstance_;
   reply.handle = e->handle;
   reply.handle2 = r.handle;
   return reply;

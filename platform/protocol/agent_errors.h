@@ -31,7 +31,6 @@ enum AgentError : int32_t {
   AGENT_ERR_WRONG_SYNTAX = 1020,
   AGENT_ERR_WRONG_LENGTH = 1021,
   AGENT_ERR_STORAGE = 1022,          // agent: the change could not be written to the state file
-  AGENT_ERR_INJECTED = 1023,         // library: a fault injected through ORVU_FAULTS, without code
 };
 
 // The fixed text of CODE, or nullptr when the code is none of ours.
