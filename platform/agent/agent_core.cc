@@ -43,10 +43,6 @@ std::string ExecutableOf(uint32_t pid) {
 
 size_t PayloadSize(const Value& v) { return 16 + v.bytes.size() + 4 * v.ids.size(); }
 
-bool StartsWith(const Oid& oid, const Oid& prefix) {
-  return oid.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), oid.begin());
-}
-
 }  // namespace
 
 int32_t AgentCore::Now() const {
@@ -81,6 +77,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     AddModuleObjects(registry, *module, &entries_, &scalars_);
   }
   rows_.resize(entries_.size());
+  for (const EntryDef& e : entries_) IndexEntry(e);
   for (size_t i = 0; i < scalars_.size(); ++i) scalarByOid_.emplace(scalars_[i].oid, i);
 
   for (const StateRecord& r : records) {
@@ -121,6 +118,7 @@ bool AgentCore::Apply(const StateRecord& r, std::string* error) {
         entries_.push_back(std::move(e));
         rows_.emplace_back();
         entry = &entries_.back();
+        IndexEntry(*entry);
       }
       if (!rows_[entry->handle - 1].emplace(r.oid, r.handle).second) {
         *error = "instance " + OidText(r.oid) + " of " + OidText(r.entryOid) + " stated twice";
@@ -230,11 +228,12 @@ bool AgentCore::Commit(const StateRecord& record, Reply* reply) {
     return false;
   }
   Apply(record, &error);
-  if (journal_.AppendedSinceRewrite() > COMPACT_AFTER) {
-    std::vector<StateRecord> live = Snapshot();
-    if (journal_.AppendedSinceRewrite() > 2 * live.size() && !journal_.Rewrite(live, &error)) {
-      std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-    }
+  // Compared with the size of the last rewrite, not with a fresh count, so that a large state
+  // does not cost a full pass on every change; the file stays within about twice the live state.
+  size_t appended = journal_.AppendedSinceRewrite();
+  if (appended > COMPACT_AFTER && appended > journal_.WrittenAtRewrite() &&
+      !journal_.Rewrite(Snapshot(), &error)) {
+    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
   }
   return true;
 }
@@ -252,10 +251,14 @@ EntryDef* AgentCore::EntryByHandle(uint32_t handle) {
 }
 
 EntryDef* AgentCore::EntryByOid(const Oid& oid) {
-  for (EntryDef& e : entries_) {
-    if (e.oid == oid) return &e;
-  }
-  return nullptr;
+  auto it = entryByOid_.find(oid);
+  return it == entryByOid_.end() ? nullptr : &entries_[it->second - 1];
+}
+
+void AgentCore::IndexEntry(const EntryDef& entry) {
+  // Two modules may define the same entry; the first one loaded serves it.
+  entryByOid_.emplace(entry.oid, entry.handle);
+  longestEntry_ = std::max(longestEntry_, entry.oid.size());
 }
 
 Instance* AgentCore::InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, Reply* reply) {
@@ -476,12 +479,11 @@ Reply AgentCore::GetDataHandle(const Request& q) {
     reply.items.push_back(std::move(item));
     return reply;
   }
+  // The longest entry OID that leaves room for a column and an index.
   EntryDef* entry = nullptr;
-  for (EntryDef& e : entries_) {
-    if (o.size() >= e.oid.size() + 2 && StartsWith(o, e.oid) &&
-        (!entry || e.oid.size() > entry->oid.size())) {
-      entry = &e;
-    }
+  for (size_t length = std::min(longestEntry_, o.size() >= 2 ? o.size() - 2 : 0); length > 0 && !entry;
+       --length) {
+    entry = EntryByOid(Oid(o.begin(), o.begin() + static_cast<long>(length)));
   }
   if (!entry) return Fail(AGENT_ERR_NO_SUCH_OBJECT, "no such object: " + OidText(o));
   uint32_t column = o[entry->oid.size()];

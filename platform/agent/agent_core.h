@@ -56,6 +56,7 @@ class AgentCore {
   uint32_t LeafCount(const Instance& instance) const;
   EntryDef* EntryByHandle(uint32_t handle);
   EntryDef* EntryByOid(const Oid& oid);
+  void IndexEntry(const EntryDef& entry);
   Instance* InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, proto::Reply* reply);
   uint32_t DataHandle(uint64_t key);
   bool ReadItem(uint64_t key, proto::DataItem* item);
@@ -74,6 +75,8 @@ class AgentCore {
   StateJournal journal_;
   std::vector<std::string> modules_;
   std::vector<EntryDef> entries_;                 // handle = position + 1
+  std::map<Oid, uint32_t> entryByOid_;
+  size_t longestEntry_ = 0;                       // sub-identifiers of the longest entry OID
   std::vector<ScalarDef> scalars_;
   std::map<Oid, size_t> scalarByOid_;
   std::map<uint32_t, Instance> instances_;        // by handle

@@ -136,6 +136,7 @@ bool StateJournal::Rewrite(const std::vector<StateRecord>& records, std::string*
   if (fd_ >= 0) close(fd_);
   fd_ = appendFd;
   appended_ = 0;
+  written_ = records.size();
   return true;
 }
 

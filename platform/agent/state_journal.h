@@ -28,6 +28,7 @@ class StateJournal {
   // One record, whole or not at all, handed to the OS before this returns.
   bool Append(const StateRecord& record, std::string* error);
   size_t AppendedSinceRewrite() const { return appended_; }
+  size_t WrittenAtRewrite() const { return written_; }
 
  private:
   std::string path_;
@@ -35,6 +36,7 @@ class StateJournal {
   int lockFd_ = -1;
   int fd_ = -1;
   size_t appended_ = 0;
+  size_t written_ = 0;
 };
 
 }  // namespace orvu::agent
