@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -28,9 +29,13 @@ bool Answers(const std::string& path) {
   return ok;
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& errorFile) {
+pid_t Spawn(const std::vector<std::string>& args, const std::string& errorFile, rlim_t fileLimit) {
   pid_t pid = fork();
   if (pid == 0) {
+    if (fileLimit) {
+      rlimit limit{fileLimit, fileLimit};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
     int fd = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd >= 0) dup2(fd, 2);
     std::vector<char*> argv;
@@ -80,7 +85,7 @@ std::vector<std::string> AgentTest::AgentArgs(const std::vector<std::string>& ex
 }
 
 bool AgentTest::StartAgent(const std::vector<std::string>& args) {
-  agent_ = Spawn(AgentArgs(args), dir_ + "/agent.err");
+  agent_ = Spawn(AgentArgs(args), dir_ + "/agent.err", fileLimit_);
   for (int i = 0; i < 500; ++i) {
     int status = 0;
     if (waitpid(agent_, &status, WNOHANG) == agent_) {
@@ -95,7 +100,7 @@ bool AgentTest::StartAgent(const std::vector<std::string>& args) {
 
 int AgentTest::RunAgent(const std::vector<std::string>& args, std::string* errors) {
   std::string errorFile = dir_ + "/run.err";
-  pid_t pid = Spawn(args, errorFile);
+  pid_t pid = Spawn(args, errorFile, fileLimit_);
   int status = 0;
   waitpid(pid, &status, 0);
   std::ifstream in(errorFile);

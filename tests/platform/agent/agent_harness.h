@@ -60,6 +60,7 @@ class AgentTest : public ::testing::Test {
   std::string socket_;
   std::string state_;
   pid_t agent_ = -1;
+  unsigned fileLimit_ = 0;  // the agent's open-file limit, when set
 };
 
 }  // namespace orvu::test

@@ -115,6 +115,34 @@ TEST_F(RobustnessTest, HundredsOfClientsAtOnce) {
   for (AgentHandle a : agents) EXPECT_EQ(AgentDisconnect(a), 1);
 }
 
+TEST_F(RobustnessTest, ClientsBeyondTheOpenFileLimitAreRefusedWithAReason) {
+  fileLimit_ = 40;  // room for 24 clients
+  ASSERT_TRUE(StartAgent());
+  std::vector<int> clients;
+  int refused = 0;
+  for (int i = 0; i < 30; ++i) {
+    int s = Raw();
+    Send(s, Register());
+    int32_t status = ReplyStatus(s);
+    if (status == AGENT_ERR_REFUSED) ++refused;
+    else EXPECT_EQ(status, 0);
+    clients.push_back(s);
+  }
+  EXPECT_EQ(refused, 6);
+  close(clients.front());
+  clients.erase(clients.begin());
+  // Once one leaves, another gets in.
+  bool admitted = false;
+  for (int attempt = 0; attempt < 100 && !admitted; ++attempt) {
+    int s = Raw();
+    Send(s, Register());
+    admitted = ReplyStatus(s) == 0;
+    close(s);
+  }
+  EXPECT_TRUE(admitted);
+  for (int s : clients) close(s);
+}
+
 TEST_F(RobustnessTest, PeerOfAnotherUserIsRefused) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
   ASSERT_TRUE(StartAgent());
