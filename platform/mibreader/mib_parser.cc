@@ -1,5 +1,5 @@
-#include <cerrno>
-#include <cstdlib>
+#include <cstdint>
+#include <optional>
 #include <set>
 
 #include "mib_parsed.h"
