@@ -119,27 +119,34 @@ TEST_F(RobustnessTest, ClientsBeyondTheOpenFileLimitAreRefusedWithAReason) {
   fileLimit_ = 40;  // room for 24 clients
   ASSERT_TRUE(StartAgent());
   std::vector<int> clients;
-  int refused = 0;
+  int admitted = 0;
   for (int i = 0; i < 30; ++i) {
     int s = Raw();
-    Send(s, Register());
+    // A refused peer may find the connection closed before it sends; the reason is still there
+    // to read, unless the close raced with the request and reset the connection.
+    std::string hello = Register();
+    send(s, hello.data(), hello.size(), MSG_NOSIGNAL);
     int32_t status = ReplyStatus(s);
-    if (status == AGENT_ERR_REFUSED) ++refused;
-    else EXPECT_EQ(status, 0);
+    if (status == 0) {
+      ++admitted;
+    } else if (status != -1) {
+      EXPECT_EQ(status, AGENT_ERR_REFUSED);
+    }
     clients.push_back(s);
   }
-  EXPECT_EQ(refused, 6);
+  EXPECT_EQ(admitted, 24);
   close(clients.front());
   clients.erase(clients.begin());
   // Once one leaves, another gets in.
-  bool admitted = false;
-  for (int attempt = 0; attempt < 100 && !admitted; ++attempt) {
+  bool again = false;
+  for (int attempt = 0; attempt < 100 && !again; ++attempt) {
     int s = Raw();
-    Send(s, Register());
-    admitted = ReplyStatus(s) == 0;
+    std::string hello = Register();
+    send(s, hello.data(), hello.size(), MSG_NOSIGNAL);
+    again = ReplyStatus(s) == 0;
     close(s);
   }
-  EXPECT_TRUE(admitted);
+  EXPECT_TRUE(again);
   for (int s : clients) close(s);
 }
 
