@@ -87,7 +87,7 @@ TEST(VersionReportTest, OnlyAResultOfExactlyOneCounts) {
   gVersion.versionMajor = 3;
   gVersion.versionMinor = 1;
   gVersion.build = 77;
-  std::strcpy(gVersion.specText, "spec");
+  std::strcpy(gVersion.specText, "SNMPv2 framework");
   gVersion.enterpriseNumber = 32473;
   std::memset(gVersion.vendorName, 'V', sizeof(gVersion.vendorName));  // no terminator
   std::strcpy(gVersion.vendorOid, "1.3.6.1.4.1.32473");
@@ -100,7 +100,7 @@ TEST(VersionReportTest, OnlyAResultOfExactlyOneCounts) {
   EXPECT_EQ(Captured(PrintVersionReport),
             "\n\nOrvu SNMP Agent version information:\n"
             "\n  Orvu SNMP Agent version: 3.1 (Build 77)"
-            "\n  Orvu SNMP Agent spec: spec"
+            "\n  Orvu SNMP Agent spec: SNMPv2 framework"
             "\n  Vendor name: " +
                 std::string(80, 'V') +
                 "\n  Vendor OID: 1.3.6.1.4.1.32473"
