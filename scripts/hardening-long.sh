@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The agent's load, kill and flood tests with far larger figures than the suite uses.
 # Usage: scripts/hardening-long.sh [BUILD FOLDER, default build/RelWithDebInfo (built here)]
-# The figures can be set: OASET_LOAD_CLIENTS (16), OASET_LOAD_ROUNDS (2000), OASET_KILL_COUNT (100),
+# The figures can be set: OASET_LOAD_CLIENTS (16), OASET_LOAD_ROUNDS (1000), OASET_KILL_COUNT (100),
 # OASET_KILL_SEED, OASET_FLOOD_INPUTS (200000), OASET_FLOOD_SEED.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,7 +10,7 @@ if [ $# -gt 0 ]; then
 else
   dir=$("$top/scripts/build.sh" RelWithDebInfo)
 fi
-export OASET_LOAD_ROUNDS=${OASET_LOAD_ROUNDS:-2000}
+export OASET_LOAD_ROUNDS=${OASET_LOAD_ROUNDS:-1000}
 export OASET_KILL_COUNT=${OASET_KILL_COUNT:-100}
 export OASET_FLOOD_INPUTS=${OASET_FLOOD_INPUTS:-200000}
 log="$dir/hardening-long.log"
