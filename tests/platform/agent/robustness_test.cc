@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,32 @@ TEST_F(RobustnessTest, MalformedRequestsGetAnErrorAndTheAgentServesOn) {
   char name[128];
   uint32_t handle = 0;
   EXPECT_NE(AgentEnumModules(agent, 1, name, 127, &handle), 0) << LastErrorText();
+}
+
+TEST_F(RobustnessTest, RandomRequestsOfEveryKindGetAReply) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  CreateInstance(agent, 50);
+  int s = Raw();
+  Send(s, Register());
+  ASSERT_EQ(ReplyStatus(s), 0);
+  std::mt19937 random(2024);
+  for (int i = 0; i < 2000; ++i) {
+    wire::Writer w;
+    w.U32(2 + random() % 11);  // every operation but registering and leaving
+    size_t words = random() % 12;
+    for (size_t k = 0; k < words; ++k) {
+      // Small numbers hit real handles, counts and syntaxes; large ones hit the limits.
+      w.U32(random() % 2 ? random() % 64 : static_cast<uint32_t>(random()));
+    }
+    if (random() % 2) w.U8(static_cast<uint8_t>(random()));
+    Send(s, proto::Frame(w.Out()));
+    ASSERT_NE(ReplyStatus(s), -1) << "request " << i;
+  }
+  close(s);
+  char name[128];
+  uint32_t handle = 0;
+  EXPECT_NE(AgentEnumModules(agent, 0, name, 127, &handle), 0) << LastErrorText();
 }
 
 TEST_F(RobustnessTest, HundredsOfClientsAtOnce) {
