@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "faults.h"
@@ -69,9 +70,14 @@ ORVU_EXPORT int ORVU_CALL MibLoadModule(const char* moduleName) {
   if (!moduleName) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  bool loaded = state.Get().Load(moduleName, nullptr);
-  state.TakeNewObjects();
-  return loaded ? 1 : 0;
+  // Reading a module allocates freely; running out of memory must not cross into a C caller.
+  try {
+    bool loaded = state.Get().Load(moduleName, nullptr);
+    state.TakeNewObjects();
+    return loaded ? 1 : 0;
+  } catch (const std::exception&) {
+    return 0;
+  }
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL MibLookupName(const char* objectName) {
