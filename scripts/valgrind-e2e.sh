@@ -18,6 +18,20 @@ rm -rf "$logs"
 mkdir -p "$logs"
 export OASET_E2E_WRAPPER="$valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=99 --log-file=$logs/oaset.%p.log"
 
+# The agent names a client by the program its process runs, which under Valgrind is Valgrind's
+# tool, not oaset: ask a short run under it which program that is.
+"$valgrind" -q sleep 5 &
+probe=$!
+launcher=$(readlink -f "$valgrind")
+for _ in $(seq 50); do
+  seen=$(readlink "/proc/$probe/exe" 2>/dev/null || true)
+  [ -n "$seen" ] && [ "$seen" != "$launcher" ] && break
+  sleep 0.1
+done
+kill "$probe" 2>/dev/null || true
+wait "$probe" 2>/dev/null || true
+export OASET_E2E_WRAPPER_PROGRAM="$seen"
+
 # Two shards side by side: Valgrind runs one thread at a time.
 shards=2
 pids=()

@@ -175,6 +175,12 @@ bool SocketAccepts(const std::string& path) {
 std::string BinDir() { return OASET_E2E_BIN_DIR; }
 std::string MibsDir() { return OASET_E2E_MIBS_DIR; }
 std::string OasetPath() { return BinDir() + "/oaset"; }
+std::string ClientFileName() {
+  const char* wrapper = std::getenv("OASET_E2E_WRAPPER");
+  const char* program = std::getenv("OASET_E2E_WRAPPER_PROGRAM");
+  if (wrapper != nullptr && *wrapper != '\0' && program != nullptr && *program != '\0') return program;
+  return std::filesystem::canonical(OasetPath()).string();
+}
 std::string AgentPath() { return BinDir() + "/orvu-agentd"; }
 
 std::string VersionText() { return OASET_E2E_VERSION_TEXT; }

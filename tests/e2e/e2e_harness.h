@@ -66,6 +66,9 @@ OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
 std::string BinDir();
 std::string MibsDir();
 std::string OasetPath();  // the path a client's file name shows for oaset
+// The file name the agent shows for a run of oaset: the program itself, or under
+// OASET_E2E_WRAPPER the program that the wrapper runs as (OASET_E2E_WRAPPER_PROGRAM).
+std::string ClientFileName();
 std::string AgentPath();
 
 // Expected texts.

@@ -36,7 +36,7 @@ std::string Hex8(uint32_t value) {
 // The block of this tool's own connection: the agent numbers its clients from 1 and derives the
 // other handles from that number; the main thread's id is the process id.
 std::string OwnClientBlock(int index, uint32_t handle, int pid) {
-  std::string file = std::filesystem::canonical(OasetPath()).string();
+  std::string file = ClientFileName();
   return "\n  Client " + std::to_string(index) + ":" + "\n    Name: OASetUtility" +
          "\n    File name: " + file + "\n    Handle: 0x" + Hex8(handle) + "\n    Id: 0x" +
          Hex8(1000 + handle) + "\n    Flags: 0x00000001" +
