@@ -196,8 +196,10 @@ int main(int argc, char** argv) {
     setsid();
     int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
+      // All three, or a caller reading our output through a pipe would wait for us forever.
       dup2(null, 0);
       dup2(null, 1);
+      dup2(null, 2);
       if (null > 2) close(null);
     }
   } else if (!pidFile.empty() && !WritePidFile(pidFile, getpid())) {
