@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything and runs all tests: the plain build, then the
 # AddressSanitizer and UndefinedBehaviorSanitizer builds (OASET_SANITIZERS=0 skips those), then
 # every end-to-end test with oaset under Valgrind (OASET_VALGRIND=0 skips it) and every fuzz
-# target for OASET_FUZZ_SECONDS each (default 20; 0 skips them).
+# target for OASET_FUZZ_SECONDS each (default 15; 0 skips them).
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 "$top/scripts/install-deps.sh"
@@ -17,7 +17,7 @@ if [ "${OASET_VALGRIND:-1}" != 0 ]; then
   echo "=== end-to-end under valgrind"
   "$top/scripts/valgrind-e2e.sh" "$top/build/RelWithDebInfo"
 fi
-fuzz_seconds=${OASET_FUZZ_SECONDS:-20}
+fuzz_seconds=${OASET_FUZZ_SECONDS:-15}
 if [ "$fuzz_seconds" != 0 ]; then
   echo "=== fuzz, $fuzz_seconds s per target"
   "$top/scripts/fuzz.sh" "$fuzz_seconds"
