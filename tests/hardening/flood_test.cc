@@ -277,8 +277,15 @@ class Flood {
     if (stalled_.size() >= 64) return true;
     int fd = ConnectRaw(socket_);
     if (fd < 0) return true;
-    std::string frame = proto::Frame(bodies_[Pick(static_cast<uint32_t>(bodies_.size()))]);
-    SendRaw(fd, frame.substr(0, 1 + Pick(static_cast<uint32_t>(frame.size()) - 1)));
+    if (Pick(4) == 0) {
+      // A request as large as the agent takes, of which up to half ever arrives.
+      std::string header(4, '\0');
+      orvu::wire::PutU32(reinterpret_cast<uint8_t*>(header.data()), proto::PROTO_MAX_REQUEST);
+      SendRaw(fd, header + std::string(Pick(proto::PROTO_MAX_REQUEST / 2), '\7'));
+    } else {
+      std::string frame = proto::Frame(bodies_[Pick(static_cast<uint32_t>(bodies_.size()))]);
+      SendRaw(fd, frame.substr(0, 1 + Pick(static_cast<uint32_t>(frame.size()) - 1)));
+    }
     stalled_.push_back(fd);
     return true;
   }
