@@ -98,8 +98,12 @@ void WriteTo(AgentCore* core, Connection* c) {
   HandleInput(core, c);  // a request may have arrived while the reply was on its way
 }
 
-void AcceptAll(transport::Socket listener, size_t maxClients, std::list<Connection>* connections) {
-  while (true) {
+// Newcomers are taken in batches: peers that connect back to back could otherwise keep the loop
+// here for good, and the connected clients (and their departures) would never be looked at.
+constexpr int SERVER_ACCEPT_BATCH = 16;
+
+void AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connection>* connections) {
+  for (int batch = 0; batch < SERVER_ACCEPT_BATCH; ++batch) {
     transport::Socket s = transport::Accept(listener);
     if (s == transport::NO_SOCKET) return;
     uint32_t pid = 0, uid = 0;
@@ -172,7 +176,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
         ++it;
       }
     }
-    if (fds[0].revents & POLLIN) AcceptAll(listener, maxClients, &connections);
+    if (fds[0].revents & POLLIN) AcceptSome(listener, maxClients, &connections);
   }
   for (Connection& c : connections) {
     core->Disconnect(c.context);
