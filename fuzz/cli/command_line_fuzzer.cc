@@ -89,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parsed.oids.size != CountSwitches(argv, 's')) std::abort();
     if (parsed.valueTexts.size != CountSwitches(argv, 'm')) std::abort();
     if (parsed.syntaxes.size != parsed.valueTexts.size) std::abort();
-    for (const char* text : {parsed.tableOid, parsed.addEntryOid, parsed.removeEntryOid,
-                             parsed.instanceOid}) {
+    for (const char* text :
+         {parsed.tableOid, parsed.addEntryOid, parsed.removeEntryOid, parsed.instanceOid}) {
       if (text != nullptr && !PointsIntoArguments(text, argv)) std::abort();
     }
     if (parsed.listTable != (parsed.tableOid != nullptr)) std::abort();

@@ -14,9 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const Registry registry({});
   ResolveContext context;
   context.findModule = [](const std::string& name) { return registry.FindModule(name); };
-  context.findOid = [](const std::vector<uint32_t>& oid) { return registry.FindOid(oid.data(), oid.size()); };
+  context.findOid = [](const std::vector<uint32_t>& oid) {
+    return registry.FindOid(oid.data(), oid.size());
+  };
   try {
-    ParsedModule parsed = ParseModule(Tokenize(std::string_view(reinterpret_cast<const char*>(data), size)));
+    ParsedModule parsed =
+        ParseModule(Tokenize(std::string_view(reinterpret_cast<const char*>(data), size)));
     for (const ParsedImport& group : parsed.imports) {
       if (!registry.FindModule(group.module)) return 0;
     }

@@ -55,7 +55,8 @@ void PrintWithSize(const SnmpOid& oid, uint32_t size, const std::string& expecte
 void PrintWithEverySize(const SnmpOid& oid) {
   std::string expected = DottedText(oid);
   uint32_t needed = static_cast<uint32_t>(expected.size()) + 1;
-  for (uint32_t size = 0; size <= 24 && size <= needed + 1; ++size) PrintWithSize(oid, size, expected);
+  for (uint32_t size = 0; size <= 24 && size <= needed + 1; ++size)
+    PrintWithSize(oid, size, expected);
   for (uint32_t size = needed > 27 ? needed - 2 : 25; size <= needed + 1; ++size) {
     PrintWithSize(oid, size, expected);
   }
@@ -72,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (oid.count == 0 || oid.ids == nullptr) std::abort();
     if (DottedText(oid) != WithoutLeadingZeros(text)) std::abort();
     PrintWithEverySize(oid);
-    if (SnmpFreeValue(ORVU_SYNTAX_OID, &oid) != 1 || oid.count != 0 || oid.ids != nullptr) std::abort();
+    if (SnmpFreeValue(ORVU_SYNTAX_OID, &oid) != 1 || oid.count != 0 || oid.ids != nullptr)
+      std::abort();
   } else if (oid.count != 0 || oid.ids != nullptr) {
     std::abort();
   }

@@ -6,11 +6,24 @@
 
 #include "values/snmp_value.h"
 
-inline constexpr SnmpSyntax FUZZ_SYNTAXES[] = {
-    SYNTAX_INTEGER,  SYNTAX_OCTETS,         SYNTAX_NULL,           SYNTAX_OID,
-    SYNTAX_IPADDR,   SYNTAX_CNTR32,         SYNTAX_GAUGE32,        SYNTAX_TIMETICKS,
-    SYNTAX_OPAQUE,   SYNTAX_NSAPADDR,       SYNTAX_CNTR64,         SYNTAX_NOSUCHOBJECT,
-    SYNTAX_NOSUCHINSTANCE, SYNTAX_ENDOFMIBVIEW, 3, 7, 131, SYNTAX_UNDEFINED};
+inline constexpr SnmpSyntax FUZZ_SYNTAXES[] = {SYNTAX_INTEGER,
+                                               SYNTAX_OCTETS,
+                                               SYNTAX_NULL,
+                                               SYNTAX_OID,
+                                               SYNTAX_IPADDR,
+                                               SYNTAX_CNTR32,
+                                               SYNTAX_GAUGE32,
+                                               SYNTAX_TIMETICKS,
+                                               SYNTAX_OPAQUE,
+                                               SYNTAX_NSAPADDR,
+                                               SYNTAX_CNTR64,
+                                               SYNTAX_NOSUCHOBJECT,
+                                               SYNTAX_NOSUCHINSTANCE,
+                                               SYNTAX_ENDOFMIBVIEW,
+                                               3,
+                                               7,
+                                               131,
+                                               SYNTAX_UNDEFINED};
 
 inline SnmpSyntax FuzzSyntax(uint8_t selector) {
   return FUZZ_SYNTAXES[selector % (sizeof FUZZ_SYNTAXES / sizeof FUZZ_SYNTAXES[0])];

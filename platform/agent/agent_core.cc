@@ -1,10 +1,11 @@
 #include "agent_core.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <ctime>
-#include <unistd.h>
 
 #include "agent_errors.h"
 
@@ -91,7 +92,8 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextInstance_ = std::max(nextInstance_, handle + 1);
     nextClient_ = std::max(nextClient_, instance.creator + 1);
   }
-  for (const proto::ClientRecord& c : resident_) nextClient_ = std::max(nextClient_, c.clientHandle + 1);
+  for (const proto::ClientRecord& c : resident_)
+    nextClient_ = std::max(nextClient_, c.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
   return journal_.Rewrite(Snapshot(), error);
@@ -99,11 +101,8 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
 
 bool AgentCore::Apply(const StateRecord& r, std::string* error) {
   switch (r.type) {
-    case RecordType::Module:
-      return true;
-    case RecordType::Client:
-      resident_.push_back(r.client);
-      return true;
+    case RecordType::Module: return true;
+    case RecordType::Client: resident_.push_back(r.client); return true;
     case RecordType::Instance: {
       if (instances_.count(r.handle) || r.handle == 0) {
         *error = "instance handle " + std::to_string(r.handle) + " is 0 or used twice";
@@ -263,7 +262,8 @@ void AgentCore::IndexEntry(const EntryDef& entry) {
 
 Instance* AgentCore::InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, Reply* reply) {
   if (!EntryByHandle(entryHandle)) {
-    *reply = Fail(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry (handle " + std::to_string(entryHandle) + ")");
+    *reply = Fail(AGENT_ERR_NO_SUCH_ENTRY,
+                  "no such table entry (handle " + std::to_string(entryHandle) + ")");
     return nullptr;
   }
   auto it = instances_.find(instanceHandle);
@@ -275,11 +275,13 @@ Instance* AgentCore::InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, R
   return &it->second;
 }
 
-bool AgentCore::ColumnExists(const EntryDef& entry, const Instance& instance, uint32_t column) const {
+bool AgentCore::ColumnExists(const EntryDef& entry, const Instance& instance,
+                             uint32_t column) const {
   return entry.columns.count(column) != 0 || instance.values.count(column) != 0;
 }
 
-Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column) const {
+Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance,
+                             uint32_t column) const {
   auto stored = instance.values.find(column);
   if (stored != instance.values.end()) return stored->second;
   const ColumnDef& def = entry.columns.at(column);
@@ -329,8 +331,7 @@ Reply AgentCore::Handle(ClientContext* client, const Request& q) {
   if (client->clientHandle == 0) return Fail(AGENT_ERR_NOT_REGISTERED, "client not registered");
   Reply reply;
   switch (q.op) {
-    case proto::Op::Register:
-      break;
+    case proto::Op::Register: break;
     case proto::Op::EnumModules:
       for (size_t i = 0; i < modules_.size(); ++i) {
         reply.modules.push_back({modules_[i], static_cast<uint32_t>(i + 1)});
@@ -346,8 +347,7 @@ Reply AgentCore::Handle(ClientContext* client, const Request& q) {
       reply.handle = e->handle;
       break;
     }
-    case proto::Op::EnumInstances:
-      return EnumInstances(q);
+    case proto::Op::EnumInstances: return EnumInstances(q);
     case proto::Op::FindInstance: {
       if (!EntryByHandle(q.entryHandle)) {
         return Fail(AGENT_ERR_NO_SUCH_ENTRY,
@@ -360,18 +360,12 @@ Reply AgentCore::Handle(ClientContext* client, const Request& q) {
       reply.handle = it->second;
       break;
     }
-    case proto::Op::CreateInstance:
-      return Create(*client, q);
-    case proto::Op::EnableInstance:
-      return ChangeInstance(q, RecordType::Enable);
-    case proto::Op::RemoveInstance:
-      return ChangeInstance(q, RecordType::Remove);
-    case proto::Op::GetDataHandle:
-      return GetDataHandle(q);
-    case proto::Op::GetData:
-      return GetData(q);
-    case proto::Op::SetData:
-      return SetData(q);
+    case proto::Op::CreateInstance: return Create(*client, q);
+    case proto::Op::EnableInstance: return ChangeInstance(q, RecordType::Enable);
+    case proto::Op::RemoveInstance: return ChangeInstance(q, RecordType::Remove);
+    case proto::Op::GetDataHandle: return GetDataHandle(q);
+    case proto::Op::GetData: return GetData(q);
+    case proto::Op::SetData: return SetData(q);
     case proto::Op::Unregister:
       Disconnect(*client);
       client->clientHandle = 0;
@@ -412,7 +406,8 @@ void AgentCore::Disconnect(const ClientContext& client) {
 Reply AgentCore::EnumInstances(const Request& q) {
   EntryDef* e = EntryByHandle(q.entryHandle);
   if (!e) {
-    return Fail(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry (handle " + std::to_string(q.entryHandle) + ")");
+    return Fail(AGENT_ERR_NO_SUCH_ENTRY,
+                "no such table entry (handle " + std::to_string(q.entryHandle) + ")");
   }
   Reply reply;
   for (const auto& [index, handle] : rows_[e->handle - 1]) {
@@ -481,8 +476,8 @@ Reply AgentCore::GetDataHandle(const Request& q) {
   }
   // The longest entry OID that leaves room for a column and an index.
   EntryDef* entry = nullptr;
-  for (size_t length = std::min(longestEntry_, o.size() >= 2 ? o.size() - 2 : 0); length > 0 && !entry;
-       --length) {
+  for (size_t length = std::min(longestEntry_, o.size() >= 2 ? o.size() - 2 : 0);
+       length > 0 && !entry; --length) {
     entry = EntryByOid(Oid(o.begin(), o.begin() + static_cast<long>(length)));
   }
   if (!entry) return Fail(AGENT_ERR_NO_SUCH_OBJECT, "no such object: " + OidText(o));
@@ -490,8 +485,9 @@ Reply AgentCore::GetDataHandle(const Request& q) {
   Oid index(o.begin() + static_cast<long>(entry->oid.size()) + 1, o.end());
   auto row = rows_[entry->handle - 1].find(index);
   if (row == rows_[entry->handle - 1].end()) {
-    return Fail(AGENT_ERR_NO_SUCH_INSTANCE, "no such instance: " + OidText(index) + " of " +
-                                                (entry->name.empty() ? OidText(entry->oid) : entry->name));
+    return Fail(AGENT_ERR_NO_SUCH_INSTANCE,
+                "no such instance: " + OidText(index) + " of " +
+                    (entry->name.empty() ? OidText(entry->oid) : entry->name));
   }
   uint32_t instanceHandle = row->second;
   const Instance& instance = instances_.at(instanceHandle);

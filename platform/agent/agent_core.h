@@ -17,9 +17,9 @@ namespace orvu::agent {
 
 struct AgentOptions {
   std::string statePath;
-  std::vector<std::string> modules;   // from --module, added to the state's list
+  std::vector<std::string> modules;  // from --module, added to the state's list
   std::vector<std::string> mibPath;
-  std::optional<int32_t> clock;       // every recorded time, when fixed
+  std::optional<int32_t> clock;  // every recorded time, when fixed
   bool syncEachChange = false;
 };
 
@@ -36,9 +36,9 @@ struct Instance {
   uint32_t creator = 0;
   int32_t time = 0;
   std::optional<uint32_t> enabledFlags;
-  std::optional<uint32_t> leaves;             // leaf count given by the state file
-  std::map<uint32_t, proto::Value> values;    // stored values; other columns hold their initial one
-  std::vector<uint32_t> dataHandles;          // handed out for its leaves, dropped with it
+  std::optional<uint32_t> leaves;           // leaf count given by the state file
+  std::map<uint32_t, proto::Value> values;  // stored values; other columns hold their initial one
+  std::vector<uint32_t> dataHandles;        // handed out for its leaves, dropped with it
 };
 
 class AgentCore {
@@ -74,13 +74,13 @@ class AgentCore {
   AgentOptions options_;
   StateJournal journal_;
   std::vector<std::string> modules_;
-  std::vector<EntryDef> entries_;                 // handle = position + 1
+  std::vector<EntryDef> entries_;  // handle = position + 1
   std::map<Oid, uint32_t> entryByOid_;
-  size_t longestEntry_ = 0;                       // sub-identifiers of the longest entry OID
+  size_t longestEntry_ = 0;  // sub-identifiers of the longest entry OID
   std::vector<ScalarDef> scalars_;
   std::map<Oid, size_t> scalarByOid_;
-  std::map<uint32_t, Instance> instances_;        // by handle
-  std::vector<std::map<Oid, uint32_t>> rows_;     // per entry: index -> instance handle
+  std::map<uint32_t, Instance> instances_;     // by handle
+  std::vector<std::map<Oid, uint32_t>> rows_;  // per entry: index -> instance handle
   std::vector<proto::ClientRecord> resident_;
   std::map<uint32_t, proto::ClientRecord> clients_;
   std::unordered_map<uint64_t, uint32_t> dataByKey_;

@@ -1,13 +1,14 @@
 // orvu-agentd: the stand-in Orvu agent. See platform/README.md.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "agent_core.h"
 #include "server.h"
@@ -38,8 +39,8 @@ const char USAGE[] =
     "  --fsync           flush every change to the disk, not only to the operating system\n"
     "  --help            print this text and exit\n"
     "\n"
-    "MIB modules are searched in ORVU_MIB_PATH (folders separated by ':'), else in\n"
-    ORVU_DEFAULT_MIB_DIR ".\n";
+    "MIB modules are searched in ORVU_MIB_PATH (folders separated by ':'), else "
+    "in\n" ORVU_DEFAULT_MIB_DIR ".\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "orvu-agentd: %s\nTry 'orvu-agentd --help'.\n", message.c_str());
@@ -47,7 +48,8 @@ int UsageError(const std::string& message) {
 }
 
 bool MakeFolders(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
     std::string folder = path.substr(0, slash);
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
@@ -68,7 +70,8 @@ std::vector<std::string> MibSearchPath() {
   size_t start = 0;
   while (start <= text.size() && !text.empty()) {
     size_t colon = text.find(':', start);
-    std::string folder = text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    std::string folder =
+        text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
     if (!folder.empty()) path.push_back(folder);
     if (colon == std::string::npos) break;
     start = colon + 1;
@@ -130,10 +133,14 @@ int main(int argc, char** argv) {
                arg == "--pid-file") {
       std::string v;
       if (!takeValue(&v) || v.empty()) return UsageError("option " + arg + " needs a value");
-      if (arg == "--socket") socketPath = v;
-      else if (arg == "--state") options.statePath = v;
-      else if (arg == "--module") options.modules.push_back(v);
-      else if (arg == "--pid-file") pidFile = v;
+      if (arg == "--socket")
+        socketPath = v;
+      else if (arg == "--state")
+        options.statePath = v;
+      else if (arg == "--module")
+        options.modules.push_back(v);
+      else if (arg == "--pid-file")
+        pidFile = v;
       else {
         int32_t clock = 0;
         if (!ParseClock(v, &clock)) return UsageError("bad --clock value: " + v);

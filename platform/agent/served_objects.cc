@@ -77,7 +77,8 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
         c.writable = Writable(column->access);
         c.initial = InitialValue(*column);
         auto at = std::find(object.indexNames.begin(), object.indexNames.end(), column->name);
-        if (at != object.indexNames.end()) c.indexPosition = static_cast<int>(at - object.indexNames.begin());
+        if (at != object.indexNames.end())
+          c.indexPosition = static_cast<int>(at - object.indexNames.begin());
         e.leafCount = std::max(e.leafCount, c.number);
         e.columns[c.number] = std::move(c);
       }
@@ -95,9 +96,15 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
     size_t start = pos;
     size_t count = 0;
     switch (syntax) {
-      case 2: case 65: case 66: case 67: count = 1; break;
+      case 2:
+      case 65:
+      case 66:
+      case 67: count = 1; break;
       case 64: count = 4; break;
-      case 4: case 6: case 68: case 69:
+      case 4:
+      case 6:
+      case 68:
+      case 69:
         if (last && entry.indexImplied) {
           count = index.size() - std::min(pos, index.size());
         } else {
@@ -118,9 +125,12 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
           break;
         case ValueKind::Bytes:
           value->bytes.clear();
-          for (size_t k = 0; k < count; ++k) value->bytes.push_back(static_cast<char>(index[start + k]));
+          for (size_t k = 0; k < count; ++k)
+            value->bytes.push_back(static_cast<char>(index[start + k]));
           break;
-        case ValueKind::Oid: value->ids.assign(index.begin() + start, index.begin() + start + count); break;
+        case ValueKind::Oid:
+          value->ids.assign(index.begin() + start, index.begin() + start + count);
+          break;
         case ValueKind::Pair: return false;
       }
       return true;

@@ -19,7 +19,7 @@ struct ColumnDef {
   std::string name;
   uint32_t syntax = 0;
   bool writable = false;
-  proto::Value initial;   // DEFVAL, else the syntax's zero
+  proto::Value initial;    // DEFVAL, else the syntax's zero
   int indexPosition = -1;  // position among the entry's INDEX objects, -1 when not an index
 };
 

@@ -1,10 +1,11 @@
 #include "server.h"
 
+#include <poll.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <list>
-#include <poll.h>
-#include <sys/resource.h>
 #include <string>
 #include <vector>
 
@@ -113,8 +114,8 @@ void AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connect
       continue;
     }
     if (connections->size() >= maxClients) {
-      SendAndClose(s, ErrorFrame(AGENT_ERR_REFUSED,
-                                 "the agent refused the connection: too many clients"));
+      SendAndClose(
+          s, ErrorFrame(AGENT_ERR_REFUSED, "the agent refused the connection: too many clients"));
       continue;
     }
     Connection c;

@@ -32,7 +32,8 @@ bool ParseOid(const std::string& text, std::vector<uint32_t>* out) {
   size_t start = 0;
   while (true) {
     size_t dot = text.find('.', start);
-    std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    std::string part =
+        text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
     uint32_t id = 0;
     if (part.empty() || part[0] == '-' || !ParseNumber(part, &id)) return false;
     out->push_back(id);
@@ -311,13 +312,14 @@ std::string FormatStateRecord(const StateRecord& r) {
     case RecordType::Module: out = "module " + r.moduleName; break;
     case RecordType::Client: {
       const proto::ClientRecord& c = r.client;
-      out = "client handle=" + std::to_string(c.clientHandle) + " id=" + std::to_string(c.clientId) +
+      out = "client handle=" + std::to_string(c.clientHandle) +
+            " id=" + std::to_string(c.clientId) +
             " process-handle=" + std::to_string(c.processHandle) +
             " process=" + std::to_string(c.processId) +
             " thread-handle=" + std::to_string(c.threadHandle) +
-            " thread=" + std::to_string(c.threadId) + " time=" + std::to_string(c.registrationTime) +
-            " flags=" + std::to_string(c.flags) + " name=" + FormatText(c.name) +
-            " file=" + FormatText(c.fileName);
+            " thread=" + std::to_string(c.threadId) +
+            " time=" + std::to_string(c.registrationTime) + " flags=" + std::to_string(c.flags) +
+            " name=" + FormatText(c.name) + " file=" + FormatText(c.fileName);
       break;
     }
     case RecordType::Instance:

@@ -1,5 +1,6 @@
 // The lines of the agent's state file. The file is a journal: replaying its records in order gives
-// the agent's state; a compaction rewrites it as the shortest list of records giving the same state.
+// the agent's state; a compaction rewrites it as the shortest list of records giving the same
+// state.
 //
 //   module NAME
 //   client handle=N id=N process-handle=N process=N thread-handle=N thread=N time=N flags=N

@@ -74,8 +74,10 @@ FaultTable& Table() {
       if (!item.empty()) {
         FaultRule rule;
         if (!ParseRule(item, &rule)) {
-          std::fprintf(stderr, "ORVU_FAULTS: ignored, cannot read \"%s\" (expected Operation=RESULT[/CODE][@N])\n",
-                       item.c_str());
+          std::fprintf(
+              stderr,
+              "ORVU_FAULTS: ignored, cannot read \"%s\" (expected Operation=RESULT[/CODE][@N])\n",
+              item.c_str());
           return;
         }
         rules.push_back(rule);

@@ -20,7 +20,8 @@ struct TypeSeed {
 };
 
 std::unique_ptr<Module> Build(const char* name, std::initializer_list<NodeSeed> nodes,
-                              std::initializer_list<TypeSeed> types, std::initializer_list<const char*> macros) {
+                              std::initializer_list<TypeSeed> types,
+                              std::initializer_list<const char*> macros) {
   auto module = std::make_unique<Module>();
   module->name = name;
   for (const NodeSeed& node : nodes) {
@@ -47,42 +48,91 @@ std::unique_ptr<Module> Build(const char* name, std::initializer_list<NodeSeed> 
 
 std::vector<std::unique_ptr<Module>> BaseModules() {
   std::vector<std::unique_ptr<Module>> modules;
-  modules.push_back(Build(
-      "SNMPv2-SMI",
-      {{"iso", {1}}, {"org", {1, 3}}, {"dod", {1, 3, 6}}, {"internet", {1, 3, 6, 1}},
-       {"directory", {1, 3, 6, 1, 1}}, {"mgmt", {1, 3, 6, 1, 2}}, {"mib-2", {1, 3, 6, 1, 2, 1}},
-       {"transmission", {1, 3, 6, 1, 2, 1, 10}}, {"experimental", {1, 3, 6, 1, 3}}, {"private", {1, 3, 6, 1, 4}},
-       {"enterprises", {1, 3, 6, 1, 4, 1}}, {"security", {1, 3, 6, 1, 5}}, {"snmpV2", {1, 3, 6, 1, 6}},
-       {"snmpDomains", {1, 3, 6, 1, 6, 1}}, {"snmpProxys", {1, 3, 6, 1, 6, 2}},
-       {"snmpModules", {1, 3, 6, 1, 6, 3}}, {"zeroDotZero", {0, 0}}},
-      {{"Integer32", 2}, {"Unsigned32", 66}, {"Counter32", 65}, {"Counter64", 70}, {"Gauge32", 66},
-       {"TimeTicks", 67}, {"IpAddress", 64}, {"Opaque", 68}, {"NsapAddress", 69}, {"BITS", 4},
-       {"ObjectName", 6}, {"NotificationName", 6}, {"ExtUTCTime", 4}, {"ObjectSyntax", 0},
-       {"SimpleSyntax", 0}, {"ApplicationSyntax", 0}},
-      {"MODULE-IDENTITY", "OBJECT-IDENTITY", "OBJECT-TYPE", "NOTIFICATION-TYPE"}));
+  modules.push_back(
+      Build("SNMPv2-SMI",
+            {{"iso", {1}},
+             {"org", {1, 3}},
+             {"dod", {1, 3, 6}},
+             {"internet", {1, 3, 6, 1}},
+             {"directory", {1, 3, 6, 1, 1}},
+             {"mgmt", {1, 3, 6, 1, 2}},
+             {"mib-2", {1, 3, 6, 1, 2, 1}},
+             {"transmission", {1, 3, 6, 1, 2, 1, 10}},
+             {"experimental", {1, 3, 6, 1, 3}},
+             {"private", {1, 3, 6, 1, 4}},
+             {"enterprises", {1, 3, 6, 1, 4, 1}},
+             {"security", {1, 3, 6, 1, 5}},
+             {"snmpV2", {1, 3, 6, 1, 6}},
+             {"snmpDomains", {1, 3, 6, 1, 6, 1}},
+             {"snmpProxys", {1, 3, 6, 1, 6, 2}},
+             {"snmpModules", {1, 3, 6, 1, 6, 3}},
+             {"zeroDotZero", {0, 0}}},
+            {{"Integer32", 2},
+             {"Unsigned32", 66},
+             {"Counter32", 65},
+             {"Counter64", 70},
+             {"Gauge32", 66},
+             {"TimeTicks", 67},
+             {"IpAddress", 64},
+             {"Opaque", 68},
+             {"NsapAddress", 69},
+             {"BITS", 4},
+             {"ObjectName", 6},
+             {"NotificationName", 6},
+             {"ExtUTCTime", 4},
+             {"ObjectSyntax", 0},
+             {"SimpleSyntax", 0},
+             {"ApplicationSyntax", 0}},
+            {"MODULE-IDENTITY", "OBJECT-IDENTITY", "OBJECT-TYPE", "NOTIFICATION-TYPE"}));
   modules.push_back(Build(
       "SNMPv2-TC", {},
-      {{"DisplayString", 4, {}, {}, {{0, 255}}}, {"PhysAddress", 4}, {"MacAddress", 4, {}, {}, {{6, 6}}},
+      {{"DisplayString", 4, {}, {}, {{0, 255}}},
+       {"PhysAddress", 4},
+       {"MacAddress", 4, {}, {}, {{6, 6}}},
        {"TruthValue", 2, {{"true", 1}, {"false", 2}}},
-       {"TestAndIncr", 2, {}, {{0, 2147483647}}}, {"AutonomousType", 6}, {"InstancePointer", 6}, {"VariablePointer", 6},
+       {"TestAndIncr", 2, {}, {{0, 2147483647}}},
+       {"AutonomousType", 6},
+       {"InstancePointer", 6},
+       {"VariablePointer", 6},
        {"RowPointer", 6},
-       {"RowStatus", 2,
-        {{"active", 1}, {"notInService", 2}, {"notReady", 3}, {"createAndGo", 4}, {"createAndWait", 5},
+       {"RowStatus",
+        2,
+        {{"active", 1},
+         {"notInService", 2},
+         {"notReady", 3},
+         {"createAndGo", 4},
+         {"createAndWait", 5},
          {"destroy", 6}}},
-       {"TimeStamp", 67}, {"TimeInterval", 2, {}, {{0, 2147483647}}}, {"DateAndTime", 4, {}, {}, {{8, 8}, {11, 11}}},
-       {"StorageType", 2,
+       {"TimeStamp", 67},
+       {"TimeInterval", 2, {}, {{0, 2147483647}}},
+       {"DateAndTime", 4, {}, {}, {{8, 8}, {11, 11}}},
+       {"StorageType",
+        2,
         {{"other", 1}, {"volatile", 2}, {"nonVolatile", 3}, {"permanent", 4}, {"readOnly", 5}}},
-       {"TDomain", 6}, {"TAddress", 4, {}, {}, {{1, 255}}}},
+       {"TDomain", 6},
+       {"TAddress", 4, {}, {}, {{1, 255}}}},
       {"TEXTUAL-CONVENTION"}));
-  modules.push_back(Build("SNMPv2-CONF", {}, {},
-                          {"OBJECT-GROUP", "NOTIFICATION-GROUP", "MODULE-COMPLIANCE", "AGENT-CAPABILITIES"}));
-  modules.push_back(Build(
-      "RFC1155-SMI",
-      {{"internet", {1, 3, 6, 1}}, {"directory", {1, 3, 6, 1, 1}}, {"mgmt", {1, 3, 6, 1, 2}},
-       {"experimental", {1, 3, 6, 1, 3}}, {"private", {1, 3, 6, 1, 4}}, {"enterprises", {1, 3, 6, 1, 4, 1}}},
-      {{"NetworkAddress", 64}, {"IpAddress", 64}, {"Counter", 65}, {"Gauge", 66}, {"TimeTicks", 67},
-       {"Opaque", 68}, {"ObjectName", 6}, {"ObjectSyntax", 0}, {"SimpleSyntax", 0}, {"ApplicationSyntax", 0}},
-      {"OBJECT-TYPE"}));
+  modules.push_back(
+      Build("SNMPv2-CONF", {}, {},
+            {"OBJECT-GROUP", "NOTIFICATION-GROUP", "MODULE-COMPLIANCE", "AGENT-CAPABILITIES"}));
+  modules.push_back(Build("RFC1155-SMI",
+                          {{"internet", {1, 3, 6, 1}},
+                           {"directory", {1, 3, 6, 1, 1}},
+                           {"mgmt", {1, 3, 6, 1, 2}},
+                           {"experimental", {1, 3, 6, 1, 3}},
+                           {"private", {1, 3, 6, 1, 4}},
+                           {"enterprises", {1, 3, 6, 1, 4, 1}}},
+                          {{"NetworkAddress", 64},
+                           {"IpAddress", 64},
+                           {"Counter", 65},
+                           {"Gauge", 66},
+                           {"TimeTicks", 67},
+                           {"Opaque", 68},
+                           {"ObjectName", 6},
+                           {"ObjectSyntax", 0},
+                           {"SimpleSyntax", 0},
+                           {"ApplicationSyntax", 0}},
+                          {"OBJECT-TYPE"}));
   modules.push_back(Build("RFC-1212", {}, {}, {"OBJECT-TYPE"}));
   modules.push_back(Build("RFC-1215", {}, {}, {"TRAP-TYPE"}));
   return modules;
@@ -91,10 +141,16 @@ std::vector<std::unique_ptr<Module>> BaseModules() {
 std::unique_ptr<Module> FallbackModule(const std::string& name) {
   if (name != "RFC1213-MIB") return nullptr;
   return Build("RFC1213-MIB",
-               {{"mib-2", {1, 3, 6, 1, 2, 1}}, {"system", {1, 3, 6, 1, 2, 1, 1}},
-                {"interfaces", {1, 3, 6, 1, 2, 1, 2}}, {"at", {1, 3, 6, 1, 2, 1, 3}}, {"ip", {1, 3, 6, 1, 2, 1, 4}},
-                {"icmp", {1, 3, 6, 1, 2, 1, 5}}, {"tcp", {1, 3, 6, 1, 2, 1, 6}}, {"udp", {1, 3, 6, 1, 2, 1, 7}},
-                {"egp", {1, 3, 6, 1, 2, 1, 8}}, {"transmission", {1, 3, 6, 1, 2, 1, 10}},
+               {{"mib-2", {1, 3, 6, 1, 2, 1}},
+                {"system", {1, 3, 6, 1, 2, 1, 1}},
+                {"interfaces", {1, 3, 6, 1, 2, 1, 2}},
+                {"at", {1, 3, 6, 1, 2, 1, 3}},
+                {"ip", {1, 3, 6, 1, 2, 1, 4}},
+                {"icmp", {1, 3, 6, 1, 2, 1, 5}},
+                {"tcp", {1, 3, 6, 1, 2, 1, 6}},
+                {"udp", {1, 3, 6, 1, 2, 1, 7}},
+                {"egp", {1, 3, 6, 1, 2, 1, 8}},
+                {"transmission", {1, 3, 6, 1, 2, 1, 10}},
                 {"snmp", {1, 3, 6, 1, 2, 1, 11}}},
                {{"DisplayString", 4, {}, {}, {{0, 255}}}, {"PhysAddress", 4}}, {});
 }

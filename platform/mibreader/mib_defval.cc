@@ -14,33 +14,20 @@ class Converter {
     if (tokens_.empty()) Fail("empty DEFVAL");
     DefaultValue value;
     switch (target_.syntax) {
-      case 2:
-        value.number = Number(INT32_MIN, INT32_MAX, true);
-        break;
+      case 2: value.number = Number(INT32_MIN, INT32_MAX, true); break;
       case 65:
       case 66:
-      case 67:
-        value.number = Number(0, UINT32_MAX, false);
-        break;
-      case 70:
-        value.number = Number(0, INT64_MAX, false);
-        break;
-      case 4:
-        value.bytes = target_.bits ? Bits() : Bytes();
-        break;
+      case 67: value.number = Number(0, UINT32_MAX, false); break;
+      case 70: value.number = Number(0, INT64_MAX, false); break;
+      case 4: value.bytes = target_.bits ? Bits() : Bytes(); break;
       case 64:
         value.bytes = Bytes();
         if (value.bytes.size() != 4) Fail("IpAddress DEFVAL must be 4 bytes, as in 'C0A80001'H");
         break;
       case 68:
-      case 69:
-        value.bytes = Bytes();
-        break;
-      case 6:
-        value.oid = Oid();
-        break;
-      default:
-        Fail("DEFVAL not allowed for this syntax");
+      case 69: value.bytes = Bytes(); break;
+      case 6: value.oid = Oid(); break;
+      default: Fail("DEFVAL not allowed for this syntax");
     }
     return value;
   }
@@ -75,7 +62,8 @@ class Converter {
       if (magnitude > (UINT64_MAX - 9) / 10) Fail("DEFVAL out of range");
       magnitude = magnitude * 10 + static_cast<uint64_t>(token.text[i] - '0');
     }
-    uint64_t limit = negative ? (low < 0 ? static_cast<uint64_t>(-(low + 1)) + 1 : 0) : static_cast<uint64_t>(high);
+    uint64_t limit = negative ? (low < 0 ? static_cast<uint64_t>(-(low + 1)) + 1 : 0)
+                              : static_cast<uint64_t>(high);
     if (magnitude > limit) Fail("DEFVAL " + token.text + " out of range");
     return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
   }
@@ -90,7 +78,9 @@ class Converter {
     unsigned current = 0;
     unsigned used = 0;
     for (char c : token.text) {
-      unsigned digit = (c >= '0' && c <= '9') ? unsigned(c - '0') : (c >= 'a' && c <= 'f') ? unsigned(c - 'a' + 10) : unsigned(c - 'A' + 10);
+      unsigned digit = (c >= '0' && c <= '9')   ? unsigned(c - '0')
+                       : (c >= 'a' && c <= 'f') ? unsigned(c - 'a' + 10)
+                                                : unsigned(c - 'A' + 10);
       current = (current << shift) | digit;
       if (++used == perByte) {
         bytes += static_cast<char>(current);
@@ -112,7 +102,8 @@ class Converter {
   // { } or { name, name }: bit 0 is the top bit of the first byte.
   std::string Bits() const {
     if (tokens_.size() == 1) return Bytes();
-    if (tokens_.front().text != "{" || tokens_.back().text != "}") Fail("DEFVAL of BITS must be { bit, ... }");
+    if (tokens_.front().text != "{" || tokens_.back().text != "}")
+      Fail("DEFVAL of BITS must be { bit, ... }");
     std::string bytes;
     for (size_t i = 1; i + 1 < tokens_.size(); ++i) {
       const Token& token = tokens_[i];
@@ -122,7 +113,8 @@ class Converter {
       if (found == target_.labels->end()) Fail("unknown bit " + token.text + " in DEFVAL");
       size_t bit = static_cast<size_t>(found->second);
       if (bytes.size() <= bit / 8) bytes.resize(bit / 8 + 1, '\0');
-      bytes[bit / 8] = static_cast<char>(static_cast<unsigned char>(bytes[bit / 8]) | (0x80u >> (bit % 8)));
+      bytes[bit / 8] =
+          static_cast<char>(static_cast<unsigned char>(bytes[bit / 8]) | (0x80u >> (bit % 8)));
     }
     return bytes;
   }
@@ -156,8 +148,8 @@ class Converter {
     if (tokens_.size() == 1 && first.kind == TokenKind::Word) return Named(first);
     for (size_t at = 0; at < tokens_.size(); at += 2) {
       oid.push_back(SubIdentifier(tokens_[at]));
-      if (at + 1 < tokens_.size() && (tokens_[at + 1].kind != TokenKind::Symbol || tokens_[at + 1].text != "." ||
-                                       at + 2 == tokens_.size())) {
+      if (at + 1 < tokens_.size() && (tokens_[at + 1].kind != TokenKind::Symbol ||
+                                      tokens_[at + 1].text != "." || at + 2 == tokens_.size())) {
         Fail("bad OID in DEFVAL");
       }
       if (oid.size() > MIB_MAX_OID_LENGTH) Fail("OID in DEFVAL longer than 128 sub-identifiers");
@@ -178,7 +170,8 @@ class Converter {
 
 }  // namespace
 
-DefaultValue ConvertDefault(const std::vector<Token>& tokens, Position clause, const DefaultTarget& target) {
+DefaultValue ConvertDefault(const std::vector<Token>& tokens, Position clause,
+                            const DefaultTarget& target) {
   return Converter(tokens, clause, target).Run();
 }
 

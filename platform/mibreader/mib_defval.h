@@ -21,6 +21,7 @@ struct DefaultTarget {
 };
 
 // Throws MibFailure at the clause when the value does not fit the syntax.
-DefaultValue ConvertDefault(const std::vector<Token>& tokens, Position clause, const DefaultTarget& target);
+DefaultValue ConvertDefault(const std::vector<Token>& tokens, Position clause,
+                            const DefaultTarget& target);
 
 }  // namespace orvu::mib

@@ -10,7 +10,9 @@ constexpr size_t MIB_MAX_TOKENS = 1000000;
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 
 class Lexer {
  public:
@@ -27,7 +29,8 @@ class Lexer {
         return tokens;
       }
       Next(&token);
-      if (tokens.size() >= MIB_MAX_TOKENS) throw MibFailure(token.position, "module too large (over 1000000 tokens)");
+      if (tokens.size() >= MIB_MAX_TOKENS)
+        throw MibFailure(token.position, "module too large (over 1000000 tokens)");
       tokens.push_back(std::move(token));
     }
   }
@@ -144,8 +147,11 @@ class Lexer {
     Advance();
     bool hex = radix == 'H' || radix == 'h';
     for (char d : digits) {
-      bool ok = hex ? (IsDigit(d) || (d >= 'a' && d <= 'f') || (d >= 'A' && d <= 'F')) : (d == '0' || d == '1');
-      if (!ok) throw MibFailure(token->position, hex ? "bad digit in a hex string" : "bad digit in a binary string");
+      bool ok = hex ? (IsDigit(d) || (d >= 'a' && d <= 'f') || (d >= 'A' && d <= 'F'))
+                    : (d == '0' || d == '1');
+      if (!ok)
+        throw MibFailure(token->position,
+                         hex ? "bad digit in a hex string" : "bad digit in a binary string");
     }
     token->kind = hex ? TokenKind::HexText : TokenKind::BinText;
     token->text = std::move(digits);

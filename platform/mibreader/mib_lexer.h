@@ -11,13 +11,13 @@
 namespace orvu::mib {
 
 enum class TokenKind {
-  Word,        // identifiers and keywords: letters, digits and single hyphens
-  Number,      // decimal digits, with a leading '-' when negative
-  Text,        // "quoted text", without the quotes
-  HexText,     // 'digits'H, the digits only
-  BinText,     // 'digits'B, the digits only
-  Symbol,      // ::=  ..  {  }  (  )  [  ]  ,  ;  |  .
-  End,         // end of the input
+  Word,     // identifiers and keywords: letters, digits and single hyphens
+  Number,   // decimal digits, with a leading '-' when negative
+  Text,     // "quoted text", without the quotes
+  HexText,  // 'digits'H, the digits only
+  BinText,  // 'digits'B, the digits only
+  Symbol,   // ::=  ..  {  }  (  )  [  ]  ,  ;  |  .
+  End,      // end of the input
 };
 
 struct Token {

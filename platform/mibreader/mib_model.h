@@ -24,7 +24,15 @@ enum class ObjectKind {
   Compliance,    // MODULE-COMPLIANCE, AGENT-CAPABILITIES (named, not interpreted)
 };
 
-enum class Access { None, NotAccessible, AccessibleForNotify, ReadOnly, ReadWrite, ReadCreate, WriteOnly };
+enum class Access {
+  None,
+  NotAccessible,
+  AccessibleForNotify,
+  ReadOnly,
+  ReadWrite,
+  ReadCreate,
+  WriteOnly
+};
 
 // One bound pair of a range or size constraint, MIN and MAX taken as the int64_t limits.
 struct Range {
@@ -35,9 +43,9 @@ struct Range {
 
 // A DEFVAL, already turned into the object's base syntax.
 struct DefaultValue {
-  int64_t number = 0;           // INTEGER (enumeration labels resolved), Counter32, Gauge32, TimeTicks
-  std::string bytes;            // OCTET STRING ("text", 'hex'H, 'bin'B), IpAddress, Opaque
-  std::vector<uint32_t> oid;    // OBJECT IDENTIFIER
+  int64_t number = 0;  // INTEGER (enumeration labels resolved), Counter32, Gauge32, TimeTicks
+  std::string bytes;   // OCTET STRING ("text", 'hex'H, 'bin'B), IpAddress, Opaque
+  std::vector<uint32_t> oid;  // OBJECT IDENTIFIER
 };
 
 struct Object {
@@ -45,21 +53,22 @@ struct Object {
   std::string module;
   std::vector<uint32_t> oid;
   ObjectKind kind = ObjectKind::Node;
-  uint32_t syntax = 0;          // base SNMP syntax code (2, 4, 5, 6, 64..70), 0 when the kind has none
+  uint32_t syntax = 0;  // base SNMP syntax code (2, 4, 5, 6, 64..70), 0 when the kind has none
   Access access = Access::None;
   std::optional<DefaultValue> defaultValue;
-  std::vector<std::string> indexNames;            // Entry: INDEX objects, in order
-  bool indexImplied = false;    // Entry: the last INDEX object is IMPLIED (no length sub-identifier)
-  std::map<std::string, int64_t> enumeration;     // INTEGER { label(n), ... }, or BITS { name(bit), ... }
-  std::string typeName;         // the textual convention or type named by SYNTAX, empty for a base type
-  std::vector<Range> ranges;    // allowed values, e.g. (1..10 | 20); empty when unconstrained
-  std::vector<Range> sizes;     // allowed lengths, e.g. (SIZE (0..255)); empty when unconstrained
+  std::vector<std::string> indexNames;  // Entry: INDEX objects, in order
+  bool indexImplied = false;  // Entry: the last INDEX object is IMPLIED (no length sub-identifier)
+  std::map<std::string, int64_t>
+      enumeration;       // INTEGER { label(n), ... }, or BITS { name(bit), ... }
+  std::string typeName;  // the textual convention or type named by SYNTAX, empty for a base type
+  std::vector<Range> ranges;  // allowed values, e.g. (1..10 | 20); empty when unconstrained
+  std::vector<Range> sizes;   // allowed lengths, e.g. (SIZE (0..255)); empty when unconstrained
 };
 
 // A type a module defines (TEXTUAL-CONVENTION or type assignment), reduced to its base syntax.
 struct TypeDefinition {
   std::string name;
-  uint32_t syntax = 0;          // 0 for SEQUENCE and CHOICE types
+  uint32_t syntax = 0;  // 0 for SEQUENCE and CHOICE types
   bool isSequence = false;
   std::map<std::string, int64_t> enumeration;  // INTEGER labels, or BITS bit numbers
   std::vector<Range> ranges;
@@ -68,7 +77,7 @@ struct TypeDefinition {
 
 struct Module {
   std::string name;
-  std::string fileName;         // empty for the modules known without a file
+  std::string fileName;  // empty for the modules known without a file
   std::vector<std::string> imports;
   std::vector<Object> objects;  // in the order the module defines them
   std::map<std::string, TypeDefinition> types;
@@ -77,10 +86,10 @@ struct Module {
 
 struct LoadError {
   std::string fileName;
-  int line = 0;                 // 1-based; 0 when the error has no position (file not found)
+  int line = 0;  // 1-based; 0 when the error has no position (file not found)
   int column = 0;
   std::string cause;
-  std::string Text() const;     // "FILE:LINE:COLUMN: cause" (or "cause" when there is no position)
+  std::string Text() const;  // "FILE:LINE:COLUMN: cause" (or "cause" when there is no position)
 };
 
 // The modules loaded so far, with lookups across all of them. Not thread-safe.
@@ -108,7 +117,8 @@ class Registry {
   std::map<std::vector<uint32_t>, const Object*> byOid_;
 };
 
-// ORVU_MIB_PATH split at ':' (';' on Windows), or the installed mibs/ folder when it is unset or empty.
+// ORVU_MIB_PATH split at ':' (';' on Windows), or the installed mibs/ folder when it is unset or
+// empty.
 std::vector<std::string> DefaultSearchPath();
 
 }  // namespace orvu::mib

@@ -23,13 +23,13 @@ struct ParsedOid {
 struct ParsedSyntax {
   enum class Form { Base, Named, SequenceOf, Sequence, Choice };
   Form form = Form::Base;
-  uint32_t code = 0;        // Base: the syntax code
-  std::string typeName;     // Named, SequenceOf: the type referred to
+  uint32_t code = 0;     // Base: the syntax code
+  std::string typeName;  // Named, SequenceOf: the type referred to
   Position position;
   std::map<std::string, int64_t> labels;  // INTEGER enumeration, or BITS bit numbers
   bool hasLabels = false;
-  std::vector<Range> ranges;   // (1..10 | 20)
-  std::vector<Range> sizes;    // (SIZE (0..255))
+  std::vector<Range> ranges;  // (1..10 | 20)
+  std::vector<Range> sizes;   // (SIZE (0..255))
 };
 
 struct ParsedType {
@@ -52,7 +52,7 @@ struct ParsedDefinition {
   Position augmentsPosition;
   std::vector<Token> defaultValue;  // the tokens between DEFVAL's braces
   Position defaultPosition;
-  bool trapNumber = false;          // TRAP-TYPE: oid.parent is the enterprise, ids the trap number
+  bool trapNumber = false;  // TRAP-TYPE: oid.parent is the enterprise, ids the trap number
 };
 
 struct ParsedImport {

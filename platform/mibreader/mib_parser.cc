@@ -10,9 +10,9 @@ namespace {
 constexpr int MIB_MAX_SYNTAX_DEPTH = 8;
 
 const std::set<std::string>& SkippedMacros() {
-  static const std::set<std::string> names = {"MODULE-IDENTITY", "OBJECT-IDENTITY", "NOTIFICATION-TYPE",
-                                              "OBJECT-GROUP", "NOTIFICATION-GROUP", "MODULE-COMPLIANCE",
-                                              "AGENT-CAPABILITIES"};
+  static const std::set<std::string> names = {
+      "MODULE-IDENTITY",    "OBJECT-IDENTITY",   "NOTIFICATION-TYPE", "OBJECT-GROUP",
+      "NOTIFICATION-GROUP", "MODULE-COMPLIANCE", "AGENT-CAPABILITIES"};
   return names;
 }
 
@@ -54,7 +54,8 @@ class Parser {
     module.position = name.position;
     if (IsSymbol("{")) SkipBraces();
     ExpectKeyword("DEFINITIONS");
-    while (Peek().kind == TokenKind::Word && Peek().text != "BEGIN") Take();  // IMPLICIT TAGS and the like
+    while (Peek().kind == TokenKind::Word && Peek().text != "BEGIN")
+      Take();  // IMPLICIT TAGS and the like
     ExpectSymbol("::=");
     ExpectKeyword("BEGIN");
     if (IsWord("EXPORTS")) {
@@ -93,7 +94,9 @@ class Parser {
   bool IsWord(const char* text, size_t ahead = 0) const {
     return Peek(ahead).kind == TokenKind::Word && Peek(ahead).text == text;
   }
-  [[noreturn]] void Fail(const Token& at, const std::string& cause) const { throw MibFailure(at.position, cause); }
+  [[noreturn]] void Fail(const Token& at, const std::string& cause) const {
+    throw MibFailure(at.position, cause);
+  }
   [[noreturn]] void Expected(const std::string& what) const {
     Fail(Peek(), "expected " + what + " (found " + Shown(Peek()) + ")");
   }
@@ -128,11 +131,13 @@ class Parser {
   }
 
   uint64_t Unsigned(const Token& token, uint64_t max, const char* what) const {
-    if (token.kind != TokenKind::Number || token.text[0] == '-') Fail(token, std::string("expected ") + what);
+    if (token.kind != TokenKind::Number || token.text[0] == '-')
+      Fail(token, std::string("expected ") + what);
     uint64_t value = 0;
     for (char c : token.text) {
       uint64_t digit = static_cast<uint64_t>(c - '0');
-      if (value > (max - digit) / 10) Fail(token, "number " + token.text + " too large for " + what);
+      if (value > (max - digit) / 10)
+        Fail(token, "number " + token.text + " too large for " + what);
       value = value * 10 + digit;
     }
     return value;
@@ -217,7 +222,8 @@ class Parser {
     int depth = 0;
     for (;;) {
       const Token& token = Peek();
-      if (token.kind == TokenKind::End || (token.kind == TokenKind::Word && token.text == "END" && depth == 0)) {
+      if (token.kind == TokenKind::End ||
+          (token.kind == TokenKind::Word && token.text == "END" && depth == 0)) {
         Expected("::=");
       }
       if (token.kind == TokenKind::Symbol) {
@@ -239,7 +245,8 @@ class Parser {
       for (;;) {
         const Token& clause = ExpectWord("SYNTAX in TEXTUAL-CONVENTION " + name.text);
         if (clause.text == "SYNTAX") break;
-        if (clause.text == "DISPLAY-HINT" || clause.text == "DESCRIPTION" || clause.text == "REFERENCE") {
+        if (clause.text == "DISPLAY-HINT" || clause.text == "DESCRIPTION" ||
+            clause.text == "REFERENCE") {
           ExpectText(clause.text);
         } else if (clause.text == "STATUS") {
           ExpectWord("a status after STATUS");
@@ -256,7 +263,8 @@ class Parser {
     if (depth > MIB_MAX_SYNTAX_DEPTH) Fail(Peek(), "type nested too deeply");
     ParsedSyntax syntax;
     syntax.position = Peek().position;
-    if (IsSymbol("[")) {  // [APPLICATION n] IMPLICIT ...: the tag does not change the base syntax here
+    if (IsSymbol(
+            "[")) {  // [APPLICATION n] IMPLICIT ...: the tag does not change the base syntax here
       while (!IsSymbol("]")) {
         if (Peek().kind == TokenKind::End) Expected("]");
         Take();
@@ -319,9 +327,12 @@ class Parser {
       const Token& label = ExpectWord("an enumeration label");
       ExpectSymbol("(");
       const Token& number = Take();
-      int64_t value = bits ? static_cast<int64_t>(Unsigned(number, 65535, "a bit number")) : Signed(number, "a number");
-      if (!bits && (value < INT32_MIN || value > INT32_MAX)) Fail(number, "enumeration value " + number.text + " out of range");
-      if (!syntax->labels.emplace(label.text, value).second) Fail(label, "label " + label.text + " given twice");
+      int64_t value = bits ? static_cast<int64_t>(Unsigned(number, 65535, "a bit number"))
+                           : Signed(number, "a number");
+      if (!bits && (value < INT32_MIN || value > INT32_MAX))
+        Fail(number, "enumeration value " + number.text + " out of range");
+      if (!syntax->labels.emplace(label.text, value).second)
+        Fail(label, "label " + label.text + " given twice");
       ExpectSymbol(")");
       if (IsSymbol("}")) break;
       ExpectSymbol(",");
@@ -382,7 +393,8 @@ class Parser {
       if (token.kind == TokenKind::Word) {
         if (IsSymbol("(")) {  // iso(1): the number counts, the name does not
           Take();
-          oid.ids.push_back(static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a sub-identifier")));
+          oid.ids.push_back(
+              static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a sub-identifier")));
           ExpectSymbol(")");
         } else if (first) {
           oid.parent = token.text;
@@ -395,7 +407,8 @@ class Parser {
       } else {
         Fail(token, "expected a number in the OID value (found " + Shown(token) + ")");
       }
-      if (oid.ids.size() > MIB_MAX_OID_LENGTH) Fail(token, "OID value longer than 128 sub-identifiers");
+      if (oid.ids.size() > MIB_MAX_OID_LENGTH)
+        Fail(token, "OID value longer than 128 sub-identifiers");
       first = false;
     }
     if (first) Fail(Peek(), "empty OID value");
@@ -454,7 +467,8 @@ class Parser {
       }
     }
     if (!definition.syntax) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no SYNTAX");
-    if (definition.access == Access::None) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no MAX-ACCESS");
+    if (definition.access == Access::None)
+      Fail(Peek(), "OBJECT-TYPE " + name.text + " has no MAX-ACCESS");
     if (!hasStatus) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no STATUS");
     if (!definition.index.empty() && !definition.augments.empty()) {
       Fail(Peek(), "OBJECT-TYPE " + name.text + " has both INDEX and AUGMENTS");
@@ -483,7 +497,8 @@ class Parser {
         Fail(clause, "unexpected " + clause.text + " in TRAP-TYPE " + name.text);
       }
     }
-    if (definition.oid.parent.empty()) Fail(Peek(), "TRAP-TYPE " + name.text + " has no ENTERPRISE");
+    if (definition.oid.parent.empty())
+      Fail(Peek(), "TRAP-TYPE " + name.text + " has no ENTERPRISE");
     Take();
     definition.oid.ids = {0, static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a trap number"))};
     return definition;

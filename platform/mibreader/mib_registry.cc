@@ -34,7 +34,8 @@ struct LoadFailure {
 bool IsModuleName(const std::string& name) {
   if (name.empty() || name.size() > 255 || name[0] == '-' || name[0] == '.') return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
   });
 }
 
@@ -86,10 +87,12 @@ class LoadAttempt {
     if (Find(name)) return;
     if (std::find(stack_.begin(), stack_.end(), name) != stack_.end()) {
       std::string cycle;
-      for (auto it = std::find(stack_.begin(), stack_.end(), name); it != stack_.end(); ++it) cycle += *it + " -> ";
+      for (auto it = std::find(stack_.begin(), stack_.end(), name); it != stack_.end(); ++it)
+        cycle += *it + " -> ";
       Throw(importer, at, "import cycle: " + cycle + name);
     }
-    if (stack_.size() >= MIB_MAX_IMPORT_DEPTH) Throw(importer, at, "imports nested deeper than 64 modules");
+    if (stack_.size() >= MIB_MAX_IMPORT_DEPTH)
+      Throw(importer, at, "imports nested deeper than 64 modules");
     if (!IsModuleName(name)) Throw(importer, at, "bad module name " + name);
     std::string tried;
     std::string path = Locate(name, &tried);
@@ -107,7 +110,8 @@ class LoadAttempt {
     std::unique_ptr<Module> module;
     try {
       ParsedModule parsed = ParseModule(Tokenize(text));
-      if (parsed.name != name) Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
+      if (parsed.name != name)
+        Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
       for (const ParsedImport& group : parsed.imports) Require(group.module, path, group.position);
       ResolveContext context;
       context.findModule = [this](const std::string& wanted) { return Find(wanted); };
@@ -156,7 +160,8 @@ class LoadAttempt {
 }  // namespace
 
 std::string LoadError::Text() const {
-  if (line > 0) return fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + cause;
+  if (line > 0)
+    return fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + cause;
   if (!fileName.empty()) return fileName + ": " + cause;
   return cause;
 }
@@ -209,8 +214,11 @@ std::vector<const Object*> Registry::Columns(const Object& entry) const {
   std::vector<const Object*> columns;
   for (auto it = byOid_.upper_bound(entry.oid); it != byOid_.end(); ++it) {
     const std::vector<uint32_t>& oid = it->first;
-    if (oid.size() <= entry.oid.size() || !std::equal(entry.oid.begin(), entry.oid.end(), oid.begin())) break;
-    if (oid.size() == entry.oid.size() + 1 && it->second->kind == ObjectKind::Column) columns.push_back(it->second);
+    if (oid.size() <= entry.oid.size() ||
+        !std::equal(entry.oid.begin(), entry.oid.end(), oid.begin()))
+      break;
+    if (oid.size() == entry.oid.size() + 1 && it->second->kind == ObjectKind::Column)
+      columns.push_back(it->second);
   }
   return columns;
 }

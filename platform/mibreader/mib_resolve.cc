@@ -27,7 +27,8 @@ enum class State { Open, Busy, Done };
 
 class Resolver {
  public:
-  Resolver(const ParsedModule& parsed, const ResolveContext& context) : parsed_(parsed), context_(context) {}
+  Resolver(const ParsedModule& parsed, const ResolveContext& context)
+      : parsed_(parsed), context_(context) {}
 
   std::unique_ptr<Module> Run() {
     module_ = std::make_unique<Module>();
@@ -56,7 +57,9 @@ class Resolver {
   }
 
  private:
-  [[noreturn]] static void Fail(Position at, const std::string& cause) { throw MibFailure(at, cause); }
+  [[noreturn]] static void Fail(Position at, const std::string& cause) {
+    throw MibFailure(at, cause);
+  }
 
   const Module* ImportedModule(const std::string& name) const {
     auto found = importedFrom_.find(name);
@@ -76,12 +79,14 @@ class Resolver {
     for (const ParsedImport& group : parsed_.imports) {
       const Module* from = context_.findModule(group.module);
       if (!from) Fail(group.position, "module " + group.module + " not found");
-      if (std::find(module_->imports.begin(), module_->imports.end(), group.module) == module_->imports.end()) {
+      if (std::find(module_->imports.begin(), module_->imports.end(), group.module) ==
+          module_->imports.end()) {
         module_->imports.push_back(group.module);
       }
       for (const auto& [name, position] : group.names) {
-        bool known = ObjectIn(from, name) || from->types.count(name) ||
-                     std::find(from->macros.begin(), from->macros.end(), name) != from->macros.end();
+        bool known =
+            ObjectIn(from, name) || from->types.count(name) ||
+            std::find(from->macros.begin(), from->macros.end(), name) != from->macros.end();
         if (!known) Fail(position, "unknown name " + name + " imported from " + group.module);
         importedFrom_.emplace(name, from);
       }
@@ -118,17 +123,21 @@ class Resolver {
   const std::vector<uint32_t>& Oid(size_t i, int depth) {
     const ParsedDefinition& definition = parsed_.definitions[i];
     if (oidStates_[i] == State::Done) return oids_[i];
-    if (oidStates_[i] == State::Busy) Fail(definition.position, "OID of " + definition.name + " refers to itself");
-    if (depth > static_cast<int>(MIB_MAX_OID_LENGTH)) Fail(definition.position, "OID definitions nested too deeply");
+    if (oidStates_[i] == State::Busy)
+      Fail(definition.position, "OID of " + definition.name + " refers to itself");
+    if (depth > static_cast<int>(MIB_MAX_OID_LENGTH))
+      Fail(definition.position, "OID definitions nested too deeply");
     oidStates_[i] = State::Busy;
     std::vector<uint32_t> oid;
     if (!definition.oid.parent.empty()) {
       std::optional<std::vector<uint32_t>> parent = OidOfName(definition.oid.parent, depth);
-      if (!parent) Fail(definition.oid.parentPosition, "unresolved OID parent " + definition.oid.parent);
+      if (!parent)
+        Fail(definition.oid.parentPosition, "unresolved OID parent " + definition.oid.parent);
       oid = std::move(*parent);
     }
     oid.insert(oid.end(), definition.oid.ids.begin(), definition.oid.ids.end());
-    if (oid.size() > MIB_MAX_OID_LENGTH) Fail(definition.position, "OID of " + definition.name + " longer than 128 sub-identifiers");
+    if (oid.size() > MIB_MAX_OID_LENGTH)
+      Fail(definition.position, "OID of " + definition.name + " longer than 128 sub-identifiers");
     oids_[i] = std::move(oid);
     oidStates_[i] = State::Done;
     return oids_[i];
@@ -137,7 +146,8 @@ class Resolver {
   const ResolvedSyntax& LocalType(size_t i, Position use, int depth) {
     const ParsedType& type = parsed_.types[i];
     if (typeStates_[i] == State::Done) return types_[i];
-    if (typeStates_[i] == State::Busy) Fail(type.position, "type " + type.name + " refers to itself");
+    if (typeStates_[i] == State::Busy)
+      Fail(type.position, "type " + type.name + " refers to itself");
     if (depth > MIB_MAX_TYPE_DEPTH) Fail(use, "types nested too deeply");
     typeStates_[i] = State::Busy;
     types_[i] = Syntax(type.syntax, depth + 1);
@@ -170,11 +180,8 @@ class Resolver {
         resolved.code = syntax.code;
         resolved.isBits = syntax.code == 4 && syntax.hasLabels;
         break;
-      case ParsedSyntax::Form::Choice:
-        break;
-      case ParsedSyntax::Form::Sequence:
-        resolved.isSequence = true;
-        break;
+      case ParsedSyntax::Form::Choice: break;
+      case ParsedSyntax::Form::Sequence: resolved.isSequence = true; break;
       case ParsedSyntax::Form::SequenceOf:
         if (!NamedType(syntax.typeName, syntax.position, depth).isSequence) {
           Fail(syntax.position, syntax.typeName + " is not a SEQUENCE type");
@@ -187,7 +194,8 @@ class Resolver {
         break;
     }
     if (syntax.hasLabels) {
-      if (resolved.code != 2 && !resolved.isBits) Fail(syntax.position, "labels given for a type that is neither INTEGER nor BITS");
+      if (resolved.code != 2 && !resolved.isBits)
+        Fail(syntax.position, "labels given for a type that is neither INTEGER nor BITS");
       resolved.labels = syntax.labels;
     }
     // A constraint given where the type is used narrows the one of the type itself.
@@ -202,10 +210,12 @@ class Resolver {
 
   // The INDEX of an entry, following AUGMENTS to the entry it extends.
   void IndexOf(const ParsedDefinition& definition, int depth, Object* entry) {
-    if (depth > MIB_MAX_AUGMENTS_DEPTH) Fail(definition.augmentsPosition, "AUGMENTS chain too long or circular");
+    if (depth > MIB_MAX_AUGMENTS_DEPTH)
+      Fail(definition.augmentsPosition, "AUGMENTS chain too long or circular");
     if (definition.augments.empty()) {
       for (const auto& [name, position] : definition.index) {
-        if (!localDefinitions_.count(name) && !(ImportedModule(name) && ObjectIn(ImportedModule(name), name))) {
+        if (!localDefinitions_.count(name) &&
+            !(ImportedModule(name) && ObjectIn(ImportedModule(name), name))) {
           Fail(position, "unknown index object " + name);
         }
         entry->indexNames.push_back(name);
@@ -216,14 +226,17 @@ class Resolver {
     auto local = localDefinitions_.find(definition.augments);
     if (local != localDefinitions_.end()) {
       const ParsedDefinition& target = parsed_.definitions[local->second];
-      if (!IsLocalEntry(target)) Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
+      if (!IsLocalEntry(target))
+        Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
       IndexOf(target, depth + 1, entry);
       return;
     }
     const Module* from = ImportedModule(definition.augments);
     const Object* target = from ? ObjectIn(from, definition.augments) : nullptr;
-    if (!target) Fail(definition.augmentsPosition, "unknown entry " + definition.augments + " in AUGMENTS");
-    if (target->kind != ObjectKind::Entry) Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
+    if (!target)
+      Fail(definition.augmentsPosition, "unknown entry " + definition.augments + " in AUGMENTS");
+    if (target->kind != ObjectKind::Entry)
+      Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
     entry->indexNames = target->indexNames;
     entry->indexImplied = target->indexImplied;
   }
@@ -249,9 +262,11 @@ class Resolver {
           object.kind = ObjectKind::Entry;
           IndexOf(definition, 0, &object);
         } else if (syntax.isSequence) {
-          Fail(definition.position, definition.name + " has a SEQUENCE syntax but no INDEX or AUGMENTS");
+          Fail(definition.position,
+               definition.name + " has a SEQUENCE syntax but no INDEX or AUGMENTS");
         } else if (syntax.code == 0) {
-          Fail(definition.syntax->position, "syntax of " + definition.name + " has no SNMP base type");
+          Fail(definition.syntax->position,
+               "syntax of " + definition.name + " has no SNMP base type");
         } else {
           object.syntax = syntax.code;
           object.enumeration = syntax.labels;
@@ -267,20 +282,24 @@ class Resolver {
       if (object.kind != ObjectKind::Scalar || object.oid.empty()) continue;
       std::vector<uint32_t> parentOid(object.oid.begin(), object.oid.end() - 1);
       auto local = byOid.find(parentOid);
-      const Object* parent = local != byOid.end() ? &module_->objects[local->second] : context_.findOid(parentOid);
+      const Object* parent =
+          local != byOid.end() ? &module_->objects[local->second] : context_.findOid(parentOid);
       if (parent && parent->kind == ObjectKind::Entry) object.kind = ObjectKind::Column;
     }
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
       const ParsedDefinition& definition = parsed_.definitions[i];
       Object& object = module_->objects[i];
       if (definition.defaultValue.empty() && definition.defaultPosition.line == 0) continue;
-      if (object.syntax == 0) Fail(definition.defaultPosition, "DEFVAL given for " + object.name + ", which has no value");
+      if (object.syntax == 0)
+        Fail(definition.defaultPosition,
+             "DEFVAL given for " + object.name + ", which has no value");
       DefaultTarget target;
       target.syntax = object.syntax;
       target.labels = &object.enumeration;
       target.bits = syntaxes[i].isBits;
       target.oidOfName = [this](const std::string& name) { return OidOfName(name, 0); };
-      object.defaultValue = ConvertDefault(definition.defaultValue, definition.defaultPosition, target);
+      object.defaultValue =
+          ConvertDefault(definition.defaultValue, definition.defaultPosition, target);
     }
   }
 

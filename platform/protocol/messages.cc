@@ -10,10 +10,20 @@ using wire::Writer;
 ValueKind KindOfSyntax(uint32_t syntax, bool* known) {
   *known = true;
   switch (syntax) {
-    case 4: case 64: case 68: case 69: return ValueKind::Bytes;
+    case 4:
+    case 64:
+    case 68:
+    case 69: return ValueKind::Bytes;
     case 6: return ValueKind::Oid;
     case 70: return ValueKind::Pair;
-    case 2: case 5: case 65: case 66: case 67: case 128: case 129: case 130: return ValueKind::Number;
+    case 2:
+    case 5:
+    case 65:
+    case 66:
+    case 67:
+    case 128:
+    case 129:
+    case 130: return ValueKind::Number;
     default: *known = false; return ValueKind::Number;
   }
 }
@@ -25,7 +35,10 @@ void PutValue(Writer& w, const Value& v) {
   w.U8(static_cast<uint8_t>(v.kind));
   switch (v.kind) {
     case ValueKind::Number: w.U32(v.number); break;
-    case ValueKind::Pair: w.U32(v.number); w.U32(v.second); break;
+    case ValueKind::Pair:
+      w.U32(v.number);
+      w.U32(v.second);
+      break;
     case ValueKind::Bytes: w.Text(v.bytes); break;
     case ValueKind::Oid: w.Ids(v.ids); break;
   }
@@ -36,10 +49,23 @@ Value GetValue(Reader& r) {
   v.syntax = r.U32();
   uint8_t kind = r.U8();
   switch (kind) {
-    case 0: v.kind = ValueKind::Number; v.number = r.U32(); break;
-    case 1: v.kind = ValueKind::Pair; v.number = r.U32(); v.second = r.U32(); break;
-    case 2: v.kind = ValueKind::Bytes; v.bytes = r.Bytes(); break;
-    case 3: v.kind = ValueKind::Oid; v.ids = r.Ids(); break;
+    case 0:
+      v.kind = ValueKind::Number;
+      v.number = r.U32();
+      break;
+    case 1:
+      v.kind = ValueKind::Pair;
+      v.number = r.U32();
+      v.second = r.U32();
+      break;
+    case 2:
+      v.kind = ValueKind::Bytes;
+      v.bytes = r.Bytes();
+      break;
+    case 3:
+      v.kind = ValueKind::Oid;
+      v.ids = r.Ids();
+      break;
     default: r.Fail(); break;
   }
   return v;
@@ -59,14 +85,9 @@ std::string EncodeRequest(const Request& q) {
       break;
     case Op::EnumModules:
     case Op::EnumClients:
-    case Op::Unregister:
-      break;
-    case Op::FindEntry:
-      w.Ids(q.oid);
-      break;
-    case Op::EnumInstances:
-      w.U32(q.entryHandle);
-      break;
+    case Op::Unregister: break;
+    case Op::FindEntry: w.Ids(q.oid); break;
+    case Op::EnumInstances: w.U32(q.entryHandle); break;
     case Op::FindInstance:
       w.U32(q.entryHandle);
       w.Ids(q.index);
@@ -88,9 +109,7 @@ std::string EncodeRequest(const Request& q) {
       w.U32(q.context);
       w.Ids(q.oid);
       break;
-    case Op::GetData:
-      w.U32(q.dataHandle);
-      break;
+    case Op::GetData: w.U32(q.dataHandle); break;
     case Op::SetData:
       w.U32(q.context);
       w.U32(q.dataHandle);
@@ -118,14 +137,9 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* q, std::string* er
       break;
     case Op::EnumModules:
     case Op::EnumClients:
-    case Op::Unregister:
-      break;
-    case Op::FindEntry:
-      q->oid = r.Ids();
-      break;
-    case Op::EnumInstances:
-      q->entryHandle = r.U32();
-      break;
+    case Op::Unregister: break;
+    case Op::FindEntry: q->oid = r.Ids(); break;
+    case Op::EnumInstances: q->entryHandle = r.U32(); break;
     case Op::FindInstance:
       q->entryHandle = r.U32();
       q->index = r.Ids();
@@ -147,17 +161,13 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* q, std::string* er
       q->context = r.U32();
       q->oid = r.Ids();
       break;
-    case Op::GetData:
-      q->dataHandle = r.U32();
-      break;
+    case Op::GetData: q->dataHandle = r.U32(); break;
     case Op::SetData:
       q->context = r.U32();
       q->dataHandle = r.U32();
       q->value = GetValue(r);
       break;
-    default:
-      *error = "unknown operation " + std::to_string(op);
-      return false;
+    default: *error = "unknown operation " + std::to_string(op); return false;
   }
   if (!r.Ok()) {
     *error = "truncated request";
@@ -246,9 +256,7 @@ std::string EncodeReply(Op op, const Reply& p) {
   switch (op) {
     case Op::Register:
     case Op::FindEntry:
-    case Op::FindInstance:
-      w.U32(p.handle);
-      break;
+    case Op::FindInstance: w.U32(p.handle); break;
     case Op::CreateInstance:
       w.U32(p.handle);
       w.U32(p.handle2);
@@ -280,8 +288,7 @@ std::string EncodeReply(Op op, const Reply& p) {
     case Op::EnableInstance:
     case Op::RemoveInstance:
     case Op::SetData:
-    case Op::Unregister:
-      break;
+    case Op::Unregister: break;
   }
   return std::move(w.Out());
 }
@@ -297,9 +304,7 @@ bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* p) {
   switch (op) {
     case Op::Register:
     case Op::FindEntry:
-    case Op::FindInstance:
-      p->handle = r.U32();
-      break;
+    case Op::FindInstance: p->handle = r.U32(); break;
     case Op::CreateInstance:
       p->handle = r.U32();
       p->handle2 = r.U32();
@@ -312,12 +317,8 @@ bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* p) {
         return m;
       });
       break;
-    case Op::EnumClients:
-      GetList(r, &p->clients, GetClient);
-      break;
-    case Op::EnumInstances:
-      GetList(r, &p->instances, GetInstance);
-      break;
+    case Op::EnumClients: GetList(r, &p->clients, GetClient); break;
+    case Op::EnumInstances: GetList(r, &p->instances, GetInstance); break;
     case Op::GetDataHandle:
     case Op::GetData:
       GetList(r, &p->items, [](Reader& rr) {
@@ -331,8 +332,7 @@ bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* p) {
     case Op::EnableInstance:
     case Op::RemoveInstance:
     case Op::SetData:
-    case Op::Unregister:
-      break;
+    case Op::Unregister: break;
   }
   return r.AtEnd();
 }

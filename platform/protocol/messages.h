@@ -1,7 +1,7 @@
 // The requests a client sends to orvu-agentd and the replies it gets. Every message travels as a
 // frame: a little-endian u32 body length, then the body. A request body starts with its operation
-// code; a reply body starts with a status (0 or an AgentError code), followed by an error text or by
-// the operation's results.
+// code; a reply body starts with a status (0 or an AgentError code), followed by an error text or
+// by the operation's results.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,8 @@
 namespace orvu::proto {
 
 constexpr uint32_t PROTO_VERSION = 1;
-constexpr uint32_t PROTO_MAX_REQUEST = 1u << 20;  // body bytes; larger requests close the connection
+constexpr uint32_t PROTO_MAX_REQUEST = 1u
+                                       << 20;  // body bytes; larger requests close the connection
 constexpr uint32_t PROTO_MAX_REPLY = 256u << 20;  // body bytes the library accepts
 constexpr uint32_t PROTO_MAX_NAME = 4096;         // client name bytes kept by the agent
 

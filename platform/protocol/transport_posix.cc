@@ -1,15 +1,16 @@
-#include "transport.h"
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/syscall.h>
-#include <sys/un.h>
-#include <unistd.h>
+
+#include "transport.h"
 
 namespace orvu::transport {
 namespace {

@@ -22,10 +22,8 @@ bool HoldsStorage(SnmpSyntax syntax) {
     case SYNTAX_OID:
     case SYNTAX_IPADDR:
     case SYNTAX_OPAQUE:
-    case SYNTAX_NSAPADDR:
-      return true;
-    default:
-      return false;
+    case SYNTAX_NSAPADDR: return true;
+    default: return false;
   }
 }
 

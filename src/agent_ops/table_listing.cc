@@ -80,7 +80,8 @@ void PrintInstance(AgentHandle agent, uint32_t index, TableInstanceInfo* info) {
   std::printf(".<index>.");
   PrintVarBind(IndexOidOf(info), SnmpValue{}, LISTING_OID_FLAGS);
   char handleText[9];
-  std::printf("\n    Table entry instace handle: 0x%s", FormatHandle(info->instanceHandle, handleText));
+  std::printf("\n    Table entry instace handle: 0x%s",
+              FormatHandle(info->instanceHandle, handleText));
   std::printf("\n    Client handle: 0x%s", FormatHandle(info->clientHandle, handleText));
   char timeText[32];
   std::printf("\n    Instance creation: %s", FormatTimeText(info->creationTime, timeText));

@@ -64,8 +64,7 @@ struct OutsideApi {
   uint32_t(OUTSIDE_CALL* MibLookupName)(const char* objectName);
   int(OUTSIDE_CALL* MibGetObjectOid)(uint32_t object, uint32_t form, SnmpOid* oid);
   uint32_t(OUTSIDE_CALL* MibLookupOid)(const SnmpOid* oid);
-  int(OUTSIDE_CALL* MibGetObjectName)(uint32_t object, uint32_t form, uint32_t* size,
-                                      char* buffer);
+  int(OUTSIDE_CALL* MibGetObjectName)(uint32_t object, uint32_t form, uint32_t* size, char* buffer);
 };
 
 // The process's one set of bound operations; all null until the binding fills them.

@@ -35,7 +35,8 @@ struct OutsideOperation {
   size_t slot;  // offset of the function pointer in OutsideApi
 };
 
-#define OUTSIDE_OPERATION(library, ordinal, name) {library, ordinal, #name, offsetof(OutsideApi, name)}
+#define OUTSIDE_OPERATION(library, ordinal, name) \
+  { library, ordinal, #name, offsetof(OutsideApi, name) }
 
 constexpr OutsideOperation OUTSIDE_OPERATIONS[] = {
     OUTSIDE_OPERATION(LIBRARY_AGENT, 10, AgentFrameworkInit),
@@ -158,8 +159,7 @@ int BindOutsideLibraries() {
     OutsideEntry entry = FindEntry(library, operation);
     if (entry == nullptr) {
       std::fprintf(stderr, "oaset: operation %s (ordinal %u) not found in %s\n", operation.name,
-                   static_cast<unsigned>(operation.ordinal),
-                   loadedFrom[operation.library].c_str());
+                   static_cast<unsigned>(operation.ordinal), loadedFrom[operation.library].c_str());
       return 0;
     }
     StoreEntry(&api, operation.slot, entry);

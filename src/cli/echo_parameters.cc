@@ -12,7 +12,8 @@ void EchoParameters() {
   if (invocation.oids.size > 0) {
     for (size_t i = 0; i < invocation.oids.size; ++i) {
       std::printf("\n%d: %s *** ", static_cast<int>(i + 1), invocation.oids.items[i]);
-      if (i < invocation.syntaxes.size) std::printf("(%s)", SyntaxName(invocation.syntaxes.items[i]));
+      if (i < invocation.syntaxes.size)
+        std::printf("(%s)", SyntaxName(invocation.syntaxes.items[i]));
       if (i < invocation.valueTexts.size) std::printf(" %s ", invocation.valueTexts.items[i]);
     }
     std::printf("\n");

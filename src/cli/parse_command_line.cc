@@ -49,9 +49,7 @@ void ParseCommandLine(int argc, char** argv) {
       case 'p': gInvocation.printParameters = true; break;
       case 'o': gInvocation.printModules = true; break;
       case 'c': gInvocation.printClients = true; break;
-      case 't':
-        gInvocation.noLeafs = false;
-        [[fallthrough]];
+      case 't': gInvocation.noLeafs = false; [[fallthrough]];
       case 'e':
         gInvocation.listTable = true;
         gInvocation.tableOid = parameter;

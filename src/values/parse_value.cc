@@ -73,32 +73,20 @@ int ParseNsapAddress(SnmpValue* value, const char* text) {
 
 int ParseValueText(SnmpValue* value, const char* text) {
   switch (value->syntax) {
-    case SYNTAX_INTEGER:
-      ReadWrappingDecimal(text, &value->number, nullptr);
-      return 1;
+    case SYNTAX_INTEGER: ReadWrappingDecimal(text, &value->number, nullptr); return 1;
     case SYNTAX_CNTR32:
     case SYNTAX_GAUGE32:
-    case SYNTAX_TIMETICKS:
-      ReadSaturatingDecimal(text, &value->number, nullptr);
-      return 1;
-    case SYNTAX_OCTETS:
-      return ParseOctets(value, text);
+    case SYNTAX_TIMETICKS: ReadSaturatingDecimal(text, &value->number, nullptr); return 1;
+    case SYNTAX_OCTETS: return ParseOctets(value, text);
     case SYNTAX_NULL:
     case SYNTAX_NOSUCHOBJECT:
     case SYNTAX_NOSUCHINSTANCE:
-    case SYNTAX_ENDOFMIBVIEW:
-      value->number &= ~uint32_t{0xFF};
-      return 1;
-    case SYNTAX_OID:
-      return ParseOid(value, text);
+    case SYNTAX_ENDOFMIBVIEW: value->number &= ~uint32_t{0xFF}; return 1;
+    case SYNTAX_OID: return ParseOid(value, text);
     case SYNTAX_IPADDR:
-    case SYNTAX_OPAQUE:
-      return ParseFourBytes(value, text);
-    case SYNTAX_CNTR64:
-      return ParseCounter64(value, text);
-    case SYNTAX_NSAPADDR:
-      return ParseNsapAddress(value, text);
-    default:
-      return 0;
+    case SYNTAX_OPAQUE: return ParseFourBytes(value, text);
+    case SYNTAX_CNTR64: return ParseCounter64(value, text);
+    case SYNTAX_NSAPADDR: return ParseNsapAddress(value, text);
+    default: return 0;
   }
 }

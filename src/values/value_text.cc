@@ -69,28 +69,14 @@ void AppendOidValue(std::string& line, const SnmpValue& value) {
 
 bool AppendValueText(std::string& line, const SnmpValue& value) {
   switch (value.syntax) {
-    case SYNTAX_INTEGER:
-      AppendFormat(line, "%d", static_cast<int32_t>(value.number));
-      return true;
+    case SYNTAX_INTEGER: AppendFormat(line, "%d", static_cast<int32_t>(value.number)); return true;
     case SYNTAX_CNTR32:
-    case SYNTAX_GAUGE32:
-      AppendFormat(line, "%u", value.number);
-      return true;
-    case SYNTAX_TIMETICKS:
-      AppendTimeTicks(line, value.number);
-      return true;
-    case SYNTAX_OCTETS:
-      AppendOctets(line, value);
-      return true;
-    case SYNTAX_NULL:
-      line += "NULL";
-      return true;
-    case SYNTAX_OID:
-      AppendOidValue(line, value);
-      return true;
-    case SYNTAX_IPADDR:
-      AppendIpAddress(line, value);
-      return true;
+    case SYNTAX_GAUGE32: AppendFormat(line, "%u", value.number); return true;
+    case SYNTAX_TIMETICKS: AppendTimeTicks(line, value.number); return true;
+    case SYNTAX_OCTETS: AppendOctets(line, value); return true;
+    case SYNTAX_NULL: line += "NULL"; return true;
+    case SYNTAX_OID: AppendOidValue(line, value); return true;
+    case SYNTAX_IPADDR: AppendIpAddress(line, value); return true;
     case SYNTAX_OPAQUE:
     case SYNTAX_NSAPADDR:
       AppendHexBytes(line, PayloadBytes(value), PayloadLength(value));
@@ -98,16 +84,9 @@ bool AppendValueText(std::string& line, const SnmpValue& value) {
     case SYNTAX_CNTR64:
       AppendFormat(line, "%x.%x (hex)", value.number, static_cast<uint32_t>(value.data));
       return true;
-    case SYNTAX_NOSUCHOBJECT:
-      line += "NOSUCHOBJECT";
-      return true;
-    case SYNTAX_NOSUCHINSTANCE:
-      line += "NOSUCHINSTANCE";
-      return true;
-    case SYNTAX_ENDOFMIBVIEW:
-      line += "ENDOFMIBVIEW";
-      return true;
-    default:
-      return false;
+    case SYNTAX_NOSUCHOBJECT: line += "NOSUCHOBJECT"; return true;
+    case SYNTAX_NOSUCHINSTANCE: line += "NOSUCHINSTANCE"; return true;
+    case SYNTAX_ENDOFMIBVIEW: line += "ENDOFMIBVIEW"; return true;
+    default: return false;
   }
 }

@@ -66,20 +66,20 @@ TEST(ClientListTest, OddValuesAndUnterminatedNamesStayInsideTheRecord) {
   gApi = OutsideApi{};
   gApi.AgentEnumClients = FakeEnumClients;
 
-  std::string expected = "\nClients connected to Orvu Agent:\n\n  Client 1:\n    Name: " +
-                         std::string(127, 'N') + "\n    File name: " + std::string(261, 'F') +
-                         "\n    Handle: 0xFFFFFFFF"
-                         "\n    Id: 0x0000002A"
-                         "\n    Flags: 0x80000001"
-                         "\n    Registration time: (null)    Process: 0x00000007 (handle), "
-                         "4000000000 (id)"
-                         "\n    Thread: 0x00000000 (handle), 1 (id)"
-                         "\n";
+  std::string expected =
+      "\nClients connected to Orvu Agent:\n\n  Client 1:\n    Name: " + std::string(127, 'N') +
+      "\n    File name: " + std::string(261, 'F') +
+      "\n    Handle: 0xFFFFFFFF"
+      "\n    Id: 0x0000002A"
+      "\n    Flags: 0x80000001"
+      "\n    Registration time: (null)    Process: 0x00000007 (handle), "
+      "4000000000 (id)"
+      "\n    Thread: 0x00000000 (handle), 1 (id)"
+      "\n";
   EXPECT_EQ(Captured([] { PrintClientList(5); }), expected);
   // The size is set once and the calls run 0, 1, 2.
-  EXPECT_EQ(gClientSizesSeen,
-            (std::vector<uint32_t>{AGENT_CLIENT_INFO_SIZE, AGENT_CLIENT_INFO_SIZE,
-                                   AGENT_CLIENT_INFO_SIZE}));
+  EXPECT_EQ(gClientSizesSeen, (std::vector<uint32_t>{AGENT_CLIENT_INFO_SIZE, AGENT_CLIENT_INFO_SIZE,
+                                                     AGENT_CLIENT_INFO_SIZE}));
 }
 
 TEST(VersionReportTest, OnlyAResultOfExactlyOneCounts) {

@@ -1,10 +1,10 @@
+#include "agent_ops/output_format.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <string>
-
-#include "agent_ops/output_format.h"
 
 namespace {
 

@@ -17,12 +17,12 @@ namespace {
 
 // What the fakes saw, and what they are told to answer.
 struct FakeWorld {
-  std::map<std::string, uint32_t> mibNames;          // name -> object handle
-  std::map<uint32_t, std::string> mibOids;           // object handle -> numeric OID text
+  std::map<std::string, uint32_t> mibNames;  // name -> object handle
+  std::map<uint32_t, std::string> mibOids;   // object handle -> numeric OID text
   bool oidToStringFails = false;
-  uint32_t dataHandle = 0x51;                        // 0 makes AgentGetDataHandle fail
+  uint32_t dataHandle = 0x51;  // 0 makes AgentGetDataHandle fail
   int setDataResult = 1;
-  std::map<std::string, int> failSetFor;             // OID text -> AgentSetData answers 0
+  std::map<std::string, int> failSetFor;  // OID text -> AgentSetData answers 0
 
   std::vector<std::string> lookedUpNames;
   std::vector<std::string> stringToOidTexts;
@@ -239,8 +239,8 @@ TEST_F(SetValuesTest, DataHandleFailureIsReportedForEachEntry) {
             "\n2: 1.3.6.2 *** (octets) b ... \nGet data handle failed: agent error 77"
             "\n");
   EXPECT_TRUE(fakes.setValues.empty());
-  EXPECT_EQ(fakes.freedSyntaxes, (std::vector<uint32_t>{SYNTAX_OID, SYNTAX_OCTETS, SYNTAX_OID,
-                                                        SYNTAX_OCTETS}));
+  EXPECT_EQ(fakes.freedSyntaxes,
+            (std::vector<uint32_t>{SYNTAX_OID, SYNTAX_OCTETS, SYNTAX_OID, SYNTAX_OCTETS}));
 }
 
 TEST_F(SetValuesTest, ShortLinesWhenValueOrSyntaxIsMissing) {

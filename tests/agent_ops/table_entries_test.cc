@@ -99,9 +99,8 @@ TEST_F(TableEntriesTest, RemoveFindsEntryAndInstanceThenRemoves) {
   EXPECT_EQ(run.result, 1);
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.out, REMOVING + "\nTable entry succesfully removed.\n");
-  EXPECT_EQ(fake.calls,
-            (std::vector<std::string>{"find entry 1.3.6.1.4.1.32473.99.1.9.1",
-                                      "find instance 17 50", "remove 0 17 34"}));
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"find entry 1.3.6.1.4.1.32473.99.1.9.1",
+                                                  "find instance 17 50", "remove 0 17 34"}));
   EXPECT_EQ(fake.oidReleases, 2);
 }
 
@@ -117,8 +116,8 @@ TEST_F(TableEntriesTest, RemoveFailuresSetTheExitStatusAndGiveBackWhatConverted)
       {"", "50", 1, "\nBad table entry oid: \n", 0},
       {ENTRY, "abc", 1, "\nBad instance oid: abc\n", 1},
       // Unknown to the agent: the same texts as an OID that does not convert, no error text.
-      {"1.3.6.1.4.1.32473.99.1.9.2", "50", 1,
-       "\nBad table entry oid: 1.3.6.1.4.1.32473.99.1.9.2\n", 2},
+      {"1.3.6.1.4.1.32473.99.1.9.2", "50", 1, "\nBad table entry oid: 1.3.6.1.4.1.32473.99.1.9.2\n",
+       2},
       {ENTRY, "51", 1, "\nBad instance oid: 51\n", 2},
       {ENTRY, "50", 0, "\nFailed to remove a table entry: agent error 23\n", 2},
   };

@@ -152,8 +152,7 @@ inline uint32_t FakeFindEntry(AgentHandle, const SnmpOid* entry) {
 }
 
 inline uint32_t FakeFindInstance(AgentHandle, uint32_t entryHandle, const SnmpOid* instance) {
-  gFake->calls.push_back("find instance " + std::to_string(entryHandle) + " " +
-                         OidText(instance));
+  gFake->calls.push_back("find instance " + std::to_string(entryHandle) + " " + OidText(instance));
   return gFake->knownInstances.count(OidText(instance)) != 0 ? 0x22 : 0;
 }
 
@@ -208,8 +207,8 @@ inline int FakeGetData(AgentHandle, uint32_t dataHandle, SnmpOid* oid, SnmpValue
   }
   leaf.count = static_cast<uint32_t>(ids.size());
   leaf.ids = ids.data();
-  LeafRead read = gFake->readLeaf ? gFake->readLeaf(leaf)
-                                  : LeafRead{leaf, SnmpValue{SYNTAX_INTEGER, 7, 0}};
+  LeafRead read =
+      gFake->readLeaf ? gFake->readLeaf(leaf) : LeafRead{leaf, SnmpValue{SYNTAX_INTEGER, 7, 0}};
   oid->count = read.oid.count;
   oid->ids = gFake->Attach(read.oid.ids, read.oid.count);
   *value = read.value;

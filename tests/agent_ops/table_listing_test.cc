@@ -76,8 +76,9 @@ TEST_F(TableListingTest, RefusedEntryOidsStopTheRun) {
   EXPECT_EQ(List(false, 0), "\nAllocated table entries for [???]:\n\nBad OID.");
 
   gInvocation.tableOid = "1.3.6.1.4.1.32473.99.1.4";
-  EXPECT_EQ(List(true, 0), "\nAllocated table entries for 1.3.6.1.4.1.32473.99.1.4:\n"
-                           "\nOID does not represent the table entry.");
+  EXPECT_EQ(List(true, 0),
+            "\nAllocated table entries for 1.3.6.1.4.1.32473.99.1.4:\n"
+            "\nOID does not represent the table entry.");
   EXPECT_EQ(fake.oidReleases, 1);
   EXPECT_TRUE(fake.enumSizesSeen.empty());
 }
@@ -90,8 +91,8 @@ TEST_F(TableListingTest, NoInstancesSaysNone) {
 
 TEST_F(TableListingTest, InstancesWithoutLeaves) {
   fake.instances = {Instance({50}, 3), Instance({7, 2}, 3)};
-  EXPECT_EQ(List(false), HEADING + BlockHead(1, "50", "00001032") +
-                             BlockHead(2, "7.2", "00001002") + "\n");
+  EXPECT_EQ(List(false),
+            HEADING + BlockHead(1, "50", "00001032") + BlockHead(2, "7.2", "00001002") + "\n");
   EXPECT_TRUE(fake.leafOids.empty());
 }
 
@@ -105,13 +106,12 @@ TEST_F(TableListingTest, InstancesWithLeavesReadEntryLeafIndexAndGiveEverythingB
     }
     return LeafRead{leaf, SnmpValue{SYNTAX_INTEGER, column == 1 ? 0xFFFFFFFFu : 440, 0}};
   };
-  std::string expected = HEADING + BlockHead(1, "50", "00001032") + "    Instance leafs:" +
-                         Leaf(1, "50", "(int,int32) -1") + Leaf(2, "50", "(octets) Some octets") +
-                         Leaf(3, "50", "(int,int32) 440") + "\n" +
-                         BlockHead(2, "7.2", "00001002") + "    Instance leafs:" +
-                         Leaf(1, "7.2", "(int,int32) -1") +
-                         Leaf(2, "7.2", "(octets) Some octets") +
-                         Leaf(3, "7.2", "(int,int32) 440") + "\n" + "\n";
+  std::string expected =
+      HEADING + BlockHead(1, "50", "00001032") +
+      "    Instance leafs:" + Leaf(1, "50", "(int,int32) -1") +
+      Leaf(2, "50", "(octets) Some octets") + Leaf(3, "50", "(int,int32) 440") + "\n" +
+      BlockHead(2, "7.2", "00001002") + "    Instance leafs:" + Leaf(1, "7.2", "(int,int32) -1") +
+      Leaf(2, "7.2", "(octets) Some octets") + Leaf(3, "7.2", "(int,int32) 440") + "\n" + "\n";
   EXPECT_EQ(List(true), expected);
   EXPECT_EQ(fake.leafOids[0], std::string(ENTRY) + ".1.50");
   EXPECT_EQ(fake.leafOids[5], std::string(ENTRY) + ".3.7.2");
@@ -123,11 +123,12 @@ TEST_F(TableListingTest, LeafFailuresEndOnlyThatInstancesLeaves) {
   fake.instances = {Instance({1}, 3), Instance({2}, 3), Instance({3}, 0)};
   fake.refuseHandleAt = 2;
   fake.failDataAt = 3;  // the second leaf of instance 2
-  std::string expected = HEADING + BlockHead(1, "1", "00001001") + "    Instance leafs:" +
-                         Leaf(1, "1", "(int,int32) 7") + "\n    2: " + "\n" +
-                         BlockHead(2, "2", "00001002") + "    Instance leafs:" +
-                         Leaf(1, "2", "(int,int32) 7") + "\n    2: \nError: 77" + "\n" +
-                         BlockHead(3, "3", "00001003") + "    Instance leafs:" + "\n" + "\n";
+  std::string expected = HEADING + BlockHead(1, "1", "00001001") +
+                         "    Instance leafs:" + Leaf(1, "1", "(int,int32) 7") +
+                         "\n    2: " + "\n" + BlockHead(2, "2", "00001002") +
+                         "    Instance leafs:" + Leaf(1, "2", "(int,int32) 7") +
+                         "\n    2: \nError: 77" + "\n" + BlockHead(3, "3", "00001003") +
+                         "    Instance leafs:" + "\n" + "\n";
   EXPECT_EQ(List(true), expected);
   EXPECT_EQ(fake.handleCalls, 4u);
   EXPECT_EQ(fake.valueReleases, 2);
@@ -146,8 +147,8 @@ TEST_F(TableListingTest, UnknownSyntaxLeavesItsLineEmptyButIsGivenBack) {
 
 TEST_F(TableListingTest, ANegativeCreationTimeHasNoTimeText) {
   fake.instances = {Instance({50}, 0, -1)};
-  EXPECT_EQ(List(true), HEADING + BlockHead(1, "50", "00001032", "(null)") +
-                            "    Instance leafs:\n\n");
+  EXPECT_EQ(List(true),
+            HEADING + BlockHead(1, "50", "00001032", "(null)") + "    Instance leafs:\n\n");
 }
 
 // Counts beyond what the record holds are taken as 128: nothing is read past the record and the

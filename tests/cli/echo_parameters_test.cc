@@ -32,8 +32,8 @@ TEST(EchoParametersTest, NoOidsGivesOnlyTheFlagLines) {
 }
 
 TEST(EchoParametersTest, EntriesPairByPositionAndExtraValuesAreNotShown) {
-  EXPECT_EQ(EchoFor({"-p", "-v", "-s1.3.6.1.2.1.1.5.0", "-moHost", "/S1.3.6.1.2.1.1.4.0",
-                     "-mb0F", "-mu7", "-mn"}),
+  EXPECT_EQ(EchoFor({"-p", "-v", "-s1.3.6.1.2.1.1.5.0", "-moHost", "/S1.3.6.1.2.1.1.4.0", "-mb0F",
+                     "-mu7", "-mn"}),
             "\nParameters:\n"
             "\n1: 1.3.6.1.2.1.1.5.0 *** (octets) Host "
             "\n2: 1.3.6.1.2.1.1.4.0 *** (octets) 0F "

@@ -88,11 +88,11 @@ TEST_F(ParseTest, EAndTListWithLeafValuesWhenEitherIsTOrderDecidesTheOid) {
 TEST_F(ParseTest, TypeLettersGiveTheirCodesAndAreNotFolded) {
   Parse({"-mahost", "-mb1", "-mc2", "-md1.3", "-mg3", "-mi-4", "-mn", "-moSome octets", "-mp9",
          "-mq0a", "-mt5", "-mu6", "-mO7", "-mz8"});
-  EXPECT_THAT(Items(gInvocation.syntaxes),
-              ElementsAre(SYNTAX_IPADDR, SYNTAX_OCTETS, SYNTAX_CNTR32, SYNTAX_OID, SYNTAX_GAUGE32,
-                          SYNTAX_INTEGER, SYNTAX_NULL, SYNTAX_OCTETS, SYNTAX_NSAPADDR,
-                          SYNTAX_OPAQUE, SYNTAX_TIMETICKS, SYNTAX_INTEGER, SYNTAX_UNDEFINED,
-                          SYNTAX_UNDEFINED));
+  EXPECT_THAT(
+      Items(gInvocation.syntaxes),
+      ElementsAre(SYNTAX_IPADDR, SYNTAX_OCTETS, SYNTAX_CNTR32, SYNTAX_OID, SYNTAX_GAUGE32,
+                  SYNTAX_INTEGER, SYNTAX_NULL, SYNTAX_OCTETS, SYNTAX_NSAPADDR, SYNTAX_OPAQUE,
+                  SYNTAX_TIMETICKS, SYNTAX_INTEGER, SYNTAX_UNDEFINED, SYNTAX_UNDEFINED));
   EXPECT_THAT(Texts(gInvocation.valueTexts),
               ElementsAre("host", "1", "2", "1.3", "3", "-4", "", "Some octets", "9", "0a", "5",
                           "6", "7", "8"));
@@ -111,7 +111,8 @@ TEST_F(ParseTest, ListsKeepCommandLineOrderAndPairByPosition) {
   Parse({"-mi5", "/S1.3.6.1.2.1.1.4.0", "/mohello", "-wA-MIB", "-s1.3.6.1.2.1.1.7.0", "-wB-MIB",
          "-mi9"});
   EXPECT_THAT(Texts(gInvocation.oids), ElementsAre("1.3.6.1.2.1.1.4.0", "1.3.6.1.2.1.1.7.0"));
-  EXPECT_THAT(Items(gInvocation.syntaxes), ElementsAre(SYNTAX_INTEGER, SYNTAX_OCTETS, SYNTAX_INTEGER));
+  EXPECT_THAT(Items(gInvocation.syntaxes),
+              ElementsAre(SYNTAX_INTEGER, SYNTAX_OCTETS, SYNTAX_INTEGER));
   EXPECT_THAT(Texts(gInvocation.valueTexts), ElementsAre("5", "hello", "9"));
   EXPECT_THAT(Texts(gInvocation.moduleIds), ElementsAre("A-MIB", "B-MIB"));
 }

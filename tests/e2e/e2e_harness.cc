@@ -1,6 +1,7 @@
 #include "e2e_harness.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,8 +21,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -100,7 +99,8 @@ Spawned Spawn(const std::string& program, std::vector<std::string> args,
     posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
   }
   Spawned spawned;
-  int error = posix_spawn(&spawned.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  int error =
+      posix_spawn(&spawned.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (capture) {
     close(outPipe[1]);
@@ -178,7 +178,8 @@ std::string OasetPath() { return BinDir() + "/oaset"; }
 std::string ClientFileName() {
   const char* wrapper = std::getenv("OASET_E2E_WRAPPER");
   const char* program = std::getenv("OASET_E2E_WRAPPER_PROGRAM");
-  if (wrapper != nullptr && *wrapper != '\0' && program != nullptr && *program != '\0') return program;
+  if (wrapper != nullptr && *wrapper != '\0' && program != nullptr && *program != '\0')
+    return program;
   return std::filesystem::canonical(OasetPath()).string();
 }
 std::string AgentPath() { return BinDir() + "/orvu-agentd"; }
@@ -305,14 +306,16 @@ OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
   Spawned spawned = Spawn(spawnedProgram, std::move(args), variables, true);
   if (spawned.pid <= 0) return run;
   run.pid = spawned.pid;
-  Drain(spawned, &run.out, &run.err,
-        std::chrono::steady_clock::now() + (wrapper.empty() ? OASET_TIMEOUT : WRAPPED_OASET_TIMEOUT));
+  Drain(
+      spawned, &run.out, &run.err,
+      std::chrono::steady_clock::now() + (wrapper.empty() ? OASET_TIMEOUT : WRAPPED_OASET_TIMEOUT));
   int waitStatus = 0;
   while (waitpid(spawned.pid, &waitStatus, 0) < 0 && errno == EINTR) {
   }
   run.status = StatusOf(waitStatus);
   if (!wrapper.empty() && run.status == WRAPPER_FAULT_STATUS) {
-    ADD_FAILURE() << wrapper.front() << " found a fault in oaset (pid " << run.pid << "):\n" << run.err;
+    ADD_FAILURE() << wrapper.front() << " found a fault in oaset (pid " << run.pid << "):\n"
+                  << run.err;
   }
   return run;
 }

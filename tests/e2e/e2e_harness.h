@@ -47,10 +47,10 @@ class TestAgent {
 };
 
 struct OasetRun {
-  std::string out;     // all of standard output
-  std::string err;     // all of standard error
-  int status = -1;     // exit status, or 128 + signal when killed
-  int pid = -1;        // pid of the oaset process (its main thread's tid too)
+  std::string out;  // all of standard output
+  std::string err;  // all of standard error
+  int status = -1;  // exit status, or 128 + signal when killed
+  int pid = -1;     // pid of the oaset process (its main thread's tid too)
 };
 
 // Runs build/<type>/bin/oaset ARGS with TZ=UTC, ORVU_MIB_PATH at the repository's mibs/ and

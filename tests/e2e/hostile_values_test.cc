@@ -59,25 +59,38 @@ bool EndsWith(const std::string& text, const std::string& end) {
 TEST(HostileValuesE2e, LongValuesPrintWholeAndDisagreeingCountsStayInsideTheirData) {
   const std::string octets(100000, 'x');
   const std::string longOid = Dotted(1, 10000);
-  TestAgent agent(WithState(
-      "instance entry=" + ENTRY + " index=1 handle=1 creator=7 time=86400 leaves=12\n"
-      "value handle=1 column=1 syntax=4 bytes=" + Hex(octets) + "\n"
-      "value handle=1 column=2 syntax=6 oid=" + longOid + "\n"
-      // Counts with no data behind them.
-      "value handle=1 column=3 syntax=4 number=100000\n"
-      "value handle=1 column=4 syntax=6 number=10000\n"
-      // Data under a syntax of another form.
-      "value handle=1 column=5 syntax=4 number=1 second=5\n"
-      "value handle=1 column=6 syntax=6 bytes=0102030405\n"
-      "value handle=1 column=7 syntax=70 bytes=" + Hex(octets) + "\n"
-      "value handle=1 column=8 syntax=67 oid=" + longOid + "\n"
-      "value handle=1 column=9 syntax=4711 number=1 second=12345\n"
-      "value handle=1 column=10 syntax=4 oid=1.2\n"
-      "value handle=1 column=11 syntax=64 bytes=0102\n"
-      "value handle=1 column=12 syntax=64 bytes=" + Hex(octets.substr(0, 1000)) + "\n"
-      // An index far longer than the record holds, and a leaf count past any column.
-      "instance entry=" + ENTRY + " index=" + longOid + " handle=2 creator=7 time=86400 leaves=4294967295\n"
-      "value handle=2 column=1 syntax=2 number=1\n"));
+  TestAgent agent(
+      WithState("instance entry=" + ENTRY +
+                " index=1 handle=1 creator=7 time=86400 leaves=12\n"
+                "value handle=1 column=1 syntax=4 bytes=" +
+                Hex(octets) +
+                "\n"
+                "value handle=1 column=2 syntax=6 oid=" +
+                longOid +
+                "\n"
+                // Counts with no data behind them.
+                "value handle=1 column=3 syntax=4 number=100000\n"
+                "value handle=1 column=4 syntax=6 number=10000\n"
+                // Data under a syntax of another form.
+                "value handle=1 column=5 syntax=4 number=1 second=5\n"
+                "value handle=1 column=6 syntax=6 bytes=0102030405\n"
+                "value handle=1 column=7 syntax=70 bytes=" +
+                Hex(octets) +
+                "\n"
+                "value handle=1 column=8 syntax=67 oid=" +
+                longOid +
+                "\n"
+                "value handle=1 column=9 syntax=4711 number=1 second=12345\n"
+                "value handle=1 column=10 syntax=4 oid=1.2\n"
+                "value handle=1 column=11 syntax=64 bytes=0102\n"
+                "value handle=1 column=12 syntax=64 bytes=" +
+                Hex(octets.substr(0, 1000)) +
+                "\n"
+                // An index far longer than the record holds, and a leaf count past any column.
+                "instance entry=" +
+                ENTRY + " index=" + longOid +
+                " handle=2 creator=7 time=86400 leaves=4294967295\n"
+                "value handle=2 column=1 syntax=2 number=1\n"));
   OasetRun run = RunOaset(&agent, {"-t" + ENTRY});
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(EndsWith(run.out, "\nNothing to set.\n" + FinishedText())) << run.out.substr(0, 2000);
@@ -98,16 +111,18 @@ TEST(HostileValuesE2e, LongValuesPrintWholeAndDisagreeingCountsStayInsideTheirDa
   EXPECT_EQ(LeafLine(run.out, 11), Leaf(11, "1", "(ipaddr) 1.2"));
 
   // The long index prints its first 128 sub-identifiers; the leaves of that cut index end at once.
-  EXPECT_NE(run.out.find("\n 2: Table entry instance OID - " + ENTRY + ".<index>." + Dotted(1, 128) +
-                         "\n"),
+  EXPECT_NE(run.out.find("\n 2: Table entry instance OID - " + ENTRY + ".<index>." +
+                         Dotted(1, 128) + "\n"),
             std::string::npos);
-  EXPECT_TRUE(EndsWith(run.out, "    Instance leafs:\n    1: \n\n\nNothing to set.\n" + FinishedText()));
+  EXPECT_TRUE(
+      EndsWith(run.out, "    Instance leafs:\n    1: \n\n\nNothing to set.\n" + FinishedText()));
 }
 
 TEST(HostileValuesE2e, OverlongClientTextsAreCut) {
   TestAgent agent(WithState(
       "client handle=40 id=41 process-handle=42 process=4242 thread-handle=43 thread=4243 "
-      "time=86400 flags=2 name=" + std::string(5000, 'n') + " file=" + std::string(100000, 'f') + "\n"));
+      "time=86400 flags=2 name=" +
+      std::string(5000, 'n') + " file=" + std::string(100000, 'f') + "\n"));
   OasetRun run = RunOaset(&agent, {"-c"});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("\n    Name: " + std::string(126, 'n') + "\n"), std::string::npos);
@@ -121,7 +136,8 @@ TEST(HostileValuesE2e, VeryLongOidsAndValuesOnTheCommandLine) {
   OasetRun run = RunOaset(&agent, {"-s" + longOid, "-mo" + std::string(100000, 'v')});
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(EndsWith(run.out, FinishedText()));
-  EXPECT_NE(agent.ReadState().find(Hex(std::string(100000, 'v'))), std::string::npos) << run.out.substr(0, 3000);
+  EXPECT_NE(agent.ReadState().find(Hex(std::string(100000, 'v'))), std::string::npos)
+      << run.out.substr(0, 3000);
 }
 
 }  // namespace

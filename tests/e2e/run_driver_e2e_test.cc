@@ -41,9 +41,8 @@ std::string OwnClientBlock(int index, uint32_t handle, int pid) {
          "\n    File name: " + file + "\n    Handle: 0x" + Hex8(handle) + "\n    Id: 0x" +
          Hex8(1000 + handle) + "\n    Flags: 0x00000001" +
          "\n    Registration time: Fri Jan 02 00:00:00 1970\n" + "    Process: 0x" +
-         Hex8(2000 + handle) + " (handle), " + std::to_string(pid) + " (id)" +
-         "\n    Thread: 0x" + Hex8(3000 + handle) + " (handle), " + std::to_string(pid) +
-         " (id)" + "\n";
+         Hex8(2000 + handle) + " (handle), " + std::to_string(pid) + " (id)" + "\n    Thread: 0x" +
+         Hex8(3000 + handle) + " (handle), " + std::to_string(pid) + " (id)" + "\n";
 }
 
 TestAgentOptions ServingModules(std::vector<std::string> modules) {
@@ -80,9 +79,10 @@ TEST(ModuleLoadingE2e, OneTwoAndAFailureThatStopsNothing) {
                          NOTHING_TO_SET + FinishedText());
 
   OasetRun two = RunOaset(&agent, {"-wVORNEL-VNBEEP-MIB", "/WRFC1213-MIB"});
-  EXPECT_EQ(two.out, BannerText() +
-                         "\nLoading modules:\n\n1: VORNEL-VNBEEP-MIB ... OK\n2: RFC1213-MIB ... OK\n" +
-                         NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(two.out,
+            BannerText() +
+                "\nLoading modules:\n\n1: VORNEL-VNBEEP-MIB ... OK\n2: RFC1213-MIB ... OK\n" +
+                NOTHING_TO_SET + FinishedText());
 
   OasetRun failing = RunOaset(&agent, {"-wNO-SUCH-MIB", "-wVORNEL-VNBEEP-MIB", "-o"});
   EXPECT_EQ(failing.out,
@@ -100,9 +100,9 @@ TEST(ModuleListE2e, NoneOneAndTwo) {
             BannerText() + MODULES_HEADING + "\n\n  None.\n" + NOTHING_TO_SET + FinishedText());
 
   TestAgent one;
-  EXPECT_EQ(RunOaset(&one, {"-o"}).out,
-            BannerText() + MODULES_HEADING + "\n  Module 1: VORNEL-VNBEEP-MIB (handle = 1)\n" +
-                NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(RunOaset(&one, {"-o"}).out, BannerText() + MODULES_HEADING +
+                                            "\n  Module 1: VORNEL-VNBEEP-MIB (handle = 1)\n" +
+                                            NOTHING_TO_SET + FinishedText());
 
   TestAgent two(ServingModules({"VORNEL-VNBEEP-MIB", "RFC1213-MIB"}));
   EXPECT_EQ(RunOaset(&two, {"-o"}).out,
@@ -161,8 +161,9 @@ TEST(ClientListE2e, ResidentClientWithOddValuesComesFirst) {
 // Cleanup is injected to fail as well wherever it must not be called: its message would show.
 TEST(FrameworkStateE2e, FailedStartSkipsEverythingAndCleansNothingUp) {
   TestAgent agent;
-  OasetRun run = RunOaset(&agent, {"-o", "-c", "-s1.3.6.1.4.1.32473.99.1.4.0", "-mi2"},
-                          {{"ORVU_FAULTS", "AgentFrameworkInit=0/1001;AgentFrameworkCleanup=0/1006"}});
+  OasetRun run =
+      RunOaset(&agent, {"-o", "-c", "-s1.3.6.1.4.1.32473.99.1.4.0", "-mi2"},
+               {{"ORVU_FAULTS", "AgentFrameworkInit=0/1001;AgentFrameworkCleanup=0/1006"}});
   EXPECT_EQ(run.out, BannerText() + "\nFramework initialization error: " +
                          Injected("AgentFrameworkInit", 1001) + FinishedText());
   EXPECT_EQ(run.status, 0);
@@ -177,11 +178,13 @@ TEST(FrameworkStateE2e, FailedConnectSkipsTheConnectedWorkButCleansUp) {
   EXPECT_EQ(absent.status, 0);
 
   TestAgent agent;
-  OasetRun injected = RunOaset(&agent, {"-o", "-a1.3.6.1.4.1.32473.99.1.9.1", "-i5"},
-                               {{"ORVU_FAULTS", "AgentConnect=0/1010;AgentFrameworkCleanup=0/1006"}});
-  EXPECT_EQ(injected.out, BannerText() + "\nAgent connection failed:  " +
-                              Injected("AgentConnect", 1010) + "\nFramework cleanup error: " +
-                              Injected("AgentFrameworkCleanup", 1006) + FinishedText());
+  OasetRun injected =
+      RunOaset(&agent, {"-o", "-a1.3.6.1.4.1.32473.99.1.9.1", "-i5"},
+               {{"ORVU_FAULTS", "AgentConnect=0/1010;AgentFrameworkCleanup=0/1006"}});
+  EXPECT_EQ(injected.out,
+            BannerText() + "\nAgent connection failed:  " + Injected("AgentConnect", 1010) +
+                "\nFramework cleanup error: " + Injected("AgentFrameworkCleanup", 1006) +
+                FinishedText());
   EXPECT_EQ(injected.status, 0);
 }
 
@@ -207,20 +210,20 @@ TEST(FrameworkStateE2e, FailedCleanupIsReportedAndTheRunStillFinishes) {
 TEST(EchoE2e, WithoutSetOnlyTheFlagsThenTheRunGoesOn) {
   TestAgent agent;
   OasetRun run = RunOaset(&agent, {"-p", "-wVORNEL-VNBEEP-MIB", "-mi4"});
-  EXPECT_EQ(run.out, BannerText() +
-                         "\nParameters:\n\nPrint parameters: TRUE\nPrint Orvu Agent version: FALSE\n" +
-                         "\nLoading module:\n\n1: VORNEL-VNBEEP-MIB ... OK\n" + NOTHING_TO_SET +
-                         FinishedText());
+  EXPECT_EQ(
+      run.out,
+      BannerText() + "\nParameters:\n\nPrint parameters: TRUE\nPrint Orvu Agent version: FALSE\n" +
+          "\nLoading module:\n\n1: VORNEL-VNBEEP-MIB ... OK\n" + NOTHING_TO_SET + FinishedText());
 }
 
 // The run is stopped at the framework start so that only the echo of the entries shows.
 TEST(EchoE2e, EntriesWithFoldedSwitchesLettersAndUnpairedValues) {
-  OasetRun run = RunOaset(nullptr,
-                          {"/P", "-v", "/S1.3.6.1.2.1.1.4.0", "/mohello", "-s1.3.6.1.2.1.1.5.0",
-                           "-mb0F", "-s1.3.6.1.2.1.1.6.0", "-mu7", "-s1.3.6.1.2.1.1.7.0", "-mn",
-                           "-s1.3.6.1.2.1.1.8.0", "-mOx", "-s1.3.6.1.2.1.1.9.0", "-m",
-                           "-s1.3.6.1.2.1.1.1.0"},
-                          {{"ORVU_FAULTS", "AgentFrameworkInit=0/1001;AgentGetVersionInfo=2"}});
+  OasetRun run =
+      RunOaset(nullptr,
+               {"/P", "-v", "/S1.3.6.1.2.1.1.4.0", "/mohello", "-s1.3.6.1.2.1.1.5.0", "-mb0F",
+                "-s1.3.6.1.2.1.1.6.0", "-mu7", "-s1.3.6.1.2.1.1.7.0", "-mn", "-s1.3.6.1.2.1.1.8.0",
+                "-mOx", "-s1.3.6.1.2.1.1.9.0", "-m", "-s1.3.6.1.2.1.1.1.0"},
+               {{"ORVU_FAULTS", "AgentFrameworkInit=0/1001;AgentGetVersionInfo=2"}});
   EXPECT_EQ(run.out, BannerText() +
                          "\nParameters:\n"
                          "\n1: 1.3.6.1.2.1.1.4.0 *** (octets) hello "

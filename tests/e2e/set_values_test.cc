@@ -1,11 +1,11 @@
 // Setting values (-s with -m) against a real agent: whole output compared, stored values read back
 // from the agent's state file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "e2e_harness.h"
@@ -97,8 +97,8 @@ TEST(SetValuesE2e, UsageExamplesSetTheirValues) {
     ASSERT_EQ(StoredColumn(agent, 2), "syntax=4 bytes=7265736574");
     OasetRun run = RunOaset(&agent, example.args);
     bool loaded = example.args.size() == 3;
-    EXPECT_EQ(run.out, SetRun(Line(1, example.oidText, "octets", "Some octets") + "OK", false,
-                              loaded));
+    EXPECT_EQ(run.out,
+              SetRun(Line(1, example.oidText, "octets", "Some octets") + "OK", false, loaded));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(StoredColumn(agent, 2), "syntax=4 bytes=" + SOME_OCTETS_HEX) << example.oidText;
   }
@@ -168,9 +168,8 @@ TEST(SetValuesE2e, SwitchCountsThatDoNotMatch) {
 TEST(SetValuesE2e, OidsThatDoNotConvertFailAndTheNextEntryStillRuns) {
   TestAgent agent;
   // No -w: the MIB library knows no names.
-  OasetRun run = RunOaset(&agent, {"-sspeakerControl", "-mi2", "-s1.3.6.x", "-mi2", "-s",
-                                   "-mi2", "-sspeakerControl.", "-mi2", "-s" + SPEAKER_CONTROL,
-                                   "-mi3"});
+  OasetRun run = RunOaset(&agent, {"-sspeakerControl", "-mi2", "-s1.3.6.x", "-mi2", "-s", "-mi2",
+                                   "-sspeakerControl.", "-mi2", "-s" + SPEAKER_CONTROL, "-mi3"});
   EXPECT_EQ(run.out, SetRun(Line(1, "speakerControl", "int, int32", "2") + OID_FAILED +
                                 Line(2, "1.3.6.x", "int, int32", "2") + OID_FAILED +
                                 Line(3, "", "int, int32", "2") + OID_FAILED +
@@ -180,8 +179,8 @@ TEST(SetValuesE2e, OidsThatDoNotConvertFailAndTheNextEntryStillRuns) {
   EXPECT_EQ(run.status, 0);
 
   // With the module loaded, an empty instance suffix still leaves a trailing dot behind.
-  OasetRun loaded = RunOaset(&agent, {"-w" + MODULE, "-sspeakerControl.", "-mi2",
-                                      "-sspeakerControl.0", "-mi2"});
+  OasetRun loaded =
+      RunOaset(&agent, {"-w" + MODULE, "-sspeakerControl.", "-mi2", "-sspeakerControl.0", "-mi2"});
   EXPECT_EQ(loaded.out, SetRun(Line(1, "speakerControl.", "int, int32", "2") + OID_FAILED +
                                    Line(2, "speakerControl.0", "int, int32", "2") + "OK",
                                true, true));
@@ -192,11 +191,10 @@ TEST(SetValuesE2e, TheAgentRefusesWrongSyntaxReadOnlyAndUnknownObjects) {
   TestAgent agent;
   CreateInstance50(agent);
   const std::string before = agent.ReadState();
-  OasetRun run = RunOaset(
-      &agent, {"-w" + MODULE, "-sspeakerControl", "-moloud", "-sspeakerDescr", "-mox",
-               "-s" + Column(15), "-mi1", "-s1.3.6.1.4.1.32473.99.1.7", "-mi1",
-               "-s" + Column(3, "51"), "-mi1", "-s" + Column(3), "-mx1", "-s" + Column(7),
-               "-ma10.0.0"});
+  OasetRun run = RunOaset(&agent, {"-w" + MODULE, "-sspeakerControl", "-moloud", "-sspeakerDescr",
+                                   "-mox", "-s" + Column(15), "-mi1", "-s1.3.6.1.4.1.32473.99.1.7",
+                                   "-mi1", "-s" + Column(3, "51"), "-mi1", "-s" + Column(3), "-mx1",
+                                   "-s" + Column(7), "-ma10.0.0"});
   EXPECT_EQ(run.out,
             SetRun(Line(1, "speakerControl", "octets", "loud") +
                        "\nSet data failed: wrong syntax for object speakerControl: it takes "
@@ -227,8 +225,8 @@ TEST(SetValuesE2e, InjectedFailuresOfEachLibraryCall) {
 
   EXPECT_EQ(RunOaset(&agent, numeric, {{"ORVU_FAULTS", "SnmpStringToOid=0"}}).out,
             SetRun(numericLine + OID_FAILED, false));
-  for (const char* fault : {"MibLookupName=0", "MibGetObjectOid=0", "SnmpOidToString=0",
-                            "SnmpStringToOid=0@2"}) {
+  for (const char* fault :
+       {"MibLookupName=0", "MibGetObjectOid=0", "SnmpOidToString=0", "SnmpStringToOid=0@2"}) {
     OasetRun run = RunOaset(&agent, symbolic, {{"ORVU_FAULTS", fault}});
     EXPECT_EQ(run.out, SetRun(symbolicLine + OID_FAILED + secondLine, true, true)) << fault;
     EXPECT_EQ(run.status, 0) << fault;
@@ -245,12 +243,11 @@ TEST(SetValuesE2e, InjectedFailuresOfEachLibraryCall) {
                           {"-s" + SPEAKER_CONTROL, "-mi1", "-s" + SPEAKER_CONTROL, "-mi3",
                            "-s" + SPEAKER_CONTROL, "-mi2"},
                           {{"ORVU_FAULTS", "AgentSetData=0/5@2"}});
-  EXPECT_EQ(set.out,
-            SetRun(Line(1, SPEAKER_CONTROL, "int, int32", "1") + "OK" +
-                       Line(2, SPEAKER_CONTROL, "int, int32", "3") +
-                       "\nSet data failed: injected fault in AgentSetData (error code 5)" +
-                       Line(3, SPEAKER_CONTROL, "int, int32", "2") + "OK",
-                   true));
+  EXPECT_EQ(set.out, SetRun(Line(1, SPEAKER_CONTROL, "int, int32", "1") + "OK" +
+                                Line(2, SPEAKER_CONTROL, "int, int32", "3") +
+                                "\nSet data failed: injected fault in AgentSetData (error code 5)" +
+                                Line(3, SPEAKER_CONTROL, "int, int32", "2") + "OK",
+                            true));
   EXPECT_EQ(set.status, 0);
   EXPECT_EQ(CountRecords(agent, "scalar oid=" + SPEAKER_CONTROL + " syntax=2 number=3"), 0);
 }
@@ -258,8 +255,8 @@ TEST(SetValuesE2e, InjectedFailuresOfEachLibraryCall) {
 TEST(SetValuesE2e, NothingIsSetWhenTheListingStoppedTheRun) {
   TestAgent agent;
   OasetRun run = RunOaset(&agent, {"-ebogus", "-s" + SPEAKER_CONTROL, "-mi2"});
-  EXPECT_EQ(run.out, BannerText() + "\nAllocated table entries for bogus:\n\nBad OID." +
-                         FinishedText());
+  EXPECT_EQ(run.out,
+            BannerText() + "\nAllocated table entries for bogus:\n\nBad OID." + FinishedText());
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "");
 }
@@ -294,12 +291,30 @@ TEST(SetValuesE2e, ManyEntriesLeakNothing) {
   std::vector<std::string> args = {"-w" + MODULE};
   // Every path that attaches storage: each syntax with a payload, symbolic names, value and
   // agent failures.
-  const std::vector<std::string> entries = {
-      "-sspeakerFreqEntry.2.50", "-moSome octets", "-s" + Column(6), "-md1.3.6.1.2",
-      "-sspeakerFreqSourceAddress.50", "-ma10.0.0.1", "-s" + Column(11), "-mq1.2.3.4",
-      "-s" + Column(12), "-mp47.00", "-s" + Column(13), "-mn",
-      "-sspeakerDescr", "-mox", "-s" + Column(7), "-ma10.0.0", "-s" + Column(6, "51"), "-md1.2",
-      "-sspeakerFreqMode.50", "-mi2", "-snoSuchName", "-mox", "-s" + Column(3), "-mx"};
+  const std::vector<std::string> entries = {"-sspeakerFreqEntry.2.50",
+                                            "-moSome octets",
+                                            "-s" + Column(6),
+                                            "-md1.3.6.1.2",
+                                            "-sspeakerFreqSourceAddress.50",
+                                            "-ma10.0.0.1",
+                                            "-s" + Column(11),
+                                            "-mq1.2.3.4",
+                                            "-s" + Column(12),
+                                            "-mp47.00",
+                                            "-s" + Column(13),
+                                            "-mn",
+                                            "-sspeakerDescr",
+                                            "-mox",
+                                            "-s" + Column(7),
+                                            "-ma10.0.0",
+                                            "-s" + Column(6, "51"),
+                                            "-md1.2",
+                                            "-sspeakerFreqMode.50",
+                                            "-mi2",
+                                            "-snoSuchName",
+                                            "-mox",
+                                            "-s" + Column(3),
+                                            "-mx"};
   for (int round = 0; round < 4; ++round) args.insert(args.end(), entries.begin(), entries.end());
   if (!valgrind.empty()) {
     args.insert(args.begin(), {"--leak-check=full", "--error-exitcode=1", "--quiet", OasetPath()});

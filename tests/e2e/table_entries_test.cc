@@ -106,9 +106,9 @@ TEST(TableEntriesE2e, BadTextsAndUnknownInstancesFailWithStatusOne) {
 
 TEST(TableEntriesE2e, SwitchesWithoutTheirPartnerAreIgnored) {
   TestAgent agent;
-  for (std::vector<std::string> args : {std::vector<std::string>{"-a" + ENTRY},
-                                        std::vector<std::string>{"-r" + ENTRY},
-                                        std::vector<std::string>{"-i50"}}) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"-a" + ENTRY}, std::vector<std::string>{"-r" + ENTRY},
+        std::vector<std::string>{"-i50"}}) {
     OasetRun run = RunOaset(&agent, args);
     EXPECT_EQ(run.out, BannerText() + NOTHING_TO_SET + FinishedText());
     EXPECT_EQ(run.status, 0);
@@ -128,18 +128,24 @@ TEST(TableEntriesE2e, InjectedFrameworkFailures) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {{"-a" + ENTRY, "-i60"}, "AgentCreateTableEntry=0/1022",
+      {{"-a" + ENTRY, "-i60"},
+       "AgentCreateTableEntry=0/1022",
        Adding(ENTRY, "60") + "\nFailed to add a table entry: " + Injected("AgentCreateTableEntry")},
-      {{"-a" + ENTRY, "-i61"}, "AgentEnableTableEntry=0/1022",
+      {{"-a" + ENTRY, "-i61"},
+       "AgentEnableTableEntry=0/1022",
        Adding(ENTRY, "61") + "\nFailed to add a table entry: " + Injected("AgentEnableTableEntry")},
-      {{"-r" + ENTRY, "-i50"}, "AgentRemoveTableEntry=0/1022",
-       Removing(ENTRY, "50") + "\nFailed to remove a table entry: " +
-           Injected("AgentRemoveTableEntry")},
-      {{"-r" + ENTRY, "-i50"}, "AgentFindTableEntry=0",
+      {{"-r" + ENTRY, "-i50"},
+       "AgentRemoveTableEntry=0/1022",
+       Removing(ENTRY, "50") +
+           "\nFailed to remove a table entry: " + Injected("AgentRemoveTableEntry")},
+      {{"-r" + ENTRY, "-i50"},
+       "AgentFindTableEntry=0",
        Removing(ENTRY, "50") + "\nBad table entry oid: " + ENTRY + "\n"},
-      {{"-r" + ENTRY, "-i50"}, "AgentFindTableInstance=0",
+      {{"-r" + ENTRY, "-i50"},
+       "AgentFindTableInstance=0",
        Removing(ENTRY, "50") + "\nBad instance oid: 50\n"},
-      {{"-a" + ENTRY, "-i62"}, "SnmpStringToOid=0@2",
+      {{"-a" + ENTRY, "-i62"},
+       "SnmpStringToOid=0@2",
        Adding(ENTRY, "62") + "\nBad instance oid: 62\n"},
   };
   ASSERT_EQ(RunOaset(&agent, {"-a" + ENTRY, "-i50"}).status, 0);

@@ -114,25 +114,23 @@ TEST(TableListingE2e, EveryValueSyntaxAndHostileRecords) {
       // A negative creation time has no time text; the leaves heading continues its line.
       "instance entry=1.3.6.1.4.1.32473.99.5.1 index=2.7 handle=2 creator=7 time=-1 enabled=8 "
       "leaves=0\n"));
-  std::string body = Block(1, ENTRY, "1", "00000001") + LEAVES +
-                     Leaf(1, ENTRY, "1", "(int,int32) -1") +
-                     Leaf(2, ENTRY, "1", "(octets) line\t\n") +
-                     Leaf(3, ENTRY, "1", "(octets) 00.ff (hex)") +
-                     Leaf(4, ENTRY, "1", "(octets) (zero-length)") +
-                     Leaf(5, ENTRY, "1", "(null) NULL") +
-                     Leaf(6, ENTRY, "1", "(oid) enterprises.32473.99.1.9.1.3") +
-                     Leaf(7, ENTRY, "1", "(ipaddr) 10.0.0.1") +
-                     Leaf(8, ENTRY, "1", "(cntr32) 4294967295") +
-                     Leaf(9, ENTRY, "1", "(gauge32) 7") +
-                     Leaf(10, ENTRY, "1", "(timeticks) 1 day 00h:00m:00s.00th") +
-                     Leaf(11, ENTRY, "1", "(opaque) 01.ab (hex)") +
-                     Leaf(12, ENTRY, "1", "(nsapaddr) 47.00.05 (hex)") +
-                     Leaf(13, ENTRY, "1", "(cntr64) 1.ab (hex)") +
-                     Leaf(14, ENTRY, "1", "(nosuchobject) NOSUCHOBJECT") +
-                     // An unknown syntax code leaves its line empty; the next leaf follows.
-                     "\n    15: " + Leaf(16, ENTRY, "1", "(nosuchinstance) NOSUCHINSTANCE") +
-                     Leaf(17, ENTRY, "1", "(endofmibview) ENDOFMIBVIEW") +
-                     Leaf(18, ENTRY, "1", "(oid) (null-oid) zeroDotZero") + "\n" + Block(2, ENTRY, "2.7", "00000002", "(null)") + LEAVES + "\n";
+  std::string body =
+      Block(1, ENTRY, "1", "00000001") + LEAVES + Leaf(1, ENTRY, "1", "(int,int32) -1") +
+      Leaf(2, ENTRY, "1", "(octets) line\t\n") + Leaf(3, ENTRY, "1", "(octets) 00.ff (hex)") +
+      Leaf(4, ENTRY, "1", "(octets) (zero-length)") + Leaf(5, ENTRY, "1", "(null) NULL") +
+      Leaf(6, ENTRY, "1", "(oid) enterprises.32473.99.1.9.1.3") +
+      Leaf(7, ENTRY, "1", "(ipaddr) 10.0.0.1") + Leaf(8, ENTRY, "1", "(cntr32) 4294967295") +
+      Leaf(9, ENTRY, "1", "(gauge32) 7") +
+      Leaf(10, ENTRY, "1", "(timeticks) 1 day 00h:00m:00s.00th") +
+      Leaf(11, ENTRY, "1", "(opaque) 01.ab (hex)") +
+      Leaf(12, ENTRY, "1", "(nsapaddr) 47.00.05 (hex)") +
+      Leaf(13, ENTRY, "1", "(cntr64) 1.ab (hex)") +
+      Leaf(14, ENTRY, "1", "(nosuchobject) NOSUCHOBJECT") +
+      // An unknown syntax code leaves its line empty; the next leaf follows.
+      "\n    15: " + Leaf(16, ENTRY, "1", "(nosuchinstance) NOSUCHINSTANCE") +
+      Leaf(17, ENTRY, "1", "(endofmibview) ENDOFMIBVIEW") +
+      Leaf(18, ENTRY, "1", "(oid) (null-oid) zeroDotZero") + "\n" +
+      Block(2, ENTRY, "2.7", "00000002", "(null)") + LEAVES + "\n";
   OasetRun run = RunOaset(&agent, {"-t" + ENTRY});
   EXPECT_EQ(run.out, Listing(ENTRY, body));
   EXPECT_EQ(run.status, 0);
@@ -156,8 +154,7 @@ TEST(TableListingE2e, LongestOidsFillTheLeafOidAndLongerOnesAreCutAt128) {
                               "value handle=1 column=1 syntax=2 number=3\n"));
     OasetRun run = RunOaset(&agent, {"-t" + entry128});
     EXPECT_EQ(run.out, Listing(entry128, Block(1, entry128, index128, "00000001") + LEAVES +
-                                             Leaf(1, entry128, index128, "(int,int32) 3") +
-                                             "\n"));
+                                             Leaf(1, entry128, index128, "(int,int32) 3") + "\n"));
   }
   // Longer OIDs print their first 128 sub-identifiers; the leaf OID built from those names
   // nothing the agent holds, so the leaves end silently.

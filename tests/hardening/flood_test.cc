@@ -27,8 +27,8 @@ namespace proto = orvu::proto;
 using Clock = std::chrono::steady_clock;
 
 constexpr int REPLY_TIMEOUT_MS = 5000;
-constexpr int32_t NO_REPLY = -1;       // the agent closed the connection
-constexpr int32_t LATE_REPLY = -2;     // nothing came within the time limit
+constexpr int32_t NO_REPLY = -1;    // the agent closed the connection
+constexpr int32_t LATE_REPLY = -2;  // nothing came within the time limit
 
 int ConnectRaw(const std::string& path) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -137,7 +137,9 @@ struct Witness {
       uint32_t instance = 0;
       TableInstanceInfo info{};
       info.size = ORVU_INSTANCE_INFO_SIZE;
-      Timed("create", [&] { return AgentCreateTableEntry(agent, 0, 0, &entryOid, &indexOid, &instance) != 0; });
+      Timed("create", [&] {
+        return AgentCreateTableEntry(agent, 0, 0, &entryOid, &indexOid, &instance) != 0;
+      });
       Timed("list", [&] { return AgentEnumTableInstances(agent, 0, entry, &info) != 0; });
       Timed("remove", [&] { return AgentRemoveTableEntry(agent, 0, entry, instance) != 0; });
     }
@@ -153,13 +155,15 @@ struct Witness {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     maxWaitMs = std::max(maxWaitMs, waited);
     ++calls;
-    if (!ok && faults.size() < 10) faults.push_back(std::string(what) + " failed: " + std::to_string(AgentGetLastError()));
+    if (!ok && faults.size() < 10)
+      faults.push_back(std::string(what) + " failed: " + std::to_string(AgentGetLastError()));
   }
 };
 
 class Flood {
  public:
-  Flood(const std::string& socket, uint32_t seed) : socket_(socket), random_(seed), bodies_(ValidBodies()) {}
+  Flood(const std::string& socket, uint32_t seed)
+      : socket_(socket), random_(seed), bodies_(ValidBodies()) {}
   ~Flood() {
     for (int fd : stalled_) close(fd);
     for (int fd : talking_) close(fd);
@@ -183,7 +187,9 @@ class Flood {
   }
 
  private:
-  uint32_t Pick(uint32_t count) { return std::uniform_int_distribution<uint32_t>(0, count - 1)(random_); }
+  uint32_t Pick(uint32_t count) {
+    return std::uniform_int_distribution<uint32_t>(0, count - 1)(random_);
+  }
 
   std::string RandomBytes(size_t size) {
     std::string bytes(size, '\0');
@@ -195,7 +201,8 @@ class Flood {
     std::string body = bodies_[Pick(static_cast<uint32_t>(bodies_.size()))];
     switch (Pick(3)) {
       case 0:
-        for (uint32_t i = 0, n = 1 + Pick(4); i < n && !body.empty(); ++i) body[Pick(static_cast<uint32_t>(body.size()))] = static_cast<char>(Pick(256));
+        for (uint32_t i = 0, n = 1 + Pick(4); i < n && !body.empty(); ++i)
+          body[Pick(static_cast<uint32_t>(body.size()))] = static_cast<char>(Pick(256));
         break;
       case 1: body.resize(Pick(static_cast<uint32_t>(body.size()) + 1)); break;
       default: body += RandomBytes(1 + Pick(16)); break;
@@ -239,7 +246,8 @@ class Flood {
     }
     int32_t status = ReplyStatus(fd);
     if (status == NO_REPLY || status == LATE_REPLY) {
-      *fault = std::string(what) + (status == NO_REPLY ? ": connection closed" : ": no reply in time");
+      *fault =
+          std::string(what) + (status == NO_REPLY ? ": connection closed" : ": no reply in time");
       return false;
     }
     return true;
@@ -325,8 +333,10 @@ TEST(AgentFloodTest, MalformedAndOversizedRequestsLeaveTheAgentServingOthers) {
   std::string error;
   ReadTable(agent.socket, &error);
   EXPECT_EQ(error, "");
-  std::printf("flood: %d hostile inputs (seed %d), witness made %d calls, longest %ld ms, "
-              "agent still serving\n", inputs, seed, witness.calls, witness.maxWaitMs);
+  std::printf(
+      "flood: %d hostile inputs (seed %d), witness made %d calls, longest %ld ms, "
+      "agent still serving\n",
+      inputs, seed, witness.calls, witness.maxWaitMs);
 }
 
 }  // namespace

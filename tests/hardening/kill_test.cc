@@ -60,7 +60,8 @@ TEST(AgentKillTest, EveryAcknowledgedChangeSurvivesKill9) {
     const ClientReport& report = reports[static_cast<size_t>(id)];
     EXPECT_TRUE(report.finished) << "client " << id;
     EXPECT_LE(report.maxWaitMs, LOAD_WAIT_BOUND_MS) << "client " << id;
-    for (const std::string& fault : report.faults) ADD_FAILURE() << "client " << id << ": " << fault;
+    for (const std::string& fault : report.faults)
+      ADD_FAILURE() << "client " << id << ": " << fault;
     rounds += report.rounds;
     reconnects += report.reconnects;
   }
@@ -89,7 +90,8 @@ TEST(AgentKillTest, EveryAcknowledgedChangeSurvivesKill9) {
         ++lost;
         ADD_FAILURE() << "acknowledged removal lost: " << index;
       }
-      if (present && ledger.created == Outcome::NONE) ADD_FAILURE() << "instance never made: " << index;
+      if (present && ledger.created == Outcome::NONE)
+        ADD_FAILURE() << "instance never made: " << index;
       if (present && ledger.valueSet == Outcome::ACKED && found->second != ledger.value) {
         ++lost;
         ADD_FAILURE() << "acknowledged value lost at " << index << ": " << found->second;
@@ -100,9 +102,10 @@ TEST(AgentKillTest, EveryAcknowledgedChangeSurvivesKill9) {
     if (!accounted.count(index)) ADD_FAILURE() << "instance no client made: " << index;
   }
   EXPECT_EQ(survived, kills);
-  std::printf("kill: %d kills survived (seed %d), %d clients, %d rounds, %d reconnects, "
-              "%zu acknowledged changes, lost %zu\n",
-              survived, seed, plan.clients, rounds, reconnects, acknowledged, lost);
+  std::printf(
+      "kill: %d kills survived (seed %d), %d clients, %d rounds, %d reconnects, "
+      "%zu acknowledged changes, lost %zu\n",
+      survived, seed, plan.clients, rounds, reconnects, acknowledged, lost);
 }
 
 }  // namespace

@@ -134,7 +134,9 @@ class LoadClient {
     SnmpOid entryOid = OidOf(entryIds);
     uint32_t handle = 0;
     ledger.created = Outcome::UNKNOWN;
-    if (Call("create", [&] { return AgentCreateTableEntry(agent_, 0, 0, &entryOid, &indexOid, &handle) != 0; })) {
+    if (Call("create", [&] {
+          return AgentCreateTableEntry(agent_, 0, 0, &entryOid, &indexOid, &handle) != 0;
+        })) {
       ledger.created = Outcome::ACKED;
       handles_[index] = handle;
       SetDescr(index, &ledger, "client" + std::to_string(id_) + "-round" + std::to_string(round));
@@ -150,7 +152,8 @@ class LoadClient {
     leafIds.push_back(index);
     SnmpOid leafOid = OidOf(leafIds);
     uint32_t data = 0;
-    if (!Call("data handle", [&] { return (data = AgentGetDataHandle(agent_, 0, &leafOid)) != 0; })) return;
+    if (!Call("data handle", [&] { return (data = AgentGetDataHandle(agent_, 0, &leafOid)) != 0; }))
+      return;
     SnmpValue value{ORVU_SYNTAX_OCTETS, static_cast<uint32_t>(text.size()),
                     reinterpret_cast<uintptr_t>(text.data())};
     ledger->valueSet = Outcome::UNKNOWN;
@@ -165,7 +168,8 @@ class LoadClient {
     auto handle = handles_.find(index);
     if (ledger.created != Outcome::ACKED || handle == handles_.end()) return;
     ledger.removed = Outcome::UNKNOWN;
-    if (Call("remove", [&] { return AgentRemoveTableEntry(agent_, 0, entry_, handle->second) != 0; })) {
+    if (Call("remove",
+             [&] { return AgentRemoveTableEntry(agent_, 0, entry_, handle->second) != 0; })) {
       ledger.removed = Outcome::ACKED;
     }
   }
@@ -176,7 +180,8 @@ class LoadClient {
     std::set<uint32_t> listed;
     TableInstanceInfo info{};
     info.size = ORVU_INSTANCE_INFO_SIZE;
-    if (!Call("list", [&] { return AgentEnumTableInstances(agent_, 0, entry_, &info) != 0; })) return;
+    if (!Call("list", [&] { return AgentEnumTableInstances(agent_, 0, entry_, &info) != 0; }))
+      return;
     for (uint32_t i = 1;; ++i) {
       info.size = ORVU_INSTANCE_INFO_SIZE;
       if (!AgentEnumTableInstances(agent_, i, entry_, &info)) {
@@ -189,7 +194,8 @@ class LoadClient {
       if (info.indexOidCount != 1) continue;
       uint32_t index = info.indexOidIds[0];
       if (index / INDEX_RANGE != static_cast<uint32_t>(id_ + 1)) continue;
-      if (!listed.insert(index).second) report_.faults.push_back("listed twice: " + std::to_string(index));
+      if (!listed.insert(index).second)
+        report_.faults.push_back("listed twice: " + std::to_string(index));
     }
     for (const auto& [index, ledger] : report_.instances) {
       bool shown = listed.count(index) != 0;
@@ -224,11 +230,16 @@ ClientReport ReadReport(const std::string& path) {
     std::istringstream words(line);
     std::string key;
     words >> key;
-    if (key == "rounds") words >> report.rounds;
-    else if (key == "reconnects") words >> report.reconnects;
-    else if (key == "maxwait") words >> report.maxWaitMs;
-    else if (key == "fault") report.faults.push_back(line.substr(6));
-    else if (key == "finished") report.finished = true;
+    if (key == "rounds")
+      words >> report.rounds;
+    else if (key == "reconnects")
+      words >> report.reconnects;
+    else if (key == "maxwait")
+      words >> report.maxWaitMs;
+    else if (key == "fault")
+      report.faults.push_back(line.substr(6));
+    else if (key == "finished")
+      report.finished = true;
     else if (key == "instance") {
       uint32_t index = 0;
       char created = 'N', valueSet = 'N', removed = 'N';
@@ -305,7 +316,8 @@ std::map<uint32_t, std::string> ReadTable(const std::string& socket, std::string
   for (uint32_t i = 1; error->empty(); ++i) {
     info.size = ORVU_INSTANCE_INFO_SIZE;
     if (!AgentEnumTableInstances(agent, i, entry, &info)) {
-      if (AgentGetLastError() != orvu::AGENT_ERR_NO_MORE_ENTRIES) *error = "listing ended early: " + LastErrorText();
+      if (AgentGetLastError() != orvu::AGENT_ERR_NO_MORE_ENTRIES)
+        *error = "listing ended early: " + LastErrorText();
       break;
     }
     uint32_t index = info.indexOidCount == 1 ? info.indexOidIds[0] : 0;
@@ -321,7 +333,8 @@ std::map<uint32_t, std::string> ReadTable(const std::string& socket, std::string
       break;
     }
     std::string text(reinterpret_cast<const char*>(value.data), value.data != 0 ? value.number : 0);
-    if (!table.emplace(index, text).second) *error = "instance listed twice: " + std::to_string(index);
+    if (!table.emplace(index, text).second)
+      *error = "instance listed twice: " + std::to_string(index);
     AgentFreeValue(value.syntax, &value.number);
     AgentFreeValue(ORVU_SYNTAX_OID, &oid);
   }

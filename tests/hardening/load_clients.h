@@ -24,10 +24,10 @@ struct InstanceLedger {
 };
 
 struct ClientReport {
-  bool finished = false;    // the client got to its end and wrote its report
+  bool finished = false;  // the client got to its end and wrote its report
   int rounds = 0;
   int reconnects = 0;
-  long maxWaitMs = 0;       // the longest single call
+  long maxWaitMs = 0;               // the longest single call
   std::vector<std::string> faults;  // what the agent got wrong as this client saw it
   std::map<uint32_t, InstanceLedger> instances;
 };
@@ -35,9 +35,9 @@ struct ClientReport {
 struct LoadPlan {
   std::string socket;
   int clients = 16;
-  int rounds = 20;          // rounds each client makes; with a stop file, the least it makes
-  int maxRounds = 0;        // with a stop file, the most it makes
-  std::string stopFile;     // when set, clients go on past ROUNDS until this file exists
+  int rounds = 20;                 // rounds each client makes; with a stop file, the least it makes
+  int maxRounds = 0;               // with a stop file, the most it makes
+  std::string stopFile;            // when set, clients go on past ROUNDS until this file exists
   bool survivesAgentLoss = false;  // reconnect and go on when the agent goes away
   std::string reportDir;
 };

@@ -40,13 +40,16 @@ TEST(AgentLoadTest, SixteenClientsAtOnceLeaveExactlyWhatWasAcknowledged) {
     EXPECT_TRUE(report.finished) << "client " << id;
     EXPECT_EQ(report.rounds, plan.rounds) << "client " << id;
     EXPECT_LE(report.maxWaitMs, LOAD_WAIT_BOUND_MS) << "client " << id;
-    for (const std::string& fault : report.faults) ADD_FAILURE() << "client " << id << ": " << fault;
+    for (const std::string& fault : report.faults)
+      ADD_FAILURE() << "client " << id << ": " << fault;
     for (const auto& [index, ledger] : report.instances) {
-      if (ledger.created == Outcome::ACKED && ledger.removed == Outcome::NONE) expected[index] = ledger.value;
+      if (ledger.created == Outcome::ACKED && ledger.removed == Outcome::NONE)
+        expected[index] = ledger.value;
     }
   }
   // A third of the rounds and each client's last round keep their instance.
-  EXPECT_EQ(expected.size(), static_cast<size_t>(plan.clients * ((plan.rounds + 2) / 3 + ((plan.rounds - 1) % 3 != 0))));
+  EXPECT_EQ(expected.size(), static_cast<size_t>(plan.clients * ((plan.rounds + 2) / 3 +
+                                                                 ((plan.rounds - 1) % 3 != 0))));
 
   // What the agent holds after a restart on the same state file.
   agent.Stop();

@@ -35,11 +35,14 @@ Parsed Parse(SnmpSyntax syntax, const std::string& text, uint32_t number = 0, ui
 }
 
 TEST(ParseValueText, IntegerWrapsModulo32Bits) {
-  struct Case { const char* text; uint32_t number; };
-  for (Case c : {Case{"4294967295", 0xFFFFFFFFu}, Case{"-5", static_cast<uint32_t>(-5)},
-                 Case{"12abc", 12}, Case{"abc", 0}, Case{"", 0}, Case{" \t+7", 7},
-                 Case{"4294967296", 0}, Case{"4294967297", 1}, Case{"-2147483648", 0x80000000u},
-                 Case{"+-5", 0}}) {
+  struct Case {
+    const char* text;
+    uint32_t number;
+  };
+  for (Case c :
+       {Case{"4294967295", 0xFFFFFFFFu}, Case{"-5", static_cast<uint32_t>(-5)}, Case{"12abc", 12},
+        Case{"abc", 0}, Case{"", 0}, Case{" \t+7", 7}, Case{"4294967296", 0}, Case{"4294967297", 1},
+        Case{"-2147483648", 0x80000000u}, Case{"+-5", 0}}) {
     Parsed p = Parse(SYNTAX_INTEGER, c.text);
     EXPECT_EQ(p.result, 1) << c.text;
     EXPECT_EQ(p.value.number, c.number) << c.text;
@@ -47,7 +50,10 @@ TEST(ParseValueText, IntegerWrapsModulo32Bits) {
 }
 
 TEST(ParseValueText, UnsignedSyntaxesSaturateThenNegate) {
-  struct Case { const char* text; uint32_t number; };
+  struct Case {
+    const char* text;
+    uint32_t number;
+  };
   for (SnmpSyntax syntax : {SYNTAX_CNTR32, SYNTAX_GAUGE32, SYNTAX_TIMETICKS}) {
     for (Case c : {Case{"4294967295", 0xFFFFFFFFu}, Case{"4294967296", 0xFFFFFFFFu},
                    Case{"99999999999999999999999", 0xFFFFFFFFu}, Case{"-1", 0xFFFFFFFFu},
@@ -72,10 +78,13 @@ TEST(ParseValueText, OctetsCopyTheTextWithoutTerminator) {
 
 TEST(ParseValueText, OidDottedList) {
   using Ids = std::vector<uint32_t>;
-  struct Case { const char* text; Ids ids; };
-  for (Case c : {Case{"1.3.6.1", {1, 3, 6, 1}}, Case{"1.3.6.1.", {1, 3, 6, 1}},
-                 Case{"1.3x.6", {1, 3, 6}}, Case{" 1. 3.-1", {1, 3, 0xFFFFFFFFu}},
-                 Case{"4294967296", {0}}}) {
+  struct Case {
+    const char* text;
+    Ids ids;
+  };
+  for (Case c :
+       {Case{"1.3.6.1", {1, 3, 6, 1}}, Case{"1.3.6.1.", {1, 3, 6, 1}}, Case{"1.3x.6", {1, 3, 6}},
+        Case{" 1. 3.-1", {1, 3, 0xFFFFFFFFu}}, Case{"4294967296", {0}}}) {
     Parsed p = Parse(SYNTAX_OID, c.text);
     EXPECT_EQ(p.result, 1) << c.text;
     EXPECT_EQ(p.ids, c.ids) << c.text;
@@ -104,7 +113,10 @@ TEST(ParseValueText, OidWorkAreaLimit) {
 
 TEST(ParseValueText, AddressAndOpaqueTakeExactlyFourBytes) {
   using Bytes = std::vector<unsigned char>;
-  struct Case { const char* text; Bytes bytes; };
+  struct Case {
+    const char* text;
+    Bytes bytes;
+  };
   for (SnmpSyntax syntax : {SYNTAX_IPADDR, SYNTAX_OPAQUE}) {
     for (Case c : {Case{"10.0.0.1", {10, 0, 0, 1}}, Case{"10.0.0.1.", {10, 0, 0, 1}},
                    Case{"1.2.3.300", {1, 2, 3, 44}}, Case{"1.2.3.-1", {1, 2, 3, 255}}}) {
@@ -126,7 +138,11 @@ TEST(ParseValueText, Counter64HalvesReadAsHex) {
   EXPECT_EQ(p.value.data, 0xFFFFFFFFu);
 
   // A half that does not read keeps what the record held.
-  struct Case { const char* text; uint32_t number; uintptr_t data; };
+  struct Case {
+    const char* text;
+    uint32_t number;
+    uintptr_t data;
+  };
   for (Case c : {Case{"zz", 7, 9}, Case{"ab", 0xAB, 9}, Case{"ab.zz", 0xAB, 9},
                  Case{"123456789.1", 0x12345678, 9}, Case{"", 7, 9}}) {
     Parsed q = Parse(SYNTAX_CNTR64, c.text, 7, 9);
@@ -146,7 +162,8 @@ TEST(ParseValueText, NsapAddressInPrintedForm) {
   EXPECT_EQ(empty.value.number, 0u);
   EXPECT_EQ(empty.value.data, 0u);
 
-  for (const char* text : {"4", "47.", "47.0", "4700", ".47", "47..00", "xy", " 47", "47.00 (hex)"}) {
+  for (const char* text :
+       {"4", "47.", "47.0", "4700", ".47", "47..00", "xy", " 47", "47.00 (hex)"}) {
     Parsed q = Parse(SYNTAX_NSAPADDR, text);
     EXPECT_EQ(q.result, 0) << text;
     EXPECT_EQ(q.value.data, 0u) << text;

@@ -19,8 +19,8 @@ struct Printed {
 
 Printed Print(Ids oidIds, SnmpValue value, uint8_t flags) {
   testing::internal::CaptureStdout();
-  int result = PrintVarBind(SnmpOid{static_cast<uint32_t>(oidIds.size()), oidIds.data()}, value,
-                            flags);
+  int result =
+      PrintVarBind(SnmpOid{static_cast<uint32_t>(oidIds.size()), oidIds.data()}, value, flags);
   return {result, testing::internal::GetCapturedStdout()};
 }
 
@@ -82,23 +82,30 @@ TEST_F(PrintVarBindTest, NumbersAndFixedTexts) {
 }
 
 TEST_F(PrintVarBindTest, TimeTicksAsDuration) {
-  struct Case { uint32_t ticks; const char* text; };
-  for (Case c : {Case{0, "0 days 00h:00m:00s.00th"}, Case{8640000, "1 day 00h:00m:00s.00th"},
-                 Case{8639999, "0 days 23h:59m:59s.99th"}, Case{17280000, "2 days 00h:00m:00s.00th"},
-                 Case{360000, "0 days 01h:00m:00s.00th"}, Case{6101, "0 days 00h:01m:01s.01th"},
-                 Case{4294967295u, "497 days 02h:27m:52s.95th"}}) {
+  struct Case {
+    uint32_t ticks;
+    const char* text;
+  };
+  for (Case c :
+       {Case{0, "0 days 00h:00m:00s.00th"}, Case{8640000, "1 day 00h:00m:00s.00th"},
+        Case{8639999, "0 days 23h:59m:59s.99th"}, Case{17280000, "2 days 00h:00m:00s.00th"},
+        Case{360000, "0 days 01h:00m:00s.00th"}, Case{6101, "0 days 00h:01m:01s.01th"},
+        Case{4294967295u, "497 days 02h:27m:52s.95th"}}) {
     EXPECT_EQ(ValueText(Number(SYNTAX_TIMETICKS, c.ticks)), c.text);
   }
 }
 
 TEST_F(PrintVarBindTest, OctetsAsTextOrHex) {
-  struct Case { Bytes bytes; const char* text; };
-  for (Case c : {Case{{'a', 'b', 'c'}, "abc"}, Case{{'a', 'b', 'c', 0}, "abc"},
-                 Case{{0, 1}, "00.01 (hex)"}, Case{{'a', 0, 'b'}, "61.00.62 (hex)"},
-                 Case{{'a', 0x80}, "61.80 (hex)"}, Case{{'a', 0x7f}, "61.7f (hex)"},
-                 Case{{'a', 0, 0}, "61.00.00 (hex)"}, Case{{'a', '\t', 'b', '\n', '\r'}, "a\tb\n\r"},
-                 Case{{' ', '~', 0x0b, 0x0c}, " ~\x0b\x0c"}, Case{{0x08}, "08 (hex)"},
-                 Case{{0}, ""}, Case{{}, "(zero-length)"}}) {
+  struct Case {
+    Bytes bytes;
+    const char* text;
+  };
+  for (Case c :
+       {Case{{'a', 'b', 'c'}, "abc"}, Case{{'a', 'b', 'c', 0}, "abc"}, Case{{0, 1}, "00.01 (hex)"},
+        Case{{'a', 0, 'b'}, "61.00.62 (hex)"}, Case{{'a', 0x80}, "61.80 (hex)"},
+        Case{{'a', 0x7f}, "61.7f (hex)"}, Case{{'a', 0, 0}, "61.00.00 (hex)"},
+        Case{{'a', '\t', 'b', '\n', '\r'}, "a\tb\n\r"}, Case{{' ', '~', 0x0b, 0x0c}, " ~\x0b\x0c"},
+        Case{{0x08}, "08 (hex)"}, Case{{0}, ""}, Case{{}, "(zero-length)"}}) {
     EXPECT_EQ(ValueText(Block(SYNTAX_OCTETS, c.bytes)), c.text);
   }
 }

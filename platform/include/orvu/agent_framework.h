@@ -12,7 +12,7 @@ extern "C" {
 /* 10 */ ORVU_EXPORT int ORVU_CALL AgentFrameworkInit(void);
 /* 11 */ ORVU_EXPORT int ORVU_CALL AgentFrameworkCleanup(void);
 /* 20 */ ORVU_EXPORT AgentHandle ORVU_CALL AgentConnect(const char* clientName, uint32_t reserved1,
-                                                         uint32_t reserved2, uint32_t reserved3);
+                                                        uint32_t reserved2, uint32_t reserved3);
 /* 21 */ ORVU_EXPORT int ORVU_CALL AgentDisconnect(AgentHandle agent);
 /* 97 */ ORVU_EXPORT int ORVU_CALL AgentGetVersionInfo(AgentVersionInfo* info);
 /* 99 */ ORVU_EXPORT int ORVU_CALL AgentGetLastError(void);
@@ -24,8 +24,10 @@ extern "C" {
 /* 62 */ ORVU_EXPORT int ORVU_CALL AgentEnumTableInstances(AgentHandle agent, uint32_t index,
                                                            uint32_t entryHandle,
                                                            TableInstanceInfo* info);
-/* 42 */ ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableEntry(AgentHandle agent, const SnmpOid* entry);
-/* 43 */ ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableInstance(AgentHandle agent, uint32_t entryHandle,
+/* 42 */ ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableEntry(AgentHandle agent,
+                                                            const SnmpOid* entry);
+/* 43 */ ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableInstance(AgentHandle agent,
+                                                               uint32_t entryHandle,
                                                                const SnmpOid* instance);
 /* 50 */ ORVU_EXPORT uint32_t ORVU_CALL AgentCreateTableEntry(AgentHandle agent, uint32_t reserved1,
                                                               uint32_t reserved2,
@@ -40,8 +42,8 @@ extern "C" {
                                                          uint32_t instanceHandle);
 /* 40 */ ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t context,
                                                            const SnmpOid* object);
-/* 48 */ ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid,
-                                                SnmpValue* value);
+/* 48 */ ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle,
+                                                SnmpOid* oid, SnmpValue* value);
 /* 44 */ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context,
                                                 uint32_t dataHandle, const SnmpValue* value);
 /* 98 */ ORVU_EXPORT int ORVU_CALL AgentFreeValue(uint32_t syntax, void* payload);

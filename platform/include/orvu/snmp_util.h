@@ -10,7 +10,8 @@ extern "C" {
 #endif
 
 /* 903 */ ORVU_EXPORT int ORVU_CALL SnmpStringToOid(const char* text, SnmpOid* oid);
-/* 904 */ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, char* buffer);
+/* 904 */ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size,
+                                                    char* buffer);
 /* 900 */ ORVU_EXPORT int ORVU_CALL SnmpFreeValue(uint32_t syntax, void* pair);
 
 #ifdef __cplusplus

@@ -122,7 +122,8 @@ bool FillResult(const proto::DataItem& item, SnmpOid* oid, SnmpValue* value) {
   // address is read. A syntax the caller cannot know gets the value as it stands.
   bool known = false;
   proto::ValueKind syntaxKind = proto::KindOfSyntax(v.syntax, &known);
-  bool syntaxHasBlock = syntaxKind == proto::ValueKind::Bytes || syntaxKind == proto::ValueKind::Oid;
+  bool syntaxHasBlock =
+      syntaxKind == proto::ValueKind::Bytes || syntaxKind == proto::ValueKind::Oid;
   bool blockAllowed = !known || syntaxHasBlock;
   switch (v.kind) {
     case proto::ValueKind::Number: break;
@@ -140,7 +141,8 @@ bool FillResult(const proto::DataItem& item, SnmpOid* oid, SnmpValue* value) {
     case proto::ValueKind::Oid:
       number = static_cast<uint32_t>(v.ids.size());
       if (!v.ids.empty() && blockAllowed) {
-        data = reinterpret_cast<uintptr_t>(CopyBlock(v.ids.data(), v.ids.size() * sizeof(uint32_t)));
+        data =
+            reinterpret_cast<uintptr_t>(CopyBlock(v.ids.data(), v.ids.size() * sizeof(uint32_t)));
       }
       break;
   }
@@ -236,7 +238,8 @@ ORVU_EXPORT int ORVU_CALL AgentGetVersionInfo(AgentVersionInfo* info) {
   if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no version record");
   if (info->size != ORVU_VERSION_INFO_SIZE) {
     return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
-                                                 ", expected " + std::to_string(ORVU_VERSION_INFO_SIZE));
+                                                 ", expected " +
+                                                 std::to_string(ORVU_VERSION_INFO_SIZE));
   }
   info->versionMajor = 1;
   info->versionMinor = 0;
@@ -283,14 +286,16 @@ ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, ch
     if (index == 0) return 1;
   }
   if (index > s->modules.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
-  if (!name || nameSize == 0) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no name buffer");
+  if (!name || nameSize == 0)
+    return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no name buffer");
   const proto::ModuleRecord& m = s->modules[index - 1];
   CopyText(name, nameSize, m.name);
   if (moduleHandle) *moduleHandle = m.handle;
   return 1;
 }
 
-ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index, AgentClientInfo* info) {
+ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index,
+                                           AgentClientInfo* info) {
   ORVU_FAULT_POINT("AgentEnumClients", int);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
@@ -309,7 +314,8 @@ ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index, Ag
   if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no client record");
   if (info->size != ORVU_CLIENT_INFO_SIZE) {
     return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
-                                                 ", expected " + std::to_string(ORVU_CLIENT_INFO_SIZE));
+                                                 ", expected " +
+                                                 std::to_string(ORVU_CLIENT_INFO_SIZE));
   }
   const proto::ClientRecord& c = s->clients[index - 1];
   info->clientHandle = c.clientHandle;
@@ -349,7 +355,8 @@ ORVU_EXPORT int ORVU_CALL AgentEnumTableInstances(AgentHandle agent, uint32_t in
   if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no instance record");
   if (info->size != ORVU_INSTANCE_INFO_SIZE) {
     return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
-                                                 ", expected " + std::to_string(ORVU_INSTANCE_INFO_SIZE));
+                                                 ", expected " +
+                                                 std::to_string(ORVU_INSTANCE_INFO_SIZE));
   }
   const proto::InstanceRecord& r = s->instances[index - 1];
   info->instanceHandle = r.instanceHandle;
@@ -399,13 +406,14 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentCreateTableEntry(AgentHandle agent, uint32_t
   std::lock_guard<std::mutex> lock(lib.mutex);
   AgentSession* s = SessionOf(agent);
   if (!s) return 0;
-  if (!instanceHandle) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no place for the instance handle");
+  if (!instanceHandle)
+    return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no place for the instance handle");
   proto::Request request;
   request.op = proto::Op::CreateInstance;
   proto::Reply reply;
   s->row.clear();
-  if (!ReadOid(entry, &request.oid, "table entry") || !ReadOid(instance, &request.index, "instance") ||
-      !s->Call(request, &reply)) {
+  if (!ReadOid(entry, &request.oid, "table entry") ||
+      !ReadOid(instance, &request.index, "instance") || !s->Call(request, &reply)) {
     return 0;
   }
   *instanceHandle = reply.handle2;
@@ -454,7 +462,8 @@ ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, S
   std::lock_guard<std::mutex> lock(lib.mutex);
   AgentSession* s = SessionOf(agent);
   if (!s) return 0;
-  if (!oid || !value) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no OID or value record");
+  if (!oid || !value)
+    return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no OID or value record");
   for (AgentSession::CachedItem& cached : s->row) {
     if (!cached.used && cached.item.dataHandle == dataHandle) {
       cached.used = true;
@@ -488,8 +497,10 @@ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint
   v.kind = proto::KindOfSyntax(value->syntax, &known);
   size_t unit = v.kind == proto::ValueKind::Oid ? 4 : 1;
   if (v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid) {
-    if (value->number > 0 && !value->data) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: value without data");
-    if (value->number > (proto::PROTO_MAX_REQUEST - 64) / unit) return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE);
+    if (value->number > 0 && !value->data)
+      return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: value without data");
+    if (value->number > (proto::PROTO_MAX_REQUEST - 64) / unit)
+      return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE);
     const char* data = reinterpret_cast<const char*>(value->data);
     if (v.kind == proto::ValueKind::Bytes) {
       v.bytes.assign(data, data + value->number);

@@ -60,7 +60,8 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
   size_t used = 0;
   for (uint32_t i = 0; i < oid->count; ++i) {
     char piece[16];
-    int length = std::snprintf(piece, sizeof piece, i == 0 ? "%u" : ".%u", static_cast<unsigned>(oid->ids[i]));
+    int length = std::snprintf(piece, sizeof piece, i == 0 ? "%u" : ".%u",
+                               static_cast<unsigned>(oid->ids[i]));
     if (used + static_cast<size_t>(length) + 1 > size) {
       buffer[0] = '\0';
       return 0;
@@ -88,8 +89,7 @@ ORVU_EXPORT int ORVU_CALL SnmpFreeValue(uint32_t syntax, void* pair) {
       held->count = 0;
       return 1;
     }
-    default:
-      return 1;
+    default: return 1;
   }
 }
 

@@ -118,7 +118,8 @@ ORVU_EXPORT uint32_t ORVU_CALL MibLookupOid(const SnmpOid* oid) {
 
 // Writes what fits, always terminated; a name that does not fit whole is a failure. *size is
 // read, never changed.
-ORVU_EXPORT int ORVU_CALL MibGetObjectName(uint32_t object, uint32_t form, uint32_t* size, char* buffer) {
+ORVU_EXPORT int ORVU_CALL MibGetObjectName(uint32_t object, uint32_t form, uint32_t* size,
+                                           char* buffer) {
   orvu::InjectedFault fault;
   if (orvu::CheckFault("MibGetObjectName", &fault)) return static_cast<int>(fault.result);
   if (!size || !buffer || *size == 0) return 0;

@@ -1,10 +1,6 @@
 #include "agent_harness.h"
 
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,8 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace orvu::test {
@@ -51,7 +51,9 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& errorFile, 
 
 }  // namespace
 
-TestOid EntryOid() { return TestOid(std::vector<uint32_t>(std::begin(ENTRY_IDS), std::end(ENTRY_IDS))); }
+TestOid EntryOid() {
+  return TestOid(std::vector<uint32_t>(std::begin(ENTRY_IDS), std::end(ENTRY_IDS)));
+}
 
 TestOid LeafOid(uint32_t column, std::vector<uint32_t> index) {
   std::vector<uint32_t> ids(std::begin(ENTRY_IDS), std::end(ENTRY_IDS));
@@ -78,8 +80,8 @@ void AgentTest::TearDown() {
 }
 
 std::vector<std::string> AgentTest::AgentArgs(const std::vector<std::string>& extra) const {
-  std::vector<std::string> args = {"--socket", socket_, "--state", state_,
-                                   "--clock", std::to_string(TEST_CLOCK)};
+  std::vector<std::string> args = {"--socket", socket_,   "--state",
+                                   state_,     "--clock", std::to_string(TEST_CLOCK)};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
 }
@@ -136,7 +138,8 @@ uint32_t AgentTest::CreateInstance(AgentHandle agent, uint32_t index, uint32_t* 
   TestOid entry = EntryOid();
   TestOid instanceOid{index};
   uint32_t handle = 0;
-  uint32_t entryHandle = AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instanceOid.Ptr(), &handle);
+  uint32_t entryHandle =
+      AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instanceOid.Ptr(), &handle);
   EXPECT_NE(entryHandle, 0u) << LastErrorText();
   if (instance) *instance = handle;
   return entryHandle;
@@ -147,9 +150,7 @@ std::string AgentTest::LastErrorText() {
   return AgentErrorText(AgentGetLastError(), buffer, sizeof buffer);
 }
 
-void AgentTest::WriteState(const std::string& text) const {
-  std::ofstream(state_) << text;
-}
+void AgentTest::WriteState(const std::string& text) const { std::ofstream(state_) << text; }
 
 std::string AgentTest::ReadState() const {
   std::ifstream in(state_);

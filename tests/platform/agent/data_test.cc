@@ -113,7 +113,8 @@ TEST_F(DataTest, EverySyntaxSurvivesASetAndARestart) {
       EXPECT_EQ(value.data, 0u);
     } else {
       EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(value.data),
-                            reinterpret_cast<void*>(c.value.data), c.value.number * unit), 0)
+                            reinterpret_cast<void*>(c.value.data), c.value.number * unit),
+                0)
           << "column " << c.column;
     }
     Release(&oid, &value);
@@ -185,13 +186,16 @@ TEST_F(DataTest, StateFileValuesAreHandedOutAsTheyAre) {
   std::string big(200000, 'a');
   std::string bigHex;
   for (size_t i = 0; i < big.size(); ++i) bigHex += "61";
-  WriteState("module VORNEL-VNBEEP-MIB\n"
-             "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=5 handle=3 creator=1 time=0\n"
-             "value handle=3 column=2 syntax=4711 bytes=00ff10\n"
-             "value handle=3 column=3 syntax=77 number=4294967295\n"
-             "value handle=3 column=15 syntax=70 number=1 second=4294967295\n"
-             "value handle=3 column=14 syntax=4 bytes=" + bigHex + "\n"
-             "scalar oid=1.3.6.1.4.1.32473.99.1.4 syntax=130 number=0\n");
+  WriteState(
+      "module VORNEL-VNBEEP-MIB\n"
+      "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=5 handle=3 creator=1 time=0\n"
+      "value handle=3 column=2 syntax=4711 bytes=00ff10\n"
+      "value handle=3 column=3 syntax=77 number=4294967295\n"
+      "value handle=3 column=15 syntax=70 number=1 second=4294967295\n"
+      "value handle=3 column=14 syntax=4 bytes=" +
+      bigHex +
+      "\n"
+      "scalar oid=1.3.6.1.4.1.32473.99.1.4 syntax=130 number=0\n");
   ASSERT_TRUE(StartAgent({}));
   AgentHandle agent = Connect();
   SnmpOid oid;

@@ -2,11 +2,10 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <fstream>
-#include <thread>
-
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "agent_errors.h"
 #include "agent_harness.h"

@@ -1,8 +1,9 @@
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstring>
 #include <string>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "agent_errors.h"
 #include "agent_harness.h"
@@ -38,8 +39,10 @@ TEST_F(EnumerationTest, FreshAgentWithoutModulesServesNone) {
 
 TEST_F(EnumerationTest, ClientsListResidentOnesThenConnectedOnes) {
   std::string longName(300, 'n');
-  WriteState("client handle=77 id=78 process-handle=79 process=80 thread-handle=81 thread=82 "
-             "time=-86400 flags=4294967295 name=" + longName + " file=C:\\orvu\\x%20y.exe\n");
+  WriteState(
+      "client handle=77 id=78 process-handle=79 process=80 thread-handle=81 thread=82 "
+      "time=-86400 flags=4294967295 name=" +
+      longName + " file=C:\\orvu\\x%20y.exe\n");
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
   AgentHandle other = AgentConnect("second client", 0, 0, 0);

@@ -9,7 +9,9 @@ namespace {
 
 using FrameworkTest = AgentTest;
 
-bool Terminated(const char* field, size_t width) { return std::memchr(field, '\0', width) != nullptr; }
+bool Terminated(const char* field, size_t width) {
+  return std::memchr(field, '\0', width) != nullptr;
+}
 
 TEST_F(FrameworkTest, VersionInfoWorksBeforeAndAfterInitAndChecksTheRecordSize) {
   for (int started = 0; started < 2; ++started) {

@@ -30,14 +30,16 @@ class RobustnessTest : public AgentTest {
     return s;
   }
   static void Send(int s, const std::string& bytes) {
-    ASSERT_EQ(send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
   }
   // The status of the next reply, or -1 when the agent closed the connection instead.
   static int32_t ReplyStatus(int s) {
     uint8_t header[4];
     if (recv(s, header, 4, MSG_WAITALL) != 4) return -1;
     std::string body(wire::GetU32(header), '\0');
-    if (!body.empty() && recv(s, body.data(), body.size(), MSG_WAITALL) != static_cast<ssize_t>(body.size())) {
+    if (!body.empty() &&
+        recv(s, body.data(), body.size(), MSG_WAITALL) != static_cast<ssize_t>(body.size())) {
       return -1;
     }
     return static_cast<int32_t>(wire::GetU32(reinterpret_cast<const uint8_t*>(body.data())));

@@ -1,9 +1,10 @@
+#include "state_records.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "messages.h"
-#include "state_records.h"
 
 namespace orvu::agent {
 namespace {
@@ -13,7 +14,8 @@ TEST(StateRecordsTest, EveryRecordReadsBackAsItWasWritten) {
       "module VORNEL-VNBEEP-MIB",
       "client handle=1 id=2 process-handle=3 process=4 thread-handle=5 thread=6 time=-7 flags=8 "
       "name=a%20b%25c%3d file=/bin/x",
-      "instance entry=1.3.6.1 index=4294967295.0 handle=9 creator=2 time=-2147483648 enabled=8 leaves=0",
+      "instance entry=1.3.6.1 index=4294967295.0 handle=9 creator=2 time=-2147483648 enabled=8 "
+      "leaves=0",
       "instance entry=1.3 index=1 handle=10 creator=0 time=0",
       "enable handle=9 flags=0",
       "remove handle=10",
@@ -31,8 +33,10 @@ TEST(StateRecordsTest, EveryRecordReadsBackAsItWasWritten) {
   }
   StateRecord record;
   std::string error;
-  ASSERT_TRUE(ParseStateLine("client handle=1 id=2 process-handle=3 process=4 thread-handle=5 "
-                             "thread=6 time=-7 flags=8 name=a%20b%25c%3d file=x", &record, &error));
+  ASSERT_TRUE(
+      ParseStateLine("client handle=1 id=2 process-handle=3 process=4 thread-handle=5 "
+                     "thread=6 time=-7 flags=8 name=a%20b%25c%3d file=x",
+                     &record, &error));
   EXPECT_EQ(record.client.name, "a b%c=");
   EXPECT_FALSE(ParseStateLine("   # a comment", &record, &error));
   EXPECT_TRUE(error.empty());
@@ -55,7 +59,8 @@ TEST(StateRecordsTest, BadLinesSayWhatIsWrong) {
       {"scalar oid= syntax=2 number=1", "nonempty OID"},
       {"instance entry=1.3 index= handle=1 creator=0 time=0", "nonempty entry and index"},
       {"client handle=1 id=2 process-handle=3 process=4 thread-handle=5 thread=6 time=7 flags=8 "
-       "name=%4 file=x", "bad text for 'name'"},
+       "name=%4 file=x",
+       "bad text for 'name'"},
       {"module", "one module name"},
   };
   for (const auto& [line, expected] : cases) {
@@ -76,10 +81,12 @@ TEST(RequestDecoderTest, TruncatedInputIsRefusedAtEveryLength) {
   std::string body = proto::EncodeRequest(q);
   proto::Request decoded;
   std::string error;
-  ASSERT_TRUE(proto::DecodeRequest(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &decoded, &error));
+  ASSERT_TRUE(proto::DecodeRequest(reinterpret_cast<const uint8_t*>(body.data()), body.size(),
+                                   &decoded, &error));
   EXPECT_EQ(decoded.value, q.value);
   for (size_t size = 0; size < body.size(); ++size) {
-    EXPECT_FALSE(proto::DecodeRequest(reinterpret_cast<const uint8_t*>(body.data()), size, &decoded, &error))
+    EXPECT_FALSE(
+        proto::DecodeRequest(reinterpret_cast<const uint8_t*>(body.data()), size, &decoded, &error))
         << size;
   }
 }

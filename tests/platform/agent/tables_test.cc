@@ -12,7 +12,8 @@ TEST_F(TablesTest, InstanceLifecycle) {
   TestOid entry = EntryOid();
   TestOid instance{50};
   uint32_t instanceHandle = 0;
-  uint32_t entryHandle = AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instance.Ptr(), &instanceHandle);
+  uint32_t entryHandle =
+      AgentCreateTableEntry(agent, 0, 0, entry.Ptr(), instance.Ptr(), &instanceHandle);
   ASSERT_NE(entryHandle, 0u) << LastErrorText();
   ASSERT_NE(instanceHandle, 0u);
   EXPECT_EQ(AgentFindTableEntry(agent, entry.Ptr()), entryHandle);

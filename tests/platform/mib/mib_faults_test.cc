@@ -12,7 +12,8 @@ class FaultEnvironment : public ::testing::Environment {
   void SetUp() override {
     setenv("ORVU_MIB_PATH", ORVU_TEST_MIB_DIR, 1);
     setenv("ORVU_FAULTS",
-           "MibLoadModule=0@1;MibLookupName=7@2;MibGetObjectOid=0@1;MibLookupOid=9@1;MibGetObjectName=0@1;"
+           "MibLoadModule=0@1;MibLookupName=7@2;MibGetObjectOid=0@1;MibLookupOid=9@1;"
+           "MibGetObjectName=0@1;"
            "SnmpStringToOid=0@1;SnmpOidToString=0@1;SnmpFreeValue=5@1",
            1);
   }

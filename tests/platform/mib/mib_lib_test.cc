@@ -1,11 +1,12 @@
 // The MIB library's five operations over the sample module.
+#include "orvu/mib_lib.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstring>
 #include <string>
 
-#include "orvu/mib_lib.h"
 #include "orvu/snmp_util.h"
 
 namespace {
@@ -15,7 +16,8 @@ class MibPathEnvironment : public ::testing::Environment {
  public:
   void SetUp() override { setenv("ORVU_MIB_PATH", ORVU_TEST_MIB_DIR, 1); }
 };
-const auto* const MIB_PATH_ENVIRONMENT = ::testing::AddGlobalTestEnvironment(new MibPathEnvironment);
+const auto* const MIB_PATH_ENVIRONMENT =
+    ::testing::AddGlobalTestEnvironment(new MibPathEnvironment);
 
 std::string NameOf(uint32_t handle) {
   char buffer[500];

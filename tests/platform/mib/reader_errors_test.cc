@@ -17,57 +17,74 @@ const char* const HEADER =
     "bad OBJECT IDENTIFIER ::= { enterprises 32473 1 }\n";
 
 struct BrokenCase {
-  const char* body;    // follows HEADER unless it starts a module itself
-  const char* at;      // the text at the reported position: its first occurrence in the module
-  const char* cause;   // the start of the reported cause
+  const char* body;   // follows HEADER unless it starts a module itself
+  const char* at;     // the text at the reported position: its first occurrence in the module
+  const char* cause;  // the start of the reported cause
 };
 
 const BrokenCase BROKEN_CASES[] = {
     {"BAD-MIB DEFINITIONS BEGIN END", "BEGIN", "expected ::= (found BEGIN)"},
     {"BAD-MIB DEFINITIONS ::= BEGIN IMPORTS Foo, enterprises FROM SNMPv2-SMI; END", "Foo",
      "unknown name Foo imported from SNMPv2-SMI"},
-    {"BAD-MIB DEFINITIONS ::= BEGIN IMPORTS x FROM NO-SUCH-MIB; END", "NO-SUCH-MIB", "module NO-SUCH-MIB not found (tried "},
+    {"BAD-MIB DEFINITIONS ::= BEGIN IMPORTS x FROM NO-SUCH-MIB; END", "NO-SUCH-MIB",
+     "module NO-SUCH-MIB not found (tried "},
     {"BAD-MIB DEFINITIONS ::= BEGIN END trailing", "trailing", "unexpected text after END"},
-    {"OTHER-MIB DEFINITIONS ::= BEGIN END", "OTHER-MIB", "file holds module OTHER-MIB, not BAD-MIB"},
+    {"OTHER-MIB DEFINITIONS ::= BEGIN END", "OTHER-MIB",
+     "file holds module OTHER-MIB, not BAD-MIB"},
     {"a OBJECT IDENTIFIER ::= { nowhere 1 }\nEND", "nowhere", "unresolved OID parent nowhere"},
-    {"a OBJECT IDENTIFIER ::= { b 1 }\nb OBJECT IDENTIFIER ::= { a 1 }\nEND", "a OBJECT", "OID of a refers to itself"},
-    {"a OBJECT IDENTIFIER ::= { bad 4294967296 }\nEND", "4294967296", "number 4294967296 too large"},
+    {"a OBJECT IDENTIFIER ::= { b 1 }\nb OBJECT IDENTIFIER ::= { a 1 }\nEND", "a OBJECT",
+     "OID of a refers to itself"},
+    {"a OBJECT IDENTIFIER ::= { bad 4294967296 }\nEND", "4294967296",
+     "number 4294967296 too large"},
     {"a OBJECT IDENTIFIER ::= { }\nEND", "}\nEND", "empty OID value"},
-    {"bad OBJECT IDENTIFIER ::= { bad 2 }\nEND", "bad OBJECT IDENTIFIER ::= { bad 2", "bad defined twice"},
-    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DESCRIPTION \"open\nEND", "\"open",
-     "quoted text not closed"},
-    {"x OBJECT-TYPE SYNTAX Integer32 \x01 MAX-ACCESS read-write\nEND", "\x01", "unexpected byte 0x01"},
-    {"x OBJECT-TYPE SYNTAX Frob MAX-ACCESS read-write STATUS current ::= { bad 1 }\nEND", "Frob", "unknown type Frob"},
+    {"bad OBJECT IDENTIFIER ::= { bad 2 }\nEND", "bad OBJECT IDENTIFIER ::= { bad 2",
+     "bad defined twice"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DESCRIPTION \"open\nEND",
+     "\"open", "quoted text not closed"},
+    {"x OBJECT-TYPE SYNTAX Integer32 \x01 MAX-ACCESS read-write\nEND", "\x01",
+     "unexpected byte 0x01"},
+    {"x OBJECT-TYPE SYNTAX Frob MAX-ACCESS read-write STATUS current ::= { bad 1 }\nEND", "Frob",
+     "unknown type Frob"},
     {"A ::= B\nB ::= A\nEND", "A ::=", "type A refers to itself"},
-    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-mostly STATUS current ::= { bad 1 }\nEND", "read-mostly",
-     "unknown access read-mostly"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-mostly STATUS current ::= { bad 1 }\nEND",
+     "read-mostly", "unknown access read-mostly"},
     {"x OBJECT-TYPE MAX-ACCESS read-write STATUS current ::= { bad 1 }\nEND", "::= { bad 1 }",
      "OBJECT-TYPE x has no SYNTAX"},
-    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current ::= bad 1\nEND", "bad 1\n",
-     "expected { (found bad)"},
-    {"x OBJECT-TYPE SYNTAX INTEGER { on(1), off(2) } MAX-ACCESS read-write STATUS current DEFVAL { dim }"
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current ::= bad 1\nEND",
+     "bad 1\n", "expected { (found bad)"},
+    {"x OBJECT-TYPE SYNTAX INTEGER { on(1), off(2) } MAX-ACCESS read-write STATUS current DEFVAL { "
+     "dim }"
      " ::= { bad 1 }\nEND",
      "DEFVAL", "unknown label dim in DEFVAL"},
-    {"x OBJECT-TYPE SYNTAX IpAddress MAX-ACCESS read-write STATUS current DEFVAL { 'C0A8'H } ::= { bad 1 }\nEND",
+    {"x OBJECT-TYPE SYNTAX IpAddress MAX-ACCESS read-write STATUS current DEFVAL { 'C0A8'H } ::= { "
+     "bad 1 }\nEND",
      "DEFVAL", "IpAddress DEFVAL must be 4 bytes"},
-    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DEFVAL { 2147483648 } ::= { bad 1 }\nEND",
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DEFVAL { 2147483648 } "
+     "::= { bad 1 }\nEND",
      "DEFVAL", "DEFVAL 2147483648 out of range"},
-    {"x OBJECT-TYPE SYNTAX OCTET STRING MAX-ACCESS read-write STATUS current DEFVAL { 'XY'H } ::= { bad 1 }\nEND",
+    {"x OBJECT-TYPE SYNTAX OCTET STRING MAX-ACCESS read-write STATUS current DEFVAL { 'XY'H } ::= "
+     "{ bad 1 }\nEND",
      "'XY'H", "bad digit in a hex string"},
-    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current INDEX { nobody } ::= { bad 1 }\n"
+    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current INDEX { nobody } ::= { bad 1 "
+     "}\n"
      "E ::= SEQUENCE { c Integer32 }\nEND",
      "nobody", "unknown index object nobody"},
-    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current INDEX { IMPLIED bad, bad } ::= { bad 1 }\n"
+    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current INDEX { IMPLIED bad, bad } "
+     "::= { bad 1 }\n"
      "E ::= SEQUENCE { c Integer32 }\nEND",
      "bad, bad", "IMPLIED is allowed only on the last index object"},
-    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current AUGMENTS { bad } ::= { bad 1 }\n"
+    {"e OBJECT-TYPE SYNTAX E MAX-ACCESS not-accessible STATUS current AUGMENTS { bad } ::= { bad 1 "
+     "}\n"
      "E ::= SEQUENCE { c Integer32 }\nEND",
      "bad }", "bad is not a table entry"},
-    {"t OBJECT-TYPE SYNTAX SEQUENCE OF Integer32 MAX-ACCESS not-accessible STATUS current ::= { bad 1 }\nEND",
+    {"t OBJECT-TYPE SYNTAX SEQUENCE OF Integer32 MAX-ACCESS not-accessible STATUS current ::= { "
+     "bad 1 }\nEND",
      "Integer32 MAX", "Integer32 is not a SEQUENCE type"},
-    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DEFVAL 32 ::= { bad 1 }\nEND", "32 ::=",
-     "expected { (found 32)"},
-    {"t MODULE-COMPLIANCE STATUS current MODULE MANDATORY-GROUPS { g }\nEND", "END", "expected ::= (found END)"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DEFVAL 32 ::= { bad 1 "
+     "}\nEND",
+     "32 ::=", "expected { (found 32)"},
+    {"t MODULE-COMPLIANCE STATUS current MODULE MANDATORY-GROUPS { g }\nEND", "END",
+     "expected ::= (found END)"},
 };
 
 struct TextPosition {
@@ -92,7 +109,9 @@ TextPosition PositionOf(const std::string& text, const std::string& at) {
 TEST(ReaderErrors, ReportPositionAndCause) {
   for (const BrokenCase& broken : BROKEN_CASES) {
     std::string body = broken.body;
-    std::string text = body.compare(0, 8, "BAD-MIB ") == 0 || body.compare(0, 6, "OTHER-") == 0 ? body : HEADER + body;
+    std::string text = body.compare(0, 8, "BAD-MIB ") == 0 || body.compare(0, 6, "OTHER-") == 0
+                           ? body
+                           : HEADER + body;
     MibTestFolder folder;
     folder.Write("BAD-MIB", text);
     Registry registry({folder.Path()});
@@ -109,13 +128,16 @@ TEST(ReaderErrors, ReportPositionAndCause) {
 
 TEST(ReaderErrors, FailedLoadKeepsEarlierModulesAndDropsItsOwnImports) {
   MibTestFolder folder;
-  folder.Write("FIRST-MIB", "FIRST-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
-                            "first OBJECT IDENTIFIER ::= { enterprises 32473 1 } END");
-  folder.Write("HELPER-MIB", "HELPER-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
-                             "helper OBJECT IDENTIFIER ::= { enterprises 32473 2 } END");
-  folder.Write("BROKEN-MIB", "BROKEN-MIB DEFINITIONS ::= BEGIN IMPORTS helper FROM HELPER-MIB;\n"
-                             "broken OBJECT IDENTIFIER ::= { helper 1 }\n"
-                             "worse OBJECT IDENTIFIER ::= { missing 1 } END");
+  folder.Write("FIRST-MIB",
+               "FIRST-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+               "first OBJECT IDENTIFIER ::= { enterprises 32473 1 } END");
+  folder.Write("HELPER-MIB",
+               "HELPER-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+               "helper OBJECT IDENTIFIER ::= { enterprises 32473 2 } END");
+  folder.Write("BROKEN-MIB",
+               "BROKEN-MIB DEFINITIONS ::= BEGIN IMPORTS helper FROM HELPER-MIB;\n"
+               "broken OBJECT IDENTIFIER ::= { helper 1 }\n"
+               "worse OBJECT IDENTIFIER ::= { missing 1 } END");
   Registry registry({folder.Path()});
   LoadError error;
   ASSERT_TRUE(registry.Load("FIRST-MIB", &error)) << error.Text();
@@ -138,9 +160,11 @@ TEST(ReaderErrors, MissingModuleNamesEveryFileTried) {
   LoadError error;
   ASSERT_FALSE(registry.Load("GONE-MIB", &error));
   EXPECT_EQ(error.line, 0);
-  EXPECT_EQ(error.Text(),
-            "module GONE-MIB not found (tried /no/a/GONE-MIB, /no/a/GONE-MIB.txt, /no/a/GONE-MIB.mib, "
-            "/no/a/GONE-MIB.my, /no/b/GONE-MIB, /no/b/GONE-MIB.txt, /no/b/GONE-MIB.mib, /no/b/GONE-MIB.my)");
+  EXPECT_EQ(
+      error.Text(),
+      "module GONE-MIB not found (tried /no/a/GONE-MIB, /no/a/GONE-MIB.txt, /no/a/GONE-MIB.mib, "
+      "/no/a/GONE-MIB.my, /no/b/GONE-MIB, /no/b/GONE-MIB.txt, /no/b/GONE-MIB.mib, "
+      "/no/b/GONE-MIB.my)");
   ASSERT_FALSE(registry.Load("../etc/passwd", &error));
   EXPECT_EQ(error.Text(), "bad module name ../etc/passwd");
 }
@@ -153,7 +177,8 @@ TEST(ReaderErrors, ImportCyclesAreReportedNotFollowed) {
   Registry registry({folder.Path()});
   LoadError error;
   ASSERT_FALSE(registry.Load("PING-MIB", &error));
-  EXPECT_EQ(error.Text(), folder.Path() + "/PONG-MIB:1:50: import cycle: PING-MIB -> PONG-MIB -> PING-MIB");
+  EXPECT_EQ(error.Text(),
+            folder.Path() + "/PONG-MIB:1:50: import cycle: PING-MIB -> PONG-MIB -> PING-MIB");
   ASSERT_FALSE(registry.Load("SELF-MIB", &error));
   EXPECT_EQ(error.cause, "import cycle: SELF-MIB -> SELF-MIB");
   EXPECT_EQ(registry.FindModule("PONG-MIB"), nullptr);

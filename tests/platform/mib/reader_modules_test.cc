@@ -174,11 +174,13 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
   EXPECT_EQ(find("acmeFlags")->defaultValue->bytes, std::string("\x40\x40", 2));
   EXPECT_EQ(find("acmeAddr")->syntax, 64u);
   EXPECT_EQ(find("acmeAddr")->defaultValue->bytes, std::string("\xC0\xA8\x00\x01", 4));
-  EXPECT_EQ(find("acmeRoute")->defaultValue->oid, (std::vector<uint32_t>{1, 3, 6, 1, 4, 1, 32473, 7, 1, 7}));
+  EXPECT_EQ(find("acmeRoute")->defaultValue->oid,
+            (std::vector<uint32_t>{1, 3, 6, 1, 4, 1, 32473, 7, 1, 7}));
   EXPECT_EQ(find("acmeBig")->syntax, 70u);
   EXPECT_EQ(find("acmeBig")->defaultValue->number, 18446744073);
   EXPECT_EQ(find("acmeSigned")->defaultValue->number, -5);
-  EXPECT_EQ(find("acmeSigned")->ranges, (std::vector<Range>{{-5, -1}, {1, 5}, {INT64_MAX, INT64_MAX}}));
+  EXPECT_EQ(find("acmeSigned")->ranges,
+            (std::vector<Range>{{-5, -1}, {1, 5}, {INT64_MAX, INT64_MAX}}));
   EXPECT_EQ(find("acmeName")->sizes, (std::vector<Range>{{0, 16}}));
   EXPECT_EQ(find("acmeOn")->defaultValue->number, 2);
   EXPECT_EQ(find("acmeRaw")->defaultValue->bytes, std::string("\xA1\xC0", 2));
@@ -195,7 +197,8 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
 
   EXPECT_EQ(find("acmeProducts")->kind, ObjectKind::Node);
   EXPECT_EQ(find("acmeCapabilities")->kind, ObjectKind::Compliance);
-  EXPECT_EQ(find("acmeCapabilities")->oid, (std::vector<uint32_t>{1, 3, 6, 1, 4, 1, 32473, 7, 9, 1}));
+  EXPECT_EQ(find("acmeCapabilities")->oid,
+            (std::vector<uint32_t>{1, 3, 6, 1, 4, 1, 32473, 7, 9, 1}));
 
   std::vector<uint32_t> oid = find("acmeLevel")->oid;
   EXPECT_EQ(registry.FindOid(oid.data(), oid.size()), level);
@@ -223,7 +226,8 @@ END)");
   EXPECT_EQ(registry.FindName("oldHits")->syntax, 65u);
   EXPECT_EQ(registry.FindName("oldPeer")->access, Access::ReadWrite);
   EXPECT_EQ(registry.FindName("oldReset")->kind, ObjectKind::Notification);
-  EXPECT_EQ(registry.FindName("oldReset")->oid, (std::vector<uint32_t>{1, 3, 6, 1, 4, 1, 32473, 5, 0, 4}));
+  EXPECT_EQ(registry.FindName("oldReset")->oid,
+            (std::vector<uint32_t>{1, 3, 6, 1, 4, 1, 32473, 5, 0, 4}));
   EXPECT_EQ(registry.FindModule("RFC1213-MIB")->fileName, "");
 }
 

@@ -1,11 +1,11 @@
 // The SNMP utility library: OID text in both directions and the one release function.
+#include "orvu/snmp_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include "orvu/snmp_util.h"
 
 namespace {
 
@@ -15,10 +15,25 @@ TEST(SnmpStringToOid, AcceptsOnlyDottedDecimal) {
     bool accepted;
   };
   const Case cases[] = {
-      {"1.3.6.1.4.1.32473.99.1.4", true}, {"0", true}, {"4294967295", true}, {"1.4294967295.0", true},
-      {"007.1", true}, {"4294967296", false}, {"1.99999999999999999999", false}, {"", false}, {"1..3", false},
-      {".1", false}, {"1.", false}, {"a", false}, {" 1", false}, {"1 ", false}, {"-1", false}, {"+1", false},
-      {"speakerControl", false}, {"1.3x.6", false}, {".", false},
+      {"1.3.6.1.4.1.32473.99.1.4", true},
+      {"0", true},
+      {"4294967295", true},
+      {"1.4294967295.0", true},
+      {"007.1", true},
+      {"4294967296", false},
+      {"1.99999999999999999999", false},
+      {"", false},
+      {"1..3", false},
+      {".1", false},
+      {"1.", false},
+      {"a", false},
+      {" 1", false},
+      {"1 ", false},
+      {"-1", false},
+      {"+1", false},
+      {"speakerControl", false},
+      {"1.3x.6", false},
+      {".", false},
   };
   for (const Case& c : cases) {
     SnmpOid oid{77, nullptr};
