@@ -3,22 +3,42 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer builds (OASET_SANITIZERS=0 skips those), then
 # every end-to-end test with oaset under Valgrind (OASET_VALGRIND=0 skips it) and every fuzz
 # target for OASET_FUZZ_SECONDS each (default 15; 0 skips them).
+# Each stage is stamped with its duration; the last line sums up every stage: "N passed, N failed".
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
-"$top/scripts/install-deps.sh"
+source "$top/scripts/stages.sh"
+
+stage "install dependencies" "$top/scripts/install-deps.sh" || true
+
+# The build folder of a type, once its build stage has passed.
+BuildAndTest() {
+  local type=$1 dir="$top/build/$1"
+  if stage "build $type" "$top/scripts/build.sh" "$type"; then
+    stage "tests $type" bash -c 'cd "$1" && ctest --output-on-failure -j "$(nproc)" --timeout 300' \
+      _ "$dir" || true
+  else
+    stage_skip "tests $type" "the build failed"
+  fi
+}
+
 types=(RelWithDebInfo)
 [ "${OASET_SANITIZERS:-1}" = 0 ] || types+=(Asan Ubsan)
 for type in "${types[@]}"; do
-  echo "=== $type"
-  dir=$("$top/scripts/build.sh" "$type")
-  (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 300)
+  BuildAndTest "$type"
 done
-if [ "${OASET_VALGRIND:-1}" != 0 ]; then
-  echo "=== end-to-end under valgrind"
-  "$top/scripts/valgrind-e2e.sh" "$top/build/RelWithDebInfo"
+
+if [ "${OASET_VALGRIND:-1}" = 0 ]; then
+  stage_skip "end-to-end under valgrind" "OASET_VALGRIND=0"
+else
+  stage "end-to-end under valgrind" "$top/scripts/valgrind-e2e.sh" "$top/build/RelWithDebInfo" ||
+    true
 fi
+
 fuzz_seconds=${OASET_FUZZ_SECONDS:-15}
-if [ "$fuzz_seconds" != 0 ]; then
-  echo "=== fuzz, $fuzz_seconds s per target"
-  "$top/scripts/fuzz.sh" "$fuzz_seconds"
+if [ "$fuzz_seconds" = 0 ]; then
+  stage_skip "fuzz" "OASET_FUZZ_SECONDS=0"
+else
+  stage "fuzz, $fuzz_seconds s per target" "$top/scripts/fuzz.sh" "$fuzz_seconds" || true
 fi
+
+stage_summary
