@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "data_key.h"
 #include "messages.h"
 #include "served_objects.h"
 #include "state_journal.h"
@@ -41,6 +42,10 @@ struct Instance {
   std::vector<uint32_t> dataHandles;        // handed out for its leaves, dropped with it
 };
 
+// Its members are defined by concern: set-up and lookups in agent_core.cc, request dispatch in
+// agent_dispatch.cc, data handles in agent_data.cc, the row prefetch in agent_prefetch.cc,
+// replay of records in agent_replay.cc, snapshots in agent_snapshot.cc and compaction in
+// agent_compaction.cc.
 class AgentCore {
  public:
   bool Start(const AgentOptions& options, std::string* error);
@@ -58,8 +63,11 @@ class AgentCore {
   EntryDef* EntryByOid(const Oid& oid);
   void IndexEntry(const EntryDef& entry);
   Instance* InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, proto::Reply* reply);
-  uint32_t DataHandle(uint64_t key);
-  bool ReadItem(uint64_t key, proto::DataItem* item);
+  uint32_t DataHandle(const DataKey& key);
+  void DropDataHandles(const Instance& instance);
+  bool ReadItem(const DataKey& key, proto::DataItem* item);
+  // The key and the current item behind a data handle, or a failure reply.
+  bool ReadHandle(uint32_t dataHandle, DataKey* key, proto::DataItem* item, proto::Reply* reply);
   bool ColumnExists(const EntryDef& entry, const Instance& instance, uint32_t column) const;
   proto::Value ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column) const;
 
@@ -83,8 +91,8 @@ class AgentCore {
   std::vector<std::map<Oid, uint32_t>> rows_;  // per entry: index -> instance handle
   std::vector<proto::ClientRecord> resident_;
   std::map<uint32_t, proto::ClientRecord> clients_;
-  std::unordered_map<uint64_t, uint32_t> dataByKey_;
-  std::unordered_map<uint32_t, uint64_t> keyByData_;
+  std::unordered_map<DataKey, uint32_t, DataKeyHash> dataByKey_;
+  std::unordered_map<uint32_t, DataKey> keyByData_;
   uint32_t nextInstance_ = 1;
   uint32_t nextClient_ = 1;
   uint32_t nextData_ = 1;

@@ -1,0 +1,35 @@
+// Committing a change, and when the journal is compacted into a snapshot.
+#include <cstdio>
+
+#include "agent_core.h"
+#include "agent_reply.h"
+
+namespace orvu::agent {
+
+namespace {
+
+// Appended records before a rewrite is considered at all.
+constexpr size_t AGENT_COMPACT_AFTER = 1000;
+
+}  // namespace
+
+// The change is in the journal before it is applied, and both happen before the reply: a client
+// that saw success finds its change after any crash of the agent.
+bool AgentCore::Commit(const StateRecord& record, proto::Reply* reply) {
+  std::string error;
+  if (!journal_.Append(record, &error)) {
+    *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
+    return false;
+  }
+  Apply(record, &error);
+  // Compared with the size of the last rewrite, not with a fresh count, so that a large state
+  // does not cost a full pass on every change; the file stays within about twice the live state.
+  size_t appended = journal_.AppendedSinceRewrite();
+  if (appended > AGENT_COMPACT_AFTER && appended > journal_.WrittenAtRewrite() &&
+      !journal_.Rewrite(Snapshot(), &error)) {
+    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+  }
+  return true;
+}
+
+}  // namespace orvu::agent
