@@ -117,7 +117,14 @@ class Registry {
   std::map<std::vector<uint32_t>, const Object*> byOid_;
 };
 
-// ORVU_MIB_PATH split at ':' (';' on Windows), or the installed mibs/ folder when it is unset or
+// Windows paths hold drive letters, so there the folders are separated as in PATH.
+#if defined(_WIN32)
+constexpr char MIB_PATH_SEPARATOR = ';';
+#else
+constexpr char MIB_PATH_SEPARATOR = ':';
+#endif
+
+// ORVU_MIB_PATH split at MIB_PATH_SEPARATOR, or the installed mibs/ folder when it is unset or
 // empty.
 std::vector<std::string> DefaultSearchPath();
 

@@ -4,15 +4,6 @@
 
 namespace orvu::mib {
 
-namespace {
-// Windows paths hold drive letters, so there the folders are separated as in PATH.
-#if defined(_WIN32)
-constexpr char MIB_PATH_SEPARATOR = ';';
-#else
-constexpr char MIB_PATH_SEPARATOR = ':';
-#endif
-}  // namespace
-
 std::vector<std::string> DefaultSearchPath() {
   std::vector<std::string> folders;
   if (const char* path = std::getenv("ORVU_MIB_PATH")) {

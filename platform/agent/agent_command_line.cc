@@ -1,0 +1,100 @@
+#include "agent_command_line.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace orvu::agent {
+
+namespace {
+
+bool ParseClock(const std::string& text, int32_t* out) {
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX) return false;
+  *out = static_cast<int32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+std::string AgentUsage(const std::string& defaultMibDir) {
+  return "Usage: orvu-agentd [OPTION]...\n"
+         "Runs the stand-in Orvu agent on a local socket.\n"
+         "\n"
+         "  --socket PATH     listen at PATH (default: $XDG_RUNTIME_DIR/orvu-agent.sock,\n"
+         "                    else /tmp/orvu-agent-UID/orvu-agent.sock)\n"
+         "  --state FILE      keep the agent's state in FILE (default:\n"
+         "                    $XDG_STATE_HOME/orvu-agent/state, else "
+         "~/.local/state/orvu-agent/state)\n"
+         "  --module NAME     serve the MIB module NAME too (and remember it); may be repeated\n"
+         "  --clock SECONDS   record every time as SECONDS since 1970 instead of the real time\n"
+         "  --detach          run in the background once the socket is ready\n"
+         "  --pid-file FILE   write the agent's process id to FILE\n"
+         "  --fsync           flush every change to the disk, not only to the operating system\n"
+         "  --help            print this text and exit\n"
+         "\n"
+         "MIB modules are searched in ORVU_MIB_PATH (folders separated by '" +
+         std::string(1, mib::MIB_PATH_SEPARATOR) + "'), else in\n" + defaultMibDir + ".\n";
+}
+
+bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool hasValue = false;
+    size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg.resize(eq);
+      hasValue = true;
+    }
+    auto takeValue = [&](std::string* taken) {
+      if (hasValue) {
+        *taken = value;
+        return true;
+      }
+      if (i + 1 >= argc) return false;
+      *taken = argv[++i];
+      return true;
+    };
+    if (arg == "--help") {
+      out->help = true;
+      return true;
+    } else if (arg == "--detach" && !hasValue) {
+      out->detach = true;
+    } else if (arg == "--fsync" && !hasValue) {
+      out->options.syncEachChange = true;
+    } else if (arg == "--socket" || arg == "--state" || arg == "--module" || arg == "--clock" ||
+               arg == "--pid-file") {
+      std::string v;
+      if (!takeValue(&v) || v.empty()) {
+        *error = "option " + arg + " needs a value";
+        return false;
+      }
+      if (arg == "--socket") {
+        out->socketPath = v;
+      } else if (arg == "--state") {
+        out->options.statePath = v;
+      } else if (arg == "--module") {
+        out->options.modules.push_back(v);
+      } else if (arg == "--pid-file") {
+        out->pidFile = v;
+      } else {
+        int32_t clock = 0;
+        if (!ParseClock(v, &clock)) {
+          *error = "bad --clock value: " + v;
+          return false;
+        }
+        out->options.clock = clock;
+      }
+    } else {
+      *error = "unknown option " + std::string(argv[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace orvu::agent

@@ -1,0 +1,26 @@
+// orvu-agentd's command line: its options and their parsing.
+#pragma once
+
+#include <string>
+
+#include "agent_core.h"
+#include "mib_model.h"
+
+namespace orvu::agent {
+
+struct AgentCommandLine {
+  AgentOptions options;    // statePath stays empty when --state is not given
+  std::string socketPath;  // empty when --socket is not given
+  std::string pidFile;
+  bool detach = false;
+  bool help = false;
+};
+
+// False with *error set for an unknown option, a missing value or a bad --clock value.
+bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* commandLine,
+                           std::string* error);
+
+// The --help text; DEFAULT_MIB_DIR is where modules are searched when ORVU_MIB_PATH is unset.
+std::string AgentUsage(const std::string& defaultMibDir);
+
+}  // namespace orvu::agent

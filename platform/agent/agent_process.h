@@ -1,0 +1,30 @@
+// What makes orvu-agentd a well-behaved background process: its default state file, stop
+// signals, detaching from the caller and the pid file.
+#pragma once
+
+#include <csignal>
+#include <string>
+
+namespace orvu::agent {
+
+// $XDG_STATE_HOME/orvu-agent/state, else ~/.local/state/orvu-agent/state.
+std::string DefaultStatePath();
+
+// Creates the folders leading to PATH (not PATH itself); false with errno set on failure.
+bool MakeFolders(const std::string& path);
+
+// Stop signals set *stop; they are blocked until the event loop can take them, so a stop is
+// never half-handled. A peer that goes away mid-write does not kill the agent.
+void InstallStopSignals(volatile std::sig_atomic_t* stop);
+
+enum class DetachOutcome { InBackground, CallerReturns, Failed };
+
+// Forks: the caller's process gets CallerReturns (after writing the background process's id to
+// PID_FILE, when given) and should exit; the background process gets InBackground, detached from
+// the terminal and the caller's standard streams. Failed sets *error.
+DetachOutcome Detach(const std::string& pidFile, std::string* error);
+
+bool WritePidFile(const std::string& path);  // this process's id
+void RemovePidFile(const std::string& path);
+
+}  // namespace orvu::agent
