@@ -1,19 +1,17 @@
 #include "agent_command_line.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <cstdint>
+
+#include "decimal.h"
 
 namespace orvu::agent {
 
 namespace {
 
 bool ParseClock(const std::string& text, int32_t* out) {
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX) return false;
-  *out = static_cast<int32_t>(v);
+  int64_t value = 0;
+  if (!ParseDecimal(text, INT32_MIN, INT32_MAX, &value)) return false;
+  *out = static_cast<int32_t>(value);
   return true;
 }
 

@@ -140,13 +140,4 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
   return false;
 }
 
-std::string OidText(const Oid& oid) {
-  std::string s;
-  for (size_t i = 0; i < oid.size(); ++i) {
-    if (i) s += '.';
-    s += std::to_string(oid[i]);
-  }
-  return s;
-}
-
 }  // namespace orvu::agent

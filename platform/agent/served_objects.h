@@ -9,6 +9,7 @@
 
 #include "messages.h"
 #include "mib_model.h"
+#include "oid_text.h"
 
 namespace orvu::agent {
 
@@ -56,7 +57,5 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
 // false when the INDEX cannot be decoded that far.
 bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid& index,
                       proto::Value* value);
-
-std::string OidText(const Oid& oid);
 
 }  // namespace orvu::agent

@@ -2,27 +2,20 @@
 
 #include <map>
 
+#include "decimal.h"
+#include "oid_text.h"
+
 namespace orvu::agent {
 namespace {
 
 using proto::Value;
 using proto::ValueKind;
 
+// A 32-bit field, written signed or unsigned.
 bool ParseNumber(const std::string& text, uint32_t* out) {
-  size_t i = 0;
-  bool negative = false;
-  if (!text.empty() && text[0] == '-') {
-    negative = true;
-    i = 1;
-  }
-  if (i == text.size() || text.size() - i > 10) return false;
-  uint64_t v = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(text[i] - '0');
-  }
-  if (negative ? v > 2147483648ULL : v > 4294967295ULL) return false;
-  *out = negative ? static_cast<uint32_t>(-static_cast<int64_t>(v)) : static_cast<uint32_t>(v);
+  int64_t value = 0;
+  if (!ParseDecimal(text, INT32_MIN, UINT32_MAX, &value)) return false;
+  *out = static_cast<uint32_t>(value);
   return true;
 }
 
@@ -99,15 +92,6 @@ std::string FormatHex(const std::string& bytes) {
     out += HEX[c & 15];
   }
   return out;
-}
-
-std::string FormatOid(const std::vector<uint32_t>& oid) {
-  std::string s;
-  for (size_t i = 0; i < oid.size(); ++i) {
-    if (i) s += '.';
-    s += std::to_string(oid[i]);
-  }
-  return s;
 }
 
 class Fields {
@@ -215,7 +199,7 @@ void FormatValue(std::string& out, const Value& v) {
       out += " number=" + std::to_string(v.number) + " second=" + std::to_string(v.second);
       break;
     case ValueKind::Bytes: out += " bytes=" + FormatHex(v.bytes); break;
-    case ValueKind::Oid: out += " oid=" + FormatOid(v.ids); break;
+    case ValueKind::Oid: out += " oid=" + OidText(v.ids); break;
   }
 }
 
@@ -323,7 +307,7 @@ std::string FormatStateRecord(const StateRecord& r) {
       break;
     }
     case RecordType::Instance:
-      out = "instance entry=" + FormatOid(r.entryOid) + " index=" + FormatOid(r.oid) +
+      out = "instance entry=" + OidText(r.entryOid) + " index=" + OidText(r.oid) +
             " handle=" + std::to_string(r.handle) + " creator=" + std::to_string(r.creator) +
             " time=" + std::to_string(r.time);
       if (r.enabledFlags) out += " enabled=" + std::to_string(*r.enabledFlags);
@@ -339,7 +323,7 @@ std::string FormatStateRecord(const StateRecord& r) {
       FormatValue(out, r.value);
       break;
     case RecordType::Scalar:
-      out = "scalar oid=" + FormatOid(r.oid);
+      out = "scalar oid=" + OidText(r.oid);
       FormatValue(out, r.value);
       break;
   }

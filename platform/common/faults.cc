@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "decimal.h"
+
 namespace orvu {
 namespace {
 
@@ -24,16 +26,6 @@ struct FaultTable {
   std::mutex mutex;
 };
 
-bool ParseInteger(const std::string& text, int64_t low, int64_t high, int64_t* out) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  long long value = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || value < low || value > high) return false;
-  *out = value;
-  return true;
-}
-
 bool ParseRule(const std::string& item, FaultRule* rule) {
   size_t eq = item.find('=');
   if (eq == std::string::npos || eq == 0) return false;
@@ -42,19 +34,19 @@ bool ParseRule(const std::string& item, FaultRule* rule) {
   size_t at = rest.find('@');
   if (at != std::string::npos) {
     int64_t n = 0;
-    if (!ParseInteger(rest.substr(at + 1), 1, INT64_MAX, &n)) return false;
+    if (!ParseDecimal(rest.substr(at + 1), 1, INT64_MAX, &n)) return false;
     rule->onCall = static_cast<uint64_t>(n);
     rest.resize(at);
   }
   size_t slash = rest.find('/');
   if (slash != std::string::npos) {
     int64_t code = 0;
-    if (!ParseInteger(rest.substr(slash + 1), INT32_MIN, INT32_MAX, &code)) return false;
+    if (!ParseDecimal(rest.substr(slash + 1), INT32_MIN, INT32_MAX, &code)) return false;
     rule->fault.hasCode = true;
     rule->fault.code = static_cast<int32_t>(code);
     rest.resize(slash);
   }
-  return ParseInteger(rest, INT64_MIN, INT64_MAX, &rule->fault.result);
+  return ParseDecimal(rest, INT64_MIN, INT64_MAX, &rule->fault.result);
 }
 
 // Parsed once per process; a library that is loaded twice keeps one table per copy.

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "decimal.h"
+
 namespace orvu::mib {
 namespace {
 
@@ -56,16 +58,10 @@ class Converter {
       return static_cast<int64_t>(value);
     }
     if (token.kind != TokenKind::Number) Fail("DEFVAL " + token.text + " is not a number");
-    bool negative = token.text[0] == '-';
-    uint64_t magnitude = 0;
-    for (size_t i = negative ? 1 : 0; i < token.text.size(); ++i) {
-      if (magnitude > (UINT64_MAX - 9) / 10) Fail("DEFVAL out of range");
-      magnitude = magnitude * 10 + static_cast<uint64_t>(token.text[i] - '0');
-    }
-    uint64_t limit = negative ? (low < 0 ? static_cast<uint64_t>(-(low + 1)) + 1 : 0)
-                              : static_cast<uint64_t>(high);
-    if (magnitude > limit) Fail("DEFVAL " + token.text + " out of range");
-    return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+    int64_t value = 0;
+    if (!ParseDecimal(token.text, low, high, &value))
+      Fail("DEFVAL " + token.text + " out of range");
+    return value;
   }
 
   // Hex digits fill bytes from the left, so an odd count leaves the low half of the last byte 0;
@@ -122,10 +118,8 @@ class Converter {
   uint32_t SubIdentifier(const Token& token) const {
     if (token.kind != TokenKind::Number || token.text[0] == '-') Fail("bad OID in DEFVAL");
     uint64_t value = 0;
-    for (char c : token.text) {
-      value = value * 10 + static_cast<uint64_t>(c - '0');
-      if (value > UINT32_MAX) Fail("sub-identifier " + token.text + " out of range in DEFVAL");
-    }
+    if (!ParseDigits(token.text, UINT32_MAX, &value))
+      Fail("sub-identifier " + token.text + " out of range in DEFVAL");
     return static_cast<uint32_t>(value);
   }
 

@@ -2,6 +2,7 @@
 #include <optional>
 #include <set>
 
+#include "decimal.h"
 #include "mib_parsed.h"
 
 namespace orvu::mib {
@@ -134,12 +135,8 @@ class Parser {
     if (token.kind != TokenKind::Number || token.text[0] == '-')
       Fail(token, std::string("expected ") + what);
     uint64_t value = 0;
-    for (char c : token.text) {
-      uint64_t digit = static_cast<uint64_t>(c - '0');
-      if (value > (max - digit) / 10)
-        Fail(token, "number " + token.text + " too large for " + what);
-      value = value * 10 + digit;
-    }
+    if (!ParseDigits(token.text, max, &value))
+      Fail(token, "number " + token.text + " too large for " + what);
     return value;
   }
 

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
+#include "decimal.h"
 #include "faults.h"
 
 namespace {
@@ -12,7 +14,19 @@ namespace {
 // than turned into an allocation the caller did not expect.
 constexpr uint32_t SNMP_OID_TEXT_MAX_IDS = 65535;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+// Calls TAKE with each sub-identifier of a dotted OID text; false when the text is not one or
+// TAKE says stop.
+template <typename Take>
+bool ForEachSubIdentifier(std::string_view text, Take take) {
+  for (;;) {
+    size_t dot = text.find('.');
+    uint64_t id = 0;
+    if (!orvu::ParseDigits(text.substr(0, dot), UINT32_MAX, &id)) return false;
+    if (!take(static_cast<uint32_t>(id))) return false;
+    if (dot == std::string_view::npos) return true;
+    text.remove_prefix(dot + 1);
+  }
+}
 
 }  // namespace
 
@@ -24,28 +38,16 @@ ORVU_EXPORT int ORVU_CALL SnmpStringToOid(const char* text, SnmpOid* oid) {
   if (!text || !oid) return 0;
   // First pass validates and counts, so that nothing is allocated for a text that is refused.
   uint32_t count = 0;
-  const char* at = text;
-  for (;;) {
-    if (!IsDigit(*at)) return 0;
-    uint64_t value = 0;
-    while (IsDigit(*at)) {
-      value = value * 10 + static_cast<uint64_t>(*at - '0');
-      if (value > UINT32_MAX) return 0;
-      ++at;
-    }
-    if (++count > SNMP_OID_TEXT_MAX_IDS) return 0;
-    if (*at == '\0') break;
-    if (*at != '.') return 0;
-    ++at;
+  if (!ForEachSubIdentifier(text, [&](uint32_t) { return ++count <= SNMP_OID_TEXT_MAX_IDS; })) {
+    return 0;
   }
   uint32_t* ids = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * count));
   if (!ids) return 0;
-  at = text;
-  for (uint32_t i = 0; i < count; ++i) {
-    char* end = nullptr;
-    ids[i] = static_cast<uint32_t>(std::strtoul(at, &end, 10));
-    at = end + 1;
-  }
+  uint32_t filled = 0;
+  ForEachSubIdentifier(text, [&](uint32_t id) {
+    ids[filled++] = id;
+    return true;
+  });
   oid->count = count;
   oid->ids = ids;
   return 1;
