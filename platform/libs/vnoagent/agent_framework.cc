@@ -160,6 +160,30 @@ bool FillResult(const proto::DataItem& item, SnmpOid* oid, SnmpValue* value) {
   return true;
 }
 
+bool RecordSizeIs(uint32_t size, uint32_t expected) {
+  if (size == expected) return true;
+  return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(size) +
+                                               ", expected " + std::to_string(expected));
+}
+
+// The one body of the three enumerations: index 0 takes a fresh list from the agent and only
+// that; a later index reads the list taken (taking one first when there is none) from 1 on, and
+// FILL copies the record out.
+template <typename Record, typename Fill>
+int Enumerate(AgentHandle agent, proto::Op op, uint32_t entryHandle, uint32_t index,
+              std::vector<Record> proto::Reply::*list, Fill fill) {
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  const proto::Reply* listing = s->Listing(op, entryHandle, index == 0);
+  if (!listing) return 0;
+  if (index == 0) return 1;
+  const std::vector<Record>& records = listing->*list;
+  if (index > records.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
+  return fill(records[index - 1]) ? 1 : 0;
+}
+
 int ChangeInstance(AgentHandle agent, proto::Op op, uint32_t entryHandle, uint32_t instanceHandle,
                    uint32_t flags) {
   Library& lib = Lib();
@@ -172,7 +196,6 @@ int ChangeInstance(AgentHandle agent, proto::Op op, uint32_t entryHandle, uint32
   request.instanceHandle = instanceHandle;
   request.flags = flags;
   proto::Reply reply;
-  s->row.clear();
   return s->Call(request, &reply) ? 1 : 0;
 }
 
@@ -236,11 +259,7 @@ ORVU_EXPORT int ORVU_CALL AgentDisconnect(AgentHandle agent) {
 ORVU_EXPORT int ORVU_CALL AgentGetVersionInfo(AgentVersionInfo* info) {
   ORVU_FAULT_POINT("AgentGetVersionInfo", int);
   if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no version record");
-  if (info->size != ORVU_VERSION_INFO_SIZE) {
-    return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
-                                                 ", expected " +
-                                                 std::to_string(ORVU_VERSION_INFO_SIZE));
-  }
+  if (!RecordSizeIs(info->size, ORVU_VERSION_INFO_SIZE)) return 0;
   info->versionMajor = 1;
   info->versionMinor = 0;
   info->build = 1;
@@ -272,101 +291,57 @@ ORVU_EXPORT const char* ORVU_CALL AgentErrorText(int code, char* buffer, uint32_
 ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, char* name,
                                            uint32_t nameSize, uint32_t* moduleHandle) {
   ORVU_FAULT_POINT("AgentEnumModules", int);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
-  if (index == 0 || !s->haveModules) {
-    proto::Request request;
-    request.op = proto::Op::EnumModules;
-    proto::Reply reply;
-    if (!s->Call(request, &reply)) return 0;
-    s->modules = std::move(reply.modules);
-    s->haveModules = true;
-    if (index == 0) return 1;
-  }
-  if (index > s->modules.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
-  if (!name || nameSize == 0)
-    return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no name buffer");
-  const proto::ModuleRecord& m = s->modules[index - 1];
-  CopyText(name, nameSize, m.name);
-  if (moduleHandle) *moduleHandle = m.handle;
-  return 1;
+  return Enumerate(agent, proto::Op::EnumModules, 0, index, &proto::Reply::modules,
+                   [&](const proto::ModuleRecord& m) {
+                     if (!name || nameSize == 0)
+                       return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no name buffer");
+                     CopyText(name, nameSize, m.name);
+                     if (moduleHandle) *moduleHandle = m.handle;
+                     return true;
+                   });
 }
 
 ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index,
                                            AgentClientInfo* info) {
   ORVU_FAULT_POINT("AgentEnumClients", int);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
-  if (index == 0 || !s->haveClients) {
-    proto::Request request;
-    request.op = proto::Op::EnumClients;
-    proto::Reply reply;
-    if (!s->Call(request, &reply)) return 0;
-    s->clients = std::move(reply.clients);
-    s->haveClients = true;
-    if (index == 0) return 1;
-  }
-  if (index > s->clients.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
-  if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no client record");
-  if (info->size != ORVU_CLIENT_INFO_SIZE) {
-    return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
-                                                 ", expected " +
-                                                 std::to_string(ORVU_CLIENT_INFO_SIZE));
-  }
-  const proto::ClientRecord& c = s->clients[index - 1];
-  info->clientHandle = c.clientHandle;
-  info->clientId = c.clientId;
-  info->processHandle = c.processHandle;
-  info->processId = c.processId;
-  info->threadHandle = c.threadHandle;
-  info->threadId = c.threadId;
-  info->registrationTime = c.registrationTime;
-  info->flags = c.flags;
-  CopyText(info->name, sizeof info->name, c.name);
-  CopyText(info->fileName, sizeof info->fileName, c.fileName);
-  return 1;
+  return Enumerate(agent, proto::Op::EnumClients, 0, index, &proto::Reply::clients,
+                   [&](const proto::ClientRecord& c) {
+                     if (!info)
+                       return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no client record");
+                     if (!RecordSizeIs(info->size, ORVU_CLIENT_INFO_SIZE)) return false;
+                     info->clientHandle = c.clientHandle;
+                     info->clientId = c.clientId;
+                     info->processHandle = c.processHandle;
+                     info->processId = c.processId;
+                     info->threadHandle = c.threadHandle;
+                     info->threadId = c.threadId;
+                     info->registrationTime = c.registrationTime;
+                     info->flags = c.flags;
+                     CopyText(info->name, sizeof info->name, c.name);
+                     CopyText(info->fileName, sizeof info->fileName, c.fileName);
+                     return true;
+                   });
 }
 
 ORVU_EXPORT int ORVU_CALL AgentEnumTableInstances(AgentHandle agent, uint32_t index,
                                                   uint32_t entryHandle, TableInstanceInfo* info) {
   ORVU_FAULT_POINT("AgentEnumTableInstances", int);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
-  if (index == 0 || !s->haveInstances || s->instancesEntry != entryHandle) {
-    s->haveInstances = false;
-    s->instances.clear();
-    proto::Request request;
-    request.op = proto::Op::EnumInstances;
-    request.entryHandle = entryHandle;
-    proto::Reply reply;
-    if (!s->Call(request, &reply)) return 0;
-    s->instances = std::move(reply.instances);
-    s->haveInstances = true;
-    s->instancesEntry = entryHandle;
-    if (index == 0) return 1;
-  }
-  if (index > s->instances.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
-  if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no instance record");
-  if (info->size != ORVU_INSTANCE_INFO_SIZE) {
-    return Fail(orvu::AGENT_ERR_RECORD_SIZE, "wrong record size " + std::to_string(info->size) +
-                                                 ", expected " +
-                                                 std::to_string(ORVU_INSTANCE_INFO_SIZE));
-  }
-  const proto::InstanceRecord& r = s->instances[index - 1];
-  info->instanceHandle = r.instanceHandle;
-  info->clientHandle = r.clientHandle;
-  info->creationTime = r.creationTime;
-  info->reserved = r.flags;
-  info->leafCount = r.leafCount;
-  CopyIds(&info->entryOidCount, info->entryOidIds, r.entryOid);
-  CopyIds(&info->indexOidCount, info->indexOidIds, r.indexOid);
-  return 1;
+  return Enumerate(agent, proto::Op::EnumInstances, entryHandle, index, &proto::Reply::instances,
+                   [&](const proto::InstanceRecord& r) {
+                     if (!info) {
+                       return Fail(orvu::AGENT_ERR_BAD_ARGUMENT,
+                                   "bad argument: no instance record");
+                     }
+                     if (!RecordSizeIs(info->size, ORVU_INSTANCE_INFO_SIZE)) return false;
+                     info->instanceHandle = r.instanceHandle;
+                     info->clientHandle = r.clientHandle;
+                     info->creationTime = r.creationTime;
+                     info->reserved = r.flags;
+                     info->leafCount = r.leafCount;
+                     CopyIds(&info->entryOidCount, info->entryOidIds, r.entryOid);
+                     CopyIds(&info->indexOidCount, info->indexOidIds, r.indexOid);
+                     return true;
+                   });
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableEntry(AgentHandle agent, const SnmpOid* entry) {
@@ -411,7 +386,6 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentCreateTableEntry(AgentHandle agent, uint32_t
   proto::Request request;
   request.op = proto::Op::CreateInstance;
   proto::Reply reply;
-  s->row.clear();
   if (!ReadOid(entry, &request.oid, "table entry") ||
       !ReadOid(instance, &request.index, "instance") || !s->Call(request, &reply)) {
     return 0;
@@ -445,14 +419,10 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t co
   request.op = proto::Op::GetDataHandle;
   request.context = context;
   if (!s || !ReadOid(object, &request.oid, "object")) return 0;
-  for (const AgentSession::CachedItem& cached : s->row) {
-    if (!cached.used && cached.item.oid == request.oid) return cached.item.dataHandle;
-  }
+  if (uint32_t held = s->RowHandleFor(request.oid)) return held;
   proto::Reply reply;
-  s->row.clear();
   if (!s->Call(request, &reply) || reply.items.empty()) return 0;
-  for (proto::DataItem& item : reply.items) s->row.push_back({std::move(item), false});
-  return s->row.front().item.dataHandle;
+  return reply.items.front().dataHandle;
 }
 
 ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid,
@@ -464,11 +434,8 @@ ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, S
   if (!s) return 0;
   if (!oid || !value)
     return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no OID or value record");
-  for (AgentSession::CachedItem& cached : s->row) {
-    if (!cached.used && cached.item.dataHandle == dataHandle) {
-      cached.used = true;
-      return FillResult(cached.item, oid, value) ? 1 : 0;
-    }
+  if (const proto::DataItem* held = s->TakeFromRow(dataHandle)) {
+    return FillResult(*held, oid, value) ? 1 : 0;
   }
   proto::Request request;
   request.op = proto::Op::GetData;
@@ -513,7 +480,6 @@ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint
     if (v.kind == proto::ValueKind::Pair) v.second = static_cast<uint32_t>(value->data);
   }
   proto::Reply reply;
-  s->row.clear();
   return s->Call(request, &reply) ? 1 : 0;
 }
 

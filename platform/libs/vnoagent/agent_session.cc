@@ -24,7 +24,23 @@ bool AgentSession::Open(const std::string& endpoint, const std::string& name, ui
   return Call(request, &reply);
 }
 
+namespace {
+
+bool DropsRow(proto::Op op) {
+  switch (op) {
+    case proto::Op::CreateInstance:
+    case proto::Op::EnableInstance:
+    case proto::Op::RemoveInstance:
+    case proto::Op::SetData:
+    case proto::Op::GetDataHandle: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
 bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
+  if (DropsRow(request.op)) row_.clear();
   if (socket_ == transport::NO_SOCKET) {
     SetLastError(AGENT_ERR_CONNECTION_LOST);
     return false;
@@ -58,7 +74,45 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     SetLastError(reply->status, reply->text);
     return false;
   }
+  if (request.op == proto::Op::GetDataHandle) {
+    for (const proto::DataItem& item : reply->items) row_.push_back({item, false});
+  }
   return true;
+}
+
+const proto::Reply* AgentSession::Listing(proto::Op op, uint32_t entryHandle, bool fresh) {
+  Taken& taken = op == proto::Op::EnumModules   ? modules_
+                 : op == proto::Op::EnumClients ? clients_
+                                                : instances_;
+  if (!fresh && taken.valid && taken.entryHandle == entryHandle) return &taken.reply;
+  taken = Taken{};
+  proto::Request request;
+  request.op = op;
+  request.entryHandle = entryHandle;
+  if (!Call(request, &taken.reply)) {
+    taken = Taken{};
+    return nullptr;
+  }
+  taken.valid = true;
+  taken.entryHandle = entryHandle;
+  return &taken.reply;
+}
+
+uint32_t AgentSession::RowHandleFor(const std::vector<uint32_t>& oid) const {
+  for (const RowItem& held : row_) {
+    if (!held.used && held.item.oid == oid) return held.item.dataHandle;
+  }
+  return 0;
+}
+
+const proto::DataItem* AgentSession::TakeFromRow(uint32_t dataHandle) {
+  for (RowItem& held : row_) {
+    if (!held.used && held.item.dataHandle == dataHandle) {
+      held.used = true;
+      return &held.item;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace orvu::client
