@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include <type_traits>
+
 #include "wire_codec.h"
 
 namespace orvu::proto {
@@ -71,51 +73,147 @@ Value GetValue(Reader& r) {
   return v;
 }
 
+// Each operation's fields in wire order, declared once for both directions: F is an Encoder
+// (Q and P const) or a Decoder. A list travels as a u32 count and then its records.
+template <typename F, typename R>
+void RecordFields(F& f, R& record) {
+  using Record = std::remove_const_t<R>;
+  if constexpr (std::is_same_v<Record, ModuleRecord>) {
+    f(record.name);
+    f(record.handle);
+  } else if constexpr (std::is_same_v<Record, ClientRecord>) {
+    f(record.clientHandle);
+    f(record.clientId);
+    f(record.processHandle);
+    f(record.processId);
+    f(record.threadHandle);
+    f(record.threadId);
+    f(record.registrationTime);
+    f(record.flags);
+    f(record.name);
+    f(record.fileName);
+  } else if constexpr (std::is_same_v<Record, InstanceRecord>) {
+    f(record.instanceHandle);
+    f(record.clientHandle);
+    f(record.creationTime);
+    f(record.flags);
+    f(record.leafCount);
+    f(record.entryOid);
+    f(record.indexOid);
+  } else {
+    static_assert(std::is_same_v<Record, DataItem>);
+    f(record.dataHandle);
+    f(record.oid);
+    f(record.value);
+  }
+}
+
+// False for an operation code that names none.
+template <typename F, typename Q>
+bool RequestFields(F& f, Q& q) {
+  switch (q.op) {
+    case Op::Register:
+      f(q.version);
+      f(q.clientName);
+      f(q.threadId);
+      f(q.flags);
+      return true;
+    case Op::EnumModules:
+    case Op::EnumClients:
+    case Op::Unregister: return true;
+    case Op::FindEntry: f(q.oid); return true;
+    case Op::EnumInstances: f(q.entryHandle); return true;
+    case Op::FindInstance:
+      f(q.entryHandle);
+      f(q.index);
+      return true;
+    case Op::CreateInstance:
+      f(q.oid);
+      f(q.index);
+      return true;
+    case Op::EnableInstance:
+      f(q.entryHandle);
+      f(q.instanceHandle);
+      f(q.flags);
+      return true;
+    case Op::RemoveInstance:
+      f(q.entryHandle);
+      f(q.instanceHandle);
+      return true;
+    case Op::GetDataHandle:
+      f(q.context);
+      f(q.oid);
+      return true;
+    case Op::GetData: f(q.dataHandle); return true;
+    case Op::SetData:
+      f(q.context);
+      f(q.dataHandle);
+      f(q.value);
+      return true;
+  }
+  return false;
+}
+
+// The fields of a successful reply; a failed one carries its text instead.
+template <typename F, typename P>
+void ReplyFields(F& f, Op op, P& p) {
+  switch (op) {
+    case Op::Register:
+    case Op::FindEntry:
+    case Op::FindInstance: f(p.handle); break;
+    case Op::CreateInstance:
+      f(p.handle);
+      f(p.handle2);
+      break;
+    case Op::EnumModules: f(p.modules); break;
+    case Op::EnumClients: f(p.clients); break;
+    case Op::EnumInstances: f(p.instances); break;
+    case Op::GetDataHandle:
+    case Op::GetData: f(p.items); break;
+    case Op::EnableInstance:
+    case Op::RemoveInstance:
+    case Op::SetData:
+    case Op::Unregister: break;
+  }
+}
+
+struct Encoder {
+  Writer& w;
+  void operator()(uint32_t v) { w.U32(v); }
+  void operator()(int32_t v) { w.I32(v); }
+  void operator()(const std::string& v) { w.Text(v); }
+  void operator()(const std::vector<uint32_t>& v) { w.Ids(v); }
+  void operator()(const Value& v) { PutValue(w, v); }
+  template <typename Record>
+  void operator()(const std::vector<Record>& list) {
+    w.U32(static_cast<uint32_t>(list.size()));
+    for (const Record& record : list) RecordFields(*this, record);
+  }
+};
+
+struct Decoder {
+  Reader& r;
+  void operator()(uint32_t& v) { v = r.U32(); }
+  void operator()(int32_t& v) { v = r.I32(); }
+  void operator()(std::string& v) { v = r.Bytes(); }
+  void operator()(std::vector<uint32_t>& v) { v = r.Ids(); }
+  void operator()(Value& v) { v = GetValue(r); }
+  // Nothing is reserved from the count: every record takes bytes, so a forged count ends the loop
+  // as soon as the input runs short.
+  template <typename Record>
+  void operator()(std::vector<Record>& list) {
+    uint32_t count = r.U32();
+    for (uint32_t i = 0; i < count && r.Ok(); ++i) RecordFields(*this, list.emplace_back());
+  }
+};
+
 }  // namespace
 
 std::string EncodeRequest(const Request& q) {
   Writer w;
   w.U32(static_cast<uint32_t>(q.op));
-  switch (q.op) {
-    case Op::Register:
-      w.U32(q.version);
-      w.Text(q.clientName);
-      w.U32(q.threadId);
-      w.U32(q.flags);
-      break;
-    case Op::EnumModules:
-    case Op::EnumClients:
-    case Op::Unregister: break;
-    case Op::FindEntry: w.Ids(q.oid); break;
-    case Op::EnumInstances: w.U32(q.entryHandle); break;
-    case Op::FindInstance:
-      w.U32(q.entryHandle);
-      w.Ids(q.index);
-      break;
-    case Op::CreateInstance:
-      w.Ids(q.oid);
-      w.Ids(q.index);
-      break;
-    case Op::EnableInstance:
-      w.U32(q.entryHandle);
-      w.U32(q.instanceHandle);
-      w.U32(q.flags);
-      break;
-    case Op::RemoveInstance:
-      w.U32(q.entryHandle);
-      w.U32(q.instanceHandle);
-      break;
-    case Op::GetDataHandle:
-      w.U32(q.context);
-      w.Ids(q.oid);
-      break;
-    case Op::GetData: w.U32(q.dataHandle); break;
-    case Op::SetData:
-      w.U32(q.context);
-      w.U32(q.dataHandle);
-      PutValue(w, q.value);
-      break;
-  }
+  Encoder encoder{w};
+  RequestFields(encoder, q);
   return std::move(w.Out());
 }
 
@@ -128,46 +226,10 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* q, std::string* er
     return false;
   }
   q->op = static_cast<Op>(op);
-  switch (q->op) {
-    case Op::Register:
-      q->version = r.U32();
-      q->clientName = r.Bytes();
-      q->threadId = r.U32();
-      q->flags = r.U32();
-      break;
-    case Op::EnumModules:
-    case Op::EnumClients:
-    case Op::Unregister: break;
-    case Op::FindEntry: q->oid = r.Ids(); break;
-    case Op::EnumInstances: q->entryHandle = r.U32(); break;
-    case Op::FindInstance:
-      q->entryHandle = r.U32();
-      q->index = r.Ids();
-      break;
-    case Op::CreateInstance:
-      q->oid = r.Ids();
-      q->index = r.Ids();
-      break;
-    case Op::EnableInstance:
-      q->entryHandle = r.U32();
-      q->instanceHandle = r.U32();
-      q->flags = r.U32();
-      break;
-    case Op::RemoveInstance:
-      q->entryHandle = r.U32();
-      q->instanceHandle = r.U32();
-      break;
-    case Op::GetDataHandle:
-      q->context = r.U32();
-      q->oid = r.Ids();
-      break;
-    case Op::GetData: q->dataHandle = r.U32(); break;
-    case Op::SetData:
-      q->context = r.U32();
-      q->dataHandle = r.U32();
-      q->value = GetValue(r);
-      break;
-    default: *error = "unknown operation " + std::to_string(op); return false;
+  Decoder decoder{r};
+  if (!RequestFields(decoder, *q)) {
+    *error = "unknown operation " + std::to_string(op);
+    return false;
   }
   if (!r.Ok()) {
     *error = "truncated request";
@@ -184,68 +246,6 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* q, std::string* er
   return true;
 }
 
-namespace {
-
-void PutClient(Writer& w, const ClientRecord& c) {
-  w.U32(c.clientHandle);
-  w.U32(c.clientId);
-  w.U32(c.processHandle);
-  w.U32(c.processId);
-  w.U32(c.threadHandle);
-  w.U32(c.threadId);
-  w.I32(c.registrationTime);
-  w.U32(c.flags);
-  w.Text(c.name);
-  w.Text(c.fileName);
-}
-
-ClientRecord GetClient(Reader& r) {
-  ClientRecord c;
-  c.clientHandle = r.U32();
-  c.clientId = r.U32();
-  c.processHandle = r.U32();
-  c.processId = r.U32();
-  c.threadHandle = r.U32();
-  c.threadId = r.U32();
-  c.registrationTime = r.I32();
-  c.flags = r.U32();
-  c.name = r.Bytes();
-  c.fileName = r.Bytes();
-  return c;
-}
-
-void PutInstance(Writer& w, const InstanceRecord& i) {
-  w.U32(i.instanceHandle);
-  w.U32(i.clientHandle);
-  w.I32(i.creationTime);
-  w.U32(i.flags);
-  w.U32(i.leafCount);
-  w.Ids(i.entryOid);
-  w.Ids(i.indexOid);
-}
-
-InstanceRecord GetInstance(Reader& r) {
-  InstanceRecord i;
-  i.instanceHandle = r.U32();
-  i.clientHandle = r.U32();
-  i.creationTime = r.I32();
-  i.flags = r.U32();
-  i.leafCount = r.U32();
-  i.entryOid = r.Ids();
-  i.indexOid = r.Ids();
-  return i;
-}
-
-// Nothing is reserved from the count: every element takes bytes, so a forged count ends the loop
-// as soon as the input runs short.
-template <typename T, typename F>
-void GetList(Reader& r, std::vector<T>* out, F get) {
-  uint32_t n = r.U32();
-  for (uint32_t i = 0; i < n && r.Ok(); ++i) out->push_back(get(r));
-}
-
-}  // namespace
-
 std::string EncodeReply(Op op, const Reply& p) {
   Writer w;
   w.I32(p.status);
@@ -253,43 +253,8 @@ std::string EncodeReply(Op op, const Reply& p) {
     w.Text(p.text);
     return std::move(w.Out());
   }
-  switch (op) {
-    case Op::Register:
-    case Op::FindEntry:
-    case Op::FindInstance: w.U32(p.handle); break;
-    case Op::CreateInstance:
-      w.U32(p.handle);
-      w.U32(p.handle2);
-      break;
-    case Op::EnumModules:
-      w.U32(static_cast<uint32_t>(p.modules.size()));
-      for (const auto& m : p.modules) {
-        w.Text(m.name);
-        w.U32(m.handle);
-      }
-      break;
-    case Op::EnumClients:
-      w.U32(static_cast<uint32_t>(p.clients.size()));
-      for (const auto& c : p.clients) PutClient(w, c);
-      break;
-    case Op::EnumInstances:
-      w.U32(static_cast<uint32_t>(p.instances.size()));
-      for (const auto& i : p.instances) PutInstance(w, i);
-      break;
-    case Op::GetDataHandle:
-    case Op::GetData:
-      w.U32(static_cast<uint32_t>(p.items.size()));
-      for (const auto& d : p.items) {
-        w.U32(d.dataHandle);
-        w.Ids(d.oid);
-        PutValue(w, d.value);
-      }
-      break;
-    case Op::EnableInstance:
-    case Op::RemoveInstance:
-    case Op::SetData:
-    case Op::Unregister: break;
-  }
+  Encoder encoder{w};
+  ReplyFields(encoder, op, p);
   return std::move(w.Out());
 }
 
@@ -301,39 +266,8 @@ bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* p) {
     p->text = r.Bytes();
     return r.AtEnd();
   }
-  switch (op) {
-    case Op::Register:
-    case Op::FindEntry:
-    case Op::FindInstance: p->handle = r.U32(); break;
-    case Op::CreateInstance:
-      p->handle = r.U32();
-      p->handle2 = r.U32();
-      break;
-    case Op::EnumModules:
-      GetList(r, &p->modules, [](Reader& rr) {
-        ModuleRecord m;
-        m.name = rr.Bytes();
-        m.handle = rr.U32();
-        return m;
-      });
-      break;
-    case Op::EnumClients: GetList(r, &p->clients, GetClient); break;
-    case Op::EnumInstances: GetList(r, &p->instances, GetInstance); break;
-    case Op::GetDataHandle:
-    case Op::GetData:
-      GetList(r, &p->items, [](Reader& rr) {
-        DataItem d;
-        d.dataHandle = rr.U32();
-        d.oid = rr.Ids();
-        d.value = GetValue(rr);
-        return d;
-      });
-      break;
-    case Op::EnableInstance:
-    case Op::RemoveInstance:
-    case Op::SetData:
-    case Op::Unregister: break;
-  }
+  Decoder decoder{r};
+  ReplyFields(decoder, op, *p);
   return r.AtEnd();
 }
 
