@@ -31,6 +31,8 @@ std::string AgentUsage(const std::string& defaultMibDir) {
          "  --detach          run in the background once the socket is ready\n"
          "  --pid-file FILE   write the agent's process id to FILE\n"
          "  --fsync           flush every change to the disk, not only to the operating system\n"
+         "  --agentx ADDRESS  also serve the objects to SNMP managers as an AgentX subagent of the\n"
+         "                    master agent at ADDRESS (a Unix socket path, or tcp:HOST:PORT)\n"
          "  --help            print this text and exit\n"
          "\n"
          "MIB modules are searched in ORVU_MIB_PATH (folders separated by '" +
@@ -65,7 +67,7 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
     } else if (arg == "--fsync" && !hasValue) {
       out->options.syncEachChange = true;
     } else if (arg == "--socket" || arg == "--state" || arg == "--module" || arg == "--clock" ||
-               arg == "--pid-file") {
+               arg == "--pid-file" || arg == "--agentx") {
       std::string v;
       if (!takeValue(&v) || v.empty()) {
         *error = "option " + arg + " needs a value";
@@ -79,6 +81,8 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
         out->options.modules.push_back(v);
       } else if (arg == "--pid-file") {
         out->pidFile = v;
+      } else if (arg == "--agentx") {
+        out->agentxAddress = v;
       } else {
         int32_t clock = 0;
         if (!ParseClock(v, &clock)) {

@@ -12,6 +12,7 @@ struct AgentCommandLine {
   AgentOptions options;    // statePath stays empty when --state is not given
   std::string socketPath;  // empty when --socket is not given
   std::string pidFile;
+  std::string agentxAddress;  // empty: no AgentX subagent
   bool detach = false;
   bool help = false;
 };

@@ -42,16 +42,56 @@ struct Instance {
   std::vector<uint32_t> dataHandles;        // handed out for its leaves, dropped with it
 };
 
+// What an SNMP manager gets for one object, or why it gets nothing (snmp_view.cc).
+enum class SnmpOutcome {
+  Ok,
+  NoSuchObject,
+  NoSuchInstance,
+  NotWritable,
+  WrongType,
+  WrongLength,
+  WrongValue,
+  NoCreation,
+  CommitFailed,
+};
+
+struct SnmpVarBind {
+  Oid oid;
+  proto::Value value;
+};
+
+// The object a set names, found by SnmpCheckSet and written by SnmpCommitSet.
+struct SnmpSetTarget {
+  uint32_t instanceHandle = 0;  // 0 for a scalar
+  uint32_t column = 0;          // the column, or the scalar's position
+  proto::Value value;           // as the object stores it
+  proto::Value previous;        // what a read gave before the set, for an undo
+};
+
 // Its members are defined by concern: set-up and lookups in agent_core.cc, request dispatch in
 // agent_dispatch.cc, data handles in agent_data.cc, the row prefetch in agent_prefetch.cc,
 // replay of records in agent_replay.cc, snapshots in agent_snapshot.cc and compaction in
-// agent_compaction.cc.
+// agent_compaction.cc, the SNMP view in snmp_view.cc.
 class AgentCore {
  public:
   bool Start(const AgentOptions& options, std::string* error);
   proto::Reply Handle(ClientContext* client, const proto::Request& request);
   void Disconnect(const ClientContext& client);
   size_t ConnectedClients() const { return clients_.size(); }
+
+  // The SNMP view: scalars at .0 and every readable column of every instance at
+  // entry.column.index, in OID order. Roots are the subtrees that hold all of it, one per served
+  // module (and one per object that only the state file names).
+  std::vector<Oid> SnmpRoots() const;
+  SnmpOutcome SnmpGet(const Oid& oid, SnmpVarBind* out) const;
+  // The first object after OID; false past the last one.
+  bool SnmpNext(const Oid& oid, SnmpVarBind* out) const;
+  // Whether VALUE may be written at OID, as AgentSetData would judge it; fills *target.
+  SnmpOutcome SnmpCheckSet(const Oid& oid, const proto::Value& value, SnmpSetTarget* target,
+                           std::string* why) const;
+  // Writes the checked value (journal first); false when the object is gone or the journal
+  // refused it. An undo is the same call with the previous value.
+  bool SnmpCommitSet(const SnmpSetTarget& target, const proto::Value& value);
 
  private:
   int32_t Now() const;
@@ -70,6 +110,16 @@ class AgentCore {
   bool ReadHandle(uint32_t dataHandle, DataKey* key, proto::DataItem* item, proto::Reply* reply);
   bool ColumnExists(const EntryDef& entry, const Instance& instance, uint32_t column) const;
   proto::Value ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column) const;
+
+  // Whether VALUE may be written to the scalar (instance 0) or column LOW of the instance, with
+  // the refusal's text.
+  bool WriteValue(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
+                  proto::Reply* reply);
+  // The entry whose OID starts OID with room for a column, or nullptr.
+  const EntryDef* EntryAbove(const Oid& oid) const;
+  bool NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind* out) const;
+  SnmpOutcome WriteCheck(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
+                         std::string* why) const;
 
   proto::Reply Register(ClientContext* client, const proto::Request& request);
   proto::Reply EnumInstances(const proto::Request& request);

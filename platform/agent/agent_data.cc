@@ -90,49 +90,32 @@ Reply AgentCore::SetData(const Request& q) {
   proto::DataItem item;
   Reply failure;
   if (!ReadHandle(q.dataHandle, &key, &item, &failure)) return failure;
-  uint32_t syntax = 0;
-  bool writable = true;
-  std::string name = OidText(item.oid);
-  if (key.IsScalar()) {
-    const ScalarDef& s = scalars_[key.leaf];
-    syntax = s.syntax;
-    writable = s.writable;
-    if (s.fromMib) name = s.name;
-  } else {
-    const EntryDef& e = entries_[instances_.at(key.instance).entryHandle - 1];
-    auto def = e.columns.find(key.leaf);
-    if (def != e.columns.end()) {
-      syntax = def->second.syntax;
-      writable = def->second.writable;
-      name = def->second.name + "." + OidText(instances_.at(key.instance).index);
-    }
+  std::string why;
+  switch (WriteCheck(key.instance, key.leaf, q.value, &why)) {
+    case SnmpOutcome::Ok: break;
+    case SnmpOutcome::NotWritable: return Fail(AGENT_ERR_READ_ONLY, why);
+    case SnmpOutcome::WrongType: return Fail(AGENT_ERR_WRONG_SYNTAX, why);
+    case SnmpOutcome::WrongLength: return Fail(AGENT_ERR_WRONG_LENGTH, why);
+    default: return Fail(AGENT_ERR_WRONG_VALUE, why);
   }
-  if (!writable) return Fail(AGENT_ERR_READ_ONLY, "object is read-only: " + name);
-  bool known = false;
-  ValueKind kind = proto::KindOfSyntax(q.value.syntax, &known);
-  if ((syntax != 0 && q.value.syntax != syntax) || (known && kind != q.value.kind)) {
-    return Fail(AGENT_ERR_WRONG_SYNTAX, "wrong syntax for object " + name + ": it takes syntax " +
-                                            std::to_string(syntax) + ", not " +
-                                            std::to_string(q.value.syntax));
-  }
-  if (q.value.syntax == 64 && q.value.bytes.size() != 4) {
-    return Fail(AGENT_ERR_WRONG_LENGTH, "wrong length for object " + name +
-                                            ": an IP address has 4 bytes, not " +
-                                            std::to_string(q.value.bytes.size()));
-  }
+  Reply reply;
+  WriteValue(key.instance, key.leaf, q.value, &reply);
+  return reply;
+}
+
+bool AgentCore::WriteValue(uint32_t instanceHandle, uint32_t leaf, const Value& value,
+                           Reply* reply) {
   StateRecord r;
-  if (key.IsScalar()) {
+  if (instanceHandle == 0) {
     r.type = RecordType::Scalar;
-    r.oid = scalars_[key.leaf].oid;
+    r.oid = scalars_[leaf].oid;
   } else {
     r.type = RecordType::Value;
-    r.handle = key.instance;
-    r.column = key.leaf;
+    r.handle = instanceHandle;
+    r.column = leaf;
   }
-  r.value = q.value;
-  Reply reply;
-  Commit(r, &reply);
-  return reply;
+  r.value = value;
+  return Commit(r, reply);
 }
 
 }  // namespace orvu::agent

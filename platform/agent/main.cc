@@ -7,6 +7,7 @@
 
 #include "agent_command_line.h"
 #include "agent_core.h"
+#include "agentx_subagent.h"
 #include "agent_process.h"
 #include "mib_model.h"
 #include "server.h"
@@ -76,7 +77,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvu-agentd: cannot write %s\n", pidFile.c_str());
   }
 
-  agent::RunServer(&core, listener, agent::ClientCapacity(), &gStop);
+  const std::string& agentxAddress = commandLine.agentxAddress;
+  agent::ExtraEvents subagentEvents{agent::SubagentPollSet, agent::SubagentDispatch};
+  bool subagent = !agentxAddress.empty();
+  // After the detach: the session with the master belongs to the process that serves.
+  if (subagent && !agent::StartSubagent(&core, agentxAddress, &error)) {
+    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+    transport::Close(listener);
+    transport::RemoveEndpoint(socketPath);
+    return 1;
+  }
+  agent::RunServer(&core, listener, agent::ClientCapacity(), &gStop,
+                   subagent ? &subagentEvents : nullptr);
+  if (subagent) {
+    const agent::SubagentCounters& counts = agent::SubagentStatistics();
+    std::fprintf(stderr,
+                 "orvu-agentd: AgentX: %llu varbinds answered, %llu written, %llu refused, "
+                 "%llu undone\n",
+                 static_cast<unsigned long long>(counts.requests),
+                 static_cast<unsigned long long>(counts.setsCommitted),
+                 static_cast<unsigned long long>(counts.setsRefused),
+                 static_cast<unsigned long long>(counts.setsUndone));
+    agent::StopSubagent();
+  }
   transport::Close(listener);
   transport::RemoveEndpoint(socketPath);
   if (!pidFile.empty()) agent::RemovePidFile(pidFile);

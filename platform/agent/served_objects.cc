@@ -23,6 +23,11 @@ bool Writable(mib::Access access) {
          access == mib::Access::WriteOnly;
 }
 
+bool Readable(mib::Access access) {
+  return access == mib::Access::ReadOnly || access == mib::Access::ReadWrite ||
+         access == mib::Access::ReadCreate;
+}
+
 Value InitialValue(const mib::Object& object) {
   Value v = ZeroValue(object.syntax);
   if (!object.defaultValue) return v;
@@ -48,9 +53,12 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       ScalarDef s;
       s.oid = object.oid;
       s.name = object.name;
+      s.module = module.name;
       s.fromMib = true;
       s.syntax = object.syntax;
       s.writable = Writable(object.access);
+      s.readable = Readable(object.access);
+      s.limits = LimitsOf(object);
       s.value = InitialValue(object);
       scalars->push_back(std::move(s));
     } else if (object.kind == mib::ObjectKind::Entry) {
@@ -58,15 +66,19 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       e.handle = static_cast<uint32_t>(entries->size() + 1);
       e.oid = object.oid;
       e.name = object.name;
+      e.module = module.name;
       e.fromMib = true;
+      // The reader has taken IMPLIED off the last name already and says so in its own flag.
+      e.indexImplied = object.indexImplied;
       for (const std::string& indexName : object.indexNames) {
-        std::string name = indexName;
-        if (name.rfind("IMPLIED ", 0) == 0) {
-          name = name.substr(8);
-          e.indexImplied = true;
+        IndexPart part;
+        if (const mib::Object* indexObject = registry.FindName(indexName)) {
+          part.syntax = indexObject->syntax;
+          if (indexObject->sizes.size() == 1 &&
+              indexObject->sizes[0].low == indexObject->sizes[0].high)
+            part.fixedLength = static_cast<uint32_t>(indexObject->sizes[0].low);
         }
-        const mib::Object* indexObject = registry.FindName(name);
-        e.indexSyntaxes.push_back(indexObject ? indexObject->syntax : 0);
+        e.indexParts.push_back(part);
       }
       for (const mib::Object* column : registry.Columns(object)) {
         if (column->oid.size() != object.oid.size() + 1) continue;
@@ -75,6 +87,8 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
         c.name = column->name;
         c.syntax = column->syntax;
         c.writable = Writable(column->access);
+        c.readable = Readable(column->access);
+        c.limits = LimitsOf(*column);
         c.initial = InitialValue(*column);
         auto at = std::find(object.indexNames.begin(), object.indexNames.end(), column->name);
         if (at != object.indexNames.end())
@@ -87,15 +101,21 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
   }
 }
 
-bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid& index,
-                      Value* value) {
+namespace {
+
+// Decodes the INDEX parts of INDEX in order as far as they go; the count of parts decoded.
+// *end is where the last decoded part ends.
+size_t DecodeParts(const EntryDef& entry, const Oid& index, std::vector<Value>* values,
+                   size_t* end) {
+  values->clear();
   size_t pos = 0;
-  for (size_t i = 0; i < entry.indexSyntaxes.size(); ++i) {
-    uint32_t syntax = entry.indexSyntaxes[i];
-    bool last = i + 1 == entry.indexSyntaxes.size();
-    size_t start = pos;
+  for (size_t i = 0; i < entry.indexParts.size(); ++i) {
+    const IndexPart& part = entry.indexParts[i];
+    bool implied = entry.indexImplied && i + 1 == entry.indexParts.size();
+    size_t left = index.size() - pos;
     size_t count = 0;
-    switch (syntax) {
+    Value v = ZeroValue(part.syntax);
+    switch (part.syntax) {
       case 2:
       case 65:
       case 66:
@@ -105,39 +125,131 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
       case 6:
       case 68:
       case 69:
-        if (last && entry.indexImplied) {
-          count = index.size() - std::min(pos, index.size());
+        if (part.fixedLength != 0 && part.syntax != 6) {
+          count = part.fixedLength;
+        } else if (implied) {
+          count = left;
         } else {
-          if (pos >= index.size()) return false;
-          count = index[pos];
-          start = ++pos;
+          if (left == 0) return values->size();
+          count = index[pos++];
+          --left;
         }
         break;
-      default: return false;
+      default: return values->size();
     }
-    if (count > index.size() - std::min(start, index.size()) || start > index.size()) return false;
-    if (static_cast<int>(i) == column.indexPosition) {
-      *value = ZeroValue(column.syntax);
-      switch (value->kind) {
-        case ValueKind::Number:
-          if (count < 1) return false;
-          value->number = index[start];
-          break;
-        case ValueKind::Bytes:
-          value->bytes.clear();
-          for (size_t k = 0; k < count; ++k)
-            value->bytes.push_back(static_cast<char>(index[start + k]));
-          break;
-        case ValueKind::Oid:
-          value->ids.assign(index.begin() + start, index.begin() + start + count);
-          break;
-        case ValueKind::Pair: return false;
-      }
-      return true;
+    if (count > left) return values->size();
+    auto first = index.begin() + static_cast<long>(pos);
+    switch (v.kind) {
+      case ValueKind::Number: v.number = *first; break;
+      case ValueKind::Oid: v.ids.assign(first, first + static_cast<long>(count)); break;
+      case ValueKind::Bytes:
+        for (size_t k = 0; k < count; ++k) {
+          if (first[static_cast<long>(k)] > 255) return values->size();
+          v.bytes.push_back(static_cast<char>(first[static_cast<long>(k)]));
+        }
+        break;
+      case ValueKind::Pair: return values->size();
     }
-    pos = start + count;
+    pos += count;
+    *end = pos;
+    values->push_back(std::move(v));
+  }
+  return values->size();
+}
+
+// "1..3 | 7" for the ranges; bounds print in the syntax's signedness.
+std::string RangesText(const std::vector<mib::Range>& ranges) {
+  std::string text;
+  for (const mib::Range& r : ranges) {
+    if (!text.empty()) text += " | ";
+    text += std::to_string(r.low);
+    if (r.high != r.low) text += ".." + std::to_string(r.high);
+  }
+  return text;
+}
+
+bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v) {
+  for (const mib::Range& r : ranges) {
+    if (v >= r.low && v <= r.high) return true;
   }
   return false;
+}
+
+// An enumerated INTEGER takes exactly its labelled values: they become ranges, runs merged.
+std::vector<mib::Range> EnumerationRanges(const std::map<std::string, int64_t>& labels) {
+  std::vector<int64_t> values;
+  for (const auto& [label, value] : labels) values.push_back(value);
+  std::sort(values.begin(), values.end());
+  std::vector<mib::Range> ranges;
+  for (int64_t v : values) {
+    if (!ranges.empty() && ranges.back().high + 1 >= v) {
+      ranges.back().high = std::max(ranges.back().high, v);
+    } else {
+      ranges.push_back({v, v});
+    }
+  }
+  return ranges;
+}
+
+}  // namespace
+
+ValueLimits LimitsOf(const mib::Object& object) {
+  ValueLimits limits;
+  limits.ranges = object.ranges;
+  limits.sizes = object.sizes;
+  if (object.syntax == 2 && !object.enumeration.empty())
+    limits.ranges = EnumerationRanges(object.enumeration);
+  return limits;
+}
+
+bool DecodeIndex(const EntryDef& entry, const Oid& index, std::vector<Value>* values) {
+  size_t end = 0;
+  return !entry.indexParts.empty() &&
+         DecodeParts(entry, index, values, &end) == entry.indexParts.size() && end == index.size();
+}
+
+bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid& index,
+                      Value* value) {
+  std::vector<Value> parts;
+  size_t end = 0;
+  DecodeParts(entry, index, &parts, &end);
+  if (column.indexPosition < 0 || static_cast<size_t>(column.indexPosition) >= parts.size())
+    return false;
+  const Value& part = parts[static_cast<size_t>(column.indexPosition)];
+  *value = ZeroValue(column.syntax);
+  switch (value->kind) {
+    case ValueKind::Number:
+      if (part.kind != ValueKind::Number) return false;
+      value->number = part.number;
+      break;
+    case ValueKind::Bytes:
+      if (part.kind == ValueKind::Number) return false;
+      value->bytes = part.bytes;
+      for (uint32_t id : part.ids) value->bytes.push_back(static_cast<char>(id));
+      break;
+    case ValueKind::Oid:
+      if (part.kind == ValueKind::Number) return false;
+      value->ids = part.ids;
+      for (char c : part.bytes) value->ids.push_back(static_cast<unsigned char>(c));
+      break;
+    case ValueKind::Pair: return false;
+  }
+  return true;
+}
+
+std::string LimitViolation(const ValueLimits& limits, const Value& value, bool* isLength) {
+  *isLength = false;
+  if (value.kind == ValueKind::Bytes && !limits.sizes.empty()) {
+    if (WithinRanges(limits.sizes, static_cast<int64_t>(value.bytes.size()))) return "";
+    *isLength = true;
+    return "it takes " + RangesText(limits.sizes) + " bytes, not " +
+           std::to_string(value.bytes.size());
+  }
+  if (value.kind != ValueKind::Number || limits.ranges.empty()) return "";
+  int64_t v = value.syntax == 2 ? static_cast<int64_t>(static_cast<int32_t>(value.number))
+                                : static_cast<int64_t>(value.number);
+  if (WithinRanges(limits.ranges, v)) return "";
+  return "it takes " + RangesText(limits.ranges) + ", not " + std::to_string(v);
 }
 
 }  // namespace orvu::agent

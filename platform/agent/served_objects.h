@@ -15,32 +15,51 @@ namespace orvu::agent {
 
 using Oid = std::vector<uint32_t>;
 
+// What a MIB lets an object hold beyond its syntax: value ranges (INTEGER and the unsigned
+// syntaxes; an enumeration counts as the list of its values) and sizes (octet-like syntaxes).
+struct ValueLimits {
+  std::vector<mib::Range> ranges;
+  std::vector<mib::Range> sizes;
+};
+
 struct ColumnDef {
   uint32_t number = 0;
   std::string name;
   uint32_t syntax = 0;
   bool writable = false;
+  bool readable = true;  // false for not-accessible and accessible-for-notify columns
+  ValueLimits limits;
   proto::Value initial;    // DEFVAL, else the syntax's zero
   int indexPosition = -1;  // position among the entry's INDEX objects, -1 when not an index
+};
+
+// One object of an entry's INDEX clause as the instance OID encodes it.
+struct IndexPart {
+  uint32_t syntax = 0;       // 0 when the object is unknown
+  uint32_t fixedLength = 0;  // an OCTET STRING of one fixed size: no length sub-identifier
 };
 
 struct EntryDef {
   uint32_t handle = 0;
   Oid oid;
   std::string name;
+  std::string module;    // the module that defines it
   bool fromMib = false;  // false: known only from the state file, no column definitions
   uint32_t leafCount = 0;
   std::map<uint32_t, ColumnDef> columns;
-  std::vector<uint32_t> indexSyntaxes;  // syntax of each INDEX object, in order; 0 when unknown
-  bool indexImplied = false;
+  std::vector<IndexPart> indexParts;  // the INDEX objects, in order
+  bool indexImplied = false;          // the last INDEX object is IMPLIED
 };
 
 struct ScalarDef {
   Oid oid;
   std::string name;
+  std::string module;
   bool fromMib = false;
   uint32_t syntax = 0;  // 0: any syntax (state-file scalars)
   bool writable = true;
+  bool readable = true;
+  ValueLimits limits;
   proto::Value value;
   bool stored = false;  // the value came from the state file or a set, so it is written back
 };
@@ -48,14 +67,25 @@ struct ScalarDef {
 // The zero value of a syntax: 0, empty bytes, or the OID 0.0.
 proto::Value ZeroValue(uint32_t syntax);
 
+// The ranges and sizes that OBJECT's syntax allows.
+ValueLimits LimitsOf(const mib::Object& object);
+
 // Adds the scalars and table entries of MODULE to the lists. Entry handles continue from
 // entries->size() + 1.
 void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
                       std::vector<EntryDef>* entries, std::vector<ScalarDef>* scalars);
 
+// The values that the instance OID INDEX encodes, one per INDEX object (in the syntax of that
+// object); false when INDEX is not a whole, valid encoding under the entry's INDEX clause.
+bool DecodeIndex(const EntryDef& entry, const Oid& index, std::vector<proto::Value>* values);
+
 // The value that an index column of a fresh instance starts with, read from the instance OID;
 // false when the INDEX cannot be decoded that far.
 bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid& index,
                       proto::Value* value);
+
+// Why VALUE is outside LIMITS ("it takes 0..100, not 150"), empty when it is within them.
+// *isLength tells a size violation from a range violation.
+std::string LimitViolation(const ValueLimits& limits, const proto::Value& value, bool* isLength);
 
 }  // namespace orvu::agent

@@ -142,7 +142,7 @@ size_t ClientCapacity() {
 }
 
 void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
-               volatile std::sig_atomic_t* stop) {
+               volatile std::sig_atomic_t* stop, const ExtraEvents* extra) {
   std::list<Connection> connections;
   std::vector<pollfd> fds;
   std::vector<Connection*> order;
@@ -156,7 +156,12 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
       fds.push_back({c.socket, static_cast<short>(c.out.empty() ? POLLIN : POLLOUT), 0});
       order.push_back(&c);
     }
-    int ready = ppoll(fds.data(), fds.size(), nullptr, &waitMask);
+    size_t extraFirst = fds.size();
+    int timeoutMs = -1;
+    if (extra) extra->pollSet(&fds, &timeoutMs);
+    timespec wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+    int ready = ppoll(fds.data(), fds.size(), timeoutMs < 0 ? nullptr : &wait, &waitMask);
+    if (extra) extra->dispatch(fds.data() + extraFirst, fds.size() - extraFirst);
     if (ready < 0) continue;  // EINTR: the signal handler has set *stop
     for (size_t i = 0; i < order.size(); ++i) {
       Connection* c = order[i];

@@ -27,6 +27,7 @@ const char* AgentErrorDefaultText(int32_t code) {
     case AGENT_ERR_WRONG_SYNTAX: return "wrong syntax for object";
     case AGENT_ERR_WRONG_LENGTH: return "wrong length for object";
     case AGENT_ERR_STORAGE: return "the agent could not store the change";
+    case AGENT_ERR_WRONG_VALUE: return "wrong value for object";
     default: return nullptr;
   }
 }

@@ -31,6 +31,7 @@ enum AgentError : int32_t {
   AGENT_ERR_WRONG_SYNTAX = 1020,
   AGENT_ERR_WRONG_LENGTH = 1021,
   AGENT_ERR_STORAGE = 1022,  // agent: the change could not be written to the state file
+  AGENT_ERR_WRONG_VALUE = 1023,  // agent: a value outside the ranges the MIB gives the object
 };
 
 // The fixed text of CODE, or nullptr when the code is none of ours.

@@ -1,0 +1,349 @@
+#include "agentx_subagent.h"
+
+// clang-format off: net-snmp's headers must come in this order.
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+#include <net-snmp/library/large_fd_set.h>
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace orvu::agent {
+namespace {
+
+using proto::Value;
+using proto::ValueKind;
+
+constexpr char SUBAGENT_NAME[] = "orvu-agentd";
+constexpr char UNDO_DATA[] = "orvu-undo";
+// Descriptors are numbered far higher than FD_SETSIZE once a thousand clients are connected.
+constexpr int SUBAGENT_FD_SET_SIZE = 65536;
+
+AgentCore* gCore = nullptr;
+bool gStarted = false;
+SubagentCounters gCounters;
+netsnmp_large_fd_set gReadSet;
+netsnmp_large_fd_set gWriteSet;
+netsnmp_large_fd_set gExceptSet;
+
+Oid OidOf(const oid* ids, size_t count) { return Oid(ids, ids + count); }
+
+std::vector<oid> NetOid(const Oid& ids) { return std::vector<oid>(ids.begin(), ids.end()); }
+
+// The value a varbind carries, in the agent's own form; false for types the agent never holds.
+bool ValueOfVarBind(const netsnmp_variable_list* vb, Value* v) {
+  *v = Value();
+  v->syntax = vb->type;
+  switch (vb->type) {
+    case ASN_INTEGER:
+    case ASN_COUNTER:
+    case ASN_GAUGE:
+    case ASN_TIMETICKS:
+      v->kind = ValueKind::Number;
+      v->number = static_cast<uint32_t>(*vb->val.integer);
+      return true;
+    case ASN_NULL: return true;
+    case ASN_OCTET_STR:
+    case ASN_IPADDRESS:
+    case ASN_OPAQUE:
+      v->kind = ValueKind::Bytes;
+      v->bytes.assign(reinterpret_cast<const char*>(vb->val.string), vb->val_len);
+      return true;
+    case ASN_OBJECT_ID:
+      v->kind = ValueKind::Oid;
+      v->ids = OidOf(vb->val.objid, vb->val_len / sizeof(oid));
+      return true;
+    case ASN_COUNTER64:
+      v->kind = ValueKind::Pair;
+      v->number = static_cast<uint32_t>(vb->val.counter64->high);
+      v->second = static_cast<uint32_t>(vb->val.counter64->low);
+      return true;
+    default: return false;
+  }
+}
+
+// Puts V into VB under the SNMP type of its syntax. AgentX has no NsapAddress (net-snmp's master
+// answers one with genError and drops the session), so it goes as an OCTET STRING; a syntax code
+// that no MIB gives goes by the form the value has.
+void SetVarBind(netsnmp_variable_list* vb, const Value& v) {
+  bool known = false;
+  ValueKind expected = proto::KindOfSyntax(v.syntax, &known);
+  bool fits = known && expected == v.kind && v.syntax < 128;
+  if (fits && v.syntax == 64 && v.bytes.size() != 4) fits = false;
+  u_char type = 0;
+  if (fits) {
+    type = v.syntax == 69 ? ASN_OCTET_STR : static_cast<u_char>(v.syntax);
+  } else {
+    switch (v.kind) {
+      case ValueKind::Number: type = ASN_GAUGE; break;
+      case ValueKind::Pair: type = ASN_COUNTER64; break;
+      case ValueKind::Bytes: type = ASN_OCTET_STR; break;
+      case ValueKind::Oid: type = ASN_OBJECT_ID; break;
+    }
+  }
+  switch (type) {
+    case ASN_NULL: snmp_set_var_typed_value(vb, ASN_NULL, nullptr, 0); break;
+    case ASN_INTEGER: {
+      long number = static_cast<int32_t>(v.number);
+      snmp_set_var_typed_value(vb, type, &number, sizeof number);
+      break;
+    }
+    case ASN_COUNTER:
+    case ASN_GAUGE:
+    case ASN_TIMETICKS: {
+      u_long number = v.number;
+      snmp_set_var_typed_value(vb, type, &number, sizeof number);
+      break;
+    }
+    case ASN_COUNTER64: {
+      counter64 number;
+      number.high = v.number;
+      number.low = v.second;
+      snmp_set_var_typed_value(vb, type, &number, sizeof number);
+      break;
+    }
+    case ASN_OBJECT_ID: {
+      std::vector<oid> ids = NetOid(v.ids);
+      snmp_set_var_typed_value(vb, type, ids.data(), ids.size() * sizeof(oid));
+      break;
+    }
+    default: snmp_set_var_typed_value(vb, type, v.bytes.data(), v.bytes.size()); break;
+  }
+}
+
+bool StartsWith(const Oid& name, const oid* root, size_t rootLength) {
+  return name.size() >= rootLength && std::equal(root, root + rootLength, name.begin());
+}
+
+int ErrorOf(SnmpOutcome outcome) {
+  switch (outcome) {
+    case SnmpOutcome::Ok: return SNMP_ERR_NOERROR;
+    case SnmpOutcome::NoSuchObject: return SNMP_NOSUCHOBJECT;
+    case SnmpOutcome::NoSuchInstance: return SNMP_NOSUCHINSTANCE;
+    case SnmpOutcome::NotWritable: return SNMP_ERR_NOTWRITABLE;
+    case SnmpOutcome::WrongType: return SNMP_ERR_WRONGTYPE;
+    case SnmpOutcome::WrongLength: return SNMP_ERR_WRONGLENGTH;
+    case SnmpOutcome::WrongValue: return SNMP_ERR_WRONGVALUE;
+    case SnmpOutcome::NoCreation: return SNMP_ERR_NOCREATION;
+    case SnmpOutcome::CommitFailed: return SNMP_ERR_COMMITFAILED;
+  }
+  return SNMP_ERR_GENERR;
+}
+
+void AnswerGet(netsnmp_agent_request_info* info, netsnmp_request_info* request) {
+  netsnmp_variable_list* vb = request->requestvb;
+  SnmpVarBind found;
+  SnmpOutcome outcome = gCore->SnmpGet(OidOf(vb->name, vb->name_length), &found);
+  if (outcome == SnmpOutcome::Ok) {
+    SetVarBind(vb, found.value);
+  } else {
+    netsnmp_set_request_error(info, request, ErrorOf(outcome));
+  }
+}
+
+// The next object within the registration. A NULL value is stepped over: net-snmp's master takes
+// a NULL in a GetNext answer for no answer at all and would end the walk of the subtree there, so
+// a walk goes on past a NULL column (a Get of the object still gives it).
+void AnswerNext(netsnmp_handler_registration* registration, netsnmp_request_info* request) {
+  netsnmp_variable_list* vb = request->requestvb;
+  Oid from = OidOf(vb->name, vb->name_length);
+  SnmpVarBind found;
+  bool have = false;
+  if (request->inclusive && gCore->SnmpGet(from, &found) == SnmpOutcome::Ok) have = true;
+  while (!have || found.value.syntax == ASN_NULL) {
+    if (have) from = found.oid;
+    if (!gCore->SnmpNext(from, &found)) return;
+    have = true;
+  }
+  if (!StartsWith(found.oid, registration->rootoid, registration->rootoid_len)) return;
+  std::vector<oid> name = NetOid(found.oid);
+  snmp_set_var_objid(vb, name.data(), name.size());
+  SetVarBind(vb, found.value);
+}
+
+struct UndoRecord {
+  SnmpSetTarget target;
+};
+
+void FreeUndo(void* data) { delete static_cast<UndoRecord*>(data); }
+
+// TestSet: every varbind is checked before anything is written, so a set with one bad varbind
+// changes nothing.
+void TestSet(netsnmp_agent_request_info* info, netsnmp_request_info* request) {
+  netsnmp_variable_list* vb = request->requestvb;
+  Value value;
+  SnmpSetTarget target;
+  std::string why;
+  SnmpOutcome outcome = SnmpOutcome::WrongType;
+  if (ValueOfVarBind(vb, &value)) {
+    outcome = gCore->SnmpCheckSet(OidOf(vb->name, vb->name_length), value, &target, &why);
+  }
+  if (outcome != SnmpOutcome::Ok) {
+    ++gCounters.setsRefused;
+    netsnmp_set_request_error(info, request, ErrorOf(outcome));
+  }
+}
+
+// CommitSet: the value is checked again (a library client may have removed the instance since
+// TestSet) and written to the journal before the master hears back.
+void CommitSet(netsnmp_agent_request_info* info, netsnmp_request_info* request) {
+  netsnmp_variable_list* vb = request->requestvb;
+  Value value;
+  SnmpSetTarget target;
+  std::string why;
+  if (!ValueOfVarBind(vb, &value) ||
+      gCore->SnmpCheckSet(OidOf(vb->name, vb->name_length), value, &target, &why) !=
+          SnmpOutcome::Ok ||
+      !gCore->SnmpCommitSet(target, target.value)) {
+    netsnmp_set_request_error(info, request, SNMP_ERR_COMMITFAILED);
+    return;
+  }
+  ++gCounters.setsCommitted;
+  netsnmp_request_add_list_data(
+      request, netsnmp_create_data_list(UNDO_DATA, new UndoRecord{target}, FreeUndo));
+}
+
+// UndoSet: what CommitSet wrote goes back, journaled like any change.
+void UndoSet(netsnmp_request_info* request) {
+  auto* undo = static_cast<UndoRecord*>(netsnmp_request_get_list_data(request, UNDO_DATA));
+  if (!undo) return;
+  if (gCore->SnmpCommitSet(undo->target, undo->target.previous)) ++gCounters.setsUndone;
+}
+
+int Handle(netsnmp_mib_handler*, netsnmp_handler_registration* registration,
+           netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
+  for (netsnmp_request_info* request = requests; request; request = request->next) {
+    if (request->processed) continue;
+    switch (info->mode) {
+      case MODE_GET:
+        ++gCounters.requests;
+        AnswerGet(info, request);
+        break;
+      case MODE_GETNEXT:
+        ++gCounters.requests;
+        AnswerNext(registration, request);
+        break;
+      case MODE_SET_RESERVE1: TestSet(info, request); break;
+      case MODE_SET_ACTION: CommitSet(info, request); break;
+      case MODE_SET_UNDO: UndoSet(request); break;
+      default: break;  // RESERVE2, COMMIT, FREE: nothing held between the phases
+    }
+  }
+  return SNMP_ERR_NOERROR;
+}
+
+}  // namespace
+
+bool StartSubagent(AgentCore* core, const std::string& address, std::string* error) {
+  if (address.empty()) {
+    *error = "--agentx needs an address";
+    return false;
+  }
+  gCore = core;
+  // The agent reads no MIB through net-snmp: names are its own business, and net-snmp's default
+  // list only warns about modules that the system lacks.
+  setenv("MIBS", "", 1);
+  snmp_disable_log();
+  snmp_enable_stderrlog();
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
+  netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, address.c_str());
+  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                     AGENTX_PING_SECONDS);
+  // Timers run from the event loop, never from SIGALRM; nothing is read from or written to
+  // net-snmp's configuration and persistence folders.
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+  if (init_agent(SUBAGENT_NAME) != 0) {
+    *error = "net-snmp's agent library did not start";
+    return false;
+  }
+  for (const Oid& root : core->SnmpRoots()) {
+    std::vector<oid> ids = NetOid(root);
+    netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
+        SUBAGENT_NAME, Handle, ids.data(), ids.size(), HANDLER_CAN_RWRITE);
+    if (!registration || netsnmp_register_handler(registration) != MIB_REGISTERED_OK) {
+      *error = "cannot register the subtree " + OidText(root);
+      return false;
+    }
+  }
+  init_snmp(SUBAGENT_NAME);
+  // Again once the library's own defaults are in: it reads the interval whenever the session is
+  // lost, to time the next attempt.
+  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                     AGENTX_PING_SECONDS);
+  netsnmp_large_fd_set_init(&gReadSet, SUBAGENT_FD_SET_SIZE);
+  netsnmp_large_fd_set_init(&gWriteSet, SUBAGENT_FD_SET_SIZE);
+  netsnmp_large_fd_set_init(&gExceptSet, SUBAGENT_FD_SET_SIZE);
+  gStarted = true;
+  return true;
+}
+
+void SubagentPollSet(std::vector<pollfd>* fds, int* timeoutMs) {
+  if (!gStarted) return;
+  NETSNMP_LARGE_FD_ZERO(&gReadSet);
+  NETSNMP_LARGE_FD_ZERO(&gWriteSet);
+  NETSNMP_LARGE_FD_ZERO(&gExceptSet);
+  int count = 0;
+  int block = 1;
+  timeval timeout{};
+  snmp_select_info2(&count, &gReadSet, &timeout, &block);
+  netsnmp_external_event_info2(&count, &gReadSet, &gWriteSet, &gExceptSet);
+  for (int fd = 0; fd < count && fd < SUBAGENT_FD_SET_SIZE; ++fd) {
+    short events = 0;
+    if (NETSNMP_LARGE_FD_ISSET(fd, &gReadSet)) events |= POLLIN;
+    if (NETSNMP_LARGE_FD_ISSET(fd, &gWriteSet)) events |= POLLOUT;
+    if (NETSNMP_LARGE_FD_ISSET(fd, &gExceptSet)) events |= POLLPRI;
+    if (events) fds->push_back({fd, events, 0});
+  }
+  if (!block) {
+    long ms = timeout.tv_sec * 1000L + (timeout.tv_usec + 999) / 1000;
+    if (*timeoutMs < 0 || ms < *timeoutMs) *timeoutMs = static_cast<int>(std::min(ms, 3600000L));
+  }
+}
+
+void SubagentDispatch(const pollfd* polled, size_t count) {
+  if (!gStarted) return;
+  NETSNMP_LARGE_FD_ZERO(&gReadSet);
+  NETSNMP_LARGE_FD_ZERO(&gWriteSet);
+  NETSNMP_LARGE_FD_ZERO(&gExceptSet);
+  int ready = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const pollfd& p = polled[i];
+    if (p.revents == 0) continue;
+    ++ready;
+    // A hang-up or an error reads as readable: the library's read then notices the loss.
+    if (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+      if (p.events & POLLIN) NETSNMP_LARGE_FD_SET(p.fd, &gReadSet);
+    }
+    if (p.revents & POLLOUT) NETSNMP_LARGE_FD_SET(p.fd, &gWriteSet);
+    if (p.revents & POLLPRI) NETSNMP_LARGE_FD_SET(p.fd, &gExceptSet);
+  }
+  if (ready > 0) {
+    netsnmp_dispatch_external_events2(&ready, &gReadSet, &gWriteSet, &gExceptSet);
+    snmp_read2(&gReadSet);
+  }
+  snmp_timeout();
+  run_alarms();
+  netsnmp_check_outstanding_agent_requests();
+}
+
+void StopSubagent() {
+  if (!gStarted) return;
+  snmp_shutdown(SUBAGENT_NAME);
+  shutdown_agent();
+  netsnmp_large_fd_set_cleanup(&gReadSet);
+  netsnmp_large_fd_set_cleanup(&gWriteSet);
+  netsnmp_large_fd_set_cleanup(&gExceptSet);
+  gStarted = false;
+}
+
+const SubagentCounters& SubagentStatistics() { return gCounters; }
+
+}  // namespace orvu::agent

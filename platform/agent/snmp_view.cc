@@ -1,0 +1,240 @@
+// The agent's objects as an SNMP manager sees them: one ordered tree of scalars and table columns
+// over the same state that the libraries read and write.
+#include <algorithm>
+
+#include "agent_core.h"
+
+namespace orvu::agent {
+
+using proto::Value;
+using proto::ValueKind;
+
+namespace {
+
+bool StartsWith(const Oid& oid, const Oid& prefix) {
+  return oid.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), oid.begin());
+}
+
+Oid CommonPrefix(const Oid& a, const Oid& b) {
+  size_t n = 0;
+  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+  return Oid(a.begin(), a.begin() + static_cast<long>(n));
+}
+
+Oid Append(Oid oid, uint32_t id) {
+  oid.push_back(id);
+  return oid;
+}
+
+}  // namespace
+
+std::vector<Oid> AgentCore::SnmpRoots() const {
+  std::map<std::string, Oid> byModule;
+  std::vector<Oid> roots;
+  auto add = [&](const std::string& module, const Oid& oid) {
+    if (module.empty()) {
+      roots.push_back(oid);
+      return;
+    }
+    auto [it, fresh] = byModule.emplace(module, oid);
+    if (!fresh) it->second = CommonPrefix(it->second, oid);
+  };
+  for (const ScalarDef& s : scalars_) add(s.fromMib ? s.module : std::string(), s.oid);
+  for (const EntryDef& e : entries_) add(e.fromMib ? e.module : std::string(), e.oid);
+  for (const auto& [module, oid] : byModule) roots.push_back(oid);
+  // A root inside another one is served by the outer one already.
+  std::sort(roots.begin(), roots.end());
+  std::vector<Oid> outer;
+  for (const Oid& root : roots) {
+    if (root.empty()) continue;
+    if (outer.empty() || !StartsWith(root, outer.back())) outer.push_back(root);
+  }
+  return outer;
+}
+
+const EntryDef* AgentCore::EntryAbove(const Oid& oid) const {
+  for (size_t length = std::min(longestEntry_, oid.size() >= 1 ? oid.size() - 1 : 0); length > 0;
+       --length) {
+    auto it = entryByOid_.find(Oid(oid.begin(), oid.begin() + static_cast<long>(length)));
+    if (it != entryByOid_.end()) return &entries_[it->second - 1];
+  }
+  return nullptr;
+}
+
+SnmpOutcome AgentCore::SnmpGet(const Oid& oid, SnmpVarBind* out) const {
+  if (!oid.empty()) {
+    auto scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
+    if (scalar != scalarByOid_.end() && scalars_[scalar->second].readable) {
+      if (oid.back() != 0) return SnmpOutcome::NoSuchInstance;
+      out->oid = oid;
+      out->value = scalars_[scalar->second].value;
+      return SnmpOutcome::Ok;
+    }
+  }
+  const EntryDef* entry = EntryAbove(oid);
+  if (!entry) return SnmpOutcome::NoSuchObject;
+  uint32_t column = oid[entry->oid.size()];
+  auto def = entry->columns.find(column);
+  bool known = def != entry->columns.end() ? def->second.readable : !entry->fromMib;
+  if (!known) return SnmpOutcome::NoSuchObject;
+  Oid index(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end());
+  const auto& rows = rows_[entry->handle - 1];
+  auto row = rows.find(index);
+  if (row == rows.end()) return SnmpOutcome::NoSuchInstance;
+  const Instance& instance = instances_.at(row->second);
+  if (!ColumnExists(*entry, instance, column)) return SnmpOutcome::NoSuchInstance;
+  out->oid = oid;
+  out->value = ColumnValue(*entry, instance, column);
+  return SnmpOutcome::Ok;
+}
+
+bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind* out) const {
+  const auto& rows = rows_[entry.handle - 1];
+  if (rows.empty()) return false;
+  // Entries that only the state file knows have the columns their instances hold values for.
+  std::vector<uint32_t> columns;
+  for (const auto& [number, def] : entry.columns) {
+    if (def.readable) columns.push_back(number);
+  }
+  if (!entry.fromMib) {
+    for (const auto& [index, handle] : rows) {
+      for (const auto& [number, value] : instances_.at(handle).values) columns.push_back(number);
+    }
+    std::sort(columns.begin(), columns.end());
+    columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+  }
+  for (uint32_t column : columns) {
+    Oid prefix = Append(entry.oid, column);
+    auto row = rows.begin();
+    if (StartsWith(after, prefix)) {
+      row = rows.upper_bound(Oid(after.begin() + static_cast<long>(prefix.size()), after.end()));
+    } else if (!(after < prefix)) {
+      continue;
+    }
+    for (; row != rows.end(); ++row) {
+      const Instance& instance = instances_.at(row->second);
+      if (!ColumnExists(entry, instance, column)) continue;
+      out->oid = prefix;
+      out->oid.insert(out->oid.end(), row->first.begin(), row->first.end());
+      out->value = ColumnValue(entry, instance, column);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool AgentCore::SnmpNext(const Oid& oid, SnmpVarBind* out) const {
+  bool found = false;
+  for (const ScalarDef& s : scalars_) {
+    Oid instance = Append(s.oid, 0);
+    if (!s.readable || !(oid < instance) || (found && !(instance < out->oid))) continue;
+    out->oid = std::move(instance);
+    out->value = s.value;
+    found = true;
+  }
+  SnmpVarBind candidate;
+  for (const EntryDef& e : entries_) {
+    // Everything of an entry lies after the entry's own OID.
+    if (found && !(e.oid < out->oid)) continue;
+    if (entryByOid_.at(e.oid) != e.handle) continue;
+    if (!NextInEntry(e, oid, &candidate)) continue;
+    if (found && !(candidate.oid < out->oid)) continue;
+    *out = std::move(candidate);
+    found = true;
+  }
+  return found;
+}
+
+SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const Value& value,
+                                  std::string* why) const {
+  uint32_t syntax = 0;
+  bool writable = true;
+  const ValueLimits* limits = nullptr;
+  std::string name;
+  if (instanceHandle == 0) {
+    const ScalarDef& s = scalars_[low];
+    syntax = s.syntax;
+    writable = s.writable;
+    limits = &s.limits;
+    name = s.fromMib ? s.name : OidText(Append(s.oid, 0));
+  } else {
+    const Instance& instance = instances_.at(instanceHandle);
+    const EntryDef& e = entries_[instance.entryHandle - 1];
+    name = OidText(Append(e.oid, low)) + "." + OidText(instance.index);
+    auto def = e.columns.find(low);
+    if (def != e.columns.end()) {
+      syntax = def->second.syntax;
+      writable = def->second.writable;
+      limits = &def->second.limits;
+      name = def->second.name + "." + OidText(instance.index);
+    }
+  }
+  if (!writable) {
+    *why = "object is read-only: " + name;
+    return SnmpOutcome::NotWritable;
+  }
+  bool known = false;
+  ValueKind kind = proto::KindOfSyntax(value.syntax, &known);
+  if ((syntax != 0 && value.syntax != syntax) || (known && kind != value.kind)) {
+    *why = "wrong syntax for object " + name + ": it takes syntax " + std::to_string(syntax) +
+           ", not " + std::to_string(value.syntax);
+    return SnmpOutcome::WrongType;
+  }
+  if (value.syntax == 64 && value.bytes.size() != 4) {
+    *why = "wrong length for object " + name + ": an IP address has 4 bytes, not " +
+           std::to_string(value.bytes.size());
+    return SnmpOutcome::WrongLength;
+  }
+  bool isLength = false;
+  std::string violation = limits ? LimitViolation(*limits, value, &isLength) : std::string();
+  if (!violation.empty()) {
+    *why = std::string(isLength ? "wrong length" : "wrong value") + " for object " + name + ": " +
+           violation;
+    return isLength ? SnmpOutcome::WrongLength : SnmpOutcome::WrongValue;
+  }
+  return SnmpOutcome::Ok;
+}
+
+SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetTarget* target,
+                                    std::string* why) const {
+  *target = SnmpSetTarget();
+  target->value = value;
+  SnmpVarBind current;
+  SnmpOutcome found = SnmpGet(oid, &current);
+  if (found == SnmpOutcome::NoSuchObject) {
+    *why = "no such object: " + OidText(oid);
+    return SnmpOutcome::NotWritable;
+  }
+  if (found == SnmpOutcome::NoSuchInstance) {
+    *why = "no such instance: " + OidText(oid);
+    return SnmpOutcome::NoCreation;
+  }
+  auto scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
+  uint32_t syntax = 0;
+  if (scalar != scalarByOid_.end()) {
+    target->column = static_cast<uint32_t>(scalar->second);
+    syntax = scalars_[scalar->second].syntax;
+  } else {
+    const EntryDef* entry = EntryAbove(oid);
+    target->column = oid[entry->oid.size()];
+    target->instanceHandle =
+        rows_[entry->handle - 1].at(Oid(oid.begin() + static_cast<long>(entry->oid.size()) + 1,
+                                        oid.end()));
+    auto def = entry->columns.find(target->column);
+    if (def != entry->columns.end()) syntax = def->second.syntax;
+  }
+  // AgentX has no NsapAddress: a manager writes one as an OCTET STRING.
+  if (syntax == 69 && value.syntax == 4) target->value.syntax = 69;
+  target->previous = current.value;
+  return WriteCheck(target->instanceHandle, target->column, target->value, why);
+}
+
+bool AgentCore::SnmpCommitSet(const SnmpSetTarget& target, const Value& value) {
+  if (target.instanceHandle == 0 ? target.column >= scalars_.size()
+                                  : !instances_.count(target.instanceHandle))
+    return false;
+  proto::Reply reply;
+  return WriteValue(target.instanceHandle, target.column, value, &reply);
+}
+
+}  // namespace orvu::agent
