@@ -17,10 +17,10 @@ namespace orvu::agent {
 constexpr int AGENTX_PING_SECONDS = 1;
 
 struct SubagentCounters {
-  uint64_t requests = 0;      // varbinds answered (Get, GetNext, each GetBulk repetition)
+  uint64_t requests = 0;       // varbinds answered (Get, GetNext, each GetBulk repetition)
   uint64_t setsCommitted = 0;  // varbinds written
-  uint64_t setsRefused = 0;   // varbinds refused at TestSet (the whole set changed nothing)
-  uint64_t setsUndone = 0;    // varbinds written and then taken back at UndoSet
+  uint64_t setsRefused = 0;    // varbinds refused at TestSet (the whole set changed nothing)
+  uint64_t setsUndone = 0;     // varbinds written and then taken back at UndoSet
 };
 
 // Connects CORE to the master at ADDRESS (a Unix socket path, or tcp:HOST:PORT). A master that

@@ -7,8 +7,8 @@
 
 #include "agent_command_line.h"
 #include "agent_core.h"
-#include "agentx_subagent.h"
 #include "agent_process.h"
+#include "agentx_subagent.h"
 #include "mib_model.h"
 #include "server.h"
 #include "transport.h"

@@ -217,9 +217,8 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
   } else {
     const EntryDef* entry = EntryAbove(oid);
     target->column = oid[entry->oid.size()];
-    target->instanceHandle =
-        rows_[entry->handle - 1].at(Oid(oid.begin() + static_cast<long>(entry->oid.size()) + 1,
-                                        oid.end()));
+    target->instanceHandle = rows_[entry->handle - 1].at(
+        Oid(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end()));
     auto def = entry->columns.find(target->column);
     if (def != entry->columns.end()) syntax = def->second.syntax;
   }
@@ -231,7 +230,7 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
 
 bool AgentCore::SnmpCommitSet(const SnmpSetTarget& target, const Value& value) {
   if (target.instanceHandle == 0 ? target.column >= scalars_.size()
-                                  : !instances_.count(target.instanceHandle))
+                                 : !instances_.count(target.instanceHandle))
     return false;
   proto::Reply reply;
   return WriteValue(target.instanceHandle, target.column, value, &reply);

@@ -30,7 +30,7 @@ enum AgentError : int32_t {
   AGENT_ERR_READ_ONLY = 1019,
   AGENT_ERR_WRONG_SYNTAX = 1020,
   AGENT_ERR_WRONG_LENGTH = 1021,
-  AGENT_ERR_STORAGE = 1022,  // agent: the change could not be written to the state file
+  AGENT_ERR_STORAGE = 1022,      // agent: the change could not be written to the state file
   AGENT_ERR_WRONG_VALUE = 1023,  // agent: a value outside the ranges the MIB gives the object
 };
 

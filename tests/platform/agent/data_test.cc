@@ -78,7 +78,7 @@ TEST_F(DataTest, EverySyntaxSurvivesASetAndARestart) {
     SnmpValue value;
   } cases[] = {
       {2, Bytes(ORVU_SYNTAX_OCTETS, text)},
-      {3, Number(ORVU_SYNTAX_INTEGER, static_cast<uint32_t>(-5))},
+      {3, Number(ORVU_SYNTAX_INTEGER, 20000)},
       {6, Number(ORVU_SYNTAX_OID, 5, reinterpret_cast<uintptr_t>(waveform))},
       {7, Bytes(ORVU_SYNTAX_IPADDR, address)},
       {8, Number(ORVU_SYNTAX_CNTR32, 4294967295u)},
@@ -161,6 +161,36 @@ TEST_F(DataTest, WritesThatTheObjectDoesNotTakeAreRefused) {
   std::string three("\x01\x02\x03", 3);
   EXPECT_EQ(Write(agent, address, Bytes(ORVU_SYNTAX_IPADDR, three)), 0);
   EXPECT_EQ(AgentGetLastError(), AGENT_ERR_WRONG_LENGTH);
+
+  // The MIB's ranges, enumerations and sizes, each refusal naming what the object takes.
+  struct Limit {
+    TestOid object;
+    SnmpValue value;
+    int32_t error;
+    std::string text;
+  };
+  std::string longText(65, 'x');
+  std::string longOctets(33, '\x01');
+  Limit limits[] = {
+      {LeafOid(3, {50}), Number(ORVU_SYNTAX_INTEGER, 19), AGENT_ERR_WRONG_VALUE,
+       "wrong value for object speakerFreqHertz.50: it takes 20..20000, not 19"},
+      {LeafOid(3, {50}), Number(ORVU_SYNTAX_INTEGER, static_cast<uint32_t>(-5)),
+       AGENT_ERR_WRONG_VALUE,
+       "wrong value for object speakerFreqHertz.50: it takes 20..20000, not -5"},
+      {control, Number(ORVU_SYNTAX_INTEGER, 4), AGENT_ERR_WRONG_VALUE,
+       "wrong value for object speakerControl: it takes 1..3, not 4"},
+      {LeafOid(9, {50}), Number(ORVU_SYNTAX_GAUGE32, 4294967295u), AGENT_ERR_WRONG_VALUE,
+       "wrong value for object speakerFreqLevel.50: it takes 0..100, not 4294967295"},
+      {LeafOid(2, {50}), Bytes(ORVU_SYNTAX_OCTETS, longText), AGENT_ERR_WRONG_LENGTH,
+       "wrong length for object speakerFreqDescr.50: it takes 0..64 bytes, not 65"},
+      {LeafOid(14, {50}), Bytes(ORVU_SYNTAX_OCTETS, longOctets), AGENT_ERR_WRONG_LENGTH,
+       "wrong length for object speakerFreqRawOctets.50: it takes 0..32 bytes, not 33"},
+  };
+  for (Limit& l : limits) {
+    EXPECT_EQ(Write(agent, l.object, l.value), 0) << l.text;
+    EXPECT_EQ(AgentGetLastError(), l.error) << l.text;
+    EXPECT_EQ(LastErrorText(), l.text);
+  }
 
   SnmpValue noData = Number(ORVU_SYNTAX_OCTETS, 4, 0);
   TestOid descr = LeafOid(2, {50});

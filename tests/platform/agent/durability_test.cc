@@ -57,8 +57,9 @@ TEST_F(DurabilityTest, ManyChangesKeepTheFileShortAndTheLastValue) {
   uint32_t data = AgentGetDataHandle(agent, 0, control.Ptr());
   SnmpValue value{};
   value.syntax = ORVU_SYNTAX_INTEGER;
+  // speakerControl takes 1..3: the values go round them.
   for (uint32_t i = 1; i <= 2500; ++i) {
-    value.number = i;
+    value.number = i % 3 + 1;
     ASSERT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
   }
   EXPECT_LT(std::filesystem::file_size(state_), 120000u);
@@ -66,7 +67,7 @@ TEST_F(DurabilityTest, ManyChangesKeepTheFileShortAndTheLastValue) {
   AgentFrameworkCleanup();
   ASSERT_TRUE(StartAgent({}));
   agent = Connect();
-  EXPECT_EQ(ReadInteger(agent, control), 2500u);
+  EXPECT_EQ(ReadInteger(agent, control), 2500u % 3 + 1);
 }
 
 TEST_F(DurabilityTest, CorruptOrUnreadableStateStopsTheStartAndIsLeftAlone) {
