@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/invocation.h"
+#include "values/syntax_table.h"
 
 namespace {
 

@@ -74,10 +74,10 @@ void SetVarBind(netsnmp_variable_list* vb, const Value& v) {
   bool known = false;
   ValueKind expected = proto::KindOfSyntax(v.syntax, &known);
   bool fits = known && expected == v.kind && v.syntax < 128;
-  if (fits && v.syntax == 64 && v.bytes.size() != 4) fits = false;
+  if (fits && v.syntax == ORVU_SYNTAX_IPADDR && v.bytes.size() != 4) fits = false;
   u_char type = 0;
   if (fits) {
-    type = v.syntax == 69 ? ASN_OCTET_STR : static_cast<u_char>(v.syntax);
+    type = v.syntax == ORVU_SYNTAX_NSAPADDR ? ASN_OCTET_STR : static_cast<u_char>(v.syntax);
   } else {
     switch (v.kind) {
       case ValueKind::Number: type = ASN_GAUGE; break;

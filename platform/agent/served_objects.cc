@@ -116,16 +116,16 @@ size_t DecodeParts(const EntryDef& entry, const Oid& index, std::vector<Value>* 
     size_t count = 0;
     Value v = ZeroValue(part.syntax);
     switch (part.syntax) {
-      case 2:
-      case 65:
-      case 66:
-      case 67: count = 1; break;
-      case 64: count = 4; break;
-      case 4:
-      case 6:
-      case 68:
-      case 69:
-        if (part.fixedLength != 0 && part.syntax != 6) {
+      case ORVU_SYNTAX_INTEGER:
+      case ORVU_SYNTAX_CNTR32:
+      case ORVU_SYNTAX_GAUGE32:
+      case ORVU_SYNTAX_TIMETICKS: count = 1; break;
+      case ORVU_SYNTAX_IPADDR: count = 4; break;
+      case ORVU_SYNTAX_OCTETS:
+      case ORVU_SYNTAX_OID:
+      case ORVU_SYNTAX_OPAQUE:
+      case ORVU_SYNTAX_NSAPADDR:
+        if (part.fixedLength != 0 && part.syntax != ORVU_SYNTAX_OID) {
           count = part.fixedLength;
         } else if (implied) {
           count = left;
@@ -197,7 +197,7 @@ ValueLimits LimitsOf(const mib::Object& object) {
   ValueLimits limits;
   limits.ranges = object.ranges;
   limits.sizes = object.sizes;
-  if (object.syntax == 2 && !object.enumeration.empty())
+  if (object.syntax == ORVU_SYNTAX_INTEGER && !object.enumeration.empty())
     limits.ranges = EnumerationRanges(object.enumeration);
   return limits;
 }
@@ -246,8 +246,9 @@ std::string LimitViolation(const ValueLimits& limits, const Value& value, bool* 
            std::to_string(value.bytes.size());
   }
   if (value.kind != ValueKind::Number || limits.ranges.empty()) return "";
-  int64_t v = value.syntax == 2 ? static_cast<int64_t>(static_cast<int32_t>(value.number))
-                                : static_cast<int64_t>(value.number);
+  int64_t v = value.syntax == ORVU_SYNTAX_INTEGER
+                  ? static_cast<int64_t>(static_cast<int32_t>(value.number))
+                  : static_cast<int64_t>(value.number);
   if (WithinRanges(limits.ranges, v)) return "";
   return "it takes " + RangesText(limits.ranges) + ", not " + std::to_string(v);
 }

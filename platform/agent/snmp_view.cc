@@ -180,7 +180,7 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
            ", not " + std::to_string(value.syntax);
     return SnmpOutcome::WrongType;
   }
-  if (value.syntax == 64 && value.bytes.size() != 4) {
+  if (value.syntax == ORVU_SYNTAX_IPADDR && value.bytes.size() != 4) {
     *why = "wrong length for object " + name + ": an IP address has 4 bytes, not " +
            std::to_string(value.bytes.size());
     return SnmpOutcome::WrongLength;
@@ -223,7 +223,9 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
     if (def != entry->columns.end()) syntax = def->second.syntax;
   }
   // AgentX has no NsapAddress: a manager writes one as an OCTET STRING.
-  if (syntax == 69 && value.syntax == 4) target->value.syntax = 69;
+  if (syntax == ORVU_SYNTAX_NSAPADDR && value.syntax == ORVU_SYNTAX_OCTETS) {
+    target->value.syntax = ORVU_SYNTAX_NSAPADDR;
+  }
   target->previous = current.value;
   return WriteCheck(target->instanceHandle, target->column, target->value, why);
 }

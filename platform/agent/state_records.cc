@@ -192,8 +192,9 @@ void FormatValue(std::string& out, const Value& v) {
   switch (v.kind) {
     case ValueKind::Number:
       // INTEGER values read better signed; both forms read back to the same bits.
-      out += " number=" + (v.syntax == 2 ? std::to_string(static_cast<int32_t>(v.number))
-                                         : std::to_string(v.number));
+      out += " number=" + (v.syntax == ORVU_SYNTAX_INTEGER
+                               ? std::to_string(static_cast<int32_t>(v.number))
+                               : std::to_string(v.number));
       break;
     case ValueKind::Pair:
       out += " number=" + std::to_string(v.number) + " second=" + std::to_string(v.second);

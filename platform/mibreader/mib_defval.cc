@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "decimal.h"
+#include "orvu/orvu_types.h"
 
 namespace orvu::mib {
 namespace {
@@ -16,19 +17,19 @@ class Converter {
     if (tokens_.empty()) Fail("empty DEFVAL");
     DefaultValue value;
     switch (target_.syntax) {
-      case 2: value.number = Number(INT32_MIN, INT32_MAX, true); break;
-      case 65:
-      case 66:
-      case 67: value.number = Number(0, UINT32_MAX, false); break;
-      case 70: value.number = Number(0, INT64_MAX, false); break;
-      case 4: value.bytes = target_.bits ? Bits() : Bytes(); break;
-      case 64:
+      case ORVU_SYNTAX_INTEGER: value.number = Number(INT32_MIN, INT32_MAX, true); break;
+      case ORVU_SYNTAX_CNTR32:
+      case ORVU_SYNTAX_GAUGE32:
+      case ORVU_SYNTAX_TIMETICKS: value.number = Number(0, UINT32_MAX, false); break;
+      case ORVU_SYNTAX_CNTR64: value.number = Number(0, INT64_MAX, false); break;
+      case ORVU_SYNTAX_OCTETS: value.bytes = target_.bits ? Bits() : Bytes(); break;
+      case ORVU_SYNTAX_IPADDR:
         value.bytes = Bytes();
         if (value.bytes.size() != 4) Fail("IpAddress DEFVAL must be 4 bytes, as in 'C0A80001'H");
         break;
-      case 68:
-      case 69: value.bytes = Bytes(); break;
-      case 6: value.oid = Oid(); break;
+      case ORVU_SYNTAX_OPAQUE:
+      case ORVU_SYNTAX_NSAPADDR: value.bytes = Bytes(); break;
+      case ORVU_SYNTAX_OID: value.oid = Oid(); break;
       default: Fail("DEFVAL not allowed for this syntax");
     }
     return value;

@@ -4,6 +4,7 @@
 
 #include "decimal.h"
 #include "mib_parsed.h"
+#include "orvu/orvu_types.h"
 
 namespace orvu::mib {
 namespace {
@@ -272,17 +273,17 @@ class Parser {
     }
     const Token& word = ExpectWord("a syntax");
     if (word.text == "INTEGER") {
-      syntax.code = 2;
+      syntax.code = ORVU_SYNTAX_INTEGER;
     } else if (word.text == "OCTET") {
       ExpectKeyword("STRING");
-      syntax.code = 4;
+      syntax.code = ORVU_SYNTAX_OCTETS;
     } else if (word.text == "OBJECT") {
       ExpectKeyword("IDENTIFIER");
-      syntax.code = 6;
+      syntax.code = ORVU_SYNTAX_OID;
     } else if (word.text == "BITS") {
-      syntax.code = 4;
+      syntax.code = ORVU_SYNTAX_OCTETS;
     } else if (word.text == "NULL") {
-      syntax.code = 5;
+      syntax.code = ORVU_SYNTAX_NULL;
       return syntax;
     } else if (word.text == "CHOICE") {
       syntax.form = ParsedSyntax::Form::Choice;

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "mib_defval.h"
+#include "orvu/orvu_types.h"
 
 namespace orvu::mib {
 namespace {
@@ -167,7 +168,8 @@ class Resolver {
       syntax.labels = found->second.enumeration;
       syntax.ranges = found->second.ranges;
       syntax.sizes = found->second.sizes;
-      syntax.isBits = name == "BITS" || (syntax.code == 4 && !syntax.labels.empty());
+      syntax.isBits =
+          name == "BITS" || (syntax.code == ORVU_SYNTAX_OCTETS && !syntax.labels.empty());
       return syntax;
     }
     Fail(use, "unknown type " + name);
@@ -178,7 +180,7 @@ class Resolver {
     switch (syntax.form) {
       case ParsedSyntax::Form::Base:
         resolved.code = syntax.code;
-        resolved.isBits = syntax.code == 4 && syntax.hasLabels;
+        resolved.isBits = syntax.code == ORVU_SYNTAX_OCTETS && syntax.hasLabels;
         break;
       case ParsedSyntax::Form::Choice: break;
       case ParsedSyntax::Form::Sequence: resolved.isSequence = true; break;

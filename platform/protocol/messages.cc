@@ -9,27 +9,6 @@ namespace orvu::proto {
 using wire::Reader;
 using wire::Writer;
 
-ValueKind KindOfSyntax(uint32_t syntax, bool* known) {
-  *known = true;
-  switch (syntax) {
-    case 4:
-    case 64:
-    case 68:
-    case 69: return ValueKind::Bytes;
-    case 6: return ValueKind::Oid;
-    case 70: return ValueKind::Pair;
-    case 2:
-    case 5:
-    case 65:
-    case 66:
-    case 67:
-    case 128:
-    case 129:
-    case 130: return ValueKind::Number;
-    default: *known = false; return ValueKind::Number;
-  }
-}
-
 namespace {
 
 void PutValue(Writer& w, const Value& v) {

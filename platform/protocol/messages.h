@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "syntax_kind.h"
+
 namespace orvu::proto {
 
 constexpr uint32_t PROTO_VERSION = 1;
@@ -33,13 +35,8 @@ enum class Op : uint32_t {
   Unregister = 13,
 };
 
-// How the (number, data) pair of a value is filled.
-enum class ValueKind : uint8_t {
-  Number = 0,  // number only
-  Pair = 1,    // two 32-bit halves (Counter64)
-  Bytes = 2,   // data points to `number` bytes
-  Oid = 3,     // data points to `number` sub-identifiers
-};
+using orvu::KindOfSyntax;
+using orvu::ValueKind;
 
 struct Value {
   uint32_t syntax = 0;
@@ -50,10 +47,6 @@ struct Value {
   std::vector<uint32_t> ids;
   bool operator==(const Value&) const = default;
 };
-
-// The shape that a known syntax has; *known is false for codes outside the SNMP set, which the
-// agent may still hold (from a hand-written state file) as numbers or as bytes.
-ValueKind KindOfSyntax(uint32_t syntax, bool* known);
 
 struct Request {
   Op op = Op::Register;

@@ -6,6 +6,7 @@
 #include "agentapi/outside_api.h"
 #include "cli/invocation.h"
 #include "values/parse_value.h"
+#include "values/syntax_table.h"
 
 namespace {
 
@@ -15,21 +16,9 @@ constexpr size_t SET_SYNTAX_NAME_SIZE = 128;
 // passes in the same position.
 constexpr uint32_t SET_CONTEXT = 0;
 
-// Syntaxes whose (number, data) pair carries storage that ParseValueText attached.
-bool HoldsStorage(SnmpSyntax syntax) {
-  switch (syntax) {
-    case SYNTAX_OCTETS:
-    case SYNTAX_OID:
-    case SYNTAX_IPADDR:
-    case SYNTAX_OPAQUE:
-    case SYNTAX_NSAPADDR: return true;
-    default: return false;
-  }
-}
-
 void ReleaseEntry(SnmpOid& oid, SnmpValue& value) {
   gApi.SnmpFreeValue(SYNTAX_OID, &oid);
-  if (HoldsStorage(value.syntax) && value.number != 0 && value.data != 0) {
+  if (SyntaxHoldsStorage(value.syntax) && value.number != 0 && value.data != 0) {
     gApi.SnmpFreeValue(value.syntax, &value.number);
   }
   oid = SnmpOid{};

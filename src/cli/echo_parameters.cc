@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "cli/invocation.h"
+#include "values/syntax_table.h"
 
 namespace {
 const char* FlagText(bool flag) { return flag ? "TRUE" : "FALSE"; }

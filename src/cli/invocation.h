@@ -38,4 +38,3 @@ void ResetInvocation();
 void ParseCommandLine(int argc, char** argv);
 [[noreturn]] void PrintUsage();
 void EchoParameters();
-const char* SyntaxName(SnmpSyntax syntax);

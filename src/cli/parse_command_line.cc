@@ -1,25 +1,8 @@
 #include "cli/invocation.h"
 #include "cli/invocation_lists.h"
+#include "values/syntax_table.h"
 
 namespace {
-
-SnmpSyntax SyntaxOfTypeLetter(char letter) {
-  switch (letter) {
-    case 'a': return SYNTAX_IPADDR;
-    case 'b': return SYNTAX_OCTETS;
-    case 'c': return SYNTAX_CNTR32;
-    case 'd': return SYNTAX_OID;
-    case 'g': return SYNTAX_GAUGE32;
-    case 'i': return SYNTAX_INTEGER;
-    case 'n': return SYNTAX_NULL;
-    case 'o': return SYNTAX_OCTETS;
-    case 'p': return SYNTAX_NSAPADDR;
-    case 'q': return SYNTAX_OPAQUE;
-    case 't': return SYNTAX_TIMETICKS;
-    case 'u': return SYNTAX_INTEGER;
-    default: return SYNTAX_UNDEFINED;
-  }
-}
 
 char FoldSwitchLetter(char letter) {
   return (letter >= 'A' && letter <= 'Z') ? static_cast<char>(letter - 'A' + 'a') : letter;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "values/oid_text.h"
-#include "values/syntax_tag.h"
+#include "values/syntax_table.h"
 #include "values/value_text.h"
 
 int PrintVarBind(SnmpOid oid, SnmpValue value, uint8_t flags) {

@@ -6,6 +6,7 @@
 
 #include "cli/invocation.h"
 #include "cli/invocation_lists.h"
+#include "values/syntax_table.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "fake_libraries.h"
 #include "values/print_var_bind.h"
-#include "values/syntax_tag.h"
+#include "values/syntax_table.h"
 
 namespace {
 

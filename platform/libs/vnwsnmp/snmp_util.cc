@@ -7,6 +7,7 @@
 
 #include "decimal.h"
 #include "faults.h"
+#include "syntax_kind.h"
 
 namespace {
 
@@ -78,21 +79,14 @@ ORVU_EXPORT int ORVU_CALL SnmpFreeValue(uint32_t syntax, void* pair) {
   orvu::InjectedFault fault;
   if (orvu::CheckFault("SnmpFreeValue", &fault)) return static_cast<int>(fault.result);
   if (!pair) return 0;
-  switch (syntax) {
-    case ORVU_SYNTAX_OCTETS:
-    case ORVU_SYNTAX_OID:
-    case ORVU_SYNTAX_IPADDR:
-    case ORVU_SYNTAX_OPAQUE:
-    case ORVU_SYNTAX_NSAPADDR: {
-      // The (length, pointer) pair of a value is laid out exactly like an SnmpOid.
-      SnmpOid* held = static_cast<SnmpOid*>(pair);
-      std::free(held->ids);
-      held->ids = nullptr;
-      held->count = 0;
-      return 1;
-    }
-    default: return 1;
+  if (orvu::SyntaxHasBlock(syntax)) {
+    // The (length, pointer) pair of a value is laid out exactly like an SnmpOid.
+    SnmpOid* held = static_cast<SnmpOid*>(pair);
+    std::free(held->ids);
+    held->ids = nullptr;
+    held->count = 0;
   }
+  return 1;
 }
 
 }  // extern "C"
