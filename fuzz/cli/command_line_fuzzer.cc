@@ -7,7 +7,9 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/echo_parameters.h"
 #include "cli/invocation.h"
+#include "cli/parse_command_line.h"
 #include "values/syntax_table.h"
 
 namespace {

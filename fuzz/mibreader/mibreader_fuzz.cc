@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "mib_lexer.h"
-#include "mib_model.h"
 #include "mib_parsed.h"
+#include "mib_registry.h"
 #include "mib_resolve.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

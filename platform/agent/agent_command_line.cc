@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "decimal.h"
+#include "mib_search_path.h"
 
 namespace orvu::agent {
 

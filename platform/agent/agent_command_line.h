@@ -4,7 +4,6 @@
 #include <string>
 
 #include "agent_core.h"
-#include "mib_model.h"
 
 namespace orvu::agent {
 

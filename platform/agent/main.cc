@@ -9,7 +9,7 @@
 #include "agent_core.h"
 #include "agent_process.h"
 #include "agentx_subagent.h"
-#include "mib_model.h"
+#include "mib_search_path.h"
 #include "server.h"
 #include "transport.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "messages.h"
-#include "mib_model.h"
+#include "mib_registry.h"
 #include "oid_text.h"
 
 namespace orvu::agent {

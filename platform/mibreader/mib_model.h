@@ -84,48 +84,4 @@ struct Module {
   std::vector<std::string> macros;  // OBJECT-TYPE and the like, which other modules import by name
 };
 
-struct LoadError {
-  std::string fileName;
-  int line = 0;  // 1-based; 0 when the error has no position (file not found)
-  int column = 0;
-  std::string cause;
-  std::string Text() const;  // "FILE:LINE:COLUMN: cause" (or "cause" when there is no position)
-};
-
-// The modules loaded so far, with lookups across all of them. Not thread-safe.
-class Registry {
- public:
-  explicit Registry(std::vector<std::string> searchPath);
-
-  // Loads NAME (files NAME, NAME.txt, NAME.mib, NAME.my on the search path) and, first, what it
-  // imports. Loading a module that is already loaded succeeds at once. On failure nothing of the
-  // attempt stays loaded and *error (when given) says where and why.
-  bool Load(const std::string& name, LoadError* error);
-
-  const Module* FindModule(const std::string& name) const;
-  const Object* FindName(const std::string& name) const;  // a name defined by any loaded module
-  const Object* FindOid(const uint32_t* ids, size_t count) const;  // exact match only
-  std::vector<const Object*> Columns(const Object& entry) const;   // in sub-identifier order
-  const std::vector<std::unique_ptr<Module>>& Modules() const { return modules_; }
-
- private:
-  void Add(std::unique_ptr<Module> module);
-
-  std::vector<std::string> searchPath_;
-  std::vector<std::unique_ptr<Module>> modules_;
-  std::map<std::string, const Object*> byName_;
-  std::map<std::vector<uint32_t>, const Object*> byOid_;
-};
-
-// Windows paths hold drive letters, so there the folders are separated as in PATH.
-#if defined(_WIN32)
-constexpr char MIB_PATH_SEPARATOR = ';';
-#else
-constexpr char MIB_PATH_SEPARATOR = ':';
-#endif
-
-// ORVU_MIB_PATH split at MIB_PATH_SEPARATOR, or the installed mibs/ folder when it is unset or
-// empty.
-std::vector<std::string> DefaultSearchPath();
-
 }  // namespace orvu::mib

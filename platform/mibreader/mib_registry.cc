@@ -1,3 +1,5 @@
+#include "mib_registry.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 
 #include "mib_base_modules.h"
 #include "mib_lexer.h"
-#include "mib_model.h"
 #include "mib_parsed.h"
 #include "mib_resolve.h"
 

@@ -1,6 +1,6 @@
-#include <cstdlib>
+#include "mib_search_path.h"
 
-#include "mib_model.h"
+#include <cstdlib>
 
 namespace orvu::mib {
 

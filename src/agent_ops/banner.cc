@@ -1,7 +1,7 @@
+#include "agent_ops/banner.h"
+
 #include <cstdio>
 #include <cstring>
-
-#include "agent_ops/run_stages.h"
 
 #ifdef _WIN32
 #include <windows.h>

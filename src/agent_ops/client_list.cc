@@ -1,7 +1,8 @@
+#include "agent_ops/client_list.h"
+
 #include <cstdio>
 
 #include "agent_ops/output_format.h"
-#include "agent_ops/run_stages.h"
 #include "agentapi/outside_api.h"
 
 void PrintClientList(AgentHandle agent) {

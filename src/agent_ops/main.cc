@@ -2,13 +2,19 @@
 #include <cstdio>
 
 #include "agent_ops/agent_error.h"
-#include "agent_ops/run_stages.h"
+#include "agent_ops/banner.h"
+#include "agent_ops/client_list.h"
+#include "agent_ops/module_list.h"
+#include "agent_ops/module_loading.h"
 #include "agent_ops/set_values.h"
 #include "agent_ops/table_entries.h"
 #include "agent_ops/table_listing.h"
+#include "agent_ops/version_report.h"
 #include "agentapi/outside_api.h"
 #include "agentapi/outside_binding.h"
+#include "cli/echo_parameters.h"
 #include "cli/invocation.h"
+#include "cli/parse_command_line.h"
 
 namespace {
 

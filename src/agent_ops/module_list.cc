@@ -1,7 +1,8 @@
+#include "agent_ops/module_list.h"
+
 #include <cstdint>
 #include <cstdio>
 
-#include "agent_ops/run_stages.h"
 #include "agentapi/outside_api.h"
 
 namespace {

@@ -1,6 +1,7 @@
+#include "agent_ops/module_loading.h"
+
 #include <cstdio>
 
-#include "agent_ops/run_stages.h"
 #include "agentapi/outside_api.h"
 #include "cli/invocation.h"
 

@@ -1,7 +1,8 @@
+#include "agent_ops/version_report.h"
+
 #include <cstdio>
 #include <cstring>
 
-#include "agent_ops/run_stages.h"
 #include "agentapi/outside_api.h"
 
 // Text fields are printed no further than their own width: a library that fills one to the brim

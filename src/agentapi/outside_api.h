@@ -7,7 +7,9 @@
 
 #include "agentapi/agent_records.h"
 #include "agentapi/snmp_oid.h"
-#include "values/snmp_value.h"
+
+// Defined with its syntax codes in values/snmp_value.h; the outside API only passes it through.
+struct SnmpValue;
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define OUTSIDE_CALL __stdcall

@@ -1,3 +1,5 @@
+#include "cli/echo_parameters.h"
+
 #include <cstdio>
 
 #include "cli/invocation.h"

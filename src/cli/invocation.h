@@ -34,7 +34,3 @@ struct Invocation {
 extern Invocation gInvocation;
 
 void ResetInvocation();
-// Texts in gInvocation point into argv, which must outlive the run.
-void ParseCommandLine(int argc, char** argv);
-[[noreturn]] void PrintUsage();
-void EchoParameters();

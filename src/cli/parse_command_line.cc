@@ -1,5 +1,8 @@
+#include "cli/parse_command_line.h"
+
 #include "cli/invocation.h"
 #include "cli/invocation_lists.h"
+#include "cli/usage.h"
 #include "values/syntax_table.h"
 
 namespace {

@@ -1,7 +1,7 @@
+#include "cli/usage.h"
+
 #include <cstdio>
 #include <cstdlib>
-
-#include "cli/invocation.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "agent_ops/run_stages.h"
+#include "agent_ops/banner.h"
+#include "agent_ops/client_list.h"
+#include "agent_ops/version_report.h"
 #include "agentapi/outside_api.h"
-#include "cli/invocation.h"
 
 namespace {
 

@@ -1,3 +1,5 @@
+#include "cli/echo_parameters.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -5,6 +7,7 @@
 #include <vector>
 
 #include "cli/invocation.h"
+#include "cli/parse_command_line.h"
 
 namespace {
 

@@ -1,3 +1,5 @@
+#include "cli/parse_command_line.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

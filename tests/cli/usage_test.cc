@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/invocation.h"
+#include "cli/parse_command_line.h"
 #include "usage_text.h"
 
 namespace {

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "faults.h"
-#include "mib_model.h"
+#include "mib_registry.h"
+#include "mib_search_path.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "mib_model.h"
+#include "mib_registry.h"
 #include "mib_test_folder.h"
 
 namespace orvu::mib {

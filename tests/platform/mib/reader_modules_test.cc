@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "mib_model.h"
+#include "mib_registry.h"
+#include "mib_search_path.h"
 #include "mib_test_folder.h"
 
 namespace orvu::mib {

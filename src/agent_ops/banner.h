@@ -1,9 +1,7 @@
-// The driver's own stages, in run order; main.cc strings them together.
+// The banner the driver prints first: program name, version and notice.
 #pragma once
 
 #include <cstddef>
-
-#include "agentapi/snmp_oid.h"
 
 // The running program's version text into BUFFER, cut to CAPACITY - 1 characters; nonzero on
 // success. PATH names the executable whose version resource is read (Windows only).
@@ -11,11 +9,3 @@ int ReadOwnFileVersion(const char* path, char* buffer, size_t capacity);
 // Copies TEXT into BUFFER, at most CAPACITY bytes, always terminated in the last byte.
 void CopyVersionText(const char* text, char* buffer, size_t capacity);
 void PrintBanner();
-
-// -v, before the framework starts.
-void PrintVersionReport();
-// -w, before the framework starts.
-void LoadModules();
-// -o and -c, on the connection.
-void PrintModuleList(AgentHandle agent);
-void PrintClientList(AgentHandle agent);

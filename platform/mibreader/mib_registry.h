@@ -1,0 +1,48 @@
+// The modules loaded so far and the lookups across them; loading reads files from a search path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mib_model.h"
+
+namespace orvu::mib {
+
+struct LoadError {
+  std::string fileName;
+  int line = 0;  // 1-based; 0 when the error has no position (file not found)
+  int column = 0;
+  std::string cause;
+  std::string Text() const;  // "FILE:LINE:COLUMN: cause" (or "cause" when there is no position)
+};
+
+// The modules loaded so far, with lookups across all of them. Not thread-safe.
+class Registry {
+ public:
+  explicit Registry(std::vector<std::string> searchPath);
+
+  // Loads NAME (files NAME, NAME.txt, NAME.mib, NAME.my on the search path) and, first, what it
+  // imports. Loading a module that is already loaded succeeds at once. On failure nothing of the
+  // attempt stays loaded and *error (when given) says where and why.
+  bool Load(const std::string& name, LoadError* error);
+
+  const Module* FindModule(const std::string& name) const;
+  const Object* FindName(const std::string& name) const;  // a name defined by any loaded module
+  const Object* FindOid(const uint32_t* ids, size_t count) const;  // exact match only
+  std::vector<const Object*> Columns(const Object& entry) const;   // in sub-identifier order
+  const std::vector<std::unique_ptr<Module>>& Modules() const { return modules_; }
+
+ private:
+  void Add(std::unique_ptr<Module> module);
+
+  std::vector<std::string> searchPath_;
+  std::vector<std::unique_ptr<Module>> modules_;
+  std::map<std::string, const Object*> byName_;
+  std::map<std::vector<uint32_t>, const Object*> byOid_;
+};
+
+}  // namespace orvu::mib

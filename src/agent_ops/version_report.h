@@ -1,0 +1,4 @@
+// -v: the versions of the outside libraries, before the framework starts.
+#pragma once
+
+void PrintVersionReport();

@@ -1,0 +1,4 @@
+// -e: the parameters as the parser understood them.
+#pragma once
+
+void EchoParameters();
