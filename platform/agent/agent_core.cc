@@ -21,8 +21,8 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   bool existed = false;
   if (!ReadStateFile(options.statePath, &records, &existed, error)) return false;
 
-  for (const StateRecord& r : records) {
-    if (r.type == RecordType::Module) modules_.push_back(r.moduleName);
+  for (const StateRecord& record : records) {
+    if (record.type == RecordType::Module) modules_.push_back(record.moduleName);
   }
   modules_.insert(modules_.end(), options.modules.begin(), options.modules.end());
   std::vector<std::string> unique;
@@ -41,13 +41,13 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     }
     AddModuleObjects(registry, *module, &entries_, &scalars_);
   }
-  rows_.resize(entries_.size());
+  instancesByIndex_.resize(entries_.size());
   for (const EntryDef& e : entries_) IndexEntry(e);
   for (size_t i = 0; i < scalars_.size(); ++i) scalarByOid_.emplace(scalars_[i].oid, i);
 
-  for (const StateRecord& r : records) {
+  for (const StateRecord& record : records) {
     std::string cause;
-    if (!Apply(r, &cause)) {
+    if (!Apply(record, &cause)) {
       *error = "state file " + options.statePath + ": " + cause;
       return false;
     }

@@ -137,8 +137,8 @@ class AgentCore {
   size_t longestEntry_ = 0;  // sub-identifiers of the longest entry OID
   std::vector<ScalarDef> scalars_;
   std::map<Oid, size_t> scalarByOid_;
-  std::map<uint32_t, Instance> instances_;     // by handle
-  std::vector<std::map<Oid, uint32_t>> rows_;  // per entry: index -> instance handle
+  std::map<uint32_t, Instance> instances_;                 // by handle
+  std::vector<std::map<Oid, uint32_t>> instancesByIndex_;  // per entry: index -> instance handle
   std::vector<proto::ClientRecord> resident_;
   std::map<uint32_t, proto::ClientRecord> clients_;
   std::unordered_map<DataKey, uint32_t, DataKeyHash> dataByKey_;

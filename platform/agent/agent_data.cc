@@ -47,20 +47,20 @@ void AgentCore::DropDataHandles(const Instance& instance) {
 bool AgentCore::ReadItem(const DataKey& key, proto::DataItem* item) {
   if (key.IsScalar()) {
     if (key.leaf >= scalars_.size()) return false;
-    const ScalarDef& s = scalars_[key.leaf];
-    item->oid = s.oid;
+    const ScalarDef& scalar = scalars_[key.leaf];
+    item->oid = scalar.oid;
     item->oid.push_back(0);
-    item->value = s.value;
+    item->value = scalar.value;
   } else {
     auto it = instances_.find(key.instance);
     if (it == instances_.end()) return false;
-    const Instance& i = it->second;
-    const EntryDef& e = entries_[i.entryHandle - 1];
-    if (!ColumnExists(e, i, key.leaf)) return false;
-    item->oid = e.oid;
+    const Instance& instance = it->second;
+    const EntryDef& entry = entries_[instance.entryHandle - 1];
+    if (!ColumnExists(entry, instance, key.leaf)) return false;
+    item->oid = entry.oid;
     item->oid.push_back(key.leaf);
-    item->oid.insert(item->oid.end(), i.index.begin(), i.index.end());
-    item->value = ColumnValue(e, i, key.leaf);
+    item->oid.insert(item->oid.end(), instance.index.begin(), instance.index.end());
+    item->value = ColumnValue(entry, instance, key.leaf);
   }
   item->dataHandle = DataHandle(key);
   return true;
@@ -76,22 +76,22 @@ bool AgentCore::ReadHandle(uint32_t dataHandle, DataKey* key, proto::DataItem* i
   return true;
 }
 
-Reply AgentCore::GetData(const Request& q) {
+Reply AgentCore::GetData(const Request& request) {
   DataKey key;
   proto::DataItem item;
   Reply reply;
-  if (!ReadHandle(q.dataHandle, &key, &item, &reply)) return reply;
+  if (!ReadHandle(request.dataHandle, &key, &item, &reply)) return reply;
   reply.items.push_back(std::move(item));
   return reply;
 }
 
-Reply AgentCore::SetData(const Request& q) {
+Reply AgentCore::SetData(const Request& request) {
   DataKey key;
   proto::DataItem item;
   Reply failure;
-  if (!ReadHandle(q.dataHandle, &key, &item, &failure)) return failure;
+  if (!ReadHandle(request.dataHandle, &key, &item, &failure)) return failure;
   std::string why;
-  switch (WriteCheck(key.instance, key.leaf, q.value, &why)) {
+  switch (WriteCheck(key.instance, key.leaf, request.value, &why)) {
     case SnmpOutcome::Ok: break;
     case SnmpOutcome::NotWritable: return Fail(AGENT_ERR_READ_ONLY, why);
     case SnmpOutcome::WrongType: return Fail(AGENT_ERR_WRONG_SYNTAX, why);
@@ -99,23 +99,23 @@ Reply AgentCore::SetData(const Request& q) {
     default: return Fail(AGENT_ERR_WRONG_VALUE, why);
   }
   Reply reply;
-  WriteValue(key.instance, key.leaf, q.value, &reply);
+  WriteValue(key.instance, key.leaf, request.value, &reply);
   return reply;
 }
 
 bool AgentCore::WriteValue(uint32_t instanceHandle, uint32_t leaf, const Value& value,
                            Reply* reply) {
-  StateRecord r;
+  StateRecord record;
   if (instanceHandle == 0) {
-    r.type = RecordType::Scalar;
-    r.oid = scalars_[leaf].oid;
+    record.type = RecordType::Scalar;
+    record.scalarOid = scalars_[leaf].oid;
   } else {
-    r.type = RecordType::Value;
-    r.handle = instanceHandle;
-    r.column = leaf;
+    record.type = RecordType::Value;
+    record.handle = instanceHandle;
+    record.column = leaf;
   }
-  r.value = value;
-  return Commit(r, reply);
+  record.value = value;
+  return Commit(record, reply);
 }
 
 }  // namespace orvu::agent

@@ -23,11 +23,11 @@ std::string ExecutableOf(uint32_t pid) {
 
 }  // namespace
 
-Reply AgentCore::Handle(ClientContext* client, const Request& q) {
-  if (q.op == proto::Op::Register) return Register(client, q);
+Reply AgentCore::Handle(ClientContext* client, const Request& request) {
+  if (request.op == proto::Op::Register) return Register(client, request);
   if (client->clientHandle == 0) return Fail(AGENT_ERR_NOT_REGISTERED, "client not registered");
   Reply reply;
-  switch (q.op) {
+  switch (request.op) {
     case proto::Op::Register: break;
     case proto::Op::EnumModules:
       for (size_t i = 0; i < modules_.size(); ++i) {
@@ -36,32 +36,33 @@ Reply AgentCore::Handle(ClientContext* client, const Request& q) {
       break;
     case proto::Op::EnumClients:
       reply.clients = resident_;
-      for (const auto& [handle, c] : clients_) reply.clients.push_back(c);
+      for (const auto& [handle, connected] : clients_) reply.clients.push_back(connected);
       break;
     case proto::Op::FindEntry: {
-      EntryDef* e = EntryByOid(q.oid);
-      if (!e) return Fail(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry: " + OidText(q.oid));
-      reply.handle = e->handle;
+      EntryDef* entry = EntryByOid(request.oid);
+      if (!entry)
+        return Fail(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry: " + OidText(request.oid));
+      reply.handle = entry->handle;
       break;
     }
-    case proto::Op::EnumInstances: return EnumInstances(q);
+    case proto::Op::EnumInstances: return EnumInstances(request);
     case proto::Op::FindInstance: {
-      if (!EntryByHandle(q.entryHandle)) {
-        return NoSuchEntryHandle(q.entryHandle);
+      if (!EntryByHandle(request.entryHandle)) {
+        return NoSuchEntryHandle(request.entryHandle);
       }
-      auto it = rows_[q.entryHandle - 1].find(q.index);
-      if (it == rows_[q.entryHandle - 1].end()) {
-        return Fail(AGENT_ERR_NO_SUCH_INSTANCE, "no such instance: " + OidText(q.index));
+      auto it = instancesByIndex_[request.entryHandle - 1].find(request.index);
+      if (it == instancesByIndex_[request.entryHandle - 1].end()) {
+        return Fail(AGENT_ERR_NO_SUCH_INSTANCE, "no such instance: " + OidText(request.index));
       }
       reply.handle = it->second;
       break;
     }
-    case proto::Op::CreateInstance: return Create(*client, q);
-    case proto::Op::EnableInstance: return ChangeInstance(q, RecordType::Enable);
-    case proto::Op::RemoveInstance: return ChangeInstance(q, RecordType::Remove);
-    case proto::Op::GetDataHandle: return GetDataHandle(q);
-    case proto::Op::GetData: return GetData(q);
-    case proto::Op::SetData: return SetData(q);
+    case proto::Op::CreateInstance: return Create(*client, request);
+    case proto::Op::EnableInstance: return ChangeInstance(request, RecordType::Enable);
+    case proto::Op::RemoveInstance: return ChangeInstance(request, RecordType::Remove);
+    case proto::Op::GetDataHandle: return GetDataHandle(request);
+    case proto::Op::GetData: return GetData(request);
+    case proto::Op::SetData: return SetData(request);
     case proto::Op::Unregister:
       Disconnect(*client);
       client->clientHandle = 0;
@@ -70,28 +71,29 @@ Reply AgentCore::Handle(ClientContext* client, const Request& q) {
   return reply;
 }
 
-Reply AgentCore::Register(ClientContext* client, const Request& q) {
+Reply AgentCore::Register(ClientContext* client, const Request& request) {
   if (client->clientHandle != 0) return Fail(AGENT_ERR_BAD_REQUEST, "client already registered");
-  if (q.version != proto::PROTO_VERSION) {
-    return Fail(AGENT_ERR_BAD_REQUEST, "unsupported protocol version " + std::to_string(q.version));
+  if (request.version != proto::PROTO_VERSION) {
+    return Fail(AGENT_ERR_BAD_REQUEST,
+                "unsupported protocol version " + std::to_string(request.version));
   }
-  uint32_t h = nextClient_++;
+  uint32_t handle = nextClient_++;
   if (nextClient_ == 0) nextClient_ = 1;
-  proto::ClientRecord c;
-  c.clientHandle = h;
-  c.clientId = 1000 + h;
-  c.processHandle = 2000 + h;
-  c.processId = client->processId;
-  c.threadHandle = 3000 + h;
-  c.threadId = q.threadId;
-  c.registrationTime = Now();
-  c.flags = 1;
-  c.name = q.clientName;
-  c.fileName = ExecutableOf(client->processId);
-  clients_[h] = std::move(c);
-  client->clientHandle = h;
+  proto::ClientRecord record;
+  record.clientHandle = handle;
+  record.clientId = 1000 + handle;
+  record.processHandle = 2000 + handle;
+  record.processId = client->processId;
+  record.threadHandle = 3000 + handle;
+  record.threadId = request.threadId;
+  record.registrationTime = Now();
+  record.flags = 1;
+  record.name = request.clientName;
+  record.fileName = ExecutableOf(client->processId);
+  clients_[handle] = std::move(record);
+  client->clientHandle = handle;
   Reply reply;
-  reply.handle = h;
+  reply.handle = handle;
   return reply;
 }
 
@@ -99,60 +101,60 @@ void AgentCore::Disconnect(const ClientContext& client) {
   if (client.clientHandle) clients_.erase(client.clientHandle);
 }
 
-Reply AgentCore::EnumInstances(const Request& q) {
-  EntryDef* e = EntryByHandle(q.entryHandle);
-  if (!e) {
-    return NoSuchEntryHandle(q.entryHandle);
+Reply AgentCore::EnumInstances(const Request& request) {
+  EntryDef* entry = EntryByHandle(request.entryHandle);
+  if (!entry) {
+    return NoSuchEntryHandle(request.entryHandle);
   }
   Reply reply;
-  for (const auto& [index, handle] : rows_[e->handle - 1]) {
-    const Instance& i = instances_.at(handle);
-    proto::InstanceRecord r;
-    r.instanceHandle = handle;
-    r.clientHandle = i.creator;
-    r.creationTime = i.time;
-    r.flags = i.enabledFlags.value_or(0);
-    r.leafCount = LeafCount(i);
-    r.entryOid = e->oid;
-    r.indexOid = index;
-    reply.instances.push_back(std::move(r));
+  for (const auto& [index, handle] : instancesByIndex_[entry->handle - 1]) {
+    const Instance& instance = instances_.at(handle);
+    proto::InstanceRecord record;
+    record.instanceHandle = handle;
+    record.clientHandle = instance.creator;
+    record.creationTime = instance.time;
+    record.flags = instance.enabledFlags.value_or(0);
+    record.leafCount = LeafCount(instance);
+    record.entryOid = entry->oid;
+    record.indexOid = index;
+    reply.instances.push_back(std::move(record));
   }
   return reply;
 }
 
-Reply AgentCore::Create(const ClientContext& client, const Request& q) {
-  EntryDef* e = EntryByOid(q.oid);
-  if (!e) return Fail(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry: " + OidText(q.oid));
-  if (q.index.empty()) return Fail(AGENT_ERR_BAD_INSTANCE, "bad instance OID: it is empty");
-  if (rows_[e->handle - 1].count(q.index)) {
-    return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(q.index));
+Reply AgentCore::Create(const ClientContext& client, const Request& request) {
+  EntryDef* entry = EntryByOid(request.oid);
+  if (!entry) return Fail(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry: " + OidText(request.oid));
+  if (request.index.empty()) return Fail(AGENT_ERR_BAD_INSTANCE, "bad instance OID: it is empty");
+  if (instancesByIndex_[entry->handle - 1].count(request.index)) {
+    return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(request.index));
   }
   // Handles wrap after four billion creations; a handle still in use is never given twice.
   while (nextInstance_ == 0 || instances_.count(nextInstance_)) ++nextInstance_;
-  StateRecord r;
-  r.type = RecordType::Instance;
-  r.entryOid = e->oid;
-  r.oid = q.index;
-  r.handle = nextInstance_;
-  r.creator = client.clientHandle;
-  r.time = Now();
+  StateRecord record;
+  record.type = RecordType::Instance;
+  record.entryOid = entry->oid;
+  record.indexOid = request.index;
+  record.handle = nextInstance_;
+  record.creator = client.clientHandle;
+  record.time = Now();
   Reply reply;
-  if (!Commit(r, &reply)) return reply;
+  if (!Commit(record, &reply)) return reply;
   ++nextInstance_;
-  reply.handle = e->handle;
-  reply.handle2 = r.handle;
+  reply.handle = entry->handle;
+  reply.instanceHandle = record.handle;
   return reply;
 }
 
-Reply AgentCore::ChangeInstance(const Request& q, RecordType type) {
+Reply AgentCore::ChangeInstance(const Request& request, RecordType type) {
   Reply reply;
-  Instance* i = InstanceOf(q.entryHandle, q.instanceHandle, &reply);
-  if (!i) return reply;
-  StateRecord r;
-  r.type = type;
-  r.handle = i->handle;
-  if (type == RecordType::Enable) r.enabledFlags = q.flags;
-  Commit(r, &reply);
+  Instance* instance = InstanceOf(request.entryHandle, request.instanceHandle, &reply);
+  if (!instance) return reply;
+  StateRecord record;
+  record.type = type;
+  record.handle = instance->handle;
+  if (type == RecordType::Enable) record.enabledFlags = request.flags;
+  Commit(record, &reply);
   return reply;
 }
 

@@ -20,8 +20,8 @@ size_t PayloadSize(const Value& v) { return 16 + v.bytes.size() + 4 * v.ids.size
 
 }  // namespace
 
-Reply AgentCore::GetDataHandle(const Request& q) {
-  const Oid& o = q.oid;
+Reply AgentCore::GetDataHandle(const Request& request) {
+  const Oid& o = request.oid;
   auto scalar = scalarByOid_.find(o);
   if (scalar == scalarByOid_.end() && !o.empty() && o.back() == 0) {
     scalar = scalarByOid_.find(Oid(o.begin(), o.end() - 1));
@@ -42,8 +42,8 @@ Reply AgentCore::GetDataHandle(const Request& q) {
   if (!entry) return Fail(AGENT_ERR_NO_SUCH_OBJECT, "no such object: " + OidText(o));
   uint32_t column = o[entry->oid.size()];
   Oid index(o.begin() + static_cast<long>(entry->oid.size()) + 1, o.end());
-  auto row = rows_[entry->handle - 1].find(index);
-  if (row == rows_[entry->handle - 1].end()) {
+  auto row = instancesByIndex_[entry->handle - 1].find(index);
+  if (row == instancesByIndex_[entry->handle - 1].end()) {
     return Fail(AGENT_ERR_NO_SUCH_INSTANCE,
                 "no such instance: " + OidText(index) + " of " +
                     (entry->name.empty() ? OidText(entry->oid) : entry->name));

@@ -6,44 +6,44 @@ namespace orvu::agent {
 std::vector<StateRecord> AgentCore::Snapshot() const {
   std::vector<StateRecord> out;
   for (const std::string& m : modules_) {
-    StateRecord r;
-    r.type = RecordType::Module;
-    r.moduleName = m;
-    out.push_back(std::move(r));
+    StateRecord record;
+    record.type = RecordType::Module;
+    record.moduleName = m;
+    out.push_back(std::move(record));
   }
-  for (const proto::ClientRecord& c : resident_) {
-    StateRecord r;
-    r.type = RecordType::Client;
-    r.client = c;
-    out.push_back(std::move(r));
+  for (const proto::ClientRecord& client : resident_) {
+    StateRecord record;
+    record.type = RecordType::Client;
+    record.client = client;
+    out.push_back(std::move(record));
   }
-  for (const auto& [handle, i] : instances_) {
-    StateRecord r;
-    r.type = RecordType::Instance;
-    r.entryOid = entries_[i.entryHandle - 1].oid;
-    r.oid = i.index;
-    r.handle = handle;
-    r.creator = i.creator;
-    r.time = i.time;
-    r.enabledFlags = i.enabledFlags;
-    r.leaves = i.leaves;
-    out.push_back(std::move(r));
-    for (const auto& [column, value] : i.values) {
-      StateRecord v;
-      v.type = RecordType::Value;
-      v.handle = handle;
-      v.column = column;
-      v.value = value;
-      out.push_back(std::move(v));
+  for (const auto& [handle, instance] : instances_) {
+    StateRecord record;
+    record.type = RecordType::Instance;
+    record.entryOid = entries_[instance.entryHandle - 1].oid;
+    record.indexOid = instance.index;
+    record.handle = handle;
+    record.creator = instance.creator;
+    record.time = instance.time;
+    record.enabledFlags = instance.enabledFlags;
+    record.leaves = instance.leaves;
+    out.push_back(std::move(record));
+    for (const auto& [column, value] : instance.values) {
+      StateRecord valueRecord;
+      valueRecord.type = RecordType::Value;
+      valueRecord.handle = handle;
+      valueRecord.column = column;
+      valueRecord.value = value;
+      out.push_back(std::move(valueRecord));
     }
   }
-  for (const ScalarDef& s : scalars_) {
-    if (!s.stored) continue;
-    StateRecord r;
-    r.type = RecordType::Scalar;
-    r.oid = s.oid;
-    r.value = s.value;
-    out.push_back(std::move(r));
+  for (const ScalarDef& scalar : scalars_) {
+    if (!scalar.stored) continue;
+    StateRecord record;
+    record.type = RecordType::Scalar;
+    record.scalarOid = scalar.oid;
+    record.value = scalar.value;
+    out.push_back(std::move(record));
   }
   return out;
 }

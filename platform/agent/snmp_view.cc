@@ -78,7 +78,7 @@ SnmpOutcome AgentCore::SnmpGet(const Oid& oid, SnmpVarBind* out) const {
   bool known = def != entry->columns.end() ? def->second.readable : !entry->fromMib;
   if (!known) return SnmpOutcome::NoSuchObject;
   Oid index(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end());
-  const auto& rows = rows_[entry->handle - 1];
+  const auto& rows = instancesByIndex_[entry->handle - 1];
   auto row = rows.find(index);
   if (row == rows.end()) return SnmpOutcome::NoSuchInstance;
   const Instance& instance = instances_.at(row->second);
@@ -89,7 +89,7 @@ SnmpOutcome AgentCore::SnmpGet(const Oid& oid, SnmpVarBind* out) const {
 }
 
 bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind* out) const {
-  const auto& rows = rows_[entry.handle - 1];
+  const auto& rows = instancesByIndex_[entry.handle - 1];
   if (rows.empty()) return false;
   // Entries that only the state file knows have the columns their instances hold values for.
   std::vector<uint32_t> columns;
@@ -217,7 +217,7 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
   } else {
     const EntryDef* entry = EntryAbove(oid);
     target->column = oid[entry->oid.size()];
-    target->instanceHandle = rows_[entry->handle - 1].at(
+    target->instanceHandle = instancesByIndex_[entry->handle - 1].at(
         Oid(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end()));
     auto def = entry->columns.find(target->column);
     if (def != entry->columns.end()) syntax = def->second.syntax;

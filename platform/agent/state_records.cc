@@ -206,9 +206,9 @@ void FormatValue(std::string& out, const Value& v) {
 
 }  // namespace
 
-bool ParseStateLine(const std::string& line, StateRecord* r, std::string* error) {
+bool ParseStateLine(const std::string& line, StateRecord* record, std::string* error) {
   error->clear();
-  *r = StateRecord{};
+  *record = StateRecord{};
   std::vector<std::string> tokens;
   size_t i = 0;
   while (i < line.size()) {
@@ -224,8 +224,8 @@ bool ParseStateLine(const std::string& line, StateRecord* r, std::string* error)
       *error = "'module' takes one module name";
       return false;
     }
-    r->type = RecordType::Module;
-    r->moduleName = tokens[1];
+    record->type = RecordType::Module;
+    record->moduleName = tokens[1];
     return true;
   }
   Fields f;
@@ -234,8 +234,8 @@ bool ParseStateLine(const std::string& line, StateRecord* r, std::string* error)
   }
   bool ok = false;
   if (type == "client") {
-    r->type = RecordType::Client;
-    proto::ClientRecord& c = r->client;
+    record->type = RecordType::Client;
+    proto::ClientRecord& c = record->client;
     uint32_t time = 0;
     ok = f.Number("handle", &c.clientHandle, error) && f.Number("id", &c.clientId, error) &&
          f.Number("process-handle", &c.processHandle, error) &&
@@ -246,41 +246,42 @@ bool ParseStateLine(const std::string& line, StateRecord* r, std::string* error)
          f.TextField("file", &c.fileName, error);
     c.registrationTime = static_cast<int32_t>(time);
   } else if (type == "instance") {
-    r->type = RecordType::Instance;
+    record->type = RecordType::Instance;
     uint32_t time = 0;
-    ok = f.OidField("entry", &r->entryOid, error) && f.OidField("index", &r->oid, error) &&
-         f.Number("handle", &r->handle, error) && f.Number("creator", &r->creator, error) &&
-         f.Number("time", &time, error);
-    r->time = static_cast<int32_t>(time);
+    ok = f.OidField("entry", &record->entryOid, error) &&
+         f.OidField("index", &record->indexOid, error) &&
+         f.Number("handle", &record->handle, error) &&
+         f.Number("creator", &record->creator, error) && f.Number("time", &time, error);
+    record->time = static_cast<int32_t>(time);
     uint32_t n = 0;
     if (ok && f.Has("enabled")) {
       ok = f.Number("enabled", &n, error);
-      r->enabledFlags = n;
+      record->enabledFlags = n;
     }
     if (ok && f.Has("leaves")) {
       ok = f.Number("leaves", &n, error);
-      r->leaves = n;
+      record->leaves = n;
     }
-    if (ok && (r->entryOid.empty() || r->oid.empty())) {
+    if (ok && (record->entryOid.empty() || record->indexOid.empty())) {
       *error = "an instance needs a nonempty entry and index";
       ok = false;
     }
   } else if (type == "enable") {
-    r->type = RecordType::Enable;
+    record->type = RecordType::Enable;
     uint32_t flags = 0;
-    ok = f.Number("handle", &r->handle, error) && f.Number("flags", &flags, error);
-    r->enabledFlags = flags;
+    ok = f.Number("handle", &record->handle, error) && f.Number("flags", &flags, error);
+    record->enabledFlags = flags;
   } else if (type == "remove") {
-    r->type = RecordType::Remove;
-    ok = f.Number("handle", &r->handle, error);
+    record->type = RecordType::Remove;
+    ok = f.Number("handle", &record->handle, error);
   } else if (type == "value") {
-    r->type = RecordType::Value;
-    ok = f.Number("handle", &r->handle, error) && f.Number("column", &r->column, error) &&
-         ParseValue(f, &r->value, error);
+    record->type = RecordType::Value;
+    ok = f.Number("handle", &record->handle, error) && f.Number("column", &record->column, error) &&
+         ParseValue(f, &record->value, error);
   } else if (type == "scalar") {
-    r->type = RecordType::Scalar;
-    ok = f.OidField("oid", &r->oid, error) && ParseValue(f, &r->value, error);
-    if (ok && r->oid.empty()) {
+    record->type = RecordType::Scalar;
+    ok = f.OidField("oid", &record->scalarOid, error) && ParseValue(f, &record->value, error);
+    if (ok && record->scalarOid.empty()) {
       *error = "a scalar needs a nonempty OID";
       ok = false;
     }
@@ -291,12 +292,12 @@ bool ParseStateLine(const std::string& line, StateRecord* r, std::string* error)
   return ok && f.Done(error);
 }
 
-std::string FormatStateRecord(const StateRecord& r) {
+std::string FormatStateRecord(const StateRecord& record) {
   std::string out;
-  switch (r.type) {
-    case RecordType::Module: out = "module " + r.moduleName; break;
+  switch (record.type) {
+    case RecordType::Module: out = "module " + record.moduleName; break;
     case RecordType::Client: {
-      const proto::ClientRecord& c = r.client;
+      const proto::ClientRecord& c = record.client;
       out = "client handle=" + std::to_string(c.clientHandle) +
             " id=" + std::to_string(c.clientId) +
             " process-handle=" + std::to_string(c.processHandle) +
@@ -308,24 +309,25 @@ std::string FormatStateRecord(const StateRecord& r) {
       break;
     }
     case RecordType::Instance:
-      out = "instance entry=" + OidText(r.entryOid) + " index=" + OidText(r.oid) +
-            " handle=" + std::to_string(r.handle) + " creator=" + std::to_string(r.creator) +
-            " time=" + std::to_string(r.time);
-      if (r.enabledFlags) out += " enabled=" + std::to_string(*r.enabledFlags);
-      if (r.leaves) out += " leaves=" + std::to_string(*r.leaves);
+      out = "instance entry=" + OidText(record.entryOid) + " index=" + OidText(record.indexOid) +
+            " handle=" + std::to_string(record.handle) +
+            " creator=" + std::to_string(record.creator) + " time=" + std::to_string(record.time);
+      if (record.enabledFlags) out += " enabled=" + std::to_string(*record.enabledFlags);
+      if (record.leaves) out += " leaves=" + std::to_string(*record.leaves);
       break;
     case RecordType::Enable:
-      out = "enable handle=" + std::to_string(r.handle) +
-            " flags=" + std::to_string(r.enabledFlags.value_or(0));
+      out = "enable handle=" + std::to_string(record.handle) +
+            " flags=" + std::to_string(record.enabledFlags.value_or(0));
       break;
-    case RecordType::Remove: out = "remove handle=" + std::to_string(r.handle); break;
+    case RecordType::Remove: out = "remove handle=" + std::to_string(record.handle); break;
     case RecordType::Value:
-      out = "value handle=" + std::to_string(r.handle) + " column=" + std::to_string(r.column);
-      FormatValue(out, r.value);
+      out = "value handle=" + std::to_string(record.handle) +
+            " column=" + std::to_string(record.column);
+      FormatValue(out, record.value);
       break;
     case RecordType::Scalar:
-      out = "scalar oid=" + OidText(r.oid);
-      FormatValue(out, r.value);
+      out = "scalar oid=" + OidText(record.scalarOid);
+      FormatValue(out, record.value);
       break;
   }
   return out;

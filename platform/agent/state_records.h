@@ -30,8 +30,9 @@ struct StateRecord {
   RecordType type = RecordType::Module;
   std::string moduleName;
   proto::ClientRecord client;
-  std::vector<uint32_t> entryOid;  // instance
-  std::vector<uint32_t> oid;       // instance index, scalar OID
+  std::vector<uint32_t> entryOid;   // instance
+  std::vector<uint32_t> indexOid;   // instance
+  std::vector<uint32_t> scalarOid;  // scalar
   uint32_t handle = 0;
   uint32_t creator = 0;
   int32_t time = 0;

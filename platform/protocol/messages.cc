@@ -11,49 +11,49 @@ using wire::Writer;
 
 namespace {
 
-void PutValue(Writer& w, const Value& v) {
-  w.U32(v.syntax);
-  w.U8(static_cast<uint8_t>(v.kind));
-  switch (v.kind) {
-    case ValueKind::Number: w.U32(v.number); break;
+void PutValue(Writer& writer, const Value& value) {
+  writer.U32(value.syntax);
+  writer.U8(static_cast<uint8_t>(value.kind));
+  switch (value.kind) {
+    case ValueKind::Number: writer.U32(value.number); break;
     case ValueKind::Pair:
-      w.U32(v.number);
-      w.U32(v.second);
+      writer.U32(value.number);
+      writer.U32(value.second);
       break;
-    case ValueKind::Bytes: w.Text(v.bytes); break;
-    case ValueKind::Oid: w.Ids(v.ids); break;
+    case ValueKind::Bytes: writer.Text(value.bytes); break;
+    case ValueKind::Oid: writer.Ids(value.ids); break;
   }
 }
 
-Value GetValue(Reader& r) {
-  Value v;
-  v.syntax = r.U32();
-  uint8_t kind = r.U8();
+Value GetValue(Reader& reader) {
+  Value value;
+  value.syntax = reader.U32();
+  uint8_t kind = reader.U8();
   switch (kind) {
     case 0:
-      v.kind = ValueKind::Number;
-      v.number = r.U32();
+      value.kind = ValueKind::Number;
+      value.number = reader.U32();
       break;
     case 1:
-      v.kind = ValueKind::Pair;
-      v.number = r.U32();
-      v.second = r.U32();
+      value.kind = ValueKind::Pair;
+      value.number = reader.U32();
+      value.second = reader.U32();
       break;
     case 2:
-      v.kind = ValueKind::Bytes;
-      v.bytes = r.Bytes();
+      value.kind = ValueKind::Bytes;
+      value.bytes = reader.Bytes();
       break;
     case 3:
-      v.kind = ValueKind::Oid;
-      v.ids = r.Ids();
+      value.kind = ValueKind::Oid;
+      value.ids = reader.Ids();
       break;
-    default: r.Fail(); break;
+    default: reader.Fail(); break;
   }
-  return v;
+  return value;
 }
 
 // Each operation's fields in wire order, declared once for both directions: F is an Encoder
-// (Q and P const) or a Decoder. A list travels as a u32 count and then its records.
+// (over a const message) or a Decoder. A list travels as a u32 count and then its records.
 template <typename F, typename R>
 void RecordFields(F& f, R& record) {
   using Record = std::remove_const_t<R>;
@@ -89,45 +89,45 @@ void RecordFields(F& f, R& record) {
 
 // False for an operation code that names none.
 template <typename F, typename Q>
-bool RequestFields(F& f, Q& q) {
-  switch (q.op) {
+bool RequestFields(F& f, Q& request) {
+  switch (request.op) {
     case Op::Register:
-      f(q.version);
-      f(q.clientName);
-      f(q.threadId);
-      f(q.flags);
+      f(request.version);
+      f(request.clientName);
+      f(request.threadId);
+      f(request.flags);
       return true;
     case Op::EnumModules:
     case Op::EnumClients:
     case Op::Unregister: return true;
-    case Op::FindEntry: f(q.oid); return true;
-    case Op::EnumInstances: f(q.entryHandle); return true;
+    case Op::FindEntry: f(request.oid); return true;
+    case Op::EnumInstances: f(request.entryHandle); return true;
     case Op::FindInstance:
-      f(q.entryHandle);
-      f(q.index);
+      f(request.entryHandle);
+      f(request.index);
       return true;
     case Op::CreateInstance:
-      f(q.oid);
-      f(q.index);
+      f(request.oid);
+      f(request.index);
       return true;
     case Op::EnableInstance:
-      f(q.entryHandle);
-      f(q.instanceHandle);
-      f(q.flags);
+      f(request.entryHandle);
+      f(request.instanceHandle);
+      f(request.flags);
       return true;
     case Op::RemoveInstance:
-      f(q.entryHandle);
-      f(q.instanceHandle);
+      f(request.entryHandle);
+      f(request.instanceHandle);
       return true;
     case Op::GetDataHandle:
-      f(q.context);
-      f(q.oid);
+      f(request.context);
+      f(request.oid);
       return true;
-    case Op::GetData: f(q.dataHandle); return true;
+    case Op::GetData: f(request.dataHandle); return true;
     case Op::SetData:
-      f(q.context);
-      f(q.dataHandle);
-      f(q.value);
+      f(request.context);
+      f(request.dataHandle);
+      f(request.value);
       return true;
   }
   return false;
@@ -135,20 +135,20 @@ bool RequestFields(F& f, Q& q) {
 
 // The fields of a successful reply; a failed one carries its text instead.
 template <typename F, typename P>
-void ReplyFields(F& f, Op op, P& p) {
+void ReplyFields(F& f, Op op, P& reply) {
   switch (op) {
     case Op::Register:
     case Op::FindEntry:
-    case Op::FindInstance: f(p.handle); break;
+    case Op::FindInstance: f(reply.handle); break;
     case Op::CreateInstance:
-      f(p.handle);
-      f(p.handle2);
+      f(reply.handle);
+      f(reply.instanceHandle);
       break;
-    case Op::EnumModules: f(p.modules); break;
-    case Op::EnumClients: f(p.clients); break;
-    case Op::EnumInstances: f(p.instances); break;
+    case Op::EnumModules: f(reply.modules); break;
+    case Op::EnumClients: f(reply.clients); break;
+    case Op::EnumInstances: f(reply.instances); break;
     case Op::GetDataHandle:
-    case Op::GetData: f(p.items); break;
+    case Op::GetData: f(reply.items); break;
     case Op::EnableInstance:
     case Op::RemoveInstance:
     case Op::SetData:
@@ -157,97 +157,97 @@ void ReplyFields(F& f, Op op, P& p) {
 }
 
 struct Encoder {
-  Writer& w;
-  void operator()(uint32_t v) { w.U32(v); }
-  void operator()(int32_t v) { w.I32(v); }
-  void operator()(const std::string& v) { w.Text(v); }
-  void operator()(const std::vector<uint32_t>& v) { w.Ids(v); }
-  void operator()(const Value& v) { PutValue(w, v); }
+  Writer& writer;
+  void operator()(uint32_t value) { writer.U32(value); }
+  void operator()(int32_t value) { writer.I32(value); }
+  void operator()(const std::string& value) { writer.Text(value); }
+  void operator()(const std::vector<uint32_t>& value) { writer.Ids(value); }
+  void operator()(const Value& value) { PutValue(writer, value); }
   template <typename Record>
   void operator()(const std::vector<Record>& list) {
-    w.U32(static_cast<uint32_t>(list.size()));
+    writer.U32(static_cast<uint32_t>(list.size()));
     for (const Record& record : list) RecordFields(*this, record);
   }
 };
 
 struct Decoder {
-  Reader& r;
-  void operator()(uint32_t& v) { v = r.U32(); }
-  void operator()(int32_t& v) { v = r.I32(); }
-  void operator()(std::string& v) { v = r.Bytes(); }
-  void operator()(std::vector<uint32_t>& v) { v = r.Ids(); }
-  void operator()(Value& v) { v = GetValue(r); }
+  Reader& reader;
+  void operator()(uint32_t& value) { value = reader.U32(); }
+  void operator()(int32_t& value) { value = reader.I32(); }
+  void operator()(std::string& value) { value = reader.Bytes(); }
+  void operator()(std::vector<uint32_t>& value) { value = reader.Ids(); }
+  void operator()(Value& value) { value = GetValue(reader); }
   // Nothing is reserved from the count: every record takes bytes, so a forged count ends the loop
   // as soon as the input runs short.
   template <typename Record>
   void operator()(std::vector<Record>& list) {
-    uint32_t count = r.U32();
-    for (uint32_t i = 0; i < count && r.Ok(); ++i) RecordFields(*this, list.emplace_back());
+    uint32_t count = reader.U32();
+    for (uint32_t i = 0; i < count && reader.Ok(); ++i) RecordFields(*this, list.emplace_back());
   }
 };
 
 }  // namespace
 
-std::string EncodeRequest(const Request& q) {
-  Writer w;
-  w.U32(static_cast<uint32_t>(q.op));
-  Encoder encoder{w};
-  RequestFields(encoder, q);
-  return std::move(w.Out());
+std::string EncodeRequest(const Request& request) {
+  Writer writer;
+  writer.U32(static_cast<uint32_t>(request.op));
+  Encoder encoder{writer};
+  RequestFields(encoder, request);
+  return std::move(writer.Out());
 }
 
-bool DecodeRequest(const uint8_t* data, size_t size, Request* q, std::string* error) {
-  *q = Request{};
-  Reader r(data, size);
-  uint32_t op = r.U32();
-  if (!r.Ok()) {
+bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::string* error) {
+  *request = Request{};
+  Reader reader(data, size);
+  uint32_t op = reader.U32();
+  if (!reader.Ok()) {
     *error = "request too short";
     return false;
   }
-  q->op = static_cast<Op>(op);
-  Decoder decoder{r};
-  if (!RequestFields(decoder, *q)) {
+  request->op = static_cast<Op>(op);
+  Decoder decoder{reader};
+  if (!RequestFields(decoder, *request)) {
     *error = "unknown operation " + std::to_string(op);
     return false;
   }
-  if (!r.Ok()) {
+  if (!reader.Ok()) {
     *error = "truncated request";
     return false;
   }
-  if (!r.AtEnd()) {
+  if (!reader.AtEnd()) {
     *error = "trailing bytes after the request";
     return false;
   }
-  if (q->op == Op::Register && q->clientName.size() > PROTO_MAX_NAME) {
+  if (request->op == Op::Register && request->clientName.size() > PROTO_MAX_NAME) {
     *error = "client name too long";
     return false;
   }
   return true;
 }
 
-std::string EncodeReply(Op op, const Reply& p) {
-  Writer w;
-  w.I32(p.status);
-  if (p.status != 0) {
-    w.Text(p.text);
-    return std::move(w.Out());
+std::string EncodeReply(Op op, const Reply& reply) {
+  Writer writer;
+  writer.I32(reply.status);
+  if (reply.status != 0) {
+    writer.Text(reply.text);
+    return std::move(writer.Out());
   }
-  Encoder encoder{w};
-  ReplyFields(encoder, op, p);
-  return std::move(w.Out());
+  Encoder encoder{writer};
+  ReplyFields(encoder, op, reply);
+  return std::move(writer.Out());
 }
 
-bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* p) {
-  *p = Reply{};
-  Reader r(data, size);
-  p->status = r.I32();
-  if (r.Ok() && p->status != 0) {
-    p->text = r.Bytes();
-    return r.AtEnd();
+bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* reply) {
+  *reply = Reply{};
+  Reader reader(data, size);
+  reply->status = reader.I32();
+  if (reader.Ok() && reply->status != 0) {
+    reply->text = reader.Bytes();
+    return reader.AtEnd();
   }
-  Decoder decoder{r};
-  ReplyFields(decoder, op, *p);
-  return r.AtEnd();
+  Decoder decoder{reader};
+  ReplyFields(decoder, op, *reply);
+  return reader.AtEnd();
 }
 
 std::string Frame(const std::string& body) {

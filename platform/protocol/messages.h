@@ -99,9 +99,9 @@ struct DataItem {
 
 struct Reply {
   int32_t status = 0;
-  std::string text;      // with a nonzero status
-  uint32_t handle = 0;   // client, entry, instance or data handle
-  uint32_t handle2 = 0;  // CreateInstance: the instance handle
+  std::string text;             // with a nonzero status
+  uint32_t handle = 0;          // client, entry, instance or data handle
+  uint32_t instanceHandle = 0;  // CreateInstance: the new instance's handle (handle: its entry)
   std::vector<ModuleRecord> modules;
   std::vector<ClientRecord> clients;
   std::vector<InstanceRecord> instances;

@@ -390,7 +390,7 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentCreateTableEntry(AgentHandle agent, uint32_t
       !ReadOid(instance, &request.index, "instance") || !s->Call(request, &reply)) {
     return 0;
   }
-  *instanceHandle = reply.handle2;
+  *instanceHandle = reply.instanceHandle;
   return reply.handle;
 }
 

@@ -40,7 +40,7 @@ bool DropsRow(proto::Op op) {
 }  // namespace
 
 bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
-  if (DropsRow(request.op)) row_.clear();
+  if (DropsRow(request.op)) prefetchedRow_.clear();
   if (socket_ == transport::NO_SOCKET) {
     SetLastError(AGENT_ERR_CONNECTION_LOST);
     return false;
@@ -75,7 +75,7 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     return false;
   }
   if (request.op == proto::Op::GetDataHandle) {
-    for (const proto::DataItem& item : reply->items) row_.push_back({item, false});
+    for (const proto::DataItem& item : reply->items) prefetchedRow_.push_back({item, false});
   }
   return true;
 }
@@ -99,14 +99,14 @@ const proto::Reply* AgentSession::Listing(proto::Op op, uint32_t entryHandle, bo
 }
 
 uint32_t AgentSession::RowHandleFor(const std::vector<uint32_t>& oid) const {
-  for (const RowItem& held : row_) {
+  for (const RowItem& held : prefetchedRow_) {
     if (!held.used && held.item.oid == oid) return held.item.dataHandle;
   }
   return 0;
 }
 
 const proto::DataItem* AgentSession::TakeFromRow(uint32_t dataHandle) {
-  for (RowItem& held : row_) {
+  for (RowItem& held : prefetchedRow_) {
     if (!held.used && held.item.dataHandle == dataHandle) {
       held.used = true;
       return &held.item;

@@ -48,7 +48,7 @@ class AgentSession {
 
   transport::Socket socket_ = transport::NO_SOCKET;
   Taken modules_, clients_, instances_;
-  std::vector<RowItem> row_;
+  std::vector<RowItem> prefetchedRow_;
 };
 
 }  // namespace orvu::client
