@@ -58,8 +58,6 @@ const char* OwnProgramPath(char (&path)[PROGRAM_PATH_SIZE]) {
 #endif
 }
 
-}  // namespace
-
 void CopyVersionText(const char* text, char* buffer, size_t capacity) {
   if (capacity == 0) return;
   size_t length = std::strlen(text);
@@ -83,6 +81,8 @@ int ReadOwnFileVersion(const char* path, char* buffer, size_t capacity) {
 #endif
 #endif
 }
+
+}  // namespace
 
 void PrintBanner() {
   char path[PROGRAM_PATH_SIZE] = {};

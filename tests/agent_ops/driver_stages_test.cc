@@ -40,16 +40,6 @@ int FakeGetVersionInfo(AgentVersionInfo* info) {
   return gVersionResult;
 }
 
-TEST(CopyVersionTextTest, KeepsTheFirstCapacityMinusOneCharacters) {
-  std::string long_text(120, 'v');
-  char buffer[100];
-  std::memset(buffer, 'x', sizeof(buffer));
-  CopyVersionText(long_text.c_str(), buffer, sizeof(buffer));
-  EXPECT_EQ(std::string(buffer), std::string(99, 'v'));
-  CopyVersionText("1.0.0", buffer, sizeof(buffer));
-  EXPECT_STREQ(buffer, "1.0.0");
-}
-
 TEST(ClientListTest, OddValuesAndUnterminatedNamesStayInsideTheRecord) {
   AgentClientInfo client{};
   client.clientHandle = 0xFFFFFFFFu;

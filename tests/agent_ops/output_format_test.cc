@@ -19,14 +19,6 @@ class TimeTextTest : public ::testing::Test {
   }
 };
 
-TEST(FormatHandleTest, EightUpperCaseHexDigitsOfTheWholeValue) {
-  char buffer[9];
-  EXPECT_STREQ(FormatHandle(42, buffer), "0000002A");
-  EXPECT_STREQ(FormatHandle(0, buffer), "00000000");
-  EXPECT_STREQ(FormatHandle(0xDEADBEEFu, buffer), "DEADBEEF");
-  EXPECT_STREQ(FormatHandle(0xFFFFFFFFu, buffer), "FFFFFFFF");
-}
-
 TEST_F(TimeTextTest, EpochAndTheLastThirtyTwoBitSecond) {
   char buffer[32];
   EXPECT_STREQ(FormatTimeText(0, buffer), "Thu Jan 01 00:00:00 1970\n");

@@ -120,25 +120,4 @@ TEST_F(ParseTest, ListsKeepCommandLineOrderAndPairByPosition) {
   EXPECT_THAT(Texts(gInvocation.moduleIds), ElementsAre("A-MIB", "B-MIB"));
 }
 
-TEST_F(ParseTest, ListsGrowOneTwoFourEightAndResetKeepsTheBlock) {
-  std::vector<std::string> args;
-  std::vector<size_t> capacities;
-  for (int count = 1; count <= 9; ++count) {
-    args.push_back("-s1." + std::to_string(count));
-    ReleaseInvocationLists();
-    Parse(args);
-    capacities.push_back(gInvocation.oids.capacity);
-  }
-  EXPECT_THAT(capacities, ElementsAre(1, 2, 4, 4, 8, 8, 8, 8, 16));
-  ASSERT_EQ(gInvocation.oids.size, 9u);
-  EXPECT_STREQ(gInvocation.oids.items[0], "1.1");
-  EXPECT_STREQ(gInvocation.oids.items[8], "1.9");
-
-  const char** block = gInvocation.oids.items;
-  ResetInvocation();
-  EXPECT_EQ(gInvocation.oids.size, 0u);
-  EXPECT_EQ(gInvocation.oids.items, block);
-  EXPECT_EQ(gInvocation.oids.capacity, 16u);
-}
-
 }  // namespace

@@ -5,14 +5,16 @@
 #include <filesystem>
 #include <string>
 
-#include "../cli/usage_text.h"
+#include "usage_text.h"
 #include "e2e_harness.h"
 
 namespace {
 
-// No agent is started: the usage exits must not touch the framework or even its libraries.
+// No agent is started: the usage exits must not touch the framework or even its libraries. An
+// unknown letter ends the parse even after valid switches.
 TEST(UsageE2eTest, EmptyUnknownAndLoneDashCommandLinesPrintUsageAndExitZero) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-x"}, {"-"}, {"-v", "-x"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"-x"}, {"-"}, {"/"}, {"-v", "-x"}, {"-v", "-s1.3", "-x", "-o"}}) {
     OasetRun run = RunOaset(nullptr, args, {{"ORVU_FAULTS", "AgentFrameworkInit=0"}});
     EXPECT_EQ(run.out, BannerText() + USAGE_TEXT) << "args: " << ::testing::PrintToString(args);
     EXPECT_EQ(run.status, 0);
