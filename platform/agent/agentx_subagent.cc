@@ -58,6 +58,28 @@ bool ValueOfVarBind(const netsnmp_variable_list* vb, Value* v) {
       v->kind = ValueKind::Oid;
       v->ids = OidOf(vb->val.objid, vb->val_len / sizeof(oid));
       return true;
+    case ASN_OPAQUE_FLOAT:
+    case ASN_OPAQUE_DOUBLE: {
+      // The library unwraps a float or double from its Opaque; it goes back into one as the
+      // BER that net-snmp's managers read: tag 9f 78 or 9f 79, length, value in network order.
+      v->syntax = ASN_OPAQUE;
+      v->kind = ValueKind::Bytes;
+      uint64_t bits = 0;
+      size_t size = 0;
+      if (vb->type == ASN_OPAQUE_FLOAT) {
+        uint32_t b = 0;
+        std::memcpy(&b, vb->val.floatVal, sizeof b);
+        bits = b;
+        size = 4;
+      } else {
+        std::memcpy(&bits, vb->val.doubleVal, sizeof bits);
+        size = 8;
+      }
+      v->bytes = {static_cast<char>(ASN_OPAQUE_TAG1), static_cast<char>(vb->type),
+                  static_cast<char>(size)};
+      for (size_t i = size; i-- > 0;) v->bytes.push_back(static_cast<char>(bits >> (8 * i)));
+      return true;
+    }
     case ASN_COUNTER64:
       v->kind = ValueKind::Pair;
       v->number = static_cast<uint32_t>(vb->val.counter64->high);
@@ -252,8 +274,6 @@ bool StartSubagent(AgentCore* core, const std::string& address, std::string* err
   snmp_enable_stderrlog();
   netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
   netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, address.c_str());
-  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
-                     AGENTX_PING_SECONDS);
   // Timers run from the event loop, never from SIGALRM; nothing is read from or written to
   // net-snmp's configuration and persistence folders.
   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
@@ -274,9 +294,13 @@ bool StartSubagent(AgentCore* core, const std::string& address, std::string* err
       return false;
     }
   }
+  // init_agent sets the library's defaults, the interval among them; init_snmp's first attempt to
+  // reach the master reads it (no interval: one attempt only), and so does every later attempt.
+  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                     AGENTX_PING_SECONDS);
   init_snmp(SUBAGENT_NAME);
-  // Again once the library's own defaults are in: it reads the interval whenever the session is
-  // lost, to time the next attempt.
+  // The first failed attempt says so; the retries every second while no master answers do not.
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
   netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
                      AGENTX_PING_SECONDS);
   netsnmp_large_fd_set_init(&gReadSet, SUBAGENT_FD_SET_SIZE);

@@ -237,20 +237,43 @@ bool TestAgent::Start() {
 }
 
 void TestAgent::Stop() {
+  StopProgram(pid);
+  pid = -1;
+}
+
+void StopProgram(int pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
   auto deadline = std::chrono::steady_clock::now() + AGENT_STOP_TIMEOUT;
   int waitStatus = 0;
   while (waitpid(pid, &waitStatus, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      std::fprintf(stderr, "e2e: orvu-agentd ignored SIGTERM; killed\n");
+      std::fprintf(stderr, "e2e: pid %d ignored SIGTERM; killed\n", pid);
       kill(pid, SIGKILL);
       waitpid(pid, &waitStatus, 0);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  pid = -1;
+}
+
+int StartProgram(const std::string& program, std::vector<std::string> args,
+                 const std::map<std::string, std::string>& env) {
+  return Spawn(program, std::move(args), env, false).pid;
+}
+
+OasetRun RunProgram(const std::string& program, std::vector<std::string> args,
+                    const std::map<std::string, std::string>& env) {
+  OasetRun run;
+  Spawned spawned = Spawn(program, std::move(args), env, true);
+  if (spawned.pid <= 0) return run;
+  run.pid = spawned.pid;
+  Drain(spawned, &run.out, &run.err, std::chrono::steady_clock::now() + OASET_TIMEOUT);
+  int waitStatus = 0;
+  while (waitpid(spawned.pid, &waitStatus, 0) < 0 && errno == EINTR) {
+  }
+  run.status = StatusOf(waitStatus);
+  return run;
 }
 
 void TestAgent::Kill9() {

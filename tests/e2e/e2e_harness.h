@@ -63,6 +63,17 @@ OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
                          std::vector<std::string> args,
                          std::map<std::string, std::string> env = {});
 
+// Another program of the machine (net-snmp's tools), run and captured as oaset is, with ENV added
+// to the inherited environment, but never under OASET_E2E_WRAPPER. Killed after 30 s.
+OasetRun RunProgram(const std::string& program, std::vector<std::string> args,
+                    const std::map<std::string, std::string>& env = {});
+// Starts PROGRAM in the background with ENV added, its output on the test's stderr; its pid, or
+// -1 when it cannot start.
+int StartProgram(const std::string& program, std::vector<std::string> args,
+                 const std::map<std::string, std::string>& env);
+// SIGTERM, SIGKILL when it is still there after 10 s, and waits for it.
+void StopProgram(int pid);
+
 std::string BinDir();
 std::string MibsDir();
 std::string OasetPath();  // the path a client's file name shows for oaset

@@ -1,0 +1,351 @@
+// orvu-agentd --agentx against net-snmp's snmpd as master, driven by net-snmp's own tools: what
+// oaset writes reads back through snmpget with its SNMP type, what snmpset writes reads back
+// through oaset, walks, refusals, all-or-nothing sets, index encodings and restarts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e_harness.h"
+#include "snmp_master.h"
+
+namespace {
+
+const std::string ROOT = ".1.3.6.1.4.1.32473.99";
+const std::string SCALARS = ROOT + ".1";
+const std::string FREQ = "1.3.6.1.4.1.32473.99.1.9.1";
+const std::string STATION = "1.3.6.1.4.1.32473.99.1.10.1";
+const std::string ALIAS = "1.3.6.1.4.1.32473.99.1.11.1";
+const std::string VOLUME = SCALARS + ".2.0";
+
+std::string Leaf(const std::string& entry, int column, const std::string& index) {
+  return "." + entry + "." + std::to_string(column) + "." + index;
+}
+
+// What snmpset prints on stderr when the master refuses a set.
+std::string Refusal(const std::string& reason, const std::string& oid) {
+  return "Error in packet.\nReason: " + reason + "\nFailed object: " + oid + "\n\n";
+}
+
+const std::string NOT_WRITABLE = "notWritable (That object does not support modification)";
+const std::string WRONG_TYPE =
+    "wrongType (The set datatype does not match the data type the agent expects)";
+const std::string WRONG_VALUE = "wrongValue (The set value is illegal or unsupported in some way)";
+const std::string WRONG_LENGTH =
+    "wrongLength (The set value has an illegal length from what the agent expects)";
+const std::string NO_CREATION =
+    "noCreation (That table does not support row creation or that object can not ever be "
+    "created)";
+
+class AgentxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_GT(master.pid, 0) << "snmpd did not start";
+    StartAgent({});
+  }
+
+  void StartAgent(const std::string& initialState) {
+    TestAgentOptions options;
+    options.extraArgs = AgentxArgs(master);
+    options.initialState = initialState;
+    agent = std::make_unique<TestAgent>(options);
+    ASSERT_TRUE(agent->Running());
+    ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  }
+
+  void Oaset(std::vector<std::string> args) {
+    OasetRun run = RunOaset(agent.get(), args);
+    ASSERT_EQ(run.status, 0) << run.out;
+    ASSERT_EQ(run.out.find("FAILED"), std::string::npos) << run.out;
+  }
+
+  std::string Get(std::vector<std::string> oids) {
+    OasetRun run = Snmp(master, "snmpget", oids);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  }
+
+  OasetRun Set(std::vector<std::string> varbinds) { return Snmp(master, "snmpset", varbinds); }
+
+  // The leaf lines of oaset's listing of ENTRY, "N: OID **** (tag) value" each.
+  std::vector<std::string> Listing(const std::string& entry) {
+    OasetRun run = RunOaset(agent.get(), {"-t" + entry});
+    EXPECT_EQ(run.status, 0) << run.out;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < run.out.size()) {
+      size_t end = run.out.find('\n', start);
+      if (end == std::string::npos) end = run.out.size();
+      std::string line = run.out.substr(start, end - start);
+      if (line.find(" **** ") != std::string::npos) lines.push_back(line.substr(4));
+      start = end + 1;
+    }
+    return lines;
+  }
+
+  TestMaster master;
+  std::unique_ptr<TestAgent> agent;
+};
+
+TEST_F(AgentxTest, TheReadmeExampleReadsBackAsCounter32) {
+  Oaset({"-a" + FREQ, "-i7"});
+  Oaset({"-s" + FREQ + ".8.7", "-mc42"});
+  EXPECT_EQ(Get({".1.3.6.1.4.1.32473.99.1.9.1.8.7"}),
+            ".1.3.6.1.4.1.32473.99.1.9.1.8.7 = Counter32: 42\n");
+}
+
+// Every -m type letter, written by oaset, read by snmpget with the SNMP type the letter means.
+TEST_F(AgentxTest, EveryTypeLetterReadsBackWithItsSnmpType) {
+  Oaset({"-a" + FREQ, "-i5"});
+  struct Case {
+    int column;
+    std::string value;  // the -m argument
+    std::string seen;   // what snmpget shows
+  } cases[] = {
+      {3, "-mi880", "INTEGER: 880"},
+      {4, "-mu2", "INTEGER: 2"},
+      {2, "-moSome octets", "STRING: \"Some octets\""},
+      {5, "-mbP", "STRING: \"P\""},
+      {6, "-md1.3.6.1.4.1.32473", "OID: .1.3.6.1.4.1.32473"},
+      {7, "-ma10.1.2.3", "IpAddress: 10.1.2.3"},
+      {8, "-mc4294967295", "Counter32: 4294967295"},
+      {9, "-mg77", "Gauge32: 77"},
+      {10, "-mt360000", "Timeticks: (360000) 1:00:00.00"},
+      {11, "-mq1.2.3.255", "OPAQUE: 01 02 03 FF "},
+      // AgentX has no NsapAddress: it goes as an OCTET STRING.
+      {12, "-mp47.00", "Hex-STRING: 47 00 "},
+      // net-snmp's master takes a NULL answer for none: the object reads as absent.
+      {13, "-mn", "No Such Instance currently exists at this OID"},
+  };
+  std::vector<std::string> args, oids;
+  std::string expected;
+  for (const Case& c : cases) {
+    args.push_back("-s" + FREQ + "." + std::to_string(c.column) + ".5");
+    args.push_back(c.value);
+    oids.push_back(Leaf(FREQ, c.column, "5"));
+    expected += oids.back() + " = " + c.seen + "\n";
+  }
+  Oaset(args);
+  EXPECT_EQ(Get(oids), expected);
+}
+
+// Every type that snmpset sends, read back through oaset's listing in the tool's own rendering.
+TEST_F(AgentxTest, EverySnmpsetTypeReadsBackThroughOaset) {
+  Oaset({"-a" + FREQ, "-i5"});
+  OasetRun set = Set({Leaf(FREQ, 2, "5"),  "s", "hello",    Leaf(FREQ, 3, "5"),  "i", "880",
+                      Leaf(FREQ, 5, "5"),  "b", "1 3",      Leaf(FREQ, 6, "5"),  "o", ".1.3.6.1.9",
+                      Leaf(FREQ, 7, "5"),  "a", "10.1.2.3", Leaf(FREQ, 9, "5"),  "u", "77",
+                      Leaf(FREQ, 10, "5"), "t", "99",       Leaf(FREQ, 11, "5"), "F", "1.5",
+                      Leaf(FREQ, 12, "5"), "x", "470005",   Leaf(FREQ, 14, "5"), "d", "1 2 255"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  std::vector<std::string> lines = Listing(FREQ);
+  ASSERT_EQ(lines.size(), 16u);
+  const std::string at = ".5 **** ";
+  EXPECT_EQ(lines[1], "2: " + FREQ + ".2" + at + "(octets) hello");
+  EXPECT_EQ(lines[2], "3: " + FREQ + ".3" + at + "(int,int32) 880");
+  EXPECT_EQ(lines[4], "5: " + FREQ + ".5" + at + "(octets) P");  // bits 1 and 3
+  EXPECT_EQ(lines[5], "6: " + FREQ + ".6" + at + "(oid) internet.9");
+  EXPECT_EQ(lines[6], "7: " + FREQ + ".7" + at + "(ipaddr) 10.1.2.3");
+  EXPECT_EQ(lines[8], "9: " + FREQ + ".9" + at + "(gauge32) 77");
+  EXPECT_EQ(lines[9], "10: " + FREQ + ".10" + at + "(timeticks) 0 days 00h:00m:00s.99th");
+  // A float comes as the Opaque that net-snmp's managers decode again.
+  EXPECT_EQ(lines[10], "11: " + FREQ + ".11" + at + "(opaque) 9f.78.04.3f.c0.00.00 (hex)");
+  EXPECT_EQ(lines[11], "12: " + FREQ + ".12" + at + "(nsapaddr) 47.00.05 (hex)");
+  EXPECT_EQ(lines[13], "14: " + FREQ + ".14" + at + "(octets) 01.02.ff (hex)");
+  EXPECT_EQ(Get({Leaf(FREQ, 11, "5")}), Leaf(FREQ, 11, "5") + " = Opaque: Float: 1.500000\n");
+
+  ASSERT_EQ(Set({Leaf(FREQ, 11, "5"), "D", "2.5"}).status, 0);
+  EXPECT_EQ(Listing(FREQ)[10],
+            "11: " + FREQ + ".11" + at + "(opaque) 9f.79.08.40.04.00.00.00.00.00.00 (hex)");
+  // (net-snmp's tools print a double's label as "Float" too)
+  EXPECT_EQ(Get({Leaf(FREQ, 11, "5")}), Leaf(FREQ, 11, "5") + " = Opaque: Float: 2.500000\n");
+}
+
+// The refusals, each with its SNMP error status; none of them changes anything.
+TEST_F(AgentxTest, RefusedSetsSayWhyAndChangeNothing) {
+  Oaset({"-a" + FREQ, "-i7"});
+  std::string before = agent->ReadState();
+  struct Case {
+    std::vector<std::string> varbind;
+    std::string reason;
+  } cases[] = {
+      {{SCALARS + ".1.0", "s", "x"}, NOT_WRITABLE},     // read-only scalar
+      {{Leaf(FREQ, 16, "7"), "t", "5"}, NOT_WRITABLE},  // read-only column
+      {{SCALARS + ".7.0", "i", "1"}, NOT_WRITABLE},     // nothing there at all
+      {{VOLUME, "s", "x"}, WRONG_TYPE},                 // INTEGER object
+      {{Leaf(FREQ, 11, "7"), "s", "x"}, WRONG_TYPE},    // Opaque takes no OCTET STRING
+      {{Leaf(FREQ, 13, "7"), "n", "x"}, WRONG_TYPE},    // the master refuses NULL itself
+      {{VOLUME, "i", "101"}, WRONG_VALUE},              // (0..100)
+      {{SCALARS + ".4.0", "i", "4"}, WRONG_VALUE},      // enumeration 1..3
+      {{Leaf(FREQ, 3, "7"), "i", "19"}, WRONG_VALUE},   // (20..20000)
+      {{Leaf(FREQ, 9, "7"), "u", "101"}, WRONG_VALUE},  // Gauge32 (0..100)
+      {{Leaf(FREQ, 2, "7"), "s", std::string(65, 'x')}, WRONG_LENGTH},   // SIZE (0..64)
+      {{Leaf(FREQ, 14, "7"), "x", std::string(66, 'a')}, WRONG_LENGTH},  // SIZE (0..32)
+      {{Leaf(FREQ, 2, "8"), "s", "x"}, NO_CREATION},                     // no instance 8
+  };
+  for (const Case& c : cases) {
+    OasetRun run = Set(c.varbind);
+    EXPECT_EQ(run.status, 2) << c.varbind[0];
+    EXPECT_EQ(run.out, "") << c.varbind[0];
+    EXPECT_EQ(run.err, Refusal(c.reason, c.varbind[0]));
+  }
+  EXPECT_EQ(agent->ReadState(), before);
+}
+
+// A set of several varbinds is all or nothing.
+TEST_F(AgentxTest, ASetWithOneBadVarbindChangesNothing) {
+  Oaset({"-a" + FREQ, "-i7"});
+  std::string before = agent->ReadState();
+  OasetRun bad = Set({Leaf(FREQ, 2, "7"), "s", "changed", VOLUME, "i", "75", Leaf(FREQ, 3, "7"),
+                      "i", "5", Leaf(FREQ, 9, "7"), "u", "50"});
+  EXPECT_EQ(bad.err, Refusal(WRONG_VALUE, Leaf(FREQ, 3, "7")));
+  EXPECT_EQ(agent->ReadState(), before);
+  const std::string unchanged = Leaf(FREQ, 2, "7") + " = \"\"\n" + VOLUME + " = INTEGER: 50\n" +
+                                Leaf(FREQ, 3, "7") + " = INTEGER: 440\n" + Leaf(FREQ, 9, "7") +
+                                " = Gauge32: 100\n";
+  EXPECT_EQ(Get({Leaf(FREQ, 2, "7"), VOLUME, Leaf(FREQ, 3, "7"), Leaf(FREQ, 9, "7")}), unchanged);
+
+  OasetRun good =
+      Set({Leaf(FREQ, 2, "7"), "s", "changed", VOLUME, "i", "75", Leaf(FREQ, 3, "7"), "i", "880"});
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_EQ(Get({Leaf(FREQ, 2, "7"), VOLUME, Leaf(FREQ, 3, "7")}),
+            Leaf(FREQ, 2, "7") + " = STRING: \"changed\"\n" + VOLUME + " = INTEGER: 75\n" +
+                Leaf(FREQ, 3, "7") + " = INTEGER: 880\n");
+}
+
+// A walk lists every scalar and every readable column of every instance, in OID order, across
+// the tables; GetNext and GetBulk agree. The NULL column is stepped over, the not-accessible
+// index columns are not served.
+TEST_F(AgentxTest, AWalkListsEveryInstanceAndColumnInOrder) {
+  for (const char* index : {"10", "2", "1"}) Oaset({"-a" + FREQ, std::string("-i") + index});
+  Oaset({"-a" + STATION, "-i2.97.98.10.0.0.1.120.121"});
+  Oaset({"-a" + ALIAS, "-i3.1.3.6.98.101.101.112"});
+  std::string expected = SCALARS + ".1.0 = \"\"\n" + SCALARS + ".2.0 = INTEGER: 50\n" + SCALARS +
+                         ".3.0 = INTEGER: 2\n" + SCALARS + ".4.0 = INTEGER: 1\n" + SCALARS +
+                         ".5.0 = Counter32: 0\n" + SCALARS + ".6.0 = Timeticks: (0) 0:00:00.00\n";
+  const std::vector<std::pair<int, std::string>> columns = {
+      {2, "\"\""},
+      {3, "INTEGER: 440"},
+      {4, "INTEGER: 1"},
+      {5, "Hex-STRING: 80 "},
+      {6, "OID: .0.0"},
+      {7, "IpAddress: 127.0.0.1"},
+      {8, "Counter32: 0"},
+      {9, "Gauge32: 100"},
+      {10, "Timeticks: (25) 0:00:00.25"},
+      {11, "OPAQUE: "},
+      {12, "\"\""},
+      {14, "Hex-STRING: BE EF "},
+      {15, "Counter64: 0"},
+      {16, "Timeticks: (0) 0:00:00.00"},
+  };
+  for (const auto& [column, value] : columns) {
+    for (const char* index : {"1", "2", "10"}) {
+      expected += Leaf(FREQ, column, index) + " = " + value + "\n";
+    }
+  }
+  expected += Leaf(STATION, 4, "2.97.98.10.0.0.1.120.121") + " = INTEGER: 3\n" +
+              Leaf(STATION, 5, "2.97.98.10.0.0.1.120.121") + " = \"\"\n" +
+              Leaf(ALIAS, 3, "3.1.3.6.98.101.101.112") + " = INTEGER: 1\n";
+  OasetRun walk = Snmp(master, "snmpwalk", {ROOT});
+  EXPECT_EQ(walk.status, 0) << walk.err;
+  EXPECT_EQ(walk.out, expected);
+  OasetRun bulk = Snmp(master, "snmpbulkwalk", {"-Cr7", ROOT});
+  EXPECT_EQ(bulk.out, expected);
+
+  OasetRun next = Snmp(master, "snmpgetnext",
+                       {SCALARS + ".6.0", Leaf(FREQ, 12, "10"), Leaf(FREQ, 16, "10"), ALIAS});
+  EXPECT_EQ(next.out, Leaf(FREQ, 2, "1") + " = \"\"\n" + Leaf(FREQ, 14, "1") +
+                          " = Hex-STRING: BE EF \n" + Leaf(STATION, 4, "2.97.98.10.0.0.1.120.121") +
+                          " = INTEGER: 3\n" + Leaf(ALIAS, 3, "3.1.3.6.98.101.101.112") +
+                          " = INTEGER: 1\n");
+}
+
+// String, IpAddress, fixed-length and IMPLIED indexes: the index columns read their part of the
+// instance OID, and instances sort as SNMP orders their OIDs.
+TEST_F(AgentxTest, IndexEncodingsDecodeIntoTheIndexColumns) {
+  // "ab", 10.0.0.1, "xy" (fixed length 2: no length sub-identifier)
+  Oaset({"-a" + STATION, "-i2.97.98.10.0.0.1.120.121"});
+  // 1.3.6, then the IMPLIED name: "beep" and "b"
+  Oaset({"-a" + ALIAS, "-i3.1.3.6.98.101.101.112"});
+  Oaset({"-a" + ALIAS, "-i3.1.3.6.98"});
+  std::vector<std::string> station = Listing(STATION);
+  ASSERT_EQ(station.size(), 5u);
+  const std::string stationAt = ".2.97.98.10.0.0.1.120.121 **** ";
+  EXPECT_EQ(station[0], "1: " + STATION + ".1" + stationAt + "(octets) ab");
+  EXPECT_EQ(station[1], "2: " + STATION + ".2" + stationAt + "(ipaddr) 10.0.0.1");
+  EXPECT_EQ(station[2], "3: " + STATION + ".3" + stationAt + "(octets) xy");
+  std::vector<std::string> alias = Listing(ALIAS);
+  ASSERT_EQ(alias.size(), 6u);
+  EXPECT_EQ(alias[0], "1: " + ALIAS + ".1.3.1.3.6.98 **** (oid) dod");
+  EXPECT_EQ(alias[1], "2: " + ALIAS + ".2.3.1.3.6.98 **** (octets) b");
+  EXPECT_EQ(alias[4], "2: " + ALIAS + ".2.3.1.3.6.98.101.101.112 **** (octets) beep");
+  EXPECT_EQ(Snmp(master, "snmpwalk", {"." + ALIAS}).out,
+            Leaf(ALIAS, 3, "3.1.3.6.98") + " = INTEGER: 1\n" +
+                Leaf(ALIAS, 3, "3.1.3.6.98.101.101.112") + " = INTEGER: 1\n");
+}
+
+// Values written through SNMP are journaled like the libraries' writes: they survive a restart
+// of the agent, and the agent comes back into a restarted master by itself.
+TEST_F(AgentxTest, ValuesSurviveAnAgentRestartAndAMasterRestart) {
+  Oaset({"-a" + FREQ, "-i7"});
+  ASSERT_EQ(Set({Leaf(FREQ, 2, "7"), "s", "kept", VOLUME, "i", "75"}).status, 0);
+  const std::string kept =
+      Leaf(FREQ, 2, "7") + " = STRING: \"kept\"\n" + VOLUME + " = INTEGER: 75\n";
+  agent->Kill9();
+  ASSERT_TRUE(agent->Start());
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  EXPECT_EQ(Get({Leaf(FREQ, 2, "7"), VOLUME}), kept);
+
+  master.Stop();
+  ASSERT_TRUE(master.Start());
+  auto restarted = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  std::fprintf(stderr, "e2e: back in the restarted master after %lld ms\n",
+               static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - restarted)
+                                          .count()));
+  EXPECT_EQ(Get({Leaf(FREQ, 2, "7"), VOLUME}), kept);
+  std::vector<std::string> lines = Listing(FREQ);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[1], "2: " + FREQ + ".2.7 **** (octets) kept");
+}
+
+// Values that only a state file can put into the agent: each reaches the manager with a type.
+TEST_F(AgentxTest, StateFileValuesReachTheManagerWithAType) {
+  agent.reset();
+  StartAgent(
+      "module VORNEL-VNBEEP-MIB\n"
+      "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=3 handle=1 creator=1 time=0\n"
+      "value handle=1 column=15 syntax=70 number=1 second=4294967295\n"
+      "value handle=1 column=12 syntax=69 bytes=470005\n"
+      "value handle=1 column=2 syntax=4711 bytes=00ff\n"
+      "value handle=1 column=3 syntax=4712 number=7\n"
+      "value handle=1 column=7 syntax=64 bytes=0a00\n");
+  EXPECT_EQ(Get({Leaf(FREQ, 15, "3"), Leaf(FREQ, 12, "3"), Leaf(FREQ, 2, "3"), Leaf(FREQ, 3, "3"),
+                 Leaf(FREQ, 7, "3")}),
+            Leaf(FREQ, 15, "3") + " = Counter64: 8589934591\n" + Leaf(FREQ, 12, "3") +
+                " = Hex-STRING: 47 00 05 \n" + Leaf(FREQ, 2, "3") + " = Hex-STRING: 00 FF \n" +
+                Leaf(FREQ, 3, "3") + " = Gauge32: 7\n" + Leaf(FREQ, 7, "3") +
+                " = Hex-STRING: 0A 00 \n");
+}
+
+// With no master the agent serves its libraries; once a master answers, it joins it.
+TEST(AgentxNoMasterTest, TheAgentServesItsLibrariesAndJoinsAMasterThatComesLater) {
+  TestMaster master(false);
+  TestAgentOptions options;
+  options.extraArgs = AgentxArgs(master);
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  OasetRun create = RunOaset(&agent, {"-a" + FREQ, "-i7", "-s" + FREQ + ".8.7", "-mc42"});
+  EXPECT_EQ(create.status, 0);
+  EXPECT_EQ(create.out.find("FAILED"), std::string::npos) << create.out;
+  ASSERT_TRUE(master.Start());
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  EXPECT_EQ(Snmp(master, "snmpget", {Leaf(FREQ, 8, "7")}).out,
+            Leaf(FREQ, 8, "7") + " = Counter32: 42\n");
+}
+
+}  // namespace
