@@ -34,6 +34,8 @@ else
     true
 fi
 
+stage "AgentX soak, 20 rounds" "$top/scripts/agentx-soak.sh" 20 "$top/build/RelWithDebInfo" || true
+
 fuzz_seconds=${OASET_FUZZ_SECONDS:-15}
 if [ "$fuzz_seconds" = 0 ]; then
   stage_skip "fuzz" "OASET_FUZZ_SECONDS=0"
