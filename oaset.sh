@@ -1,46 +1,153 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the default agent when none answers, then runs oaset
-# with the arguments given here: ./oaset.sh -v -o -c
+# Installs what is missing, builds, starts the agent when none answers, then runs oaset with the
+# arguments given here:
+#   ./oaset.sh -v -o -c     run oaset (starting the agent first when none answers)
+#   ./oaset.sh --stop       stop the agent that this script started at the current socket
+#   ./oaset.sh --reset      stop it and forget its state: the next run starts afresh
+# The socket is ORVU_AGENT_SOCKET, else the platform's default one; each socket has its own agent,
+# state file and pid file in the per-user state folder, so agents at two sockets never share one.
+# OASET_BUILD_DIR=FOLDER takes the programs already built in FOLDER/bin and builds nothing.
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 state_dir="${XDG_STATE_HOME:-$HOME/.local/state}/oaset"
 mkdir -p "$state_dir"
 chmod 700 "$state_dir"
 
-"$top/scripts/install-deps.sh" >&2
-build_log="$state_dir/build.log"
-if ! dir=$("$top/scripts/build.sh" 2>"$build_log"); then
-  tail -n 40 "$build_log" >&2
-  echo "oaset.sh: the build failed; the whole log is in $build_log" >&2
-  exit 1
-fi
-bin="$dir/bin"
+Say() { echo "oaset.sh: $*" >&2; }
 
-# The default agent serves the sample module at the platform's default socket, which oaset finds
-# without being told; a socket chosen with ORVU_AGENT_SOCKET is honoured by both. Its state lives
-# in the per-user folder.
-socket_args=()
-if [ -n "${ORVU_AGENT_SOCKET:-}" ]; then
-  socket_args=(--socket "$ORVU_AGENT_SOCKET")
-fi
-
-# A run with nothing to do connects and disconnects; it is the one probe that needs nothing else.
-agent_answers() {
-  ! "$bin/oaset" probe 2>/dev/null | grep -q "Agent connection failed"
-}
-
-if ! agent_answers; then
-  echo "oaset.sh: starting orvu-agentd (state in $state_dir)" >&2
-  "$bin/orvu-agentd" "${socket_args[@]}" --state "$state_dir/agent.state" \
-    --module VORNEL-VNBEEP-MIB --detach --pid-file "$state_dir/agent.pid"
-  for _ in $(seq 1 100); do
-    agent_answers && break
-    sleep 0.1
-  done
-  if ! agent_answers; then
-    echo "oaset.sh: orvu-agentd was started but does not answer" >&2
+if [ -n "${OASET_BUILD_DIR:-}" ]; then
+  dir=$OASET_BUILD_DIR
+else
+  "$top/scripts/install-deps.sh" >&2
+  dir="$top/build/RelWithDebInfo"
+  build_log="$state_dir/build.log"
+  if [ ! -x "$dir/bin/oaset" ]; then
+    Say "building oaset and orvu-agentd into $dir; the first build takes several minutes" \
+      "(log in $build_log)"
+  elif [ ! -f "$dir/build.ninja" ] || ! ninja -C "$dir" -n 2>/dev/null | grep -q "no work to do"; then
+    Say "bringing the build up to date (log in $build_log)"
+  fi
+  if ! dir=$("$top/scripts/build.sh" 2>"$build_log"); then
+    tail -n 40 "$build_log" >&2
+    Say "the build failed; the whole log is in $build_log"
     exit 1
   fi
 fi
+bin="$dir/bin"
 
+# The agent's files are named after its socket: the default socket keeps the plain names (the same
+# state file orvu-agentd takes by default); another socket's path is spelled into the name with
+# '%' and '/' escaped, so that two sockets never share a file.
+if [ -n "${ORVU_AGENT_SOCKET:-}" ]; then
+  socket=$ORVU_AGENT_SOCKET
+  socket_args=(--socket "$socket")
+elif [ -n "${XDG_RUNTIME_DIR:-}" ]; then
+  socket="$XDG_RUNTIME_DIR/orvu-agent.sock"
+  socket_args=()
+else
+  socket="/tmp/orvu-agent-$(id -u)/orvu-agent.sock"
+  socket_args=()
+fi
+if [ ${#socket_args[@]} -eq 0 ]; then
+  name=agent
+else
+  case "$socket" in
+    /*) absolute=$socket ;;
+    *) absolute="$PWD/$socket" ;;
+  esac
+  escaped=${absolute//%/%25}
+  name="agent-${escaped//\//%2F}"
+fi
+state_file="$state_dir/$name.state"
+pid_file="$state_dir/$name.pid"
+lock_file="$state_dir/$name.lock"
+
+# A run with nothing to do connects and disconnects; it is the one probe that needs nothing else.
+# It must not inherit fault injection meant for the real run.
+AgentAnswers() {
+  ! env -u ORVU_FAULTS "$bin/oaset" probe 2>/dev/null | grep -q "Agent connection failed"
+}
+
+# The pid of the agent this script started at the socket, when it still runs.
+RunningAgent() {
+  local pid
+  pid=$(cat "$pid_file" 2>/dev/null) || return 1
+  [[ $pid =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null &&
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = orvu-agentd ] && echo "$pid"
+}
+
+StopAgent() {
+  local pid
+  if ! pid=$(RunningAgent); then
+    rm -f "$pid_file"
+    if AgentAnswers; then
+      Say "an agent answers at $socket, but not one that oaset.sh started; stop it with kill"
+      return 1
+    fi
+    Say "no agent runs at $socket"
+    return 0
+  fi
+  kill "$pid"
+  for _ in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    Say "orvu-agentd (pid $pid) did not stop within 10 s"
+    return 1
+  fi
+  rm -f "$pid_file"
+  Say "stopped orvu-agentd (pid $pid) at $socket"
+}
+
+# Checking and starting happen under one lock, so runs started together start one agent.
+StartAgentIfNeeded() {
+  exec 9>"$lock_file"
+  flock 9
+  if ! AgentAnswers; then
+    Say "starting orvu-agentd at $socket (state in $state_file)"
+    local output
+    # The agent must not inherit the lock, or it would hold it for as long as it runs.
+    if ! output=$("$bin/orvu-agentd" "${socket_args[@]}" --state "$state_file" \
+      --module VORNEL-VNBEEP-MIB --detach --pid-file "$pid_file" 2>&1 9>&-); then
+      echo "$output" >&2
+      local pid
+      if pid=$(RunningAgent); then
+        Say "orvu-agentd (pid $pid) runs with $state_file but does not answer at $socket;" \
+          "./oaset.sh --stop stops it"
+      fi
+      exit 1
+    fi
+    for _ in $(seq 1 100); do
+      AgentAnswers && break
+      sleep 0.1
+    done
+    if ! AgentAnswers; then
+      Say "orvu-agentd was started but does not answer at $socket"
+      exit 1
+    fi
+  fi
+  exec 9>&-
+}
+
+case "${1:-}" in
+  --stop)
+    exec 9>"$lock_file"
+    flock 9
+    StopAgent
+    exit
+    ;;
+  --reset)
+    exec 9>"$lock_file"
+    flock 9
+    StopAgent
+    if [ -e "$state_file" ]; then
+      rm -f "$state_file"
+      Say "removed $state_file; the next run starts the agent afresh"
+    fi
+    exit
+    ;;
+esac
+
+StartAgentIfNeeded
 exec "$bin/oaset" "$@"
