@@ -6,7 +6,7 @@
 #include <string>
 
 #include "usage_text.h"
-#include "e2e_harness.h"
+#include "agent_process.h"
 
 namespace {
 

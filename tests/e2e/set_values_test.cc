@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_harness.h"
+#include "agent_process.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_harness.h"
+#include "agent_process.h"
 
 class TestMaster {
  public:

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "e2e_harness.h"
+#include "agent_process.h"
 
 namespace {
 

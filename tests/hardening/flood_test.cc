@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "agent_errors.h"
-#include "e2e_harness.h"
+#include "agent_process.h"
 #include "load_clients.h"
 #include "messages.h"
 #include "orvu/agent_framework.h"

@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "e2e_harness.h"
+#include "agent_process.h"
 #include "load_clients.h"
 
 namespace hardening {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "e2e_harness.h"
+#include "agent_process.h"
 #include "load_clients.h"
 
 namespace hardening {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "agent_errors.h"
-#include "agent_harness.h"
+#include "framework_fixture.h"
 
 namespace orvu::test {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "agent_harness.h"
+#include "framework_fixture.h"
 
 namespace orvu::test {
 namespace {

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "agent_errors.h"
-#include "agent_harness.h"
+#include "framework_fixture.h"
 
 namespace orvu::test {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "agent_errors.h"
-#include "agent_harness.h"
+#include "framework_fixture.h"
 #include "messages.h"
 #include "wire_codec.h"
 

@@ -1,5 +1,5 @@
 #include "agent_errors.h"
-#include "agent_harness.h"
+#include "framework_fixture.h"
 
 namespace orvu::test {
 namespace {

@@ -1,5 +1,5 @@
-// End-to-end harness: a private orvu-agentd per test and the built oaset run against it, with its
-// whole standard output captured.
+// The one agent-process harness of the tests: a private orvu-agentd per test in its own temporary
+// folder, and the built programs run against it with their whole output captured.
 #pragma once
 
 #include <map>
@@ -18,6 +18,8 @@ struct TestAgentOptions {
   std::map<std::string, std::string> env;
   // False leaves starting to the test (Start()).
   bool start = true;
+  // The agent's open-file limit (soft and hard), when nonzero.
+  unsigned fileLimit = 0;
 };
 
 class TestAgent {
@@ -30,8 +32,9 @@ class TestAgent {
   // Starts the agent in the foreground as a child and waits until its socket accepts
   // connections; false (with the reason on stderr) when it does not within 10 s.
   bool Start();
-  // SIGTERM and wait; the state stays on disk, so Start() again resumes it.
-  void Stop();
+  // SIGTERM and wait; the state stays on disk, so Start() again resumes it. The exit status, or
+  // -1 when no agent was running.
+  int Stop();
   // SIGKILL and wait: nothing acknowledged may be lost.
   void Kill9();
   bool Running() const { return pid > 0; }
@@ -71,8 +74,12 @@ OasetRun RunProgram(const std::string& program, std::vector<std::string> args,
 // -1 when it cannot start.
 int StartProgram(const std::string& program, std::vector<std::string> args,
                  const std::map<std::string, std::string>& env);
-// SIGTERM, SIGKILL when it is still there after 10 s, and waits for it.
-void StopProgram(int pid);
+// SIGTERM, SIGKILL when it is still there after 10 s, and waits for it; its exit status, or -1
+// when PID is not a process started here.
+int StopProgram(int pid);
+// Runs orvu-agentd ARGS to its end (for starts that must fail, or --detach), with ORVU_MIB_PATH at
+// the repository's mibs/ and FILE_LIMIT as in TestAgentOptions.
+OasetRun RunAgentToEnd(const std::vector<std::string>& args, unsigned fileLimit = 0);
 
 std::string BinDir();
 std::string MibsDir();

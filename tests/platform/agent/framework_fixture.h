@@ -1,13 +1,16 @@
-// Runs a real orvu-agentd per test, in a private temporary folder, and gives the framework
-// library's calls a short spelling.
+// The fixture of the framework library's tests: a real orvu-agentd per test (through the shared
+// agent-process harness, tests/support/agent_process.h), and short spellings of the library's
+// calls.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "agent_process.h"
 #include "orvu/agent_framework.h"
 
 namespace orvu::test {
@@ -56,10 +59,10 @@ class AgentTest : public ::testing::Test {
   void WriteState(const std::string& text) const;
   std::string ReadState() const;
 
+  std::unique_ptr<TestAgent> agent_;
   std::string dir_;
   std::string socket_;
   std::string state_;
-  pid_t agent_ = -1;
   unsigned fileLimit_ = 0;  // the agent's open-file limit, when set
 };
 

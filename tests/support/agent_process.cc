@@ -1,4 +1,4 @@
-#include "e2e_harness.h"
+#include "agent_process.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -159,6 +159,16 @@ void Drain(const Spawned& spawned, std::string* out, std::string* err,
   }
 }
 
+// Under a file limit the program runs through the shell, which sets the limit and then becomes it.
+std::string WithFileLimit(const std::string& program, std::vector<std::string>* args,
+                          unsigned fileLimit) {
+  if (fileLimit == 0) return program;
+  args->insert(
+      args->begin(),
+      {"-c", "ulimit -n " + std::to_string(fileLimit) + " && exec \"$0\" \"$@\"", program});
+  return "/bin/sh";
+}
+
 bool SocketAccepts(const std::string& path) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
@@ -217,7 +227,8 @@ bool TestAgent::Start() {
   std::map<std::string, std::string> variables = {{"ORVU_MIB_PATH", MibsDir()}};
   for (const auto& [name, value] : options.env) variables[name] = value;
 
-  Spawned spawned = Spawn(AgentPath(), args, variables, false);
+  std::string program = WithFileLimit(AgentPath(), &args, options.fileLimit);
+  Spawned spawned = Spawn(program, args, variables, false);
   if (spawned.pid <= 0) return false;
   pid = spawned.pid;
   auto deadline = std::chrono::steady_clock::now() + AGENT_START_TIMEOUT;
@@ -236,13 +247,14 @@ bool TestAgent::Start() {
   return false;
 }
 
-void TestAgent::Stop() {
-  StopProgram(pid);
+int TestAgent::Stop() {
+  int status = StopProgram(pid);
   pid = -1;
+  return status;
 }
 
-void StopProgram(int pid) {
-  if (pid <= 0) return;
+int StopProgram(int pid) {
+  if (pid <= 0) return -1;
   kill(pid, SIGTERM);
   auto deadline = std::chrono::steady_clock::now() + AGENT_STOP_TIMEOUT;
   int waitStatus = 0;
@@ -255,6 +267,7 @@ void StopProgram(int pid) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  return StatusOf(waitStatus);
 }
 
 int StartProgram(const std::string& program, std::vector<std::string> args,
@@ -294,6 +307,12 @@ std::string TestAgent::ReadState() const {
 void TestAgent::WriteState(const std::string& text) const {
   std::ofstream out(statePath, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+OasetRun RunAgentToEnd(const std::vector<std::string>& args, unsigned fileLimit) {
+  std::vector<std::string> spawnedArgs = args;
+  std::string program = WithFileLimit(AgentPath(), &spawnedArgs, fileLimit);
+  return RunProgram(program, spawnedArgs, {{"ORVU_MIB_PATH", MibsDir()}});
 }
 
 OasetRun RunOaset(const TestAgent* agent, std::vector<std::string> args,
