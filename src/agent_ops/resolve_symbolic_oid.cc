@@ -1,6 +1,7 @@
+#include "agent_ops/resolve_symbolic_oid.h"
+
 #include <cstring>
 
-#include "agent_ops/set_values.h"
 #include "agentapi/outside_api.h"
 #include "values/snmp_value.h"
 

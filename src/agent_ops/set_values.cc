@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "agent_ops/agent_error.h"
+#include "agent_ops/resolve_symbolic_oid.h"
 #include "agentapi/outside_api.h"
 #include "cli/invocation.h"
 #include "values/parse_value.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "agent_ops/resolve_symbolic_oid.h"
 #include "agentapi/outside_api.h"
 #include "cli/invocation.h"
 
