@@ -1,0 +1,374 @@
+#!/usr/bin/env bash
+# Produces every figure of docs/performance.md in one interleaved run: the table listing, the
+# tool's and the agent's memory, value setting and the MIB reader, each next to its net-snmp peer
+# (snmpbulkwalk, snmpd, snmpset, snmptranslate) when Debian's snmp and snmpd are installed. Both
+# sides run pinned to one core (`taskset -c 0`); wall times are the best of BENCH_RUNS rounds, peak
+# memory comes from /usr/bin/time, the agents' resident sets from /proc.
+#   bench/figures/figures_bench.sh [BIN_DIR]
+# BIN_DIR holds oaset, orvu-agentd and the libraries (default: build/RelWithDebInfo/bin).
+# BENCH_RUNS (default 3) rounds; BENCH_SIZES (default "1000 10000 100000") instance counts of the
+# 16-leaf sample table; BENCH_MILLION=1 adds a listing of 1,000,000 instances (memory flatness).
+# Installs nothing: a missing peer is said and its column left empty.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin=$(cd "${1:-$top/build/RelWithDebInfo/bin}" && pwd)
+runs=${BENCH_RUNS:-3}
+read -r -a sizes <<< "${BENCH_SIZES:-1000 10000 100000}"
+[ "${BENCH_MILLION:-0}" = 1 ] && sizes+=(1000000)
+entry=1.3.6.1.4.1.32473.99.1.9.1
+leaves=16
+sets=10000
+pin=(taskset -c 0)
+for tool in taskset /usr/bin/time; do
+  command -v "$tool" > /dev/null || { echo "figures_bench: $tool is needed" >&2; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/oaset-figures-XXXXXX")
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+say() { echo "$*" >&2; }
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
+least() { awk -v a="$1" -v b="${2:-}" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }'; }
+most() { awk -v a="$1" -v b="${2:-}" 'BEGIN { print (b == "" || a + 0 > b + 0) ? a : b }'; }
+kib_of() { awk -v k="$2" '$1 == k ":" { print $2 }' "/proc/$1/status"; }
+
+have_peers=1
+for peer in snmpd snmpbulkwalk snmpset snmptranslate snmpget; do
+  if ! command -v "$peer" > /dev/null; then
+    say "figures_bench: $peer not installed (Debian packages snmp and snmpd): no peer figures"
+    have_peers=0
+  fi
+done
+
+# --- Inputs -------------------------------------------------------------------------------------
+
+# N instances of the sample table; two columns stored per instance, the other fourteen serve
+# their MIB defaults. Each instance's stored values hold 4 + 4 + 12 payload bytes.
+write_state() { # N FILE [BIG_BYTES]
+  awk -v n="$1" -v entry="$entry" -v big="${3:-0}" 'BEGIN {
+    print "module VORNEL-VNBEEP-MIB"
+    if (big > 0) { fat = ""; for (i = 0; i < big; i++) fat = fat "ab" }
+    for (i = 1; i <= n; i++) {
+      printf "instance entry=%s index=%d handle=%d creator=1 time=86400 enabled=8\n", entry, i, i
+      printf "value handle=%d column=2 syntax=4 bytes=746f6e65%016x\n", i, i
+      printf "value handle=%d column=3 syntax=2 number=%d\n", i, 20 + i % 19980
+      if (big > 0) printf "value handle=%d column=14 syntax=4 bytes=%s\n", i, fat
+    }
+  }' > "$2"
+}
+
+start_agent() { # NAME STATE -> pid in agent_pid
+  local name=$1
+  ORVU_MIB_PATH="$top/mibs" "${pin[@]}" "$bin/orvu-agentd" --socket "$work/$name.sock" \
+    --state "$2" --clock 86400 > "$work/$name.log" 2>&1 &
+  agent_pid=$!
+  pids+=("$agent_pid")
+  for _ in $(seq 3000); do
+    [ -S "$work/$name.sock" ] && return 0
+    kill -0 "$agent_pid" 2> /dev/null || break
+    sleep 0.1
+  done
+  say "orvu-agentd ($name) did not start:"
+  cat "$work/$name.log" >&2
+  exit 1
+}
+
+# The peer agent: snmpd with one writable constant per object, 1,000 rows of 16 columns under
+# .1.3.6.1.4.1.32473.77.1.1, on a free UDP port of 127.0.0.1.
+peer_oid=.1.3.6.1.4.1.32473.77.1.1
+start_snmpd() {
+  local port
+  port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' 2> /dev/null || echo $((20000 + RANDOM % 20000)))
+  peer="127.0.0.1:$port"
+  mkdir -p "$work/snmp" "$work/nomibs"
+  {
+    echo "agentaddress udp:$peer"
+    echo "rocommunity public 127.0.0.1"
+    echo "rwcommunity private 127.0.0.1"
+    echo "dontLogTCPWrappersConnects yes"
+    awk -v base="$peer_oid" 'BEGIN { for (r = 1; r <= 1000; r++) for (c = 1; c <= 16; c++)
+      printf "override -rw %s.%d.%d octet_str \"col%02d-value-%05d\"\n", base, c, r, c, r }'
+  } > "$work/snmpd.conf"
+  SNMP_PERSISTENT_DIR="$work/snmp" MIBDIRS="$work/nomibs" MIBS= "${pin[@]}" \
+    /usr/bin/time -f %M -o "$work/snmpd.peak" snmpd -f -Lf "$work/snmpd.log" -C \
+    -c "$work/snmpd.conf" > "$work/snmpd.out" 2>&1 &
+  local timer=$!
+  for _ in $(seq 1200); do
+    if MIBDIRS="$work/nomibs" MIBS= snmpget -v2c -c public -r0 -t1 "$peer" "$peer_oid.16.1000" \
+      > /dev/null 2>&1; then
+      # /usr/bin/time does not pass a signal on: the agent itself is stopped at the end.
+      snmpd_pid=$(pgrep -x snmpd -P "$timer")
+      pids+=("$snmpd_pid" "$timer")
+      return 0
+    fi
+    sleep 0.1
+  done
+  say "snmpd did not answer; see its log:"
+  cat "$work/snmpd.log" >&2
+  exit 1
+}
+
+# A module of 10,000 objects: 625 tables of an entry and 14 columns, each with a DESCRIPTION.
+write_big_mib() { # FOLDER
+  awk 'BEGIN {
+    print "BENCH-BIG-MIB DEFINITIONS ::= BEGIN"
+    print "IMPORTS MODULE-IDENTITY, OBJECT-TYPE, Integer32, Counter32, enterprises"
+    print "    FROM SNMPv2-SMI;"
+    print "benchBigMIB MODULE-IDENTITY"
+    print "    LAST-UPDATED \"202601010000Z\" ORGANIZATION \"bench\" CONTACT-INFO \"bench\""
+    print "    DESCRIPTION \"A generated module for the MIB reader benchmark.\""
+    print "    ::= { enterprises 32473 88 }"
+    for (t = 1; t <= 625; t++) {
+      printf "bigTable%d OBJECT-TYPE\n    SYNTAX SEQUENCE OF BigEntry%d\n", t, t
+      print "    MAX-ACCESS not-accessible\n    STATUS current"
+      printf "    DESCRIPTION \"Table number %d of the generated module.\"\n", t
+      printf "    ::= { benchBigMIB %d }\n", t
+      printf "bigEntry%d OBJECT-TYPE\n    SYNTAX BigEntry%d\n", t, t
+      print "    MAX-ACCESS not-accessible\n    STATUS current"
+      printf "    DESCRIPTION \"One row.\"\n    INDEX { big%dCol1 }\n", t
+      printf "    ::= { bigTable%d 1 }\n", t
+      printf "BigEntry%d ::= SEQUENCE {\n", t
+      for (c = 1; c <= 14; c++) printf "    big%dCol%d %s%s\n", t, c, c % 3 ? "Integer32" : "Counter32", c < 14 ? "," : ""
+      print "}"
+      for (c = 1; c <= 14; c++) {
+        printf "big%dCol%d OBJECT-TYPE\n", t, c
+        if (c == 2) print "    SYNTAX INTEGER { on(1), off(2), unknown(3) }"
+        else printf "    SYNTAX %s\n", c % 3 ? "Integer32 (0..65535)" : "Counter32"
+        printf "    MAX-ACCESS %s\n    STATUS current\n", c == 1 ? "not-accessible" : "read-write"
+        printf "    DESCRIPTION \"Column %d of table %d, a value that the benchmark never reads.\"\n", c, t
+        if (c == 2) print "    DEFVAL { on }"
+        printf "    ::= { bigEntry%d %d }\n", t, c
+      }
+    }
+    print "END"
+  }' > "$1/BENCH-BIG-MIB"
+}
+
+# net-snmp ships no SNMPv2-SMI here; this one names just what the generated module imports.
+write_smi_stub() { # FOLDER
+  cat > "$1/SNMPv2-SMI" << 'EOF'
+SNMPv2-SMI DEFINITIONS ::= BEGIN
+org OBJECT IDENTIFIER ::= { iso 3 }
+dod OBJECT IDENTIFIER ::= { org 6 }
+internet OBJECT IDENTIFIER ::= { dod 1 }
+private OBJECT IDENTIFIER ::= { internet 4 }
+enterprises OBJECT IDENTIFIER ::= { private 1 }
+END
+EOF
+}
+
+# --- Measurements: each prints "SECONDS PEAK_KIB" ---------------------------------------------
+
+timed() { # OUT COMMAND... (pinned, peak RSS from /usr/bin/time)
+  local out=$1 start end
+  shift
+  start=$(now)
+  "${pin[@]}" /usr/bin/time -f %M -o "$work/peak" "$@" > "$out"
+  end=$(now)
+  echo "$(elapsed "$start" "$end") $(tail -n 1 "$work/peak")"
+}
+
+list_ours() { # NAME
+  ORVU_AGENT_SOCKET="$work/$1.sock" TZ=UTC timed "$work/list.$1" "$bin/oaset" "-t$entry"
+}
+
+cat_floor() { # FILE
+  local start end
+  start=$(now)
+  "${pin[@]}" cat "$1" > "$work/copy"
+  end=$(now)
+  elapsed "$start" "$end"
+}
+
+walk_peer() {
+  MIBDIRS="$work/nomibs" MIBS= timed "$work/walk.peer" snmpbulkwalk -v2c -c public -Cr50 -On \
+    "$peer" "$peer_oid"
+}
+
+# 10,000 -s/-m pairs on the first 10,000 instances (or round the FAT rows) in one oaset run.
+write_set_args() { # ROWS FILE
+  awk -v rows="$1" -v entry="$entry" -v n="$sets" 'BEGIN {
+    for (i = 0; i < n; i++) printf "-s%s.3.%d\n-mi%d\n", entry, 1 + i % rows, 100 + i % 900 }' > "$2"
+}
+
+set_ours() { # NAME ARGS_FILE
+  local -a args
+  mapfile -t args < "$2"
+  ORVU_AGENT_SOCKET="$work/$1.sock" timed "$work/set.$1" "$bin/oaset" "${args[@]}"
+}
+
+set_peer() {
+  local start end i k
+  start=$(now)
+  for ((i = 0; i < sets; i += 128)); do
+    local -a vb=()
+    for ((k = i; k < i + 128 && k < sets; k++)); do
+      vb+=("$peer_oid.$((k % 16 + 1)).$((k / 16 % 1000 + 1))" s "v$k")
+    done
+    MIBDIRS="$work/nomibs" MIBS= "${pin[@]}" snmpset -v2c -c private -Oq "$peer" "${vb[@]}" \
+      >> "$work/set.peer"
+  done
+  end=$(now)
+  elapsed "$start" "$end"
+}
+
+mib_ours() {
+  ORVU_MIB_PATH="$work/mib" ORVU_AGENT_SOCKET="$work/none.sock" timed "$work/mib.ours" \
+    "$bin/oaset" -wBENCH-BIG-MIB
+}
+
+mib_peer() {
+  MIBDIRS="$work/mib:$work/smi" MIBS= timed "$work/mib.peer" snmptranslate -m BENCH-BIG-MIB -On \
+    BENCH-BIG-MIB::big625Col14
+}
+
+# --- The run ------------------------------------------------------------------------------------
+
+say "figures_bench: preparing inputs in $work"
+declare -A agent_of start_hwm start_rss instances_of
+for n in "${sizes[@]}"; do
+  write_state "$n" "$work/state.$n"
+  start_agent "a$n" "$work/state.$n"
+  agent_of[$n]=$agent_pid
+  start_hwm[$n]=$(kib_of "$agent_pid" VmHWM)
+  start_rss[$n]=$(kib_of "$agent_pid" VmRSS)
+done
+write_state 0 "$work/state.empty"
+start_agent empty "$work/state.empty"
+empty_pid=$agent_pid
+fat_rows=100
+write_state "$fat_rows" "$work/state.fat" 61440
+start_agent fat "$work/state.fat"
+set_rows=$(most "${sizes[0]}" "$sets")
+[ -n "${agent_of[$set_rows]:-}" ] || { write_state "$set_rows" "$work/state.sets"; start_agent sets "$work/state.sets"; }
+set_agent=a$set_rows
+[ -n "${agent_of[$set_rows]:-}" ] || set_agent=sets
+write_set_args "$set_rows" "$work/set.args"
+write_set_args "$fat_rows" "$work/set.fat.args"
+mkdir -p "$work/mib" "$work/smi"
+write_big_mib "$work/mib"
+write_smi_stub "$work/smi"
+[ "$have_peers" = 1 ] && start_snmpd
+
+declare -A best peak
+keep() { # KEY SECONDS PEAK_KIB
+  best[$1]=$(least "$2" "${best[$1]:-}")
+  peak[$1]=$(most "${3:-0}" "${peak[$1]:-}")
+}
+for round in $(seq "$runs"); do
+  say "figures_bench: round $round of $runs ($(cut -d' ' -f1-3 /proc/loadavg) load)"
+  for n in "${sizes[@]}"; do
+    read -r t p < <(list_ours "a$n")
+    keep "list.$n" "$t" "$p"
+    keep "cat.$n" "$(cat_floor "$work/list.a$n")"
+    if [ "$have_peers" = 1 ] && [ "$n" = "${sizes[0]}" ]; then
+      read -r t p < <(walk_peer)
+      keep walk "$t" "$p"
+    fi
+  done
+  read -r t p < <(list_ours empty)
+  keep list.0 "$t" "$p"
+  read -r t p < <(set_ours "$set_agent" "$work/set.args")
+  keep set.ours "$t" "$p"
+  read -r t p < <(set_ours fat "$work/set.fat.args")
+  keep set.fat "$t" "$p"
+  if [ "$have_peers" = 1 ]; then
+    : > "$work/set.peer"
+    keep set.peer "$(set_peer)"
+  fi
+  read -r t p < <(mib_ours)
+  keep mib.ours "$t" "$p"
+  [ "$have_peers" = 1 ] && { read -r t p < <(mib_peer); keep mib.peer "$t" "$p"; }
+done
+
+# --- Checks: a figure counts only for complete output ------------------------------------------
+
+for n in "${sizes[@]}"; do
+  got=$(grep -c "^    $leaves: " "$work/list.a$n" || true)
+  [ "$got" -eq "$n" ] || { say "listing of $n instances showed $got complete ones"; exit 1; }
+done
+for f in set.a$set_rows set.sets set.fat; do
+  [ -f "$work/$f" ] || continue
+  ok=$(grep -c ' \.\.\. OK$' "$work/$f" || true)
+  [ "$ok" -eq "$sets" ] || { say "$f: $ok of $sets sets succeeded"; exit 1; }
+done
+grep -q 'Loading module' "$work/mib.ours" && ! grep -q 'FAILED' "$work/mib.ours" ||
+  { say "oaset did not load the generated module:"; cat "$work/mib.ours" >&2; exit 1; }
+if [ "$have_peers" = 1 ]; then
+  walked=$(wc -l < "$work/walk.peer")
+  [ "$walked" -eq 16000 ] || { say "snmpbulkwalk returned $walked varbinds, not 16000"; exit 1; }
+  [ "$(wc -l < "$work/set.peer")" -eq "$sets" ] || { say "snmpset did not set every varbind"; exit 1; }
+  grep -q '^\.1\.3\.6\.1\.4\.1\.32473\.88\.625\.1\.14$' "$work/mib.peer" ||
+    { say "snmptranslate did not resolve the generated module"; exit 1; }
+fi
+
+# --- Report -------------------------------------------------------------------------------------
+
+objects=$(grep -c 'OBJECT-TYPE$\|OBJECT-TYPE *$' "$work/mib/BENCH-BIG-MIB" || true)
+objects=$((objects + 1))
+empty_rss=$(kib_of "$empty_pid" VmRSS)
+rate() { awk -v n="$1" -v t="$2" 'BEGIN { printf "%.0f", n / t }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+
+echo "Machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)," \
+  "$(uname -sr), load at end $(cut -d' ' -f1-3 /proc/loadavg); best of $runs interleaved rounds," \
+  "every process pinned with taskset -c 0."
+echo
+echo "Listing (oaset -t$entry, $leaves leaves per instance):"
+echo
+echo "| instances | leaves | output bytes | oaset s | leaves/s | oaset peak KiB | cat s | agent KiB after | agent B/instance beyond values | agent start peak / held |"
+echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+for n in "${sizes[@]}"; do
+  pid=${agent_of[$n]}
+  rss=$(kib_of "$pid" VmRSS)
+  per=$(awk -v r="$rss" -v e="$empty_rss" -v n="$n" 'BEGIN { printf "%.0f", ((r - e) * 1024 - 20 * n) / n }')
+  printf '| %d | %d | %d | %.3f | %s | %d | %.4f | %d | %s | %s |\n' "$n" $((n * leaves)) \
+    "$(wc -c < "$work/list.a$n")" "${best[list.$n]}" "$(rate $((n * leaves)) "${best[list.$n]}")" \
+    "${peak[list.$n]}" "${best[cat.$n]}" "$rss" "$per" "$(ratio "${start_hwm[$n]}" "${start_rss[$n]}")"
+done
+printf '| 0 | 0 | - | %.3f | - | %d | - | %d | - | - |\n' "${best[list.0]}" "${peak[list.0]}" "$empty_rss"
+if [ -n "${best[list.10000]:-}" ] && [ -n "${best[list.100000]:-}" ]; then
+  echo
+  echo "Cost growth 10,000 -> 100,000 instances: $(ratio "${best[list.100000]}" "${best[list.10000]}")x"
+fi
+if [ "$have_peers" = 1 ]; then
+  walk_rate=$(rate 16000 "${best[walk]}")
+  echo
+  echo "Peer: snmpbulkwalk -Cr50 of 16,000 objects: ${best[walk]} s, $walk_rate varbinds/s," \
+    "peak ${peak[walk]} KiB; snmpd holds $(kib_of "$snmpd_pid" VmRSS) KiB" \
+    "($(awk -v r="$(kib_of "$snmpd_pid" VmRSS)" 'BEGIN { printf "%.0f", r * 1024 / 16000 }') B per object)."
+  for n in "${sizes[@]}"; do
+    echo "oaset at $n instances: $(ratio "$(rate $((n * leaves)) "${best[list.$n]}")" "$walk_rate")x snmpbulkwalk's rate."
+  done
+fi
+echo
+echo "Sets ($sets -s/-m pairs in one oaset run; peer: snmpset, 128 varbinds a call):"
+echo
+echo "| who | rows | seconds | sets/s | peak KiB |"
+echo "|---|---|---:|---:|---:|"
+printf '| oaset | sample rows | %.3f | %s | %d |\n' "${best[set.ours]}" "$(rate $sets "${best[set.ours]}")" "${peak[set.ours]}"
+printf '| oaset | 60 KiB column | %.3f | %s | %d |\n' "${best[set.fat]}" "$(rate $sets "${best[set.fat]}")" "${peak[set.fat]}"
+if [ "$have_peers" = 1 ]; then
+  printf '| snmpset | octet strings | %.3f | %s | - |\n' "${best[set.peer]}" "$(rate $sets "${best[set.peer]}")"
+  echo
+  echo "oaset sets: $(ratio "${best[set.peer]}" "${best[set.ours]}")x snmpset (60 KiB rows: $(ratio "${best[set.peer]}" "${best[set.fat]}")x)."
+fi
+echo
+echo "MIB reader ($objects objects in one module):"
+echo
+echo "| who | seconds | peak KiB | bytes per object |"
+echo "|---|---:|---:|---:|"
+per_obj() { awk -v k="$1" -v n="$objects" 'BEGIN { printf "%.0f", k * 1024 / n }'; }
+printf '| oaset -w | %.3f | %d | %s |\n' "${best[mib.ours]}" "${peak[mib.ours]}" "$(per_obj "${peak[mib.ours]}")"
+if [ "$have_peers" = 1 ]; then
+  printf '| snmptranslate | %.3f | %d | %s |\n' "${best[mib.peer]}" "${peak[mib.peer]}" "$(per_obj "${peak[mib.peer]}")"
+  echo
+  echo "oaset loads the module $(ratio "${best[mib.peer]}" "${best[mib.ours]}")x faster than snmptranslate."
+fi
