@@ -68,6 +68,23 @@ struct SnmpSetTarget {
   proto::Value previous;        // what a read gave before the set, for an undo
 };
 
+// One record of an instance snapshot; the index sub-identifiers lie in the listing's pool.
+struct ListedInstance {
+  uint32_t handle = 0;
+  uint32_t creator = 0;
+  int32_t time = 0;
+  uint32_t flags = 0;
+  uint32_t leafCount = 0;
+  uint32_t indexStart = 0;
+  uint32_t indexCount = 0;
+};
+
+struct InstanceListing {
+  uint32_t entryHandle = 0;
+  std::vector<ListedInstance> records;
+  std::vector<uint32_t> indexIds;
+};
+
 // Its members are defined by concern: set-up and lookups in agent_core.cc, request dispatch in
 // agent_dispatch.cc, data handles in agent_data.cc, the row prefetch in agent_prefetch.cc,
 // replay of records in agent_replay.cc, snapshots in agent_snapshot.cc and compaction in
@@ -122,7 +139,12 @@ class AgentCore {
                          std::string* why) const;
 
   proto::Reply Register(ClientContext* client, const proto::Request& request);
-  proto::Reply EnumInstances(const proto::Request& request);
+  proto::Reply EnumInstances(const ClientContext& client, const proto::Request& request);
+  proto::Reply ReadRows(const proto::Request& request);
+  // Appends the leaves of INSTANCE_HANDLE's row but SKIP_COLUMN, as long as the row's payload
+  // stays within BUDGET bytes; the bytes taken are added to *USED.
+  void AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t budget, size_t* used,
+                 std::vector<proto::DataItem>* items);
   proto::Reply Create(const ClientContext& client, const proto::Request& request);
   proto::Reply ChangeInstance(const proto::Request& request, RecordType type);
   proto::Reply GetDataHandle(const proto::Request& request);
@@ -143,6 +165,7 @@ class AgentCore {
   std::map<uint32_t, proto::ClientRecord> clients_;
   std::unordered_map<DataKey, uint32_t, DataKeyHash> dataByKey_;
   std::unordered_map<uint32_t, DataKey> keyByData_;
+  std::map<uint32_t, InstanceListing> listings_;  // by client handle
   uint32_t nextInstance_ = 1;
   uint32_t nextClient_ = 1;
   uint32_t nextData_ = 1;

@@ -1,4 +1,6 @@
 // Data handles: what each stands for, reading the leaf behind one, and GetData and SetData.
+#include <cstdint>
+
 #include "agent_core.h"
 #include "agent_reply.h"
 
@@ -25,10 +27,11 @@ Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance,
 }
 
 uint32_t AgentCore::DataHandle(const DataKey& key) {
+  if (uint32_t packed = PackedDataHandle(key)) return packed;
   auto it = dataByKey_.find(key);
   if (it != dataByKey_.end()) return it->second;
   uint32_t handle = nextData_++;
-  if (nextData_ == 0) nextData_ = 1;
+  if (nextData_ >= DATA_HANDLE_PACKED) nextData_ = 1;
   dataByKey_[key] = handle;
   keyByData_[handle] = key;
   if (!key.IsScalar()) instances_[key.instance].dataHandles.push_back(handle);
@@ -67,12 +70,18 @@ bool AgentCore::ReadItem(const DataKey& key, proto::DataItem* item) {
 }
 
 bool AgentCore::ReadHandle(uint32_t dataHandle, DataKey* key, proto::DataItem* item, Reply* reply) {
-  auto it = keyByData_.find(dataHandle);
-  if (it == keyByData_.end() || !ReadItem(it->second, item)) {
+  bool known = UnpackDataHandle(dataHandle, key);
+  if (!known) {
+    auto it = keyByData_.find(dataHandle);
+    if (it != keyByData_.end()) {
+      *key = it->second;
+      known = true;
+    }
+  }
+  if (!known || !ReadItem(*key, item)) {
     *reply = Fail(AGENT_ERR_NO_SUCH_DATA, "no such data handle: " + std::to_string(dataHandle));
     return false;
   }
-  *key = it->second;
   return true;
 }
 
@@ -81,7 +90,11 @@ Reply AgentCore::GetData(const Request& request) {
   proto::DataItem item;
   Reply reply;
   if (!ReadHandle(request.dataHandle, &key, &item, &reply)) return reply;
+  size_t used = 0;
   reply.items.push_back(std::move(item));
+  // The rest of the row comes with the first read: a listing reads the leaves of one instance in
+  // turn, while a set, which reads nothing, never carries the row.
+  if (!key.IsScalar()) AppendRow(key.instance, key.leaf, SIZE_MAX, &used, &reply.items);
   return reply;
 }
 

@@ -2,6 +2,7 @@
 // instances. Data handles are in agent_data.cc, the row prefetch in agent_prefetch.cc.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "agent_core.h"
@@ -45,7 +46,7 @@ Reply AgentCore::Handle(ClientContext* client, const Request& request) {
       reply.handle = entry->handle;
       break;
     }
-    case proto::Op::EnumInstances: return EnumInstances(request);
+    case proto::Op::EnumInstances: return EnumInstances(*client, request);
     case proto::Op::FindInstance: {
       if (!EntryByHandle(request.entryHandle)) {
         return NoSuchEntryHandle(request.entryHandle);
@@ -62,6 +63,7 @@ Reply AgentCore::Handle(ClientContext* client, const Request& request) {
     case proto::Op::RemoveInstance: return ChangeInstance(request, RecordType::Remove);
     case proto::Op::GetDataHandle: return GetDataHandle(request);
     case proto::Op::GetData: return GetData(request);
+    case proto::Op::ReadRows: return ReadRows(request);
     case proto::Op::SetData: return SetData(request);
     case proto::Op::Unregister:
       Disconnect(*client);
@@ -98,26 +100,49 @@ Reply AgentCore::Register(ClientContext* client, const Request& request) {
 }
 
 void AgentCore::Disconnect(const ClientContext& client) {
-  if (client.clientHandle) clients_.erase(client.clientHandle);
+  if (!client.clientHandle) return;
+  clients_.erase(client.clientHandle);
+  listings_.erase(client.clientHandle);
 }
 
-Reply AgentCore::EnumInstances(const Request& request) {
+// The index-0 call takes the snapshot: a compact copy of every record, kept for this client
+// until it takes another or goes away, so that a long listing holds one page at a time in the
+// client and every page costs the same however far into the list it lies.
+Reply AgentCore::EnumInstances(const ClientContext& client, const Request& request) {
   EntryDef* entry = EntryByHandle(request.entryHandle);
   if (!entry) {
     return NoSuchEntryHandle(request.entryHandle);
   }
+  InstanceListing& listing = listings_[client.clientHandle];
+  if ((request.flags & proto::PROTO_ENUM_FRESH) || listing.entryHandle != entry->handle) {
+    listing = InstanceListing{};
+    listing.entryHandle = entry->handle;
+    for (const auto& [index, handle] : instancesByIndex_[entry->handle - 1]) {
+      const Instance& instance = instances_.at(handle);
+      listing.records.push_back({handle, instance.creator, instance.time,
+                                 instance.enabledFlags.value_or(0), LeafCount(instance),
+                                 static_cast<uint32_t>(listing.indexIds.size()),
+                                 static_cast<uint32_t>(index.size())});
+      listing.indexIds.insert(listing.indexIds.end(), index.begin(), index.end());
+    }
+    listing.records.shrink_to_fit();
+    listing.indexIds.shrink_to_fit();
+  }
   Reply reply;
-  for (const auto& [index, handle] : instancesByIndex_[entry->handle - 1]) {
-    const Instance& instance = instances_.at(handle);
-    proto::InstanceRecord record;
-    record.instanceHandle = handle;
-    record.clientHandle = instance.creator;
-    record.creationTime = instance.time;
-    record.flags = instance.enabledFlags.value_or(0);
-    record.leafCount = LeafCount(instance);
+  reply.handle = static_cast<uint32_t>(listing.records.size());
+  size_t first = std::min<size_t>(request.position, listing.records.size());
+  size_t last = first + std::min(request.count, proto::PROTO_PAGE_RECORDS);
+  for (size_t n = first; n < std::min(last, listing.records.size()); ++n) {
+    const ListedInstance& listed = listing.records[n];
+    proto::InstanceRecord& record = reply.instances.emplace_back();
+    record.instanceHandle = listed.handle;
+    record.clientHandle = listed.creator;
+    record.creationTime = listed.time;
+    record.flags = listed.flags;
+    record.leafCount = listed.leafCount;
     record.entryOid = entry->oid;
-    record.indexOid = index;
-    reply.instances.push_back(std::move(record));
+    record.indexOid.assign(listing.indexIds.begin() + listed.indexStart,
+                           listing.indexIds.begin() + listed.indexStart + listed.indexCount);
   }
   return reply;
 }

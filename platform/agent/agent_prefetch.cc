@@ -1,4 +1,4 @@
-// GetDataHandle: finding the object an OID names, and which other leaves of its row travel along.
+// GetDataHandle: finding the object an OID names; the rows that travel along with a read.
 #include <algorithm>
 
 #include "agent_core.h"
@@ -15,6 +15,8 @@ namespace {
 // A row prefetched by GetDataHandle stops growing at this many payload bytes, so that one odd
 // huge value does not make every listing step carry it.
 constexpr size_t AGENT_ROW_PREFETCH_BYTES = 64 * 1024;
+// The payload bytes of one ReadRows reply, at most.
+constexpr size_t AGENT_ROWS_REPLY_BYTES = 1024 * 1024;
 
 size_t PayloadSize(const Value& v) { return 16 + v.bytes.size() + 4 * v.ids.size(); }
 
@@ -28,9 +30,7 @@ Reply AgentCore::GetDataHandle(const Request& request) {
   }
   Reply reply;
   if (scalar != scalarByOid_.end()) {
-    proto::DataItem item;
-    ReadItem(DataKey::Scalar(scalar->second), &item);
-    reply.items.push_back(std::move(item));
+    reply.handle = DataHandle(DataKey::Scalar(scalar->second));
     return reply;
   }
   // The longest entry OID that leaves room for a column and an index.
@@ -53,23 +53,42 @@ Reply AgentCore::GetDataHandle(const Request& request) {
   if (!ColumnExists(*entry, instance, column)) {
     return Fail(AGENT_ERR_NO_SUCH_OBJECT, "no such object: " + OidText(o));
   }
-  proto::DataItem first;
-  ReadItem(DataKey::Column(instanceHandle, column), &first);
-  size_t bytes = PayloadSize(first.value);
-  reply.items.push_back(std::move(first));
-  // The rest of the row travels along: a listing reads the leaves of one instance in turn.
+  reply.handle = DataHandle(DataKey::Column(instanceHandle, column));
+  return reply;
+}
+
+void AgentCore::AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t budget, size_t* used,
+                          std::vector<proto::DataItem>* items) {
+  auto found = instances_.find(instanceHandle);
+  if (found == instances_.end()) return;
+  const Instance& instance = found->second;
+  const EntryDef& entry = entries_[instance.entryHandle - 1];
   std::vector<uint32_t> columns;
-  for (const auto& [number, def] : entry->columns) columns.push_back(number);
+  for (const auto& [number, def] : entry.columns) columns.push_back(number);
   for (const auto& [number, value] : instance.values) columns.push_back(number);
   std::sort(columns.begin(), columns.end());
   columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+  size_t rowBytes = 0;
   for (uint32_t c : columns) {
-    if (c == column) continue;
+    if (c == skipColumn) continue;
     proto::DataItem item;
     if (!ReadItem(DataKey::Column(instanceHandle, c), &item)) continue;
-    if (bytes + PayloadSize(item.value) > AGENT_ROW_PREFETCH_BYTES) continue;
-    bytes += PayloadSize(item.value);
-    reply.items.push_back(std::move(item));
+    // A leaf left out is read on its own when it is asked for.
+    size_t size = PayloadSize(item.value);
+    if (rowBytes + size > AGENT_ROW_PREFETCH_BYTES || *used + size > budget) continue;
+    rowBytes += size;
+    *used += size;
+    items->push_back(std::move(item));
+  }
+}
+
+// The rows that a listing is about to read, in one round trip instead of one per instance.
+Reply AgentCore::ReadRows(const Request& q) {
+  Reply reply;
+  size_t used = 0;
+  size_t rows = std::min<size_t>(q.handles.size(), proto::PROTO_ROWS_PER_READ);
+  for (size_t n = 0; n < rows && used < AGENT_ROWS_REPLY_BYTES; ++n) {
+    AppendRow(q.handles[n], 0, AGENT_ROWS_REPLY_BYTES, &used, &reply.items);
   }
   return reply;
 }

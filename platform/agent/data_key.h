@@ -1,5 +1,7 @@
-// What a data handle stands for: one scalar, or one column of one table instance. Data handles
-// are handed out per key and dropped with the instance they belong to.
+// What a data handle stands for: one scalar, or one column of one table instance. A column of an
+// instance whose handle and column number are small enough gets a handle that is the pair itself,
+// so that listing or setting a large table keeps nothing per leaf; any other key gets the next
+// handle of a counter below DATA_HANDLE_PACKED, kept until its instance is removed.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +19,30 @@ struct DataKey {
   bool IsScalar() const { return instance == 0; }
   bool operator==(const DataKey&) const = default;
 };
+
+constexpr uint32_t DATA_HANDLE_PACKED = 0x80000000u;
+constexpr uint32_t DATA_HANDLE_COLUMN_BITS = 10;
+constexpr uint32_t DATA_HANDLE_COLUMN_MASK = (1u << DATA_HANDLE_COLUMN_BITS) - 1;
+constexpr uint32_t DATA_HANDLE_INSTANCE_LIMIT = 1u << (31 - DATA_HANDLE_COLUMN_BITS);
+
+// The packed handle of KEY, or 0 when it has none.
+inline uint32_t PackedDataHandle(const DataKey& key) {
+  if (key.IsScalar() || key.instance >= DATA_HANDLE_INSTANCE_LIMIT || key.leaf == 0 ||
+      key.leaf > DATA_HANDLE_COLUMN_MASK) {
+    return 0;
+  }
+  return DATA_HANDLE_PACKED | key.instance << DATA_HANDLE_COLUMN_BITS | key.leaf;
+}
+
+// The key of a packed handle; false for a counted one.
+inline bool UnpackDataHandle(uint32_t handle, DataKey* key) {
+  if (!(handle & DATA_HANDLE_PACKED)) return false;
+  uint32_t instance = (handle & ~DATA_HANDLE_PACKED) >> DATA_HANDLE_COLUMN_BITS;
+  uint32_t column = handle & DATA_HANDLE_COLUMN_MASK;
+  if (instance == 0 || column == 0) return false;
+  *key = DataKey::Column(instance, column);
+  return true;
+}
 
 struct DataKeyHash {
   size_t operator()(const DataKey& key) const {

@@ -101,7 +101,13 @@ bool RequestFields(F& f, Q& request) {
     case Op::EnumClients:
     case Op::Unregister: return true;
     case Op::FindEntry: f(request.oid); return true;
-    case Op::EnumInstances: f(request.entryHandle); return true;
+    case Op::EnumInstances:
+      f(request.entryHandle);
+      f(request.flags);
+      f(request.position);
+      f(request.count);
+      return true;
+    case Op::ReadRows: f(request.handles); return true;
     case Op::FindInstance:
       f(request.entryHandle);
       f(request.index);
@@ -139,16 +145,20 @@ void ReplyFields(F& f, Op op, P& reply) {
   switch (op) {
     case Op::Register:
     case Op::FindEntry:
-    case Op::FindInstance: f(reply.handle); break;
+    case Op::FindInstance:
+    case Op::GetDataHandle: f(reply.handle); break;
     case Op::CreateInstance:
       f(reply.handle);
       f(reply.instanceHandle);
       break;
     case Op::EnumModules: f(reply.modules); break;
     case Op::EnumClients: f(reply.clients); break;
-    case Op::EnumInstances: f(reply.instances); break;
-    case Op::GetDataHandle:
-    case Op::GetData: f(reply.items); break;
+    case Op::EnumInstances:
+      f(reply.handle);
+      f(reply.instances);
+      break;
+    case Op::GetData:
+    case Op::ReadRows: f(reply.items); break;
     case Op::EnableInstance:
     case Op::RemoveInstance:
     case Op::SetData:

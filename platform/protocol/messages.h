@@ -33,10 +33,17 @@ enum class Op : uint32_t {
   GetData = 11,
   SetData = 12,
   Unregister = 13,
+  ReadRows = 14,
 };
 
 using orvu::KindOfSyntax;
 using orvu::ValueKind;
+
+// EnumInstances: the flag that takes a fresh snapshot before the page is served.
+constexpr uint32_t PROTO_ENUM_FRESH = 1;
+// Records of one EnumInstances page, and instances of one ReadRows request, at most.
+constexpr uint32_t PROTO_PAGE_RECORDS = 256;
+constexpr uint32_t PROTO_ROWS_PER_READ = 64;
 
 struct Value {
   uint32_t syntax = 0;
@@ -53,14 +60,17 @@ struct Request {
   uint32_t version = PROTO_VERSION;  // Register
   std::string clientName;            // Register
   uint32_t threadId = 0;             // Register
-  uint32_t flags = 0;                // Register, EnableInstance
+  uint32_t flags = 0;                // Register, EnableInstance, EnumInstances
   uint32_t entryHandle = 0;
   uint32_t instanceHandle = 0;
   uint32_t dataHandle = 0;
   uint32_t context = 0;
-  std::vector<uint32_t> oid;    // entry OID or object OID
-  std::vector<uint32_t> index;  // instance OID
-  Value value;                  // SetData
+  std::vector<uint32_t> oid;      // entry OID or object OID
+  std::vector<uint32_t> index;    // instance OID
+  Value value;                    // SetData
+  uint32_t position = 0;          // EnumInstances: first record wanted, counting from 0
+  uint32_t count = 0;             // EnumInstances: records wanted
+  std::vector<uint32_t> handles;  // ReadRows: instance handles
 };
 
 struct ModuleRecord {
@@ -99,14 +109,15 @@ struct DataItem {
 
 struct Reply {
   int32_t status = 0;
-  std::string text;             // with a nonzero status
-  uint32_t handle = 0;          // client, entry, instance or data handle
+  std::string text;  // with a nonzero status
+  // client, entry, instance or data handle; EnumInstances: the records in the snapshot
+  uint32_t handle = 0;
   uint32_t instanceHandle = 0;  // CreateInstance: the new instance's handle (handle: its entry)
   std::vector<ModuleRecord> modules;
   std::vector<ClientRecord> clients;
-  std::vector<InstanceRecord> instances;
-  // GetDataHandle: the named object first, then (for a column) other leaves of the same row;
-  // GetData: the one object.
+  std::vector<InstanceRecord> instances;  // EnumInstances: one page of the snapshot
+  // GetData: the object read first, then (for a column) other leaves of the same row;
+  // ReadRows: the leaves of each row asked for, row after row.
   std::vector<DataItem> items;
 };
 

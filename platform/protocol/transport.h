@@ -20,6 +20,8 @@ std::string ClientEndpoint();
 Socket Connect(const std::string& path, std::string* error);
 bool SendAll(Socket s, const void* data, size_t size);
 bool ReceiveAll(Socket s, void* data, size_t size);
+// Blocks until some bytes arrive: their count, or 0 or less when the connection closed or failed.
+long ReceiveSome(Socket s, void* data, size_t size);
 uint32_t CurrentThreadId();
 
 // Agent side. Listen makes the folder of the default endpoint (owner only) when needed, refuses a

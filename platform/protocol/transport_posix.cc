@@ -111,6 +111,14 @@ bool ReceiveAll(Socket s, void* data, size_t size) {
   return true;
 }
 
+long ReceiveSome(Socket s, void* data, size_t size) {
+  while (true) {
+    ssize_t n = recv(s, data, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    return static_cast<long>(n);
+  }
+}
+
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
 Socket Listen(const std::string& path, bool makeFolder, std::string* error) {

@@ -184,11 +184,15 @@ class LoadClient {
       return;
     for (uint32_t i = 1;; ++i) {
       info.size = ORVU_INSTANCE_INFO_SIZE;
-      if (!AgentEnumTableInstances(agent_, i, entry_, &info)) {
-        if (AgentGetLastError() != orvu::AGENT_ERR_NO_MORE_ENTRIES) {
-          report_.faults.push_back("listing ended early: " + LastErrorText());
-          return;
-        }
+      bool more = false;
+      // The agent serves the snapshot a page at a time: one that goes away ends the listing, and
+      // the round counts as cut short, not as faulty.
+      Call("list", [&] {
+        more = AgentEnumTableInstances(agent_, i, entry_, &info) != 0;
+        return more || AgentGetLastError() == orvu::AGENT_ERR_NO_MORE_ENTRIES;
+      });
+      if (!more) {
+        if (AgentGetLastError() != orvu::AGENT_ERR_NO_MORE_ENTRIES) return;
         break;
       }
       if (info.indexOidCount != 1) continue;

@@ -170,13 +170,13 @@ bool RecordSizeIs(uint32_t size, uint32_t expected) {
 // that; a later index reads the list taken (taking one first when there is none) from 1 on, and
 // FILL copies the record out.
 template <typename Record, typename Fill>
-int Enumerate(AgentHandle agent, proto::Op op, uint32_t entryHandle, uint32_t index,
+int Enumerate(AgentHandle agent, proto::Op op, uint32_t index,
               std::vector<Record> proto::Reply::*list, Fill fill) {
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
   AgentSession* s = SessionOf(agent);
   if (!s) return 0;
-  const proto::Reply* listing = s->Listing(op, entryHandle, index == 0);
+  const proto::Reply* listing = s->Listing(op, index == 0);
   if (!listing) return 0;
   if (index == 0) return 1;
   const std::vector<Record>& records = listing->*list;
@@ -291,7 +291,7 @@ ORVU_EXPORT const char* ORVU_CALL AgentErrorText(int code, char* buffer, uint32_
 ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, char* name,
                                            uint32_t nameSize, uint32_t* moduleHandle) {
   ORVU_FAULT_POINT("AgentEnumModules", int);
-  return Enumerate(agent, proto::Op::EnumModules, 0, index, &proto::Reply::modules,
+  return Enumerate(agent, proto::Op::EnumModules, index, &proto::Reply::modules,
                    [&](const proto::ModuleRecord& m) {
                      if (!name || nameSize == 0)
                        return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no name buffer");
@@ -304,7 +304,7 @@ ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, ch
 ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index,
                                            AgentClientInfo* info) {
   ORVU_FAULT_POINT("AgentEnumClients", int);
-  return Enumerate(agent, proto::Op::EnumClients, 0, index, &proto::Reply::clients,
+  return Enumerate(agent, proto::Op::EnumClients, index, &proto::Reply::clients,
                    [&](const proto::ClientRecord& c) {
                      if (!info)
                        return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no client record");
@@ -326,22 +326,24 @@ ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index,
 ORVU_EXPORT int ORVU_CALL AgentEnumTableInstances(AgentHandle agent, uint32_t index,
                                                   uint32_t entryHandle, TableInstanceInfo* info) {
   ORVU_FAULT_POINT("AgentEnumTableInstances", int);
-  return Enumerate(agent, proto::Op::EnumInstances, entryHandle, index, &proto::Reply::instances,
-                   [&](const proto::InstanceRecord& r) {
-                     if (!info) {
-                       return Fail(orvu::AGENT_ERR_BAD_ARGUMENT,
-                                   "bad argument: no instance record");
-                     }
-                     if (!RecordSizeIs(info->size, ORVU_INSTANCE_INFO_SIZE)) return false;
-                     info->instanceHandle = r.instanceHandle;
-                     info->clientHandle = r.clientHandle;
-                     info->creationTime = r.creationTime;
-                     info->reserved = r.flags;
-                     info->leafCount = r.leafCount;
-                     CopyIds(&info->entryOidCount, info->entryOidIds, r.entryOid);
-                     CopyIds(&info->indexOidCount, info->indexOidIds, r.indexOid);
-                     return true;
-                   });
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* s = SessionOf(agent);
+  if (!s) return 0;
+  // Index 0 takes the snapshot; index N reads its record N - 1.
+  if (index == 0) return s->TakeSnapshot(entryHandle) ? 1 : 0;
+  const proto::InstanceRecord* r = s->Instance(entryHandle, index - 1);
+  if (!r) return 0;
+  if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no instance record");
+  if (!RecordSizeIs(info->size, ORVU_INSTANCE_INFO_SIZE)) return 0;
+  info->instanceHandle = r->instanceHandle;
+  info->clientHandle = r->clientHandle;
+  info->creationTime = r->creationTime;
+  info->reserved = r->flags;
+  info->leafCount = r->leafCount;
+  CopyIds(&info->entryOidCount, info->entryOidIds, r->entryOid);
+  CopyIds(&info->indexOidCount, info->indexOidIds, r->indexOid);
+  return 1;
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableEntry(AgentHandle agent, const SnmpOid* entry) {
@@ -421,8 +423,8 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t co
   if (!s || !ReadOid(object, &request.oid, "object")) return 0;
   if (uint32_t held = s->RowHandleFor(request.oid)) return held;
   proto::Reply reply;
-  if (!s->Call(request, &reply) || reply.items.empty()) return 0;
-  return reply.items.front().dataHandle;
+  if (!s->Call(request, &reply)) return 0;
+  return reply.handle;
 }
 
 ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid,
@@ -442,7 +444,7 @@ ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, S
   request.dataHandle = dataHandle;
   proto::Reply reply;
   if (!s->Call(request, &reply)) return 0;
-  if (reply.items.size() != 1) return Fail(orvu::AGENT_ERR_CONNECTION_LOST);
+  if (reply.items.empty()) return Fail(orvu::AGENT_ERR_CONNECTION_LOST);
   return FillResult(reply.items.front(), oid, value) ? 1 : 0;
 }
 

@@ -1,5 +1,7 @@
 #include "agent_session.h"
 
+#include <algorithm>
+
 #include "agent_errors.h"
 #include "last_error.h"
 #include "wire_codec.h"
@@ -26,45 +28,59 @@ bool AgentSession::Open(const std::string& endpoint, const std::string& name, ui
 
 namespace {
 
+// Changes drop the rows held, so that a client reads back what it wrote.
 bool DropsRow(proto::Op op) {
   switch (op) {
     case proto::Op::CreateInstance:
     case proto::Op::EnableInstance:
     case proto::Op::RemoveInstance:
-    case proto::Op::SetData:
-    case proto::Op::GetDataHandle: return true;
+    case proto::Op::SetData: return true;
     default: return false;
   }
 }
 
+constexpr size_t SESSION_RECEIVE_CHUNK = 64 * 1024;
+
 }  // namespace
 
 bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
-  if (DropsRow(request.op)) prefetchedRow_.clear();
+  if (DropsRow(request.op)) {
+    row_.clear();
+    page_.rowsUntil = page_.current == SIZE_MAX ? 0 : page_.current + 1;
+  }
   if (socket_ == transport::NO_SOCKET) {
     SetLastError(AGENT_ERR_CONNECTION_LOST);
     return false;
   }
-  std::string body = proto::EncodeRequest(request);
-  if (body.size() > proto::PROTO_MAX_REQUEST) {
+  std::string frame = proto::Frame(proto::EncodeRequest(request));
+  if (frame.size() - 4 > proto::PROTO_MAX_REQUEST) {
     SetLastError(AGENT_ERR_VALUE_TOO_LARGE, "request too large for the agent");
     return false;
   }
-  std::string frame = proto::Frame(body);
   // A send that fails is not the end yet: an agent that refused us has left its reason to read.
   transport::SendAll(socket_, frame.data(), frame.size());
-  uint8_t header[4];
-  std::string in;
-  bool ok = transport::ReceiveAll(socket_, header, 4);
-  uint32_t size = ok ? wire::GetU32(header) : 0;
-  if (ok && size <= proto::PROTO_MAX_REPLY) {
-    in.resize(size);
-    ok = transport::ReceiveAll(socket_, in.data(), size) &&
-         proto::DecodeReply(request.op, reinterpret_cast<const uint8_t*>(in.data()), size, reply);
-  } else {
-    ok = false;
+  // The reply is read in as few receives as it arrives in, usually one.
+  bool ok = true;
+  size_t size = 0;
+  while (ok) {
+    if (inbox_.size() >= 4) {
+      size = wire::GetU32(reinterpret_cast<const uint8_t*>(inbox_.data()));
+      if (size > proto::PROTO_MAX_REPLY) ok = false;
+      if (!ok || inbox_.size() >= 4 + size) break;
+    }
+    size_t want =
+        std::max(SESSION_RECEIVE_CHUNK, inbox_.size() >= 4 ? 4 + size - inbox_.size() : 0);
+    size_t held = inbox_.size();
+    inbox_.resize(held + want);
+    long n = transport::ReceiveSome(socket_, inbox_.data() + held, want);
+    inbox_.resize(held + (n > 0 ? static_cast<size_t>(n) : 0));
+    ok = n > 0;
   }
+  ok = ok && proto::DecodeReply(request.op, reinterpret_cast<const uint8_t*>(inbox_.data()) + 4,
+                                size, reply);
+  if (ok) inbox_.erase(0, 4 + size);
   if (!ok) {
+    inbox_.clear();
     transport::Close(socket_);
     socket_ = transport::NO_SOCKET;
     SetLastError(AGENT_ERR_CONNECTION_LOST);
@@ -74,45 +90,126 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     SetLastError(reply->status, reply->text);
     return false;
   }
-  if (request.op == proto::Op::GetDataHandle) {
-    for (const proto::DataItem& item : reply->items) prefetchedRow_.push_back({item, false});
+  if (request.op == proto::Op::ReadRows) {
+    row_.clear();
+    for (proto::DataItem& item : reply->items) row_.push_back({std::move(item), false});
+    rowCursor_ = 0;
+  } else if (request.op == proto::Op::GetData && reply->items.size() > 1) {
+    // GetData's first item goes to the caller; the rest of its row replaces what is held of that
+    // row, next to the rows read ahead for a listing.
+    auto fresh = reply->items.begin() + 1;
+    std::erase_if(row_, [&](const RowItem& held) {
+      return held.used || std::any_of(fresh, reply->items.end(), [&](const proto::DataItem& item) {
+               return item.oid == held.item.oid;
+             });
+    });
+    rowCursor_ = row_.size();
+    for (auto it = fresh; it != reply->items.end(); ++it) row_.push_back({*it, false});
   }
   return true;
 }
 
-const proto::Reply* AgentSession::Listing(proto::Op op, uint32_t entryHandle, bool fresh) {
-  Taken& taken = op == proto::Op::EnumModules   ? modules_
-                 : op == proto::Op::EnumClients ? clients_
-                                                : instances_;
-  if (!fresh && taken.valid && taken.entryHandle == entryHandle) return &taken.reply;
+const proto::Reply* AgentSession::Listing(proto::Op op, bool fresh) {
+  Taken& taken = op == proto::Op::EnumModules ? modules_ : clients_;
+  if (!fresh && taken.valid) return &taken.reply;
   taken = Taken{};
   proto::Request request;
   request.op = op;
-  request.entryHandle = entryHandle;
   if (!Call(request, &taken.reply)) {
     taken = Taken{};
     return nullptr;
   }
   taken.valid = true;
-  taken.entryHandle = entryHandle;
   return &taken.reply;
 }
 
-uint32_t AgentSession::RowHandleFor(const std::vector<uint32_t>& oid) const {
-  for (const RowItem& held : prefetchedRow_) {
-    if (!held.used && held.item.oid == oid) return held.item.dataHandle;
+bool AgentSession::FetchPage(uint32_t entryHandle, uint32_t position, bool fresh) {
+  proto::Request request;
+  request.op = proto::Op::EnumInstances;
+  request.entryHandle = entryHandle;
+  request.flags = fresh ? proto::PROTO_ENUM_FRESH : 0;
+  request.position = position;
+  request.count = proto::PROTO_PAGE_RECORDS;
+  proto::Reply reply;
+  page_ = Page{};
+  if (!Call(request, &reply)) return false;
+  page_.valid = true;
+  page_.entryHandle = entryHandle;
+  page_.total = reply.handle;
+  page_.first = position;
+  page_.records = std::move(reply.instances);
+  return true;
+}
+
+bool AgentSession::TakeSnapshot(uint32_t entryHandle) { return FetchPage(entryHandle, 0, true); }
+
+const proto::InstanceRecord* AgentSession::Instance(uint32_t entryHandle, uint32_t position) {
+  if (!page_.valid || page_.entryHandle != entryHandle) {
+    if (!FetchPage(entryHandle, position, true)) return nullptr;
+  } else if (position < page_.total &&
+             (position < page_.first || position - page_.first >= page_.records.size())) {
+    uint32_t total = page_.total;
+    if (!FetchPage(entryHandle, position, false)) return nullptr;
+    // The agent keeps one snapshot per client; a page of another one would not fit this listing.
+    if (page_.total != total) {
+      page_ = Page{};
+      SetLastError(AGENT_ERR_CONNECTION_LOST, "the agent lost the instance snapshot");
+      return nullptr;
+    }
   }
-  return 0;
+  if (position >= page_.total || position < page_.first ||
+      position - page_.first >= page_.records.size()) {
+    SetLastError(AGENT_ERR_NO_MORE_ENTRIES);
+    return nullptr;
+  }
+  page_.current = position - page_.first;
+  return &page_.records[page_.current];
+}
+
+bool AgentSession::IsLeafOfCurrent(const std::vector<uint32_t>& oid) const {
+  if (!page_.valid || page_.current >= page_.records.size()) return false;
+  const proto::InstanceRecord& r = page_.records[page_.current];
+  size_t entry = r.entryOid.size();
+  return oid.size() == entry + 1 + r.indexOid.size() &&
+         std::equal(r.entryOid.begin(), r.entryOid.end(), oid.begin()) &&
+         std::equal(r.indexOid.begin(), r.indexOid.end(), oid.begin() + entry + 1);
+}
+
+size_t AgentSession::FindInRow(const std::vector<uint32_t>* oid, uint32_t dataHandle) const {
+  size_t count = row_.size();
+  for (size_t step = 0; step < count; ++step) {
+    size_t n = (rowCursor_ + step) % count;
+    const RowItem& held = row_[n];
+    if (held.used) continue;
+    if (oid ? held.item.oid == *oid : held.item.dataHandle == dataHandle) return n;
+  }
+  return SIZE_MAX;
+}
+
+uint32_t AgentSession::RowHandleFor(const std::vector<uint32_t>& oid) {
+  size_t found = FindInRow(&oid, 0);
+  if (found == SIZE_MAX && page_.current >= page_.rowsUntil && IsLeafOfCurrent(oid)) {
+    proto::Request request;
+    request.op = proto::Op::ReadRows;
+    size_t last = std::min(page_.records.size(), page_.current + proto::PROTO_ROWS_PER_READ);
+    for (size_t n = page_.current; n < last; ++n) {
+      request.handles.push_back(page_.records[n].instanceHandle);
+    }
+    proto::Reply reply;
+    page_.rowsUntil = last;
+    // A failed read-ahead costs nothing more: the leaf is then asked for on its own.
+    if (!Call(request, &reply)) return 0;
+    found = FindInRow(&oid, 0);
+  }
+  return found == SIZE_MAX ? 0 : row_[found].item.dataHandle;
 }
 
 const proto::DataItem* AgentSession::TakeFromRow(uint32_t dataHandle) {
-  for (RowItem& held : prefetchedRow_) {
-    if (!held.used && held.item.dataHandle == dataHandle) {
-      held.used = true;
-      return &held.item;
-    }
-  }
-  return nullptr;
+  size_t found = FindInRow(nullptr, dataHandle);
+  if (found == SIZE_MAX) return nullptr;
+  row_[found].used = true;
+  rowCursor_ = found + 1;
+  return &row_[found].item;
 }
 
 }  // namespace orvu::client

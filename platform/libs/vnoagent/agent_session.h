@@ -2,6 +2,7 @@
 // enumerations and listings cost one round trip where the caller makes many calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,15 +25,24 @@ class AgentSession {
   // that changes the agent's state or brings a new row drops the row held first.
   bool Call(const proto::Request& request, proto::Reply* reply);
 
-  // The reply of enumeration OP (EnumModules, EnumClients, or EnumInstances of ENTRY_HANDLE): the
-  // one taken before, unless FRESH is set or none was taken for that entry, when it is taken
-  // anew. nullptr with the last error set when that fails.
-  const proto::Reply* Listing(proto::Op op, uint32_t entryHandle, bool fresh);
+  // The reply of enumeration OP (EnumModules or EnumClients): the one taken before, unless FRESH
+  // is set or none was taken, when it is taken anew. nullptr with the last error set when that
+  // fails.
+  const proto::Reply* Listing(proto::Op op, bool fresh);
 
-  // The row that the last GetDataHandle brought: each item is handed out once, then read anew.
-  // The data handle of an item for OID not yet handed out, else 0.
-  uint32_t RowHandleFor(const std::vector<uint32_t>& oid) const;
-  // The item behind DATA_HANDLE, marked as handed out; nullptr when the row has none unused.
+  // Has the agent take a fresh snapshot of ENTRY_HANDLE's instances; its first page comes along.
+  bool TakeSnapshot(uint32_t entryHandle);
+  // Record POSITION (from 0) of the snapshot of ENTRY_HANDLE, taken first when the one held is of
+  // another entry. Only the page around it is held here. nullptr with the last error set when
+  // the agent fails or there is no such record.
+  const proto::InstanceRecord* Instance(uint32_t entryHandle, uint32_t position);
+
+  // The rows that reads brought along: each item is handed out once, then read anew. The data
+  // handle of an item for OID not yet handed out, else 0. When OID is a leaf of the instance
+  // last handed out by Instance() and no row of it is held, the rows of that instance and the
+  // ones after it on its page are read first, in one round trip.
+  uint32_t RowHandleFor(const std::vector<uint32_t>& oid);
+  // The item behind DATA_HANDLE, marked as handed out; nullptr when the rows have none unused.
   const proto::DataItem* TakeFromRow(uint32_t dataHandle);
 
  private:
@@ -42,13 +52,29 @@ class AgentSession {
   };
   struct Taken {
     bool valid = false;
-    uint32_t entryHandle = 0;
     proto::Reply reply;
   };
+  // One page of the agent's instance snapshot.
+  struct Page {
+    bool valid = false;
+    uint32_t entryHandle = 0;
+    uint32_t total = 0;  // records in the snapshot
+    uint32_t first = 0;  // position of page[0]
+    std::vector<proto::InstanceRecord> records;
+    size_t current = SIZE_MAX;  // the record handed out last
+    size_t rowsUntil = 0;       // records before this one had their rows read
+  };
+
+  bool FetchPage(uint32_t entryHandle, uint32_t position, bool fresh);
+  bool IsLeafOfCurrent(const std::vector<uint32_t>& oid) const;
+  size_t FindInRow(const std::vector<uint32_t>* oid, uint32_t dataHandle) const;
 
   transport::Socket socket_ = transport::NO_SOCKET;
-  Taken modules_, clients_, instances_;
-  std::vector<RowItem> prefetchedRow_;
+  std::string inbox_;  // bytes received past the reply being read
+  Taken modules_, clients_;
+  Page page_;
+  std::vector<RowItem> row_;
+  size_t rowCursor_ = 0;  // rows are mostly read in order: the search starts here
 };
 
 }  // namespace orvu::client

@@ -283,6 +283,35 @@ TEST_F(DataTest, AListingReadsARowInOneRoundTripAndReadsAgainAfterwards) {
   EXPECT_EQ(AgentGetLastError(), AGENT_ERR_CONNECTION_LOST);
 }
 
+// A listing of many instances costs a round trip per page of records and one per batch of rows
+// read ahead, not one per instance: with the agent gone after the first leaf, the rest of the
+// batch is still listed whole, and the first instance past it needs the agent again.
+TEST_F(DataTest, AListingReadsRowsAheadInBatchesAndPagesTheSnapshot) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  uint32_t entry = 0;
+  for (uint32_t index = 1; index <= 70; ++index) entry = CreateInstance(agent, index);
+  TableInstanceInfo info{};
+  info.size = ORVU_INSTANCE_INFO_SIZE;
+  ASSERT_EQ(AgentEnumTableInstances(agent, 0, entry, &info), 1);
+  SnmpOid oid;
+  SnmpValue value;
+  for (uint32_t i = 1; i <= 64; ++i) {
+    ASSERT_EQ(AgentEnumTableInstances(agent, i, entry, &info), 1) << "instance " << i;
+    ASSERT_EQ(info.indexOidIds[0], i);
+    for (uint32_t column = 1; column <= info.leafCount; ++column) {
+      TestOid leaf = LeafOid(column, {i});
+      ASSERT_TRUE(Read(agent, leaf, &oid, &value)) << i << "." << column << ": " << LastErrorText();
+      Release(&oid, &value);
+    }
+    if (i == 1) KillAgent();
+  }
+  ASSERT_EQ(AgentEnumTableInstances(agent, 65, entry, &info), 1);
+  TestOid past = LeafOid(1, {65});
+  EXPECT_FALSE(Read(agent, past, &oid, &value));
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_CONNECTION_LOST);
+}
+
 TEST_F(DataTest, FreeValueReleasesOnlyWhatTheLibraryAttached) {
   uint32_t number = 7;
   SnmpValue foreign = Number(9999, 5, reinterpret_cast<uintptr_t>(&number));
