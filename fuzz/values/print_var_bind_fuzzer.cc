@@ -28,13 +28,13 @@ uint32_t ReadId(const uint8_t*& p, const uint8_t* end) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The lines are of no interest, only what producing them touches.
   if (std::freopen("/dev/null", "w", stdout) == nullptr) return 1;
-  FakeMib& mib = InstallFakeLibraries();
-  mib.names[{1}] = "iso";
-  mib.names[{1, 3}] = "org";
-  mib.names[{1, 3, 6, 1}] = "internet";
-  mib.names[{1, 3, 6, 1, 4, 1}] = "enterprises";
-  mib.names[{0, 0}] = "zeroDotZero";
-  mib.names[{1, 3, 6, 1, 4, 1, 2}] = std::string(700, 'x');
+  FakeLibraries& mib = InstallFakeLibraries();
+  mib.namesByOid[{1}] = "iso";
+  mib.namesByOid[{1, 3}] = "org";
+  mib.namesByOid[{1, 3, 6, 1}] = "internet";
+  mib.namesByOid[{1, 3, 6, 1, 4, 1}] = "enterprises";
+  mib.namesByOid[{0, 0}] = "zeroDotZero";
+  mib.namesByOid[{1, 3, 6, 1, 4, 1, 2}] = std::string(700, 'x');
   return 0;
 }
 

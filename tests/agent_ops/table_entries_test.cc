@@ -5,16 +5,25 @@
 #include <string>
 #include <vector>
 
-#include "table_fakes.h"
+#include "cli/invocation.h"
+#include "fake_libraries_test.h"
 
 namespace {
-
-using table_fakes::FakeLibrariesTest;
 
 constexpr AgentHandle AGENT = 0x77;
 
 class TableEntriesTest : public FakeLibrariesTest {
  protected:
+  void SetUp() override {
+    FakeLibrariesTest::SetUp();
+    ResetInvocation();
+  }
+  // Adding and removing give back only OIDs through the utility library.
+  void TearDown() override {
+    for (uint32_t syntax : fake.freedSyntaxes) EXPECT_EQ(syntax, SYNTAX_OID);
+    FakeLibrariesTest::TearDown();
+  }
+
   struct StepResult {
     int result;
     int exitStatus;

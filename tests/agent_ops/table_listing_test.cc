@@ -7,12 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "table_fakes.h"
+#include "cli/invocation.h"
+#include "fake_libraries_test.h"
 
 namespace {
-
-using table_fakes::FakeLibrariesTest;
-using table_fakes::LeafRead;
 
 constexpr AgentHandle AGENT = 0x77;
 const char* const ENTRY = "1.3.6.1.4.1.32473.99.1.9.1";
@@ -49,10 +47,18 @@ class TableListingTest : public FakeLibrariesTest {
  protected:
   void SetUp() override {
     FakeLibrariesTest::SetUp();
+    ResetInvocation();
     setenv("TZ", "UTC", 1);
     tzset();
     gInvocation.listTable = true;
     gInvocation.tableOid = ENTRY;
+  }
+
+  // The listing passes no context, and gives back only OIDs through the utility library.
+  void TearDown() override {
+    for (uint32_t context : fake.contexts) EXPECT_EQ(context, 0u);
+    for (uint32_t syntax : fake.freedSyntaxes) EXPECT_EQ(syntax, SYNTAX_OID);
+    FakeLibrariesTest::TearDown();
   }
 
   std::string List(bool withLeaves, int expectedResult = 1) {
@@ -93,7 +99,7 @@ TEST_F(TableListingTest, InstancesWithoutLeaves) {
   fake.instances = {Instance({50}, 3), Instance({7, 2}, 3)};
   EXPECT_EQ(List(false),
             HEADING + BlockHead(1, "50", "00001032") + BlockHead(2, "7.2", "00001002") + "\n");
-  EXPECT_TRUE(fake.leafOids.empty());
+  EXPECT_TRUE(fake.dataHandleOids.empty());
 }
 
 TEST_F(TableListingTest, InstancesWithLeavesReadEntryLeafIndexAndGiveEverythingBack) {
@@ -113,8 +119,8 @@ TEST_F(TableListingTest, InstancesWithLeavesReadEntryLeafIndexAndGiveEverythingB
       BlockHead(2, "7.2", "00001002") + "    Instance leafs:" + Leaf(1, "7.2", "(int,int32) -1") +
       Leaf(2, "7.2", "(octets) Some octets") + Leaf(3, "7.2", "(int,int32) 440") + "\n" + "\n";
   EXPECT_EQ(List(true), expected);
-  EXPECT_EQ(fake.leafOids[0], std::string(ENTRY) + ".1.50");
-  EXPECT_EQ(fake.leafOids[5], std::string(ENTRY) + ".3.7.2");
+  EXPECT_EQ(fake.dataHandleOids[0], std::string(ENTRY) + ".1.50");
+  EXPECT_EQ(fake.dataHandleOids[5], std::string(ENTRY) + ".3.7.2");
   EXPECT_EQ(fake.valueReleases, 6);
   EXPECT_EQ(fake.oidReleases, 6 + 1);
 }
@@ -173,8 +179,8 @@ TEST_F(TableListingTest, CountsAboveTheRecordsRoomAreCut) {
   std::string out = List(true);
   EXPECT_NE(out.find(" 1: Table entry instance OID - " + entry + ".<index>." + index + "\n"),
             std::string::npos);
-  ASSERT_EQ(fake.leafOids.size(), 2u);
-  EXPECT_EQ(fake.leafOids[1], entry + ".2." + index);
+  ASSERT_EQ(fake.dataHandleOids.size(), 2u);
+  EXPECT_EQ(fake.dataHandleOids[1], entry + ".2." + index);
 }
 
 }  // namespace

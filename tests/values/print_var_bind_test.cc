@@ -42,11 +42,11 @@ class PrintVarBindTest : public testing::Test {
  protected:
   void SetUp() override {
     mib_ = &InstallFakeLibraries();
-    mib_->names[{1}] = "iso";
-    mib_->names[{1, 3, 6, 1}] = "internet";
-    mib_->names[{1, 3, 6, 1, 4, 1, 32473}] = "example";
+    mib_->namesByOid[{1}] = "iso";
+    mib_->namesByOid[{1, 3, 6, 1}] = "internet";
+    mib_->namesByOid[{1, 3, 6, 1, 4, 1, 32473}] = "example";
   }
-  FakeMib* mib_ = nullptr;
+  FakeLibraries* mib_ = nullptr;
 };
 
 TEST_F(PrintVarBindTest, PartsFollowTheFlagOrder) {
@@ -135,9 +135,9 @@ TEST_F(PrintVarBindTest, SymbolicOidUsesTheLongestKnownPrefix) {
   EXPECT_EQ(ValueText(OidValue(zeroFirst)), "0.9");
   EXPECT_EQ(Print(first, Number(SYNTAX_NULL, 0), PRINT_OID_NUMERIC | PRINT_OID_SYMBOLIC).text,
             "1.2.840iso.2.840");
-  mib_->lookups = 0;
+  mib_->oidLookups = 0;
   EXPECT_EQ(Print({}, Number(SYNTAX_NULL, 0), PRINT_OID_NUMERIC | PRINT_OID_SYMBOLIC).text, "");
-  EXPECT_EQ(mib_->lookups, 0);
+  EXPECT_EQ(mib_->oidLookups, 0);
 }
 
 TEST_F(PrintVarBindTest, LongLinesPrintInFull) {
@@ -158,14 +158,14 @@ TEST_F(PrintVarBindTest, LongLinesPrintInFull) {
 
   // An agent may send OIDs far longer than any MIB object's; the prefix search stays short.
   Ids huge(100000, 1);
-  mib_->lookups = 0;
+  mib_->oidLookups = 0;
   EXPECT_EQ(ValueText(OidValue(huge)).size(), 3 + 2 * (huge.size() - 1));
-  EXPECT_LE(mib_->lookups, 128);
+  EXPECT_LE(mib_->oidLookups, 128);
 }
 
 TEST_F(PrintVarBindTest, LongObjectNamePrintsInFull) {
   std::string name(1500, 'n');
-  mib_->names[{1, 3, 6, 1}] = name;
+  mib_->namesByOid[{1, 3, 6, 1}] = name;
   Ids oid{1, 3, 6, 1, 5};
   EXPECT_EQ(ValueText(OidValue(oid)), name + ".5");
 }

@@ -77,9 +77,9 @@ std::string PrintedLine(Example& example, uint8_t flags) {
 }
 
 std::string RenderPage() {
-  FakeMib& mib = InstallFakeLibraries();
-  mib.names[{1, 3, 6, 1, 4, 1}] = "enterprises";
-  mib.names[{1, 3, 6, 1, 4, 1, 32473, 1}] = "exampleCount";
+  FakeLibraries& mib = InstallFakeLibraries();
+  mib.namesByOid[{1, 3, 6, 1, 4, 1}] = "enterprises";
+  mib.namesByOid[{1, 3, 6, 1, 4, 1, 32473, 1}] = "exampleCount";
 
   std::ostringstream page;
   page
