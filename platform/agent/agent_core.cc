@@ -56,8 +56,8 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextInstance_ = std::max(nextInstance_, handle + 1);
     nextClient_ = std::max(nextClient_, instance.creator + 1);
   }
-  for (const proto::ClientRecord& c : resident_)
-    nextClient_ = std::max(nextClient_, c.clientHandle + 1);
+  for (const proto::ClientRecord& client : resident_)
+    nextClient_ = std::max(nextClient_, client.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
   return journal_.Rewrite(Snapshot(), error);

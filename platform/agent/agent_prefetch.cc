@@ -83,12 +83,12 @@ void AgentCore::AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t b
 }
 
 // The rows that a listing is about to read, in one round trip instead of one per instance.
-Reply AgentCore::ReadRows(const Request& q) {
+Reply AgentCore::ReadRows(const Request& request) {
   Reply reply;
   size_t used = 0;
-  size_t rows = std::min<size_t>(q.handles.size(), proto::PROTO_ROWS_PER_READ);
+  size_t rows = std::min<size_t>(request.handles.size(), proto::PROTO_ROWS_PER_READ);
   for (size_t n = 0; n < rows && used < AGENT_ROWS_REPLY_BYTES; ++n) {
-    AppendRow(q.handles[n], 0, AGENT_ROWS_REPLY_BYTES, &used, &reply.items);
+    AppendRow(request.handles[n], 0, AGENT_ROWS_REPLY_BYTES, &used, &reply.items);
   }
   return reply;
 }

@@ -104,7 +104,7 @@ bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::strin
 
 bool StateJournal::Rewrite(const std::vector<StateRecord>& records, std::string* error) {
   std::string content = "# orvu-agentd state: one record per line, see platform/README.md\n";
-  for (const StateRecord& r : records) content += FormatStateRecord(r) + "\n";
+  for (const StateRecord& record : records) content += FormatStateRecord(record) + "\n";
   std::string temp = path_ + ".new";
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {

@@ -235,16 +235,17 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
   bool ok = false;
   if (type == "client") {
     record->type = RecordType::Client;
-    proto::ClientRecord& c = record->client;
+    proto::ClientRecord& client = record->client;
     uint32_t time = 0;
-    ok = f.Number("handle", &c.clientHandle, error) && f.Number("id", &c.clientId, error) &&
-         f.Number("process-handle", &c.processHandle, error) &&
-         f.Number("process", &c.processId, error) &&
-         f.Number("thread-handle", &c.threadHandle, error) &&
-         f.Number("thread", &c.threadId, error) && f.Number("time", &time, error) &&
-         f.Number("flags", &c.flags, error) && f.TextField("name", &c.name, error) &&
-         f.TextField("file", &c.fileName, error);
-    c.registrationTime = static_cast<int32_t>(time);
+    ok = f.Number("handle", &client.clientHandle, error) &&
+         f.Number("id", &client.clientId, error) &&
+         f.Number("process-handle", &client.processHandle, error) &&
+         f.Number("process", &client.processId, error) &&
+         f.Number("thread-handle", &client.threadHandle, error) &&
+         f.Number("thread", &client.threadId, error) && f.Number("time", &time, error) &&
+         f.Number("flags", &client.flags, error) && f.TextField("name", &client.name, error) &&
+         f.TextField("file", &client.fileName, error);
+    client.registrationTime = static_cast<int32_t>(time);
   } else if (type == "instance") {
     record->type = RecordType::Instance;
     uint32_t time = 0;
@@ -297,15 +298,16 @@ std::string FormatStateRecord(const StateRecord& record) {
   switch (record.type) {
     case RecordType::Module: out = "module " + record.moduleName; break;
     case RecordType::Client: {
-      const proto::ClientRecord& c = record.client;
-      out = "client handle=" + std::to_string(c.clientHandle) +
-            " id=" + std::to_string(c.clientId) +
-            " process-handle=" + std::to_string(c.processHandle) +
-            " process=" + std::to_string(c.processId) +
-            " thread-handle=" + std::to_string(c.threadHandle) +
-            " thread=" + std::to_string(c.threadId) +
-            " time=" + std::to_string(c.registrationTime) + " flags=" + std::to_string(c.flags) +
-            " name=" + FormatText(c.name) + " file=" + FormatText(c.fileName);
+      const proto::ClientRecord& client = record.client;
+      out = "client handle=" + std::to_string(client.clientHandle) +
+            " id=" + std::to_string(client.clientId) +
+            " process-handle=" + std::to_string(client.processHandle) +
+            " process=" + std::to_string(client.processId) +
+            " thread-handle=" + std::to_string(client.threadHandle) +
+            " thread=" + std::to_string(client.threadId) +
+            " time=" + std::to_string(client.registrationTime) +
+            " flags=" + std::to_string(client.flags) + " name=" + FormatText(client.name) +
+            " file=" + FormatText(client.fileName);
       break;
     }
     case RecordType::Instance:

@@ -174,9 +174,9 @@ int Enumerate(AgentHandle agent, proto::Op op, uint32_t index,
               std::vector<Record> proto::Reply::*list, Fill fill) {
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
-  const proto::Reply* listing = s->Listing(op, index == 0);
+  AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
+  const proto::Reply* listing = session->Listing(op, index == 0);
   if (!listing) return 0;
   if (index == 0) return 1;
   const std::vector<Record>& records = listing->*list;
@@ -188,15 +188,15 @@ int ChangeInstance(AgentHandle agent, proto::Op op, uint32_t entryHandle, uint32
                    uint32_t flags) {
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
+  AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
   proto::Request request;
   request.op = op;
   request.entryHandle = entryHandle;
   request.instanceHandle = instanceHandle;
   request.flags = flags;
   proto::Reply reply;
-  return s->Call(request, &reply) ? 1 : 0;
+  return session->Call(request, &reply) ? 1 : 0;
 }
 
 }  // namespace
@@ -244,14 +244,14 @@ ORVU_EXPORT int ORVU_CALL AgentDisconnect(AgentHandle agent) {
   ORVU_FAULT_POINT("AgentDisconnect", int);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
+  AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
   // The agent drops the client before the reply, so no later list shows it; an agent that is
   // already gone has nothing to drop.
   proto::Request request;
   request.op = proto::Op::Unregister;
   proto::Reply reply;
-  s->Call(request, &reply);
+  session->Call(request, &reply);
   lib.sessions.erase(agent);
   return 1;
 }
@@ -292,11 +292,11 @@ ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, ch
                                            uint32_t nameSize, uint32_t* moduleHandle) {
   ORVU_FAULT_POINT("AgentEnumModules", int);
   return Enumerate(agent, proto::Op::EnumModules, index, &proto::Reply::modules,
-                   [&](const proto::ModuleRecord& m) {
+                   [&](const proto::ModuleRecord& module) {
                      if (!name || nameSize == 0)
                        return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no name buffer");
-                     CopyText(name, nameSize, m.name);
-                     if (moduleHandle) *moduleHandle = m.handle;
+                     CopyText(name, nameSize, module.name);
+                     if (moduleHandle) *moduleHandle = module.handle;
                      return true;
                    });
 }
@@ -305,20 +305,20 @@ ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index,
                                            AgentClientInfo* info) {
   ORVU_FAULT_POINT("AgentEnumClients", int);
   return Enumerate(agent, proto::Op::EnumClients, index, &proto::Reply::clients,
-                   [&](const proto::ClientRecord& c) {
+                   [&](const proto::ClientRecord& client) {
                      if (!info)
                        return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no client record");
                      if (!RecordSizeIs(info->size, ORVU_CLIENT_INFO_SIZE)) return false;
-                     info->clientHandle = c.clientHandle;
-                     info->clientId = c.clientId;
-                     info->processHandle = c.processHandle;
-                     info->processId = c.processId;
-                     info->threadHandle = c.threadHandle;
-                     info->threadId = c.threadId;
-                     info->registrationTime = c.registrationTime;
-                     info->flags = c.flags;
-                     CopyText(info->name, sizeof info->name, c.name);
-                     CopyText(info->fileName, sizeof info->fileName, c.fileName);
+                     info->clientHandle = client.clientHandle;
+                     info->clientId = client.clientId;
+                     info->processHandle = client.processHandle;
+                     info->processId = client.processId;
+                     info->threadHandle = client.threadHandle;
+                     info->threadId = client.threadId;
+                     info->registrationTime = client.registrationTime;
+                     info->flags = client.flags;
+                     CopyText(info->name, sizeof info->name, client.name);
+                     CopyText(info->fileName, sizeof info->fileName, client.fileName);
                      return true;
                    });
 }
@@ -328,21 +328,21 @@ ORVU_EXPORT int ORVU_CALL AgentEnumTableInstances(AgentHandle agent, uint32_t in
   ORVU_FAULT_POINT("AgentEnumTableInstances", int);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
+  AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
   // Index 0 takes the snapshot; index N reads its record N - 1.
-  if (index == 0) return s->TakeSnapshot(entryHandle) ? 1 : 0;
-  const proto::InstanceRecord* r = s->Instance(entryHandle, index - 1);
-  if (!r) return 0;
+  if (index == 0) return session->TakeSnapshot(entryHandle) ? 1 : 0;
+  const proto::InstanceRecord* record = session->Instance(entryHandle, index - 1);
+  if (!record) return 0;
   if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no instance record");
   if (!RecordSizeIs(info->size, ORVU_INSTANCE_INFO_SIZE)) return 0;
-  info->instanceHandle = r->instanceHandle;
-  info->clientHandle = r->clientHandle;
-  info->creationTime = r->creationTime;
-  info->reserved = r->flags;
-  info->leafCount = r->leafCount;
-  CopyIds(&info->entryOidCount, info->entryOidIds, r->entryOid);
-  CopyIds(&info->indexOidCount, info->indexOidIds, r->indexOid);
+  info->instanceHandle = record->instanceHandle;
+  info->clientHandle = record->clientHandle;
+  info->creationTime = record->creationTime;
+  info->reserved = record->flags;
+  info->leafCount = record->leafCount;
+  CopyIds(&info->entryOidCount, info->entryOidIds, record->entryOid);
+  CopyIds(&info->indexOidCount, info->indexOidIds, record->indexOid);
   return 1;
 }
 
@@ -350,11 +350,12 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableEntry(AgentHandle agent, const Snmp
   ORVU_FAULT_POINT("AgentFindTableEntry", uint32_t);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
+  AgentSession* session = SessionOf(agent);
   proto::Request request;
   request.op = proto::Op::FindEntry;
   proto::Reply reply;
-  if (!s || !ReadOid(entry, &request.oid, "table entry") || !s->Call(request, &reply)) return 0;
+  if (!session || !ReadOid(entry, &request.oid, "table entry") || !session->Call(request, &reply))
+    return 0;
   return reply.handle;
 }
 
@@ -363,12 +364,13 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableInstance(AgentHandle agent, uint32_
   ORVU_FAULT_POINT("AgentFindTableInstance", uint32_t);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
+  AgentSession* session = SessionOf(agent);
   proto::Request request;
   request.op = proto::Op::FindInstance;
   request.entryHandle = entryHandle;
   proto::Reply reply;
-  if (!s || !ReadOid(instance, &request.index, "instance") || !s->Call(request, &reply)) return 0;
+  if (!session || !ReadOid(instance, &request.index, "instance") || !session->Call(request, &reply))
+    return 0;
   return reply.handle;
 }
 
@@ -381,15 +383,15 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentCreateTableEntry(AgentHandle agent, uint32_t
   (void)reserved2;
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
+  AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
   if (!instanceHandle)
     return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no place for the instance handle");
   proto::Request request;
   request.op = proto::Op::CreateInstance;
   proto::Reply reply;
   if (!ReadOid(entry, &request.oid, "table entry") ||
-      !ReadOid(instance, &request.index, "instance") || !s->Call(request, &reply)) {
+      !ReadOid(instance, &request.index, "instance") || !session->Call(request, &reply)) {
     return 0;
   }
   *instanceHandle = reply.instanceHandle;
@@ -416,14 +418,14 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t co
   ORVU_FAULT_POINT("AgentGetDataHandle", uint32_t);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
+  AgentSession* session = SessionOf(agent);
   proto::Request request;
   request.op = proto::Op::GetDataHandle;
   request.context = context;
-  if (!s || !ReadOid(object, &request.oid, "object")) return 0;
-  if (uint32_t held = s->RowHandleFor(request.oid)) return held;
+  if (!session || !ReadOid(object, &request.oid, "object")) return 0;
+  if (uint32_t held = session->RowHandleFor(request.oid)) return held;
   proto::Reply reply;
-  if (!s->Call(request, &reply)) return 0;
+  if (!session->Call(request, &reply)) return 0;
   return reply.handle;
 }
 
@@ -432,18 +434,18 @@ ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, S
   ORVU_FAULT_POINT("AgentGetData", int);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
+  AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
   if (!oid || !value)
     return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no OID or value record");
-  if (const proto::DataItem* held = s->TakeFromRow(dataHandle)) {
+  if (const proto::DataItem* held = session->TakeFromRow(dataHandle)) {
     return FillResult(*held, oid, value) ? 1 : 0;
   }
   proto::Request request;
   request.op = proto::Op::GetData;
   request.dataHandle = dataHandle;
   proto::Reply reply;
-  if (!s->Call(request, &reply)) return 0;
+  if (!session->Call(request, &reply)) return 0;
   if (reply.items.empty()) return Fail(orvu::AGENT_ERR_CONNECTION_LOST);
   return FillResult(reply.items.front(), oid, value) ? 1 : 0;
 }
@@ -453,8 +455,8 @@ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint
   ORVU_FAULT_POINT("AgentSetData", int);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* s = SessionOf(agent);
-  if (!s) return 0;
+  AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
   if (!value) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no value");
   proto::Request request;
   request.op = proto::Op::SetData;
@@ -482,7 +484,7 @@ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint
     if (v.kind == proto::ValueKind::Pair) v.second = static_cast<uint32_t>(value->data);
   }
   proto::Reply reply;
-  return s->Call(request, &reply) ? 1 : 0;
+  return session->Call(request, &reply) ? 1 : 0;
 }
 
 ORVU_EXPORT int ORVU_CALL AgentFreeValue(uint32_t syntax, void* payload) {

@@ -168,11 +168,11 @@ const proto::InstanceRecord* AgentSession::Instance(uint32_t entryHandle, uint32
 
 bool AgentSession::IsLeafOfCurrent(const std::vector<uint32_t>& oid) const {
   if (!page_.valid || page_.current >= page_.records.size()) return false;
-  const proto::InstanceRecord& r = page_.records[page_.current];
-  size_t entry = r.entryOid.size();
-  return oid.size() == entry + 1 + r.indexOid.size() &&
-         std::equal(r.entryOid.begin(), r.entryOid.end(), oid.begin()) &&
-         std::equal(r.indexOid.begin(), r.indexOid.end(), oid.begin() + entry + 1);
+  const proto::InstanceRecord& record = page_.records[page_.current];
+  size_t entry = record.entryOid.size();
+  return oid.size() == entry + 1 + record.indexOid.size() &&
+         std::equal(record.entryOid.begin(), record.entryOid.end(), oid.begin()) &&
+         std::equal(record.indexOid.begin(), record.indexOid.end(), oid.begin() + entry + 1);
 }
 
 size_t AgentSession::FindInRow(const std::vector<uint32_t>* oid, uint32_t dataHandle) const {
