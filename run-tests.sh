@@ -10,12 +10,29 @@ source "$top/scripts/stages.sh"
 
 stage "install dependencies" "$top/scripts/install-deps.sh" || true
 
-# The build folder of a type, once its build stage has passed.
+# The tests run with a TMPDIR of their own and must leave it empty, and the source tree as it was:
+# a test writes only inside the temporary folder that it makes (and removes).
+LeftBehind() {
+  local tmp=$1 before=$2
+  if [ -n "$(ls -A "$tmp")" ]; then
+    echo "left behind in TMPDIR:" && ls -lA "$tmp"
+    return 1
+  fi
+  if [ "$(git -C "$top" status --porcelain 2>/dev/null)" != "$before" ]; then
+    echo "the tests changed the source tree:" && git -C "$top" status --short
+    return 1
+  fi
+}
+
 BuildAndTest() {
-  local type=$1 dir="$top/build/$1"
+  local type=$1 dir="$top/build/$1" tmp before
   if stage "build $type" "$top/scripts/build.sh" "$type"; then
-    stage "tests $type" bash -c 'cd "$1" && ctest --output-on-failure -j "$(nproc)" --timeout 300' \
-      _ "$dir" || true
+    tmp=$(mktemp -d "${TMPDIR:-/tmp}/oaset-tests.XXXXXX")
+    before=$(git -C "$top" status --porcelain 2>/dev/null || true)
+    stage "tests $type" bash -c 'cd "$1" && TMPDIR="$2" ctest --output-on-failure -j "$(nproc)" \
+      --timeout 300' _ "$dir" "$tmp" || true
+    stage "tests $type wrote only in their own folders" LeftBehind "$tmp" "$before" || true
+    rm -rf "$tmp"
   else
     stage_skip "tests $type" "the build failed"
   fi
