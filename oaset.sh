@@ -38,19 +38,16 @@ bin="$dir/bin"
 # The agent's files are named after its socket: the default socket keeps the plain names (the same
 # state file orvu-agentd takes by default); another socket's path is spelled into the name with
 # '%' and '/' escaped, so that two sockets never share a file.
-if [ -n "${ORVU_AGENT_SOCKET:-}" ]; then
-  socket=$ORVU_AGENT_SOCKET
-  socket_args=(--socket "$socket")
-elif [ -n "${XDG_RUNTIME_DIR:-}" ]; then
-  socket="$XDG_RUNTIME_DIR/orvu-agent.sock"
-  socket_args=()
+if [ -n "${XDG_RUNTIME_DIR:-}" ]; then
+  default_socket="$XDG_RUNTIME_DIR/orvu-agent.sock"
 else
-  socket="/tmp/orvu-agent-$(id -u)/orvu-agent.sock"
-  socket_args=()
+  default_socket="/tmp/orvu-agent-$(id -u)/orvu-agent.sock"
 fi
-if [ ${#socket_args[@]} -eq 0 ]; then
-  name=agent
-else
+socket=${ORVU_AGENT_SOCKET:-$default_socket}
+socket_args=()
+name=agent
+if [ "$socket" != "$default_socket" ]; then
+  socket_args=(--socket "$socket")
   case "$socket" in
     /*) absolute=$socket ;;
     *) absolute="$PWD/$socket" ;;

@@ -20,14 +20,17 @@ bool ParseClock(const std::string& text, int32_t* out) {
 
 std::string AgentUsage(const std::string& defaultMibDir) {
   return "Usage: orvu-agentd [OPTION]...\n"
-         "Runs the stand-in Orvu agent on a local socket.\n"
+         "Runs the stand-in Orvu agent on a local socket, in the foreground until stopped.\n"
          "\n"
          "  --socket PATH     listen at PATH (default: $XDG_RUNTIME_DIR/orvu-agent.sock,\n"
          "                    else /tmp/orvu-agent-UID/orvu-agent.sock)\n"
-         "  --state FILE      keep the agent's state in FILE (default:\n"
-         "                    $XDG_STATE_HOME/orvu-agent/state, else "
-         "~/.local/state/orvu-agent/state)\n"
-         "  --module NAME     serve the MIB module NAME too (and remember it); may be repeated\n"
+         "  --state FILE      keep the agent's state (modules, table instances, values) in FILE\n"
+         "                    (default: agent.state in $XDG_STATE_HOME/oaset, else in\n"
+         "                    ~/.local/state/oaset, the file oaset.sh uses; for another socket\n"
+         "                    than the default one, a file named after the socket there)\n"
+         "  --module NAME     serve the objects of the MIB module NAME: its tables and values can\n"
+         "                    then be read and written; the state remembers it, so later starts\n"
+         "                    serve it without the option; may be repeated\n"
          "  --clock SECONDS   record every time as SECONDS since 1970 instead of the real time\n"
          "  --detach          run in the background once the socket is ready\n"
          "  --pid-file FILE   write the agent's process id to FILE\n"
@@ -35,11 +38,18 @@ std::string AgentUsage(const std::string& defaultMibDir) {
          "  --agentx ADDRESS  also serve the objects to SNMP managers as an AgentX subagent of "
          "the\n"
          "                    master agent at ADDRESS (a Unix socket path, or tcp:HOST:PORT)\n"
-         "  --help            print this text and exit\n"
+         "  -h, --help        print this text and exit\n"
+         "  --version         print the version and exit\n"
+         "\n"
+         "In the foreground the agent says on standard error when it is ready. Ctrl-C or\n"
+         "SIGTERM stops it cleanly; in the background, kill \"$(cat PID-FILE)\" does, or\n"
+         "./oaset.sh --stop for the agent that oaset.sh started.\n"
          "\n"
          "MIB modules are searched in ORVU_MIB_PATH (folders separated by '" +
          std::string(1, mib::MIB_PATH_SEPARATOR) + "'), else in\n" + defaultMibDir + ".\n";
 }
+
+std::string AgentVersion() { return "orvu-agentd " ORVU_AGENT_VERSION "\n"; }
 
 bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -61,8 +71,11 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
       *taken = argv[++i];
       return true;
     };
-    if (arg == "--help") {
+    if ((arg == "--help" || arg == "-h") && !hasValue) {
       out->help = true;
+      return true;
+    } else if (arg == "--version" && !hasValue) {
+      out->version = true;
       return true;
     } else if (arg == "--detach" && !hasValue) {
       out->detach = true;

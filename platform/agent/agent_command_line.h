@@ -13,7 +13,8 @@ struct AgentCommandLine {
   std::string pidFile;
   std::string agentxAddress;  // empty: no AgentX subagent
   bool detach = false;
-  bool help = false;
+  bool help = false;     // --help or -h
+  bool version = false;  // --version
 };
 
 // False with *error set for an unknown option, a missing value or a bad --clock value.
@@ -22,5 +23,8 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* commandLine,
 
 // The --help text; DEFAULT_MIB_DIR is where modules are searched when ORVU_MIB_PATH is unset.
 std::string AgentUsage(const std::string& defaultMibDir);
+
+// The --version text: the program's name and version.
+std::string AgentVersion();
 
 }  // namespace orvu::agent

@@ -7,8 +7,11 @@
 
 namespace orvu::agent {
 
-// $XDG_STATE_HOME/orvu-agent/state, else ~/.local/state/orvu-agent/state.
-std::string DefaultStatePath();
+// The state file that oaset.sh gives the agent at SOCKET_PATH, in $XDG_STATE_HOME/oaset, else in
+// ~/.local/state/oaset: agent.state for the default socket; for another one, "agent-" and the
+// socket's absolute path with '%' and '/' escaped as %25 and %2F, then ".state", so that agents
+// at two sockets never share a state.
+std::string DefaultStatePath(const std::string& socketPath, const std::string& defaultSocketPath);
 
 // Creates the folders leading to PATH (not PATH itself); false with errno set on failure.
 bool MakeFolders(const std::string& path);

@@ -26,11 +26,32 @@ bool WritePid(const std::string& path, pid_t pid) {
 
 }  // namespace
 
-std::string DefaultStatePath() {
+std::string DefaultStatePath(const std::string& socketPath, const std::string& defaultSocketPath) {
+  std::string folder;
   const char* state = std::getenv("XDG_STATE_HOME");
-  if (state && *state) return std::string(state) + "/orvu-agent/state";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.local/state/orvu-agent/state";
+  if (state && *state) {
+    folder = std::string(state) + "/oaset/";
+  } else {
+    const char* home = std::getenv("HOME");
+    folder = std::string(home && *home ? home : ".") + "/.local/state/oaset/";
+  }
+  if (socketPath == defaultSocketPath) return folder + "agent.state";
+  std::string absolute = socketPath;
+  if (absolute.empty() || absolute[0] != '/') {
+    char* cwd = getcwd(nullptr, 0);
+    absolute = std::string(cwd ? cwd : ".") + "/" + socketPath;
+    std::free(cwd);
+  }
+  std::string name = "agent-";
+  for (char c : absolute) {
+    if (c == '%')
+      name += "%25";
+    else if (c == '/')
+      name += "%2F";
+    else
+      name += c;
+  }
+  return folder + name + ".state";
 }
 
 bool MakeFolders(const std::string& path) {

@@ -1,4 +1,6 @@
 // orvu-agentd: the stand-in Orvu agent. See platform/README.md.
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,10 +14,6 @@
 #include "mib_search_path.h"
 #include "server.h"
 #include "transport.h"
-
-#ifndef ORVU_DEFAULT_MIB_DIR
-#define ORVU_DEFAULT_MIB_DIR "mibs"
-#endif
 
 namespace {
 
@@ -34,7 +32,11 @@ int main(int argc, char** argv) {
   std::string error;
   if (!agent::ParseAgentCommandLine(argc, argv, &commandLine, &error)) return UsageError(error);
   if (commandLine.help) {
-    std::fputs(agent::AgentUsage(ORVU_DEFAULT_MIB_DIR).c_str(), stdout);
+    std::fputs(agent::AgentUsage(mib::DefaultMibFolder()).c_str(), stdout);
+    return 0;
+  }
+  if (commandLine.version) {
+    std::fputs(agent::AgentVersion().c_str(), stdout);
     return 0;
   }
   agent::AgentOptions& options = commandLine.options;
@@ -43,7 +45,7 @@ int main(int argc, char** argv) {
   bool defaultSocket = socketPath.empty();
   if (defaultSocket) socketPath = transport::DefaultEndpoint();
   if (options.statePath.empty()) {
-    options.statePath = agent::DefaultStatePath();
+    options.statePath = agent::DefaultStatePath(socketPath, transport::DefaultEndpoint());
     if (!agent::MakeFolders(options.statePath)) {
       std::fprintf(stderr, "orvu-agentd: cannot create the folder of %s: %s\n",
                    options.statePath.c_str(), std::strerror(errno));
@@ -86,6 +88,10 @@ int main(int argc, char** argv) {
     transport::Close(listener);
     transport::RemoveEndpoint(socketPath);
     return 1;
+  }
+  if (!commandLine.detach) {
+    std::fprintf(stderr, "orvu-agentd: ready at %s (pid %ld, state in %s); Ctrl-C stops it\n",
+                 socketPath.c_str(), static_cast<long>(getpid()), options.statePath.c_str());
   }
   agent::RunServer(&core, listener, agent::ClientCapacity(), &gStop,
                    subagent ? &subagentEvents : nullptr);

@@ -2,7 +2,44 @@
 
 #include <cstdlib>
 
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace orvu::mib {
+
+namespace {
+
+#if !defined(_WIN32)
+// The file of the program or shared library that this code was linked into.
+std::string OwnFile() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&DefaultMibFolder), &info) != 0 && info.dli_fname != nullptr &&
+      info.dli_fname[0] == '/')
+    return info.dli_fname;
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path));
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof(path)) return std::string();
+  return std::string(path, static_cast<size_t>(length));
+}
+#endif
+
+}  // namespace
+
+std::string DefaultMibFolder() {
+#if !defined(_WIN32)
+  std::string own = OwnFile();
+  size_t slash = own.rfind('/');
+  if (slash != std::string::npos) {
+    std::string installed = own.substr(0, slash + 1) + MIB_INSTALLED_FOLDER;
+    struct stat status {};
+    if (stat(installed.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return installed;
+  }
+#endif
+  return ORVU_DEFAULT_MIB_DIR;
+}
 
 std::vector<std::string> DefaultSearchPath() {
   std::vector<std::string> folders;
@@ -16,7 +53,7 @@ std::vector<std::string> DefaultSearchPath() {
       start = end + 1;
     }
   }
-  if (folders.empty()) folders.push_back(ORVU_DEFAULT_MIB_DIR);
+  if (folders.empty()) folders.push_back(DefaultMibFolder());
   return folders;
 }
 

@@ -13,8 +13,15 @@ constexpr char MIB_PATH_SEPARATOR = ';';
 constexpr char MIB_PATH_SEPARATOR = ':';
 #endif
 
-// ORVU_MIB_PATH split at MIB_PATH_SEPARATOR, or the installed mibs/ folder when it is unset or
-// empty.
+// Where installed copies keep the sample modules, relative to the folder of the program or library.
+constexpr const char* MIB_INSTALLED_FOLDER = "../share/oaset/mibs";
+
+// The folder searched when ORVU_MIB_PATH names none: MIB_INSTALLED_FOLDER beside the program or
+// library that holds this code, when that folder exists (an installed copy), else the sample
+// modules of the source tree it was built from.
+std::string DefaultMibFolder();
+
+// ORVU_MIB_PATH split at MIB_PATH_SEPARATOR, or DefaultMibFolder() when it is unset or empty.
 std::vector<std::string> DefaultSearchPath();
 
 }  // namespace orvu::mib

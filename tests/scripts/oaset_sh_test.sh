@@ -70,4 +70,26 @@ done
 Check "started together: one agent" test "$(AgentCount "$state/agent.state")" = 1
 Check "started together: one start" test "$(cat "$WORK"/together-*.err | grep -c "starting orvu-agentd")" = 1
 
+# orvu-agentd by hand tells the same story: its default state is the one oaset.sh uses for the
+# socket, it says when it is ready, and its help says how to stop it.
+agent="$BUILD_DIR/bin/orvu-agentd"
+Run agent-help "$agent" -h
+Check "orvu-agentd -h: exit 0" StatusIs agent-help 0
+Check "orvu-agentd -h: how to stop it" Contains "$WORK/agent-help.out" "Ctrl-C"
+Check "orvu-agentd -h: what --module does" Contains "$WORK/agent-help.out" "--module NAME     serve the objects"
+Run agent-version "$agent" --version
+Check "orvu-agentd --version" Contains "$WORK/agent-version.out" "orvu-agentd "
+"$agent" --socket "$other" --module VORNEL-VNBEEP-MIB 2>"$WORK/foreground.err" &
+foreground=$!
+for _ in $(seq 1 100); do
+  grep -q "ready at" "$WORK/foreground.err" && break
+  sleep 0.1
+done
+Check "orvu-agentd in the foreground: a ready line" Contains "$WORK/foreground.err" "orvu-agentd: ready at $other (pid $foreground, state in $other_state)"
+Run by-hand ORVU_AGENT_SOCKET="$other" "$script" -o
+Check "oaset.sh uses the agent started by hand" Lacks "$WORK/by-hand.err" "starting orvu-agentd"
+kill "$foreground"
+wait "$foreground"
+Check "orvu-agentd stops cleanly on SIGTERM" test $? = 0
+
 Summary
