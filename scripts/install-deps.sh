@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build and test tools this machine lacks.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind procps time
+packages=(man-db groff-base cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind procps time
   pkg-config libsnmp-dev snmpd snmp)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# cmake --install of one build into a temporary prefix: the files land where they belong, the
+# manual pages render without warnings, and the installed oaset runs against the installed agent
+# with no environment variable but the socket.
+# Usage: install_test.sh BUILD_FOLDER
+source "$(dirname "$0")/script_test_lib.sh" "$1"
+prefix="$WORK/prefix"
+socket="$WORK/installed.sock"
+
+status=0
+cmake --install "$BUILD_DIR" --prefix "$prefix" >"$WORK/install.log" 2>&1 || status=$?
+Check "cmake --install: exit 0" test "$status" = 0
+for file in bin/oaset bin/orvu-agentd lib/libvnoagent.so lib/libvnwsnmp.so lib/libvnxmib.so \
+  share/oaset/mibs/VORNEL-VNBEEP-MIB share/man/man1/oaset.1 share/man/man8/orvu-agentd.8; do
+  Check "installed: $file" test -f "$prefix/$file"
+done
+Check "oaset's run path is relative" Contains <(readelf -d "$prefix/bin/oaset") '[$ORIGIN/../lib]'
+
+ManRendersCleanly() {
+  local status=0
+  LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$1" >"$WORK/man.out" 2>"$WORK/man.err" || status=$?
+  [ "$status" -eq 0 ] && [ ! -s "$WORK/man.err" ] && [ -s "$WORK/man.out" ] && return 0
+  echo "  status $status:" && cat "$WORK/man.err"
+  return 1
+}
+for page in man1/oaset.1 man8/orvu-agentd.8; do
+  Check "man -l $page renders without warnings" ManRendersCleanly "$prefix/share/man/$page"
+done
+
+# The installed agent finds the sample modules beside itself.
+env -i PATH=/usr/bin:/bin "$prefix/bin/orvu-agentd" --help >"$WORK/agent-help.out"
+Check "the installed agent's default MIB folder" Contains "$WORK/agent-help.out" "$prefix/bin/../share/oaset/mibs"
+Check "the installed agent starts" env -i PATH=/usr/bin:/bin "$prefix/bin/orvu-agentd" \
+  --socket "$socket" --state "$WORK/installed.state" --module VORNEL-VNBEEP-MIB --detach \
+  --pid-file "$WORK/installed.pid"
+
+status=0
+env -i ORVU_AGENT_SOCKET="$socket" "$prefix/bin/oaset" -v -o -c >"$WORK/oaset.out" 2>&1 || status=$?
+Check "installed oaset -v -o -c: exit 0" test "$status" = 0
+Check "installed oaset -v: the version" Contains "$WORK/oaset.out" "Orvu SNMP Agent version: "
+Check "installed oaset -o: the module" Contains "$WORK/oaset.out" "Module 1: VORNEL-VNBEEP-MIB"
+Check "installed oaset -c: itself" Contains "$WORK/oaset.out" "File name: $prefix/bin/oaset"
+Check "installed oaset: no failure" Lacks "$WORK/oaset.out" "failed"
+Summary
