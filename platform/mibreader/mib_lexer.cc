@@ -18,21 +18,15 @@ class Lexer {
  public:
   explicit Lexer(std::string_view input) : in_(input) {}
 
-  std::vector<Token> Run() {
-    std::vector<Token> tokens;
-    for (;;) {
-      SkipBlanksAndComments();
-      Token token;
-      token.position = Here();
-      if (pos_ >= in_.size()) {
-        tokens.push_back(std::move(token));
-        return tokens;
-      }
-      Next(&token);
-      if (tokens.size() >= MIB_MAX_TOKENS)
-        throw MibFailure(token.position, "module too large (over 1000000 tokens)");
-      tokens.push_back(std::move(token));
-    }
+  Token Next() {
+    SkipBlanksAndComments();
+    Token token;
+    token.position = Here();
+    if (pos_ >= in_.size()) return token;
+    if (++count_ > MIB_MAX_TOKENS)
+      throw MibFailure(token.position, "module too large (over 1000000 tokens)");
+    Next(&token);
+    return token;
   }
 
  private:
@@ -161,14 +155,33 @@ class Lexer {
   size_t pos_ = 0;
   int line_ = 1;
   int column_ = 1;
+  size_t count_ = 0;
 };
 
 }  // namespace
 
-std::vector<Token> Tokenize(std::string_view input) {
+struct TokenStream::State {
+  explicit State(std::string_view input) : lexer(input) {}
+  Lexer lexer;
+};
+
+TokenStream::TokenStream(std::string_view input) {
   // Files saved by some Windows editors start with a UTF-8 byte order mark.
   if (input.substr(0, 3) == "\xEF\xBB\xBF") input.remove_prefix(3);
-  return Lexer(input).Run();
+  state_ = std::make_unique<State>(input);
+}
+
+TokenStream::~TokenStream() = default;
+
+Token TokenStream::Next() { return state_->lexer.Next(); }
+
+std::vector<Token> Tokenize(std::string_view input) {
+  TokenStream stream(input);
+  std::vector<Token> tokens;
+  do {
+    tokens.push_back(stream.Next());
+  } while (tokens.back().kind != TokenKind::End);
+  return tokens;
 }
 
 }  // namespace orvu::mib

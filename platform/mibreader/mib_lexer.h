@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,7 +27,21 @@ struct Token {
   Position position;
 };
 
-// Every byte sequence either yields tokens or a MibFailure at the offending position.
+// The tokens of INPUT one at a time, so that a reader holds a few tokens, never those of a whole
+// module; End again and again once the input is used up. Every byte sequence either yields
+// tokens or a MibFailure at the offending position. INPUT must outlive the stream.
+class TokenStream {
+ public:
+  explicit TokenStream(std::string_view input);
+  ~TokenStream();
+  Token Next();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// All tokens of INPUT, the End token last.
 std::vector<Token> Tokenize(std::string_view input);
 
 }  // namespace orvu::mib

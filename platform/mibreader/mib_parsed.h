@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mib_failure.h"
@@ -72,5 +73,7 @@ struct ParsedModule {
 
 // Reads one module from the tokens; throws MibFailure on the first error.
 ParsedModule ParseModule(const std::vector<Token>& tokens);
+// The same, reading the tokens of TEXT as it goes.
+ParsedModule ParseModule(std::string_view text);
 
 }  // namespace orvu::mib

@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <set>
 
@@ -47,7 +50,7 @@ std::string Shown(const Token& token) {
 
 class Parser {
  public:
-  explicit Parser(const std::vector<Token>& tokens) : tokens_(tokens) {}
+  explicit Parser(std::function<Token()> next) : next_(std::move(next)) {}
 
   ParsedModule Run() {
     ParsedModule module;
@@ -81,13 +84,17 @@ class Parser {
   }
 
  private:
+  // Past the End token, End again.
   const Token& Peek(size_t ahead = 0) const {
-    size_t at = index_ + ahead;
-    return at < tokens_.size() ? tokens_[at] : tokens_.back();
+    while (window_.size() <= ahead) {
+      if (!window_.empty() && window_.back().kind == TokenKind::End) return window_.back();
+      window_.push_back(next_());
+    }
+    return window_[ahead];
   }
-  const Token& Take() {
-    const Token& token = Peek();
-    if (index_ < tokens_.size() - 1) ++index_;
+  Token Take() {
+    Token token = Peek();
+    if (token.kind != TokenKind::End) window_.pop_front();
     return token;
   }
   bool IsSymbol(const char* text, size_t ahead = 0) const {
@@ -110,25 +117,29 @@ class Parser {
     if (!IsWord(text)) Expected(text);
     Take();
   }
-  const Token& ExpectWord(const std::string& what) {
+  Token ExpectWord(const std::string& what) {
     if (Peek().kind != TokenKind::Word) Expected(what);
     return Take();
   }
-  const Token& ExpectText(const std::string& clause) {
+  Token ExpectText(const std::string& clause) {
     if (Peek().kind != TokenKind::Text) Expected("quoted text after " + clause);
     return Take();
   }
 
-  // Steps over a balanced { ... } group.
-  void SkipBraces() {
+  // Steps over a balanced { ... } group; INSIDE (when given) gets the tokens between the braces.
+  void SkipBraces(std::vector<Token>* inside = nullptr) {
     if (!IsSymbol("{")) Expected("{");
     int depth = 0;
     do {
       const Token& token = Peek();
       if (token.kind == TokenKind::End) Fail(token, "expected }");
-      if (token.kind == TokenKind::Symbol && token.text == "{") ++depth;
-      if (token.kind == TokenKind::Symbol && token.text == "}") --depth;
-      Take();
+      bool open = token.kind == TokenKind::Symbol && token.text == "{";
+      bool close = token.kind == TokenKind::Symbol && token.text == "}";
+      bool outer = (open && depth == 0) || (close && depth == 1);
+      if (open) ++depth;
+      if (close) --depth;
+      Token taken = Take();
+      if (inside && !outer) inside->push_back(std::move(taken));
     } while (depth > 0);
   }
 
@@ -456,10 +467,7 @@ class Parser {
         ExpectSymbol("}");
       } else if (word == "DEFVAL") {
         definition.defaultPosition = clause.position;
-        size_t start = index_;
-        SkipBraces();
-        definition.defaultValue.assign(tokens_.begin() + static_cast<long>(start) + 1,
-                                       tokens_.begin() + static_cast<long>(index_) - 1);
+        SkipBraces(&definition.defaultValue);
       } else {
         Fail(clause, "unexpected " + word + " in OBJECT-TYPE " + name.text);
       }
@@ -502,15 +510,21 @@ class Parser {
     return definition;
   }
 
-  const std::vector<Token>& tokens_;
-  size_t index_ = 0;
+  mutable std::function<Token()> next_;
+  mutable std::deque<Token> window_;  // the tokens peeked at and not yet taken
 };
 
 }  // namespace
 
 ParsedModule ParseModule(const std::vector<Token>& tokens) {
   if (tokens.empty()) throw MibFailure({1, 1}, "empty input");
-  return Parser(tokens).Run();
+  size_t next = 0;
+  return Parser([&] { return tokens[std::min(next++, tokens.size() - 1)]; }).Run();
+}
+
+ParsedModule ParseModule(std::string_view text) {
+  TokenStream stream(text);
+  return Parser([&] { return stream.Next(); }).Run();
 }
 
 }  // namespace orvu::mib

@@ -110,7 +110,7 @@ class LoadAttempt {
     stack_.push_back(name);
     std::unique_ptr<Module> module;
     try {
-      ParsedModule parsed = ParseModule(Tokenize(text));
+      ParsedModule parsed = ParseModule(std::string_view(text));
       if (parsed.name != name)
         Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
       for (const ParsedImport& group : parsed.imports) Require(group.module, path, group.position);

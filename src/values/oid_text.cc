@@ -39,9 +39,17 @@ void AppendObjectName(std::string& line, uint32_t object) {
 
 void AppendNumericOid(std::string& line, const SnmpOid& oid) {
   size_t size = std::max<size_t>(OID_TEXT_BASE_SIZE, oid.count * OID_TEXT_CHARS_PER_ID + 1);
-  std::vector<char> buffer(size, '\0');
-  gApi.SnmpOidToString(&oid, static_cast<uint32_t>(size), buffer.data());
-  AppendTerminated(line, buffer);
+  // Most OIDs fit the base size: every leaf of a listing is printed without a heap block.
+  char stack[OID_TEXT_BASE_SIZE];
+  std::vector<char> heap;
+  char* buffer = stack;
+  if (size > sizeof stack) {
+    heap.resize(size);
+    buffer = heap.data();
+  }
+  buffer[0] = '\0';
+  gApi.SnmpOidToString(&oid, static_cast<uint32_t>(size), buffer);
+  line.append(buffer, strnlen(buffer, size));
 }
 
 void AppendSymbolicOid(std::string& line, const SnmpOid& oid) {
@@ -54,6 +62,7 @@ void AppendSymbolicOid(std::string& line, const SnmpOid& oid) {
   }
   if (object != 0) AppendObjectName(line, object);
   for (uint32_t i = known; i < oid.count; ++i) {
-    AppendFormat(line, i == 0 ? "%u" : ".%u", oid.ids[i]);
+    if (i > 0) line += '.';
+    AppendUnsigned(line, oid.ids[i]);
   }
 }

@@ -21,3 +21,26 @@ void AppendFormat(std::string& line, const char* format, ...) {
   }
   va_end(again);
 }
+
+void AppendUnsigned(std::string& line, uint32_t number) {
+  char digits[10];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  while (count > 0) line += digits[--count];
+}
+
+void AppendSigned(std::string& line, int32_t number) {
+  if (number < 0) line += '-';
+  // The magnitude of INT32_MIN does not fit an int32_t, but does fit a uint32_t.
+  AppendUnsigned(line,
+                 number < 0 ? 0u - static_cast<uint32_t>(number) : static_cast<uint32_t>(number));
+}
+
+void AppendHexByte(std::string& line, unsigned char byte) {
+  constexpr char HEX_DIGITS[] = "0123456789abcdef";
+  line += HEX_DIGITS[byte >> 4];
+  line += HEX_DIGITS[byte & 0xF];
+}

@@ -28,7 +28,10 @@ void AppendTimeTicks(std::string& line, uint32_t ticks) {
 }
 
 void AppendHexBytes(std::string& line, const unsigned char* bytes, uint32_t length) {
-  for (uint32_t i = 0; i < length; ++i) AppendFormat(line, i == 0 ? "%02x" : ".%02x", bytes[i]);
+  for (uint32_t i = 0; i < length; ++i) {
+    if (i > 0) line += '.';
+    AppendHexByte(line, bytes[i]);
+  }
   line += " (hex)";
 }
 
@@ -55,7 +58,8 @@ void AppendOctets(std::string& line, const SnmpValue& value) {
 void AppendIpAddress(std::string& line, const SnmpValue& value) {
   const unsigned char* bytes = PayloadBytes(value);
   for (uint32_t i = 0; i < PayloadLength(value); ++i) {
-    AppendFormat(line, i == 0 ? "%d" : ".%d", bytes[i]);
+    if (i > 0) line += '.';
+    AppendUnsigned(line, bytes[i]);
   }
 }
 
@@ -69,9 +73,9 @@ void AppendOidValue(std::string& line, const SnmpValue& value) {
 
 bool AppendValueText(std::string& line, const SnmpValue& value) {
   switch (value.syntax) {
-    case SYNTAX_INTEGER: AppendFormat(line, "%d", static_cast<int32_t>(value.number)); return true;
+    case SYNTAX_INTEGER: AppendSigned(line, static_cast<int32_t>(value.number)); return true;
     case SYNTAX_CNTR32:
-    case SYNTAX_GAUGE32: AppendFormat(line, "%u", value.number); return true;
+    case SYNTAX_GAUGE32: AppendUnsigned(line, value.number); return true;
     case SYNTAX_TIMETICKS: AppendTimeTicks(line, value.number); return true;
     case SYNTAX_OCTETS: AppendOctets(line, value); return true;
     case SYNTAX_NULL: line += "NULL"; return true;

@@ -62,15 +62,23 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
   if (!oid || (oid->count > 0 && !oid->ids)) return 0;
   size_t used = 0;
   for (uint32_t i = 0; i < oid->count; ++i) {
-    char piece[16];
-    int length = std::snprintf(piece, sizeof piece, i == 0 ? "%u" : ".%u",
-                               static_cast<unsigned>(oid->ids[i]));
-    if (used + static_cast<size_t>(length) + 1 > size) {
+    // The sub-identifier's digits, written backwards from the end of the piece.
+    char piece[12];
+    size_t start = sizeof piece;
+    uint32_t id = oid->ids[i];
+    do {
+      piece[--start] = static_cast<char>('0' + id % 10);
+      id /= 10;
+    } while (id != 0);
+    if (i > 0) piece[--start] = '.';
+    size_t length = sizeof piece - start;
+    if (used + length + 1 > size) {
       buffer[0] = '\0';
       return 0;
     }
-    std::memcpy(buffer + used, piece, static_cast<size_t>(length) + 1);
-    used += static_cast<size_t>(length);
+    std::memcpy(buffer + used, piece + start, length);
+    used += length;
+    buffer[used] = '\0';
   }
   return 1;
 }
