@@ -55,8 +55,8 @@ struct Object {
   ObjectKind kind = ObjectKind::Node;
   uint32_t syntax = 0;  // base SNMP syntax code (2, 4, 5, 6, 64..70), 0 when the kind has none
   Access access = Access::None;
-  std::optional<DefaultValue> defaultValue;
-  std::vector<std::string> indexNames;  // Entry: INDEX objects, in order
+  std::shared_ptr<const DefaultValue> defaultValue;  // few objects have one: it lives apart
+  std::vector<std::string> indexNames;               // Entry: INDEX objects, in order
   bool indexImplied = false;  // Entry: the last INDEX object is IMPLIED (no length sub-identifier)
   std::map<std::string, int64_t>
       enumeration;       // INTEGER { label(n), ... }, or BITS { name(bit), ... }

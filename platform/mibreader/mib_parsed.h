@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,7 +47,7 @@ struct ParsedDefinition {
   ObjectKind kind = ObjectKind::Node;  // Scalar for any OBJECT-TYPE until resolved
   bool isObjectType = false;
   ParsedOid oid;
-  std::optional<ParsedSyntax> syntax;
+  std::shared_ptr<const ParsedSyntax> syntax;  // apart, so that definitions without one stay small
   Access access = Access::None;
   std::vector<std::pair<std::string, Position>> index;
   bool indexImplied = false;
@@ -67,7 +69,7 @@ struct ParsedModule {
   Position position;
   std::vector<ParsedImport> imports;
   std::vector<ParsedType> types;
-  std::vector<ParsedDefinition> definitions;
+  std::deque<ParsedDefinition> definitions;  // grows without copies or slack
   std::vector<std::string> macros;
 };
 

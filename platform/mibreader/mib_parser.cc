@@ -433,7 +433,7 @@ class Parser {
       const Token& clause = ExpectWord("::=");
       const std::string& word = clause.text;
       if (word == "SYNTAX") {
-        definition.syntax = ParseSyntax(0);
+        definition.syntax = std::make_shared<const ParsedSyntax>(ParseSyntax(0));
       } else if (word == "MAX-ACCESS" || word == "ACCESS") {
         const Token& value = ExpectWord("an access after " + word);
         std::optional<Access> access = AccessOfWord(value.text);

@@ -51,6 +51,12 @@ bool ReadFile(const std::string& path, std::string* text, std::string* cause) {
     *cause = "cannot open the file";
     return false;
   }
+  // The text is read into a block of its own size, not one that doubled its way there.
+  struct stat info;
+  if (fstat(fileno(file), &info) == 0 && info.st_size > 0 &&
+      static_cast<size_t>(info.st_size) <= MIB_MAX_FILE_SIZE) {
+    text->reserve(static_cast<size_t>(info.st_size));
+  }
   char chunk[65536];
   size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
@@ -171,10 +177,14 @@ Registry::Registry(std::vector<std::string> searchPath) : searchPath_(std::move(
   for (auto& module : BaseModules()) Add(std::move(module));
 }
 
+bool Registry::OidKey::operator<(const OidKey& other) const {
+  return std::lexicographical_compare(ids, ids + count, other.ids, other.ids + other.count);
+}
+
 void Registry::Add(std::unique_ptr<Module> module) {
   for (const Object& object : module->objects) {
-    byName_.emplace(object.name, &object);
-    byOid_.emplace(object.oid, &object);
+    byName_.emplace(std::string_view(object.name), &object);
+    byOid_.emplace(OidKey{object.oid.data(), object.oid.size()}, &object);
   }
   modules_.push_back(std::move(module));
 }
@@ -200,25 +210,25 @@ const Module* Registry::FindModule(const std::string& name) const {
 }
 
 const Object* Registry::FindName(const std::string& name) const {
-  auto found = byName_.find(name);
+  auto found = byName_.find(std::string_view(name));
   return found == byName_.end() ? nullptr : found->second;
 }
 
 const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {
   // No loaded OID is longer than the reader allows, so longer keys are not even built.
   if ((count > 0 && !ids) || count > MIB_MAX_OID_LENGTH) return nullptr;
-  auto found = byOid_.find(std::vector<uint32_t>(ids, ids + count));
+  auto found = byOid_.find(OidKey{ids, count});
   return found == byOid_.end() ? nullptr : found->second;
 }
 
 std::vector<const Object*> Registry::Columns(const Object& entry) const {
   std::vector<const Object*> columns;
-  for (auto it = byOid_.upper_bound(entry.oid); it != byOid_.end(); ++it) {
-    const std::vector<uint32_t>& oid = it->first;
-    if (oid.size() <= entry.oid.size() ||
-        !std::equal(entry.oid.begin(), entry.oid.end(), oid.begin()))
+  for (auto it = byOid_.upper_bound(OidKey{entry.oid.data(), entry.oid.size()}); it != byOid_.end();
+       ++it) {
+    const OidKey& oid = it->first;
+    if (oid.count <= entry.oid.size() || !std::equal(entry.oid.begin(), entry.oid.end(), oid.ids))
       break;
-    if (oid.size() == entry.oid.size() + 1 && it->second->kind == ObjectKind::Column)
+    if (oid.count == entry.oid.size() + 1 && it->second->kind == ObjectKind::Column)
       columns.push_back(it->second);
   }
   return columns;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mib_model.h"
@@ -37,12 +38,20 @@ class Registry {
   const std::vector<std::unique_ptr<Module>>& Modules() const { return modules_; }
 
  private:
+  // The indexes point into the objects' own names and OIDs, which stay put once a module is
+  // added, instead of holding a copy of each.
+  struct OidKey {
+    const uint32_t* ids = nullptr;
+    size_t count = 0;
+    bool operator<(const OidKey& other) const;
+  };
+
   void Add(std::unique_ptr<Module> module);
 
   std::vector<std::string> searchPath_;
   std::vector<std::unique_ptr<Module>> modules_;
-  std::map<std::string, const Object*> byName_;
-  std::map<std::vector<uint32_t>, const Object*> byOid_;
+  std::map<std::string_view, const Object*, std::less<>> byName_;
+  std::map<OidKey, const Object*> byOid_;
 };
 
 }  // namespace orvu::mib

@@ -245,7 +245,8 @@ class Resolver {
 
   void BuildObjects() {
     std::map<std::vector<uint32_t>, size_t> byOid;
-    std::vector<ResolvedSyntax> syntaxes(parsed_.definitions.size());
+    std::vector<bool> isBits(parsed_.definitions.size());
+    module_->objects.reserve(parsed_.definitions.size());
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
       const ParsedDefinition& definition = parsed_.definitions[i];
       Object object;
@@ -254,8 +255,8 @@ class Resolver {
       object.oid = oids_[i];
       object.kind = definition.kind;
       if (definition.isObjectType) {
-        syntaxes[i] = Syntax(*definition.syntax, 0);
-        const ResolvedSyntax& syntax = syntaxes[i];
+        ResolvedSyntax syntax = Syntax(*definition.syntax, 0);
+        isBits[i] = syntax.isBits;
         object.access = definition.access;
         object.typeName = syntax.typeName;
         if (syntax.isSequenceOf) {
@@ -298,10 +299,10 @@ class Resolver {
       DefaultTarget target;
       target.syntax = object.syntax;
       target.labels = &object.enumeration;
-      target.bits = syntaxes[i].isBits;
+      target.bits = isBits[i];
       target.oidOfName = [this](const std::string& name) { return OidOfName(name, 0); };
-      object.defaultValue =
-          ConvertDefault(definition.defaultValue, definition.defaultPosition, target);
+      object.defaultValue = std::make_shared<const DefaultValue>(
+          ConvertDefault(definition.defaultValue, definition.defaultPosition, target));
     }
   }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,7 +27,14 @@ struct MibState {
   std::mutex mutex;
   std::unique_ptr<Registry> registry;
   std::vector<const Object*> objects;
-  std::map<const Object*, uint32_t> handles;
+  // Each module's objects lie side by side: a module's first object and first handle give the
+  // handle of any of its objects without an index of every object.
+  struct Span {
+    const Object* first;
+    size_t count;
+    uint32_t firstHandle;
+  };
+  std::vector<Span> spans;
   size_t modulesSeen = 0;
 
   Registry& Get() {
@@ -38,17 +46,22 @@ struct MibState {
   void TakeNewObjects() {
     const auto& modules = registry->Modules();
     for (; modulesSeen < modules.size(); ++modulesSeen) {
-      for (const Object& object : modules[modulesSeen]->objects) {
-        objects.push_back(&object);
-        handles.emplace(&object, static_cast<uint32_t>(objects.size()));
-      }
+      const std::vector<Object>& added = modules[modulesSeen]->objects;
+      if (added.empty()) continue;
+      spans.push_back({added.data(), added.size(), static_cast<uint32_t>(objects.size() + 1)});
+      for (const Object& object : added) objects.push_back(&object);
     }
   }
 
   uint32_t HandleOf(const Object* object) const {
     if (!object) return 0;
-    auto found = handles.find(object);
-    return found == handles.end() ? 0 : found->second;
+    for (const Span& span : spans) {
+      if (std::less_equal<const Object*>()(span.first, object) &&
+          std::less<const Object*>()(object, span.first + span.count)) {
+        return span.firstHandle + static_cast<uint32_t>(object - span.first);
+      }
+    }
+    return 0;
   }
 
   const Object* ObjectOf(uint32_t handle) const {
