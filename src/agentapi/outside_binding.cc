@@ -100,6 +100,16 @@ OutsideEntry FindEntry(LibraryHandle library, const OutsideOperation& operation)
 
 const char* SystemSearchName() { return "the DLL search path"; }
 
+std::string LastLoadError() { return "Windows error " + std::to_string(GetLastError()); }
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string LoadAdvice(const std::string& ownFolder) {
+  return "put them beside oaset (in " + ownFolder + ") or in a folder on PATH";
+}
+
 #else
 
 std::string OwnFolder() {
@@ -121,26 +131,57 @@ OutsideEntry FindEntry(LibraryHandle library, const OutsideOperation& operation)
 
 const char* SystemSearchName() { return "the system library search path"; }
 
+std::string LastLoadError() {
+  const char* text = dlerror();
+  return text != nullptr ? text : "unknown error";
+}
+
+bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+std::string LoadAdvice(const std::string& ownFolder) {
+  return "put them beside oaset (in " + ownFolder + ") or in " + ownFolder +
+         "../lib, or name their folder in LD_LIBRARY_PATH";
+}
+
 #endif
 
 // The program's own folder first, so that a build runs the libraries it was built with; then
-// whatever the system's loader finds.
+// whatever the system's loader finds. On failure *reason is the loader's own word: about the file
+// in the own folder when there is one (a broken file), else about the search.
 LibraryHandle LoadOutsideLibrary(OutsideLibrary library, const std::string& ownFolder,
-                                 std::string* loadedFrom) {
+                                 std::string* loadedFrom, std::string* reason) {
   const char* file = LIBRARY_FILES[library];
+  std::string ownFolderReason;
   if (!ownFolder.empty()) {
     *loadedFrom = ownFolder + file;
     LibraryHandle handle = OpenLibrary(*loadedFrom);
     if (handle != nullptr) return handle;
+    if (FileExists(*loadedFrom)) ownFolderReason = LastLoadError();
   }
   *loadedFrom = std::string(file) + " from " + SystemSearchName();
   LibraryHandle handle = OpenLibrary(file);
-  if (handle == nullptr) {
-    std::fprintf(stderr, "oaset: cannot load library %s (looked in %s and %s)\n", file,
-                 ownFolder.empty() ? "<own folder unknown>" : ownFolder.c_str(),
-                 SystemSearchName());
-  }
+  if (handle == nullptr) *reason = ownFolderReason.empty() ? LastLoadError() : ownFolderReason;
   return handle;
+}
+
+// Every library is tried, so that one run names all that are missing or broken.
+bool LoadOutsideLibraries(const std::string& ownFolder, LibraryHandle* libraries,
+                          std::string* loadedFrom) {
+  std::string failures;
+  for (int library = 0; library < LIBRARY_COUNT; ++library) {
+    std::string reason;
+    libraries[library] = LoadOutsideLibrary(static_cast<OutsideLibrary>(library), ownFolder,
+                                            &loadedFrom[library], &reason);
+    if (libraries[library] == nullptr)
+      failures += std::string("  ") + LIBRARY_FILES[library] + ": " + reason + "\n";
+  }
+  if (failures.empty()) return true;
+  std::string folder = ownFolder.empty() ? "<own folder unknown>" : ownFolder;
+  std::fprintf(stderr,
+               "oaset: cannot load the agent's libraries (looked in %s and %s):\n%s"
+               "oaset: %s\n",
+               folder.c_str(), SystemSearchName(), failures.c_str(), LoadAdvice(folder).c_str());
+  return false;
 }
 
 }  // namespace
@@ -149,13 +190,10 @@ int BindOutsideLibraries() {
   std::string ownFolder = OwnFolder();
   LibraryHandle libraries[LIBRARY_COUNT] = {};
   std::string loadedFrom[LIBRARY_COUNT];
+  if (!LoadOutsideLibraries(ownFolder, libraries, loadedFrom)) return 0;
   OutsideApi api{};
   for (const OutsideOperation& operation : OUTSIDE_OPERATIONS) {
-    LibraryHandle& library = libraries[operation.library];
-    if (library == nullptr) {
-      library = LoadOutsideLibrary(operation.library, ownFolder, &loadedFrom[operation.library]);
-      if (library == nullptr) return 0;
-    }
+    LibraryHandle library = libraries[operation.library];
     OutsideEntry entry = FindEntry(library, operation);
     if (entry == nullptr) {
       std::fprintf(stderr, "oaset: operation %s (ordinal %u) not found in %s\n", operation.name,

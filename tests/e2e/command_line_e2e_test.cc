@@ -3,10 +3,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
-#include "usage_text.h"
 #include "agent_process.h"
+#include "usage_text.h"
 
 namespace {
 
@@ -23,8 +24,9 @@ TEST(UsageE2eTest, EmptyUnknownAndLoneDashCommandLinesPrintUsageAndExitZero) {
 }
 
 // A copy of the program in a folder without the libraries, where the system's loader does not
-// find them either.
-TEST(BindingE2eTest, MissingLibraryIsOneLineOnStderrAndStatusTwo) {
+// find them either: every missing library is named in one run, with the loader's reason and what
+// to do. A broken file reads differently from a missing one.
+TEST(BindingE2eTest, MissingAndBrokenLibrariesAreAllNamedOnStderrWithStatusTwo) {
   std::string dir = ::testing::TempDir() + "oaset-nolibs-" + std::to_string(getpid());
   std::filesystem::create_directories(dir);
   std::string copy = dir + "/oaset";
@@ -34,11 +36,31 @@ TEST(BindingE2eTest, MissingLibraryIsOneLineOnStderrAndStatusTwo) {
   EXPECT_EQ(usage.status, 0);
   EXPECT_EQ(usage.out, BannerText() + USAGE_TEXT);
 
+  const std::string advice = "oaset: put them beside oaset (in " + dir + "/) or in " + dir +
+                             "/../lib, or name their folder in LD_LIBRARY_PATH\n";
   OasetRun run = RunOasetProgram(copy, nullptr, {"-v"}, {{"LD_LIBRARY_PATH", ""}});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, BannerText());
-  EXPECT_EQ(run.err, "oaset: cannot load library libvnoagent.so (looked in " + dir +
-                         "/ and the system library search path)\n");
+  std::string missing = ": cannot open shared object file: No such file or directory\n";
+  EXPECT_EQ(run.err, "oaset: cannot load the agent's libraries (looked in " + dir +
+                         "/ and the system library search path):\n"
+                         "  libvnoagent.so: libvnoagent.so" +
+                         missing + "  libvnwsnmp.so: libvnwsnmp.so" + missing +
+                         "  libvnxmib.so: libvnxmib.so" + missing + advice);
+
+  for (const char* library : {"libvnoagent.so", "libvnwsnmp.so"}) {
+    std::filesystem::copy_file(BinDir() + "/" + library, dir + "/" + library);
+  }
+  {
+    std::ofstream broken(dir + "/libvnxmib.so");
+    broken << std::string(4096, 'x');
+  }
+  run = RunOasetProgram(copy, nullptr, {"-v"}, {{"LD_LIBRARY_PATH", ""}});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "oaset: cannot load the agent's libraries (looked in " + dir +
+                         "/ and the system library search path):\n"
+                         "  libvnxmib.so: " +
+                         dir + "/libvnxmib.so: invalid ELF header\n" + advice);
   std::filesystem::remove_all(dir);
 }
 
