@@ -1,6 +1,9 @@
 #include "agent_session.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 #include "agent_errors.h"
 #include "last_error.h"
@@ -8,13 +11,32 @@
 
 namespace orvu::client {
 
+namespace {
+
+constexpr const char* SESSION_START_ADVICE = "; start one with ./oaset.sh or orvu-agentd --detach";
+
+// Why nobody answered at ENDPOINT, and what to do next: a socket that is not there at all reads
+// differently from one that is left behind by an agent that stopped or was killed.
+std::string NoAgentText(const std::string& endpoint, const std::string& connectError) {
+  std::error_code ignored;
+  std::string text = "no agent answers at " + endpoint;
+  if (!std::filesystem::exists(endpoint, ignored))
+    return text + ": no such socket" + SESSION_START_ADVICE;
+  if (connectError == std::strerror(ECONNREFUSED))
+    return text + ": the socket is there, but no agent listens at it (it stopped or was killed)" +
+           SESSION_START_ADVICE;
+  return text + ": " + connectError;
+}
+
+}  // namespace
+
 AgentSession::~AgentSession() { transport::Close(socket_); }
 
 bool AgentSession::Open(const std::string& endpoint, const std::string& name, uint32_t flags) {
   std::string error;
   socket_ = transport::Connect(endpoint, &error);
   if (socket_ == transport::NO_SOCKET) {
-    SetLastError(AGENT_ERR_NO_AGENT, "no agent answers at " + endpoint);
+    SetLastError(AGENT_ERR_NO_AGENT, NoAgentText(endpoint, error));
     return false;
   }
   proto::Request request;

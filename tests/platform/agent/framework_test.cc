@@ -45,7 +45,9 @@ TEST_F(FrameworkTest, ConnectNeedsTheFrameworkAndARunningAgent) {
   ASSERT_NE(AgentFrameworkInit(), 0);
   EXPECT_EQ(AgentConnect("OASetUtility", 0, 0, 0), 0u);
   EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_AGENT);
-  EXPECT_EQ(LastErrorText(), "no agent answers at " + socket_);
+  EXPECT_EQ(LastErrorText(), "no agent answers at " + socket_ +
+                                 ": no such socket; start one with ./oaset.sh or orvu-agentd "
+                                 "--detach");
 }
 
 TEST_F(FrameworkTest, ConnectionLifecycle) {
