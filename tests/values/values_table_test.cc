@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_libraries.h"
+#include "values/parse_value.h"
 #include "values/print_var_bind.h"
 #include "values/syntax_table.h"
 
@@ -76,6 +77,56 @@ std::string PrintedLine(Example& example, uint8_t flags) {
   return text.empty() ? "(empty line)" : "`" + text + "`";
 }
 
+struct TypeLetterExamples {
+  char letter;
+  std::string takes;
+  std::vector<std::string> texts;
+};
+
+std::vector<TypeLetterExamples> TypeLetters() {
+  return {
+      {'o', "any text, byte for byte; an empty text is a zero-length string", {"Some octets", ""}},
+      {'b', "the same as `o`: bits are written as octets", {"abc"}},
+      {'i',
+       "a decimal integer: white space, an optional sign, digits, taken modulo 2^32 (so "
+       "4294967295 is -1); text without digits is not refused but reads as 0",
+       {"2", "-1", "4294967296", "12abc", "abc"}},
+      {'u', "the same as `i`: the value is an INTEGER too", {"4294967295"}},
+      {'g',
+       "a decimal number as for `i`, but a magnitude beyond 32 bits counts as 4294967295",
+       {"80", "99999999999", "abc"}},
+      {'c', "the same as `g`", {"42"}},
+      {'t', "hundredths of a second, read as for `g`", {"8640000"}},
+      {'d',
+       "an OID as dotted decimal numbers (at most 1408 of them), not a name",
+       {"1.3.6.1.4.1.32473", "1.3.", "1..3", "speakerControl"}},
+      {'a',
+       "exactly four dotted decimal numbers, each taken modulo 256",
+       {"192.0.2.1", "192.0.2", "1.2.3.4.5"}},
+      {'q',
+       "the same as `a`: exactly four dotted decimal numbers, which become four bytes (the listing "
+       "writes them back in hex)",
+       {"1.2.3.4", "01ab", "01.ab"}},
+      {'p',
+       "two-digit hexadecimal bytes joined by `.`, as the listing prints them",
+       {"47.00.05", "", "47.0.5", "470005"}},
+      {'n', "nothing: any text after the letter is ignored", {"", "anything"}},
+  };
+}
+
+// What the value-setting trace would send for -mLETTERTEXT: the tag and value as the listing
+// prints them, or that the text is refused.
+std::string ParsedText(char letter, const std::string& text) {
+  SnmpValue value{SyntaxOfTypeLetter(letter), 0, 0};
+  if (ParseValueText(&value, text.c_str()) == 0) return "refused";
+  uint32_t oidIds[] = {1, 3, 6, 1, 4, 1, 32473, 1, 0};
+  testing::internal::CaptureStdout();
+  PrintVarBind(SnmpOid{9, oidIds}, value, 0x14);
+  std::string printed = testing::internal::GetCapturedStdout();
+  if (SyntaxHoldsStorage(value.syntax)) std::free(reinterpret_cast<void*>(value.data));
+  return "`" + printed + "`";
+}
+
 std::string RenderPage() {
   FakeLibraries& mib = InstallFakeLibraries();
   mib.namesByOid[{1, 3, 6, 1, 4, 1}] = "enterprises";
@@ -106,6 +157,21 @@ std::string RenderPage() {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02x", flags);
     page << "| " << hex << " | " << PrintedLine(integer, flags) << " |\n";
+  }
+  page << "\n## What each -m type letter takes\n\n"
+          "The letter comes straight after `-m`, the text straight after the letter:\n"
+          "`-mi2`, `-mo\"Some octets\"`. A refused text prints\n"
+          "`FAILED (While converting value to internal form)` in the set trace and that value is\n"
+          "not written. Accepted texts show the value as it is then sent and printed.\n\n"
+          "| Letter | Takes | Text | Becomes |\n"
+          "|---|---|---|---|\n";
+  for (const TypeLetterExamples& row : TypeLetters()) {
+    for (size_t i = 0; i < row.texts.size(); ++i) {
+      page << "| " << (i == 0 ? std::string("`") + row.letter + "`" : "") << " | "
+           << (i == 0 ? row.takes : "") << " | "
+           << (row.texts[i].empty() ? "(empty)" : "`" + row.texts[i] + "`") << " | "
+           << ParsedText(row.letter, row.texts[i]) << " |\n";
+    }
   }
   return page.str();
 }
