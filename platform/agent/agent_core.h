@@ -123,8 +123,8 @@ class AgentCore {
   uint32_t DataHandle(const DataKey& key);
   void DropDataHandles(const Instance& instance);
   bool ReadItem(const DataKey& key, proto::DataItem* item);
-  // The key and the current item behind a data handle, or a failure reply.
-  bool ReadHandle(uint32_t dataHandle, DataKey* key, proto::DataItem* item, proto::Reply* reply);
+  // The key behind a data handle whose object still exists, or a failure reply.
+  bool KeyOfHandle(uint32_t dataHandle, DataKey* key, proto::Reply* reply) const;
   bool ColumnExists(const EntryDef& entry, const Instance& instance, uint32_t column) const;
   proto::Value ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column) const;
 

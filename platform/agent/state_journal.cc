@@ -138,22 +138,25 @@ bool StateJournal::Rewrite(const std::vector<StateRecord>& records, std::string*
   fd_ = appendFd;
   appended_ = 0;
   written_ = records.size();
+  fileSize_ = content.size();
   return true;
 }
 
 bool StateJournal::Append(const StateRecord& record, std::string* error) {
   std::string line = FormatStateRecord(record) + "\n";
-  struct stat st;
-  if (fd_ < 0 || fstat(fd_, &st) != 0) {
+  if (fd_ < 0) {
     *error = "state file " + path_ + " is not open";
     return false;
   }
+  // The size is kept here rather than asked of the file: one system call per change, the write.
   if (!WriteWhole(fd_, line) || (sync_ && fdatasync(fd_) != 0)) {
     *error = "cannot write state file " + path_ + ": " + std::strerror(errno);
     // A part-written line would spoil the file for the next start.
-    if (ftruncate(fd_, st.st_size) != 0) *error += " (and the file could not be repaired)";
+    if (ftruncate(fd_, static_cast<off_t>(fileSize_)) != 0)
+      *error += " (and the file could not be repaired)";
     return false;
   }
+  fileSize_ += line.size();
   ++appended_;
   return true;
 }

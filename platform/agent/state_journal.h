@@ -36,6 +36,7 @@ class StateJournal {
   int lockFd_ = -1;
   int fd_ = -1;
   size_t appended_ = 0;
+  size_t fileSize_ = 0;  // bytes in the file: what a failed append is cut back to
   size_t written_ = 0;
 };
 
