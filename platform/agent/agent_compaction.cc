@@ -26,7 +26,7 @@ bool AgentCore::Commit(const StateRecord& record, proto::Reply* reply) {
   // does not cost a full pass on every change; the file stays within about twice the live state.
   size_t appended = journal_.AppendedSinceRewrite();
   if (appended > AGENT_COMPACT_AFTER && appended > journal_.WrittenAtRewrite() &&
-      !journal_.Rewrite(Snapshot(), &error)) {
+      !journal_.Rewrite(SnapshotSource(), &error)) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
   }
   return true;

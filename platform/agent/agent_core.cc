@@ -17,13 +17,14 @@ int32_t AgentCore::Now() const {
 bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   options_ = options;
   if (!journal_.Lock(options.statePath, options.syncEachChange, error)) return false;
-  std::vector<StateRecord> records;
+  // Two passes over the file, so that neither the file nor its records are ever held whole: the
+  // modules named anywhere in it come first, then every record is applied as it is read.
   bool existed = false;
-  if (!ReadStateFile(options.statePath, &records, &existed, error)) return false;
-
-  for (const StateRecord& record : records) {
-    if (record.type == RecordType::Module) modules_.push_back(record.moduleName);
-  }
+  auto takeModule = [this](StateRecord&& record, std::string*) {
+    if (record.type == RecordType::Module) modules_.push_back(std::move(record.moduleName));
+    return true;
+  };
+  if (!ReadStateFile(options.statePath, takeModule, &existed, error)) return false;
   modules_.insert(modules_.end(), options.modules.begin(), options.modules.end());
   std::vector<std::string> unique;
   for (const std::string& m : modules_) {
@@ -45,13 +46,13 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   for (const EntryDef& e : entries_) IndexEntry(e);
   for (size_t i = 0; i < scalars_.size(); ++i) scalarByOid_.emplace(scalars_[i].oid, i);
 
-  for (const StateRecord& record : records) {
+  auto apply = [&](StateRecord&& record, std::string* failure) {
     std::string cause;
-    if (!Apply(record, &cause)) {
-      *error = "state file " + options.statePath + ": " + cause;
-      return false;
-    }
-  }
+    if (Apply(record, &cause)) return true;
+    *failure = "state file " + options.statePath + ": " + cause;
+    return false;
+  };
+  if (!ReadStateFile(options.statePath, apply, &existed, error)) return false;
   for (const auto& [handle, instance] : instances_) {
     nextInstance_ = std::max(nextInstance_, handle + 1);
     nextClient_ = std::max(nextClient_, instance.creator + 1);
@@ -60,7 +61,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextClient_ = std::max(nextClient_, client.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
-  return journal_.Rewrite(Snapshot(), error);
+  return journal_.Rewrite(SnapshotSource(), error);
 }
 
 uint32_t AgentCore::LeafCount(const Instance& instance) const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -113,7 +114,11 @@ class AgentCore {
  private:
   int32_t Now() const;
   bool Apply(const StateRecord& record, std::string* error);
-  std::vector<StateRecord> Snapshot() const;
+  // Hands the records that restate the live state to OUT, one at a time.
+  void Snapshot(const std::function<void(const StateRecord&)>& out) const;
+  StateRecordSource SnapshotSource() const {
+    return [this](const std::function<void(const StateRecord&)>& out) { Snapshot(out); };
+  }
   bool Commit(const StateRecord& record, proto::Reply* reply);
   uint32_t LeafCount(const Instance& instance) const;
   EntryDef* EntryByHandle(uint32_t handle);

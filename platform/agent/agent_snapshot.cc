@@ -3,19 +3,18 @@
 
 namespace orvu::agent {
 
-std::vector<StateRecord> AgentCore::Snapshot() const {
-  std::vector<StateRecord> out;
+void AgentCore::Snapshot(const std::function<void(const StateRecord&)>& out) const {
   for (const std::string& m : modules_) {
     StateRecord record;
     record.type = RecordType::Module;
     record.moduleName = m;
-    out.push_back(std::move(record));
+    out(record);
   }
   for (const proto::ClientRecord& client : resident_) {
     StateRecord record;
     record.type = RecordType::Client;
     record.client = client;
-    out.push_back(std::move(record));
+    out(record);
   }
   for (const auto& [handle, instance] : instances_) {
     StateRecord record;
@@ -27,14 +26,14 @@ std::vector<StateRecord> AgentCore::Snapshot() const {
     record.time = instance.time;
     record.enabledFlags = instance.enabledFlags;
     record.leaves = instance.leaves;
-    out.push_back(std::move(record));
+    out(record);
     for (const auto& [column, value] : instance.values) {
       StateRecord valueRecord;
       valueRecord.type = RecordType::Value;
       valueRecord.handle = handle;
       valueRecord.column = column;
       valueRecord.value = value;
-      out.push_back(std::move(valueRecord));
+      out(valueRecord);
     }
   }
   for (const ScalarDef& scalar : scalars_) {
@@ -43,9 +42,8 @@ std::vector<StateRecord> AgentCore::Snapshot() const {
     record.type = RecordType::Scalar;
     record.scalarOid = scalar.oid;
     record.value = scalar.value;
-    out.push_back(std::move(record));
+    out(record);
   }
-  return out;
 }
 
 }  // namespace orvu::agent

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -24,6 +25,9 @@ bool WriteWhole(int fd, const std::string& data) {
   return true;
 }
 
+// Bytes gathered before a rewrite hands them to the file.
+constexpr size_t STATE_WRITE_BLOCK = 256 * 1024;
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -32,9 +36,8 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-bool ReadStateFile(const std::string& path, std::vector<StateRecord>* records, bool* existed,
+bool ReadStateFile(const std::string& path, const StateRecordSink& take, bool* existed,
                    std::string* error) {
-  records->clear();
   *existed = false;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -43,9 +46,13 @@ bool ReadStateFile(const std::string& path, std::vector<StateRecord>* records, b
     return false;
   }
   *existed = true;
-  std::string content;
+  // Read a block at a time and hand each record on as its line is whole: the file is never held
+  // whole, nor are its records.
+  std::string pending;
   char buffer[65536];
-  while (true) {
+  int line = 0;
+  bool atEnd = false;
+  while (!atEnd) {
     ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -53,31 +60,37 @@ bool ReadStateFile(const std::string& path, std::vector<StateRecord>* records, b
       close(fd);
       return false;
     }
-    if (n == 0) break;
-    content.append(buffer, static_cast<size_t>(n));
+    atEnd = n == 0;
+    pending.append(buffer, static_cast<size_t>(n));
+    size_t start = 0;
+    while (start < pending.size()) {
+      size_t end = pending.find('\n', start);
+      if (end == std::string::npos) {
+        if (!atEnd) break;
+        end = pending.size();
+      }
+      ++line;
+      std::string_view text(pending.data() + start, end - start);
+      start = end + 1;
+      StateRecord record;
+      std::string cause;
+      bool ok = text.find('\0') == std::string_view::npos;
+      if (!ok) {
+        *error = path + ":" + std::to_string(line) + ": not a text line";
+      } else if (ParseStateLine(std::string(text), &record, &cause)) {
+        ok = take(std::move(record), error);
+      } else if (!cause.empty()) {
+        *error = path + ":" + std::to_string(line) + ": " + cause;
+        ok = false;
+      }
+      if (!ok) {
+        close(fd);
+        return false;
+      }
+    }
+    pending.erase(0, std::min(start, pending.size()));
   }
   close(fd);
-  size_t start = 0;
-  int line = 0;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string::npos) end = content.size();
-    ++line;
-    std::string text = content.substr(start, end - start);
-    start = end + 1;
-    if (text.find('\0') != std::string::npos) {
-      *error = path + ":" + std::to_string(line) + ": not a text line";
-      return false;
-    }
-    StateRecord record;
-    std::string cause;
-    if (ParseStateLine(text, &record, &cause)) {
-      records->push_back(std::move(record));
-    } else if (!cause.empty()) {
-      *error = path + ":" + std::to_string(line) + ": " + cause;
-      return false;
-    }
-  }
   return true;
 }
 
@@ -102,18 +115,32 @@ bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::strin
   return true;
 }
 
-bool StateJournal::Rewrite(const std::vector<StateRecord>& records, std::string* error) {
-  std::string content = "# orvu-agentd state: one record per line, see platform/README.md\n";
-  for (const StateRecord& record : records) content += FormatStateRecord(record) + "\n";
+bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error) {
   std::string temp = path_ + ".new";
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {
     *error = "cannot write " + temp + ": " + std::strerror(errno);
     return false;
   }
+  // The records are written out in blocks as they come: the whole new file is never in memory.
+  std::string block = "# orvu-agentd state: one record per line, see platform/README.md\n";
+  size_t total = 0;
+  size_t count = 0;
+  bool ok = true;
+  records([&](const StateRecord& record) {
+    block += FormatStateRecord(record);
+    block += '\n';
+    ++count;
+    if (ok && block.size() >= STATE_WRITE_BLOCK) {
+      ok = WriteWhole(fd, block);
+      total += block.size();
+      block.clear();
+    }
+  });
   // The new file reaches the disk before it replaces the old one, so that a crash leaves one of
   // the two whole, never an empty file under the state file's name.
-  bool ok = WriteWhole(fd, content) && fsync(fd) == 0;
+  ok = ok && WriteWhole(fd, block) && fsync(fd) == 0;
+  total += block.size();
   int saved = errno;
   close(fd);
   if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
@@ -137,8 +164,8 @@ bool StateJournal::Rewrite(const std::vector<StateRecord>& records, std::string*
   if (fd_ >= 0) close(fd_);
   fd_ = appendFd;
   appended_ = 0;
-  written_ = records.size();
-  fileSize_ = content.size();
+  written_ = count;
+  fileSize_ = total;
   return true;
 }
 

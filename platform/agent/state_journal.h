@@ -2,6 +2,7 @@
 // (a new file renamed over the old one) when the journal has grown well past the live state.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,9 +10,15 @@
 
 namespace orvu::agent {
 
-// All records of PATH in file order. A missing file is an empty state (*existed false). False with
-// *error ("PATH:LINE: cause") when the file cannot be read or a line does not parse.
-bool ReadStateFile(const std::string& path, std::vector<StateRecord>* records, bool* existed,
+// Takes one record; false, with *error set, stops the reading.
+using StateRecordSink = std::function<bool(StateRecord&& record, std::string* error)>;
+// Hands every record of the state, in order, to the function it is given.
+using StateRecordSource = std::function<void(const std::function<void(const StateRecord&)>&)>;
+
+// Hands the records of PATH to TAKE in file order, one line at a time. A missing file is an empty
+// state (*existed false). False with *error ("PATH:LINE: cause") when the file cannot be read or a
+// line does not parse, or with TAKE's error.
+bool ReadStateFile(const std::string& path, const StateRecordSink& take, bool* existed,
                    std::string* error);
 
 class StateJournal {
@@ -23,8 +30,8 @@ class StateJournal {
 
   // Takes the lock that keeps a second agent off the same file (PATH.lock).
   bool Lock(const std::string& path, bool syncEachChange, std::string* error);
-  // Writes RECORDS as the whole new file and opens it for appending.
-  bool Rewrite(const std::vector<StateRecord>& records, std::string* error);
+  // Writes the records RECORDS gives as the whole new file and opens it for appending.
+  bool Rewrite(const StateRecordSource& records, std::string* error);
   // One record, whole or not at all, handed to the OS before this returns.
   bool Append(const StateRecord& record, std::string* error);
   size_t AppendedSinceRewrite() const { return appended_; }
