@@ -187,14 +187,15 @@ TEST(SetValuesE2e, OidsThatDoNotConvertFailAndTheNextEntryStillRuns) {
   EXPECT_EQ(StoredScalar(agent, SPEAKER_CONTROL), "syntax=2 number=2");
 }
 
-TEST(SetValuesE2e, TheAgentRefusesWrongSyntaxReadOnlyAndUnknownObjects) {
+TEST(SetValuesE2e, TheAgentRefusesWrongSyntaxReadOnlyUnknownObjectsAndValuesOutOfRange) {
   TestAgent agent;
   CreateInstance50(agent);
   const std::string before = agent.ReadState();
-  OasetRun run = RunOaset(&agent, {"-w" + MODULE, "-sspeakerControl", "-moloud", "-sspeakerDescr",
-                                   "-mox", "-s" + Column(15), "-mi1", "-s1.3.6.1.4.1.32473.99.1.7",
-                                   "-mi1", "-s" + Column(3, "51"), "-mi1", "-s" + Column(3), "-mx1",
-                                   "-s" + Column(7), "-ma10.0.0"});
+  OasetRun run =
+      RunOaset(&agent, {"-w" + MODULE, "-sspeakerControl", "-moloud", "-sspeakerDescr", "-mox",
+                        "-s" + Column(15), "-mi1", "-s1.3.6.1.4.1.32473.99.1.7", "-mi1",
+                        "-s" + Column(3, "51"), "-mi1", "-s" + Column(3), "-mx1", "-s" + Column(7),
+                        "-ma10.0.0", "-s" + Column(3), "-mi19", "-sspeakerControl", "-mi4"});
   EXPECT_EQ(run.out,
             SetRun(Line(1, "speakerControl", "octets", "loud") +
                        "\nSet data failed: wrong syntax for object speakerControl: it takes "
@@ -208,7 +209,13 @@ TEST(SetValuesE2e, TheAgentRefusesWrongSyntaxReadOnlyAndUnknownObjects) {
                        Line(5, Column(3, "51"), "int, int32", "1") +
                        "\nGet data handle failed: no such instance: 51 of speakerFreqEntry" +
                        Line(6, Column(3), "bad syntax", "1") + VALUE_FAILED +
-                       Line(7, Column(7), "ipaddr", "10.0.0") + VALUE_FAILED,
+                       Line(7, Column(7), "ipaddr", "10.0.0") + VALUE_FAILED +
+                       Line(8, Column(3), "int, int32", "19") +
+                       "\nSet data failed: wrong value for object speakerFreqHertz.50: it takes "
+                       "20..20000, not 19" +
+                       Line(9, "speakerControl", "int, int32", "4") +
+                       "\nSet data failed: wrong value for object speakerControl: it takes 1..3, "
+                       "not 4",
                    true, true));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(agent.ReadState(), before);
