@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever of the build and test tools this machine lacks.
+# Installs, with apt-get, whatever of the build and test tools this machine lacks: the native
+# toolchain, and MinGW-w64 with Wine (32-bit) for the Windows build and its tests.
 set -euo pipefail
 packages=(man-db groff-base cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind procps time
-  pkg-config libsnmp-dev snmpd snmp)
+  pkg-config libsnmp-dev snmpd snmp
+  mingw-w64 g++-mingw-w64-i686-posix googletest wine wine32:i386)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -11,6 +13,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  # wine32 is an i386 package: the architecture must be known to dpkg before the lists are read.
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
 fi

@@ -7,6 +7,7 @@
 
 #include "fuzz_syntax.h"
 #include "values/parse_value.h"
+#include "values/value_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       volatile uint32_t last = reinterpret_cast<uint32_t*>(value.data)[value.number - 1];
       (void)last;
     }
-    std::free(reinterpret_cast<void*>(value.data));
+    ReleaseValueBlock(reinterpret_cast<void*>(value.data));
   }
   return 0;
 }

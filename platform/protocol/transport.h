@@ -1,5 +1,6 @@
-// The one seam between the agent's messages and the operating system's local sockets. Everything
-// that differs between POSIX and a Windows build stays behind these functions.
+// The one seam between the agent's messages and the operating system's sockets. Everything that
+// differs between POSIX (transport_posix.cc) and Windows (transport_win32.cc, the client side
+// only: the agent itself is POSIX-only) stays behind these functions.
 #pragma once
 
 #include <cstddef>
@@ -8,25 +9,42 @@
 
 namespace orvu::transport {
 
+// A descriptor on POSIX, a SOCKET (an unsigned, pointer-wide handle) on Windows.
+#if defined(_WIN32)
+using Socket = uintptr_t;
+constexpr Socket NO_SOCKET = ~static_cast<uintptr_t>(0);
+#else
 using Socket = int;
 constexpr Socket NO_SOCKET = -1;
+#endif
 
 // $XDG_RUNTIME_DIR/orvu-agent.sock, else /tmp/orvu-agent-<uid>/orvu-agent.sock.
 std::string DefaultEndpoint();
 // ORVU_AGENT_SOCKET when set and not empty, else DefaultEndpoint().
 std::string ClientEndpoint();
+// The endpoint file of an agent on TCP loopback: ORVU_AGENT_ENDPOINT when set and not empty;
+// else on Windows %LOCALAPPDATA%\orvu-agent\endpoint, and on POSIX nothing (the Unix socket).
+std::string ClientEndpointFile();
 
 // Client side: a blocking connection, or NO_SOCKET with *error set.
 Socket Connect(const std::string& path, std::string* error);
+// The same to 127.0.0.1:PORT.
+Socket ConnectLoopback(uint16_t port, std::string* error);
 bool SendAll(Socket s, const void* data, size_t size);
 bool ReceiveAll(Socket s, void* data, size_t size);
 // Blocks until some bytes arrive: their count, or 0 or less when the connection closed or failed.
 long ReceiveSome(Socket s, void* data, size_t size);
 uint32_t CurrentThreadId();
+// What a client on TCP reports of itself, where no peer credentials exist.
+uint32_t CurrentProcessId();
+std::string OwnProgramFile();
 
 // Agent side. Listen makes the folder of the default endpoint (owner only) when needed, refuses a
 // path that another agent answers at, replaces a stale socket file, and leaves the socket 0600.
 Socket Listen(const std::string& path, bool makeFolder, std::string* error);
+// A non-blocking listener on 127.0.0.1 (or another loopback address); *port is the one bound
+// (a free one when 0 was asked for).
+Socket ListenLoopback(const std::string& address, uint16_t* port, std::string* error);
 Socket Accept(Socket listener);  // non-blocking; NO_SOCKET when none is waiting
 bool PeerCredentials(Socket s, uint32_t* processId, uint32_t* userId);
 uint32_t OwnUserId();

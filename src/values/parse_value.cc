@@ -7,6 +7,7 @@
 #include "values/decimal_text.h"
 #include "values/dotted_list.h"
 #include "values/nsap_text.h"
+#include "values/value_block.h"
 
 namespace {
 
@@ -14,9 +15,9 @@ namespace {
 constexpr size_t PARSE_OID_MAX_IDS = 1408;
 constexpr size_t PARSE_IPADDR_BYTES = 4;
 
-// Blocks go to the caller, who hands them to SnmpFreeValue, so they must come from malloc.
+// Blocks go to the caller, who hands them to SnmpFreeValue, so they come from its allocator.
 int AttachCopy(SnmpValue* value, const void* bytes, size_t size) {
-  void* block = std::malloc(size);
+  void* block = AllocateValueBlock(size);
   if (block == nullptr) return 0;
   std::memcpy(block, bytes, size);
   value->number = static_cast<uint32_t>(size);
@@ -61,7 +62,7 @@ int ParseNsapAddress(SnmpValue* value, const char* text) {
   size_t length = 0;
   if (!ReadNsapText(text, nullptr, &length)) return 0;
   if (length == 0) return 1;
-  unsigned char* block = static_cast<unsigned char*>(std::malloc(length));
+  unsigned char* block = static_cast<unsigned char*>(AllocateValueBlock(length));
   if (block == nullptr) return 0;
   ReadNsapText(text, block, &length);
   value->number = static_cast<uint32_t>(length);

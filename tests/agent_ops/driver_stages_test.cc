@@ -25,7 +25,7 @@ std::vector<uint32_t> gClientSizesSeen;
 AgentVersionInfo gVersion;
 int gVersionResult;
 
-int FakeEnumClients(AgentHandle, uint32_t index, AgentClientInfo* info) {
+int OUTSIDE_CALL FakeEnumClients(AgentHandle, uint32_t index, AgentClientInfo* info) {
   gClientSizesSeen.push_back(info->size);
   if (index == 0 || index > gClients.size()) return 0;
   uint32_t size = info->size;
@@ -34,7 +34,7 @@ int FakeEnumClients(AgentHandle, uint32_t index, AgentClientInfo* info) {
   return 1;
 }
 
-int FakeGetVersionInfo(AgentVersionInfo* info) {
+int OUTSIDE_CALL FakeGetVersionInfo(AgentVersionInfo* info) {
   if (info->size != AGENT_VERSION_INFO_SIZE) return 0;
   *info = gVersion;
   return gVersionResult;

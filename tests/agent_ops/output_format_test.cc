@@ -6,6 +6,8 @@
 #include <ctime>
 #include <string>
 
+#include "../test_environment.h"
+
 namespace {
 
 // The time tests need a known zone whatever the caller's environment says.
@@ -14,7 +16,7 @@ class TimeTextTest : public ::testing::Test {
   void SetUp() override { UseZone("UTC"); }
   void TearDown() override { UseZone("UTC"); }
   static void UseZone(const char* zone) {
-    setenv("TZ", zone, 1);
+    SetTestVariable("TZ", zone);
     tzset();
   }
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../test_environment.h"
 #include "cli/invocation.h"
 #include "fake_libraries_test.h"
 
@@ -48,7 +49,7 @@ class TableListingTest : public FakeLibrariesTest {
   void SetUp() override {
     FakeLibrariesTest::SetUp();
     ResetInvocation();
-    setenv("TZ", "UTC", 1);
+    SetTestVariable("TZ", "UTC");
     tzset();
     gInvocation.listTable = true;
     gInvocation.tableOid = ENTRY;

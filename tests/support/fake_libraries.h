@@ -20,6 +20,7 @@
 
 #include "agentapi/outside_api.h"
 #include "values/snmp_value.h"
+#include "values/value_block.h"
 
 // What a leaf read answers: the OID is handed back as it is, its ids copied into a fresh block.
 struct LeafRead {
@@ -76,7 +77,7 @@ struct FakeLibraries {
   std::vector<std::string> setPayloads;
 
   uint32_t* Attach(const uint32_t* ids, uint32_t count) {
-    auto* block = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * (count + 1)));
+    auto* block = static_cast<uint32_t*>(AllocateValueBlock(sizeof(uint32_t) * (count + 1)));
     if (count != 0) std::memcpy(block, ids, sizeof(uint32_t) * count);
     live.insert(block);
     return block;
@@ -87,7 +88,7 @@ struct FakeLibraries {
       complaints.push_back("a block given back twice, or not ours");
       return;
     }
-    std::free(block);
+    ReleaseValueBlock(block);
   }
   void CheckAgent(AgentHandle agent) {
     if (expectedAgent != 0 && agent != expectedAgent) {
@@ -117,7 +118,7 @@ inline void CopyCut(const std::string& text, uint32_t size, char* buffer) {
 }
 
 // Dotted decimal only, like the utility library: no empty components, no trailing dot.
-inline int FakeStringToOid(const char* text, SnmpOid* oid) {
+inline int OUTSIDE_CALL FakeStringToOid(const char* text, SnmpOid* oid) {
   gFakes.stringToOidTexts.push_back(text);
   std::vector<uint32_t> ids;
   const char* at = text;
@@ -135,7 +136,7 @@ inline int FakeStringToOid(const char* text, SnmpOid* oid) {
   return 1;
 }
 
-inline int FakeOidToString(const SnmpOid* oid, uint32_t size, char* buffer) {
+inline int OUTSIDE_CALL FakeOidToString(const SnmpOid* oid, uint32_t size, char* buffer) {
   if (gFakes.oidToStringFails) return 0;
   std::string text = OidText(oid);
   if (!gFakes.oidToStringCuts && text.size() + 1 > size) return 0;
@@ -143,8 +144,9 @@ inline int FakeOidToString(const SnmpOid* oid, uint32_t size, char* buffer) {
   return 1;
 }
 
-// OID blocks are the fakes' own; value blocks come from the tool's own parse (malloc).
-inline int FakeSnmpFreeValue(uint32_t syntax, void* pair) {
+// OID blocks are the fakes' own; value blocks come from the tool's own parse; both from the one
+// allocator.
+inline int OUTSIDE_CALL FakeSnmpFreeValue(uint32_t syntax, void* pair) {
   gFakes.freedSyntaxes.push_back(syntax);
   auto* held = static_cast<SnmpOid*>(pair);
   if (syntax == SYNTAX_OID) {
@@ -152,31 +154,32 @@ inline int FakeSnmpFreeValue(uint32_t syntax, void* pair) {
     ++gFakes.oidReleases;
   } else {
     gFakes.live.erase(held->ids);
-    std::free(held->ids);
+    ReleaseValueBlock(held->ids);
   }
   return 1;
 }
 
-inline uint32_t FakeLookupOid(const SnmpOid* oid) {
+inline uint32_t OUTSIDE_CALL FakeLookupOid(const SnmpOid* oid) {
   ++gFakes.oidLookups;
   auto found = gFakes.namesByOid.find({oid->ids, oid->ids + oid->count});
   if (found == gFakes.namesByOid.end()) return 0;
   return static_cast<uint32_t>(std::distance(gFakes.namesByOid.begin(), found)) + 1;
 }
 
-inline int FakeGetObjectName(uint32_t object, uint32_t form, uint32_t* size, char* buffer) {
+inline int OUTSIDE_CALL FakeGetObjectName(uint32_t object, uint32_t form, uint32_t* size,
+                                          char* buffer) {
   if (form != MIB_FORM_NAME || object == 0) return 0;
   CopyCut(std::next(gFakes.namesByOid.begin(), object - 1)->second, *size, buffer);
   return 1;
 }
 
-inline uint32_t FakeLookupName(const char* name) {
+inline uint32_t OUTSIDE_CALL FakeLookupName(const char* name) {
   gFakes.lookedUpNames.push_back(name);
   auto found = gFakes.objectsByName.find(name);
   return found == gFakes.objectsByName.end() ? 0 : found->second;
 }
 
-inline int FakeGetObjectOid(uint32_t object, uint32_t form, SnmpOid* oid) {
+inline int OUTSIDE_CALL FakeGetObjectOid(uint32_t object, uint32_t form, SnmpOid* oid) {
   auto found = gFakes.oidTextByObject.find(object);
   if (form != MIB_FORM_OID || found == gFakes.oidTextByObject.end()) return 0;
   int converted = FakeStringToOid(found->second.c_str(), oid);
@@ -184,15 +187,16 @@ inline int FakeGetObjectOid(uint32_t object, uint32_t form, SnmpOid* oid) {
   return converted;
 }
 
-inline int FakeLastError() { return gFakes.lastError; }
+inline int OUTSIDE_CALL FakeLastError() { return gFakes.lastError; }
 
-inline const char* FakeErrorText(int code, char* buffer, uint32_t size) {
+inline const char* OUTSIDE_CALL FakeErrorText(int code, char* buffer, uint32_t size) {
   std::snprintf(buffer, size, "agent error %d", code);
   return buffer;
 }
 
-inline uint32_t FakeCreate(AgentHandle agent, uint32_t zero1, uint32_t zero2, const SnmpOid* entry,
-                           const SnmpOid* instance, uint32_t* instanceHandle) {
+inline uint32_t OUTSIDE_CALL FakeCreate(AgentHandle agent, uint32_t zero1, uint32_t zero2,
+                                        const SnmpOid* entry, const SnmpOid* instance,
+                                        uint32_t* instanceHandle) {
   gFakes.CheckAgent(agent);
   gFakes.calls.push_back("create " + std::to_string(zero1) + " " + std::to_string(zero2) + " " +
                          OidText(entry) + " " + OidText(instance));
@@ -204,8 +208,8 @@ inline uint32_t FakeCreate(AgentHandle agent, uint32_t zero1, uint32_t zero2, co
   return gFakes.createResult;
 }
 
-inline int FakeEnable(AgentHandle agent, uint32_t zero, uint32_t entryHandle,
-                      uint32_t instanceHandle, uint32_t flags) {
+inline int OUTSIDE_CALL FakeEnable(AgentHandle agent, uint32_t zero, uint32_t entryHandle,
+                                   uint32_t instanceHandle, uint32_t flags) {
   gFakes.CheckAgent(agent);
   gFakes.calls.push_back("enable " + std::to_string(zero) + " " + std::to_string(entryHandle) +
                          " " + std::to_string(instanceHandle) + " " + std::to_string(flags));
@@ -213,20 +217,21 @@ inline int FakeEnable(AgentHandle agent, uint32_t zero, uint32_t entryHandle,
   return gFakes.enableResult;
 }
 
-inline uint32_t FakeFindEntry(AgentHandle agent, const SnmpOid* entry) {
+inline uint32_t OUTSIDE_CALL FakeFindEntry(AgentHandle agent, const SnmpOid* entry) {
   gFakes.CheckAgent(agent);
   gFakes.calls.push_back("find entry " + OidText(entry));
   return OidText(entry) == gFakes.knownEntry ? 0x11 : 0;
 }
 
-inline uint32_t FakeFindInstance(AgentHandle agent, uint32_t entryHandle, const SnmpOid* instance) {
+inline uint32_t OUTSIDE_CALL FakeFindInstance(AgentHandle agent, uint32_t entryHandle,
+                                              const SnmpOid* instance) {
   gFakes.CheckAgent(agent);
   gFakes.calls.push_back("find instance " + std::to_string(entryHandle) + " " + OidText(instance));
   return gFakes.knownInstances.count(OidText(instance)) != 0 ? 0x22 : 0;
 }
 
-inline int FakeRemove(AgentHandle agent, uint32_t zero, uint32_t entryHandle,
-                      uint32_t instanceHandle) {
+inline int OUTSIDE_CALL FakeRemove(AgentHandle agent, uint32_t zero, uint32_t entryHandle,
+                                   uint32_t instanceHandle) {
   gFakes.CheckAgent(agent);
   gFakes.calls.push_back("remove " + std::to_string(zero) + " " + std::to_string(entryHandle) +
                          " " + std::to_string(instanceHandle));
@@ -234,8 +239,8 @@ inline int FakeRemove(AgentHandle agent, uint32_t zero, uint32_t entryHandle,
   return gFakes.removeResult;
 }
 
-inline int FakeEnumInstances(AgentHandle agent, uint32_t index, uint32_t entryHandle,
-                             TableInstanceInfo* info) {
+inline int OUTSIDE_CALL FakeEnumInstances(AgentHandle agent, uint32_t index, uint32_t entryHandle,
+                                          TableInstanceInfo* info) {
   gFakes.CheckAgent(agent);
   if (entryHandle != 0x11) gFakes.complaints.push_back("instances listed for another entry");
   gFakes.enumSizesSeen.push_back(info->size);
@@ -246,7 +251,8 @@ inline int FakeEnumInstances(AgentHandle agent, uint32_t index, uint32_t entryHa
   return 1;
 }
 
-inline uint32_t FakeGetDataHandle(AgentHandle agent, uint32_t context, const SnmpOid* object) {
+inline uint32_t OUTSIDE_CALL FakeGetDataHandle(AgentHandle agent, uint32_t context,
+                                               const SnmpOid* object) {
   gFakes.CheckAgent(agent);
   gFakes.contexts.push_back(context);
   gFakes.dataHandleOids.push_back(OidText(object));
@@ -255,7 +261,8 @@ inline uint32_t FakeGetDataHandle(AgentHandle agent, uint32_t context, const Snm
   return gFakes.handleCalls == gFakes.refuseHandleAt ? 0 : 0x500 + gFakes.handleCalls;
 }
 
-inline int FakeGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid, SnmpValue* value) {
+inline int OUTSIDE_CALL FakeGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid,
+                                    SnmpValue* value) {
   gFakes.CheckAgent(agent);
   ++gFakes.dataCalls;
   if (!gFakes.fixedDataHandle && dataHandle != 0x500 + gFakes.handleCalls) {
@@ -283,7 +290,7 @@ inline int FakeGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid, Snm
   oid->ids = gFakes.Attach(read.oid.ids, read.oid.count);
   *value = read.value;
   if (value->syntax == SYNTAX_OCTETS && value->number != 0) {
-    auto* bytes = static_cast<char*>(std::malloc(value->number));
+    auto* bytes = static_cast<char*>(AllocateValueBlock(value->number));
     std::memcpy(bytes, reinterpret_cast<const void*>(read.value.data), value->number);
     gFakes.live.insert(bytes);
     value->data = reinterpret_cast<uintptr_t>(bytes);
@@ -291,8 +298,8 @@ inline int FakeGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid, Snm
   return 1;
 }
 
-inline int FakeSetData(AgentHandle agent, uint32_t context, uint32_t dataHandle,
-                       const SnmpValue* value) {
+inline int OUTSIDE_CALL FakeSetData(AgentHandle agent, uint32_t context, uint32_t dataHandle,
+                                    const SnmpValue* value) {
   gFakes.CheckAgent(agent);
   gFakes.contexts.push_back(context);
   gFakes.setDataHandles.push_back(dataHandle);
@@ -304,7 +311,7 @@ inline int FakeSetData(AgentHandle agent, uint32_t context, uint32_t dataHandle,
   return gFakes.setDataResult;
 }
 
-inline int FakeAgentFreeValue(uint32_t syntax, void* payload) {
+inline int OUTSIDE_CALL FakeAgentFreeValue(uint32_t syntax, void* payload) {
   auto* pair = static_cast<SnmpOid*>(payload);
   if (syntax == SYNTAX_OID) {
     gFakes.Release(pair->ids);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "values/value_block.h"
+
 namespace {
 
 struct Parsed {
@@ -29,7 +31,7 @@ Parsed Parse(SnmpSyntax syntax, const std::string& text, uint32_t number = 0, ui
     } else {
       parsed.bytes.assign(p, p + parsed.value.number);
     }
-    std::free(p);
+    ReleaseValueBlock(p);
   }
   return parsed;
 }

@@ -15,7 +15,8 @@
 #endif
 
 #if defined(_WIN32)
-#define ORVU_EXPORT __declspec(dllexport)
+/* The DLLs export by ordinal only, through their .def files: no name leaves them. */
+#define ORVU_EXPORT
 #else
 #define ORVU_EXPORT __attribute__((visibility("default")))
 #endif

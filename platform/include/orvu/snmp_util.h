@@ -1,5 +1,6 @@
 /* The SNMP utility library (libvnwsnmp): OID text conversions and the one release function for
- * every block that any of the three libraries, or their callers, attach (C runtime malloc/free). */
+ * every block that any of the three libraries, or their callers, attach: all from one allocator,
+ * the C runtime's malloc/free on POSIX and the process heap (HeapAlloc/HeapFree) on Windows. */
 #ifndef ORVU_SNMP_UTIL_H
 #define ORVU_SNMP_UTIL_H
 

@@ -15,6 +15,7 @@
 #include "agent_session.h"
 #include "faults.h"
 #include "last_error.h"
+#include "shared_heap.h"
 #include "transport.h"
 
 namespace {
@@ -102,7 +103,7 @@ void CopyIds(uint32_t* count, uint32_t* ids, const std::vector<uint32_t>& from) 
 }
 
 void* CopyBlock(const void* data, size_t size) {
-  void* block = std::malloc(size);
+  void* block = orvu::SharedAlloc(size);
   if (block) std::memcpy(block, data, size);
   return block;
 }
@@ -148,7 +149,7 @@ bool FillResult(const proto::DataItem& item, SnmpOid* oid, SnmpValue* value) {
   }
   bool hasBlock = v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid;
   if (hasBlock && blockAllowed && number && !data) {
-    std::free(ids);
+    orvu::SharedFree(ids);
     return Fail(orvu::AGENT_ERR_OUT_OF_MEMORY);
   }
   if (!known && hasBlock && data) lib.foreignBlocks.insert(data);
@@ -495,11 +496,12 @@ ORVU_EXPORT int ORVU_CALL AgentFreeValue(uint32_t syntax, void* payload) {
   bool known = false;
   proto::ValueKind kind = proto::KindOfSyntax(syntax, &known);
   if (known) {
-    if (kind == proto::ValueKind::Bytes || kind == proto::ValueKind::Oid) std::free(pair->ids);
+    if (kind == proto::ValueKind::Bytes || kind == proto::ValueKind::Oid)
+      orvu::SharedFree(pair->ids);
   } else if (block) {
     Library& lib = Lib();
     std::lock_guard<std::mutex> lock(lib.mutex);
-    if (lib.foreignBlocks.erase(block)) std::free(pair->ids);
+    if (lib.foreignBlocks.erase(block)) orvu::SharedFree(pair->ids);
   }
   pair->count = 0;
   pair->ids = nullptr;

@@ -7,6 +7,7 @@
 
 #include "decimal.h"
 #include "faults.h"
+#include "shared_heap.h"
 #include "syntax_kind.h"
 
 namespace {
@@ -42,7 +43,7 @@ ORVU_EXPORT int ORVU_CALL SnmpStringToOid(const char* text, SnmpOid* oid) {
   if (!ForEachSubIdentifier(text, [&](uint32_t) { return ++count <= SNMP_OID_TEXT_MAX_IDS; })) {
     return 0;
   }
-  uint32_t* ids = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * count));
+  uint32_t* ids = static_cast<uint32_t*>(orvu::SharedAlloc(sizeof(uint32_t) * count));
   if (!ids) return 0;
   uint32_t filled = 0;
   ForEachSubIdentifier(text, [&](uint32_t id) {
@@ -90,7 +91,7 @@ ORVU_EXPORT int ORVU_CALL SnmpFreeValue(uint32_t syntax, void* pair) {
   if (orvu::SyntaxHasBlock(syntax)) {
     // The (length, pointer) pair of a value is laid out exactly like an SnmpOid.
     SnmpOid* held = static_cast<SnmpOid*>(pair);
-    std::free(held->ids);
+    orvu::SharedFree(held->ids);
     held->ids = nullptr;
     held->count = 0;
   }

@@ -12,6 +12,7 @@
 #include "faults.h"
 #include "mib_registry.h"
 #include "mib_search_path.h"
+#include "shared_heap.h"
 
 namespace {
 
@@ -113,7 +114,8 @@ ORVU_EXPORT int ORVU_CALL MibGetObjectOid(uint32_t object, uint32_t form, SnmpOi
   const Object* found = state.ObjectOf(object);
   if (!found) return 0;
   size_t count = found->oid.size();
-  uint32_t* ids = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * (count > 0 ? count : 1)));
+  uint32_t* ids =
+      static_cast<uint32_t*>(orvu::SharedAlloc(sizeof(uint32_t) * (count > 0 ? count : 1)));
   if (!ids) return 0;
   if (count > 0) std::memcpy(ids, found->oid.data(), sizeof(uint32_t) * count);
   oid->count = static_cast<uint32_t>(count);

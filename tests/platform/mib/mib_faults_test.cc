@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "../../test_environment.h"
 #include "orvu/mib_lib.h"
 #include "orvu/snmp_util.h"
 
@@ -10,12 +11,11 @@ namespace {
 class FaultEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    setenv("ORVU_MIB_PATH", ORVU_TEST_MIB_DIR, 1);
-    setenv("ORVU_FAULTS",
-           "MibLoadModule=0@1;MibLookupName=7@2;MibGetObjectOid=0@1;MibLookupOid=9@1;"
-           "MibGetObjectName=0@1;"
-           "SnmpStringToOid=0@1;SnmpOidToString=0@1;SnmpFreeValue=5@1",
-           1);
+    SetTestVariable("ORVU_MIB_PATH", ORVU_TEST_MIB_DIR);
+    SetTestVariable("ORVU_FAULTS",
+                    "MibLoadModule=0@1;MibLookupName=7@2;MibGetObjectOid=0@1;MibLookupOid=9@1;"
+                    "MibGetObjectName=0@1;"
+                    "SnmpStringToOid=0@1;SnmpOidToString=0@1;SnmpFreeValue=5@1");
   }
 };
 const auto* const FAULT_ENVIRONMENT = ::testing::AddGlobalTestEnvironment(new FaultEnvironment);

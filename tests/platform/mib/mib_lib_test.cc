@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "../../test_environment.h"
 #include "orvu/snmp_util.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 // The library reads the path once, at its first call.
 class MibPathEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { setenv("ORVU_MIB_PATH", ORVU_TEST_MIB_DIR, 1); }
+  void SetUp() override { SetTestVariable("ORVU_MIB_PATH", ORVU_TEST_MIB_DIR); }
 };
 const auto* const MIB_PATH_ENVIRONMENT =
     ::testing::AddGlobalTestEnvironment(new MibPathEnvironment);

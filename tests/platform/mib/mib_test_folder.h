@@ -2,10 +2,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace orvu::mib {
@@ -13,8 +13,13 @@ namespace orvu::mib {
 class MibTestFolder {
  public:
   MibTestFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mibtest-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
+    // create_directory is false for a folder that exists already: a fresh name is tried then.
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      auto folder = std::filesystem::temp_directory_path() / ("mibtest-" + std::to_string(seed()));
+      std::error_code error;
+      if (std::filesystem::create_directory(folder, error)) path_ = folder.string();
+    }
   }
   ~MibTestFolder() {
     std::error_code ignored;

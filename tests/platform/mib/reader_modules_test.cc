@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "../../test_environment.h"
 #include "mib_registry.h"
 #include "mib_search_path.h"
 #include "mib_test_folder.h"
@@ -232,16 +233,25 @@ END)");
   EXPECT_EQ(registry.FindModule("RFC1213-MIB")->fileName, "");
 }
 
+void SetMibPath(const std::string& value) { SetTestVariable("ORVU_MIB_PATH", value); }
+
 TEST(ReaderSearchPath, SplitsTheVariableAndFallsBackToTheInstalledFolder) {
   const char* saved = getenv("ORVU_MIB_PATH");
   std::string kept = saved ? saved : "";
-  setenv("ORVU_MIB_PATH", ":/a::/b/:", 1);
+#ifdef _WIN32
+  // Drive letters hold colons, so Windows separates the folders as PATH does.
+  SetMibPath(";C:\\a;;C:/b/;");
+  EXPECT_EQ(DefaultSearchPath(), (std::vector<std::string>{"C:\\a", "C:/b/"}));
+  SetMibPath(";;");
+#else
+  SetMibPath(":/a::/b/:");
   EXPECT_EQ(DefaultSearchPath(), (std::vector<std::string>{"/a", "/b/"}));
-  setenv("ORVU_MIB_PATH", "::", 1);
+  SetMibPath("::");
+#endif
   EXPECT_EQ(DefaultSearchPath(), std::vector<std::string>{ORVU_TEST_DEFAULT_MIB_DIR});
-  unsetenv("ORVU_MIB_PATH");
+  SetMibPath("");
   EXPECT_EQ(DefaultSearchPath(), std::vector<std::string>{ORVU_TEST_DEFAULT_MIB_DIR});
-  if (saved) setenv("ORVU_MIB_PATH", kept.c_str(), 1);
+  SetMibPath(kept);
 }
 
 }  // namespace

@@ -1,0 +1,11 @@
+#include <cstdlib>
+
+#include "shared_heap.h"
+
+namespace orvu {
+
+void* SharedAlloc(size_t size) { return std::malloc(size); }
+
+void SharedFree(void* block) { std::free(block); }
+
+}  // namespace orvu

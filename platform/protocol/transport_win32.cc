@@ -1,0 +1,116 @@
+// The client side of the transport on Windows. Wine has no Unix domain sockets, so a client here
+// reaches the agent on TCP loopback only, at the port that the agent's endpoint file names.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// winsock2.h before windows.h, which would otherwise bring the old winsock.h.
+#include <windows.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "transport.h"
+
+namespace orvu::transport {
+namespace {
+
+constexpr DWORD CLIENT_TIMEOUT_MILLISECONDS = 30 * 1000;
+
+bool StartWinsock(std::string* error) {
+  static std::once_flag once;
+  static int started = -1;
+  std::call_once(once, [] {
+    WSADATA data;
+    started = WSAStartup(MAKEWORD(2, 2), &data);
+  });
+  if (started != 0) {
+    *error = "Winsock did not start (error " + std::to_string(started) + ")";
+    return false;
+  }
+  return true;
+}
+
+std::string SocketError(const char* what) {
+  return std::string(what) + " failed (Winsock error " + std::to_string(WSAGetLastError()) + ")";
+}
+
+}  // namespace
+
+// The Unix socket has no Windows counterpart; these name where it would be for messages only.
+std::string DefaultEndpoint() { return ClientEndpointFile(); }
+std::string ClientEndpoint() { return ClientEndpointFile(); }
+
+std::string ClientEndpointFile() {
+  const char* path = std::getenv("ORVU_AGENT_ENDPOINT");
+  if (path && *path) return path;
+  const char* local = std::getenv("LOCALAPPDATA");
+  std::string folder = local && *local ? local : ".";
+  return folder + "\\orvu-agent\\endpoint";
+}
+
+Socket Connect(const std::string& path, std::string* error) {
+  *error = "no Unix socket on Windows: " + path;
+  return NO_SOCKET;
+}
+
+Socket ConnectLoopback(uint16_t port, std::string* error) {
+  if (!StartWinsock(error)) return NO_SOCKET;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) {
+    *error = SocketError("socket");
+    return NO_SOCKET;
+  }
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    *error = SocketError("connect");
+    closesocket(s);
+    return NO_SOCKET;
+  }
+  // An agent that stops answering must not hang its clients for ever.
+  DWORD timeout = CLIENT_TIMEOUT_MILLISECONDS;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  // Requests are small and answered at once: waiting to fill a segment would only add latency.
+  BOOL noDelay = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  return static_cast<Socket>(s);
+}
+
+// Winsock moves at most INT_MAX bytes a call; STEP moves one piece and returns its size.
+template <typename Step>
+bool MoveAll(char* p, size_t size, Step step) {
+  while (size > 0) {
+    int n = step(p, size > 1u << 30 ? 1 << 30 : static_cast<int>(size));
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SendAll(Socket s, const void* data, size_t size) {
+  return MoveAll(const_cast<char*>(static_cast<const char*>(data)), size,
+                 [s](char* p, int n) { return send(static_cast<SOCKET>(s), p, n, 0); });
+}
+
+bool ReceiveAll(Socket s, void* data, size_t size) {
+  return MoveAll(static_cast<char*>(data), size,
+                 [s](char* p, int n) { return recv(static_cast<SOCKET>(s), p, n, 0); });
+}
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(GetCurrentThreadId()); }
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }
+
+std::string OwnProgramFile() {
+  char path[MAX_PATH + 1] = {};
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::string() : std::string(path, length);
+}
+
+void Close(Socket s) {
+  if (s != NO_SOCKET) closesocket(static_cast<SOCKET>(s));
+}
+
+}  // namespace orvu::transport
