@@ -16,6 +16,14 @@ constexpr size_t PROGRAM_PATH_SIZE = 260;
 constexpr const char* VERSION_MISSING = "<not available>";
 constexpr const char* BANNER_NOTICE = "Administers a running Orvu SNMP agent.";
 
+void CopyVersionText(const char* text, char* buffer, size_t capacity) {
+  if (capacity == 0) return;
+  size_t length = std::strlen(text);
+  if (length > capacity - 1) length = capacity - 1;
+  std::memcpy(buffer, text, length);
+  buffer[length] = '\0';
+}
+
 #ifdef _WIN32
 
 int ReadVersionResource(const char* path, char* buffer, size_t capacity) {
@@ -56,14 +64,6 @@ const char* OwnProgramPath(char (&path)[PROGRAM_PATH_SIZE]) {
   path[0] = '\0';
   return path;
 #endif
-}
-
-void CopyVersionText(const char* text, char* buffer, size_t capacity) {
-  if (capacity == 0) return;
-  size_t length = std::strlen(text);
-  if (length > capacity - 1) length = capacity - 1;
-  std::memcpy(buffer, text, length);
-  buffer[length] = '\0';
 }
 
 int ReadOwnFileVersion(const char* path, char* buffer, size_t capacity) {
