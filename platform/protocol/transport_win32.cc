@@ -100,6 +100,11 @@ bool ReceiveAll(Socket s, void* data, size_t size) {
                  [s](char* p, int n) { return recv(static_cast<SOCKET>(s), p, n, 0); });
 }
 
+long ReceiveSome(Socket s, void* data, size_t size) {
+  int chunk = size > 1u << 30 ? 1 << 30 : static_cast<int>(size);
+  return recv(static_cast<SOCKET>(s), static_cast<char*>(data), chunk, 0);
+}
+
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(GetCurrentThreadId()); }
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
