@@ -49,7 +49,7 @@ done
 # --- Inputs -------------------------------------------------------------------------------------
 
 # N instances of the sample table; two columns stored per instance, the other fourteen serve
-# their MIB defaults. Each instance's stored values hold 4 + 4 + 12 payload bytes.
+# their MIB defaults. Each instance's stored values hold 12 + 4 payload bytes.
 write_state() { # N FILE [BIG_BYTES]
   awk -v n="$1" -v entry="$entry" -v big="${3:-0}" 'BEGIN {
     print "module VORNEL-VNBEEP-MIB"
@@ -328,7 +328,7 @@ echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 for n in "${sizes[@]}"; do
   pid=${agent_of[$n]}
   rss=$(kib_of "$pid" VmRSS)
-  per=$(awk -v r="$rss" -v e="$empty_rss" -v n="$n" 'BEGIN { printf "%.0f", ((r - e) * 1024 - 20 * n) / n }')
+  per=$(awk -v r="$rss" -v e="$empty_rss" -v n="$n" 'BEGIN { printf "%.0f", ((r - e) * 1024 - 16 * n) / n }')
   printf '| %d | %d | %d | %.3f | %s | %d | %.4f | %d | %s | %s |\n' "$n" $((n * leaves)) \
     "$(wc -c < "$work/list.a$n")" "${best[list.$n]}" "$(rate $((n * leaves)) "${best[list.$n]}")" \
     "${peak[list.$n]}" "${best[cat.$n]}" "$rss" "$per" "$(ratio "${start_hwm[$n]}" "${start_rss[$n]}")"

@@ -22,10 +22,11 @@ bool AgentCore::Commit(const StateRecord& record, proto::Reply* reply) {
     return false;
   }
   Apply(record, &error);
-  // Compared with the size of the last rewrite, not with a fresh count, so that a large state
-  // does not cost a full pass on every change; the file stays within about twice the live state.
-  size_t appended = journal_.AppendedSinceRewrite();
-  if (appended > AGENT_COMPACT_AFTER && appended > journal_.WrittenAtRewrite() &&
+  // Compared in bytes with the last rewrite, not with a fresh count, so that a large state does
+  // not cost a full pass on every change, and small changes to rows of large values do not
+  // rewrite those values over and over; the file stays within about twice the live state.
+  if (journal_.AppendedSinceRewrite() > AGENT_COMPACT_AFTER &&
+      journal_.AppendedBytesSinceRewrite() > journal_.BytesAtRewrite() &&
       !journal_.Rewrite(SnapshotSource(), &error)) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
   }

@@ -125,12 +125,10 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   // The records are written out in blocks as they come: the whole new file is never in memory.
   std::string block = "# orvu-agentd state: one record per line, see platform/README.md\n";
   size_t total = 0;
-  size_t count = 0;
   bool ok = true;
   records([&](const StateRecord& record) {
     block += FormatStateRecord(record);
     block += '\n';
-    ++count;
     if (ok && block.size() >= STATE_WRITE_BLOCK) {
       ok = WriteWhole(fd, block);
       total += block.size();
@@ -164,8 +162,8 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   if (fd_ >= 0) close(fd_);
   fd_ = appendFd;
   appended_ = 0;
-  written_ = count;
   fileSize_ = total;
+  rewriteSize_ = total;
   return true;
 }
 

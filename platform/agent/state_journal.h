@@ -35,7 +35,9 @@ class StateJournal {
   // One record, whole or not at all, handed to the OS before this returns.
   bool Append(const StateRecord& record, std::string* error);
   size_t AppendedSinceRewrite() const { return appended_; }
-  size_t WrittenAtRewrite() const { return written_; }
+  // Bytes appended since the last rewrite, and the bytes that rewrite wrote.
+  size_t AppendedBytesSinceRewrite() const { return fileSize_ - rewriteSize_; }
+  size_t BytesAtRewrite() const { return rewriteSize_; }
 
  private:
   std::string path_;
@@ -44,7 +46,7 @@ class StateJournal {
   int fd_ = -1;
   size_t appended_ = 0;
   size_t fileSize_ = 0;  // bytes in the file: what a failed append is cut back to
-  size_t written_ = 0;
+  size_t rewriteSize_ = 0;
 };
 
 }  // namespace orvu::agent
