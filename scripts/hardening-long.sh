@@ -2,7 +2,8 @@
 # The agent's load, kill and flood tests with far larger figures than the suite uses.
 # Usage: scripts/hardening-long.sh [BUILD FOLDER, default build/RelWithDebInfo (built here)]
 # The figures can be set: OASET_LOAD_CLIENTS (16), OASET_LOAD_ROUNDS (1000), OASET_KILL_COUNT (100),
-# OASET_KILL_SEED, OASET_FLOOD_INPUTS (200000), OASET_FLOOD_SEED.
+# OASET_KILL_SEED, OASET_FLOOD_INPUTS (200000), OASET_FLOOD_SEED, OASET_TEAR_KILLS (400),
+# OASET_TEAR_SEED.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 if [ $# -gt 0 ]; then
@@ -13,9 +14,10 @@ fi
 export OASET_LOAD_ROUNDS=${OASET_LOAD_ROUNDS:-1000}
 export OASET_KILL_COUNT=${OASET_KILL_COUNT:-100}
 export OASET_FLOOD_INPUTS=${OASET_FLOOD_INPUTS:-200000}
+export OASET_TEAR_KILLS=${OASET_TEAR_KILLS:-400}
 log="$dir/hardening-long.log"
 status=0
 "$dir/bin/hardening_tests" >"$log" 2>&1 || status=$?
-grep -E '^(load|kill|flood):|^\[  (PASSED|FAILED) ' "$log" || true
+grep -E '^(load|kill|flood|tear):|^\[  (PASSED|FAILED) ' "$log" || true
 [ "$status" -eq 0 ] || { echo "hardening-long.sh: failed, see $log" >&2; tail -40 "$log" >&2; }
 exit "$status"

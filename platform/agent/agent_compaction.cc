@@ -8,8 +8,10 @@ namespace orvu::agent {
 
 namespace {
 
-// Appended records before a rewrite is considered at all.
-constexpr size_t AGENT_COMPACT_AFTER = 1000;
+// The journal is rewritten once the records appended since the last rewrite take more bytes than
+// that rewrite wrote, and more than this: the file stays within about twice the live state plus
+// this much, whatever the size of the records.
+constexpr size_t AGENT_COMPACT_AFTER_BYTES = 64 * 1024;
 
 }  // namespace
 
@@ -24,9 +26,10 @@ bool AgentCore::Commit(const StateRecord& record, proto::Reply* reply) {
   Apply(record, &error);
   // Compared in bytes with the last rewrite, not with a fresh count, so that a large state does
   // not cost a full pass on every change, and small changes to rows of large values do not
-  // rewrite those values over and over; the file stays within about twice the live state.
-  if (journal_.AppendedSinceRewrite() > AGENT_COMPACT_AFTER &&
-      journal_.AppendedBytesSinceRewrite() > journal_.BytesAtRewrite() &&
+  // rewrite those values over and over; nor does a count of records hold it back, so that a few
+  // huge records do not grow the file without bound.
+  size_t appended = journal_.AppendedBytesSinceRewrite();
+  if (appended > AGENT_COMPACT_AFTER_BYTES && appended > journal_.BytesAtRewrite() &&
       !journal_.Rewrite(SnapshotSource(), &error)) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
   }

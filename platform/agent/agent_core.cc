@@ -2,7 +2,9 @@
 #include "agent_core.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
+#include <map>
 
 #include "agent_reply.h"
 
@@ -18,13 +20,27 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   options_ = options;
   if (!journal_.Lock(options.statePath, options.syncEachChange, error)) return false;
   // Two passes over the file, so that neither the file nor its records are ever held whole: the
-  // modules named anywhere in it come first, then every record is applied as it is read.
-  bool existed = false;
-  auto takeModule = [this](StateRecord&& record, std::string*) {
-    if (record.type == RecordType::Module) modules_.push_back(std::move(record.moduleName));
+  // modules named anywhere in it come first (and the whole file is checked), then every record is
+  // applied as it is read.
+  StateFileFound found;
+  std::map<std::string, size_t> moduleLines;
+  auto takeModule = [&](StateRecord&& record, std::string*) {
+    if (record.type == RecordType::Module) {
+      moduleLines.emplace(record.moduleName, record.line);
+      modules_.push_back(std::move(record.moduleName));
+    }
     return true;
   };
-  if (!ReadStateFile(options.statePath, takeModule, &existed, error)) return false;
+  if (!ReadStateFile(options.statePath, takeModule, &found, error)) return false;
+  if (found.tornLine) {
+    std::fprintf(stderr,
+                 "orvu-agentd: %s:%zu: left out a record cut short (it was never acknowledged)\n",
+                 options.statePath.c_str(), found.tornLine);
+  }
+  // What the agent did not write itself, or had to cut, is kept as it was before the rewrite.
+  if (found.tornLine || (!found.sealed && found.bytes > 0)) {
+    if (!journal_.KeepCopy(error)) return false;
+  }
   modules_.insert(modules_.end(), options.modules.begin(), options.modules.end());
   std::vector<std::string> unique;
   for (const std::string& m : modules_) {
@@ -37,7 +53,11 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     mib::LoadError loadError;
     const mib::Module* module = nullptr;
     if (!registry.Load(name, &loadError) || !(module = registry.FindModule(name))) {
-      *error = "cannot load module " + name + ": " + loadError.Text();
+      auto line = moduleLines.find(name);
+      *error = (line == moduleLines.end()
+                    ? std::string()
+                    : options.statePath + ":" + std::to_string(line->second) + ": ") +
+               "cannot load module " + name + ": " + loadError.Text();
       return false;
     }
     AddModuleObjects(registry, *module, &entries_, &scalars_);
@@ -49,10 +69,10 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   auto apply = [&](StateRecord&& record, std::string* failure) {
     std::string cause;
     if (Apply(record, &cause)) return true;
-    *failure = "state file " + options.statePath + ": " + cause;
+    *failure = options.statePath + ":" + std::to_string(record.line) + ": " + cause;
     return false;
   };
-  if (!ReadStateFile(options.statePath, apply, &existed, error)) return false;
+  if (!ReadStateFile(options.statePath, apply, &found, error)) return false;
   for (const auto& [handle, instance] : instances_) {
     nextInstance_ = std::max(nextInstance_, handle + 1);
     nextClient_ = std::max(nextClient_, instance.creator + 1);

@@ -16,18 +16,25 @@ std::string DefaultStatePath(const std::string& socketPath, const std::string& d
 // Creates the folders leading to PATH (not PATH itself); false with errno set on failure.
 bool MakeFolders(const std::string& path);
 
-// Stop signals set *stop; they are blocked until the event loop can take them, so a stop is
-// never half-handled. A peer that goes away mid-write does not kill the agent.
+// Stop signals (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2) set *stop; they are blocked
+// until the event loop can take them, so a stop is never half-handled. A peer that goes away
+// mid-write does not kill the agent.
 void InstallStopSignals(volatile std::sig_atomic_t* stop);
 
 enum class DetachOutcome { InBackground, CallerReturns, Failed };
 
-// Forks: the caller's process gets CallerReturns (after writing the background process's id to
-// PID_FILE, when given) and should exit; the background process gets InBackground, detached from
-// the terminal and the caller's standard streams. Failed sets *error.
-DetachOutcome Detach(const std::string& pidFile, std::string* error);
+// The pid file, opened without following a link (and only when it is the user's own) and locked
+// for as long as the agent runs: whoever reads it can tell (flock -n) whether the number it holds
+// still names the agent, and a second agent does not write over it. -1 with *error otherwise.
+int OpenPidFile(const std::string& path, std::string* error);
 
-bool WritePidFile(const std::string& path);  // this process's id
-void RemovePidFile(const std::string& path);
+// Forks: the caller's process gets CallerReturns (after writing the background process's id to
+// the pid file PID_FD, when not -1) and should exit; the background process gets InBackground,
+// detached from the terminal and the caller's standard streams. Failed sets *error.
+DetachOutcome Detach(int pidFd, std::string* error);
+
+bool WritePidFile(int pidFd);  // this process's id
+// Removes PATH while it is still the file PID_FD holds.
+void RemovePidFile(int pidFd, const std::string& path);
 
 }  // namespace orvu::agent

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "agent_process.h"
+#include "transport.h"
 
 namespace orvu::agent {
 
@@ -17,11 +19,13 @@ volatile std::sig_atomic_t* gStop = nullptr;
 
 void OnStopSignal(int) { *gStop = 1; }
 
-bool WritePid(const std::string& path, pid_t pid) {
-  FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) return false;
-  std::fprintf(f, "%ld\n", static_cast<long>(pid));
-  return std::fclose(f) == 0;
+// Every signal whose default would end the agent without its clean-up.
+constexpr int AGENT_STOP_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
+
+bool WritePid(int fd, pid_t pid) {
+  std::string text = std::to_string(static_cast<long>(pid)) + "\n";
+  return ftruncate(fd, 0) == 0 &&
+         pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
 }
 
 }  // namespace
@@ -67,26 +71,40 @@ void InstallStopSignals(volatile std::sig_atomic_t* stop) {
   gStop = stop;
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
+  for (int signal : AGENT_STOP_SIGNALS) sigaddset(&stopSignals, signal);
   sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnStopSignal;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  for (int signal : AGENT_STOP_SIGNALS) sigaction(signal, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-DetachOutcome Detach(const std::string& pidFile, std::string* error) {
+int OpenPidFile(const std::string& path, std::string* error) {
+  std::string why;
+  int fd = transport::OpenOwnFile(path, 0644, &why);
+  if (fd < 0) {
+    *error = "refusing to write pid file " + path + ": " + why;
+    return -1;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *error = "pid file " + path + " is held by a running agent";
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+DetachOutcome Detach(int pidFd, std::string* error) {
   pid_t child = fork();
   if (child < 0) {
     *error = std::string("cannot detach: ") + std::strerror(errno);
     return DetachOutcome::Failed;
   }
   if (child > 0) {
-    if (!pidFile.empty() && !WritePid(pidFile, child)) {
-      std::fprintf(stderr, "orvu-agentd: cannot write %s\n", pidFile.c_str());
+    // The lock stays with the background process, which shares the open file.
+    if (pidFd >= 0 && !WritePid(pidFd, child)) {
+      std::fprintf(stderr, "orvu-agentd: cannot write the pid file\n");
     }
     return DetachOutcome::CallerReturns;
   }
@@ -102,8 +120,14 @@ DetachOutcome Detach(const std::string& pidFile, std::string* error) {
   return DetachOutcome::InBackground;
 }
 
-bool WritePidFile(const std::string& path) { return WritePid(path, getpid()); }
+bool WritePidFile(int pidFd) { return WritePid(pidFd, getpid()); }
 
-void RemovePidFile(const std::string& path) { unlink(path.c_str()); }
+void RemovePidFile(int pidFd, const std::string& path) {
+  struct stat held, named;
+  if (fstat(pidFd, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+      held.st_ino == named.st_ino) {
+    unlink(path.c_str());
+  }
+}
 
 }  // namespace orvu::agent

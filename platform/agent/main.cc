@@ -66,8 +66,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
     return 1;
   }
+  int pidFd = -1;
+  if (!pidFile.empty() && (pidFd = agent::OpenPidFile(pidFile, &error)) < 0) {
+    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+    transport::RemoveEndpoint(socketPath);
+    return 1;
+  }
   if (commandLine.detach) {
-    switch (agent::Detach(pidFile, &error)) {
+    switch (agent::Detach(pidFd, &error)) {
       case agent::DetachOutcome::Failed:
         std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
         transport::RemoveEndpoint(socketPath);
@@ -75,7 +81,7 @@ int main(int argc, char** argv) {
       case agent::DetachOutcome::CallerReturns: return 0;
       case agent::DetachOutcome::InBackground: break;
     }
-  } else if (!pidFile.empty() && !agent::WritePidFile(pidFile)) {
+  } else if (pidFd >= 0 && !agent::WritePidFile(pidFd)) {
     std::fprintf(stderr, "orvu-agentd: cannot write %s\n", pidFile.c_str());
   }
 
@@ -108,6 +114,6 @@ int main(int argc, char** argv) {
   }
   transport::Close(listener);
   transport::RemoveEndpoint(socketPath);
-  if (!pidFile.empty()) agent::RemovePidFile(pidFile);
+  if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
   return 0;
 }

@@ -13,9 +13,18 @@
 namespace orvu::agent {
 
 constexpr size_t SERVER_MAX_CLIENTS = 1000;
+// One budget for what all connections hold: unfinished requests and replies not yet taken. What
+// would pass it is refused with a reason (a reply of at most SERVER_SMALL_REPLY bytes never is).
+constexpr size_t SERVER_BUFFER_BUDGET = 64u << 20;
+constexpr size_t SERVER_SMALL_REPLY = 4096;
+// A connection that has not registered by then is closed; registered ones may idle for ever.
+constexpr int SERVER_REGISTER_SECONDS = 5;
+// How long accepting rests when the process has no descriptor left.
+constexpr int SERVER_ACCEPT_PAUSE_MS = 100;
 
-// Raises the open-file limit as far as allowed and returns how many clients fit within it (at
-// most SERVER_MAX_CLIENTS), so that accepting never fails for want of descriptors.
+// Raises the open-file limit as far as allowed and returns how many clients fit within it beside
+// the descriptors already open (at most SERVER_MAX_CLIENTS), so that accepting does not fail for
+// want of descriptors. Call it once everything else the agent keeps open is open.
 size_t ClientCapacity();
 
 // The descriptors and timers of another library that the loop drives too (the AgentX subagent):

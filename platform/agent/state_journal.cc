@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "state_integrity.h"
+#include "transport.h"
+
 namespace orvu::agent {
 namespace {
 
@@ -27,6 +30,8 @@ bool WriteWhole(int fd, const std::string& data) {
 
 // Bytes gathered before a rewrite hands them to the file.
 constexpr size_t STATE_WRITE_BLOCK = 256 * 1024;
+// The header's record count is written as this many digits, then filled in once it is known.
+constexpr int STATE_COUNT_DIGITS = 12;
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -34,23 +39,51 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Makes room for a file of our own at PATH: a leftover of ours goes; anything planted there (a
+// symbolic link, another user's file) is refused, never followed or removed.
+bool ClearOwnFile(const std::string& path, std::string* error) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot look at " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    *error = "refusing to write " + path + ": it exists and is not a file of this user" +
+             (S_ISLNK(st.st_mode) ? " (a symbolic link)" : "");
+    return false;
+  }
+  if (unlink(path.c_str()) != 0) {
+    *error = "cannot remove " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string At(const std::string& path, size_t line) { return path + ":" + std::to_string(line); }
+
 }  // namespace
 
-bool ReadStateFile(const std::string& path, const StateRecordSink& take, bool* existed,
+bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
                    std::string* error) {
-  *existed = false;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  *found = StateFileFound{};
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
     if (errno == ENOENT) return true;
     *error = "cannot read state file " + path + ": " + std::strerror(errno);
     return false;
   }
-  *existed = true;
+  found->existed = true;
   // Read a block at a time and hand each record on as its line is whole: the file is never held
   // whole, nor are its records.
+  StateFileCheck check;
   std::string pending;
   char buffer[65536];
-  int line = 0;
+  size_t line = 0;
   bool atEnd = false;
   while (!atEnd) {
     ssize_t n = read(fd, buffer, sizeof buffer);
@@ -61,27 +94,42 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, bool* e
       return false;
     }
     atEnd = n == 0;
+    found->bytes += static_cast<size_t>(n);
     pending.append(buffer, static_cast<size_t>(n));
     size_t start = 0;
     while (start < pending.size()) {
       size_t end = pending.find('\n', start);
-      if (end == std::string::npos) {
+      bool ended = end != std::string::npos;
+      if (!ended) {
         if (!atEnd) break;
         end = pending.size();
       }
       ++line;
-      std::string_view text(pending.data() + start, end - start);
+      std::string text = pending.substr(start, end - start);
       start = end + 1;
-      StateRecord record;
-      std::string cause;
-      bool ok = text.find('\0') == std::string_view::npos;
+      std::string body, cause;
+      bool ok = text.find('\0') == std::string::npos;
       if (!ok) {
-        *error = path + ":" + std::to_string(line) + ": not a text line";
-      } else if (ParseStateLine(std::string(text), &record, &cause)) {
-        ok = take(std::move(record), error);
-      } else if (!cause.empty()) {
-        *error = path + ":" + std::to_string(line) + ": " + cause;
-        ok = false;
+        *error = At(path, line) + ": not a text line";
+      } else {
+        switch (check.Line(text, ended, &body, &cause)) {
+          case StateFileCheck::Verdict::Damaged:
+            *error = At(path, line) + ": " + cause;
+            ok = false;
+            break;
+          case StateFileCheck::Verdict::Skip: break;
+          case StateFileCheck::Verdict::Record: {
+            StateRecord record;
+            if (!ParseStateLine(body, &record, &cause)) {
+              *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
+              ok = false;
+              break;
+            }
+            record.line = line;
+            ok = take(std::move(record), error);
+            break;
+          }
+        }
       }
       if (!ok) {
         close(fd);
@@ -91,25 +139,56 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, bool* e
     pending.erase(0, std::min(start, pending.size()));
   }
   close(fd);
+  std::string cause;
+  if (!check.Finish(&cause)) {
+    *error = At(path, line) + ": " + cause;
+    return false;
+  }
+  found->sealed = check.Sealed();
+  if (check.DroppedTornLine()) found->tornLine = line;
   return true;
 }
 
 StateJournal::~StateJournal() {
   if (fd_ >= 0) close(fd_);
-  if (lockFd_ >= 0) close(lockFd_);
 }
 
 bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::string* error) {
   path_ = path;
   sync_ = syncEachChange;
-  std::string lockPath = path + ".lock";
-  lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockFd_ < 0) {
-    *error = "cannot open " + lockPath + ": " + std::strerror(errno);
-    return false;
+  // The lock goes with the file, not with its name: a rewrite renames a new file over the path,
+  // so whoever locked the old one looks again until the file it holds is the one at the path.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string why;
+    int fd = transport::OpenOwnFile(path, 0600, &why);
+    if (fd < 0) {
+      *error = "cannot read state file " + path + ": " + why;
+      return false;
+    }
+    struct stat held, named;
+    fstat(fd, &held);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      *error = "state file " + path + " is in use by another agent";
+      close(fd);
+      return false;
+    }
+    if (lstat(path.c_str(), &named) == 0 && SameFile(held, named)) {
+      fd_ = fd;
+      return true;
+    }
+    close(fd);
   }
-  if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-    *error = "state file " + path + " is in use by another agent";
+  *error = "state file " + path + " keeps changing under the agent";
+  return false;
+}
+
+bool StateJournal::KeepCopy(std::string* error) {
+  std::string copy = path_ + ".old";
+  if (!ClearOwnFile(copy, error)) return false;
+  // A second name for the same file: the rewrite renames a new file over the path, and this one
+  // stays as it was.
+  if (link(path_.c_str(), copy.c_str()) != 0) {
+    *error = "cannot keep a copy of " + path_ + " as " + copy + ": " + std::strerror(errno);
     return false;
   }
   return true;
@@ -117,17 +196,22 @@ bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::strin
 
 bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error) {
   std::string temp = path_ + ".new";
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (!ClearOwnFile(temp, error)) return false;
+  int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     *error = "cannot write " + temp + ": " + std::strerror(errno);
     return false;
   }
   // The records are written out in blocks as they come: the whole new file is never in memory.
-  std::string block = "# orvu-agentd state: one record per line, see platform/README.md\n";
+  // The header's count is known only at the end and is written into its place then.
+  std::string header = StateHeader(0);
+  size_t countAt = header.rfind('0');
+  header.insert(countAt, STATE_COUNT_DIGITS - 1, '0');
+  std::string block = header + "\n";
   size_t total = 0;
   bool ok = true;
   records([&](const StateRecord& record) {
-    block += FormatStateRecord(record);
+    block += SealLine(FormatStateRecord(record));
     block += '\n';
     if (ok && block.size() >= STATE_WRITE_BLOCK) {
       ok = WriteWhole(fd, block);
@@ -135,14 +219,21 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
       block.clear();
     }
   });
-  // The new file reaches the disk before it replaces the old one, so that a crash leaves one of
-  // the two whole, never an empty file under the state file's name.
-  ok = ok && WriteWhole(fd, block) && fsync(fd) == 0;
+  ok = ok && WriteWhole(fd, block);
   total += block.size();
+  std::string digits = std::to_string(count);
+  digits.insert(0, STATE_COUNT_DIGITS - digits.size(), '0');
+  // The new file reaches the disk before it replaces the old one, so that a crash leaves one of
+  // the two whole, never an empty file under the state file's name. It is locked before it is
+  // named, so the lock never leaves the file at the path.
+  ok = ok &&
+       pwrite(fd, digits.data(), digits.size(), static_cast<off_t>(countAt)) ==
+           static_cast<ssize_t>(digits.size()) &&
+       fsync(fd) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 && fcntl(fd, F_SETFL, O_APPEND) == 0;
   int saved = errno;
-  close(fd);
   if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
     if (ok) saved = errno;
+    close(fd);
     unlink(temp.c_str());
     *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
     return false;
@@ -154,13 +245,12 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
       close(dir);
     }
   }
-  int appendFd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (appendFd < 0) {
-    *error = "cannot open state file " + path_ + ": " + std::strerror(errno);
-    return false;
-  }
+  struct stat st;
+  fstat(fd, &st);
   if (fd_ >= 0) close(fd_);
-  fd_ = appendFd;
+  fd_ = fd;
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
   appended_ = 0;
   fileSize_ = total;
   rewriteSize_ = total;
@@ -168,12 +258,18 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
 }
 
 bool StateJournal::Append(const StateRecord& record, std::string* error) {
-  std::string line = FormatStateRecord(record) + "\n";
+  std::string line = SealLine(FormatStateRecord(record)) + "\n";
   if (fd_ < 0) {
     *error = "state file " + path_ + " is not open";
     return false;
   }
-  // The size is kept here rather than asked of the file: one system call per change, the write.
+  // One look at the path per change besides the write: a file moved or removed under the agent
+  // would take acknowledged changes that the next start never reads.
+  struct stat named;
+  if (lstat(path_.c_str(), &named) != 0 || named.st_dev != device_ || named.st_ino != inode_) {
+    *error = "state file " + path_ + " was moved or removed while the agent ran";
+    return false;
+  }
   if (!WriteWhole(fd_, line) || (sync_ && fdatasync(fd_) != 0)) {
     *error = "cannot write state file " + path_ + ": " + std::strerror(errno);
     // A part-written line would spoil the file for the next start.

@@ -15,10 +15,19 @@ using StateRecordSink = std::function<bool(StateRecord&& record, std::string* er
 // Hands every record of the state, in order, to the function it is given.
 using StateRecordSource = std::function<void(const std::function<void(const StateRecord&)>&)>;
 
-// Hands the records of PATH to TAKE in file order, one line at a time. A missing file is an empty
-// state (*existed false). False with *error ("PATH:LINE: cause") when the file cannot be read or a
-// line does not parse, or with TAKE's error.
-bool ReadStateFile(const std::string& path, const StateRecordSink& take, bool* existed,
+// What reading a state file found besides its records.
+struct StateFileFound {
+  bool existed = false;
+  size_t bytes = 0;
+  bool sealed = false;  // written by the agent: every line checked
+  size_t tornLine = 0;  // a final line cut short, left out (it was never acknowledged)
+};
+
+// Hands the records of PATH to TAKE in file order, one line at a time, each with its line number.
+// A missing file is an empty state. False with *error ("PATH:LINE: cause") when the file cannot be
+// read, a line does not parse or a sealed line is damaged, or with TAKE's error; the file is not
+// touched.
+bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
                    std::string* error);
 
 class StateJournal {
@@ -28,12 +37,18 @@ class StateJournal {
   StateJournal& operator=(const StateJournal&) = delete;
   ~StateJournal();
 
-  // Takes the lock that keeps a second agent off the same file (PATH.lock).
+  // Opens PATH (made when missing; never through a symbolic link, never another user's file) and
+  // locks the file itself, so that no second agent takes it by any other path.
   bool Lock(const std::string& path, bool syncEachChange, std::string* error);
-  // Writes the records RECORDS gives as the whole new file and opens it for appending.
+  // Keeps the file as it is now under PATH.old, before a rewrite changes what it says.
+  bool KeepCopy(std::string* error);
+  // Writes the records RECORDS gives as the whole new file, takes the lock over to it and opens it
+  // for appending.
   bool Rewrite(const StateRecordSource& records, std::string* error);
-  // One record, whole or not at all, handed to the OS before this returns.
+  // One record, whole or not at all, handed to the OS before this returns; refused when the file
+  // is no longer the one at the path (moved or removed under the agent).
   bool Append(const StateRecord& record, std::string* error);
+  // Records appended since the last rewrite.
   size_t AppendedSinceRewrite() const { return appended_; }
   // Bytes appended since the last rewrite, and the bytes that rewrite wrote.
   size_t AppendedBytesSinceRewrite() const { return fileSize_ - rewriteSize_; }
@@ -42,8 +57,8 @@ class StateJournal {
  private:
   std::string path_;
   bool sync_ = false;
-  int lockFd_ = -1;
-  int fd_ = -1;
+  int fd_ = -1;                           // the locked file at path_, appended to after a rewrite
+  unsigned long device_ = 0, inode_ = 0;  // of fd_, to tell whether it is still at path_
   size_t appended_ = 0;
   size_t fileSize_ = 0;  // bytes in the file: what a failed append is cut back to
   size_t rewriteSize_ = 0;

@@ -4,6 +4,7 @@
 
 #include "decimal.h"
 #include "oid_text.h"
+#include "state_integrity.h"
 
 namespace orvu::agent {
 namespace {
@@ -99,12 +100,12 @@ class Fields {
   bool Add(const std::string& token, std::string* error) {
     size_t eq = token.find('=');
     if (eq == std::string::npos || eq == 0) {
-      *error = "expected key=value, found '" + token + "'";
+      *error = "expected key=value, found '" + Excerpt(token) + "'";
       return false;
     }
     std::string key = token.substr(0, eq);
     if (!values_.emplace(key, token.substr(eq + 1)).second) {
-      *error = "duplicate key '" + key + "'";
+      *error = "duplicate key '" + Excerpt(key) + "'";
       return false;
     }
     return true;
@@ -115,7 +116,7 @@ class Fields {
     std::string text;
     if (!Take(key, &text, error)) return false;
     if (!ParseNumber(text, out)) {
-      *error = "bad number for '" + key + "': " + text;
+      *error = "bad number for '" + key + "': " + Excerpt(text);
       return false;
     }
     return true;
@@ -124,7 +125,7 @@ class Fields {
     std::string text;
     if (!Take(key, &text, error)) return false;
     if (!ParseOid(text, out)) {
-      *error = "bad OID for '" + key + "': " + text;
+      *error = "bad OID for '" + key + "': " + Excerpt(text);
       return false;
     }
     return true;
@@ -133,7 +134,7 @@ class Fields {
     std::string text;
     if (!Take(key, &text, error)) return false;
     if (!ParseText(text, out)) {
-      *error = "bad text for '" + key + "': " + text;
+      *error = "bad text for '" + key + "': " + Excerpt(text);
       return false;
     }
     return true;
@@ -150,7 +151,7 @@ class Fields {
   }
   bool Done(std::string* error) const {
     if (values_.empty()) return true;
-    *error = "unknown key '" + values_.begin()->first + "'";
+    *error = "unknown key '" + Excerpt(values_.begin()->first) + "'";
     return false;
   }
 
@@ -176,7 +177,7 @@ bool ParseValue(Fields& f, Value* v, std::string* error) {
     std::string text;
     f.Take("bytes", &text, error);
     if (!ParseHex(text, &v->bytes)) {
-      *error = "bad hex bytes: " + text;
+      *error = "bad hex bytes: " + Excerpt(text);
       return false;
     }
     v->kind = ValueKind::Bytes;
@@ -287,7 +288,7 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
       ok = false;
     }
   } else {
-    *error = "unknown record '" + type + "'";
+    *error = "unknown record '" + Excerpt(type) + "'";
     return false;
   }
   return ok && f.Done(error);

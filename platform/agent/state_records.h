@@ -40,6 +40,7 @@ struct StateRecord {
   std::optional<uint32_t> leaves;        // instance
   uint32_t column = 0;
   proto::Value value;
+  size_t line = 0;  // where the state file holds it, for messages
 };
 
 // Parses one line; blank lines and lines starting with '#' give false with an empty *error.

@@ -3,6 +3,7 @@
 // only: the agent itself is POSIX-only) stays behind these functions.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,26 +27,37 @@ std::string ClientEndpoint();
 // else on Windows %LOCALAPPDATA%\orvu-agent\endpoint, and on POSIX nothing (the Unix socket).
 std::string ClientEndpointFile();
 
-// Client side: a blocking connection, or NO_SOCKET with *error set.
-Socket Connect(const std::string& path, std::string* error);
+// Client side: a connection, or NO_SOCKET with *error set. The default endpoint's folder must be
+// the user's own, closed to others and no symbolic link, and the peer listening there must run as
+// the user, before anything is sent; when either is not so, *untrusted is set and *error names
+// the path and the reason.
+Socket Connect(const std::string& path, std::string* error, bool* untrusted = nullptr);
 // The same to 127.0.0.1:PORT.
 Socket ConnectLoopback(uint16_t port, std::string* error);
-bool SendAll(Socket s, const void* data, size_t size);
-bool ReceiveAll(Socket s, void* data, size_t size);
-// Blocks until some bytes arrive: their count, or 0 or less when the connection closed or failed.
-long ReceiveSome(Socket s, void* data, size_t size);
+// One bound for a whole round trip, however slowly the agent trickles its reply.
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline CallDeadline();
+// False when the peer closed, failed or the deadline passed before all was sent.
+bool SendAll(Socket s, const void* data, size_t size, Deadline deadline);
+// Waits until some bytes arrive: their count, or 0 or less when the connection closed, failed or
+// the deadline passed.
+long ReceiveSome(Socket s, void* data, size_t size, Deadline deadline);
 uint32_t CurrentThreadId();
 // What a client on TCP reports of itself, where no peer credentials exist.
 uint32_t CurrentProcessId();
 std::string OwnProgramFile();
 
-// Agent side. Listen makes the folder of the default endpoint (owner only) when needed, refuses a
+// Opens PATH to read and write, made with MODE when missing; never through a symbolic link, and
+// only a regular file of this user. -1 with *why (the reason alone) otherwise.
+int OpenOwnFile(const std::string& path, unsigned mode, std::string* why);
+
+// Agent side. Listen makes the folder of the default endpoint (owner only) when needed, holds
+// PATH.lock for the rest of the process so that one agent at a time takes the path, refuses a
 // path that another agent answers at, replaces a stale socket file, and leaves the socket 0600.
 Socket Listen(const std::string& path, bool makeFolder, std::string* error);
-// A non-blocking listener on 127.0.0.1 (or another loopback address); *port is the one bound
-// (a free one when 0 was asked for).
-Socket ListenLoopback(const std::string& address, uint16_t* port, std::string* error);
-Socket Accept(Socket listener);  // non-blocking; NO_SOCKET when none is waiting
+// Non-blocking; NO_SOCKET when none is waiting, or (*outOfDescriptors set) when the process or
+// the system has no descriptor left for it.
+Socket Accept(Socket listener, bool* outOfDescriptors = nullptr);
 bool PeerCredentials(Socket s, uint32_t* processId, uint32_t* userId);
 uint32_t OwnUserId();
 // Non-blocking; >0 bytes moved, 0 would block, -1 closed or failed.

@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -7,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +19,7 @@ namespace orvu::transport {
 namespace {
 
 constexpr long CLIENT_TIMEOUT_SECONDS = 30;
+constexpr const char* TRANSPORT_DEFAULT_FOLDER_PREFIX = "/tmp/orvu-agent-";
 
 bool MakeAddress(const std::string& path, sockaddr_un* addr, std::string* error) {
   std::memset(addr, 0, sizeof *addr);
@@ -35,18 +39,47 @@ std::string Folder(const std::string& path) {
 
 // The private folder must be ours and closed to others; anything else could let another user
 // put a socket of their own in our agent's place.
+bool CheckPrivateFolder(const std::string& folder, std::string* error) {
+  struct stat st;
+  std::string why;
+  if (lstat(folder.c_str(), &st) != 0)
+    why = std::strerror(errno);
+  else if (S_ISLNK(st.st_mode))
+    why = "it is a symbolic link";
+  else if (!S_ISDIR(st.st_mode))
+    why = "it is not a folder";
+  else if (st.st_uid != geteuid())
+    why = "it belongs to user " + std::to_string(st.st_uid);
+  else if ((st.st_mode & 077) != 0)
+    why = "others may use it (mode " + std::to_string((st.st_mode >> 6) & 7) +
+          std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) + ")";
+  if (why.empty()) return true;
+  *error = folder + " is not a private folder of this user: " + why;
+  return false;
+}
+
 bool PrepareFolder(const std::string& folder, std::string* error) {
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     *error = "cannot create " + folder + ": " + std::strerror(errno);
     return false;
   }
-  struct stat st;
-  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
-      (st.st_mode & 077) != 0) {
-    *error = folder + " is not a private folder of this user";
-    return false;
+  return CheckPrivateFolder(folder, error);
+}
+
+long MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() < 0 ? 0 : static_cast<long>(left.count());
+}
+
+// Waits for EVENTS on S until the deadline; false when it passed first.
+bool WaitFor(Socket s, short events, std::chrono::steady_clock::time_point deadline) {
+  while (true) {
+    pollfd p{s, events, 0};
+    int rc = poll(&p, 1, static_cast<int>(MillisecondsUntil(deadline)));
+    if (rc > 0) return true;
+    if (rc == 0 || errno != EINTR) return false;
   }
-  return true;
 }
 
 }  // namespace
@@ -54,7 +87,11 @@ bool PrepareFolder(const std::string& folder, std::string* error) {
 std::string DefaultEndpoint() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime && *runtime) return std::string(runtime) + "/orvu-agent.sock";
-  return "/tmp/orvu-agent-" + std::to_string(geteuid()) + "/orvu-agent.sock";
+  return TRANSPORT_DEFAULT_FOLDER_PREFIX + std::to_string(geteuid()) + "/orvu-agent.sock";
+}
+
+bool IsSharedDefault(const std::string& path) {
+  return path == TRANSPORT_DEFAULT_FOLDER_PREFIX + std::to_string(geteuid()) + "/orvu-agent.sock";
 }
 
 std::string ClientEndpoint() {
@@ -63,9 +100,15 @@ std::string ClientEndpoint() {
   return DefaultEndpoint();
 }
 
-Socket Connect(const std::string& path, std::string* error) {
+Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
+  if (untrusted) *untrusted = false;
   sockaddr_un addr;
   if (!MakeAddress(path, &addr, error)) return NO_SOCKET;
+  // In the shared /tmp anyone may have made the folder first; only ours is trusted.
+  if (IsSharedDefault(path) && !CheckPrivateFolder(Folder(path), error)) {
+    if (untrusted) *untrusted = true;
+    return NO_SOCKET;
+  }
   int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
     *error = std::strerror(errno);
@@ -80,18 +123,29 @@ Socket Connect(const std::string& path, std::string* error) {
     close(s);
     return NO_SOCKET;
   }
-  // An agent that stops answering (stopped, wedged) must not hang its clients for ever.
-  timeval timeout{CLIENT_TIMEOUT_SECONDS, 0};
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  // Whoever listens there gets every request we send: it must be our own user.
+  ucred peer{};
+  socklen_t len = sizeof peer;
+  if (getsockopt(s, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != geteuid()) {
+    *error = "the process listening at " + path + " runs as user " + std::to_string(peer.uid) +
+             ", not as this user";
+    if (untrusted) *untrusted = true;
+    close(s);
+    return NO_SOCKET;
+  }
   return s;
 }
 
-bool SendAll(Socket s, const void* data, size_t size) {
+Deadline CallDeadline() {
+  return std::chrono::steady_clock::now() + std::chrono::seconds(CLIENT_TIMEOUT_SECONDS);
+}
+
+bool SendAll(Socket s, const void* data, size_t size, Deadline deadline) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = send(s, p, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    if (!WaitFor(s, POLLOUT, deadline)) return false;
+    ssize_t n = send(s, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) return false;
     p += n;
     size -= static_cast<size_t>(n);
@@ -99,27 +153,49 @@ bool SendAll(Socket s, const void* data, size_t size) {
   return true;
 }
 
-bool ReceiveAll(Socket s, void* data, size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    ssize_t n = recv(s, p, size, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-long ReceiveSome(Socket s, void* data, size_t size) {
+long ReceiveSome(Socket s, void* data, size_t size, Deadline deadline) {
   while (true) {
-    ssize_t n = recv(s, data, size, 0);
-    if (n < 0 && errno == EINTR) continue;
+    if (!WaitFor(s, POLLIN, deadline)) return -1;
+    ssize_t n = recv(s, data, size, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     return static_cast<long>(n);
   }
 }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+int OpenOwnFile(const std::string& path, unsigned mode, std::string* why) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd < 0) {
+    *why = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    *why = "it is not a file of this user";
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Held for the agent's life: two agents starting at once on the same (stale) socket would both
+// find nobody answering and both bind, the second replacing the first's socket.
+bool TakeEndpointLock(const std::string& path, std::string* error) {
+  std::string lockPath = path + ".lock";
+  std::string why;
+  int fd = OpenOwnFile(lockPath, 0600, &why);
+  if (fd < 0) {
+    *error = "refusing to use " + lockPath + ": " + why;
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *error = "another agent answers at " + path;
+    close(fd);
+    return false;
+  }
+  return true;  // the descriptor stays open, and the lock with it, until the agent ends
+}
 
 Socket Listen(const std::string& path, bool makeFolder, std::string* error) {
   sockaddr_un addr;
@@ -128,6 +204,7 @@ Socket Listen(const std::string& path, bool makeFolder, std::string* error) {
     std::string folder = Folder(path);
     if (!folder.empty() && !PrepareFolder(folder, error)) return NO_SOCKET;
   }
+  if (!TakeEndpointLock(path, error)) return NO_SOCKET;
   struct stat st;
   if (lstat(path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
@@ -148,10 +225,12 @@ Socket Listen(const std::string& path, bool makeFolder, std::string* error) {
     *error = std::strerror(errno);
     return NO_SOCKET;
   }
+  // The mask gives the socket its mode as it is made; a chmod by name afterwards could be
+  // turned onto another file.
   mode_t old = umask(0177);
   int rc = bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   umask(old);
-  if (rc != 0 || chmod(path.c_str(), 0600) != 0 || listen(s, 256) != 0) {
+  if (rc != 0 || listen(s, 256) != 0) {
     *error = "cannot listen at " + path + ": " + std::strerror(errno);
     close(s);
     return NO_SOCKET;
@@ -159,8 +238,9 @@ Socket Listen(const std::string& path, bool makeFolder, std::string* error) {
   return s;
 }
 
-Socket Accept(Socket listener) {
+Socket Accept(Socket listener, bool* outOfDescriptors) {
   int s = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (outOfDescriptors) *outOfDescriptors = s < 0 && (errno == EMFILE || errno == ENFILE);
   return s < 0 ? NO_SOCKET : s;
 }
 

@@ -47,7 +47,8 @@ std::string ClientEndpointFile() {
   return folder + "\\orvu-agent\\endpoint";
 }
 
-Socket Connect(const std::string& path, std::string* error) {
+Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
+  if (untrusted) *untrusted = false;
   *error = "no Unix socket on Windows: " + path;
   return NO_SOCKET;
 }
@@ -90,17 +91,32 @@ bool MoveAll(char* p, size_t size, Step step) {
   return true;
 }
 
-bool SendAll(Socket s, const void* data, size_t size) {
+// Waits until S can be written (or read) before the deadline; false when it passed first.
+bool WaitFor(Socket s, bool writing, Deadline deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  deadline - std::chrono::steady_clock::now())
+                  .count();
+  if (left < 0) left = 0;
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(static_cast<SOCKET>(s), &set);
+  timeval wait{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
+  return select(0, writing ? nullptr : &set, writing ? &set : nullptr, nullptr, &wait) > 0;
+}
+
+Deadline CallDeadline() {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(CLIENT_TIMEOUT_MILLISECONDS);
+}
+
+bool SendAll(Socket s, const void* data, size_t size, Deadline deadline) {
   return MoveAll(const_cast<char*>(static_cast<const char*>(data)), size,
-                 [s](char* p, int n) { return send(static_cast<SOCKET>(s), p, n, 0); });
+                 [s, deadline](char* p, int n) {
+                   return WaitFor(s, true, deadline) ? send(static_cast<SOCKET>(s), p, n, 0) : -1;
+                 });
 }
 
-bool ReceiveAll(Socket s, void* data, size_t size) {
-  return MoveAll(static_cast<char*>(data), size,
-                 [s](char* p, int n) { return recv(static_cast<SOCKET>(s), p, n, 0); });
-}
-
-long ReceiveSome(Socket s, void* data, size_t size) {
+long ReceiveSome(Socket s, void* data, size_t size, Deadline deadline) {
+  if (!WaitFor(s, false, deadline)) return -1;
   int chunk = size > 1u << 30 ? 1 << 30 : static_cast<int>(size);
   return recv(static_cast<SOCKET>(s), static_cast<char*>(data), chunk, 0);
 }

@@ -34,9 +34,12 @@ AgentSession::~AgentSession() { transport::Close(socket_); }
 
 bool AgentSession::Open(const std::string& endpoint, const std::string& name, uint32_t flags) {
   std::string error;
-  socket_ = transport::Connect(endpoint, &error);
+  bool untrusted = false;
+  socket_ = transport::Connect(endpoint, &error, &untrusted);
   if (socket_ == transport::NO_SOCKET) {
-    SetLastError(AGENT_ERR_NO_AGENT, NoAgentText(endpoint, error));
+    // An impostor is no agent either, but the user must learn why it was not trusted.
+    SetLastError(AGENT_ERR_NO_AGENT, untrusted ? "no trusted agent at " + endpoint + ": " + error
+                                               : NoAgentText(endpoint, error));
     return false;
   }
   proto::Request request;
@@ -79,8 +82,9 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     SetLastError(AGENT_ERR_VALUE_TOO_LARGE, "request too large for the agent");
     return false;
   }
+  transport::Deadline deadline = transport::CallDeadline();
   // A send that fails is not the end yet: an agent that refused us has left its reason to read.
-  transport::SendAll(socket_, frame.data(), frame.size());
+  transport::SendAll(socket_, frame.data(), frame.size(), deadline);
   // The reply is read in as few receives as it arrives in, usually one.
   bool ok = true;
   size_t size = 0;
@@ -94,7 +98,7 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
         std::max(SESSION_RECEIVE_CHUNK, inbox_.size() >= 4 ? 4 + size - inbox_.size() : 0);
     size_t held = inbox_.size();
     inbox_.resize(held + want);
-    long n = transport::ReceiveSome(socket_, inbox_.data() + held, want);
+    long n = transport::ReceiveSome(socket_, inbox_.data() + held, want, deadline);
     inbox_.resize(held + (n > 0 ? static_cast<size_t>(n) : 0));
     ok = n > 0;
   }

@@ -1,9 +1,25 @@
 #include "framework_fixture.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace orvu::test {
+
+int RawConnect(const std::string& path) {
+  int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+  timeval timeout{5, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  return s;
+}
 
 TestOid EntryOid() {
   return TestOid(std::vector<uint32_t>(std::begin(ENTRY_IDS), std::end(ENTRY_IDS)));

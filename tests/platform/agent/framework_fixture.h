@@ -33,6 +33,8 @@ struct TestOid {
 };
 
 TestOid EntryOid();
+// A plain connection to PATH, past the library, whose receives give up after 5 seconds.
+int RawConnect(const std::string& path);
 TestOid LeafOid(uint32_t column, std::vector<uint32_t> index);
 
 class AgentTest : public ::testing::Test {

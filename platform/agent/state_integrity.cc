@@ -1,0 +1,145 @@
+#include "state_integrity.h"
+
+#include <array>
+
+namespace orvu::agent {
+namespace {
+
+constexpr char STATE_HEADER_START[] =
+    "# orvu-agentd state: one record per line, see platform/README.md; sealed, snapshot of ";
+constexpr char STATE_HEADER_END[] = " records";
+constexpr char STATE_SEAL_KEY[] = " crc=";
+constexpr size_t STATE_SEAL_SIZE = sizeof STATE_SEAL_KEY - 1 + 8;
+constexpr size_t STATE_EXCERPT_SIZE = 40;
+
+uint32_t Crc32(const char* data, size_t size) {
+  static const std::array<uint32_t, 256> table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i)
+    crc = table[(crc ^ static_cast<uint8_t>(data[i])) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+std::string Hex8(uint32_t v) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out(8, '0');
+  for (int i = 7; i >= 0; --i, v >>= 4) out[static_cast<size_t>(i)] = digits[v & 15];
+  return out;
+}
+
+// The seal's position when TEXT ends in one (whether or not it matches), else npos.
+size_t SealAt(const std::string& text) {
+  if (text.size() < STATE_SEAL_SIZE) return std::string::npos;
+  size_t at = text.size() - STATE_SEAL_SIZE;
+  if (text.compare(at, sizeof STATE_SEAL_KEY - 1, STATE_SEAL_KEY) != 0) return std::string::npos;
+  return at;
+}
+
+bool SealMatches(const std::string& text, size_t at) {
+  return text.compare(at + sizeof STATE_SEAL_KEY - 1, 8, Hex8(Crc32(text.data(), at))) == 0;
+}
+
+bool ParseHeader(const std::string& text, size_t* count) {
+  const std::string start = STATE_HEADER_START, end = STATE_HEADER_END;
+  if (text.size() <= start.size() + end.size() || text.compare(0, start.size(), start) != 0 ||
+      text.compare(text.size() - end.size(), end.size(), end) != 0) {
+    return false;
+  }
+  std::string digits = text.substr(start.size(), text.size() - start.size() - end.size());
+  if (digits.empty() || digits.size() > 12) return false;
+  size_t n = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + static_cast<size_t>(c - '0');
+  }
+  *count = n;
+  return true;
+}
+
+bool IsBlankOrComment(const std::string& text) {
+  size_t i = text.find_first_not_of(" \t\r");
+  return i == std::string::npos || text[i] == '#';
+}
+
+}  // namespace
+
+std::string StateHeader(size_t records) {
+  return STATE_HEADER_START + std::to_string(records) + STATE_HEADER_END;
+}
+
+std::string SealLine(const std::string& line) {
+  return line + STATE_SEAL_KEY + Hex8(Crc32(line.data(), line.size()));
+}
+
+std::string Excerpt(const std::string& text) {
+  if (text.size() <= STATE_EXCERPT_SIZE) return text;
+  return text.substr(0, STATE_EXCERPT_SIZE) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+StateFileCheck::Verdict StateFileCheck::Line(const std::string& text, bool ended, std::string* body,
+                                             std::string* reason) {
+  ++lines_;
+  if (lines_ == 1 && ended && ParseHeader(text, &snapshot_)) {
+    sealed_ = true;
+    return Verdict::Skip;
+  }
+  const std::string headerStart = STATE_HEADER_START;
+  if (lines_ == 1 && !ended &&
+      (headerStart.rfind(text, 0) == 0 || text.rfind(headerStart, 0) == 0)) {
+    *reason = "the file ends inside its header";
+    return Verdict::Damaged;
+  }
+  size_t seal = SealAt(text);
+  if (!ended && (sealed_ || sawSeal_)) {
+    // A write cut short leaves a prefix of "record crc=XXXXXXXX\n". Bytes after a whole seal,
+    // or a whole seal that does not match, are damage instead (a line end turned into a byte).
+    size_t key = text.find(STATE_SEAL_KEY);
+    if ((key != std::string::npos && text.size() > key + STATE_SEAL_SIZE) ||
+        (seal != std::string::npos && !SealMatches(text, seal))) {
+      *reason = "damaged record at the end of the file";
+      return Verdict::Damaged;
+    }
+    dropped_ = true;
+    return Verdict::Skip;
+  }
+  if (seal == std::string::npos) {
+    if (sealed_) {
+      *reason =
+          IsBlankOrComment(text) ? "unsealed line in a sealed file" : "record without its seal";
+      return Verdict::Damaged;
+    }
+    if (IsBlankOrComment(text)) return Verdict::Skip;
+    *body = text;
+    ++records_;
+    return Verdict::Record;
+  }
+  if (!SealMatches(text, seal)) {
+    *reason = "damaged record (its seal does not match)";
+    return Verdict::Damaged;
+  }
+  sawSeal_ = true;
+  *body = text.substr(0, seal);
+  if (IsBlankOrComment(*body)) {
+    *reason = "sealed line holds no record";
+    return Verdict::Damaged;
+  }
+  ++records_;
+  return Verdict::Record;
+}
+
+bool StateFileCheck::Finish(std::string* reason) const {
+  if (!sealed_ || records_ >= snapshot_) return true;
+  *reason = "the file ends inside its snapshot (" + std::to_string(snapshot_) +
+            " records expected, " + std::to_string(records_) + " found)";
+  return false;
+}
+
+}  // namespace orvu::agent

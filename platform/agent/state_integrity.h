@@ -1,0 +1,43 @@
+// What tells a whole, agent-written state file from a damaged or torn one. Every line the agent
+// writes ends in " crc=XXXXXXXX", the CRC-32 of the text before it; the first line says how many
+// records the snapshot that follows it holds. Lines written by hand carry no seal and are taken
+// as they are, as long as the file has no header of the agent's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvu::agent {
+
+// The header line of a snapshot of COUNT records (unsealed: it is checked by its form).
+std::string StateHeader(size_t records);
+// LINE with its seal appended.
+std::string SealLine(const std::string& line);
+// Shortens a text quoted in a message, so that a damaged megabyte line does not become one.
+std::string Excerpt(const std::string& text);
+
+// Judges the lines of one state file in order.
+class StateFileCheck {
+ public:
+  enum class Verdict { Record, Skip, Damaged };
+  // One line, without its line end; LAST with ENDED false is a final line without one. On Record,
+  // *body is the line without its seal, to be parsed; on Damaged, *reason says why.
+  Verdict Line(const std::string& text, bool ended, std::string* body, std::string* reason);
+  // After the last line: false with *reason when the file ends before its snapshot does.
+  bool Finish(std::string* reason) const;
+  // The agent wrote this file (its header is there).
+  bool Sealed() const { return sealed_; }
+  // The final line had no line end and was left out: a write cut short, never acknowledged.
+  bool DroppedTornLine() const { return dropped_; }
+
+ private:
+  size_t lines_ = 0;
+  bool sealed_ = false;
+  bool sawSeal_ = false;
+  bool dropped_ = false;
+  size_t snapshot_ = 0;
+  size_t records_ = 0;
+};
+
+}  // namespace orvu::agent

@@ -1,0 +1,197 @@
+#include "state_integrity.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "state_journal.h"
+#include "state_records.h"
+
+namespace orvu::agent {
+namespace {
+
+StateRecord Parsed(const std::string& line) {
+  StateRecord r;
+  std::string error;
+  EXPECT_TRUE(ParseStateLine(line, &r, &error)) << line << ": " << error;
+  return r;
+}
+
+class StateFileDamageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/orvu-state-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/state";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // An agent-written file: a snapshot, then changes appended to it; *lines gets every record's
+  // text in file order.
+  std::string Written(std::vector<std::string>* lines, size_t* snapshot) {
+    const std::vector<std::string> first = {
+        "module VORNEL-VNBEEP-MIB",
+        "client handle=40 id=41 process-handle=42 process=4242 thread-handle=43 thread=4243 "
+        "time=-1 flags=2 name=Resident%20monitor file=C:\\orvu\\monitor.exe",
+        "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=50 handle=1 creator=40 time=17",
+        "value handle=1 column=2 syntax=4 bytes=53706561616b6572",
+        "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=13 handle=13 creator=40 time=17",
+    };
+    const std::vector<std::string> then = {
+        "value handle=1 column=3 syntax=2 number=-5",
+        "remove handle=13",
+        "scalar oid=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=2",
+        "value handle=1 column=2 syntax=4 bytes=4142434445464748494a",
+    };
+    StateJournal journal;
+    std::string error;
+    std::vector<StateRecord> records;
+    for (const std::string& line : first) records.push_back(Parsed(line));
+    EXPECT_TRUE(journal.Lock(path_, false, &error)) << error;
+    auto source = [&](const std::function<void(const StateRecord&)>& give) {
+      for (const StateRecord& r : records) give(r);
+    };
+    EXPECT_TRUE(journal.Rewrite(source, &error)) << error;
+    for (const std::string& line : then) EXPECT_TRUE(journal.Append(Parsed(line), &error)) << error;
+    *lines = first;
+    lines->insert(lines->end(), then.begin(), then.end());
+    *snapshot = first.size();
+    return Read();
+  }
+  std::string Read() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  void Write(const std::string& content) const {
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << content;
+  }
+  // The records read back as text, or false with *error.
+  bool Load(std::vector<std::string>* lines, StateFileFound* found, std::string* error) const {
+    std::vector<StateRecord> records;
+    auto take = [&](StateRecord&& r, std::string*) {
+      records.push_back(std::move(r));
+      return true;
+    };
+    if (!ReadStateFile(path_, take, found, error)) return false;
+    lines->clear();
+    for (const StateRecord& r : records) lines->push_back(FormatStateRecord(r));
+    return true;
+  }
+
+  std::string dir_;
+  std::string path_;
+};
+
+// A file cut anywhere is refused, or gives a state the agent had: all of its snapshot and some
+// of the changes after it, the last one left out (and said so) when it was cut inside.
+TEST_F(StateFileDamageTest, ACutAnywhereIsRefusedOrGivesAnEarlierAcknowledgedState) {
+  std::vector<std::string> lines;
+  size_t snapshot = 0;
+  std::string whole = Written(&lines, &snapshot);
+  size_t refused = 0, earlier = 0;
+  // Cut at 0 is an empty file, which is a fresh state like a missing one.
+  for (size_t cut = 1; cut < whole.size(); ++cut) {
+    std::string part = whole.substr(0, cut);
+    Write(part);
+    std::vector<std::string> got;
+    StateFileFound found;
+    std::string error;
+    if (!Load(&got, &found, &error)) {
+      ++refused;
+      EXPECT_EQ(error.rfind(path_ + ":", 0), 0u) << error;
+      continue;
+    }
+    ++earlier;
+    ASSERT_GE(got.size(), snapshot) << "cut at " << cut;
+    ASSERT_LE(got.size(), lines.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], lines[i]) << "cut at " << cut;
+    bool midLine = cut > 0 && part.back() != '\n';
+    EXPECT_EQ(found.tornLine != 0, midLine) << "cut at " << cut;
+  }
+  EXPECT_GT(refused, 0u);
+  EXPECT_GT(earlier, 0u);
+}
+
+// Any one bit turned, anywhere, and any record line turned into a comment: refused, or read as
+// exactly the same records.
+TEST_F(StateFileDamageTest, AnyFlippedBitOrCommentedLineIsRefusedOrChangesNothing) {
+  std::vector<std::string> lines;
+  size_t snapshot = 0;
+  std::string whole = Written(&lines, &snapshot);
+  size_t tried = 0;
+  for (size_t at = 0; at < whole.size(); ++at) {
+    for (int bit = 0; bit < 8; ++bit) {
+      std::string damaged = whole;
+      damaged[at] = static_cast<char>(damaged[at] ^ (1 << bit));
+      Write(damaged);
+      std::vector<std::string> got;
+      StateFileFound found;
+      std::string error;
+      ++tried;
+      if (Load(&got, &found, &error)) {
+        EXPECT_EQ(got, lines) << "byte " << at << " bit " << bit;
+        EXPECT_EQ(found.tornLine, 0u) << "byte " << at << " bit " << bit;
+      } else {
+        EXPECT_LT(error.size(), 200u) << error;
+      }
+    }
+  }
+  EXPECT_EQ(tried, whole.size() * 8);
+  for (size_t start = whole.find('\n') + 1; start < whole.size();
+       start = whole.find('\n', start) + 1) {
+    std::string damaged = whole;
+    damaged[start] = '#';
+    Write(damaged);
+    std::vector<std::string> got;
+    StateFileFound found;
+    std::string error;
+    EXPECT_FALSE(Load(&got, &found, &error)) << "line at " << start;
+  }
+}
+
+// Written by hand, without seals: taken as before, comments, blank lines, a last line without
+// its end and all; a sealed line in it is still checked.
+TEST_F(StateFileDamageTest, HandWrittenFilesStayLoadable) {
+  Write("# by hand\n\nmodule VORNEL-VNBEEP-MIB\nscalar oid=1.3 syntax=2 number=7");
+  std::vector<std::string> got;
+  StateFileFound found;
+  std::string error;
+  ASSERT_TRUE(Load(&got, &found, &error)) << error;
+  EXPECT_EQ(got, (std::vector<std::string>{"module VORNEL-VNBEEP-MIB",
+                                           "scalar oid=1.3 syntax=2 number=7"}));
+  EXPECT_FALSE(found.sealed);
+  EXPECT_EQ(found.tornLine, 0u);
+
+  std::string sealed = SealLine("remove handle=1");
+  Write("module A\n" + sealed + "\n");
+  ASSERT_TRUE(Load(&got, &found, &error)) << error;
+  EXPECT_EQ(got.back(), "remove handle=1");
+  sealed[7] = '7';
+  Write("module A\n" + sealed + "\n");
+  EXPECT_FALSE(Load(&got, &found, &error));
+  EXPECT_EQ(error, path_ + ":2: damaged record (its seal does not match)");
+}
+
+// A megabyte of a bad line does not make a megabyte of message.
+TEST_F(StateFileDamageTest, MessagesQuoteOnlyTheStartOfALongLine) {
+  Write("scalar oid=1.3 syntax=2 bytes=" + std::string(1 << 20, 'g') + "\n");
+  std::vector<std::string> got;
+  StateFileFound found;
+  std::string error;
+  EXPECT_FALSE(Load(&got, &found, &error));
+  EXPECT_EQ(error, path_ + ":1: bad hex bytes: gggggggggggggggggggggggggggggggggggggggg... (" +
+                       std::to_string(1 << 20) + " bytes)");
+}
+
+}  // namespace
+}  // namespace orvu::agent

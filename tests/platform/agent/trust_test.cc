@@ -1,0 +1,457 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent_errors.h"
+#include "framework_fixture.h"
+#include "messages.h"
+#include "transport.h"
+#include "wire_codec.h"
+
+namespace orvu::test {
+namespace {
+
+using TrustTest = AgentTest;
+
+constexpr size_t SERVER_BUFFER_BUDGET_KIB = (64u << 20) / 1024;  // the agent's budget
+
+// Runs WORK in a child process as USER (root only); its exit status, and what it wrote to the
+// pipe in *said.
+int RunAs(uid_t user, const std::function<int(int)>& work, std::string* said) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return -1;
+  pid_t child = fork();
+  if (child == 0) {
+    close(pipeFds[0]);
+    if (setgid(user) != 0 || setuid(user) != 0) _exit(99);
+    _exit(work(pipeFds[1]));
+  }
+  close(pipeFds[1]);
+  char buffer[512];
+  said->clear();
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    said->append(buffer, static_cast<size_t>(n));
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Own(const std::string& path, uid_t user) { ASSERT_EQ(lchown(path.c_str(), user, user), 0); }
+
+int ListenAt(const std::string& path) {
+  int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 4) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+// A user who made the default folder first, or who listens in it, never gets a request: the
+// client refuses before it sends anything, and says which path and why.
+TEST_F(TrustTest, ImpostorsAtTheDefaultEndpointAreRefusedBeforeAnythingIsSent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  // A user id of this test run alone, so that parallel runs do not share the folder.
+  uid_t victim = 200000 + static_cast<uid_t>(getpid() % 100000);
+  std::string folder = "/tmp/orvu-agent-" + std::to_string(victim);
+  std::string endpoint = folder + "/orvu-agent.sock";
+  std::filesystem::remove_all(folder);
+  std::string elsewhere = dir_ + "/elsewhere";
+  std::filesystem::create_directory(elsewhere);
+  Own(elsewhere, victim);
+  chmod(elsewhere.c_str(), 0700);
+  chmod(dir_.c_str(), 0755);
+
+  auto connectDefault = [](int out) {
+    unsetenv("ORVU_AGENT_SOCKET");
+    unsetenv("XDG_RUNTIME_DIR");
+    AgentFrameworkInit();
+    AgentHandle agent = AgentConnect("victim", 0, 0, 0);
+    char text[512];
+    std::string said = AgentErrorText(AgentGetLastError(), text, sizeof text);
+    if (write(out, said.data(), said.size()) < 0) return 98;
+    return agent == 0 && AgentGetLastError() == AGENT_ERR_NO_AGENT ? 0 : 1;
+  };
+  struct Setup {
+    const char* what;
+    std::function<void()> make;
+    std::string reason;
+  };
+  int impostor = -1;
+  const Setup setups[] = {
+      {"folder of another user",
+       [&] {
+         mkdir(folder.c_str(), 0700);
+         Own(folder, 65534);
+       },
+       folder + " is not a private folder of this user: it belongs to user 65534"},
+      {"folder open to all",
+       [&] {
+         mkdir(folder.c_str(), 0777);
+         chmod(folder.c_str(), 0777);
+         Own(folder, victim);
+       },
+       folder + " is not a private folder of this user: others may use it (mode 777)"},
+      {"symbolic link to a folder",
+       [&] { std::filesystem::create_directory_symlink(elsewhere, folder); },
+       folder + " is not a private folder of this user: it is a symbolic link"},
+      {"peer of another user in a private folder",
+       [&] {
+         mkdir(folder.c_str(), 0700);
+         Own(folder, victim);
+         impostor = ListenAt(endpoint);
+         Own(endpoint, victim);
+       },
+       "the process listening at " + endpoint + " runs as user 0, not as this user"},
+  };
+  for (const Setup& setup : setups) {
+    SCOPED_TRACE(setup.what);
+    setup.make();
+    std::string said;
+    EXPECT_EQ(RunAs(victim, connectDefault, &said), 0) << said;
+    EXPECT_EQ(said, "no trusted agent at " + endpoint + ": " + setup.reason);
+    if (impostor >= 0) {
+      // Nothing reached the impostor: the connection it was given carries no byte.
+      int peer = accept(impostor, nullptr, nullptr);
+      char byte;
+      EXPECT_EQ(recv(peer, &byte, 1, MSG_DONTWAIT), 0);
+      close(peer);
+      close(impostor);
+      impostor = -1;
+    }
+    std::filesystem::remove_all(folder);
+  }
+
+  // The user's own folder and listener are trusted.
+  std::string said;
+  EXPECT_EQ(RunAs(
+                victim,
+                [&](int out) {
+                  mkdir(folder.c_str(), 0700);
+                  int own = ListenAt(endpoint);
+                  std::string error;
+                  transport::Socket s = transport::Connect(endpoint, &error);
+                  if (write(out, error.data(), error.size()) < 0) return 98;
+                  return own >= 0 && s != transport::NO_SOCKET ? 0 : 1;
+                },
+                &said),
+            0)
+      << said;
+  std::filesystem::remove_all(folder);
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Every file the agent makes is opened so that a planted symbolic link or another user's file is
+// refused, never followed: the file it points at stays as it was.
+TEST_F(TrustTest, PlantedLinksAndForeignFilesAreRefusedNotFollowed) {
+  std::string target = dir_ + "/precious";
+  std::ofstream(target) << "precious\n";
+  std::string pidFile = dir_ + "/agent.pid";
+  struct Case {
+    std::string link;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {pidFile,
+       {"--pid-file", pidFile},
+       "refusing to write pid file " + pidFile + ": it is a symbolic link"},
+      {state_ + ".new",
+       {},
+       "refusing to write " + state_ +
+           ".new: it exists and is not a file of this user (a symbolic link)"},
+      {state_, {}, "cannot read state file " + state_ + ": it is a symbolic link"},
+      {socket_ + ".lock", {}, "refusing to use " + socket_ + ".lock: it is a symbolic link"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    std::filesystem::remove(c.link);
+    std::filesystem::create_symlink(target, c.link);
+    std::string errors;
+    EXPECT_EQ(RunAgent(AgentArgs(c.args), &errors), 1);
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+    EXPECT_EQ(Slurp(target), "precious\n");
+    std::filesystem::remove(c.link);
+    std::filesystem::remove(state_);
+  }
+  if (geteuid() == 0) {
+    WriteState("module VORNEL-VNBEEP-MIB\n");
+    Own(state_, 65534);
+    std::string errors;
+    EXPECT_EQ(RunAgent(AgentArgs({}), &errors), 1);
+    EXPECT_NE(errors.find("cannot read state file " + state_ + ": it is not a file of this user"),
+              std::string::npos)
+        << errors;
+  }
+}
+
+// The lock is on the file, not on its name: another name for a running agent's state file does
+// not start a second agent, and agents racing for one stale socket leave exactly one serving.
+TEST_F(TrustTest, OneAgentPerStateFileAndPerSocketWhateverThePath) {
+  ASSERT_TRUE(StartAgent());
+  std::string other = dir_ + "/another-name";
+  ASSERT_EQ(link(state_.c_str(), other.c_str()), 0);
+  std::string before = ReadState();
+  std::string errors;
+  EXPECT_EQ(RunAgent({"--socket", dir_ + "/b.sock", "--state", other}, &errors), 1);
+  EXPECT_NE(errors.find("state file " + other + " is in use by another agent"), std::string::npos)
+      << errors;
+  EXPECT_EQ(ReadState(), before);
+  StopAgent();
+
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    // A socket file that nobody listens at any more.
+    int stale = ListenAt(socket_);
+    ASSERT_GE(stale, 0);
+    close(stale);
+    std::vector<pid_t> agents;
+    for (int i = 0; i < 2; ++i) {
+      pid_t pid = fork();
+      if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        std::string program = AgentPath();
+        std::string state = dir_ + "/race" + std::to_string(i);
+        execl(program.c_str(), program.c_str(), "--socket", socket_.c_str(), "--state",
+              state.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      agents.push_back(pid);
+    }
+    // One of the two gives up; the other serves at the socket.
+    int exited = 0;
+    for (int wait = 0; wait < 500 && exited == 0; ++wait) {
+      for (pid_t& pid : agents) {
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+          EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+          pid = -1;
+          ++exited;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(exited, 1);
+    AgentFrameworkInit();
+    AgentHandle agent = AgentConnect("racer", 0, 0, 0);
+    EXPECT_NE(agent, 0u) << LastErrorText();
+    AgentFrameworkCleanup();
+    for (pid_t pid : agents) {
+      if (pid <= 0) continue;
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+}
+
+// Every usual stop signal stops the agent cleanly; the pid file is locked while the agent runs,
+// so a file left by a killed agent is known not to name it.
+TEST_F(TrustTest, StopSignalsStopCleanlyAndThePidFileIsHeldWhileTheAgentRuns) {
+  std::string pidFile = dir_ + "/agent.pid";
+  for (int signal : {SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGINT}) {
+    SCOPED_TRACE(signal);
+    ASSERT_TRUE(StartAgent({"--pid-file", pidFile}));
+    kill(agent_->pid, signal);
+    int status = 0;
+    waitpid(agent_->pid, &status, 0);
+    agent_->pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(std::filesystem::exists(socket_));
+    EXPECT_FALSE(std::filesystem::exists(pidFile));
+  }
+  ASSERT_TRUE(StartAgent({"--pid-file", pidFile}));
+  int fd = open(pidFile.c_str(), O_RDONLY);
+  EXPECT_NE(flock(fd, LOCK_SH | LOCK_NB), 0);
+  EXPECT_EQ(std::stoi(Slurp(pidFile)), agent_->pid);
+  std::string errors;
+  EXPECT_EQ(RunAgent({"--socket", dir_ + "/b.sock", "--state", dir_ + "/b", "--pid-file", pidFile},
+                     &errors),
+            1);
+  EXPECT_NE(errors.find("pid file " + pidFile + " is held by a running agent"), std::string::npos)
+      << errors;
+  KillAgent();
+  EXPECT_EQ(flock(fd, LOCK_SH | LOCK_NB), 0);
+  close(fd);
+}
+
+// Connections that never register lose their place after a short while; registered clients
+// that say nothing keep theirs.
+TEST_F(TrustTest, ConnectionsThatNeverRegisterDoNotLockClientsOut) {
+  fileLimit_ = 48;
+  ASSERT_TRUE(StartAgent());
+  AgentHandle idle = Connect("idle but registered");
+  std::vector<int> silent;
+  for (int i = 0; i < 40; ++i) silent.push_back(RawConnect(socket_));
+  AgentHandle late = 0;
+  for (int attempt = 0; attempt < 100 && late == 0; ++attempt) {
+    late = AgentConnect("late", 0, 0, 0);
+    if (late == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(late, 0u) << LastErrorText();
+  char name[128];
+  uint32_t handle = 0;
+  EXPECT_NE(AgentEnumModules(idle, 0, name, sizeof name, &handle), 0) << LastErrorText();
+  for (int s : silent) close(s);
+}
+
+// Inherited descriptors count against the limit: the agent admits what it can serve, refuses the
+// rest with a reason, never leaves a newcomer hanging and never spins.
+TEST_F(TrustTest, InheritedDescriptorsAreReckonedAndTheAgentDoesNotSpin) {
+  std::vector<int> inherited;
+  for (int i = 0; i < 40; ++i) inherited.push_back(open("/dev/null", O_RDONLY));
+  fileLimit_ = 64;
+  bool started = StartAgent();
+  for (int fd : inherited) close(fd);
+  ASSERT_TRUE(started);
+  std::vector<int> clients;
+  int admitted = 0, refused = 0;
+  for (int i = 0; i < 30; ++i) {
+    int s = RawConnect(socket_);
+    proto::Request q;
+    q.op = proto::Op::Register;
+    q.clientName = "fd";
+    std::string hello = proto::Frame(proto::EncodeRequest(q));
+    send(s, hello.data(), hello.size(), MSG_NOSIGNAL);
+    uint8_t reply[8];
+    ssize_t n = recv(s, reply, sizeof reply, MSG_WAITALL);
+    if (n == 8 && wire::GetU32(reply + 4) == 0) ++admitted;
+    if (n == 8 && wire::GetU32(reply + 4) == AGENT_ERR_REFUSED) ++refused;
+    clients.push_back(s);
+  }
+  EXPECT_GT(admitted, 0);
+  EXPECT_EQ(admitted + refused, 30);
+  std::string stat = "/proc/" + std::to_string(agent_->pid) + "/stat";
+  auto cpuTicks = [&] {
+    std::istringstream fields(Slurp(stat).substr(Slurp(stat).rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+      if (i == 14 || i == 15) ticks += std::stol(field);
+    }
+    return ticks;
+  };
+  long before = cpuTicks();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LT(cpuTicks() - before, sysconf(_SC_CLK_TCK) / 4);
+  for (int s : clients) close(s);
+}
+
+long ResidentKiB(pid_t pid) {
+  std::string status = Slurp("/proc/" + std::to_string(pid) + "/status");
+  size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+
+// Unfinished requests and unread replies of many connections share one budget: the agent's
+// memory stays near it, what passes it is refused with a reason, and a normal client is served.
+TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
+  ASSERT_TRUE(StartAgent());
+  long base = ResidentKiB(agent_->pid);
+  std::vector<int> holding;
+  std::string header(4, '\0');
+  const uint32_t frame = proto::PROTO_MAX_REQUEST;
+  std::memcpy(header.data(), &frame, 4);
+  std::string part = header + std::string(1000000, 'x');
+  for (int i = 0; i < 160; ++i) {
+    int s = RawConnect(socket_);
+    send(s, part.data(), part.size(), MSG_NOSIGNAL);
+    holding.push_back(s);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int refused = 0;
+  for (int s : holding) {
+    uint8_t reply[8];
+    if (recv(s, reply, sizeof reply, MSG_DONTWAIT) == 8 &&
+        static_cast<int32_t>(wire::GetU32(reply + 4)) == AGENT_ERR_REFUSED) {
+      ++refused;
+    }
+  }
+  // 64 MiB holds 67 of the megabyte parts; the rest are turned away with the reason.
+  EXPECT_GE(refused, 160 - 67);
+  long held = ResidentKiB(agent_->pid) - base;
+  EXPECT_LT(held, static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 32 * 1024)) << held;
+  AgentHandle agent = Connect();
+  char name[128];
+  uint32_t handle = 0;
+  EXPECT_NE(AgentEnumModules(agent, 0, name, sizeof name, &handle), 0) << LastErrorText();
+  for (int s : holding) close(s);
+
+  // Clients with long names that ask for the client list and never read it.
+  std::vector<int> askers;
+  proto::Request registering;
+  registering.op = proto::Op::Register;
+  registering.clientName = std::string(proto::PROTO_MAX_NAME, 'n');
+  proto::Request list;
+  list.op = proto::Op::EnumClients;
+  for (int i = 0; i < 200; ++i) {
+    int s = RawConnect(socket_);
+    std::string hello = proto::Frame(proto::EncodeRequest(registering));
+    send(s, hello.data(), hello.size(), MSG_NOSIGNAL);
+    uint8_t reply[256];
+    recv(s, reply, sizeof reply, 0);
+    askers.push_back(s);
+  }
+  std::string ask = proto::Frame(proto::EncodeRequest(list));
+  for (int s : askers) send(s, ask.data(), ask.size(), MSG_NOSIGNAL);
+  EXPECT_NE(AgentEnumClients(agent, 0, nullptr), 0) << LastErrorText();
+  held = ResidentKiB(agent_->pid) - base;
+  EXPECT_LT(held, static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 32 * 1024)) << held;
+  for (int s : askers) close(s);
+}
+
+// The bound covers the whole reply, not each piece of it: a peer that trickles a byte at a time
+// cannot hold a client for longer.
+TEST(TransportTest, ATrickledReplyEndsAtTheCallsDeadline) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  std::thread trickle([&] {
+    for (int i = 0; i < 15; ++i) {
+      if (send(pair[1], "x", 1, MSG_NOSIGNAL) != 1) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  // As the library reads a reply: piece after piece, all under the one deadline of the call.
+  char buffer[100];
+  auto start = std::chrono::steady_clock::now();
+  transport::Deadline deadline = start + std::chrono::milliseconds(1000);
+  size_t got = 0;
+  for (long n;
+       got < sizeof buffer &&
+       (n = transport::ReceiveSome(pair[0], buffer + got, sizeof buffer - got, deadline)) > 0;)
+    got += static_cast<size_t>(n);
+  EXPECT_LT(got, sizeof buffer);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
+  close(pair[0]);
+  trickle.join();
+  close(pair[1]);
+}
+
+}  // namespace
+}  // namespace orvu::test
