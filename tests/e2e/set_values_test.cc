@@ -37,10 +37,18 @@ std::string SetRun(const std::string& entries, bool several, bool loaded = false
 }
 
 // The agent journals every change; the last record that starts with PREFIX is the stored one.
+// A line of the state file without the seal the agent ends it with (" crc=" and 8 hex digits).
+std::string Unsealed(const std::string& line) {
+  size_t seal = line.size() >= 13 ? line.size() - 13 : std::string::npos;
+  return seal != std::string::npos && line.compare(seal, 5, " crc=") == 0 ? line.substr(0, seal)
+                                                                          : line;
+}
+
 std::string LastRecord(const TestAgent& agent, const std::string& prefix) {
   std::istringstream lines(agent.ReadState());
   std::string found;
   for (std::string line; std::getline(lines, line);) {
+    line = Unsealed(line);
     if (line.rfind(prefix, 0) == 0) found = line.substr(prefix.size());
   }
   return found;
@@ -49,7 +57,7 @@ std::string LastRecord(const TestAgent& agent, const std::string& prefix) {
 int CountRecords(const TestAgent& agent, const std::string& record) {
   std::istringstream lines(agent.ReadState());
   int count = 0;
-  for (std::string line; std::getline(lines, line);) count += line == record ? 1 : 0;
+  for (std::string line; std::getline(lines, line);) count += Unsealed(line) == record ? 1 : 0;
   return count;
 }
 

@@ -34,7 +34,7 @@ int ReadCounter(AgentHandle agent) {
   if (data == 0 || !AgentGetData(agent, data, &oid, &value)) return -1;
   std::string text(reinterpret_cast<const char*>(value.data), value.number);
   AgentFreeValue(ORVU_SYNTAX_OID, &oid);
-  AgentFreeValue(value.syntax, &value);
+  AgentFreeValue(value.syntax, &value.number);
   return text == TearValue(std::atoi(text.c_str())) ? std::atoi(text.c_str()) : -2;
 }
 
