@@ -127,11 +127,11 @@ TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
   CreateInstance(agent, 1);
-  TestOid description = LeafOid(2, {1});
-  uint32_t data = AgentGetDataHandle(agent, 0, description.Ptr());
+  TestOid vendorData = LeafOid(11, {1});  // Opaque, of any size
+  uint32_t data = AgentGetDataHandle(agent, 0, vendorData.Ptr());
   std::string bytes(512 * 1024, 'a');
   SnmpValue value{};
-  value.syntax = ORVU_SYNTAX_OCTETS;
+  value.syntax = ORVU_SYNTAX_OPAQUE;
   value.number = static_cast<uint32_t>(bytes.size());
   value.data = reinterpret_cast<uintptr_t>(bytes.data());
   uintmax_t largest = 0;
