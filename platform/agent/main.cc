@@ -60,16 +60,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
     return 1;
   }
+  // The pid file is taken before the socket listens, so that whoever finds the agent answering
+  // finds its pid file written too.
+  int pidFd = -1;
+  if (!pidFile.empty() && (pidFd = agent::OpenPidFile(pidFile, &error)) < 0) {
+    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+    return 1;
+  }
+  if (pidFd >= 0 && !commandLine.detach && !agent::WritePidFile(pidFd)) {
+    std::fprintf(stderr, "orvu-agentd: cannot write %s\n", pidFile.c_str());
+  }
   bool makeFolder = defaultSocket && socketPath.rfind("/tmp/orvu-agent-", 0) == 0;
   transport::Socket listener = transport::Listen(socketPath, makeFolder, &error);
   if (listener == transport::NO_SOCKET) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-    return 1;
-  }
-  int pidFd = -1;
-  if (!pidFile.empty() && (pidFd = agent::OpenPidFile(pidFile, &error)) < 0) {
-    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-    transport::RemoveEndpoint(socketPath);
+    if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
     return 1;
   }
   if (commandLine.detach) {
@@ -81,8 +86,6 @@ int main(int argc, char** argv) {
       case agent::DetachOutcome::CallerReturns: return 0;
       case agent::DetachOutcome::InBackground: break;
     }
-  } else if (pidFd >= 0 && !agent::WritePidFile(pidFd)) {
-    std::fprintf(stderr, "orvu-agentd: cannot write %s\n", pidFile.c_str());
   }
 
   const std::string& agentxAddress = commandLine.agentxAddress;

@@ -26,7 +26,7 @@ std::string TearValue(int counter) {
 // The description of instance 1, written as the counter it starts with; -1 when it cannot be read.
 int ReadCounter(AgentHandle agent) {
   std::vector<uint32_t> ids = TEAR_ENTRY;
-  ids.insert(ids.end(), {2, 1});
+  ids.insert(ids.end(), {11, 1});  // Opaque, of any size
   SnmpOid leaf{static_cast<uint32_t>(ids.size()), ids.data()};
   uint32_t data = AgentGetDataHandle(agent, 0, &leaf);
   SnmpOid oid{};
@@ -69,12 +69,12 @@ TEST(AgentTearTest, KillsInTheMiddleOfLargeWritesLoseNothingAcknowledged) {
     std::atomic<bool> stop{false};
     std::thread setter([&] {
       std::vector<uint32_t> ids = TEAR_ENTRY;
-      ids.insert(ids.end(), {2, 1});
+      ids.insert(ids.end(), {11, 1});  // Opaque, of any size
       SnmpOid leaf{static_cast<uint32_t>(ids.size()), ids.data()};
       uint32_t data = AgentGetDataHandle(client, 0, &leaf);
       while (!stop && data != 0) {
         std::string text = TearValue(counter + 1);
-        SnmpValue value{ORVU_SYNTAX_OCTETS, static_cast<uint32_t>(text.size()),
+        SnmpValue value{ORVU_SYNTAX_OPAQUE, static_cast<uint32_t>(text.size()),
                         reinterpret_cast<uintptr_t>(text.data())};
         ++counter;
         if (!AgentSetData(client, 0, data, &value)) break;
