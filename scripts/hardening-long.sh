@@ -3,7 +3,7 @@
 # Usage: scripts/hardening-long.sh [BUILD FOLDER, default build/RelWithDebInfo (built here)]
 # The figures can be set: OASET_LOAD_CLIENTS (16), OASET_LOAD_ROUNDS (1000), OASET_KILL_COUNT (100),
 # OASET_KILL_SEED, OASET_FLOOD_INPUTS (200000), OASET_FLOOD_SEED, OASET_TEAR_KILLS (400),
-# OASET_TEAR_SEED.
+# OASET_TEAR_SEED, OASET_BUDGET_HOLDERS (1000), OASET_BUDGET_ASKERS (990).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 if [ $# -gt 0 ]; then
@@ -18,6 +18,9 @@ export OASET_TEAR_KILLS=${OASET_TEAR_KILLS:-400}
 log="$dir/hardening-long.log"
 status=0
 "$dir/bin/hardening_tests" >"$log" 2>&1 || status=$?
-grep -E '^(load|kill|flood|tear):|^\[  (PASSED|FAILED) ' "$log" || true
+OASET_BUDGET_HOLDERS=${OASET_BUDGET_HOLDERS:-1000} OASET_BUDGET_ASKERS=${OASET_BUDGET_ASKERS:-990} \
+  "$dir/bin/agent_tests" --gtest_filter='TrustTest.UnfinishedInputAndUnsentOutputShareOneBudget' \
+  >>"$log" 2>&1 || status=$?
+grep -E '^(load|kill|flood|tear|budget):|^\[  (PASSED|FAILED) ' "$log" || true
 [ "$status" -eq 0 ] || { echo "hardening-long.sh: failed, see $log" >&2; tail -40 "$log" >&2; }
 exit "$status"
