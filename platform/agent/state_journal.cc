@@ -209,10 +209,12 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   header.insert(countAt, STATE_COUNT_DIGITS - 1, '0');
   std::string block = header + "\n";
   size_t total = 0;
+  size_t count = 0;
   bool ok = true;
   records([&](const StateRecord& record) {
     block += SealLine(FormatStateRecord(record));
     block += '\n';
+    ++count;
     if (ok && block.size() >= STATE_WRITE_BLOCK) {
       ok = WriteWhole(fd, block);
       total += block.size();
