@@ -28,6 +28,8 @@ BuildAndTest() {
   local type=$1 dir="$top/build/$1" tmp before
   if stage "build $type" "$top/scripts/build.sh" "$type"; then
     tmp=$(mktemp -d "${TMPDIR:-/tmp}/oaset-tests.XXXXXX")
+    # Open to others as /tmp is: a test connects as another user through a folder in it.
+    chmod 755 "$tmp"
     before=$(git -C "$top" status --porcelain 2>/dev/null || true)
     stage "tests $type" bash -c 'cd "$1" && TMPDIR="$2" ctest --output-on-failure -j "$(nproc)" \
       --timeout 300' _ "$dir" "$tmp" || true
