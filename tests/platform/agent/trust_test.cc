@@ -33,6 +33,14 @@ using TrustTest = AgentTest;
 
 constexpr size_t SERVER_BUFFER_BUDGET_KIB = (64u << 20) / 1024;  // the agent's budget
 
+// AddressSanitizer keeps freed memory in quarantine, so the agent's resident size says nothing
+// about what it holds there; the bound is checked in the other builds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool MEMORY_MEASURED = false;
+#else
+constexpr bool MEMORY_MEASURED = true;
+#endif
+
 // Runs WORK in a child process as USER (root only); its exit status, and what it wrote to the
 // pipe in *said.
 int RunAs(uid_t user, const std::function<int(int)>& work, std::string* said) {
@@ -415,7 +423,8 @@ TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
   // 64 MiB holds 67 of the megabyte parts; the rest are turned away with the reason.
   EXPECT_GE(refused, holders - 67);
   long held = ResidentKiB(agent_->pid) - base;
-  EXPECT_LT(held, static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 32 * 1024)) << held;
+  EXPECT_TRUE(!MEMORY_MEASURED || held < static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 32 * 1024))
+      << held;
   auto start = std::chrono::steady_clock::now();
   AgentHandle agent = Connect();
   char name[128];
@@ -454,7 +463,8 @@ TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
   held = ResidentKiB(agent_->pid) - base;
   // The budget, plus what the allocator keeps and the lists being built: far below the 160 MiB
   // that 200 unread lists took before.
-  EXPECT_LT(held, static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 48 * 1024)) << held;
+  EXPECT_TRUE(!MEMORY_MEASURED || held < static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 48 * 1024))
+      << held;
   std::printf(
       "budget: %d clients with %u-byte names asking for the client list without reading "
       "it: agent grew %ld KiB, a client's listing was %s in %ld ms\n",
