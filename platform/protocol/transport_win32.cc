@@ -5,6 +5,7 @@
 // winsock2.h before windows.h, which would otherwise bring the old winsock.h.
 #include <windows.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 
@@ -79,11 +80,25 @@ Socket ConnectLoopback(uint16_t port, std::string* error) {
   return static_cast<Socket>(s);
 }
 
-// Winsock moves at most INT_MAX bytes a call; STEP moves one piece and returns its size.
-template <typename Step>
-bool MoveAll(char* p, size_t size, Step step) {
+Deadline CallDeadline() {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(CLIENT_TIMEOUT_MILLISECONDS);
+}
+
+namespace {
+
+// Winsock moves at most INT_MAX bytes a call. Each call waits at most the socket's own time
+// limit; the round trip's deadline is checked between calls.
+int Piece(size_t size) { return size > 1u << 30 ? 1 << 30 : static_cast<int>(size); }
+
+bool Expired(Deadline deadline) { return std::chrono::steady_clock::now() >= deadline; }
+
+}  // namespace
+
+bool SendAll(Socket s, const void* data, size_t size, Deadline deadline) {
+  const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    int n = step(p, size > 1u << 30 ? 1 << 30 : static_cast<int>(size));
+    if (Expired(deadline)) return false;
+    int n = send(static_cast<SOCKET>(s), p, Piece(size), 0);
     if (n <= 0) return false;
     p += n;
     size -= static_cast<size_t>(n);
@@ -91,34 +106,9 @@ bool MoveAll(char* p, size_t size, Step step) {
   return true;
 }
 
-// Waits until S can be written (or read) before the deadline; false when it passed first.
-bool WaitFor(Socket s, bool writing, Deadline deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  deadline - std::chrono::steady_clock::now())
-                  .count();
-  if (left < 0) left = 0;
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(static_cast<SOCKET>(s), &set);
-  timeval wait{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
-  return select(0, writing ? nullptr : &set, writing ? &set : nullptr, nullptr, &wait) > 0;
-}
-
-Deadline CallDeadline() {
-  return std::chrono::steady_clock::now() + std::chrono::milliseconds(CLIENT_TIMEOUT_MILLISECONDS);
-}
-
-bool SendAll(Socket s, const void* data, size_t size, Deadline deadline) {
-  return MoveAll(const_cast<char*>(static_cast<const char*>(data)), size,
-                 [s, deadline](char* p, int n) {
-                   return WaitFor(s, true, deadline) ? send(static_cast<SOCKET>(s), p, n, 0) : -1;
-                 });
-}
-
 long ReceiveSome(Socket s, void* data, size_t size, Deadline deadline) {
-  if (!WaitFor(s, false, deadline)) return -1;
-  int chunk = size > 1u << 30 ? 1 << 30 : static_cast<int>(size);
-  return recv(static_cast<SOCKET>(s), static_cast<char*>(data), chunk, 0);
+  if (Expired(deadline)) return -1;
+  return recv(static_cast<SOCKET>(s), static_cast<char*>(data), Piece(size), 0);
 }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(GetCurrentThreadId()); }
