@@ -157,6 +157,17 @@ LibraryHandle LoadOutsideLibrary(OutsideLibrary library, const std::string& ownF
     LibraryHandle handle = OpenLibrary(*loadedFrom);
     if (handle != nullptr) return handle;
     if (FileExists(*loadedFrom)) ownFolderReason = LastLoadError();
+#ifndef _WIN32
+    // An installed copy keeps them in ../lib. Its run path says so too, but a dlopen that a
+    // sanitizer runtime intercepts is made on that runtime's behalf and never reads it.
+    std::string installed = ownFolder + "../lib/" + file;
+    if (ownFolderReason.empty() && FileExists(installed)) {
+      *loadedFrom = installed;
+      handle = OpenLibrary(installed);
+      if (handle != nullptr) return handle;
+      ownFolderReason = LastLoadError();
+    }
+#endif
   }
   *loadedFrom = std::string(file) + " from " + SystemSearchName();
   LibraryHandle handle = OpenLibrary(file);
