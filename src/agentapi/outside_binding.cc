@@ -131,9 +131,13 @@ OutsideEntry FindEntry(LibraryHandle library, const OutsideOperation& operation)
 
 const char* SystemSearchName() { return "the system library search path"; }
 
+// Every failed dlopen is followed by this call: the loader keeps its message in a block of its
+// own until it has been read and asked for once more.
 std::string LastLoadError() {
   const char* text = dlerror();
-  return text != nullptr ? text : "unknown error";
+  std::string reason = text != nullptr ? text : "unknown error";
+  dlerror();
+  return reason;
 }
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
@@ -156,7 +160,8 @@ LibraryHandle LoadOutsideLibrary(OutsideLibrary library, const std::string& ownF
     *loadedFrom = ownFolder + file;
     LibraryHandle handle = OpenLibrary(*loadedFrom);
     if (handle != nullptr) return handle;
-    if (FileExists(*loadedFrom)) ownFolderReason = LastLoadError();
+    std::string openError = LastLoadError();
+    if (FileExists(*loadedFrom)) ownFolderReason = openError;
 #ifndef _WIN32
     // An installed copy keeps them in ../lib. Its run path says so too, but a dlopen that a
     // sanitizer runtime intercepts is made on that runtime's behalf and never reads it.
@@ -171,7 +176,10 @@ LibraryHandle LoadOutsideLibrary(OutsideLibrary library, const std::string& ownF
   }
   *loadedFrom = std::string(file) + " from " + SystemSearchName();
   LibraryHandle handle = OpenLibrary(file);
-  if (handle == nullptr) *reason = ownFolderReason.empty() ? LastLoadError() : ownFolderReason;
+  if (handle == nullptr) {
+    std::string searchReason = LastLoadError();
+    *reason = ownFolderReason.empty() ? searchReason : ownFolderReason;
+  }
   return handle;
 }
 
