@@ -136,7 +136,9 @@ TEST_F(RobustnessTest, HundredsOfClientsAtOnce) {
 }
 
 TEST_F(RobustnessTest, ClientsBeyondTheOpenFileLimitAreRefusedWithAReason) {
-  fileLimit_ = 40;  // room for about 23 clients beside what the agent and its parent hold open
+  // The agent reckons its room from what it finds open at start, and that depends on what the
+  // runner leaves inherited: with 40 descriptors, somewhere between 18 and 28 clients fit.
+  fileLimit_ = 40;
   ASSERT_TRUE(StartAgent());
   std::vector<int> clients;
   int admitted = 0;
@@ -155,7 +157,7 @@ TEST_F(RobustnessTest, ClientsBeyondTheOpenFileLimitAreRefusedWithAReason) {
     clients.push_back(s);
   }
   EXPECT_GE(admitted, 18);
-  EXPECT_LE(admitted, 24);
+  EXPECT_LE(admitted, 28);  // the standard streams and the listener are always open
   close(clients.front());
   clients.erase(clients.begin());
   // Once one leaves, another gets in, even while newcomers keep arriving back to back: a stream
