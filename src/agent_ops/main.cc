@@ -34,7 +34,7 @@ void RunConnectedWork(AgentHandle agent, int* exitStatus) {
       !RemoveTableEntry(agent, exitStatus)) {
     return;
   }
-  if (invocation.listTable && !ListTableEntries(agent)) return;
+  if (invocation.listTable && !ListTableEntries(agent, exitStatus)) return;
   if (invocation.oids.size > 0) {
     SetValues(agent);
   } else {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "agent_ops/agent_error.h"
 #include "agent_ops/output_format.h"
 #include "agentapi/outside_api.h"
 #include "cli/invocation.h"
@@ -108,9 +109,16 @@ uint32_t FindListedEntry(AgentHandle agent, const char* entryText) {
   return entryHandle;
 }
 
+// An enumeration call returned 0: the end of the table, or a failure that must not pass for one (a
+// lost connection or an oversized reply would otherwise show a populated table as "None.").
+bool EnumerationFailed() {
+  int code = gApi.AgentGetLastError();
+  return code != 0 && code != OUTSIDE_ERR_NO_MORE_ENTRIES;
+}
+
 }  // namespace
 
-int ListTableEntries(AgentHandle agent) {
+int ListTableEntries(AgentHandle agent, int* exitStatus) {
   const char* entryText = gInvocation.tableOid;
   std::printf("\nAllocated table entries for %s:", entryText != nullptr ? entryText : "[???]");
   std::printf("\n");
@@ -123,6 +131,13 @@ int ListTableEntries(AgentHandle agent) {
   gApi.AgentEnumTableInstances(agent, 0, entryHandle, &info);
   for (uint32_t index = 1; index != 0; ++index) {
     if (gApi.AgentEnumTableInstances(agent, index, entryHandle, &info) == 0) {
+      if (EnumerationFailed()) {
+        std::printf("\nTable listing error: ");
+        PrintAgentError("%s");
+        std::printf("\n");
+        *exitStatus = 1;
+        return 0;
+      }
       if (index == 1) {
         std::printf("\n\n  None.");
       }

@@ -3,5 +3,6 @@
 
 #include "agentapi/snmp_oid.h"
 
-// Returns 1 when the run goes on to value setting, 0 when the entry OID was rejected.
-int ListTableEntries(AgentHandle agent);
+// Returns 1 when the run goes on to value setting, 0 when the entry OID was rejected or the
+// enumeration failed; a failed enumeration also sets EXIT_STATUS to 1.
+int ListTableEntries(AgentHandle agent, int* exitStatus);

@@ -24,6 +24,10 @@ constexpr uint32_t MIB_FORM_OID = 3;
 // Flags that AgentEnableTableEntry receives for a newly created instance.
 constexpr uint32_t AGENT_ENABLE_FLAGS = 8;
 
+// The last error of an enumeration that went past its end: the one way a listing ends well. Any
+// other code after a failed enumeration call is a failure of the library or the agent.
+constexpr int OUTSIDE_ERR_NO_MORE_ENTRIES = 1007;
+
 struct OutsideApi {
   // Agent framework library
   int(OUTSIDE_CALL* AgentFrameworkInit)();

@@ -65,7 +65,9 @@ class TableListingTest : public FakeLibrariesTest {
   std::string List(bool withLeaves, int expectedResult = 1) {
     gInvocation.noLeafs = !withLeaves;
     testing::internal::CaptureStdout();
-    int result = ListTableEntries(AGENT);
+    int exitStatus = 0;
+    int result = ListTableEntries(AGENT, &exitStatus);
+    EXPECT_EQ(exitStatus, 0);  // no enumeration here fails
     std::fflush(stdout);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(result, expectedResult);

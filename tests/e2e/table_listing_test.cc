@@ -196,16 +196,23 @@ TEST(TableListingE2e, InjectedFailuresOfEachFrameworkCall) {
   struct Case {
     std::string faults;
     std::string body;
+    int status = 0;
   };
+  const std::string FIRST_INSTANCE =
+      Block(1, ENTRY, "1", "00000001") + LEAVES + Leaf(1, ENTRY, "1", "(int,int32) -1") +
+      Leaf(2, ENTRY, "1", "(octets) Some octets") + Leaf(3, ENTRY, "1", "(gauge32) 7") + "\n";
+  const std::string LISTING_ERROR =
+      "\nTable listing error: injected fault in AgentEnumTableInstances (error code 1002)\n";
   const std::vector<Case> cases = {
       {"SnmpStringToOid=0", "\nBad OID."},
       {"AgentFindTableEntry=0", "\nOID does not represent the table entry."},
       // The index-0 call is the first; the second is index 1.
       {"AgentEnumTableInstances=0@2", "\n\n  None.\n"},
-      {"AgentEnumTableInstances=0@3", Block(1, ENTRY, "1", "00000001") + LEAVES +
-                                          Leaf(1, ENTRY, "1", "(int,int32) -1") +
-                                          Leaf(2, ENTRY, "1", "(octets) Some octets") +
-                                          Leaf(3, ENTRY, "1", "(gauge32) 7") + "\n\n"},
+      {"AgentEnumTableInstances=0@3", FIRST_INSTANCE + "\n"},
+      // A call that fails for another reason than the table's end is an error, not the end: a
+      // populated table must never show as "None.".
+      {"AgentEnumTableInstances=0/1002@2", LISTING_ERROR, 1},
+      {"AgentEnumTableInstances=0/1002@3", FIRST_INSTANCE + LISTING_ERROR, 1},
       // A data handle refused at the second leaf ends that instance's leaves only.
       {"AgentGetDataHandle=0@2", Block(1, ENTRY, "1", "00000001") + LEAVES +
                                      Leaf(1, ENTRY, "1", "(int,int32) -1") + "\n    2: \n" +
@@ -220,10 +227,10 @@ TEST(TableListingE2e, InjectedFailuresOfEachFrameworkCall) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faults);
     OasetRun run = RunOaset(&agent, {"-t" + ENTRY}, {{"ORVU_FAULTS", c.faults}});
-    bool stops = c.body.rfind("\nBad", 0) == 0 || c.body.rfind("\nOID", 0) == 0;
+    bool stops = c.body.rfind("\nBad", 0) == 0 || c.body.rfind("\nOID", 0) == 0 || c.status != 0;
     std::string tail = stops ? FinishedText() : NOTHING_TO_SET + FinishedText();
     EXPECT_EQ(run.out, BannerText() + Heading(ENTRY) + c.body + tail);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, c.status);
   }
 }
 

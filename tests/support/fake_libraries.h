@@ -244,7 +244,11 @@ inline int OUTSIDE_CALL FakeEnumInstances(AgentHandle agent, uint32_t index, uin
   gFakes.CheckAgent(agent);
   if (entryHandle != 0x11) gFakes.complaints.push_back("instances listed for another entry");
   gFakes.enumSizesSeen.push_back(info->size);
-  if (index == 0 || index > gFakes.instances.size()) return 0;
+  if (index == 0) return 0;
+  if (index > gFakes.instances.size()) {
+    gFakes.lastError = OUTSIDE_ERR_NO_MORE_ENTRIES;  // as the framework ends every enumeration
+    return 0;
+  }
   uint32_t size = info->size;
   *info = gFakes.instances[index - 1];
   info->size = size;
