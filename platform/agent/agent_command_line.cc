@@ -38,6 +38,12 @@ std::string AgentUsage(const std::string& defaultMibDir) {
          "  --agentx ADDRESS  also serve the objects to SNMP managers as an AgentX subagent of "
          "the\n"
          "                    master agent at ADDRESS (a Unix socket path, or tcp:HOST:PORT)\n"
+         "  --tcp ADDR:PORT   also listen on TCP at a loopback address (127.0.0.1:0 takes a free\n"
+         "                    port), for clients without Unix sockets (Windows programs under\n"
+         "                    Wine); they prove themselves with the endpoint file's secret\n"
+         "  --endpoint FILE   with --tcp: write the port and a fresh secret to FILE, owner-only\n"
+         "                    (default: orvu-agent.endpoint beside the socket); clients read it\n"
+         "                    from ORVU_AGENT_ENDPOINT\n"
          "  -h, --help        print this text and exit\n"
          "  --version         print the version and exit\n"
          "\n"
@@ -82,7 +88,7 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
     } else if (arg == "--fsync" && !hasValue) {
       out->options.syncEachChange = true;
     } else if (arg == "--socket" || arg == "--state" || arg == "--module" || arg == "--clock" ||
-               arg == "--pid-file" || arg == "--agentx") {
+               arg == "--pid-file" || arg == "--agentx" || arg == "--tcp" || arg == "--endpoint") {
       std::string v;
       if (!takeValue(&v) || v.empty()) {
         *error = "option " + arg + " needs a value";
@@ -98,6 +104,10 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
         out->pidFile = v;
       } else if (arg == "--agentx") {
         out->agentxAddress = v;
+      } else if (arg == "--tcp") {
+        out->tcpAddress = v;
+      } else if (arg == "--endpoint") {
+        out->endpointFile = v;
       } else {
         int32_t clock = 0;
         if (!ParseClock(v, &clock)) {

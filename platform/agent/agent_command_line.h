@@ -12,6 +12,8 @@ struct AgentCommandLine {
   std::string socketPath;  // empty when --socket is not given
   std::string pidFile;
   std::string agentxAddress;  // empty: no AgentX subagent
+  std::string tcpAddress;     // --tcp 127.0.0.1:PORT; empty: the Unix socket only
+  std::string endpointFile;   // --endpoint FILE; empty: beside the socket
   bool detach = false;
   bool help = false;     // --help or -h
   bool version = false;  // --version

@@ -28,7 +28,10 @@ struct AgentOptions {
 // One connection as the agent sees it.
 struct ClientContext {
   uint32_t clientHandle = 0;  // 0 until the client registered
-  uint32_t processId = 0;     // from the socket's peer credentials
+  uint32_t processId = 0;     // from the socket's peer credentials, or self-reported on TCP
+  // On TCP loopback there are no peer credentials: the ids and the file name are the client's word.
+  bool selfReported = false;
+  std::string fileName;
 };
 
 struct Instance {

@@ -85,13 +85,14 @@ Reply AgentCore::Register(ClientContext* client, const Request& request) {
   record.clientHandle = handle;
   record.clientId = 1000 + handle;
   record.processHandle = 2000 + handle;
-  record.processId = client->processId;
+  record.processId = client->selfReported ? request.processId : client->processId;
   record.threadHandle = 3000 + handle;
   record.threadId = request.threadId;
   record.registrationTime = Now();
   record.flags = 1;
   record.name = request.clientName;
-  record.fileName = ExecutableOf(client->processId);
+  record.fileName = client->selfReported ? request.fileName.substr(0, proto::PROTO_MAX_NAME)
+                                         : ExecutableOf(client->processId);
   clients_[handle] = std::move(record);
   client->clientHandle = handle;
   Reply reply;

@@ -1,4 +1,5 @@
-// orvu-agentd: the stand-in Orvu agent. See platform/README.md.
+// orvu-agentd: the stand-in Orvu agent. See platform/README.md. The daemon is POSIX-only: Windows
+// clients (under Wine) reach it over TCP loopback (--tcp), never run it themselves.
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include "agent_core.h"
 #include "agent_process.h"
 #include "agentx_subagent.h"
+#include "endpoint_file.h"
 #include "mib_search_path.h"
 #include "server.h"
 #include "transport.h"
@@ -22,6 +24,30 @@ volatile std::sig_atomic_t gStop = 0;
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "orvu-agentd: %s\nTry 'orvu-agentd --help'.\n", message.c_str());
   return 2;
+}
+
+// --tcp ADDR:PORT: listens there and writes the endpoint file with the port and a fresh secret.
+bool StartLoopback(const std::string& address, const std::string& endpointFile,
+                   orvu::agent::LoopbackListener* loopback, std::string* error) {
+  using namespace orvu;
+  size_t colon = address.rfind(':');
+  std::string digits = colon == std::string::npos ? "" : address.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos || std::stol(digits) > 65535) {
+    *error = "bad --tcp value (ADDRESS:PORT expected): " + address;
+    return false;
+  }
+  uint16_t port = static_cast<uint16_t>(std::stol(digits));
+  loopback->socket = transport::ListenLoopback(address.substr(0, colon), &port, error);
+  if (loopback->socket == transport::NO_SOCKET) return false;
+  unsigned char secret[endpoint::ENDPOINT_SECRET_BYTES];
+  if (!transport::RandomBytes(secret, sizeof secret)) {
+    *error = "no random bytes for the endpoint secret";
+    return false;
+  }
+  loopback->secret = endpoint::HexText(secret, sizeof secret);
+  return transport::WritePrivateFile(endpointFile, endpoint::FormatEndpoint(port, loopback->secret),
+                                     error);
 }
 
 }  // namespace
@@ -70,10 +96,24 @@ int main(int argc, char** argv) {
   if (pidFd >= 0 && !commandLine.detach && !agent::WritePidFile(pidFd)) {
     std::fprintf(stderr, "orvu-agentd: cannot write %s\n", pidFile.c_str());
   }
+  agent::LoopbackListener loopback;
+  std::string endpointFile = commandLine.endpointFile;
+  if (endpointFile.empty())
+    endpointFile = socketPath.substr(0, socketPath.rfind('/') + 1) + "orvu-agent.endpoint";
   bool makeFolder = defaultSocket && socketPath.rfind("/tmp/orvu-agent-", 0) == 0;
   transport::Socket listener = transport::Listen(socketPath, makeFolder, &error);
   if (listener == transport::NO_SOCKET) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+    if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
+    return 1;
+  }
+  // After Listen, which makes the default socket's folder and checks that it is private, and before
+  // the caller of --detach returns: whoever finds the agent running finds its endpoint file too.
+  if (!commandLine.tcpAddress.empty() &&
+      !StartLoopback(commandLine.tcpAddress, endpointFile, &loopback, &error)) {
+    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+    transport::Close(listener);
+    transport::RemoveEndpoint(socketPath);
     if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
     return 1;
   }
@@ -82,6 +122,7 @@ int main(int argc, char** argv) {
       case agent::DetachOutcome::Failed:
         std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
         transport::RemoveEndpoint(socketPath);
+        if (loopback.socket != transport::NO_SOCKET) transport::RemoveEndpoint(endpointFile);
         return 1;
       case agent::DetachOutcome::CallerReturns: return 0;
       case agent::DetachOutcome::InBackground: break;
@@ -96,6 +137,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
     transport::Close(listener);
     transport::RemoveEndpoint(socketPath);
+    if (loopback.socket != transport::NO_SOCKET) transport::RemoveEndpoint(endpointFile);
     return 1;
   }
   if (!commandLine.detach) {
@@ -103,7 +145,8 @@ int main(int argc, char** argv) {
                  socketPath.c_str(), static_cast<long>(getpid()), options.statePath.c_str());
   }
   agent::RunServer(&core, listener, agent::ClientCapacity(), &gStop,
-                   subagent ? &subagentEvents : nullptr);
+                   subagent ? &subagentEvents : nullptr,
+                   loopback.socket != transport::NO_SOCKET ? &loopback : nullptr);
   if (subagent) {
     const agent::SubagentCounters& counts = agent::SubagentStatistics();
     std::fprintf(stderr,
@@ -117,6 +160,10 @@ int main(int argc, char** argv) {
   }
   transport::Close(listener);
   transport::RemoveEndpoint(socketPath);
+  if (loopback.socket != transport::NO_SOCKET) {
+    transport::Close(loopback.socket);
+    transport::RemoveEndpoint(endpointFile);
+  }
   if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agent_errors.h"
+#include "endpoint_file.h"
 #include "messages.h"
 #include "wire_codec.h"
 
@@ -29,6 +30,9 @@ struct Connection {
   size_t sent = 0;
   bool closeAfterSend = false;
   bool dead = false;
+  // A TCP peer until it registers with this secret (by registerBy, as every peer); null once
+  // proven, and on the Unix socket, whose peers the kernel vouches for.
+  const std::string* secret = nullptr;
 };
 
 std::string ErrorFrame(int32_t code, const std::string& text) {
@@ -44,6 +48,18 @@ struct Buffers {
 };
 
 size_t Held(const Connection& c) { return c.in.size() + (c.out.size() - c.sent); }
+
+// The first request of a TCP peer must be a registration carrying the endpoint file's secret;
+// until then nothing else reaches the agent. True when REQUEST may go on.
+bool ProveLoopbackPeer(Connection* c, const proto::Request& request) {
+  if (c->secret == nullptr) return true;
+  if (request.op != proto::Op::Register || !endpoint::SameSecret(request.secret, *c->secret)) {
+    return false;
+  }
+  c->secret = nullptr;
+  c->context.selfReported = true;
+  return true;
+}
 
 // Best effort on a connection that is closed right after: the refused peer learns why.
 void SendAndClose(transport::Socket s, const std::string& frame) {
@@ -72,12 +88,19 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
     std::string error;
     const uint8_t* body = reinterpret_cast<const uint8_t*>(c->in.data()) + 4;
     proto::Reply reply;
-    if (proto::DecodeRequest(body, size, &request, &error)) {
+    bool decoded = proto::DecodeRequest(body, size, &request, &error);
+    if (decoded && ProveLoopbackPeer(c, request)) {
       reply = core->Handle(&c->context, request);
+    } else if (decoded) {
+      reply.status = AGENT_ERR_REFUSED;
+      reply.text =
+          "the agent refused the connection: no registration with the secret of its endpoint file";
     } else {
       reply.status = AGENT_ERR_BAD_REQUEST;
       reply.text = "malformed request: " + error;
     }
+    // An unproven peer gets no second try.
+    if (c->secret != nullptr) c->closeAfterSend = true;
     c->out = proto::Frame(proto::EncodeReply(request.op, reply));
     c->sent = 0;
     c->in.erase(0, 4 + static_cast<size_t>(size));
@@ -157,14 +180,17 @@ void WriteTo(AgentCore* core, Connection* c, Buffers* buffers) {
 constexpr int SERVER_ACCEPT_BATCH = 16;
 
 // False when the process ran out of descriptors: the caller waits a little before it tries again,
-// rather than spinning on a listener that stays readable.
-bool AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connection>* connections) {
+// rather than spinning on a listener that stays readable. With SECRET (the TCP listener) a peer
+// proves itself by its registration instead of by its credentials.
+bool AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connection>* connections,
+                const std::string* secret = nullptr) {
   for (int batch = 0; batch < SERVER_ACCEPT_BATCH; ++batch) {
     bool exhausted = false;
     transport::Socket s = transport::Accept(listener, &exhausted);
     if (s == transport::NO_SOCKET) return !exhausted;
     uint32_t pid = 0, uid = 0;
-    if (!transport::PeerCredentials(s, &pid, &uid) || uid != transport::OwnUserId()) {
+    if (secret == nullptr &&
+        (!transport::PeerCredentials(s, &pid, &uid) || uid != transport::OwnUserId())) {
       SendAndClose(s, ErrorFrame(AGENT_ERR_REFUSED,
                                  "the agent refused the connection: it serves its own user only"));
       continue;
@@ -178,6 +204,7 @@ bool AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connect
     c.socket = s;
     c.context.processId = pid;
     c.registerBy = Clock::now() + std::chrono::seconds(SERVER_REGISTER_SECONDS);
+    c.secret = secret;
     connections->push_back(std::move(c));
   }
   return true;
@@ -211,7 +238,8 @@ size_t ClientCapacity() {
 }
 
 void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
-               volatile std::sig_atomic_t* stop, const ExtraEvents* extra) {
+               volatile std::sig_atomic_t* stop, const ExtraEvents* extra,
+               const LoopbackListener* loopback) {
   std::list<Connection> connections;
   std::vector<pollfd> fds;
   std::vector<Connection*> order;
@@ -244,6 +272,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     order.clear();
     bool accepting = now >= acceptAgain;
     fds.push_back({accepting ? listener : -1, POLLIN, 0});
+    fds.push_back({accepting && loopback ? loopback->socket : -1, POLLIN, 0});
     if (!accepting) wake = std::min(wake, acceptAgain);
     for (Connection& c : connections) {
       fds.push_back({c.socket, static_cast<short>(c.out.empty() ? POLLIN : POLLOUT), 0});
@@ -262,7 +291,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     if (ready < 0) continue;  // EINTR: the signal handler has set *stop
     for (size_t i = 0; i < order.size(); ++i) {
       Connection* c = order[i];
-      if (fds[i + 1].revents == 0) continue;
+      if (fds[i + 2].revents == 0) continue;
       if (!c->out.empty()) {
         WriteTo(core, c, &buffers);
       } else {
@@ -280,7 +309,12 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
         ++it;
       }
     }
-    if (accepting && (fds[0].revents & POLLIN) && !AcceptSome(listener, maxClients, &connections)) {
+    bool roomLeft = true;
+    if (accepting && (fds[0].revents & POLLIN))
+      roomLeft = AcceptSome(listener, maxClients, &connections);
+    if (accepting && roomLeft && (fds[1].revents & POLLIN))
+      roomLeft = AcceptSome(loopback->socket, maxClients, &connections, &loopback->secret);
+    if (!roomLeft) {
       acceptAgain = Clock::now() + std::chrono::milliseconds(SERVER_ACCEPT_PAUSE_MS);
     }
   }

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "agent_core.h"
@@ -35,9 +36,18 @@ struct ExtraEvents {
   void (*dispatch)(const pollfd* polled, size_t count) = nullptr;
 };
 
-// Serves LISTENER until *stop turns nonzero. Signals that set it must be blocked by the caller;
-// they are let through only while the loop waits.
+// A TCP loopback listener beside the Unix socket, for clients that have no Unix sockets (Windows
+// programs under Wine). A peer there must register with SECRET within SERVER_PROOF_SECONDS.
+struct LoopbackListener {
+  transport::Socket socket = transport::NO_SOCKET;
+  std::string secret;
+};
+constexpr int SERVER_PROOF_SECONDS = 5;
+
+// Serves LISTENER (and LOOPBACK when given) until *stop turns nonzero. Signals that set it must be
+// blocked by the caller; they are let through only while the loop waits.
 void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
-               volatile std::sig_atomic_t* stop, const ExtraEvents* extra = nullptr);
+               volatile std::sig_atomic_t* stop, const ExtraEvents* extra = nullptr,
+               const LoopbackListener* loopback = nullptr);
 
 }  // namespace orvu::agent

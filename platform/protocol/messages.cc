@@ -96,6 +96,9 @@ bool RequestFields(F& f, Q& request) {
       f(request.clientName);
       f(request.threadId);
       f(request.flags);
+      f(request.secret);
+      f(request.processId);
+      f(request.fileName);
       return true;
     case Op::EnumModules:
     case Op::EnumClients:
@@ -230,6 +233,11 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::stri
   }
   if (request->op == Op::Register && request->clientName.size() > PROTO_MAX_NAME) {
     *error = "client name too long";
+    return false;
+  }
+  if (request->op == Op::Register &&
+      (request->fileName.size() > PROTO_MAX_NAME || request->secret.size() > PROTO_MAX_SECRET)) {
+    *error = "client file name or secret too long";
     return false;
   }
   return true;

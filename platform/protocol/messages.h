@@ -17,7 +17,10 @@ constexpr uint32_t PROTO_VERSION = 1;
 constexpr uint32_t PROTO_MAX_REQUEST = 1u
                                        << 20;  // body bytes; larger requests close the connection
 constexpr uint32_t PROTO_MAX_REPLY = 256u << 20;  // body bytes the library accepts
-constexpr uint32_t PROTO_MAX_NAME = 4096;         // client name bytes kept by the agent
+// Client name (and self-reported file name) bytes kept by the agent.
+constexpr uint32_t PROTO_MAX_NAME = 4096;
+// Secret bytes a registration may carry.
+constexpr uint32_t PROTO_MAX_SECRET = 256;
 
 enum class Op : uint32_t {
   Register = 1,
@@ -60,7 +63,12 @@ struct Request {
   uint32_t version = PROTO_VERSION;  // Register
   std::string clientName;            // Register
   uint32_t threadId = 0;             // Register
-  uint32_t flags = 0;                // Register, EnableInstance, EnumInstances
+  // Register over TCP, where no peer credentials exist: the endpoint file's secret, and what the
+  // client says of itself.
+  std::string secret;
+  uint32_t processId = 0;
+  std::string fileName;
+  uint32_t flags = 0;  // Register, EnableInstance, EnumInstances
   uint32_t entryHandle = 0;
   uint32_t instanceHandle = 0;
   uint32_t dataHandle = 0;

@@ -55,6 +55,13 @@ int OpenOwnFile(const std::string& path, unsigned mode, std::string* why);
 // PATH.lock for the rest of the process so that one agent at a time takes the path, refuses a
 // path that another agent answers at, replaces a stale socket file, and leaves the socket 0600.
 Socket Listen(const std::string& path, bool makeFolder, std::string* error);
+// A non-blocking listener on 127.0.0.1 (or another loopback address); *port is the one bound
+// (a free one when 0 was asked for).
+Socket ListenLoopback(const std::string& address, uint16_t* port, std::string* error);
+// SIZE bytes from the system's random source.
+bool RandomBytes(void* data, size_t size);
+// Writes PATH owner-only (0600) and atomically: the whole text appears at once, or nothing.
+bool WritePrivateFile(const std::string& path, const std::string& text, std::string* error);
 // Non-blocking; NO_SOCKET when none is waiting, or (*outOfDescriptors set) when the process or
 // the system has no descriptor left for it.
 Socket Accept(Socket listener, bool* outOfDescriptors = nullptr);

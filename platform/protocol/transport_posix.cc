@@ -1,6 +1,10 @@
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -100,6 +104,35 @@ std::string ClientEndpoint() {
   return DefaultEndpoint();
 }
 
+std::string ClientEndpointFile() {
+  const char* path = std::getenv("ORVU_AGENT_ENDPOINT");
+  return path && *path ? path : std::string();
+}
+
+namespace {
+
+// A blocking connection of a fresh socket of FAMILY to ADDR; the round trips that follow keep to
+// their own deadlines.
+Socket ConnectTo(int family, const sockaddr* addr, socklen_t size, std::string* error) {
+  int s = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    *error = std::strerror(errno);
+    return NO_SOCKET;
+  }
+  int rc;
+  do {
+    rc = connect(s, addr, size);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    *error = std::strerror(errno);
+    close(s);
+    return NO_SOCKET;
+  }
+  return s;
+}
+
+}  // namespace
+
 Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
   if (untrusted) *untrusted = false;
   sockaddr_un addr;
@@ -109,20 +142,8 @@ Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
     if (untrusted) *untrusted = true;
     return NO_SOCKET;
   }
-  int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) {
-    *error = std::strerror(errno);
-    return NO_SOCKET;
-  }
-  int rc;
-  do {
-    rc = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    *error = std::strerror(errno);
-    close(s);
-    return NO_SOCKET;
-  }
+  int s = ConnectTo(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
+  if (s == NO_SOCKET) return NO_SOCKET;
   // Whoever listens there gets every request we send: it must be our own user.
   ucred peer{};
   socklen_t len = sizeof peer;
@@ -163,6 +184,85 @@ long ReceiveSome(Socket s, void* data, size_t size, Deadline deadline) {
 }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+std::string OwnProgramFile() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  return length <= 0 || static_cast<size_t>(length) >= sizeof path
+             ? std::string()
+             : std::string(path, static_cast<size_t>(length));
+}
+
+Socket ConnectLoopback(uint16_t port, std::string* error) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  Socket s = ConnectTo(AF_INET, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
+  int one = 1;
+  if (s != NO_SOCKET) setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return s;
+}
+
+Socket ListenLoopback(const std::string& address, uint16_t* port, std::string* error) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(*port);
+  // Only this machine may reach the agent: every other address is refused, not just warned of.
+  if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
+      (ntohl(addr.sin_addr.s_addr) >> 24) != 127) {
+    *error = "not a loopback address (127.x.x.x): " + address;
+    return NO_SOCKET;
+  }
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (s < 0) {
+    *error = std::strerror(errno);
+    return NO_SOCKET;
+  }
+  int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  socklen_t length = sizeof addr;
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 256) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    *error =
+        "cannot listen at " + address + ":" + std::to_string(*port) + ": " + std::strerror(errno);
+    close(s);
+    return NO_SOCKET;
+  }
+  *port = ntohs(addr.sin_port);
+  return s;
+}
+
+bool RandomBytes(void* data, size_t size) {
+  auto* p = static_cast<unsigned char*>(data);
+  while (size > 0) {
+    ssize_t n = getrandom(p, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WritePrivateFile(const std::string& path, const std::string& text, std::string* error) {
+  std::string temporary = path + ".new";
+  unlink(temporary.c_str());
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  bool ok = fd >= 0;
+  if (ok) {
+    ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+  }
+  // The rename is what makes it appear: a reader finds the old file or the whole new one.
+  if (ok) ok = rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    unlink(temporary.c_str());
+  }
+  return ok;
+}
 
 int OpenOwnFile(const std::string& path, unsigned mode, std::string* why) {
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);

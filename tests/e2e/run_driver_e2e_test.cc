@@ -1,8 +1,16 @@
 // The run from banner to "Finished." against a real agent: the parts that need no connection, the
 // module and client lists, and every way the framework can fail along the way.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,15 +42,16 @@ std::string Hex8(uint32_t value) {
 }
 
 // The block of this tool's own connection: the agent numbers its clients from 1 and derives the
-// other handles from that number; the main thread's id is the process id.
-std::string OwnClientBlock(int index, uint32_t handle, int pid) {
+// other handles from that number.
+std::string OwnClientBlock(int index, uint32_t handle, const OasetRun& run) {
   std::string file = ClientFileName();
+  ClientIds ids = OwnClientIds(run);
   return "\n  Client " + std::to_string(index) + ":" + "\n    Name: OASetUtility" +
          "\n    File name: " + file + "\n    Handle: 0x" + Hex8(handle) + "\n    Id: 0x" +
          Hex8(1000 + handle) + "\n    Flags: 0x00000001" +
          "\n    Registration time: Fri Jan 02 00:00:00 1970\n" + "    Process: 0x" +
-         Hex8(2000 + handle) + " (handle), " + std::to_string(pid) + " (id)" + "\n    Thread: 0x" +
-         Hex8(3000 + handle) + " (handle), " + std::to_string(pid) + " (id)" + "\n";
+         Hex8(2000 + handle) + " (handle), " + ids.processId + " (id)" + "\n    Thread: 0x" +
+         Hex8(3000 + handle) + " (handle), " + ids.threadId + " (id)" + "\n";
 }
 
 TestAgentOptions ServingModules(std::vector<std::string> modules) {
@@ -118,8 +127,8 @@ TEST(ClientListE2e, NoneWhenTheFirstCallFailsOtherwiseThisToolItself) {
             BannerText() + CLIENTS_HEADING + "\n\n  None." + NOTHING_TO_SET + FinishedText());
 
   OasetRun own = RunOaset(&agent, {"-c"});
-  EXPECT_EQ(own.out, BannerText() + CLIENTS_HEADING + OwnClientBlock(1, 2, own.pid) +
-                         NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(own.out, BannerText() + CLIENTS_HEADING + OwnClientBlock(1, 2, own) + NOTHING_TO_SET +
+                         FinishedText());
 }
 
 TEST(ClientListE2e, ResidentClientWithOddValuesComesFirst) {
@@ -154,7 +163,7 @@ TEST(ClientListE2e, ResidentClientWithOddValuesComesFirst) {
                 "    Process: 0x0000000C (handle), 13 (id)"
                 "\n    Thread: 0x0000000E (handle), 15 (id)"
                 "\n" +
-                OwnClientBlock(3, 11, run.pid) + NOTHING_TO_SET + FinishedText());
+                OwnClientBlock(3, 11, run) + NOTHING_TO_SET + FinishedText());
   EXPECT_EQ(run.status, 0);
 }
 
@@ -258,3 +267,64 @@ TEST(EchoE2e, EntriesWithFoldedSwitchesLettersAndUnpairedValues) {
 }
 
 }  // namespace
+
+// The agent on TCP loopback as well (for Windows clients under Wine): a client that has the
+// endpoint file's secret is served and reports its own ids; any other is refused with a reason.
+TEST(LoopbackE2e, TheSecretOpensTheDoorAndNothingElseDoes) {
+  TestAgentOptions options;
+  options.tcp = true;
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  const std::string& endpoint = agent.endpoint;
+  struct stat info {};
+  ASSERT_EQ(stat(endpoint.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  std::ifstream in(endpoint);
+  std::string port, secret;
+  std::getline(in, port);
+  std::getline(in, secret);
+  EXPECT_EQ(port.rfind("port=", 0), 0u);
+  EXPECT_EQ(secret.size(), std::string("secret=").size() + 32) << "128 bits in hexadecimal";
+
+  // Nobody at the Unix socket: the client takes the TCP road the variable names.
+  std::map<std::string, std::string> tcp = {{"ORVU_AGENT_ENDPOINT", endpoint},
+                                            {"ORVU_AGENT_SOCKET", "/nonexistent-oaset-e2e/s"}};
+  OasetRun own = RunOaset(&agent, {"-c"}, tcp);
+  EXPECT_EQ(own.out, BannerText() + CLIENTS_HEADING + OwnClientBlock(1, 1, own) + NOTHING_TO_SET +
+                         FinishedText());
+
+  std::string wrong = agent.dir + "/wrong";
+  std::ofstream(wrong) << port << "\nsecret=" << std::string(32, '0') << "\n";
+  const std::string refused =
+      "\nAgent connection failed:  the agent refused the connection: no registration with the "
+      "secret of its endpoint file";
+  tcp["ORVU_AGENT_ENDPOINT"] = wrong;
+  EXPECT_EQ(RunOaset(&agent, {"-o"}, tcp).out, BannerText() + refused + FinishedText());
+  std::ofstream(wrong) << port << "\n";
+  OasetRun missing = RunOaset(&agent, {"-o"}, tcp);
+  EXPECT_NE(missing.out.find("not an agent endpoint file"), std::string::npos) << missing.out;
+
+  // A peer that never registers is told why and dropped after the bound; others are served
+  // meanwhile.
+  int silent = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(port.substr(5))));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  timeval patience{15, 0};  // the test fails rather than waits for ever
+  setsockopt(silent, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  tcp["ORVU_AGENT_ENDPOINT"] = endpoint;
+  EXPECT_EQ(RunOaset(&agent, {"-c"}, tcp).status, 0);
+  std::string reason;
+  char buffer[512];
+  for (ssize_t n; (n = read(silent, buffer, sizeof buffer)) > 0;) reason.append(buffer, n);
+  close(silent);
+  EXPECT_NE(reason.find("it did not register within 5 seconds"), std::string::npos) << reason;
+
+  TestAgentOptions open;
+  open.start = false;
+  TestAgent anywhere(open);
+  anywhere.options.extraArgs = {"--tcp", "0.0.0.0:0", "--endpoint", anywhere.dir + "/open"};
+  EXPECT_FALSE(anywhere.Start()) << "an address beyond loopback is refused";
+}

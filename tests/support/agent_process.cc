@@ -180,19 +180,80 @@ bool SocketAccepts(const std::string& path) {
   return accepted;
 }
 
+std::string WindowsBin() {
+  const char* folder = std::getenv("OASET_E2E_WINDOWS_BIN");
+  return folder != nullptr ? folder : "";
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// Windows mode: the console's text mode writes every "\n" as "\r\n". A bare "\n" is a fault of
+// its own; the rest comes back as the POSIX text, which the tests then compare byte for byte.
+void FromTextMode(std::string* text, const char* stream) {
+  std::string plain;
+  plain.reserve(text->size());
+  for (size_t i = 0; i < text->size(); ++i) {
+    char c = (*text)[i];
+    if (c == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n') continue;
+    if (c == '\n' && (i == 0 || (*text)[i - 1] != '\r')) {
+      ADD_FAILURE() << "a bare \\n at byte " << i << " of oaset.exe's " << stream << ":\n" << *text;
+      return;
+    }
+    plain += c;
+  }
+  *text = std::move(plain);
+}
+
+// The id shown after LABEL ("Process: 0x... (handle), ID (id)") in the block of the client named
+// FILE in TEXT; empty when there is none.
+std::string IdAfter(const std::string& text, const std::string& file, const std::string& label) {
+  size_t block = text.find("File name: " + file + "\n");
+  if (block == std::string::npos) return "";
+  size_t line = text.find("\n    " + label + ": ", block);
+  size_t start = line == std::string::npos ? line : text.find("(handle), ", line);
+  if (start == std::string::npos) return "";
+  start += std::strlen("(handle), ");
+  size_t end = text.find(" (id)", start);
+  return end == std::string::npos ? "" : text.substr(start, end - start);
+}
+
 }  // namespace
 
-std::string BinDir() { return OASET_E2E_BIN_DIR; }
+bool WindowsMode() { return !WindowsBin().empty(); }
+
+std::string WindowsPath(const std::string& path) {
+  std::string windows = "Z:" + path;
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
+ClientIds OwnClientIds(const OasetRun& run) {
+  if (!WindowsMode()) return {std::to_string(run.pid), std::to_string(run.pid)};
+  return {IdAfter(run.out, ClientFileName(), "Process"),
+          IdAfter(run.out, ClientFileName(), "Thread")};
+}
+
+size_t LongestArgument(size_t wanted) {
+  // Room for the program's path and the other arguments on the same command line.
+  constexpr size_t WINDOWS_COMMAND_LINE = 32767 - 4096;
+  return WindowsMode() ? std::min(wanted, WINDOWS_COMMAND_LINE) : wanted;
+}
+
+std::string BinDir() { return WindowsMode() ? WindowsBin() : OASET_E2E_BIN_DIR; }
 std::string MibsDir() { return OASET_E2E_MIBS_DIR; }
-std::string OasetPath() { return BinDir() + "/oaset"; }
+std::string OasetPath() { return BinDir() + (WindowsMode() ? "/oaset.exe" : "/oaset"); }
 std::string ClientFileName() {
   const char* wrapper = std::getenv("OASET_E2E_WRAPPER");
   const char* program = std::getenv("OASET_E2E_WRAPPER_PROGRAM");
   if (wrapper != nullptr && *wrapper != '\0' && program != nullptr && *program != '\0')
     return program;
-  return std::filesystem::canonical(OasetPath()).string();
+  std::string path = std::filesystem::canonical(OasetPath()).string();
+  return WindowsMode() ? WindowsPath(path) : path;
 }
-std::string AgentPath() { return BinDir() + "/orvu-agentd"; }
+std::string AgentPath() { return std::string(OASET_E2E_BIN_DIR) + "/orvu-agentd"; }
 
 std::string VersionText() { return OASET_E2E_VERSION_TEXT; }
 std::string BannerText() {
@@ -204,6 +265,8 @@ TestAgent::TestAgent(TestAgentOptions agentOptions) : options(std::move(agentOpt
   dir = MakeTempDir();
   socket = dir + "/agent.sock";
   statePath = dir + "/state";
+  endpoint = dir + "/endpoint";
+  if (WindowsMode()) options.tcp = true;
   if (!options.initialState.empty()) WriteState(options.initialState);
   if (options.start) Start();
 }
@@ -223,6 +286,7 @@ bool TestAgent::Start() {
   }
   args.push_back("--clock");
   args.push_back(std::to_string(options.clock));
+  if (options.tcp) args.insert(args.end(), {"--tcp", "127.0.0.1:0", "--endpoint", endpoint});
   args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
   std::map<std::string, std::string> variables = {{"ORVU_MIB_PATH", MibsDir()}};
   for (const auto& [name, value] : options.env) variables[name] = value;
@@ -233,7 +297,7 @@ bool TestAgent::Start() {
   pid = spawned.pid;
   auto deadline = std::chrono::steady_clock::now() + AGENT_START_TIMEOUT;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (SocketAccepts(socket)) return true;
+    if (SocketAccepts(socket) && (!options.tcp || FileExists(endpoint))) return true;
     int waitStatus = 0;
     if (waitpid(pid, &waitStatus, WNOHANG) == pid) {
       std::fprintf(stderr, "e2e: orvu-agentd ended early with status %d\n", StatusOf(waitStatus));
@@ -332,7 +396,18 @@ OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
   // oaset loads, depending only on where things land in memory (the length of the socket path is
   // enough to move it). Leaks are still looked for; thread-local storage is not taken as a root.
   if (std::getenv("LSAN_OPTIONS") == nullptr) variables["LSAN_OPTIONS"] = "use_tls=0";
+  if (WindowsMode()) {
+    variables["ORVU_MIB_PATH"] = WindowsPath(MibsDir());
+    variables["ORVU_AGENT_ENDPOINT"] = agent != nullptr
+                                           ? WindowsPath(agent->endpoint)
+                                           : WindowsPath("/nonexistent-oaset-e2e/endpoint");
+    // Wine's own chatter must not mix into what the tests compare.
+    variables["WINEDEBUG"] = "-all";
+  }
   for (auto& [name, value] : env) variables[name] = value;
+  auto endpointFile = variables.find("ORVU_AGENT_ENDPOINT");
+  if (WindowsMode() && endpointFile != variables.end() && endpointFile->second.rfind('/', 0) == 0)
+    endpointFile->second = WindowsPath(endpointFile->second);
 
   // OASET_E2E_WRAPPER="/path/to/checker --option ..." runs every oaset under that checker; its
   // words are split at spaces.
@@ -341,6 +416,7 @@ OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
     std::istringstream words(text);
     for (std::string word; words >> word;) wrapper.push_back(word);
   }
+  if (WindowsMode()) wrapper = {"/usr/bin/wine"};
   std::string spawnedProgram = program;
   if (!wrapper.empty()) {
     args.insert(args.begin(), program);
@@ -359,7 +435,10 @@ OasetRun RunOasetProgram(const std::string& program, const TestAgent* agent,
   while (waitpid(spawned.pid, &waitStatus, 0) < 0 && errno == EINTR) {
   }
   run.status = StatusOf(waitStatus);
-  if (!wrapper.empty() && run.status == WRAPPER_FAULT_STATUS) {
+  if (WindowsMode()) {
+    FromTextMode(&run.out, "stdout");
+    FromTextMode(&run.err, "stderr");
+  } else if (!wrapper.empty() && run.status == WRAPPER_FAULT_STATUS) {
     ADD_FAILURE() << wrapper.front() << " found a fault in oaset (pid " << run.pid << "):\n"
                   << run.err;
   }

@@ -20,6 +20,9 @@ struct TestAgentOptions {
   bool start = true;
   // The agent's open-file limit (soft and hard), when nonzero.
   unsigned fileLimit = 0;
+  // Also listens on TCP loopback (--tcp 127.0.0.1:0) and writes the endpoint file; always so in
+  // Windows mode, where oaset reaches the agent that way only.
+  bool tcp = false;
 };
 
 class TestAgent {
@@ -46,6 +49,7 @@ class TestAgent {
   std::string dir;        // private temporary folder, removed with the agent
   std::string socket;     // dir/agent.sock
   std::string statePath;  // dir/state
+  std::string endpoint;   // dir/endpoint, written when the agent listens on TCP
   int pid = -1;
 };
 
@@ -55,6 +59,27 @@ struct OasetRun {
   int status = -1;  // exit status, or 128 + signal when killed
   int pid = -1;     // pid of the oaset process (its main thread's tid too)
 };
+
+// Windows mode: OASET_E2E_WINDOWS_BIN names the folder of oaset.exe and its DLLs (build/Win32/bin,
+// as scripts/wine-tests.sh sets it). oaset.exe then runs under Wine, reaching every test's agent
+// over TCP loopback through its endpoint file, and each run's output is checked to be the POSIX
+// text with every "\n" written as "\r\n" before it is handed back with plain "\n" (a bare "\n"
+// fails the test). Everything else that differs on Windows is below, in one place.
+bool WindowsMode();
+// The path by which a Windows program under Wine names PATH (Z:\...).
+std::string WindowsPath(const std::string& path);
+
+// What differs on Windows. The process and thread ids that a client shows: on POSIX both are the
+// pid (the main thread's id is the pid); under Wine they are the Windows ids the client reported
+// itself, which nothing outside it knows, so they are read back from RUN's own client block.
+struct ClientIds {
+  std::string processId;
+  std::string threadId;
+};
+ClientIds OwnClientIds(const OasetRun& run);
+// A Windows command line holds at most 32,767 characters: an argument meant to be huge is cut to
+// what fits there.
+size_t LongestArgument(size_t wanted);
 
 // Runs build/<type>/bin/oaset ARGS with TZ=UTC, ORVU_MIB_PATH at the repository's mibs/ and
 // ORVU_AGENT_SOCKET at AGENT's socket (with no agent, at a path where nothing listens). Inherited

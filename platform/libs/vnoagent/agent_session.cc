@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "agent_errors.h"
+#include "endpoint_file.h"
 #include "last_error.h"
 #include "wire_codec.h"
 
@@ -34,15 +35,34 @@ AgentSession::~AgentSession() { transport::Close(socket_); }
 
 bool AgentSession::Open(const std::string& endpoint, const std::string& name, uint32_t flags) {
   std::string error;
-  bool untrusted = false;
-  socket_ = transport::Connect(endpoint, &error, &untrusted);
-  if (socket_ == transport::NO_SOCKET) {
-    // An impostor is no agent either, but the user must learn why it was not trusted.
-    SetLastError(AGENT_ERR_NO_AGENT, untrusted ? "no trusted agent at " + endpoint + ": " + error
-                                               : NoAgentText(endpoint, error));
-    return false;
-  }
   proto::Request request;
+  // An endpoint file (ORVU_AGENT_ENDPOINT, and always on Windows) means TCP loopback: there the
+  // secret proves the client, and the client reports its own ids.
+  std::string endpointFile = transport::ClientEndpointFile();
+  if (!endpointFile.empty()) {
+    uint16_t port = 0;
+    if (!endpoint::ReadEndpointFile(endpointFile, &port, &request.secret, &error)) {
+      SetLastError(AGENT_ERR_NO_AGENT, "no agent answers: " + error + SESSION_START_ADVICE);
+      return false;
+    }
+    socket_ = transport::ConnectLoopback(port, &error);
+    if (socket_ == transport::NO_SOCKET) {
+      SetLastError(AGENT_ERR_NO_AGENT, "no agent answers at 127.0.0.1:" + std::to_string(port) +
+                                           " (from " + endpointFile + "): " + error);
+      return false;
+    }
+    request.processId = transport::CurrentProcessId();
+    request.fileName = transport::OwnProgramFile().substr(0, proto::PROTO_MAX_NAME);
+  } else {
+    bool untrusted = false;
+    socket_ = transport::Connect(endpoint, &error, &untrusted);
+    if (socket_ == transport::NO_SOCKET) {
+      // An impostor is no agent either, but the user must learn why it was not trusted.
+      SetLastError(AGENT_ERR_NO_AGENT, untrusted ? "no trusted agent at " + endpoint + ": " + error
+                                                 : NoAgentText(endpoint, error));
+      return false;
+    }
+  }
   request.op = proto::Op::Register;
   request.clientName = name.substr(0, proto::PROTO_MAX_NAME);
   request.threadId = transport::CurrentThreadId();
