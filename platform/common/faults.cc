@@ -49,36 +49,39 @@ bool ParseRule(const std::string& item, FaultRule* rule) {
   return ParseDecimal(rest, INT64_MIN, INT64_MAX, &rule->fault.result);
 }
 
-// Parsed once per process; a library that is loaded twice keeps one table per copy.
-FaultTable& Table() {
-  static FaultTable table;
-  static std::once_flag parsed;
-  std::call_once(parsed, [] {
-    const char* text = std::getenv("ORVU_FAULTS");
-    if (text == nullptr || *text == '\0') return;
-    std::vector<FaultRule> rules;
-    std::string all(text);
-    size_t start = 0;
-    while (start <= all.size()) {
-      size_t end = all.find(';', start);
-      if (end == std::string::npos) end = all.size();
-      std::string item = all.substr(start, end - start);
-      if (!item.empty()) {
-        FaultRule rule;
-        if (!ParseRule(item, &rule)) {
-          std::fprintf(
-              stderr,
-              "ORVU_FAULTS: ignored, cannot read \"%s\" (expected Operation=RESULT[/CODE][@N])\n",
-              item.c_str());
-          return;
-        }
-        rules.push_back(rule);
+// Parsed once per process; a library that is loaded twice keeps one table per copy. A plain
+// static is read without a lock or a thread-local once it is built: every library call asks.
+FaultTable* ParseTable() {
+  auto* table = new FaultTable;
+  const char* text = std::getenv("ORVU_FAULTS");
+  if (text == nullptr || *text == '\0') return table;
+  std::vector<FaultRule> rules;
+  std::string all(text);
+  size_t start = 0;
+  while (start <= all.size()) {
+    size_t end = all.find(';', start);
+    if (end == std::string::npos) end = all.size();
+    std::string item = all.substr(start, end - start);
+    if (!item.empty()) {
+      FaultRule rule;
+      if (!ParseRule(item, &rule)) {
+        std::fprintf(
+            stderr,
+            "ORVU_FAULTS: ignored, cannot read \"%s\" (expected Operation=RESULT[/CODE][@N])\n",
+            item.c_str());
+        return table;
       }
-      start = end + 1;
+      rules.push_back(rule);
     }
-    table.rules = std::move(rules);
-  });
+    start = end + 1;
+  }
+  table->rules = std::move(rules);
   return table;
+}
+
+FaultTable& Table() {
+  static FaultTable* table = ParseTable();
+  return *table;
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 // The run from the banner to "Finished.": one pass, one thread, everything on standard output.
 #include <cstdio>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "agent_ops/agent_error.h"
 #include "agent_ops/banner.h"
@@ -19,6 +24,7 @@
 namespace {
 
 constexpr const char* CLIENT_NAME = "OASetUtility";
+constexpr size_t OUTPUT_BUFFER_SIZE = 64 * 1024;
 
 // Everything done while connected. Returning early goes straight to the disconnection: a failed
 // table entry creation or removal, or a listing whose entry OID was rejected.
@@ -43,6 +49,17 @@ void RunConnectedWork(AgentHandle agent, int* exitStatus) {
   }
 }
 
+// A listing writes a line per leaf; into a file or a pipe they go in large blocks rather than the
+// C library's default of one page. A terminal keeps its line buffering.
+void UseLargeOutputBuffer() {
+#ifdef _WIN32
+  bool terminal = _isatty(_fileno(stdout)) != 0;
+#else
+  bool terminal = isatty(fileno(stdout)) != 0;
+#endif
+  if (!terminal) std::setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER_SIZE);
+}
+
 void CleanUpFramework() {
   if (!gApi.AgentFrameworkCleanup()) {
     std::printf("\nFramework cleanup error: ");
@@ -54,6 +71,7 @@ void CleanUpFramework() {
 
 int main(int argc, char** argv) {
   int exitStatus = 0;
+  UseLargeOutputBuffer();
 
   PrintBanner();
 

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "agent_ops/agent_error.h"
 #include "agent_ops/output_format.h"
 #include "agentapi/outside_api.h"
 #include "cli/invocation.h"
+#include "values/piece_format.h"
 #include "values/print_var_bind.h"
 #include "values/snmp_value.h"
 
@@ -49,8 +51,21 @@ void GiveBackLeaf(SnmpOid* oid, SnmpValue* value) {
   *oid = {};
 }
 
+// The lines of a listing are put together without the format machinery: they are printed for
+// every instance and leaf. The tool runs on one thread, so one buffer per line serves every call.
+void PrintText(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// "\n    %d: "
+void PrintLeafNumber(uint32_t leaf) {
+  static std::string text;
+  text.assign("\n    ");
+  AppendSigned(text, static_cast<int32_t>(leaf));
+  text += ": ";
+  PrintText(text);
+}
+
 void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
-  std::printf("    Instance leafs:");
+  std::fputs("    Instance leafs:", stdout);
   uint32_t leafIds[LEAF_OID_MAX_IDS];
   uint32_t leafSlot = 0;
   SnmpOid leafOid = BuildLeafOid(info, leafIds, &leafSlot);
@@ -60,7 +75,7 @@ void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
     leafIds[leafSlot] = leaf;
     SnmpOid returnedOid{};
     SnmpValue value{};
-    std::printf("\n    %d: ", static_cast<int>(leaf));
+    PrintLeafNumber(leaf);
     // A refused data handle ends this instance's leaves without a word.
     uint32_t dataHandle = gApi.AgentGetDataHandle(agent, 0, &leafOid);
     if (dataHandle == 0) {
@@ -76,16 +91,23 @@ void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
 }
 
 void PrintInstance(AgentHandle agent, uint32_t index, TableInstanceInfo* info) {
-  std::printf("\n %d: Table entry instance OID - ", static_cast<int>(index));
+  static std::string text;
+  text.assign("\n ");
+  AppendSigned(text, static_cast<int32_t>(index));
+  text += ": Table entry instance OID - ";
+  PrintText(text);
   PrintVarBind(EntryOidOf(info), SnmpValue{}, LISTING_OID_FLAGS);
-  std::printf(".<index>.");
+  std::fputs(".<index>.", stdout);
   PrintVarBind(IndexOidOf(info), SnmpValue{}, LISTING_OID_FLAGS);
   char handleText[9];
-  std::printf("\n    Table entry instace handle: 0x%s",
-              FormatHandle(info->instanceHandle, handleText));
-  std::printf("\n    Client handle: 0x%s", FormatHandle(info->clientHandle, handleText));
+  text.assign("\n    Table entry instace handle: 0x");
+  text += FormatHandle(info->instanceHandle, handleText);
+  text += "\n    Client handle: 0x";
+  text += FormatHandle(info->clientHandle, handleText);
   char timeText[32];
-  std::printf("\n    Instance creation: %s", FormatTimeText(info->creationTime, timeText));
+  text += "\n    Instance creation: ";
+  text += FormatTimeText(info->creationTime, timeText);
+  PrintText(text);
   if (gInvocation.noLeafs) {
     return;
   }

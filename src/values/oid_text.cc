@@ -24,8 +24,17 @@ void AppendTerminated(std::string& line, const std::vector<char>& buffer) {
 }
 
 void AppendObjectName(std::string& line, uint32_t object) {
+  // Names nearly always fit the base size: the first try needs no heap block.
+  char first[OID_TEXT_BASE_SIZE] = {};
+  uint32_t firstSize = sizeof first;
+  gApi.MibGetObjectName(object, MIB_FORM_NAME, &firstSize, first);
+  size_t firstLength = strnlen(first, sizeof first);
+  if (firstLength < sizeof first - 1) {
+    line.append(first, firstLength);
+    return;
+  }
   std::vector<char> buffer;
-  for (uint32_t capacity = OID_TEXT_BASE_SIZE;; capacity *= 2) {
+  for (uint32_t capacity = OID_TEXT_BASE_SIZE * 2;; capacity *= 2) {
     buffer.assign(capacity, '\0');
     uint32_t size = capacity;
     gApi.MibGetObjectName(object, MIB_FORM_NAME, &size, buffer.data());

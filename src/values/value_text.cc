@@ -23,8 +23,17 @@ void AppendTimeTicks(std::string& line, uint32_t ticks) {
   unsigned minutes = ticks / TICKS_PER_MINUTE % 60;
   unsigned seconds = ticks / TICKS_PER_SECOND % 60;
   unsigned hundredths = ticks % TICKS_PER_SECOND;
-  AppendFormat(line, "%u %s %02uh:%02um:%02us.%02uth", days, days == 1 ? "day" : "days", hours,
-               minutes, seconds, hundredths);
+  // "%u %s %02uh:%02um:%02us.%02uth"
+  AppendUnsigned(line, days);
+  line += days == 1 ? " day " : " days ";
+  AppendTwoDigits(line, hours);
+  line += "h:";
+  AppendTwoDigits(line, minutes);
+  line += "m:";
+  AppendTwoDigits(line, seconds);
+  line += "s.";
+  AppendTwoDigits(line, hundredths);
+  line += "th";
 }
 
 void AppendHexBytes(std::string& line, const unsigned char* bytes, uint32_t length) {
@@ -86,7 +95,10 @@ bool AppendValueText(std::string& line, const SnmpValue& value) {
       AppendHexBytes(line, PayloadBytes(value), PayloadLength(value));
       return true;
     case SYNTAX_CNTR64:
-      AppendFormat(line, "%x.%x (hex)", value.number, static_cast<uint32_t>(value.data));
+      AppendHex(line, value.number);
+      line += '.';
+      AppendHex(line, static_cast<uint32_t>(value.data));
+      line += " (hex)";
       return true;
     case SYNTAX_NOSUCHOBJECT: line += "NOSUCHOBJECT"; return true;
     case SYNTAX_NOSUCHINSTANCE: line += "NOSUCHINSTANCE"; return true;

@@ -40,6 +40,16 @@ TEST_F(TimeTextTest, LocalZoneAndEnglishNamesWhateverTheLocale) {
   EXPECT_STREQ(FormatTimeText(1700000000, buffer), "Wed Nov 15 03:13:20 2023\n");
   UseZone("XST+5");
   EXPECT_STREQ(FormatTimeText(0, buffer), "Wed Dec 31 19:00:00 1969\n");
+  // The same time again in another zone is not the text made for the last one.
+  UseZone("UTC");
+  EXPECT_STREQ(FormatTimeText(0, buffer), "Thu Jan 01 00:00:00 1970\n");
+}
+
+TEST(HandleText, EightUpperCaseHexDigits) {
+  char buffer[9];
+  EXPECT_STREQ(FormatHandle(0, buffer), "00000000");
+  EXPECT_STREQ(FormatHandle(0xDEADBEEFu, buffer), "DEADBEEF");
+  EXPECT_STREQ(FormatHandle(0x0000A01Fu, buffer), "0000A01F");
 }
 
 }  // namespace

@@ -75,6 +75,7 @@ TEST_F(PrintVarBindTest, NumbersAndFixedTexts) {
   EXPECT_EQ(ValueText(Number(SYNTAX_GAUGE32, 0x80000000u)), "2147483648");
   EXPECT_EQ(ValueText(Number(SYNTAX_CNTR64, 1, 0xAB)), "1.ab (hex)");
   EXPECT_EQ(ValueText(Number(SYNTAX_CNTR64, 0, 0)), "0.0 (hex)");
+  EXPECT_EQ(ValueText(Number(SYNTAX_CNTR64, 0xFFFFFFFFu, 0x10)), "ffffffff.10 (hex)");
   EXPECT_EQ(ValueText(Number(SYNTAX_NULL, 5)), "NULL");
   EXPECT_EQ(ValueText(Number(SYNTAX_NOSUCHOBJECT, 0)), "NOSUCHOBJECT");
   EXPECT_EQ(ValueText(Number(SYNTAX_NOSUCHINSTANCE, 0)), "NOSUCHINSTANCE");

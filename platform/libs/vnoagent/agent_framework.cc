@@ -420,11 +420,15 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t co
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
   AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
+  // A leaf of a row read ahead is answered from the row, with no copy of the OID.
+  if (object && (object->count == 0 || object->ids) && object->count <= MAX_IDS) {
+    if (uint32_t held = session->RowHandleFor(object->ids, object->count)) return held;
+  }
   proto::Request request;
   request.op = proto::Op::GetDataHandle;
   request.context = context;
-  if (!session || !ReadOid(object, &request.oid, "object")) return 0;
-  if (uint32_t held = session->RowHandleFor(request.oid)) return held;
+  if (!ReadOid(object, &request.oid, "object")) return 0;
   proto::Reply reply;
   if (!session->Call(request, &reply)) return 0;
   return reply.handle;

@@ -212,29 +212,33 @@ const proto::InstanceRecord* AgentSession::Instance(uint32_t entryHandle, uint32
   return &page_.records[page_.current];
 }
 
-bool AgentSession::IsLeafOfCurrent(const std::vector<uint32_t>& oid) const {
+bool AgentSession::IsLeafOfCurrent(const uint32_t* ids, size_t count) const {
   if (!page_.valid || page_.current >= page_.records.size()) return false;
   const proto::InstanceRecord& record = page_.records[page_.current];
   size_t entry = record.entryOid.size();
-  return oid.size() == entry + 1 + record.indexOid.size() &&
-         std::equal(record.entryOid.begin(), record.entryOid.end(), oid.begin()) &&
-         std::equal(record.indexOid.begin(), record.indexOid.end(), oid.begin() + entry + 1);
+  return count == entry + 1 + record.indexOid.size() &&
+         std::equal(record.entryOid.begin(), record.entryOid.end(), ids) &&
+         std::equal(record.indexOid.begin(), record.indexOid.end(), ids + entry + 1);
 }
 
-size_t AgentSession::FindInRow(const std::vector<uint32_t>* oid, uint32_t dataHandle) const {
-  size_t count = row_.size();
-  for (size_t step = 0; step < count; ++step) {
-    size_t n = (rowCursor_ + step) % count;
-    const RowItem& held = row_[n];
-    if (held.used) continue;
-    if (oid ? held.item.oid == *oid : held.item.dataHandle == dataHandle) return n;
+size_t AgentSession::FindInRow(const uint32_t* ids, size_t count, uint32_t dataHandle) const {
+  size_t held = row_.size();
+  for (size_t step = 0; step < held; ++step) {
+    size_t n = rowCursor_ + step;
+    if (n >= held) n -= held;
+    const RowItem& item = row_[n];
+    if (item.used) continue;
+    if (ids ? std::equal(ids, ids + count, item.item.oid.begin(), item.item.oid.end())
+            : item.item.dataHandle == dataHandle) {
+      return n;
+    }
   }
   return SIZE_MAX;
 }
 
-uint32_t AgentSession::RowHandleFor(const std::vector<uint32_t>& oid) {
-  size_t found = FindInRow(&oid, 0);
-  if (found == SIZE_MAX && page_.current >= page_.rowsUntil && IsLeafOfCurrent(oid)) {
+uint32_t AgentSession::RowHandleFor(const uint32_t* ids, size_t count) {
+  size_t found = FindInRow(ids, count, 0);
+  if (found == SIZE_MAX && page_.current >= page_.rowsUntil && IsLeafOfCurrent(ids, count)) {
     proto::Request request;
     request.op = proto::Op::ReadRows;
     size_t last = std::min(page_.records.size(), page_.current + proto::PROTO_ROWS_PER_READ);
@@ -245,13 +249,13 @@ uint32_t AgentSession::RowHandleFor(const std::vector<uint32_t>& oid) {
     page_.rowsUntil = last;
     // A failed read-ahead costs nothing more: the leaf is then asked for on its own.
     if (!Call(request, &reply)) return 0;
-    found = FindInRow(&oid, 0);
+    found = FindInRow(ids, count, 0);
   }
   return found == SIZE_MAX ? 0 : row_[found].item.dataHandle;
 }
 
 const proto::DataItem* AgentSession::TakeFromRow(uint32_t dataHandle) {
-  size_t found = FindInRow(nullptr, dataHandle);
+  size_t found = FindInRow(nullptr, 0, dataHandle);
   if (found == SIZE_MAX) return nullptr;
   row_[found].used = true;
   rowCursor_ = found + 1;

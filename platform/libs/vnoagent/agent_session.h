@@ -41,7 +41,7 @@ class AgentSession {
   // handle of an item for OID not yet handed out, else 0. When OID is a leaf of the instance
   // last handed out by Instance() and no row of it is held, the rows of that instance and the
   // ones after it on its page are read first, in one round trip.
-  uint32_t RowHandleFor(const std::vector<uint32_t>& oid);
+  uint32_t RowHandleFor(const uint32_t* ids, size_t count);
   // The item behind DATA_HANDLE, marked as handed out; nullptr when the rows have none unused.
   const proto::DataItem* TakeFromRow(uint32_t dataHandle);
 
@@ -66,8 +66,10 @@ class AgentSession {
   };
 
   bool FetchPage(uint32_t entryHandle, uint32_t position, bool fresh);
-  bool IsLeafOfCurrent(const std::vector<uint32_t>& oid) const;
-  size_t FindInRow(const std::vector<uint32_t>* oid, uint32_t dataHandle) const;
+  bool IsLeafOfCurrent(const uint32_t* ids, size_t count) const;
+  // The unused item for the OID IDS (COUNT sub-identifiers) or, when IDS is null, for
+  // DATA_HANDLE; SIZE_MAX when there is none.
+  size_t FindInRow(const uint32_t* ids, size_t count, uint32_t dataHandle) const;
 
   transport::Socket socket_ = transport::NO_SOCKET;
   std::string inbox_;  // bytes received past the reply being read

@@ -63,24 +63,21 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
   if (!oid || (oid->count > 0 && !oid->ids)) return 0;
   size_t used = 0;
   for (uint32_t i = 0; i < oid->count; ++i) {
-    // The sub-identifier's digits, written backwards from the end of the piece.
-    char piece[12];
-    size_t start = sizeof piece;
     uint32_t id = oid->ids[i];
-    do {
-      piece[--start] = static_cast<char>('0' + id % 10);
-      id /= 10;
-    } while (id != 0);
-    if (i > 0) piece[--start] = '.';
-    size_t length = sizeof piece - start;
+    size_t digits = 1;
+    for (uint32_t rest = id / 10; rest != 0; rest /= 10) ++digits;
+    size_t length = digits + (i > 0 ? 1 : 0);
     if (used + length + 1 > size) {
       buffer[0] = '\0';
       return 0;
     }
-    std::memcpy(buffer + used, piece + start, length);
+    if (i > 0) buffer[used] = '.';
     used += length;
-    buffer[used] = '\0';
+    // The digits go straight to their place, last one first.
+    for (size_t at = used; digits > 0; --digits, id /= 10)
+      buffer[--at] = static_cast<char>('0' + id % 10);
   }
+  buffer[used] = '\0';
   return 1;
 }
 
