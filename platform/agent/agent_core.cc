@@ -88,7 +88,7 @@ uint32_t AgentCore::LeafCount(const Instance& instance) const {
   if (instance.leaves) return *instance.leaves;
   const EntryDef& entry = entries_[instance.entryHandle - 1];
   uint32_t count = entry.leafCount;
-  if (!instance.values.empty()) count = std::max(count, instance.values.rbegin()->first);
+  count = std::max(count, instance.values.LastColumn());
   return count;
 }
 

@@ -14,6 +14,7 @@
 #include "messages.h"
 #include "served_objects.h"
 #include "state_journal.h"
+#include "stored_values.h"
 
 namespace orvu::agent {
 
@@ -32,6 +33,7 @@ struct ClientContext {
   // On TCP loopback there are no peer credentials: the ids and the file name are the client's word.
   bool selfReported = false;
   std::string fileName;
+  bool droppedSnapshot = false;  // its unregistration let go of an instance snapshot
 };
 
 struct Instance {
@@ -41,9 +43,9 @@ struct Instance {
   uint32_t creator = 0;
   int32_t time = 0;
   std::optional<uint32_t> enabledFlags;
-  std::optional<uint32_t> leaves;           // leaf count given by the state file
-  std::map<uint32_t, proto::Value> values;  // stored values; other columns hold their initial one
-  std::vector<uint32_t> dataHandles;        // handed out for its leaves, dropped with it
+  std::optional<uint32_t> leaves;     // leaf count given by the state file
+  StoredValues values;                // stored values; other columns hold their initial one
+  std::vector<uint32_t> dataHandles;  // handed out for its leaves, dropped with it
 };
 
 // What an SNMP manager gets for one object, or why it gets nothing (snmp_view.cc).
@@ -97,7 +99,8 @@ class AgentCore {
  public:
   bool Start(const AgentOptions& options, std::string* error);
   proto::Reply Handle(ClientContext* client, const proto::Request& request);
-  void Disconnect(const ClientContext& client);
+  // True when the client held an instance snapshot, which is now gone.
+  bool Disconnect(const ClientContext& client);
   size_t ConnectedClients() const { return clients_.size(); }
 
   // The SNMP view: scalars at .0 and every readable column of every instance at
@@ -131,6 +134,9 @@ class AgentCore {
   uint32_t DataHandle(const DataKey& key);
   void DropDataHandles(const Instance& instance);
   bool ReadItem(const DataKey& key, proto::DataItem* item);
+  // The leaf COLUMN of INSTANCE, which has that column, into *ITEM.
+  void ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                  proto::DataItem* item);
   // The key behind a data handle whose object still exists, or a failure reply.
   bool KeyOfHandle(uint32_t dataHandle, DataKey* key, proto::Reply* reply) const;
   bool ColumnExists(const EntryDef& entry, const Instance& instance, uint32_t column) const;

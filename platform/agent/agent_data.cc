@@ -13,15 +13,14 @@ using proto::ValueKind;
 
 bool AgentCore::ColumnExists(const EntryDef& entry, const Instance& instance,
                              uint32_t column) const {
-  return entry.columns.count(column) != 0 || instance.values.count(column) != 0;
+  return entry.columns.count(column) != 0 || instance.values.Has(column);
 }
 
 Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance,
                              uint32_t column) const {
-  auto stored = instance.values.find(column);
-  if (stored != instance.values.end()) return stored->second;
-  const ColumnDef& def = entry.columns.at(column);
   Value v;
+  if (instance.values.Get(column, &v)) return v;
+  const ColumnDef& def = entry.columns.at(column);
   if (def.indexPosition >= 0 && IndexColumnValue(entry, def, instance.index, &v)) return v;
   return def.initial;
 }
@@ -60,13 +59,22 @@ bool AgentCore::ReadItem(const DataKey& key, proto::DataItem* item) {
     const Instance& instance = it->second;
     const EntryDef& entry = entries_[instance.entryHandle - 1];
     if (!ColumnExists(entry, instance, key.leaf)) return false;
-    item->oid = entry.oid;
-    item->oid.push_back(key.leaf);
-    item->oid.insert(item->oid.end(), instance.index.begin(), instance.index.end());
-    item->value = ColumnValue(entry, instance, key.leaf);
+    ReadColumn(entry, instance, key.leaf, item);
+    return true;
   }
   item->dataHandle = DataHandle(key);
   return true;
+}
+
+void AgentCore::ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                           proto::DataItem* item) {
+  item->oid.clear();
+  item->oid.reserve(entry.oid.size() + 1 + instance.index.size());
+  item->oid.insert(item->oid.end(), entry.oid.begin(), entry.oid.end());
+  item->oid.push_back(column);
+  item->oid.insert(item->oid.end(), instance.index.begin(), instance.index.end());
+  item->value = ColumnValue(entry, instance, column);
+  item->dataHandle = DataHandle(DataKey::Column(instance.handle, column));
 }
 
 bool AgentCore::KeyOfHandle(uint32_t dataHandle, DataKey* key, Reply* reply) const {

@@ -66,7 +66,7 @@ Reply AgentCore::Handle(ClientContext* client, const Request& request) {
     case proto::Op::ReadRows: return ReadRows(request);
     case proto::Op::SetData: return SetData(request);
     case proto::Op::Unregister:
-      Disconnect(*client);
+      client->droppedSnapshot = Disconnect(*client);
       client->clientHandle = 0;
       break;
   }
@@ -100,10 +100,10 @@ Reply AgentCore::Register(ClientContext* client, const Request& request) {
   return reply;
 }
 
-void AgentCore::Disconnect(const ClientContext& client) {
-  if (!client.clientHandle) return;
+bool AgentCore::Disconnect(const ClientContext& client) {
+  if (!client.clientHandle) return false;
   clients_.erase(client.clientHandle);
-  listings_.erase(client.clientHandle);
+  return listings_.erase(client.clientHandle) != 0;
 }
 
 // The index-0 call takes the snapshot: a compact copy of every record, kept for this client

@@ -65,14 +65,15 @@ void AgentCore::AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t b
   const EntryDef& entry = entries_[instance.entryHandle - 1];
   std::vector<uint32_t> columns;
   for (const auto& [number, def] : entry.columns) columns.push_back(number);
-  for (const auto& [number, value] : instance.values) columns.push_back(number);
+  instance.values.ForEachColumn([&](uint32_t number) { columns.push_back(number); });
   std::sort(columns.begin(), columns.end());
   columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
   size_t rowBytes = 0;
   for (uint32_t c : columns) {
     if (c == skipColumn) continue;
     proto::DataItem item;
-    if (!ReadItem(DataKey::Column(instanceHandle, c), &item)) continue;
+    // Every column here is one of the entry's or one the instance stores.
+    ReadColumn(entry, instance, c, &item);
     // A leaf left out is read on its own when it is asked for.
     size_t size = PayloadSize(item.value);
     if (rowBytes + size > AGENT_ROW_PREFETCH_BYTES || *used + size > budget) continue;

@@ -51,7 +51,7 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
       if (record.type == RecordType::Enable) {
         instance.enabledFlags = record.enabledFlags;
       } else if (record.type == RecordType::Value) {
-        instance.values[record.column] = record.value;
+        instance.values.Set(record.column, record.value);
       } else {
         DropDataHandles(instance);
         instancesByIndex_[instance.entryHandle - 1].erase(instance.index);

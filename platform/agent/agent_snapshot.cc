@@ -27,14 +27,14 @@ void AgentCore::Snapshot(const std::function<void(const StateRecord&)>& out) con
     record.enabledFlags = instance.enabledFlags;
     record.leaves = instance.leaves;
     out(record);
-    for (const auto& [column, value] : instance.values) {
+    instance.values.ForEach([&](uint32_t column, const proto::Value& value) {
       StateRecord valueRecord;
       valueRecord.type = RecordType::Value;
       valueRecord.handle = handle;
       valueRecord.column = column;
       valueRecord.value = value;
       out(valueRecord);
-    }
+    });
   }
   for (const ScalarDef& scalar : scalars_) {
     if (!scalar.stored) continue;

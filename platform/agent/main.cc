@@ -13,6 +13,7 @@
 #include "agent_process.h"
 #include "agentx_subagent.h"
 #include "endpoint_file.h"
+#include "free_memory.h"
 #include "mib_search_path.h"
 #include "server.h"
 #include "transport.h"
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
     return 1;
   }
+  agent::ReturnFreeMemory();
   // The pid file is taken before the socket listens, so that whoever finds the agent answering
   // finds its pid file written too.
   int pidFd = -1;

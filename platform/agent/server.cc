@@ -13,6 +13,7 @@
 
 #include "agent_errors.h"
 #include "endpoint_file.h"
+#include "free_memory.h"
 #include "messages.h"
 #include "wire_codec.h"
 
@@ -302,9 +303,10 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     for (auto it = connections.begin(); it != connections.end();) {
       if (it->dead) {
         buffers.held -= Held(*it);
-        core->Disconnect(it->context);
+        bool listed = core->Disconnect(it->context) || it->context.droppedSnapshot;
         transport::Close(it->socket);
         it = connections.erase(it);
+        if (listed) ReturnFreeMemory();
       } else {
         ++it;
       }

@@ -98,7 +98,8 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
   }
   if (!entry.fromMib) {
     for (const auto& [index, handle] : rows) {
-      for (const auto& [number, value] : instances_.at(handle).values) columns.push_back(number);
+      instances_.at(handle).values.ForEachColumn(
+          [&](uint32_t number) { columns.push_back(number); });
     }
     std::sort(columns.begin(), columns.end());
     columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
