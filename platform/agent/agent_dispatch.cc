@@ -118,7 +118,13 @@ Reply AgentCore::EnumInstances(const ClientContext& client, const Request& reque
   if ((request.flags & proto::PROTO_ENUM_FRESH) || listing.entryHandle != entry->handle) {
     listing = InstanceListing{};
     listing.entryHandle = entry->handle;
-    for (const auto& [index, handle] : instancesByIndex_[entry->handle - 1]) {
+    // Sized once: a vector doubling its way to a million records would hold twice that at its peak.
+    const auto& byIndex = instancesByIndex_[entry->handle - 1];
+    listing.records.reserve(byIndex.size());
+    size_t indexIds = 0;
+    for (const auto& [index, handle] : byIndex) indexIds += index.size();
+    listing.indexIds.reserve(indexIds);
+    for (const auto& [index, handle] : byIndex) {
       const Instance& instance = instances_.at(handle);
       listing.records.push_back({handle, instance.creator, instance.time,
                                  instance.enabledFlags.value_or(0), LeafCount(instance),

@@ -57,7 +57,10 @@ void UseLargeOutputBuffer() {
 #else
   bool terminal = isatty(fileno(stdout)) != 0;
 #endif
-  if (!terminal) std::setvbuf(stdout, nullptr, _IOFBF, OUTPUT_BUFFER_SIZE);
+  // The C library would ignore the size without a buffer of ours; this one lives as long as the
+  // process, so the flush at exit still finds it.
+  static char buffer[OUTPUT_BUFFER_SIZE];
+  if (!terminal) std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 }
 
 void CleanUpFramework() {
