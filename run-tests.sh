@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs all tests: the plain build, then the
 # AddressSanitizer and UndefinedBehaviorSanitizer builds (OASET_SANITIZERS=0 skips those), then
-# every end-to-end test with oaset under Valgrind (OASET_VALGRIND=0 skips it) and every fuzz
-# target for OASET_FUZZ_SECONDS each (default 15; 0 skips them).
+# every end-to-end test with oaset under Valgrind (OASET_VALGRIND=0 skips it), the Windows build's
+# tests under Wine (OASET_WINE=0 skips them) and every fuzz target for OASET_FUZZ_SECONDS each
+# (default 15; 0 skips them).
 # Each stage is stamped with its duration; the last line sums up every stage: "N passed, N failed".
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
@@ -51,6 +52,19 @@ if [ "${OASET_VALGRIND:-1}" = 0 ]; then
 else
   stage "end-to-end under valgrind" "$top/scripts/valgrind-e2e.sh" "$top/build/RelWithDebInfo" ||
     true
+fi
+
+# The Windows build's unit tests and the whole end-to-end suite with oaset.exe, under Wine.
+if [ "${OASET_WINE:-1}" = 0 ]; then
+  stage_skip "Windows build under Wine" "OASET_WINE=0"
+else
+  tmp=$(mktemp -d "${TMPDIR:-/tmp}/oaset-tests.XXXXXX")
+  chmod 755 "$tmp"
+  before=$(git -C "$top" status --porcelain 2>/dev/null || true)
+  stage "Windows build under Wine" env TMPDIR="$tmp" "$top/scripts/wine-tests.sh" \
+    "$top/build/RelWithDebInfo" || true
+  stage "Windows tests wrote only in their own folders" LeftBehind "$tmp" "$before" || true
+  rm -rf "$tmp"
 fi
 
 stage "AgentX soak, 20 rounds" "$top/scripts/agentx-soak.sh" 20 "$top/build/RelWithDebInfo" || true

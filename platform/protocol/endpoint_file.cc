@@ -40,17 +40,13 @@ bool ReadEndpointFile(const std::string& path, uint16_t* port, std::string* secr
                       std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    *error = "no agent endpoint file " + path;
+    *error = ENDPOINT_MISSING;
     return false;
   }
   std::string text(4096, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<size_t>(in.gcount()));
-  if (!ParseEndpoint(text, port, secret, error)) {
-    *error = path + ": " + *error;
-    return false;
-  }
-  return true;
+  return ParseEndpoint(text, port, secret, error);
 }
 
 bool SameSecret(const std::string& given, const std::string& expected) {

@@ -17,6 +17,9 @@ constexpr size_t ENDPOINT_MAX_SECRET = 256;
 std::string FormatEndpoint(uint16_t port, const std::string& secret);
 bool ParseEndpoint(const std::string& text, uint16_t* port, std::string* secret,
                    std::string* error);
+// The reason ReadEndpointFile gives when PATH cannot be opened.
+constexpr const char* ENDPOINT_MISSING = "no such endpoint file";
+// *error is the reason alone.
 bool ReadEndpointFile(const std::string& path, uint16_t* port, std::string* secret,
                       std::string* error);
 // A comparison whose time does not depend on where the texts differ.

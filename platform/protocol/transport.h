@@ -32,8 +32,8 @@ std::string ClientEndpointFile();
 // the user, before anything is sent; when either is not so, *untrusted is set and *error names
 // the path and the reason.
 Socket Connect(const std::string& path, std::string* error, bool* untrusted = nullptr);
-// The same to 127.0.0.1:PORT.
-Socket ConnectLoopback(uint16_t port, std::string* error);
+// The same to 127.0.0.1:PORT; *refused is set when nothing listens there.
+Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused);
 // One bound for a whole round trip, however slowly the agent trickles its reply.
 using Deadline = std::chrono::steady_clock::time_point;
 Deadline CallDeadline();

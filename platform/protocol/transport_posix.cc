@@ -194,12 +194,13 @@ std::string OwnProgramFile() {
              : std::string(path, static_cast<size_t>(length));
 }
 
-Socket ConnectLoopback(uint16_t port, std::string* error) {
+Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   Socket s = ConnectTo(AF_INET, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
+  *refused = s == NO_SOCKET && errno == ECONNREFUSED;
   int one = 1;
   if (s != NO_SOCKET) setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   return s;

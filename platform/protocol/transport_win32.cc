@@ -54,7 +54,8 @@ Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
   return NO_SOCKET;
 }
 
-Socket ConnectLoopback(uint16_t port, std::string* error) {
+Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused) {
+  *refused = false;
   if (!StartWinsock(error)) return NO_SOCKET;
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) {
@@ -66,6 +67,7 @@ Socket ConnectLoopback(uint16_t port, std::string* error) {
   addr.sin_port = htons(port);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    *refused = WSAGetLastError() == WSAECONNREFUSED;
     *error = SocketError("connect");
     closesocket(s);
     return NO_SOCKET;

@@ -181,10 +181,9 @@ TEST(FrameworkStateE2e, FailedStartSkipsEverythingAndCleansNothingUp) {
 TEST(FrameworkStateE2e, FailedConnectSkipsTheConnectedWorkButCleansUp) {
   OasetRun absent = RunOaset(nullptr, {"-o", "-c", "-e1.3.6.1.4.1.32473.99.1.9.1"});
   const std::string advice = "; start one with ./oaset.sh or orvu-agentd --detach";
-  EXPECT_EQ(absent.out, BannerText() +
-                            "\nAgent connection failed:  no agent answers at "
-                            "/nonexistent-oaset-e2e/agent.sock: no such socket" +
-                            advice + FinishedText());
+  EXPECT_EQ(absent.out, BannerText() + "\nAgent connection failed:  no agent answers at " +
+                            AgentAddress(nullptr) + ": " + NothingThereText() + advice +
+                            FinishedText());
   EXPECT_EQ(absent.status, 0);
 
   // A killed agent leaves its socket behind: nobody listens there any more.
@@ -193,10 +192,8 @@ TEST(FrameworkStateE2e, FailedConnectSkipsTheConnectedWorkButCleansUp) {
     killed.Kill9();
     OasetRun refused = RunOaset(&killed, {"-o"});
     EXPECT_EQ(refused.out, BannerText() + "\nAgent connection failed:  no agent answers at " +
-                               killed.socket +
-                               ": the socket is there, but no agent listens at it (it stopped or "
-                               "was killed)" +
-                               advice + FinishedText());
+                               AgentAddress(&killed) + ": " + NobodyListensText(killed) + advice +
+                               FinishedText());
     EXPECT_EQ(refused.status, 0);
   }
 

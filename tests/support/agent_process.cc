@@ -237,9 +237,57 @@ ClientIds OwnClientIds(const OasetRun& run) {
 }
 
 size_t LongestArgument(size_t wanted) {
-  // Room for the program's path and the other arguments on the same command line.
-  constexpr size_t WINDOWS_COMMAND_LINE = 32767 - 4096;
-  return WindowsMode() ? std::min(wanted, WINDOWS_COMMAND_LINE) : wanted;
+  // Two such, with room for the program's path and the other arguments.
+  constexpr size_t WINDOWS_ARGUMENT = (32767 - 4096) / 2;
+  return WindowsMode() ? std::min(wanted, WINDOWS_ARGUMENT) : wanted;
+}
+
+std::string AgentAddress(const TestAgent* agent) {
+  if (WindowsMode())
+    return WindowsPath(agent != nullptr ? agent->endpoint : "/nonexistent-oaset-e2e/endpoint");
+  return agent != nullptr ? agent->socket : "/nonexistent-oaset-e2e/agent.sock";
+}
+
+std::string NothingThereText() {
+  return WindowsMode() ? "no such endpoint file" : "no such socket";
+}
+
+std::string NobodyListensText(const TestAgent& agent) {
+  if (!WindowsMode())
+    return "the socket is there, but no agent listens at it (it stopped or was killed)";
+  std::ifstream in(agent.endpoint);
+  std::string port;
+  std::getline(in, port);
+  return "the endpoint file is there, but no agent listens at its port " + port.substr(5) +
+         " (it stopped or was killed)";
+}
+
+std::vector<std::string> LibraryFiles() {
+  if (WindowsMode()) return {"vnoagent.dll", "VnWsnmp.dll", "VNXMIB.dll"};
+  return {"libvnoagent.so", "libvnwsnmp.so", "libvnxmib.so"};
+}
+
+std::string CannotLoadText(const std::string& dir, const std::vector<std::string>& missing,
+                           const std::string& broken) {
+  // Windows reports ERROR_MOD_NOT_FOUND and ERROR_BAD_EXE_FORMAT by number.
+  std::string folder = WindowsMode() ? WindowsPath(dir) + "\\" : dir + "/";
+  std::string text = "oaset: cannot load the agent's libraries (looked in " + folder + " and " +
+                     (WindowsMode() ? "the DLL search path" : "the system library search path") +
+                     "):\n";
+  for (const std::string& file : missing) {
+    text += "  " + file + ": " +
+            (WindowsMode() ? "Windows error 126"
+                           : file + ": cannot open shared object file: No such file or directory") +
+            "\n";
+  }
+  if (!broken.empty()) {
+    text += "  " + broken + ": " +
+            (WindowsMode() ? "Windows error 193" : folder + broken + ": invalid ELF header") + "\n";
+  }
+  return text + "oaset: put them beside oaset (in " + folder + ") or " +
+         (WindowsMode() ? "in a folder on PATH"
+                        : "in " + folder + "../lib, or name their folder in LD_LIBRARY_PATH") +
+         "\n";
 }
 
 std::string BinDir() { return WindowsMode() ? WindowsBin() : OASET_E2E_BIN_DIR; }

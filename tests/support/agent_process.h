@@ -77,8 +77,21 @@ struct ClientIds {
   std::string threadId;
 };
 ClientIds OwnClientIds(const OasetRun& run);
-// A Windows command line holds at most 32,767 characters: an argument meant to be huge is cut to
-// what fits there.
+// Where a client looks for AGENT (null: no agent at all), as its messages name it: the Unix socket
+// on POSIX; under Wine, where there are no Unix sockets, the agent's endpoint file.
+std::string AgentAddress(const TestAgent* agent);
+// What the client says when nothing is at that address, and when it is there but nobody listens
+// (the agent was killed).
+std::string NothingThereText();
+std::string NobodyListensText(const TestAgent& agent);
+// The three libraries' file names, and the message of a run that cannot load those in MISSING
+// (none found in DIR nor on the system's search path) and BROKEN (a damaged file in DIR): the
+// loader's own words differ, and the Windows message names the folder as Windows does.
+std::vector<std::string> LibraryFiles();
+std::string CannotLoadText(const std::string& dir, const std::vector<std::string>& missing,
+                           const std::string& broken);
+// A Windows command line holds at most 32,767 characters: an argument meant to be huge is cut so
+// that two of them fit there.
 size_t LongestArgument(size_t wanted);
 
 // Runs build/<type>/bin/oaset ARGS with TZ=UTC, ORVU_MIB_PATH at the repository's mibs/ and

@@ -41,14 +41,20 @@ bool AgentSession::Open(const std::string& endpoint, const std::string& name, ui
   std::string endpointFile = transport::ClientEndpointFile();
   if (!endpointFile.empty()) {
     uint16_t port = 0;
+    std::string text = "no agent answers at " + endpointFile;
     if (!endpoint::ReadEndpointFile(endpointFile, &port, &request.secret, &error)) {
-      SetLastError(AGENT_ERR_NO_AGENT, "no agent answers: " + error + SESSION_START_ADVICE);
+      bool missing = error == endpoint::ENDPOINT_MISSING;
+      SetLastError(AGENT_ERR_NO_AGENT, text + ": " + error + (missing ? SESSION_START_ADVICE : ""));
       return false;
     }
-    socket_ = transport::ConnectLoopback(port, &error);
+    bool refused = false;
+    socket_ = transport::ConnectLoopback(port, &error, &refused);
     if (socket_ == transport::NO_SOCKET) {
-      SetLastError(AGENT_ERR_NO_AGENT, "no agent answers at 127.0.0.1:" + std::to_string(port) +
-                                           " (from " + endpointFile + "): " + error);
+      SetLastError(
+          AGENT_ERR_NO_AGENT,
+          refused ? text + ": the endpoint file is there, but no agent listens at its port " +
+                        std::to_string(port) + " (it stopped or was killed)" + SESSION_START_ADVICE
+                  : text + " (port " + std::to_string(port) + "): " + error);
       return false;
     }
     request.processId = transport::CurrentProcessId();
