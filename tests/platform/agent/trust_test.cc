@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "agent_errors.h"
+#include "endpoint_file.h"
 #include "framework_fixture.h"
 #include "messages.h"
 #include "transport.h"
@@ -498,6 +499,74 @@ TEST(TransportTest, ATrickledReplyEndsAtTheCallsDeadline) {
   close(pair[0]);
   trickle.join();
   close(pair[1]);
+}
+
+// A TCP peer gets one request: a registration with the endpoint file's secret. Anything else is
+// refused with the reason and the connection closed; the agent goes on serving the others.
+TEST(LoopbackTrustTest, OnlyARegistrationWithTheSecretGetsIn) {
+  TestAgentOptions options;
+  options.tcp = true;
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  std::ifstream file(agent.endpoint);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  uint16_t port = 0;
+  std::string secret, error;
+  ASSERT_TRUE(endpoint::ParseEndpoint(text, &port, &secret, &error)) << error;
+
+  // One request on a fresh connection: its reply, and whether the agent closed the connection
+  // after it (looked at only when CLOSE_EXPECTED, since an open one is waited on to the end).
+  auto ask = [&](const proto::Request& request, proto::Reply* reply, bool closeExpected) {
+    std::string why;
+    bool refused = false;
+    transport::Socket s = transport::ConnectLoopback(port, &why, &refused);
+    EXPECT_NE(s, transport::NO_SOCKET) << why;
+    transport::Deadline deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string frame = proto::Frame(proto::EncodeRequest(request));
+    EXPECT_TRUE(transport::SendAll(s, frame.data(), frame.size(), deadline));
+    std::string in;
+    char buffer[4096];
+    long n = 1;
+    while (n > 0 && (in.size() < 4 ||
+                     in.size() < 4 + wire::GetU32(reinterpret_cast<const uint8_t*>(in.data())))) {
+      n = transport::ReceiveSome(s, buffer, sizeof buffer, deadline);
+      if (n > 0) in.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_TRUE(in.size() >= 4 &&
+                proto::DecodeReply(request.op, reinterpret_cast<const uint8_t*>(in.data()) + 4,
+                                   in.size() - 4, reply))
+        << "no reply";
+    if (closeExpected) {
+      EXPECT_EQ(transport::ReceiveSome(s, buffer, sizeof buffer, deadline), 0);
+    }
+    transport::Close(s);
+  };
+  const std::string reason =
+      "the agent refused the connection: no registration with the secret of its endpoint file";
+  proto::Request registration;
+  registration.op = proto::Op::Register;
+  registration.clientName = "loopback";
+  proto::Request listing;
+  listing.op = proto::Op::EnumModules;
+  listing.secret = secret;  // a secret outside a registration counts for nothing
+  std::string wrong = secret;
+  wrong.back() = wrong.back() == '0' ? '1' : '0';
+  for (const auto& [request, given] :
+       std::vector<std::pair<proto::Request, std::string>>{{registration, ""},
+                                                           {registration, wrong},
+                                                           {registration, secret + "0"},
+                                                           {listing, secret}}) {
+    proto::Request sent = request;
+    if (sent.op == proto::Op::Register) sent.secret = given;
+    proto::Reply reply;
+    ask(sent, &reply, true);
+    EXPECT_EQ(reply.status, AGENT_ERR_REFUSED) << "secret: " << given;
+    EXPECT_EQ(reply.text, reason);
+  }
+  registration.secret = secret;
+  proto::Reply reply;
+  ask(registration, &reply, false);
+  EXPECT_EQ(reply.status, 0) << reply.text;
 }
 
 }  // namespace
