@@ -29,7 +29,6 @@ std::unique_ptr<Module> Build(const char* name, std::initializer_list<NodeSeed> 
   for (const NodeSeed& node : nodes) {
     Object object;
     object.name = node.name;
-    object.module = name;
     object.oid = node.oid;
     module->objects.push_back(std::move(object));
   }

@@ -44,6 +44,25 @@ class Lexer {
     ++pos_;
   }
 
+  // Steps over COUNT bytes that hold no line break.
+  void AdvanceInLine(size_t count) {
+    pos_ += count;
+    column_ += static_cast<int>(count);
+  }
+
+  // Steps to END, counting the line breaks on the way.
+  void AdvanceTo(size_t end) {
+    for (size_t at = pos_; at < end; ++at) {
+      if (in_[at] == '\n') {
+        ++line_;
+        column_ = 1;
+      } else {
+        ++column_;
+      }
+    }
+    pos_ = end;
+  }
+
   // A comment runs from "--" to the end of the line or to the next "--", whichever comes first.
   void SkipBlanksAndComments() {
     while (!AtEnd()) {
@@ -71,30 +90,33 @@ class Lexer {
     char c = Peek();
     if (IsLetter(c)) {
       token->kind = TokenKind::Word;
-      while (!AtEnd() && (IsLetter(Peek()) || IsDigit(Peek()) || Peek() == '-' || Peek() == '_')) {
-        if (Peek() == '-' && Peek(1) == '-' && !AtEnd(1)) break;
-        token->text += Peek();
-        Advance();
+      size_t end = pos_;
+      while (end < in_.size() &&
+             (IsLetter(in_[end]) || IsDigit(in_[end]) || in_[end] == '-' || in_[end] == '_')) {
+        if (in_[end] == '-' && end + 1 < in_.size() && in_[end + 1] == '-') break;
+        ++end;
       }
+      token->text.assign(in_.data() + pos_, end - pos_);
+      AdvanceInLine(end - pos_);
     } else if (IsDigit(c) || (c == '-' && IsDigit(Peek(1)) && !AtEnd(1))) {
       token->kind = TokenKind::Number;
-      token->text += c;
-      Advance();
-      while (!AtEnd() && IsDigit(Peek())) {
-        token->text += Peek();
-        Advance();
-      }
+      size_t end = pos_ + 1;
+      while (end < in_.size() && IsDigit(in_[end])) ++end;
+      token->text.assign(in_.data() + pos_, end - pos_);
+      AdvanceInLine(end - pos_);
     } else if (c == '"') {
       token->kind = TokenKind::Text;
       Advance();
-      // A doubled quote stands for one quote inside the text.
+      // A doubled quote stands for one quote inside the text. The text between quotes is taken
+      // whole: descriptions make up most of a module.
       for (;;) {
-        if (AtEnd()) throw MibFailure(token->position, "quoted text not closed");
-        if (Peek() == '"') {
-          Advance();
-          if (AtEnd() || Peek() != '"') break;
-        }
-        token->text += Peek();
+        size_t quote = in_.find('"', pos_);
+        if (quote == std::string_view::npos)
+          throw MibFailure(token->position, "quoted text not closed");
+        token->text.append(in_.data() + pos_, quote - pos_);
+        AdvanceTo(quote + 1);
+        if (AtEnd() || Peek() != '"') break;
+        token->text += '"';
         Advance();
       }
     } else if (c == '\'') {

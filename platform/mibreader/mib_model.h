@@ -49,15 +49,14 @@ struct DefaultValue {
 };
 
 struct Object {
-  std::string name;
-  std::string module;
+  std::string name;  // the module is the one whose objects hold this one
   std::vector<uint32_t> oid;
   ObjectKind kind = ObjectKind::Node;
   uint32_t syntax = 0;  // base SNMP syntax code (2, 4, 5, 6, 64..70), 0 when the kind has none
   Access access = Access::None;
+  bool indexImplied = false;  // Entry: the last INDEX object is IMPLIED (no length sub-identifier)
   std::shared_ptr<const DefaultValue> defaultValue;  // few objects have one: it lives apart
   std::vector<std::string> indexNames;               // Entry: INDEX objects, in order
-  bool indexImplied = false;  // Entry: the last INDEX object is IMPLIED (no length sub-identifier)
   std::map<std::string, int64_t>
       enumeration;       // INTEGER { label(n), ... }, or BITS { name(bit), ... }
   std::string typeName;  // the textual convention or type named by SYNTAX, empty for a base type

@@ -20,42 +20,57 @@ namespace orvu::mib {
 struct ParsedOid {
   std::string parent;
   Position parentPosition;
-  std::vector<uint32_t> ids;
+  // The numbers lie in the module's subIds, one list for all definitions instead of a block each.
+  uint32_t first = 0;
+  uint32_t count = 0;
 };
 
+// Holds no position, so that the definitions that spell the same syntax share one record.
 struct ParsedSyntax {
   enum class Form { Base, Named, SequenceOf, Sequence, Choice };
   Form form = Form::Base;
-  uint32_t code = 0;     // Base: the syntax code
-  std::string typeName;  // Named, SequenceOf: the type referred to
-  Position position;
+  uint32_t code = 0;                      // Base: the syntax code
+  std::string typeName;                   // Named, SequenceOf: the type referred to
   std::map<std::string, int64_t> labels;  // INTEGER enumeration, or BITS bit numbers
   bool hasLabels = false;
   std::vector<Range> ranges;  // (1..10 | 20)
   std::vector<Range> sizes;   // (SIZE (0..255))
+  bool operator==(const ParsedSyntax&) const = default;
 };
 
 struct ParsedType {
   std::string name;
   Position position;
   ParsedSyntax syntax;
+  Position syntaxPosition;  // where errors in the syntax are reported
+};
+
+// The clauses of an entry (INDEX, AUGMENTS) and DEFVAL, which few definitions have.
+struct ParsedRow {
+  std::vector<std::pair<std::string, Position>> index;
+  bool indexImplied = false;
+  std::string augments;
+  Position augmentsPosition;
+};
+
+struct ParsedDefault {
+  std::vector<Token> tokens;  // the tokens between DEFVAL's braces
+  Position position;
 };
 
 struct ParsedDefinition {
   std::string name;
   Position position;
   ObjectKind kind = ObjectKind::Node;  // Scalar for any OBJECT-TYPE until resolved
-  bool isObjectType = false;
-  ParsedOid oid;
-  std::shared_ptr<const ParsedSyntax> syntax;  // apart, so that definitions without one stay small
   Access access = Access::None;
-  std::vector<std::pair<std::string, Position>> index;
-  bool indexImplied = false;
-  std::string augments;
-  Position augmentsPosition;
-  std::vector<Token> defaultValue;  // the tokens between DEFVAL's braces
-  Position defaultPosition;
+  bool isObjectType = false;
   bool trapNumber = false;  // TRAP-TYPE: oid.parent is the enterprise, ids the trap number
+  ParsedOid oid;
+  // Apart and shared, so that definitions without one stay small and equal ones are kept once.
+  std::shared_ptr<const ParsedSyntax> syntax;
+  Position syntaxPosition;
+  std::unique_ptr<ParsedRow> row;           // an entry's INDEX or AUGMENTS
+  std::unique_ptr<ParsedDefault> defaults;  // DEFVAL
 };
 
 struct ParsedImport {
@@ -71,6 +86,7 @@ struct ParsedModule {
   std::vector<ParsedType> types;
   std::deque<ParsedDefinition> definitions;  // grows without copies or slack
   std::vector<std::string> macros;
+  std::vector<uint32_t> subIds;  // the numbers of every ParsedOid
 };
 
 // Reads one module from the tokens; throws MibFailure on the first error.

@@ -13,6 +13,7 @@ namespace orvu::mib {
 namespace {
 
 constexpr int MIB_MAX_SYNTAX_DEPTH = 8;
+constexpr size_t MIB_RECENT_SYNTAXES = 16;
 
 const std::set<std::string>& SkippedMacros() {
   static const std::set<std::string> names = {
@@ -80,12 +81,15 @@ class Parser {
     }
     Take();
     if (Peek().kind != TokenKind::End) Fail(Peek(), "unexpected text after END");
+    module.subIds = std::move(subIds_);
+    module.subIds.shrink_to_fit();
     return module;
   }
 
  private:
   // Past the End token, End again.
   const Token& Peek(size_t ahead = 0) const {
+    if (ahead < window_.size()) return window_[ahead];
     while (window_.size() <= ahead) {
       if (!window_.empty() && window_.back().kind == TokenKind::End) return window_.back();
       window_.push_back(next_());
@@ -93,8 +97,9 @@ class Parser {
     return window_[ahead];
   }
   Token Take() {
-    Token token = Peek();
-    if (token.kind != TokenKind::End) window_.pop_front();
+    if (Peek().kind == TokenKind::End) return window_.front();
+    Token token = std::move(window_.front());
+    window_.pop_front();
     return token;
   }
   bool IsSymbol(const char* text, size_t ahead = 0) const {
@@ -218,6 +223,23 @@ class Parser {
     }
   }
 
+  static ParsedRow& Row(ParsedDefinition* definition) {
+    if (!definition->row) definition->row = std::make_unique<ParsedRow>();
+    return *definition->row;
+  }
+
+  // Modules spell a few syntaxes over and over (Integer32, a range, a textual convention): equal
+  // ones among the last few seen are kept once.
+  std::shared_ptr<const ParsedSyntax> Shared(ParsedSyntax syntax) {
+    for (const auto& seen : recentSyntaxes_) {
+      if (*seen == syntax) return seen;
+    }
+    auto made = std::make_shared<const ParsedSyntax>(std::move(syntax));
+    if (recentSyntaxes_.size() == MIB_RECENT_SYNTAXES) recentSyntaxes_.pop_front();
+    recentSyntaxes_.push_back(made);
+    return made;
+  }
+
   ParsedDefinition Start(const Token& name, ObjectKind kind) const {
     ParsedDefinition definition;
     definition.name = name.text;
@@ -264,14 +286,15 @@ class Parser {
         }
       }
     }
-    type.syntax = ParseSyntax(0);
+    type.syntax = ParseSyntax(0, &type.syntaxPosition);
     module->types.push_back(std::move(type));
   }
 
-  ParsedSyntax ParseSyntax(int depth) {
+  // AT gets where errors in the syntax are reported.
+  ParsedSyntax ParseSyntax(int depth, Position* at) {
     if (depth > MIB_MAX_SYNTAX_DEPTH) Fail(Peek(), "type nested too deeply");
     ParsedSyntax syntax;
-    syntax.position = Peek().position;
+    *at = Peek().position;
     if (IsSymbol(
             "[")) {  // [APPLICATION n] IMPLICIT ...: the tag does not change the base syntax here
       while (!IsSymbol("]")) {
@@ -280,7 +303,7 @@ class Parser {
       }
       Take();
       if (IsWord("IMPLICIT") || IsWord("EXPLICIT")) Take();
-      return ParseSyntax(depth + 1);
+      return ParseSyntax(depth + 1, at);
     }
     const Token& word = ExpectWord("a syntax");
     if (word.text == "INTEGER") {
@@ -305,7 +328,7 @@ class Parser {
       if (IsWord("OF")) {
         Take();
         syntax.form = ParsedSyntax::Form::SequenceOf;
-        syntax.position = Peek().position;
+        *at = Peek().position;
         syntax.typeName = ExpectWord("a type name after SEQUENCE OF").text;
         return syntax;
       }
@@ -313,7 +336,8 @@ class Parser {
       ExpectSymbol("{");
       while (!IsSymbol("}")) {
         ExpectWord("a field name");
-        ParseSyntax(depth + 1);
+        Position field;
+        ParseSyntax(depth + 1, &field);
         if (!IsSymbol(",")) break;
         Take();
       }
@@ -395,6 +419,7 @@ class Parser {
 
   ParsedOid ParseOidValue() {
     ParsedOid oid;
+    oid.first = static_cast<uint32_t>(subIds_.size());
     ExpectSymbol("{");
     bool first = true;
     while (!IsSymbol("}")) {
@@ -402,7 +427,8 @@ class Parser {
       if (token.kind == TokenKind::Word) {
         if (IsSymbol("(")) {  // iso(1): the number counts, the name does not
           Take();
-          oid.ids.push_back(
+          ++oid.count;
+          subIds_.push_back(
               static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a sub-identifier")));
           ExpectSymbol(")");
         } else if (first) {
@@ -412,12 +438,12 @@ class Parser {
           Fail(token, "expected a number in the OID value (found " + token.text + ")");
         }
       } else if (token.kind == TokenKind::Number) {
-        oid.ids.push_back(static_cast<uint32_t>(Unsigned(token, UINT32_MAX, "a sub-identifier")));
+        ++oid.count;
+        subIds_.push_back(static_cast<uint32_t>(Unsigned(token, UINT32_MAX, "a sub-identifier")));
       } else {
         Fail(token, "expected a number in the OID value (found " + Shown(token) + ")");
       }
-      if (oid.ids.size() > MIB_MAX_OID_LENGTH)
-        Fail(token, "OID value longer than 128 sub-identifiers");
+      if (oid.count > MIB_MAX_OID_LENGTH) Fail(token, "OID value longer than 128 sub-identifiers");
       first = false;
     }
     if (first) Fail(Peek(), "empty OID value");
@@ -433,7 +459,7 @@ class Parser {
       const Token& clause = ExpectWord("::=");
       const std::string& word = clause.text;
       if (word == "SYNTAX") {
-        definition.syntax = std::make_shared<const ParsedSyntax>(ParseSyntax(0));
+        definition.syntax = Shared(ParseSyntax(0, &definition.syntaxPosition));
       } else if (word == "MAX-ACCESS" || word == "ACCESS") {
         const Token& value = ExpectWord("an access after " + word);
         std::optional<Access> access = AccessOfWord(value.text);
@@ -450,9 +476,9 @@ class Parser {
           bool implied = IsWord("IMPLIED");
           if (implied) Take();
           const Token& index = ExpectWord("an index object");
-          definition.index.emplace_back(index.text, index.position);
+          Row(&definition).index.emplace_back(index.text, index.position);
           if (IsSymbol("}")) {
-            definition.indexImplied = implied;
+            Row(&definition).indexImplied = implied;
             break;
           }
           if (implied) Fail(index, "IMPLIED is allowed only on the last index object");
@@ -462,12 +488,13 @@ class Parser {
       } else if (word == "AUGMENTS") {
         ExpectSymbol("{");
         const Token& entry = ExpectWord("an entry after AUGMENTS");
-        definition.augments = entry.text;
-        definition.augmentsPosition = entry.position;
+        Row(&definition).augments = entry.text;
+        Row(&definition).augmentsPosition = entry.position;
         ExpectSymbol("}");
       } else if (word == "DEFVAL") {
-        definition.defaultPosition = clause.position;
-        SkipBraces(&definition.defaultValue);
+        if (!definition.defaults) definition.defaults = std::make_unique<ParsedDefault>();
+        definition.defaults->position = clause.position;
+        SkipBraces(&definition.defaults->tokens);
       } else {
         Fail(clause, "unexpected " + word + " in OBJECT-TYPE " + name.text);
       }
@@ -476,7 +503,7 @@ class Parser {
     if (definition.access == Access::None)
       Fail(Peek(), "OBJECT-TYPE " + name.text + " has no MAX-ACCESS");
     if (!hasStatus) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no STATUS");
-    if (!definition.index.empty() && !definition.augments.empty()) {
+    if (definition.row && !definition.row->index.empty() && !definition.row->augments.empty()) {
       Fail(Peek(), "OBJECT-TYPE " + name.text + " has both INDEX and AUGMENTS");
     }
     Take();
@@ -506,12 +533,18 @@ class Parser {
     if (definition.oid.parent.empty())
       Fail(Peek(), "TRAP-TYPE " + name.text + " has no ENTERPRISE");
     Take();
-    definition.oid.ids = {0, static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a trap number"))};
+    uint32_t number = static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a trap number"));
+    definition.oid.first = static_cast<uint32_t>(subIds_.size());
+    definition.oid.count = 2;
+    subIds_.push_back(0);
+    subIds_.push_back(number);
     return definition;
   }
 
   mutable std::function<Token()> next_;
   mutable std::deque<Token> window_;  // the tokens peeked at and not yet taken
+  std::vector<uint32_t> subIds_;
+  std::deque<std::shared_ptr<const ParsedSyntax>> recentSyntaxes_;
 };
 
 }  // namespace

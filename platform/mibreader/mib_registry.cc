@@ -110,13 +110,10 @@ class LoadAttempt {
       }
       Throw(importer, at, "module " + name + " not found (tried " + tried + ")");
     }
-    std::string text;
-    std::string cause;
-    if (!ReadFile(path, &text, &cause)) Throw(path, {}, cause);
     stack_.push_back(name);
     std::unique_ptr<Module> module;
     try {
-      ParsedModule parsed = ParseModule(std::string_view(text));
+      ParsedModule parsed = ParseText(path);
       if (parsed.name != name)
         Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
       for (const ParsedImport& group : parsed.imports) Require(group.module, path, group.position);
@@ -148,6 +145,15 @@ class LoadAttempt {
     return {};
   }
 
+  // The parsed form keeps no view into the text, which goes before the imports are read and the
+  // module is resolved.
+  static ParsedModule ParseText(const std::string& path) {
+    std::string text;
+    std::string cause;
+    if (!ReadFile(path, &text, &cause)) Throw(path, {}, cause);
+    return ParseModule(std::string_view(text));
+  }
+
   const Object* FindOid(const std::vector<uint32_t>& oid) const {
     if (const Object* object = registry_.FindOid(oid.data(), oid.size())) return object;
     for (const auto& module : done_) {
@@ -177,15 +183,37 @@ Registry::Registry(std::vector<std::string> searchPath) : searchPath_(std::move(
   for (auto& module : BaseModules()) Add(std::move(module));
 }
 
-bool Registry::OidKey::operator<(const OidKey& other) const {
-  return std::lexicographical_compare(ids, ids + count, other.ids, other.ids + other.count);
+namespace {
+
+bool NameBefore(const Object* a, const Object* b) { return a->name < b->name; }
+bool OidBefore(const Object* a, const Object* b) { return a->oid < b->oid; }
+
+bool OidBeforeKey(const Object* object, std::pair<const uint32_t*, size_t> key) {
+  return std::lexicographical_compare(object->oid.begin(), object->oid.end(), key.first,
+                                      key.first + key.second);
 }
 
+bool SameOid(const Object* object, const uint32_t* ids, size_t count) {
+  return object->oid.size() == count && std::equal(object->oid.begin(), object->oid.end(), ids);
+}
+
+// Adds the module's objects to an index sorted by BEFORE, behind the equal ones already there.
+void Merge(const Module& module, std::vector<const Object*>* index,
+           bool (*before)(const Object*, const Object*)) {
+  size_t old = index->size();
+  index->reserve(old + module.objects.size());
+  for (const Object& object : module.objects) index->push_back(&object);
+  auto middle = index->begin() + static_cast<std::ptrdiff_t>(old);
+  // A module mostly defines its objects in order already.
+  if (!std::is_sorted(middle, index->end(), before)) std::stable_sort(middle, index->end(), before);
+  std::inplace_merge(index->begin(), middle, index->end(), before);
+}
+
+}  // namespace
+
 void Registry::Add(std::unique_ptr<Module> module) {
-  for (const Object& object : module->objects) {
-    byName_.emplace(std::string_view(object.name), &object);
-    byOid_.emplace(OidKey{object.oid.data(), object.oid.size()}, &object);
-  }
+  Merge(*module, &byName_, NameBefore);
+  Merge(*module, &byOid_, OidBefore);
   modules_.push_back(std::move(module));
 }
 
@@ -210,26 +238,32 @@ const Module* Registry::FindModule(const std::string& name) const {
 }
 
 const Object* Registry::FindName(const std::string& name) const {
-  auto found = byName_.find(std::string_view(name));
-  return found == byName_.end() ? nullptr : found->second;
+  auto found = std::lower_bound(
+      byName_.begin(), byName_.end(), name,
+      [](const Object* object, const std::string& key) { return object->name < key; });
+  return found != byName_.end() && (*found)->name == name ? *found : nullptr;
 }
 
 const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {
   // No loaded OID is longer than the reader allows, so longer keys are not even built.
   if ((count > 0 && !ids) || count > MIB_MAX_OID_LENGTH) return nullptr;
-  auto found = byOid_.find(OidKey{ids, count});
-  return found == byOid_.end() ? nullptr : found->second;
+  auto found =
+      std::lower_bound(byOid_.begin(), byOid_.end(), std::make_pair(ids, count), OidBeforeKey);
+  return found != byOid_.end() && SameOid(*found, ids, count) ? *found : nullptr;
 }
 
 std::vector<const Object*> Registry::Columns(const Object& entry) const {
   std::vector<const Object*> columns;
-  for (auto it = byOid_.upper_bound(OidKey{entry.oid.data(), entry.oid.size()}); it != byOid_.end();
-       ++it) {
-    const OidKey& oid = it->first;
-    if (oid.count <= entry.oid.size() || !std::equal(entry.oid.begin(), entry.oid.end(), oid.ids))
+  auto it = std::upper_bound(byOid_.begin(), byOid_.end(), &entry, OidBefore);
+  for (; it != byOid_.end(); ++it) {
+    const std::vector<uint32_t>& oid = (*it)->oid;
+    if (oid.size() <= entry.oid.size() ||
+        !std::equal(entry.oid.begin(), entry.oid.end(), oid.begin()))
       break;
-    if (oid.count == entry.oid.size() + 1 && it->second->kind == ObjectKind::Column)
-      columns.push_back(it->second);
+    // Of objects with one OID, the first loaded stands for it.
+    bool shadowed = it != byOid_.begin() && (*(it - 1))->oid == oid;
+    if (oid.size() == entry.oid.size() + 1 && !shadowed && (*it)->kind == ObjectKind::Column)
+      columns.push_back(*it);
   }
   return columns;
 }

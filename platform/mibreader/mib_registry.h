@@ -38,20 +38,14 @@ class Registry {
   const std::vector<std::unique_ptr<Module>>& Modules() const { return modules_; }
 
  private:
-  // The indexes point into the objects' own names and OIDs, which stay put once a module is
-  // added, instead of holding a copy of each.
-  struct OidKey {
-    const uint32_t* ids = nullptr;
-    size_t count = 0;
-    bool operator<(const OidKey& other) const;
-  };
-
   void Add(std::unique_ptr<Module> module);
 
   std::vector<std::string> searchPath_;
   std::vector<std::unique_ptr<Module>> modules_;
-  std::map<std::string_view, const Object*, std::less<>> byName_;
-  std::map<OidKey, const Object*> byOid_;
+  // The objects sorted by name and by OID, a pointer each; among equal keys the first loaded comes
+  // first and is the one found. The objects stay put once their module is added.
+  std::vector<const Object*> byName_;
+  std::vector<const Object*> byOid_;
 };
 
 }  // namespace orvu::mib

@@ -37,7 +37,8 @@ class Resolver {
     module_->macros = parsed_.macros;
     CheckImports();
     IndexLocalNames();
-    oids_.resize(parsed_.definitions.size());
+    // One object per definition from the start: the OIDs are resolved straight into them.
+    module_->objects.resize(parsed_.definitions.size());
     oidStates_.assign(parsed_.definitions.size(), State::Open);
     types_.resize(parsed_.types.size());
     typeStates_.assign(parsed_.types.size(), State::Open);
@@ -94,12 +95,25 @@ class Resolver {
     }
   }
 
+  // A sorted list instead of a map: a pair of words per definition, not a node of its own.
   void IndexLocalNames() {
-    for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
-      const ParsedDefinition& definition = parsed_.definitions[i];
-      if (!localDefinitions_.emplace(definition.name, i).second) {
-        Fail(definition.position, definition.name + " defined twice");
+    localDefinitions_.resize(parsed_.definitions.size());
+    for (size_t i = 0; i < localDefinitions_.size(); ++i)
+      localDefinitions_[i] = static_cast<uint32_t>(i);
+    std::stable_sort(localDefinitions_.begin(), localDefinitions_.end(),
+                     [&](uint32_t a, uint32_t b) { return NameOf(a) < NameOf(b); });
+    // The first definition, in the module's order, whose name an earlier one already took.
+    size_t twice = parsed_.definitions.size();
+    for (size_t k = 1; k < localDefinitions_.size(); ++k) {
+      std::string_view name = NameOf(localDefinitions_[k]);
+      if (name == NameOf(localDefinitions_[k - 1]) &&
+          (k < 2 || NameOf(localDefinitions_[k - 2]) != name)) {
+        twice = std::min<size_t>(twice, localDefinitions_[k]);
       }
+    }
+    if (twice < parsed_.definitions.size()) {
+      const ParsedDefinition& definition = parsed_.definitions[twice];
+      Fail(definition.position, definition.name + " defined twice");
     }
     for (size_t i = 0; i < parsed_.types.size(); ++i) {
       if (!localTypes_.emplace(parsed_.types[i].name, i).second) {
@@ -108,10 +122,21 @@ class Resolver {
     }
   }
 
+  std::string_view NameOf(uint32_t definition) const {
+    return parsed_.definitions[definition].name;
+  }
+
+  // The index of the local definition of NAME, or null.
+  const uint32_t* LocalDefinition(std::string_view name) const {
+    auto found = std::lower_bound(
+        localDefinitions_.begin(), localDefinitions_.end(), name,
+        [&](uint32_t definition, std::string_view key) { return NameOf(definition) < key; });
+    return found != localDefinitions_.end() && NameOf(*found) == name ? &*found : nullptr;
+  }
+
   // The OID of a name as this module sees it, or nothing.
   std::optional<std::vector<uint32_t>> OidOfName(const std::string& name, int depth) {
-    auto local = localDefinitions_.find(name);
-    if (local != localDefinitions_.end()) return Oid(local->second, depth + 1);
+    if (const uint32_t* local = LocalDefinition(name)) return Oid(*local, depth + 1);
     if (const Module* from = ImportedModule(name)) {
       if (const Object* object = ObjectIn(from, name)) return object->oid;
     }
@@ -123,25 +148,28 @@ class Resolver {
 
   const std::vector<uint32_t>& Oid(size_t i, int depth) {
     const ParsedDefinition& definition = parsed_.definitions[i];
-    if (oidStates_[i] == State::Done) return oids_[i];
+    std::vector<uint32_t>& oid = module_->objects[i].oid;
+    if (oidStates_[i] == State::Done) return oid;
     if (oidStates_[i] == State::Busy)
       Fail(definition.position, "OID of " + definition.name + " refers to itself");
     if (depth > static_cast<int>(MIB_MAX_OID_LENGTH))
       Fail(definition.position, "OID definitions nested too deeply");
     oidStates_[i] = State::Busy;
-    std::vector<uint32_t> oid;
+    const uint32_t* ids = parsed_.subIds.data() + definition.oid.first;
+    size_t count = definition.oid.count;
     if (!definition.oid.parent.empty()) {
       std::optional<std::vector<uint32_t>> parent = OidOfName(definition.oid.parent, depth);
       if (!parent)
         Fail(definition.oid.parentPosition, "unresolved OID parent " + definition.oid.parent);
-      oid = std::move(*parent);
+      // A block of the OID's own size, not one that doubled on the last sub-identifier.
+      oid.reserve(parent->size() + count);
+      oid.assign(parent->begin(), parent->end());
     }
-    oid.insert(oid.end(), definition.oid.ids.begin(), definition.oid.ids.end());
+    oid.insert(oid.end(), ids, ids + count);
     if (oid.size() > MIB_MAX_OID_LENGTH)
       Fail(definition.position, "OID of " + definition.name + " longer than 128 sub-identifiers");
-    oids_[i] = std::move(oid);
     oidStates_[i] = State::Done;
-    return oids_[i];
+    return oid;
   }
 
   const ResolvedSyntax& LocalType(size_t i, Position use, int depth) {
@@ -151,7 +179,7 @@ class Resolver {
       Fail(type.position, "type " + type.name + " refers to itself");
     if (depth > MIB_MAX_TYPE_DEPTH) Fail(use, "types nested too deeply");
     typeStates_[i] = State::Busy;
-    types_[i] = Syntax(type.syntax, depth + 1);
+    types_[i] = Syntax(type.syntax, type.syntaxPosition, depth + 1);
     typeStates_[i] = State::Done;
     return types_[i];
   }
@@ -175,7 +203,8 @@ class Resolver {
     Fail(use, "unknown type " + name);
   }
 
-  ResolvedSyntax Syntax(const ParsedSyntax& syntax, int depth) {
+  // AT is where the syntax is written, for the errors.
+  ResolvedSyntax Syntax(const ParsedSyntax& syntax, Position at, int depth) {
     ResolvedSyntax resolved;
     switch (syntax.form) {
       case ParsedSyntax::Form::Base:
@@ -185,19 +214,19 @@ class Resolver {
       case ParsedSyntax::Form::Choice: break;
       case ParsedSyntax::Form::Sequence: resolved.isSequence = true; break;
       case ParsedSyntax::Form::SequenceOf:
-        if (!NamedType(syntax.typeName, syntax.position, depth).isSequence) {
-          Fail(syntax.position, syntax.typeName + " is not a SEQUENCE type");
+        if (!NamedType(syntax.typeName, at, depth).isSequence) {
+          Fail(at, syntax.typeName + " is not a SEQUENCE type");
         }
         resolved.isSequenceOf = true;
         return resolved;
       case ParsedSyntax::Form::Named:
-        resolved = NamedType(syntax.typeName, syntax.position, depth);
+        resolved = NamedType(syntax.typeName, at, depth);
         resolved.typeName = syntax.typeName;
         break;
     }
     if (syntax.hasLabels) {
       if (resolved.code != 2 && !resolved.isBits)
-        Fail(syntax.position, "labels given for a type that is neither INTEGER nor BITS");
+        Fail(at, "labels given for a type that is neither INTEGER nor BITS");
       resolved.labels = syntax.labels;
     }
     // A constraint given where the type is used narrows the one of the type itself.
@@ -207,16 +236,17 @@ class Resolver {
   }
 
   bool IsLocalEntry(const ParsedDefinition& definition) const {
-    return definition.isObjectType && (!definition.index.empty() || !definition.augments.empty());
+    return definition.isObjectType && definition.row &&
+           (!definition.row->index.empty() || !definition.row->augments.empty());
   }
 
   // The INDEX of an entry, following AUGMENTS to the entry it extends.
-  void IndexOf(const ParsedDefinition& definition, int depth, Object* entry) {
+  void IndexOf(const ParsedRow& definition, int depth, Object* entry) {
     if (depth > MIB_MAX_AUGMENTS_DEPTH)
       Fail(definition.augmentsPosition, "AUGMENTS chain too long or circular");
     if (definition.augments.empty()) {
       for (const auto& [name, position] : definition.index) {
-        if (!localDefinitions_.count(name) &&
+        if (!LocalDefinition(name) &&
             !(ImportedModule(name) && ObjectIn(ImportedModule(name), name))) {
           Fail(position, "unknown index object " + name);
         }
@@ -225,12 +255,11 @@ class Resolver {
       entry->indexImplied = definition.indexImplied;
       return;
     }
-    auto local = localDefinitions_.find(definition.augments);
-    if (local != localDefinitions_.end()) {
-      const ParsedDefinition& target = parsed_.definitions[local->second];
+    if (const uint32_t* local = LocalDefinition(definition.augments)) {
+      const ParsedDefinition& target = parsed_.definitions[*local];
       if (!IsLocalEntry(target))
         Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
-      IndexOf(target, depth + 1, entry);
+      IndexOf(*target.row, depth + 1, entry);
       return;
     }
     const Module* from = ImportedModule(definition.augments);
@@ -244,18 +273,14 @@ class Resolver {
   }
 
   void BuildObjects() {
-    std::map<std::vector<uint32_t>, size_t> byOid;
     std::vector<bool> isBits(parsed_.definitions.size());
-    module_->objects.reserve(parsed_.definitions.size());
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
       const ParsedDefinition& definition = parsed_.definitions[i];
-      Object object;
+      Object& object = module_->objects[i];
       object.name = definition.name;
-      object.module = parsed_.name;
-      object.oid = oids_[i];
       object.kind = definition.kind;
       if (definition.isObjectType) {
-        ResolvedSyntax syntax = Syntax(*definition.syntax, 0);
+        ResolvedSyntax syntax = Syntax(*definition.syntax, definition.syntaxPosition, 0);
         isBits[i] = syntax.isBits;
         object.access = definition.access;
         object.typeName = syntax.typeName;
@@ -263,12 +288,12 @@ class Resolver {
           object.kind = ObjectKind::Table;
         } else if (IsLocalEntry(definition)) {
           object.kind = ObjectKind::Entry;
-          IndexOf(definition, 0, &object);
+          IndexOf(*definition.row, 0, &object);
         } else if (syntax.isSequence) {
           Fail(definition.position,
                definition.name + " has a SEQUENCE syntax but no INDEX or AUGMENTS");
         } else if (syntax.code == 0) {
-          Fail(definition.syntax->position,
+          Fail(definition.syntaxPosition,
                "syntax of " + definition.name + " has no SNMP base type");
         } else {
           object.syntax = syntax.code;
@@ -277,24 +302,31 @@ class Resolver {
           object.sizes = syntax.sizes;
         }
       }
-      byOid.emplace(object.oid, i);
-      module_->objects.push_back(std::move(object));
     }
+    // The module's objects by OID, the first of equal ones first, to find the columns' parents.
+    const std::vector<Object>& objects = module_->objects;
+    std::vector<uint32_t> byOid(objects.size());
+    for (size_t i = 0; i < byOid.size(); ++i) byOid[i] = static_cast<uint32_t>(i);
+    std::stable_sort(byOid.begin(), byOid.end(),
+                     [&](uint32_t a, uint32_t b) { return objects[a].oid < objects[b].oid; });
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
       Object& object = module_->objects[i];
       if (object.kind != ObjectKind::Scalar || object.oid.empty()) continue;
       std::vector<uint32_t> parentOid(object.oid.begin(), object.oid.end() - 1);
-      auto local = byOid.find(parentOid);
-      const Object* parent =
-          local != byOid.end() ? &module_->objects[local->second] : context_.findOid(parentOid);
+      auto local = std::lower_bound(
+          byOid.begin(), byOid.end(), parentOid,
+          [&](uint32_t at, const std::vector<uint32_t>& key) { return objects[at].oid < key; });
+      const Object* parent = local != byOid.end() && objects[*local].oid == parentOid
+                                 ? &objects[*local]
+                                 : context_.findOid(parentOid);
       if (parent && parent->kind == ObjectKind::Entry) object.kind = ObjectKind::Column;
     }
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
       const ParsedDefinition& definition = parsed_.definitions[i];
       Object& object = module_->objects[i];
-      if (definition.defaultValue.empty() && definition.defaultPosition.line == 0) continue;
+      if (!definition.defaults) continue;
       if (object.syntax == 0)
-        Fail(definition.defaultPosition,
+        Fail(definition.defaults->position,
              "DEFVAL given for " + object.name + ", which has no value");
       DefaultTarget target;
       target.syntax = object.syntax;
@@ -302,7 +334,7 @@ class Resolver {
       target.bits = isBits[i];
       target.oidOfName = [this](const std::string& name) { return OidOfName(name, 0); };
       object.defaultValue = std::make_shared<const DefaultValue>(
-          ConvertDefault(definition.defaultValue, definition.defaultPosition, target));
+          ConvertDefault(definition.defaults->tokens, definition.defaults->position, target));
     }
   }
 
@@ -311,9 +343,8 @@ class Resolver {
   std::unique_ptr<Module> module_;
   std::map<std::string, const Module*> importedFrom_;
   std::map<const Module*, std::map<std::string, const Object*>> moduleIndex_;
-  std::map<std::string, size_t> localDefinitions_;
+  std::vector<uint32_t> localDefinitions_;  // the definitions' indexes, by name
   std::map<std::string, size_t> localTypes_;
-  std::vector<std::vector<uint32_t>> oids_;
   std::vector<State> oidStates_;
   std::vector<ResolvedSyntax> types_;
   std::vector<State> typeStates_;
