@@ -1,5 +1,6 @@
 #include "mib_lexer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace orvu::mib {
@@ -52,13 +53,13 @@ class Lexer {
 
   // Steps to END, counting the line breaks on the way.
   void AdvanceTo(size_t end) {
-    for (size_t at = pos_; at < end; ++at) {
-      if (in_[at] == '\n') {
-        ++line_;
-        column_ = 1;
-      } else {
-        ++column_;
-      }
+    std::string_view passed = in_.substr(pos_, end - pos_);
+    size_t lastBreak = passed.rfind('\n');
+    if (lastBreak == std::string_view::npos) {
+      column_ += static_cast<int>(passed.size());
+    } else {
+      line_ += static_cast<int>(std::count(passed.begin(), passed.end(), '\n'));
+      column_ = static_cast<int>(passed.size() - lastBreak);
     }
     pos_ = end;
   }

@@ -12,8 +12,12 @@
 namespace orvu::mib {
 namespace {
 
+// Compared as views, a keyword is told apart by its length before any byte is read.
+using namespace std::string_view_literals;
+
 constexpr int MIB_MAX_SYNTAX_DEPTH = 8;
 constexpr size_t MIB_RECENT_SYNTAXES = 16;
+constexpr size_t MIB_LOOKAHEAD = 4;
 
 const std::set<std::string>& SkippedMacros() {
   static const std::set<std::string> names = {
@@ -23,19 +27,20 @@ const std::set<std::string>& SkippedMacros() {
 }
 
 ObjectKind KindOfMacro(const std::string& macro) {
-  if (macro == "NOTIFICATION-TYPE") return ObjectKind::Notification;
-  if (macro == "OBJECT-GROUP" || macro == "NOTIFICATION-GROUP") return ObjectKind::Group;
-  if (macro == "MODULE-COMPLIANCE" || macro == "AGENT-CAPABILITIES") return ObjectKind::Compliance;
+  if (macro == "NOTIFICATION-TYPE"sv) return ObjectKind::Notification;
+  if (macro == "OBJECT-GROUP"sv || macro == "NOTIFICATION-GROUP"sv) return ObjectKind::Group;
+  if (macro == "MODULE-COMPLIANCE"sv || macro == "AGENT-CAPABILITIES"sv)
+    return ObjectKind::Compliance;
   return ObjectKind::Node;
 }
 
 std::optional<Access> AccessOfWord(const std::string& word) {
-  if (word == "not-accessible") return Access::NotAccessible;
-  if (word == "accessible-for-notify") return Access::AccessibleForNotify;
-  if (word == "read-only") return Access::ReadOnly;
-  if (word == "read-write") return Access::ReadWrite;
-  if (word == "read-create") return Access::ReadCreate;
-  if (word == "write-only") return Access::WriteOnly;
+  if (word == "not-accessible"sv) return Access::NotAccessible;
+  if (word == "accessible-for-notify"sv) return Access::AccessibleForNotify;
+  if (word == "read-only"sv) return Access::ReadOnly;
+  if (word == "read-write"sv) return Access::ReadWrite;
+  if (word == "read-create"sv) return Access::ReadCreate;
+  if (word == "write-only"sv) return Access::WriteOnly;
   return std::nullopt;
 }
 
@@ -60,26 +65,26 @@ class Parser {
     module.position = name.position;
     if (IsSymbol("{")) SkipBraces();
     ExpectKeyword("DEFINITIONS");
-    while (Peek().kind == TokenKind::Word && Peek().text != "BEGIN")
-      Take();  // IMPLICIT TAGS and the like
+    while (Peek().kind == TokenKind::Word && Peek().text != "BEGIN"sv)
+      Skip();  // IMPLICIT TAGS and the like
     ExpectSymbol("::=");
     ExpectKeyword("BEGIN");
     if (IsWord("EXPORTS")) {
       while (!IsSymbol(";")) {
         if (Peek().kind == TokenKind::End) Fail(Peek(), "expected ; after EXPORTS");
-        Take();
+        Skip();
       }
-      Take();
+      Skip();
     }
     if (IsWord("IMPORTS")) {
-      Take();
+      Skip();
       ParseImports(&module);
     }
     while (!IsWord("END")) {
       if (Peek().kind == TokenKind::End) Fail(Peek(), "expected END");
       ParseAssignment(&module);
     }
-    Take();
+    Skip();
     if (Peek().kind != TokenKind::End) Fail(Peek(), "unexpected text after END");
     module.subIds = std::move(subIds_);
     module.subIds.shrink_to_fit();
@@ -88,25 +93,37 @@ class Parser {
 
  private:
   // Past the End token, End again.
+  // AHEAD is below MIB_LOOKAHEAD: the grammar looks at most one token past the next.
   const Token& Peek(size_t ahead = 0) const {
-    if (ahead < window_.size()) return window_[ahead];
-    while (window_.size() <= ahead) {
-      if (!window_.empty() && window_.back().kind == TokenKind::End) return window_.back();
-      window_.push_back(next_());
+    while (held_ <= ahead) {
+      if (held_ > 0 && Held(held_ - 1).kind == TokenKind::End) return Held(held_ - 1);
+      window_[(first_ + held_) % MIB_LOOKAHEAD] = next_();
+      ++held_;
     }
-    return window_[ahead];
+    return Held(ahead);
   }
   Token Take() {
-    if (Peek().kind == TokenKind::End) return window_.front();
-    Token token = std::move(window_.front());
-    window_.pop_front();
+    const Token& next = Peek();
+    if (next.kind == TokenKind::End) return next;
+    Token token = std::move(window_[first_]);
+    first_ = (first_ + 1) % MIB_LOOKAHEAD;
+    --held_;
     return token;
   }
-  bool IsSymbol(const char* text, size_t ahead = 0) const {
-    return Peek(ahead).kind == TokenKind::Symbol && Peek(ahead).text == text;
+  static bool Is(const Token& token, TokenKind kind, std::string_view text) {
+    return token.kind == kind && std::string_view(token.text) == text;
   }
-  bool IsWord(const char* text, size_t ahead = 0) const {
-    return Peek(ahead).kind == TokenKind::Word && Peek(ahead).text == text;
+  bool IsSymbol(std::string_view text, size_t ahead = 0) const {
+    return Is(Peek(ahead), TokenKind::Symbol, text);
+  }
+  bool IsWord(std::string_view text, size_t ahead = 0) const {
+    return Is(Peek(ahead), TokenKind::Word, text);
+  }
+  // Steps over the next token, which nobody reads.
+  void Skip() {
+    if (Peek().kind == TokenKind::End) return;
+    first_ = (first_ + 1) % MIB_LOOKAHEAD;
+    --held_;
   }
   [[noreturn]] void Fail(const Token& at, const std::string& cause) const {
     throw MibFailure(at.position, cause);
@@ -116,11 +133,11 @@ class Parser {
   }
   void ExpectSymbol(const char* text) {
     if (!IsSymbol(text)) Expected(text);
-    Take();
+    Skip();
   }
   void ExpectKeyword(const char* text) {
     if (!IsWord(text)) Expected(text);
-    Take();
+    Skip();
   }
   Token ExpectWord(const std::string& what) {
     if (Peek().kind != TokenKind::Word) Expected(what);
@@ -138,8 +155,8 @@ class Parser {
     do {
       const Token& token = Peek();
       if (token.kind == TokenKind::End) Fail(token, "expected }");
-      bool open = token.kind == TokenKind::Symbol && token.text == "{";
-      bool close = token.kind == TokenKind::Symbol && token.text == "}";
+      bool open = token.kind == TokenKind::Symbol && token.text == "{"sv;
+      bool close = token.kind == TokenKind::Symbol && token.text == "}"sv;
       bool outer = (open && depth == 0) || (close && depth == 1);
       if (open) ++depth;
       if (close) --depth;
@@ -171,11 +188,11 @@ class Parser {
     for (;;) {
       if (IsSymbol(";")) {
         if (!names.empty()) Expected("FROM");
-        Take();
+        Skip();
         return;
       }
       const Token& name = ExpectWord("an imported name or ;");
-      if (name.text == "FROM") {
+      if (name.text == "FROM"sv) {
         if (names.empty()) Fail(name, "expected an imported name before FROM");
         const Token& from = ExpectWord("a module name after FROM");
         module->imports.push_back({from.text, from.position, std::move(names)});
@@ -191,27 +208,27 @@ class Parser {
   void ParseAssignment(ParsedModule* module) {
     const Token& name = ExpectWord("a definition");
     if (IsSymbol("::=")) {
-      Take();
+      Skip();
       ParseTypeAssignment(module, name);
     } else if (IsWord("MACRO")) {
       module->macros.push_back(name.text);
       while (!IsWord("END")) {
         if (Peek().kind == TokenKind::End) Fail(Peek(), "expected END of the MACRO " + name.text);
-        Take();
+        Skip();
       }
-      Take();
+      Skip();
     } else if (IsWord("OBJECT") && IsWord("IDENTIFIER", 1)) {
-      Take();
-      Take();
+      Skip();
+      Skip();
       ParsedDefinition definition = Start(name, ObjectKind::Node);
       ExpectSymbol("::=");
       definition.oid = ParseOidValue();
       module->definitions.push_back(std::move(definition));
     } else if (IsWord("OBJECT-TYPE")) {
-      Take();
+      Skip();
       module->definitions.push_back(ParseObjectType(name));
     } else if (IsWord("TRAP-TYPE")) {
-      Take();
+      Skip();
       module->definitions.push_back(ParseTrapType(name));
     } else if (Peek().kind == TokenKind::Word && SkippedMacros().count(Peek().text)) {
       ParsedDefinition definition = Start(name, KindOfMacro(Take().text));
@@ -254,17 +271,17 @@ class Parser {
     for (;;) {
       const Token& token = Peek();
       if (token.kind == TokenKind::End ||
-          (token.kind == TokenKind::Word && token.text == "END" && depth == 0)) {
+          (token.kind == TokenKind::Word && token.text == "END"sv && depth == 0)) {
         Expected("::=");
       }
       if (token.kind == TokenKind::Symbol) {
-        if (token.text == "::=" && depth == 0) break;
-        if (token.text == "{" || token.text == "(") ++depth;
-        if ((token.text == "}" || token.text == ")") && depth > 0) --depth;
+        if (token.text == "::="sv && depth == 0) break;
+        if (token.text == "{"sv || token.text == "("sv) ++depth;
+        if ((token.text == "}"sv || token.text == ")"sv) && depth > 0) --depth;
       }
-      Take();
+      Skip();
     }
-    Take();
+    Skip();
   }
 
   void ParseTypeAssignment(ParsedModule* module, const Token& name) {
@@ -272,14 +289,14 @@ class Parser {
     type.name = name.text;
     type.position = name.position;
     if (IsWord("TEXTUAL-CONVENTION")) {
-      Take();
+      Skip();
       for (;;) {
         const Token& clause = ExpectWord("SYNTAX in TEXTUAL-CONVENTION " + name.text);
-        if (clause.text == "SYNTAX") break;
-        if (clause.text == "DISPLAY-HINT" || clause.text == "DESCRIPTION" ||
-            clause.text == "REFERENCE") {
+        if (clause.text == "SYNTAX"sv) break;
+        if (clause.text == "DISPLAY-HINT"sv || clause.text == "DESCRIPTION"sv ||
+            clause.text == "REFERENCE"sv) {
           ExpectText(clause.text);
-        } else if (clause.text == "STATUS") {
+        } else if (clause.text == "STATUS"sv) {
           ExpectWord("a status after STATUS");
         } else {
           Fail(clause, "unexpected " + clause.text + " in TEXTUAL-CONVENTION " + name.text);
@@ -299,34 +316,34 @@ class Parser {
             "[")) {  // [APPLICATION n] IMPLICIT ...: the tag does not change the base syntax here
       while (!IsSymbol("]")) {
         if (Peek().kind == TokenKind::End) Expected("]");
-        Take();
+        Skip();
       }
-      Take();
+      Skip();
       if (IsWord("IMPLICIT") || IsWord("EXPLICIT")) Take();
       return ParseSyntax(depth + 1, at);
     }
     const Token& word = ExpectWord("a syntax");
-    if (word.text == "INTEGER") {
+    if (word.text == "INTEGER"sv) {
       syntax.code = ORVU_SYNTAX_INTEGER;
-    } else if (word.text == "OCTET") {
+    } else if (word.text == "OCTET"sv) {
       ExpectKeyword("STRING");
       syntax.code = ORVU_SYNTAX_OCTETS;
-    } else if (word.text == "OBJECT") {
+    } else if (word.text == "OBJECT"sv) {
       ExpectKeyword("IDENTIFIER");
       syntax.code = ORVU_SYNTAX_OID;
-    } else if (word.text == "BITS") {
+    } else if (word.text == "BITS"sv) {
       syntax.code = ORVU_SYNTAX_OCTETS;
-    } else if (word.text == "NULL") {
+    } else if (word.text == "NULL"sv) {
       syntax.code = ORVU_SYNTAX_NULL;
       return syntax;
-    } else if (word.text == "CHOICE") {
+    } else if (word.text == "CHOICE"sv) {
       syntax.form = ParsedSyntax::Form::Choice;
       if (!IsSymbol("{")) Expected("{ after CHOICE");
       SkipBraces();
       return syntax;
-    } else if (word.text == "SEQUENCE") {
+    } else if (word.text == "SEQUENCE"sv) {
       if (IsWord("OF")) {
-        Take();
+        Skip();
         syntax.form = ParsedSyntax::Form::SequenceOf;
         *at = Peek().position;
         syntax.typeName = ExpectWord("a type name after SEQUENCE OF").text;
@@ -339,7 +356,7 @@ class Parser {
         Position field;
         ParseSyntax(depth + 1, &field);
         if (!IsSymbol(",")) break;
-        Take();
+        Skip();
       }
       ExpectSymbol("}");
       return syntax;
@@ -347,7 +364,7 @@ class Parser {
       syntax.form = ParsedSyntax::Form::Named;
       syntax.typeName = word.text;
     }
-    if (IsSymbol("{")) ParseLabels(&syntax, word.text == "BITS");
+    if (IsSymbol("{")) ParseLabels(&syntax, word.text == "BITS"sv);
     if (IsSymbol("(")) ParseConstraint(&syntax);
     return syntax;
   }
@@ -370,7 +387,7 @@ class Parser {
       if (IsSymbol("}")) break;
       ExpectSymbol(",");
     }
-    Take();
+    Skip();
   }
 
   // (1..10 | 20) or (SIZE (0..255))
@@ -378,7 +395,7 @@ class Parser {
     ExpectSymbol("(");
     bool size = IsWord("SIZE");
     if (size) {
-      Take();
+      Skip();
       ExpectSymbol("(");
     }
     std::vector<Range>& ranges = size ? syntax->sizes : syntax->ranges;
@@ -388,12 +405,12 @@ class Parser {
       range.low = RangeValue();
       range.high = range.low;
       if (IsSymbol("..")) {
-        Take();
+        Skip();
         range.high = RangeValue();
       }
       ranges.push_back(range);
       if (!IsSymbol("|")) break;
-      Take();
+      Skip();
     }
     ExpectSymbol(")");
     if (size) ExpectSymbol(")");
@@ -402,8 +419,8 @@ class Parser {
   int64_t RangeValue() {
     const Token& token = Take();
     if (token.kind == TokenKind::Number) return Signed(token, "a range bound");
-    if (token.kind == TokenKind::Word && token.text == "MIN") return INT64_MIN;
-    if (token.kind == TokenKind::Word && token.text == "MAX") return INT64_MAX;
+    if (token.kind == TokenKind::Word && token.text == "MIN"sv) return INT64_MIN;
+    if (token.kind == TokenKind::Word && token.text == "MAX"sv) return INT64_MAX;
     if (token.kind == TokenKind::HexText || token.kind == TokenKind::BinText) {
       bool hex = token.kind == TokenKind::HexText;
       if (token.text.size() > (hex ? 16u : 64u)) Fail(token, "range bound too large");
@@ -426,7 +443,7 @@ class Parser {
       const Token& token = Take();
       if (token.kind == TokenKind::Word) {
         if (IsSymbol("(")) {  // iso(1): the number counts, the name does not
-          Take();
+          Skip();
           ++oid.count;
           subIds_.push_back(
               static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a sub-identifier")));
@@ -447,7 +464,7 @@ class Parser {
       first = false;
     }
     if (first) Fail(Peek(), "empty OID value");
-    Take();
+    Skip();
     return oid;
   }
 
@@ -458,19 +475,19 @@ class Parser {
     while (!IsSymbol("::=")) {
       const Token& clause = ExpectWord("::=");
       const std::string& word = clause.text;
-      if (word == "SYNTAX") {
+      if (word == "SYNTAX"sv) {
         definition.syntax = Shared(ParseSyntax(0, &definition.syntaxPosition));
-      } else if (word == "MAX-ACCESS" || word == "ACCESS") {
+      } else if (word == "MAX-ACCESS"sv || word == "ACCESS"sv) {
         const Token& value = ExpectWord("an access after " + word);
         std::optional<Access> access = AccessOfWord(value.text);
         if (!access) Fail(value, "unknown access " + value.text);
         definition.access = *access;
-      } else if (word == "STATUS") {
+      } else if (word == "STATUS"sv) {
         ExpectWord("a status after STATUS");
         hasStatus = true;
-      } else if (word == "DESCRIPTION" || word == "REFERENCE" || word == "UNITS") {
+      } else if (word == "DESCRIPTION"sv || word == "REFERENCE"sv || word == "UNITS"sv) {
         ExpectText(word);
-      } else if (word == "INDEX") {
+      } else if (word == "INDEX"sv) {
         ExpectSymbol("{");
         for (;;) {
           bool implied = IsWord("IMPLIED");
@@ -484,14 +501,14 @@ class Parser {
           if (implied) Fail(index, "IMPLIED is allowed only on the last index object");
           ExpectSymbol(",");
         }
-        Take();
-      } else if (word == "AUGMENTS") {
+        Skip();
+      } else if (word == "AUGMENTS"sv) {
         ExpectSymbol("{");
         const Token& entry = ExpectWord("an entry after AUGMENTS");
         Row(&definition).augments = entry.text;
         Row(&definition).augmentsPosition = entry.position;
         ExpectSymbol("}");
-      } else if (word == "DEFVAL") {
+      } else if (word == "DEFVAL"sv) {
         if (!definition.defaults) definition.defaults = std::make_unique<ParsedDefault>();
         definition.defaults->position = clause.position;
         SkipBraces(&definition.defaults->tokens);
@@ -506,7 +523,7 @@ class Parser {
     if (definition.row && !definition.row->index.empty() && !definition.row->augments.empty()) {
       Fail(Peek(), "OBJECT-TYPE " + name.text + " has both INDEX and AUGMENTS");
     }
-    Take();
+    Skip();
     definition.oid = ParseOidValue();
     return definition;
   }
@@ -517,14 +534,14 @@ class Parser {
     definition.trapNumber = true;
     while (!IsSymbol("::=")) {
       const Token& clause = ExpectWord("::=");
-      if (clause.text == "ENTERPRISE") {
+      if (clause.text == "ENTERPRISE"sv) {
         const Token& enterprise = ExpectWord("an enterprise after ENTERPRISE");
         definition.oid.parent = enterprise.text;
         definition.oid.parentPosition = enterprise.position;
-      } else if (clause.text == "VARIABLES") {
+      } else if (clause.text == "VARIABLES"sv) {
         if (!IsSymbol("{")) Expected("{ after VARIABLES");
         SkipBraces();
-      } else if (clause.text == "DESCRIPTION" || clause.text == "REFERENCE") {
+      } else if (clause.text == "DESCRIPTION"sv || clause.text == "REFERENCE"sv) {
         ExpectText(clause.text);
       } else {
         Fail(clause, "unexpected " + clause.text + " in TRAP-TYPE " + name.text);
@@ -532,7 +549,7 @@ class Parser {
     }
     if (definition.oid.parent.empty())
       Fail(Peek(), "TRAP-TYPE " + name.text + " has no ENTERPRISE");
-    Take();
+    Skip();
     uint32_t number = static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a trap number"));
     definition.oid.first = static_cast<uint32_t>(subIds_.size());
     definition.oid.count = 2;
@@ -542,7 +559,12 @@ class Parser {
   }
 
   mutable std::function<Token()> next_;
-  mutable std::deque<Token> window_;  // the tokens peeked at and not yet taken
+  const Token& Held(size_t ahead) const { return window_[(first_ + ahead) % MIB_LOOKAHEAD]; }
+
+  // The tokens peeked at and not yet taken, HELD_ of them from FIRST_ on.
+  mutable Token window_[MIB_LOOKAHEAD];
+  mutable size_t first_ = 0;
+  mutable size_t held_ = 0;
   std::vector<uint32_t> subIds_;
   std::deque<std::shared_ptr<const ParsedSyntax>> recentSyntaxes_;
 };

@@ -10,11 +10,11 @@
 #include "mib_lexer.h"
 #include "mib_parsed.h"
 #include "mib_resolve.h"
+#include "mib_text.h"
 
 namespace orvu::mib {
 namespace {
 
-constexpr size_t MIB_MAX_FILE_SIZE = 16u << 20;
 constexpr size_t MIB_MAX_IMPORT_DEPTH = 64;
 const char* const MIB_FILE_SUFFIXES[] = {"", ".txt", ".mib", ".my"};
 
@@ -43,34 +43,6 @@ bool IsModuleName(const std::string& name) {
 bool IsRegularFile(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool ReadFile(const std::string& path, std::string* text, std::string* cause) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    *cause = "cannot open the file";
-    return false;
-  }
-  // The text is read into a block of its own size, not one that doubled its way there.
-  struct stat info;
-  if (fstat(fileno(file), &info) == 0 && info.st_size > 0 &&
-      static_cast<size_t>(info.st_size) <= MIB_MAX_FILE_SIZE) {
-    text->reserve(static_cast<size_t>(info.st_size));
-  }
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    if (text->size() + got > MIB_MAX_FILE_SIZE) {
-      std::fclose(file);
-      *cause = "file larger than 16 MiB";
-      return false;
-    }
-    text->append(chunk, got);
-  }
-  bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) *cause = "cannot read the file";
-  return !failed;
 }
 
 // One call of Registry::Load: modules read so far in this attempt, in the order they completed.
@@ -148,10 +120,10 @@ class LoadAttempt {
   // The parsed form keeps no view into the text, which goes before the imports are read and the
   // module is resolved.
   static ParsedModule ParseText(const std::string& path) {
-    std::string text;
+    ModuleText text;
     std::string cause;
-    if (!ReadFile(path, &text, &cause)) Throw(path, {}, cause);
-    return ParseModule(std::string_view(text));
+    if (!text.Open(path, &cause)) Throw(path, {}, cause);
+    return ParseModule(text.View());
   }
 
   const Object* FindOid(const std::vector<uint32_t>& oid) const {
@@ -185,7 +157,10 @@ Registry::Registry(std::vector<std::string> searchPath) : searchPath_(std::move(
 
 namespace {
 
-bool NameBefore(const Object* a, const Object* b) { return a->name < b->name; }
+size_t NameSlot(std::string_view name, size_t slots) {
+  return std::hash<std::string_view>()(name) & (slots - 1);
+}
+
 bool OidBefore(const Object* a, const Object* b) { return a->oid < b->oid; }
 
 bool OidBeforeKey(const Object* object, std::pair<const uint32_t*, size_t> key) {
@@ -211,8 +186,26 @@ void Merge(const Module& module, std::vector<const Object*>* index,
 
 }  // namespace
 
+void Registry::IndexName(const Object* object) {
+  if (2 * (named_ + 1) > byName_.size()) {
+    std::vector<const Object*> old(std::max<size_t>(64, 2 * byName_.size()), nullptr);
+    old.swap(byName_);
+    named_ = 0;
+    for (const Object* kept : old) {
+      if (kept) IndexName(kept);
+    }
+  }
+  size_t mask = byName_.size() - 1;
+  size_t at = NameSlot(object->name, byName_.size());
+  for (; byName_[at]; at = (at + 1) & mask) {
+    if (byName_[at]->name == object->name) return;
+  }
+  byName_[at] = object;
+  ++named_;
+}
+
 void Registry::Add(std::unique_ptr<Module> module) {
-  Merge(*module, &byName_, NameBefore);
+  for (const Object& object : module->objects) IndexName(&object);
   Merge(*module, &byOid_, OidBefore);
   modules_.push_back(std::move(module));
 }
@@ -238,10 +231,12 @@ const Module* Registry::FindModule(const std::string& name) const {
 }
 
 const Object* Registry::FindName(const std::string& name) const {
-  auto found = std::lower_bound(
-      byName_.begin(), byName_.end(), name,
-      [](const Object* object, const std::string& key) { return object->name < key; });
-  return found != byName_.end() && (*found)->name == name ? *found : nullptr;
+  if (byName_.empty()) return nullptr;
+  size_t mask = byName_.size() - 1;
+  for (size_t at = NameSlot(name, byName_.size()); byName_[at]; at = (at + 1) & mask) {
+    if (byName_[at]->name == name) return byName_[at];
+  }
+  return nullptr;
 }
 
 const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {

@@ -42,9 +42,13 @@ class Registry {
 
   std::vector<std::string> searchPath_;
   std::vector<std::unique_ptr<Module>> modules_;
-  // The objects sorted by name and by OID, a pointer each; among equal keys the first loaded comes
-  // first and is the one found. The objects stay put once their module is added.
+  void IndexName(const Object* object);
+
+  // The objects by name (open addressing, at most half full) and sorted by OID, a pointer each;
+  // of equal keys the first loaded is the one found. The objects stay put once their module is
+  // added.
   std::vector<const Object*> byName_;
+  size_t named_ = 0;
   std::vector<const Object*> byOid_;
 };
 

@@ -95,25 +95,20 @@ class Resolver {
     }
   }
 
-  // A sorted list instead of a map: a pair of words per definition, not a node of its own.
+  // Open addressing over the definitions' own names: a word per slot, no node per name. Added in
+  // the module's order, the first name found taken is the first definition given twice.
   void IndexLocalNames() {
-    localDefinitions_.resize(parsed_.definitions.size());
-    for (size_t i = 0; i < localDefinitions_.size(); ++i)
-      localDefinitions_[i] = static_cast<uint32_t>(i);
-    std::stable_sort(localDefinitions_.begin(), localDefinitions_.end(),
-                     [&](uint32_t a, uint32_t b) { return NameOf(a) < NameOf(b); });
-    // The first definition, in the module's order, whose name an earlier one already took.
-    size_t twice = parsed_.definitions.size();
-    for (size_t k = 1; k < localDefinitions_.size(); ++k) {
-      std::string_view name = NameOf(localDefinitions_[k]);
-      if (name == NameOf(localDefinitions_[k - 1]) &&
-          (k < 2 || NameOf(localDefinitions_[k - 2]) != name)) {
-        twice = std::min<size_t>(twice, localDefinitions_[k]);
+    size_t slots = 16;
+    while (slots < 2 * parsed_.definitions.size()) slots *= 2;
+    localSlots_.assign(slots, 0);
+    for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
+      const ParsedDefinition& definition = parsed_.definitions[i];
+      size_t at = std::hash<std::string_view>()(definition.name) & (slots - 1);
+      for (; localSlots_[at] != 0; at = (at + 1) & (slots - 1)) {
+        if (NameOf(localSlots_[at] - 1) == definition.name)
+          Fail(definition.position, definition.name + " defined twice");
       }
-    }
-    if (twice < parsed_.definitions.size()) {
-      const ParsedDefinition& definition = parsed_.definitions[twice];
-      Fail(definition.position, definition.name + " defined twice");
+      localSlots_[at] = static_cast<uint32_t>(i + 1);
     }
     for (size_t i = 0; i < parsed_.types.size(); ++i) {
       if (!localTypes_.emplace(parsed_.types[i].name, i).second) {
@@ -126,24 +121,27 @@ class Resolver {
     return parsed_.definitions[definition].name;
   }
 
-  // The index of the local definition of NAME, or null.
-  const uint32_t* LocalDefinition(std::string_view name) const {
-    auto found = std::lower_bound(
-        localDefinitions_.begin(), localDefinitions_.end(), name,
-        [&](uint32_t definition, std::string_view key) { return NameOf(definition) < key; });
-    return found != localDefinitions_.end() && NameOf(*found) == name ? &*found : nullptr;
+  // The index of the local definition of NAME, if there is one.
+  std::optional<uint32_t> LocalDefinition(std::string_view name) const {
+    size_t mask = localSlots_.size() - 1;
+    for (size_t at = std::hash<std::string_view>()(name) & mask; localSlots_[at] != 0;
+         at = (at + 1) & mask) {
+      if (NameOf(localSlots_[at] - 1) == name) return localSlots_[at] - 1;
+    }
+    return std::nullopt;
   }
 
-  // The OID of a name as this module sees it, or nothing.
-  std::optional<std::vector<uint32_t>> OidOfName(const std::string& name, int depth) {
-    if (const uint32_t* local = LocalDefinition(name)) return Oid(*local, depth + 1);
+  // The OID of a name as this module sees it, or null; it stays put while the module is resolved.
+  const std::vector<uint32_t>* OidOfName(const std::string& name, int depth) {
+    static const std::vector<uint32_t> ccitt{0}, iso{1}, joint{2};
+    if (std::optional<uint32_t> local = LocalDefinition(name)) return &Oid(*local, depth + 1);
     if (const Module* from = ImportedModule(name)) {
-      if (const Object* object = ObjectIn(from, name)) return object->oid;
+      if (const Object* object = ObjectIn(from, name)) return &object->oid;
     }
-    if (name == "iso") return std::vector<uint32_t>{1};
-    if (name == "ccitt" || name == "itu-t") return std::vector<uint32_t>{0};
-    if (name == "joint-iso-ccitt" || name == "joint-iso-itu-t") return std::vector<uint32_t>{2};
-    return std::nullopt;
+    if (name == "iso") return &iso;
+    if (name == "ccitt" || name == "itu-t") return &ccitt;
+    if (name == "joint-iso-ccitt" || name == "joint-iso-itu-t") return &joint;
+    return nullptr;
   }
 
   const std::vector<uint32_t>& Oid(size_t i, int depth) {
@@ -158,7 +156,7 @@ class Resolver {
     const uint32_t* ids = parsed_.subIds.data() + definition.oid.first;
     size_t count = definition.oid.count;
     if (!definition.oid.parent.empty()) {
-      std::optional<std::vector<uint32_t>> parent = OidOfName(definition.oid.parent, depth);
+      const std::vector<uint32_t>* parent = OidOfName(definition.oid.parent, depth);
       if (!parent)
         Fail(definition.oid.parentPosition, "unresolved OID parent " + definition.oid.parent);
       // A block of the OID's own size, not one that doubled on the last sub-identifier.
@@ -255,7 +253,7 @@ class Resolver {
       entry->indexImplied = definition.indexImplied;
       return;
     }
-    if (const uint32_t* local = LocalDefinition(definition.augments)) {
+    if (std::optional<uint32_t> local = LocalDefinition(definition.augments)) {
       const ParsedDefinition& target = parsed_.definitions[*local];
       if (!IsLocalEntry(target))
         Fail(definition.augmentsPosition, definition.augments + " is not a table entry");
@@ -307,8 +305,10 @@ class Resolver {
     const std::vector<Object>& objects = module_->objects;
     std::vector<uint32_t> byOid(objects.size());
     for (size_t i = 0; i < byOid.size(); ++i) byOid[i] = static_cast<uint32_t>(i);
-    std::stable_sort(byOid.begin(), byOid.end(),
-                     [&](uint32_t a, uint32_t b) { return objects[a].oid < objects[b].oid; });
+    auto oidBefore = [&](uint32_t a, uint32_t b) { return objects[a].oid < objects[b].oid; };
+    // Modules mostly define their objects in OID order already.
+    if (!std::is_sorted(byOid.begin(), byOid.end(), oidBefore))
+      std::stable_sort(byOid.begin(), byOid.end(), oidBefore);
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
       Object& object = module_->objects[i];
       if (object.kind != ObjectKind::Scalar || object.oid.empty()) continue;
@@ -332,7 +332,11 @@ class Resolver {
       target.syntax = object.syntax;
       target.labels = &object.enumeration;
       target.bits = isBits[i];
-      target.oidOfName = [this](const std::string& name) { return OidOfName(name, 0); };
+      target.oidOfName = [this](const std::string& name) -> std::optional<std::vector<uint32_t>> {
+        const std::vector<uint32_t>* oid = OidOfName(name, 0);
+        if (!oid) return std::nullopt;
+        return *oid;
+      };
       object.defaultValue = std::make_shared<const DefaultValue>(
           ConvertDefault(definition.defaults->tokens, definition.defaults->position, target));
     }
@@ -343,7 +347,7 @@ class Resolver {
   std::unique_ptr<Module> module_;
   std::map<std::string, const Module*> importedFrom_;
   std::map<const Module*, std::map<std::string, const Object*>> moduleIndex_;
-  std::vector<uint32_t> localDefinitions_;  // the definitions' indexes, by name
+  std::vector<uint32_t> localSlots_;  // a definition's index plus one, 0 for a free slot
   std::map<std::string, size_t> localTypes_;
   std::vector<State> oidStates_;
   std::vector<ResolvedSyntax> types_;

@@ -39,6 +39,14 @@ const BrokenCase BROKEN_CASES[] = {
     {"a OBJECT IDENTIFIER ::= { }\nEND", "}\nEND", "empty OID value"},
     {"bad OBJECT IDENTIFIER ::= { bad 2 }\nEND", "bad OBJECT IDENTIFIER ::= { bad 2",
      "bad defined twice"},
+    // The first name taken again in the module's order, not in the alphabet's.
+    {"z OBJECT IDENTIFIER ::= { bad 1 }\na OBJECT IDENTIFIER ::= { bad 2 }\n"
+     "z OBJECT IDENTIFIER ::= { bad 3 }\na OBJECT IDENTIFIER ::= { bad 4 }\nEND",
+     "z OBJECT IDENTIFIER ::= { bad 3", "z defined twice"},
+    // Positions stay right past texts that span lines and hold doubled quotes.
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DESCRIPTION \"two\n"
+     "lines, \"\"quoted\"\"\" \x01\nEND",
+     "\x01", "unexpected byte 0x01"},
     {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current DESCRIPTION \"open\nEND",
      "\"open", "quoted text not closed"},
     {"x OBJECT-TYPE SYNTAX Integer32 \x01 MAX-ACCESS read-write\nEND", "\x01",
