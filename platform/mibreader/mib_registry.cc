@@ -187,14 +187,6 @@ void Merge(const Module& module, std::vector<const Object*>* index,
 }  // namespace
 
 void Registry::IndexName(const Object* object) {
-  if (2 * (named_ + 1) > byName_.size()) {
-    std::vector<const Object*> old(std::max<size_t>(64, 2 * byName_.size()), nullptr);
-    old.swap(byName_);
-    named_ = 0;
-    for (const Object* kept : old) {
-      if (kept) IndexName(kept);
-    }
-  }
   size_t mask = byName_.size() - 1;
   size_t at = NameSlot(object->name, byName_.size());
   for (; byName_[at]; at = (at + 1) & mask) {
@@ -204,7 +196,21 @@ void Registry::IndexName(const Object* object) {
   ++named_;
 }
 
+// Grows the name index once for a whole module, so that it stays at most half full.
+void Registry::MakeRoomForNames(size_t more) {
+  size_t slots = std::max<size_t>(64, byName_.size());
+  while (2 * (named_ + more) > slots) slots *= 2;
+  if (slots == byName_.size()) return;
+  std::vector<const Object*> old(slots, nullptr);
+  old.swap(byName_);
+  named_ = 0;
+  for (const Object* kept : old) {
+    if (kept) IndexName(kept);
+  }
+}
+
 void Registry::Add(std::unique_ptr<Module> module) {
+  MakeRoomForNames(module->objects.size());
   for (const Object& object : module->objects) IndexName(&object);
   Merge(*module, &byOid_, OidBefore);
   modules_.push_back(std::move(module));

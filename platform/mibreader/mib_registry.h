@@ -42,6 +42,7 @@ class Registry {
 
   std::vector<std::string> searchPath_;
   std::vector<std::unique_ptr<Module>> modules_;
+  void MakeRoomForNames(size_t more);
   void IndexName(const Object* object);
 
   // The objects by name (open addressing, at most half full) and sorted by OID, a pointer each;
