@@ -231,6 +231,7 @@ mib_peer() {
 
 # --- The run ------------------------------------------------------------------------------------
 
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 say "figures_bench: preparing inputs in $work"
 declare -A agent_of start_hwm start_rss instances_of
 for n in "${sizes[@]}"; do
@@ -318,7 +319,7 @@ rate() { awk -v n="$1" -v t="$2" 'BEGIN { printf "%.0f", n / t }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
 echo "Machine: $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)," \
-  "$(uname -sr), load at end $(cut -d' ' -f1-3 /proc/loadavg); best of $runs interleaved rounds," \
+  "$(uname -sr), load at start $load_start, at end $(cut -d' ' -f1-3 /proc/loadavg); best of $runs interleaved rounds," \
   "every process pinned with taskset -c 0."
 echo
 echo "Listing (oaset -t$entry, $leaves leaves per instance):"
