@@ -9,6 +9,16 @@
 
 namespace orvu::agent {
 
+// Blocks of a mebibyte and more (a large table's instance snapshot, long replies) get pages of
+// their own, given back as soon as they are freed. Left to itself, glibc raises that threshold to
+// the size of the first such block freed and keeps the next ones in the heap, where a trim may not
+// reach them.
+inline void GiveLargeBlocksTheirOwnPages() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+}
+
 inline void ReturnFreeMemory() {
 #if defined(__GLIBC__)
   malloc_trim(0);

@@ -82,6 +82,7 @@ int main(int argc, char** argv) {
   options.mibPath = mib::DefaultSearchPath();
 
   agent::InstallStopSignals(&gStop);
+  agent::GiveLargeBlocksTheirOwnPages();
   agent::AgentCore core;
   if (!core.Start(options, &error)) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
