@@ -1,5 +1,7 @@
 #include "agent_command_line.h"
 
+#include <arpa/inet.h>
+
 #include <cstdint>
 
 #include "decimal.h"
@@ -57,6 +59,34 @@ std::string AgentUsage(const std::string& defaultMibDir) {
 
 std::string AgentVersion() { return "orvu-agentd " ORVU_AGENT_VERSION "\n"; }
 
+namespace {
+
+// --tcp is checked before anything is made: a refused address must not leave a socket or an
+// endpoint file behind, nor let a caller find the Unix socket answering for a moment.
+bool ParseLoopbackAddress(const std::string& value, AgentCommandLine* out, std::string* error) {
+  size_t colon = value.rfind(':');
+  std::string digits = colon == std::string::npos ? "" : value.substr(colon + 1);
+  uint32_t port = 0;
+  if (digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos ||
+      (port = static_cast<uint32_t>(std::stoul(digits))) > 65535) {
+    *error = "bad --tcp value (ADDRESS:PORT expected): " + value;
+    return false;
+  }
+  std::string host = value.substr(0, colon);
+  in_addr address{};
+  if (inet_pton(AF_INET, host.c_str(), &address) != 1 || (ntohl(address.s_addr) >> 24) != 127) {
+    *error = "not a loopback address (127.x.x.x): " + host;
+    return false;
+  }
+  out->tcpAddress = value;
+  out->tcpHost = host;
+  out->tcpPort = static_cast<uint16_t>(port);
+  return true;
+}
+
+}  // namespace
+
 bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -105,7 +135,7 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
       } else if (arg == "--agentx") {
         out->agentxAddress = v;
       } else if (arg == "--tcp") {
-        out->tcpAddress = v;
+        if (!ParseLoopbackAddress(v, out, error)) return false;
       } else if (arg == "--endpoint") {
         out->endpointFile = v;
       } else {

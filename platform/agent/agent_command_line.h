@@ -13,6 +13,8 @@ struct AgentCommandLine {
   std::string pidFile;
   std::string agentxAddress;  // empty: no AgentX subagent
   std::string tcpAddress;     // --tcp 127.0.0.1:PORT; empty: the Unix socket only
+  std::string tcpHost;        // its loopback address, checked
+  uint16_t tcpPort = 0;       // its port; 0 takes a free one
   std::string endpointFile;   // --endpoint FILE; empty: beside the socket
   bool detach = false;
   bool help = false;     // --help or -h

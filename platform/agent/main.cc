@@ -27,19 +27,14 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
-// --tcp ADDR:PORT: listens there and writes the endpoint file with the port and a fresh secret.
-bool StartLoopback(const std::string& address, const std::string& endpointFile,
-                   orvu::agent::LoopbackListener* loopback, std::string* error) {
+// --tcp ADDR:PORT (checked with the command line): listens there and writes the endpoint file with
+// the port and a fresh secret.
+bool StartLoopback(const orvu::agent::AgentCommandLine& commandLine,
+                   const std::string& endpointFile, orvu::agent::LoopbackListener* loopback,
+                   std::string* error) {
   using namespace orvu;
-  size_t colon = address.rfind(':');
-  std::string digits = colon == std::string::npos ? "" : address.substr(colon + 1);
-  if (digits.empty() || digits.size() > 5 ||
-      digits.find_first_not_of("0123456789") != std::string::npos || std::stol(digits) > 65535) {
-    *error = "bad --tcp value (ADDRESS:PORT expected): " + address;
-    return false;
-  }
-  uint16_t port = static_cast<uint16_t>(std::stol(digits));
-  loopback->socket = transport::ListenLoopback(address.substr(0, colon), &port, error);
+  uint16_t port = commandLine.tcpPort;
+  loopback->socket = transport::ListenLoopback(commandLine.tcpHost, &port, error);
   if (loopback->socket == transport::NO_SOCKET) return false;
   unsigned char secret[endpoint::ENDPOINT_SECRET_BYTES];
   if (!transport::RandomBytes(secret, sizeof secret)) {
@@ -113,7 +108,7 @@ int main(int argc, char** argv) {
   // After Listen, which makes the default socket's folder and checks that it is private, and before
   // the caller of --detach returns: whoever finds the agent running finds its endpoint file too.
   if (!commandLine.tcpAddress.empty() &&
-      !StartLoopback(commandLine.tcpAddress, endpointFile, &loopback, &error)) {
+      !StartLoopback(commandLine, endpointFile, &loopback, &error)) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
     transport::Close(listener);
     transport::RemoveEndpoint(socketPath);
