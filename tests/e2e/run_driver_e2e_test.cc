@@ -43,8 +43,8 @@ std::string Hex8(uint32_t value) {
 
 // The block of this tool's own connection: the agent numbers its clients from 1 and derives the
 // other handles from that number.
-std::string OwnClientBlock(int index, uint32_t handle, const OasetRun& run) {
-  std::string file = ClientFileName();
+std::string OwnClientBlock(int index, uint32_t handle, const OasetRun& run, bool overTcp = false) {
+  std::string file = ClientFileName(overTcp);
   ClientIds ids = OwnClientIds(run);
   return "\n  Client " + std::to_string(index) + ":" + "\n    Name: OASetUtility" +
          "\n    File name: " + file + "\n    Handle: 0x" + Hex8(handle) + "\n    Id: 0x" +
@@ -287,8 +287,8 @@ TEST(LoopbackE2e, TheSecretOpensTheDoorAndNothingElseDoes) {
   std::map<std::string, std::string> tcp = {{"ORVU_AGENT_ENDPOINT", endpoint},
                                             {"ORVU_AGENT_SOCKET", "/nonexistent-oaset-e2e/s"}};
   OasetRun own = RunOaset(&agent, {"-c"}, tcp);
-  EXPECT_EQ(own.out, BannerText() + CLIENTS_HEADING + OwnClientBlock(1, 1, own) + NOTHING_TO_SET +
-                         FinishedText());
+  EXPECT_EQ(own.out, BannerText() + CLIENTS_HEADING + OwnClientBlock(1, 1, own, true) +
+                         NOTHING_TO_SET + FinishedText());
 
   std::string wrong = agent.dir + "/wrong";
   std::ofstream(wrong) << port << "\nsecret=" << std::string(32, '0') << "\n";

@@ -293,10 +293,11 @@ std::string CannotLoadText(const std::string& dir, const std::vector<std::string
 std::string BinDir() { return WindowsMode() ? WindowsBin() : OASET_E2E_BIN_DIR; }
 std::string MibsDir() { return OASET_E2E_MIBS_DIR; }
 std::string OasetPath() { return BinDir() + (WindowsMode() ? "/oaset.exe" : "/oaset"); }
-std::string ClientFileName() {
+std::string ClientFileName(bool selfReported) {
   const char* wrapper = std::getenv("OASET_E2E_WRAPPER");
   const char* program = std::getenv("OASET_E2E_WRAPPER_PROGRAM");
-  if (wrapper != nullptr && *wrapper != '\0' && program != nullptr && *program != '\0')
+  if (!selfReported && wrapper != nullptr && *wrapper != '\0' && program != nullptr &&
+      *program != '\0')
     return program;
   std::string path = std::filesystem::canonical(OasetPath()).string();
   return WindowsMode() ? WindowsPath(path) : path;

@@ -123,8 +123,9 @@ std::string BinDir();
 std::string MibsDir();
 std::string OasetPath();  // the path a client's file name shows for oaset
 // The file name the agent shows for a run of oaset: the program itself, or under
-// OASET_E2E_WRAPPER the program that the wrapper runs as (OASET_E2E_WRAPPER_PROGRAM).
-std::string ClientFileName();
+// OASET_E2E_WRAPPER the program that the wrapper runs as (OASET_E2E_WRAPPER_PROGRAM). A client on
+// TCP reports its name itself, and a wrapper such as Valgrind hands it the program's own.
+std::string ClientFileName(bool selfReported = false);
 std::string AgentPath();
 
 // Expected texts.
