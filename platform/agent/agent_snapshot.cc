@@ -27,10 +27,12 @@ void AgentCore::Snapshot(const std::function<void(const StateRecord&)>& out) con
     record.enabledFlags = instance.enabledFlags;
     record.leaves = instance.leaves;
     out(record);
+    // A structured binding cannot be captured by the fuzz builds' compiler (clang 14).
+    uint32_t instanceHandle = handle;
     instance.values.ForEach([&](uint32_t column, const proto::Value& value) {
       StateRecord valueRecord;
       valueRecord.type = RecordType::Value;
-      valueRecord.handle = handle;
+      valueRecord.handle = instanceHandle;
       valueRecord.column = column;
       valueRecord.value = value;
       out(valueRecord);
