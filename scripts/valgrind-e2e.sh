@@ -19,17 +19,22 @@ mkdir -p "$logs"
 export OASET_E2E_WRAPPER="$valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=99 --log-file=$logs/oaset.%p.log"
 
 # The agent names a client by the program its process runs, which under Valgrind is Valgrind's
-# tool, not oaset: ask a short run under it which program that is.
-"$valgrind" -q sleep 5 &
+# tool, not oaset: ask a short run under it which program that is. Before the tool starts, the
+# probe's process is first this shell's fork and then Valgrind's launcher, so wait for the tool.
+"$valgrind" -q sleep 10 &
 probe=$!
-launcher=$(readlink -f "$valgrind")
-for _ in $(seq 50); do
+seen=
+for _ in $(seq 100); do
   seen=$(readlink "/proc/$probe/exe" 2>/dev/null || true)
-  [ -n "$seen" ] && [ "$seen" != "$launcher" ] && break
+  case "$seen" in */memcheck-*) break ;; esac
   sleep 0.1
 done
 kill "$probe" 2>/dev/null || true
 wait "$probe" 2>/dev/null || true
+case "$seen" in
+  */memcheck-*) ;;
+  *) echo "valgrind-e2e.sh: cannot find the program Valgrind's memcheck runs as (saw '$seen')" >&2; exit 2 ;;
+esac
 export OASET_E2E_WRAPPER_PROGRAM="$seen"
 
 # Two shards side by side: Valgrind runs one thread at a time.
