@@ -1,11 +1,10 @@
 #include "agent_command_line.h"
 
-#include <arpa/inet.h>
-
 #include <cstdint>
 
 #include "decimal.h"
 #include "mib_search_path.h"
+#include "transport.h"
 
 namespace orvu::agent {
 
@@ -74,11 +73,7 @@ bool ParseLoopbackAddress(const std::string& value, AgentCommandLine* out, std::
     return false;
   }
   std::string host = value.substr(0, colon);
-  in_addr address{};
-  if (inet_pton(AF_INET, host.c_str(), &address) != 1 || (ntohl(address.s_addr) >> 24) != 127) {
-    *error = "not a loopback address (127.x.x.x): " + host;
-    return false;
-  }
+  if (!transport::CheckLoopbackAddress(host, error)) return false;
   out->tcpAddress = value;
   out->tcpHost = host;
   out->tcpPort = static_cast<uint16_t>(port);

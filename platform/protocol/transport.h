@@ -55,6 +55,8 @@ int OpenOwnFile(const std::string& path, unsigned mode, std::string* why);
 // PATH.lock for the rest of the process so that one agent at a time takes the path, refuses a
 // path that another agent answers at, replaces a stale socket file, and leaves the socket 0600.
 Socket Listen(const std::string& path, bool makeFolder, std::string* error);
+// True when ADDRESS is a dotted IPv4 address in 127.0.0.0/8; otherwise *error says so.
+bool CheckLoopbackAddress(const std::string& address, std::string* error);
 // A non-blocking listener on 127.0.0.1 (or another loopback address); *port is the one bound
 // (a free one when 0 was asked for).
 Socket ListenLoopback(const std::string& address, uint16_t* port, std::string* error);

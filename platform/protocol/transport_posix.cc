@@ -206,16 +206,22 @@ Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused) {
   return s;
 }
 
+bool CheckLoopbackAddress(const std::string& address, std::string* error) {
+  in_addr parsed{};
+  if (inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127) {
+    return true;
+  }
+  *error = "not a loopback address (127.x.x.x): " + address;
+  return false;
+}
+
 Socket ListenLoopback(const std::string& address, uint16_t* port, std::string* error) {
+  // Only this machine may reach the agent: every other address is refused, not just warned of.
+  if (!CheckLoopbackAddress(address, error)) return NO_SOCKET;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(*port);
-  // Only this machine may reach the agent: every other address is refused, not just warned of.
-  if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
-      (ntohl(addr.sin_addr.s_addr) >> 24) != 127) {
-    *error = "not a loopback address (127.x.x.x): " + address;
-    return NO_SOCKET;
-  }
+  inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
     *error = std::strerror(errno);
