@@ -161,4 +161,24 @@ kill "$foreground"
 wait "$foreground"
 Check "orvu-agentd stops cleanly on SIGTERM" test $? = 0
 
+# --detach without --pid-file leaves a pid file beside the socket, named after it, that stops the
+# agent; the agent removes it as it ends.
+StopsWithPidFile() {
+  local file=$1 pid
+  pid=$(cat "$file") && [ "$(cat "/proc/$pid/comm")" = orvu-agentd ] && kill "$pid" || return 1
+  for _ in $(seq 1 100); do
+    [ -e "$file" ] || return 0
+    sleep 0.1
+  done
+  echo "  $file is still there"
+  return 1
+}
+for pair in "detached.sock detached.pid" "plain plain.pid" "two.sock.sock two.sock.pid"; do
+  read -r socket_name pid_name <<<"$pair"
+  Run "detach-$socket_name" "$agent" --socket "$WORK/$socket_name" --state "$WORK/$socket_name.state" \
+    --module VORNEL-VNBEEP-MIB --detach
+  Check "--detach at $socket_name: exit 0" StatusIs "detach-$socket_name" 0
+  Check "--detach at $socket_name: $pid_name stops it" StopsWithPidFile "$WORK/$pid_name"
+done
+
 Summary

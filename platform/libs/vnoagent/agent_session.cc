@@ -19,9 +19,11 @@ constexpr const char* SESSION_START_ADVICE = "; start one with ./oaset.sh or orv
 // Why nobody answered at ENDPOINT, and what to do next: a socket that is not there at all reads
 // differently from one that is left behind by an agent that stopped or was killed.
 std::string NoAgentText(const std::string& endpoint, const std::string& connectError) {
-  std::error_code ignored;
+  // A folder closed to this user hides the socket: that is no missing socket, and the connection's
+  // own error says whose agent it is.
+  std::error_code unreadable;
   std::string text = "no agent answers at " + endpoint;
-  if (!std::filesystem::exists(endpoint, ignored))
+  if (!std::filesystem::exists(endpoint, unreadable) && !unreadable)
     return text + ": no such socket" + SESSION_START_ADVICE;
   if (connectError == std::strerror(ECONNREFUSED))
     return text + ": the socket is there, but no agent listens at it (it stopped or was killed)" +
