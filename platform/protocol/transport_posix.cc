@@ -119,6 +119,15 @@ bool IsSystemAgentUser(uid_t user) {
          found != nullptr && found->pw_uid == user;
 }
 
+std::string UserName(uid_t user) {
+  passwd entry;
+  passwd* found = nullptr;
+  std::vector<char> buffer(4096);
+  if (getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    return found->pw_name;
+  return std::to_string(user);
+}
+
 std::string GroupName(gid_t group) {
   struct group entry;
   struct group* found = nullptr;
@@ -134,8 +143,13 @@ std::string ClientEndpoint() {
   const char* path = std::getenv("ORVU_AGENT_SOCKET");
   if (path && *path) return path;
   // The user's own agent first, when one listens; else the one the system runs for its group.
+  // The system agent's folder hides its socket from non-members; its being there is enough, so
+  // that they learn which group to join rather than that they have no agent of their own.
   std::string own = DefaultEndpoint();
-  if (!IsSocketFile(own) && IsSocketFile(TRANSPORT_SYSTEM_SOCKET)) return TRANSPORT_SYSTEM_SOCKET;
+  struct stat st;
+  std::string systemFolder = Folder(TRANSPORT_SYSTEM_SOCKET);
+  if (!IsSocketFile(own) && lstat(systemFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return TRANSPORT_SYSTEM_SOCKET;
   return own;
 }
 
@@ -191,7 +205,7 @@ bool CheckAgentFolder(const std::string& folder, uid_t listener, std::string* wh
 std::string AccessHint(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0 && stat(Folder(path).c_str(), &st) != 0) return "";
-  return " (only user " + std::to_string(st.st_uid) + " and the members of group " +
+  return " (only user " + UserName(st.st_uid) + " and the members of group " +
          GroupName(st.st_gid) + " may use the agent at " + path + ")";
 }
 

@@ -228,7 +228,7 @@ TEST_F(TrustTest, GroupMembersReachAGroupAgentAndEveryoneElseIsRefused) {
   std::string said;
   EXPECT_EQ(RunAs(member, connectTo(endpoint), &said, {gid}), 0) << said;
   EXPECT_EQ(RunAs(member, connectTo(endpoint), &said), 1);
-  EXPECT_NE(said.find("Permission denied (only user 0 and the members of group users may use "
+  EXPECT_NE(said.find("Permission denied (only user root and the members of group users may use "
                       "the agent at " +
                       endpoint + ")"),
             std::string::npos)
