@@ -27,6 +27,23 @@ for page in man1/oaset.1 man8/orvu-agentd.8; do
   Check "man -l $page renders without warnings" ManRendersCleanly "$prefix/share/man/$page"
 done
 
+# Both units name the installed agent and pass systemd's own check, which runs without a running
+# systemd; their manual page is looked up in the installed ones.
+VerifyUnit() {
+  local status=0
+  MANPATH="$prefix/share/man:" systemd-analyze "$@" >"$WORK/verify.out" 2>&1 || status=$?
+  [ "$status" -eq 0 ] && [ ! -s "$WORK/verify.out" ] && return 0
+  echo "  status $status:" && sed 's/^/  | /' "$WORK/verify.out"
+  return 1
+}
+for kind in system user; do
+  unit="$prefix/lib/systemd/$kind/orvu-agentd.service"
+  Check "installed: the $kind unit" test -f "$unit"
+  Check "the $kind unit starts the installed agent" Contains "$unit" "ExecStart=$prefix/bin/orvu-agentd "
+done
+Check "systemd-analyze verify: the system unit" VerifyUnit verify "$prefix/lib/systemd/system/orvu-agentd.service"
+Check "systemd-analyze verify: the user unit" VerifyUnit --user verify "$prefix/lib/systemd/user/orvu-agentd.service"
+
 # The installed agent finds the sample modules beside itself.
 env -i PATH=/usr/bin:/bin "$prefix/bin/orvu-agentd" --help >"$WORK/agent-help.out"
 Check "the installed agent's default MIB folder" Contains "$WORK/agent-help.out" "$prefix/bin/../share/oaset/mibs"
