@@ -33,6 +33,7 @@ CleanUp() {
     getent passwd "$user" >/dev/null && userdel "$user"
   done
   dpkg-query -W oaset >/dev/null 2>&1 && dpkg --purge oaset >/dev/null 2>&1
+  [ -z "${crowd:-}" ] || rm -rf "$crowd"
   rm -rf "$work"
 }
 trap 'CleanUp; rm -rf /run/orvu-agent' EXIT
@@ -91,6 +92,20 @@ Check "a member: the framework's version" Contains "$work/member.out" "Orvu SNMP
 Check "a member: the module" Contains "$work/member.out" "Module 1: VORNEL-VNBEEP-MIB"
 Check "a member: to the end" Contains "$work/member.out" "Finished."
 Check "a member: no failure" Lacks "$work/member.out" "failed"
+# Crowding out: another user takes the member's default folder in /tmp first and listens there;
+# the member still finds the system agent, and is not sent to the impostor.
+crowd="/tmp/orvu-agent-$(id -u "$member")"
+AsOther() { setpriv --reuid="$other" --regid="$other" --init-groups -- "$@"; }
+AsOther mkdir -m 755 "$crowd"
+AsOther /usr/bin/orvu-agentd --socket "$crowd/orvu-agent.sock" --state "$crowd/agent.state" \
+  --detach 2>"$work/crowd.err"
+Check "an impostor listens at the member's default socket" test -S "$crowd/orvu-agent.sock"
+AsUser "$member" >"$work/crowded.out" 2>&1
+Check "crowded out: the member still reaches the system agent" \
+  Contains "$work/crowded.out" "Module 1: VORNEL-VNBEEP-MIB"
+kill "$(cat "$crowd/orvu-agent.pid")" 2>/dev/null
+rm -rf "$crowd"
+
 AsUser "$other" >"$work/other.out" 2>&1
 Check "a non-member: refused" Contains "$work/other.out" "Agent connection failed"
 Check "a non-member: told which group admits" Contains "$work/other.out" "members of group orvu-agent"

@@ -23,9 +23,9 @@ constexpr Socket NO_SOCKET = -1;
 std::string DefaultEndpoint();
 // The socket of the agent that the system runs as a service, for the members of its group.
 constexpr const char* TRANSPORT_SYSTEM_SOCKET = "/run/orvu-agent/orvu-agent.sock";
-// ORVU_AGENT_SOCKET when set and not empty; else DefaultEndpoint() when a socket is there (the
-// user's own agent), else TRANSPORT_SYSTEM_SOCKET when its folder is there (a non-member may not
-// see the socket in it), else DefaultEndpoint().
+// ORVU_AGENT_SOCKET when set and not empty; else DefaultEndpoint() when a socket is there in a
+// folder of this user's (the user's own agent), else TRANSPORT_SYSTEM_SOCKET when its folder is
+// there (a non-member may not see the socket in it), else DefaultEndpoint().
 std::string ClientEndpoint();
 // The endpoint file of an agent on TCP loopback: ORVU_AGENT_ENDPOINT when set and not empty;
 // else on Windows %LOCALAPPDATA%\orvu-agent\endpoint, and on POSIX nothing (the Unix socket).

@@ -145,10 +145,15 @@ std::string ClientEndpoint() {
   // The user's own agent first, when one listens; else the one the system runs for its group.
   // The system agent's folder hides its socket from non-members; its being there is enough, so
   // that they learn which group to join rather than that they have no agent of their own.
+  // A socket in another user's folder at the shared default is no agent of this user's: it must
+  // not crowd out the system's.
   std::string own = DefaultEndpoint();
+  std::string ignored;
+  bool ownAgent =
+      IsSocketFile(own) && (!IsSharedDefault(own) || CheckPrivateFolder(Folder(own), &ignored));
   struct stat st;
   std::string systemFolder = Folder(TRANSPORT_SYSTEM_SOCKET);
-  if (!IsSocketFile(own) && lstat(systemFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+  if (!ownAgent && lstat(systemFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
     return TRANSPORT_SYSTEM_SOCKET;
   return own;
 }
