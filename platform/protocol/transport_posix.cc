@@ -465,7 +465,9 @@ Socket Listen(const std::string& path, bool makeFolder, std::string* error,
   if (!MakeAddress(path, &addr, error)) return NO_SOCKET;
   std::string folder = Folder(path);
   if (group != nullptr) {
-    if (!PrepareGroupFolder(folder.empty() ? "/" : folder, *group, error)) return NO_SOCKET;
+    // Folder() has no folder for "name" (the working one) nor for "/name" (the root).
+    if (folder.empty()) folder = path[0] == '/' ? "/" : ".";
+    if (!PrepareGroupFolder(folder, *group, error)) return NO_SOCKET;
   } else if (makeFolder) {
     if (!folder.empty() && !PrepareFolder(folder, error)) return NO_SOCKET;
   }
