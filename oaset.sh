@@ -45,6 +45,8 @@ Build() {
   if [ ! -x "$dir/bin/oaset" ]; then
     Say "building oaset and orvu-agentd into $dir; the first build takes a few minutes" \
       "(log in $build_log)"
+  elif [ -f "$stamp" ]; then
+    Say "the sources changed since the last build: bringing it up to date (log in $build_log)"
   fi
   {
     # A folder configured by run-tests.sh keeps its tests; a fresh one needs no test framework.

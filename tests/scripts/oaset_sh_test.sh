@@ -123,10 +123,12 @@ Check "first build: its log" Contains "$build_log" "Linking the fake programs"
 BuildRun up-to-date
 Check "up to date: exit 0, the tool runs" Contains "$WORK/up-to-date.out" "fake oaset -o"
 Check "up to date: no package check, no cmake" test ! -s "$WORK/calls"
+Check "up to date: not a word of its own" test ! -s "$WORK/up-to-date.err"
 touch "$tree/src/tool.cc"
 BuildRun touched FAKE_NO_WORK=1
 Check "a source touched: the build is asked again" Contains "$WORK/calls" "cmake --build"
 Check "a source touched: not configured again" Lacks "$WORK/calls" "cmake -S"
+Check "a source touched: says so" Contains "$WORK/touched.err" "the sources changed since the last build"
 Check "a build with nothing to do keeps the last build's log" \
   Contains "$build_log" "Linking the fake programs"
 BuildRun after-touch
