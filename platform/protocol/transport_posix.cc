@@ -397,8 +397,15 @@ bool LookUpGroup(const std::string& name, uint32_t* groupId, std::string* error)
   struct group entry;
   struct group* found = nullptr;
   std::vector<char> buffer(16384);
-  if (getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) {
-    *error = "unknown group " + name;
+  int rc;
+  // A group with many members needs a larger buffer than most.
+  while ((rc = getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (16u << 20)) {
+    buffer.resize(buffer.size() * 4);
+  }
+  if (rc != 0 || !found) {
+    *error = rc != 0 ? "cannot look up group " + name + ": " + std::strerror(rc)
+                     : "unknown group " + name;
     return false;
   }
   *groupId = found->gr_gid;
