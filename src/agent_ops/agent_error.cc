@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "agent_ops/run_outcome.h"
 #include "agentapi/outside_api.h"
 
 namespace {
@@ -9,6 +10,7 @@ constexpr uint32_t AGENT_ERROR_TEXT_SIZE = 512;
 }
 
 void PrintAgentError(const char* format) {
+  NoteFailedStep();
   char text[AGENT_ERROR_TEXT_SIZE] = {};
   int code = gApi.AgentGetLastError();
   const char* message = gApi.AgentErrorText(code, text, AGENT_ERROR_TEXT_SIZE);

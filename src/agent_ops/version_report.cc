@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent_ops/run_outcome.h"
 #include "agentapi/outside_api.h"
 
 // Text fields are printed no further than their own width: a library that fills one to the brim
@@ -14,6 +15,7 @@ void PrintVersionReport() {
   info.size = AGENT_VERSION_INFO_SIZE;
   if (gApi.AgentGetVersionInfo(&info) != 1) {
     std::printf("\nFailed.\n");
+    NoteFailedStep();
   } else {
     std::printf("\n  Orvu SNMP Agent version: %d.%d (Build %d)", info.versionMajor,
                 info.versionMinor, info.build);

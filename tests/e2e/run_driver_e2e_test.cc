@@ -102,6 +102,70 @@ TEST(ModuleLoadingE2e, OneTwoAndAFailureThatStopsNothing) {
   EXPECT_EQ(failing.status, 0);
 }
 
+// A module that does not load says why on standard error, in the MIB reader's words: the files
+// tried, or where the text broke. A MIB library without MibGetLastReason (an older distribution)
+// still binds and runs, and then the tool has no reason to give but what it knows itself.
+TEST(ModuleLoadingE2e, AFailedModuleGivesTheReadersReasonUnlessTheLibraryHasNone) {
+  TestAgent agent;
+  std::string dir = ::testing::TempDir() + "oaset-mibreason-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir + "/mibs");
+  {
+    std::ofstream broken(dir + "/mibs/BROKEN-MIB");
+    broken << "BROKEN-MIB DEFINITIONS ::= BEGIN\n"
+              "IMPORTS enterprises FROM SNMPv2-SMI;\n"
+              "broken OBJECT IDENTIFIER ::= { enterprises\n"
+              "END\n";
+  }
+  std::string mibs = WindowsMode() ? WindowsPath(dir + "/mibs") : dir + "/mibs";
+  std::string tried;
+  for (const char* suffix : {"", ".txt", ".mib", ".my"}) {
+    tried += (tried.empty() ? "" : ", ") + mibs + "/NO-SUCH-MIB" + suffix;
+  }
+  const std::string loading = "\nLoading module:\n\n1: ";
+  const std::map<std::string, std::string> path = {{"ORVU_MIB_PATH", mibs}};
+
+  OasetRun missing = RunOaset(&agent, {"-wNO-SUCH-MIB"}, path);
+  EXPECT_EQ(missing.out,
+            BannerText() + loading + "NO-SUCH-MIB ... FAILED\n" + NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(missing.err,
+            "oaset: cannot load NO-SUCH-MIB: module NO-SUCH-MIB not found (tried " + tried + ")\n");
+  EXPECT_EQ(missing.status, 0);
+
+  OasetRun broken = RunOaset(&agent, {"-wBROKEN-MIB"}, path);
+  EXPECT_EQ(broken.out,
+            BannerText() + loading + "BROKEN-MIB ... FAILED\n" + NOTHING_TO_SET + FinishedText());
+  // The reader's own words after the position are its business; one line, file, line, column.
+  const std::string where = "oaset: cannot load BROKEN-MIB: " + mibs + "/BROKEN-MIB:4:1: ";
+  EXPECT_EQ(broken.err.substr(0, where.size()), where);
+  EXPECT_GT(broken.err.size(), where.size() + 1);
+  EXPECT_EQ(broken.err.find('\n'), broken.err.size() - 1);
+
+  // The tool with the library as older distributions ship it.
+  std::string copy = dir + "/" + std::filesystem::path(OasetPath()).filename().string();
+  std::filesystem::copy_file(OasetPath(), copy);
+  std::vector<std::string> libraries = LibraryFiles();
+  std::filesystem::copy_file(BinDir() + "/" + libraries[0], dir + "/" + libraries[0]);
+  std::filesystem::copy_file(BinDir() + "/" + libraries[1], dir + "/" + libraries[1]);
+  std::filesystem::copy_file(BinDir() + "/without-last-reason/" + libraries[2],
+                             dir + "/" + libraries[2]);
+  std::map<std::string, std::string> older = path;
+  older["LD_LIBRARY_PATH"] = "";
+  OasetRun silent = RunOasetProgram(copy, &agent, {"-wNO-SUCH-MIB"}, older);
+  EXPECT_EQ(silent.out, missing.out);
+  EXPECT_EQ(silent.err, "");
+  EXPECT_EQ(silent.status, 0);
+
+  older["ORVU_MIB_PATH"] = WindowsMode() ? WindowsPath(MibsDir()) : MibsDir();
+  OasetRun name =
+      RunOasetProgram(copy, &agent, {"-wVORNEL-VNBEEP-MIB", "-sspeakerContrl", "-mi2"}, older);
+  EXPECT_EQ(name.out, BannerText() + loading + "VORNEL-VNBEEP-MIB ... OK\n" +
+                          "\nSetting OID:\n\n1: speakerContrl *** (int, int32) 2 ... " +
+                          "\n  FAILED (While converting OID to internal form)\n" + FinishedText());
+  EXPECT_EQ(name.err,
+            "oaset: 1: no object speakerContrl in the loaded modules VORNEL-VNBEEP-MIB\n");
+  std::filesystem::remove_all(dir);
+}
+
 TEST(ModuleListE2e, NoneOneAndTwo) {
   TestAgent none(ServingModules({}));
   OasetRun empty = RunOaset(&none, {"-o"});
