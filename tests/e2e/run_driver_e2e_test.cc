@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -244,7 +245,13 @@ TEST(FrameworkStateE2e, FailedStartSkipsEverythingAndCleansNothingUp) {
 
 TEST(FrameworkStateE2e, FailedConnectSkipsTheConnectedWorkButCleansUp) {
   OasetRun absent = RunOaset(nullptr, {"-o", "-c", "-e1.3.6.1.4.1.32473.99.1.9.1"});
-  const std::string advice = "; start one with ./oaset.sh or orvu-agentd --detach";
+  // What exists where the tool runs: this source tree's oaset.sh, or on Windows the agent's TCP
+  // listener, which writes the endpoint file.
+  const std::string advice = WindowsMode()
+                                 ? "; start the agent with orvu-agentd --tcp 127.0.0.1:0 "
+                                   "--endpoint naming this file, or set ORVU_AGENT_ENDPOINT to "
+                                   "the endpoint file of an agent that runs"
+                                 : "; start one with ./oaset.sh or orvu-agentd --detach";
   EXPECT_EQ(absent.out, BannerText() + "\nAgent connection failed:  no agent answers at " +
                             AgentAddress(nullptr) + ": " + NothingThereText() + advice +
                             FinishedText());
@@ -270,6 +277,52 @@ TEST(FrameworkStateE2e, FailedConnectSkipsTheConnectedWorkButCleansUp) {
                 "\nFramework cleanup error: " + Injected("AgentFrameworkCleanup", 1006) +
                 FinishedText());
   EXPECT_EQ(injected.status, 0);
+}
+
+std::string UserText(uid_t uid) {
+  struct passwd* entry = getpwuid(uid);
+  std::string id = "uid " + std::to_string(uid);
+  return entry != nullptr ? std::string(entry->pw_name) + " (" + id + ")" : id;
+}
+
+// A socket that is there but not this user's to open is no missing agent: the failure names its
+// owner, or the owner of the folder that may not be entered, and what to do. Root may open
+// everything, so as root the tool runs as nobody.
+TEST(FrameworkStateE2e, ASocketThisUserMayNotOpenNamesItsOwner) {
+  if (WindowsMode()) GTEST_SKIP() << "a Windows client reaches the agent over TCP only";
+  TestAgent agent;
+  bool root = geteuid() == 0;
+  constexpr uid_t NOBODY = 65534;
+  std::string owner = UserText(geteuid());
+  std::string runner = root ? UserText(NOBODY) : owner;
+  auto run = [&]() {
+    if (!root) return RunOaset(&agent, {"-o"});
+    return RunProgram("/usr/bin/setpriv",
+                      {"--reuid=" + std::to_string(NOBODY), "--regid=" + std::to_string(NOBODY),
+                       "--clear-groups", OasetPath(), "-o"},
+                      {{"ORVU_AGENT_SOCKET", agent.socket}, {"TZ", "UTC"}});
+  };
+  const std::string remedy =
+      ": run oaset as its owner, or start an agent of your own at another socket "
+      "(ORVU_AGENT_SOCKET)";
+
+  ASSERT_EQ(chmod(agent.dir.c_str(), root ? 0700 : 0), 0);
+  OasetRun folder = run();
+  chmod(agent.dir.c_str(), 0700);
+  EXPECT_EQ(folder.out, BannerText() + "\nAgent connection failed:  the socket " + agent.socket +
+                            " lies in the folder " + agent.dir + " of " + owner +
+                            ", which this user, " + runner + ", may not enter" + remedy +
+                            FinishedText());
+
+  ASSERT_EQ(chmod(agent.dir.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(agent.socket.c_str(), root ? 0600 : 0), 0);
+  OasetRun socket = run();
+  chmod(agent.socket.c_str(), 0600);
+  chmod(agent.dir.c_str(), 0700);
+  EXPECT_EQ(socket.out, BannerText() + "\nAgent connection failed:  the socket " + agent.socket +
+                            " belongs to " + owner + ", and this user, " + runner +
+                            ", may not open it" + remedy + FinishedText());
+  EXPECT_EQ(socket.status, 0);
 }
 
 TEST(FrameworkStateE2e, FailedDisconnectSkipsTheCleanup) {
