@@ -49,9 +49,7 @@ bool ConvertOid(const char* text, SnmpOid& oid) {
 // Why TEXT named no object: numeric text that does not convert, or a name that no loaded module
 // defines.
 std::string OidFailureReason(const char* text) {
-  if (*text >= '0' && *text <= '9') {
-    return "\"" + std::string(text) + "\" is not a numeric OID (dotted numbers, as 1.3.6.1)";
-  }
+  if (*text >= '0' && *text <= '9') return NumericOidReason(text);
   std::string name(text, std::strcspn(text, "."));
   std::string loaded = LoadedModuleNames();
   if (loaded.empty()) {
