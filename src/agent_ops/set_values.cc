@@ -46,12 +46,17 @@ bool ConvertOid(const char* text, SnmpOid& oid) {
   return false;
 }
 
-// Why TEXT named no object: numeric text that does not convert, or a name that no loaded module
-// defines.
+// Why TEXT named no object: numeric text that does not convert, a name that no loaded module
+// defines, or a known name with a suffix that is no instance.
 std::string OidFailureReason(const char* text) {
-  if (*text >= '0' && *text <= '9') return NumericOidReason(text);
   std::string name(text, std::strcspn(text, "."));
+  if ((*text >= '0' && *text <= '9') || name.empty()) return NumericOidReason(text);
   std::string loaded = LoadedModuleNames();
+  if (!loaded.empty() && gApi.MibLookupName(name.c_str()) != 0) {
+    return "\"" + std::string(text) + "\": " + name +
+           " is known, but what follows it is no instance suffix (dotted numbers, as " + name +
+           ".0 or " + name + ".50)";
+  }
   if (loaded.empty()) {
     return "no MIB module is loaded, so " + name +
            " is not known; load the module that defines it with -w, as -wVORNEL-VNBEEP-MIB";

@@ -465,6 +465,15 @@ TEST(SetValuesE2e, FailuresAndRefusalsSayWhyOnStandardError) {
        "oaset: 1: no object nothingLikeIt in the loaded modules SNMPv2-SMI, RFC1155-SMI, "
        "VORNEL-VNBEEP-MIB\n",
        true},
+      {{"-w" + MODULE, "-sspeakerControl.", "-mi2"},
+       Line(1, "speakerControl.", "int, int32", "2") + OID_FAILED,
+       "oaset: 1: \"speakerControl.\": speakerControl is known, but what follows it is no "
+       "instance suffix (dotted numbers, as speakerControl.0 or speakerControl.50)\n",
+       true},
+      {{"-s.1.3", "-mi2"},
+       Line(1, ".1.3", "int, int32", "2") + OID_FAILED,
+       "oaset: 1: \".1.3\" is not a numeric OID (dotted numbers, as 1.3.6.1)\n",
+       false},
       {{"-s1.3.6..1", "-mi2"},
        Line(1, "1.3.6..1", "int, int32", "2") + OID_FAILED,
        "oaset: 1: \"1.3.6..1\" is not a numeric OID (dotted numbers, as 1.3.6.1)\n",
