@@ -40,6 +40,14 @@ TEST(FindingsE2e, DroppedSwitchesAreNamedAndStopAStrictRunBeforeItChangesAnythin
       {{"-r" + ENTRY},
        NOTHING_TO_SET + FinishedText(),
        "oaset: \"-r" + ENTRY + "\" is ignored: no instance to remove; name it with -i, as -i50\n"},
+      {{"-i50"},
+       NOTHING_TO_SET + FinishedText(),
+       "oaset: \"-i50\" is ignored: it names the instance for -a or -r, and there is neither\n"},
+      {{"-e1.3.6.1.4.1.32473.99.1.4", "-T" + ENTRY},
+       "\nAllocated table entries for " + ENTRY + ":\n\n\n  None.\n" + NOTHING_TO_SET +
+           FinishedText(),
+       "oaset: \"-e1.3.6.1.4.1.32473.99.1.4\" is replaced by the later \"-T" + ENTRY +
+           "\": only the last -e or -t counts\n"},
       {{"-mi5"},
        NOTHING_TO_SET + FinishedText(),
        "oaset: \"-mi5\" is dropped: it is the 1st -m, and there are 0 -s (the n-th -m belongs to "
