@@ -220,10 +220,18 @@ Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
   if (untrusted) *untrusted = false;
   sockaddr_un addr;
   if (!MakeAddress(path, &addr, error)) return NO_SOCKET;
-  // In the shared /tmp anyone may have made the folder first; only ours is trusted.
-  if (IsSharedDefault(path) && !CheckPrivateFolder(Folder(path), error)) {
-    if (untrusted) *untrusted = true;
-    return NO_SOCKET;
+  // In the shared /tmp anyone may have made the folder first; only ours is trusted. No folder at
+  // all hides no impostor: no agent has been started there yet.
+  if (IsSharedDefault(path)) {
+    struct stat st;
+    if (lstat(Folder(path).c_str(), &st) != 0 && errno == ENOENT) {
+      *error = std::strerror(ENOENT);
+      return NO_SOCKET;
+    }
+    if (!CheckPrivateFolder(Folder(path), error)) {
+      if (untrusted) *untrusted = true;
+      return NO_SOCKET;
+    }
   }
   int s = ConnectTo(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
   if (s == NO_SOCKET) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "mib_reasons.h"
 #include "mib_registry.h"
 #include "mib_search_path.h"
 #include "shared_heap.h"
@@ -87,8 +88,10 @@ ORVU_EXPORT int ORVU_CALL MibLoadModule(const char* moduleName) {
   std::lock_guard<std::mutex> lock(state.mutex);
   // Reading a module allocates freely; running out of memory must not cross into a C caller.
   try {
-    bool loaded = state.Get().Load(moduleName, nullptr);
+    orvu::mib::LoadError error;
+    bool loaded = state.Get().Load(moduleName, &error);
     state.TakeNewObjects();
+    orvu::mib::KeepLastReason(loaded ? "" : orvu::mib::LoadFailureReason(moduleName, error));
     return loaded ? 1 : 0;
   } catch (const std::exception&) {
     return 0;
@@ -101,7 +104,10 @@ ORVU_EXPORT uint32_t ORVU_CALL MibLookupName(const char* objectName) {
   if (!objectName) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return state.HandleOf(state.Get().FindName(objectName));
+  uint32_t handle = state.HandleOf(state.Get().FindName(objectName));
+  orvu::mib::KeepLastReason(
+      handle != 0 ? "" : orvu::mib::LookupFailureReason(*state.registry, objectName));
+  return handle;
 }
 
 ORVU_EXPORT int ORVU_CALL MibGetObjectOid(uint32_t object, uint32_t form, SnmpOid* oid) {

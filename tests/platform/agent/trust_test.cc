@@ -111,6 +111,12 @@ TEST_F(TrustTest, ImpostorsAtTheDefaultEndpointAreRefusedBeforeAnythingIsSent) {
     std::function<void()> make;
     std::string reason;
   };
+  // No folder at all hides no impostor: the user learns that no agent runs and how to start one.
+  std::string absent;
+  EXPECT_EQ(RunAs(victim, connectDefault, &absent), 0) << absent;
+  EXPECT_EQ(absent, "no agent answers at " + endpoint +
+                        ": no such socket; start one with ./oaset.sh or orvu-agentd --detach");
+
   int impostor = -1;
   const Setup setups[] = {
       {"folder of another user",
