@@ -108,7 +108,7 @@ rm -rf "$crowd"
 
 AsUser "$other" >"$work/other.out" 2>&1
 Check "a non-member: refused" Contains "$work/other.out" "Agent connection failed"
-Check "a non-member: told which group admits" Contains "$work/other.out" "members of group orvu-agent"
+Check "a non-member: told which group admits" Contains "$work/other.out" "as a member of group orvu-agent"
 
 kill "$agent"
 wait "$agent"

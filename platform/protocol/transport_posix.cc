@@ -119,15 +119,6 @@ bool IsSystemAgentUser(uid_t user) {
          found != nullptr && found->pw_uid == user;
 }
 
-std::string UserName(uid_t user) {
-  passwd entry;
-  passwd* found = nullptr;
-  std::vector<char> buffer(4096);
-  if (getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-    return found->pw_name;
-  return std::to_string(user);
-}
-
 std::string GroupName(gid_t group) {
   struct group entry;
   struct group* found = nullptr;
@@ -206,14 +197,6 @@ bool CheckAgentFolder(const std::string& folder, uid_t listener, std::string* wh
   return false;
 }
 
-// Refused by the file system: says whose agent it is, so that the user knows which group to join.
-std::string AccessHint(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 && stat(Folder(path).c_str(), &st) != 0) return "";
-  return " (only user " + UserName(st.st_uid) + " and the members of group " +
-         GroupName(st.st_gid) + " may use the agent at " + path + ")";
-}
-
 }  // namespace
 
 Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
@@ -234,10 +217,7 @@ Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
     }
   }
   int s = ConnectTo(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
-  if (s == NO_SOCKET) {
-    if (errno == EACCES) *error += AccessHint(path);
-    return NO_SOCKET;
-  }
+  if (s == NO_SOCKET) return NO_SOCKET;
   // Whoever listens there gets every request we send: it must be our own user, or the system's
   // agent in a folder that only it may change.
   ucred peer{};

@@ -1,6 +1,7 @@
 // The run from banner to "Finished." against a real agent: the parts that need no connection, the
 // module and client lists, and every way the framework can fail along the way.
 #include <arpa/inet.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -302,9 +303,11 @@ TEST(FrameworkStateE2e, ASocketThisUserMayNotOpenNamesItsOwner) {
                        "--clear-groups", OasetPath(), "-o"},
                       {{"ORVU_AGENT_SOCKET", agent.socket}, {"TZ", "UTC"}});
   };
+  struct group* own = getgrgid(getegid());
+  ASSERT_NE(own, nullptr);
   const std::string remedy =
-      ": run oaset as its owner, or start an agent of your own at another socket "
-      "(ORVU_AGENT_SOCKET)";
+      ": run oaset as its owner or as a member of group " + std::string(own->gr_name) +
+      ", or start an agent of your own at another socket (ORVU_AGENT_SOCKET)";
 
   ASSERT_EQ(chmod(agent.dir.c_str(), root ? 0700 : 0), 0);
   OasetRun folder = run();

@@ -2,6 +2,7 @@
 
 #if !defined(_WIN32)
 #include <dlfcn.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +39,18 @@ std::string UserName(uid_t uid) {
              ? std::string(entry->pw_name) + " (" + id + ")"
              : id;
 }
+
+std::string GroupText(gid_t gid) {
+  struct group* entry = getgrgid(gid);
+  return entry != nullptr && entry->gr_name != nullptr ? std::string(entry->gr_name)
+                                                       : "gid " + std::to_string(gid);
+}
+
+// An agent started with --group admits that group's members as well as its owner.
+std::string ForbiddenRemedy(gid_t gid) {
+  return ": run oaset as its owner or as a member of group " + GroupText(gid) +
+         ", or start an agent of your own at another socket (ORVU_AGENT_SOCKET)";
+}
 #endif
 
 }  // namespace
@@ -63,17 +76,18 @@ std::string ForbiddenSocketText(const std::string& endpoint) {
   std::string me = UserName(geteuid());
   if (stat(endpoint.c_str(), &status) == 0) {
     return "the socket " + endpoint + " belongs to " + UserName(status.st_uid) +
-           ", and this user, " + me +
-           ", may not open it: run oaset as its owner, or start an agent of your own at another "
-           "socket (ORVU_AGENT_SOCKET)";
+           ", and this user, " + me + ", may not open it" + ForbiddenRemedy(status.st_gid);
   }
   std::string folder = endpoint.substr(0, endpoint.rfind('/'));
   if (folder.empty()) folder = "/";
-  std::string owner = stat(folder.c_str(), &status) == 0 ? UserName(status.st_uid) : "another user";
-  return "the socket " + endpoint + " lies in the folder " + folder + " of " + owner +
-         ", which this user, " + me +
-         ", may not enter: run oaset as its owner, or start an agent of your own at another "
-         "socket (ORVU_AGENT_SOCKET)";
+  if (stat(folder.c_str(), &status) != 0) {
+    return "the socket " + endpoint + " lies in a folder that this user, " + me +
+           ", may not enter: run oaset as the agent's owner, or start an agent of your own at "
+           "another socket (ORVU_AGENT_SOCKET)";
+  }
+  return "the socket " + endpoint + " lies in the folder " + folder + " of " +
+         UserName(status.st_uid) + ", which this user, " + me + ", may not enter" +
+         ForbiddenRemedy(status.st_gid);
 #endif
 }
 
