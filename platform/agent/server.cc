@@ -15,6 +15,7 @@
 #include "endpoint_file.h"
 #include "free_memory.h"
 #include "messages.h"
+#include "proof.h"
 #include "wire_codec.h"
 
 namespace orvu::agent {
@@ -31,9 +32,11 @@ struct Connection {
   size_t sent = 0;
   bool closeAfterSend = false;
   bool dead = false;
-  // A TCP peer until it registers with this secret (by registerBy, as every peer); null once
-  // proven, and on the Unix socket, whose peers the kernel vouches for.
+  // A TCP peer until it proves that it knows this secret (by registerBy, as every peer); null
+  // once proven, and on the Unix socket, whose peers the kernel vouches for.
   const std::string* secret = nullptr;
+  // What the peer's registration must carry, once the agent has answered its challenge.
+  std::string expectedProof;
 };
 
 std::string ErrorFrame(int32_t code, const std::string& text) {
@@ -50,16 +53,35 @@ struct Buffers {
 
 size_t Held(const Connection& c) { return c.in.size() + (c.out.size() - c.sent); }
 
-// The first request of a TCP peer must be a registration carrying the endpoint file's secret;
-// until then nothing else reaches the agent. True when REQUEST may go on.
-bool ProveLoopbackPeer(Connection* c, const proto::Request& request) {
-  if (c->secret == nullptr) return true;
-  if (request.op != proto::Op::Register || !endpoint::SameSecret(request.secret, *c->secret)) {
-    return false;
+constexpr const char* SERVER_UNPROVEN_TEXT =
+    "the agent refused the connection: the peer did not prove that it knows the secret of its "
+    "endpoint file";
+
+// A TCP peer first sends its challenge, which the agent answers with its own proof and nonce,
+// then registers with its proof of the agent's nonce; until then nothing else reaches the agent.
+// Anything out of that order is refused, and the peer gets no second try.
+proto::Reply Handshake(AgentCore* core, Connection* c, const proto::Request& request) {
+  proto::Reply reply;
+  if (request.op == proto::Op::Challenge && c->expectedProof.empty() &&
+      request.nonce.size() == proof::PROOF_NONCE_BYTES) {
+    reply.nonce = proof::FreshNonce();
+    if (!reply.nonce.empty() &&
+        proof::AgentProof(*c->secret, request.nonce, reply.nonce, &reply.proof) &&
+        proof::ClientProof(*c->secret, request.nonce, reply.nonce, &c->expectedProof)) {
+      return reply;
+    }
+    reply = proto::Reply{};
+    reply.text = "the agent cannot prove itself: its random source or its HMAC failed";
+  } else if (request.op == proto::Op::Register && !c->expectedProof.empty() &&
+             endpoint::SameSecret(request.proof, c->expectedProof)) {
+    c->secret = nullptr;
+    c->context.selfReported = true;
+    return core->Handle(&c->context, request);
   }
-  c->secret = nullptr;
-  c->context.selfReported = true;
-  return true;
+  if (reply.text.empty()) reply.text = SERVER_UNPROVEN_TEXT;
+  reply.status = AGENT_ERR_REFUSED;
+  c->closeAfterSend = true;
+  return reply;
 }
 
 // Best effort on a connection that is closed right after: the refused peer learns why.
@@ -90,18 +112,15 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
     const uint8_t* body = reinterpret_cast<const uint8_t*>(c->in.data()) + 4;
     proto::Reply reply;
     bool decoded = proto::DecodeRequest(body, size, &request, &error);
-    if (decoded && ProveLoopbackPeer(c, request)) {
+    if (decoded && c->secret != nullptr) {
+      reply = Handshake(core, c, request);
+    } else if (decoded && request.op != proto::Op::Challenge) {
       reply = core->Handle(&c->context, request);
-    } else if (decoded) {
-      reply.status = AGENT_ERR_REFUSED;
-      reply.text =
-          "the agent refused the connection: no registration with the secret of its endpoint file";
     } else {
       reply.status = AGENT_ERR_BAD_REQUEST;
-      reply.text = "malformed request: " + error;
+      reply.text = decoded ? "no challenge is expected here" : "malformed request: " + error;
+      if (c->secret != nullptr) c->closeAfterSend = true;
     }
-    // An unproven peer gets no second try.
-    if (c->secret != nullptr) c->closeAfterSend = true;
     c->out = proto::Frame(proto::EncodeReply(request.op, reply));
     c->sent = 0;
     c->in.erase(0, 4 + static_cast<size_t>(size));

@@ -37,7 +37,8 @@ struct ExtraEvents {
 };
 
 // A TCP loopback listener beside the Unix socket, for clients that have no Unix sockets (Windows
-// programs under Wine). A peer there must register with SECRET within SERVER_PROOF_SECONDS.
+// programs under Wine). A peer there must prove that it knows SECRET (proof.h) and register within
+// SERVER_PROOF_SECONDS.
 struct LoopbackListener {
   transport::Socket socket = transport::NO_SOCKET;
   std::string secret;

@@ -32,8 +32,9 @@ std::string ClientEndpointFile();
 // the user, before anything is sent; when either is not so, *untrusted is set and *error names
 // the path and the reason.
 Socket Connect(const std::string& path, std::string* error, bool* untrusted = nullptr);
-// The same to 127.0.0.1:PORT; *refused is set when nothing listens there.
-Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused);
+// The same to ADDRESS:PORT (a dotted IPv4 address); *refused is set when nothing listens there.
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error,
+                       bool* refused);
 // One bound for a whole round trip, however slowly the agent trickles its reply.
 using Deadline = std::chrono::steady_clock::time_point;
 Deadline CallDeadline();
@@ -50,6 +51,14 @@ std::string OwnProgramFile();
 // Opens PATH to read and write, made with MODE when missing; never through a symbolic link, and
 // only a regular file of this user. -1 with *why (the reason alone) otherwise.
 int OpenOwnFile(const std::string& path, unsigned mode, std::string* why);
+
+// Reads at most LIMIT bytes of PATH into *text, only when it is this user's own: a regular file
+// that is no symbolic link, owned by the user and closed to others, in a folder that no other
+// user may write; it is opened without blocking, so that a FIFO there cannot hold the caller.
+// Otherwise false with *why (the reason alone), and *missing set when there is no such file. On
+// Windows the file is read as it is.
+bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
+                 bool* missing);
 
 // Agent side. Listen makes the folder of the default endpoint (owner only) when needed, holds
 // PATH.lock for the rest of the process so that one agent at a time takes the path, refuses a

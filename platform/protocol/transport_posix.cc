@@ -194,11 +194,16 @@ std::string OwnProgramFile() {
              : std::string(path, static_cast<size_t>(length));
 }
 
-Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused) {
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error,
+                       bool* refused) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+    *error = "not an IPv4 address: " + address;
+    *refused = false;
+    return NO_SOCKET;
+  }
   Socket s = ConnectTo(AF_INET, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
   *refused = s == NO_SOCKET && errno == ECONNREFUSED;
   int one = 1;
@@ -284,6 +289,70 @@ int OpenOwnFile(const std::string& path, unsigned mode, std::string* why) {
     return -1;
   }
   return fd;
+}
+
+namespace {
+
+std::string ModeText(mode_t mode) {
+  std::string text;
+  if (mode & 07000) text += std::to_string((mode >> 9) & 7);
+  return text + std::to_string((mode >> 6) & 7) + std::to_string((mode >> 3) & 7) +
+         std::to_string(mode & 7);
+}
+
+// Whoever may write the folder may replace the file in it between our look and our open.
+bool CheckOwnFolder(const std::string& folder, std::string* why) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) {
+    *why = "its folder " + folder + ": " + std::strerror(errno);
+  } else if (st.st_uid != geteuid() && st.st_uid != 0) {
+    *why = "its folder " + folder + " belongs to user " + std::to_string(st.st_uid);
+  } else if ((st.st_mode & 022) != 0) {
+    *why = "its folder " + folder + " may be written by other users (mode " +
+           ModeText(st.st_mode & 07777) + ")";
+  }
+  return why->empty();
+}
+
+}  // namespace
+
+bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
+                 bool* missing) {
+  why->clear();
+  *missing = false;
+  std::string folder = Folder(path);
+  if (path.find('/') == std::string::npos) folder = ".";
+  if (path.rfind('/', 0) == 0 && folder.empty()) folder = "/";
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *missing = errno == ENOENT || errno == ENOTDIR;
+    *why = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    *why = "it is not a regular file";
+  } else if (st.st_uid != geteuid()) {
+    *why = "it belongs to user " + std::to_string(st.st_uid);
+  } else if ((st.st_mode & 077) != 0) {
+    *why = "others may use it (mode " + ModeText(st.st_mode & 0777) + ")";
+  } else {
+    CheckOwnFolder(folder, why);
+  }
+  text->assign(limit, '\0');
+  size_t got = 0;
+  while (why->empty() && got < limit) {
+    ssize_t n = read(fd, text->data() + got, limit - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) *why = std::strerror(errno);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  text->resize(got);
+  return why->empty();
 }
 
 // Held for the agent's life: two agents starting at once on the same (stale) socket would both

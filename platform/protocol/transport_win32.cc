@@ -4,9 +4,12 @@
 #include <ws2tcpip.h>
 // winsock2.h before windows.h, which would otherwise bring the old winsock.h.
 #include <windows.h>
+// bcrypt.h needs the types of windows.h.
+#include <bcrypt.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 
 #include "transport.h"
@@ -54,18 +57,22 @@ Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
   return NO_SOCKET;
 }
 
-Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused) {
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error,
+                       bool* refused) {
   *refused = false;
   if (!StartWinsock(error)) return NO_SOCKET;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+    *error = "not an IPv4 address: " + address;
+    return NO_SOCKET;
+  }
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) {
     *error = SocketError("socket");
     return NO_SOCKET;
   }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     *refused = WSAGetLastError() == WSAECONNREFUSED;
     *error = SocketError("connect");
@@ -120,6 +127,26 @@ std::string OwnProgramFile() {
   char path[MAX_PATH + 1] = {};
   DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   return length == 0 || length >= MAX_PATH ? std::string() : std::string(path, length);
+}
+
+bool RandomBytes(void* data, size_t size) {
+  return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(data),
+                                        static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
+// Under Wine the file's owner and mode say nothing that Windows would check; it is read as it is.
+bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
+                 bool* missing) {
+  std::ifstream in(path, std::ios::binary);
+  *missing = !in;
+  if (!in) {
+    *why = "no such file";
+    return false;
+  }
+  text->assign(limit, '\0');
+  in.read(text->data(), static_cast<std::streamsize>(limit));
+  text->resize(static_cast<size_t>(in.gcount()));
+  return true;
 }
 
 void Close(Socket s) {

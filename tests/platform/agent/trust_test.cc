@@ -24,6 +24,7 @@
 #include "endpoint_file.h"
 #include "framework_fixture.h"
 #include "messages.h"
+#include "proof.h"
 #include "transport.h"
 #include "wire_codec.h"
 
@@ -501,72 +502,115 @@ TEST(TransportTest, ATrickledReplyEndsAtTheCallsDeadline) {
   close(pair[1]);
 }
 
-// A TCP peer gets one request: a registration with the endpoint file's secret. Anything else is
-// refused with the reason and the connection closed; the agent goes on serving the others.
-TEST(LoopbackTrustTest, OnlyARegistrationWithTheSecretGetsIn) {
+// A TCP peer first challenges the agent, which proves that it knows the endpoint file's secret,
+// then registers with its own proof of the agent's nonce. Anything else is refused with the
+// reason and the connection closed; the agent goes on serving the others.
+TEST(LoopbackTrustTest, OnlyAPeerThatProvesItselfGetsIn) {
   TestAgentOptions options;
   options.tcp = true;
   TestAgent agent(options);
   ASSERT_TRUE(agent.Running());
   std::ifstream file(agent.endpoint);
   std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  uint16_t port = 0;
-  std::string secret, error;
-  ASSERT_TRUE(endpoint::ParseEndpoint(text, &port, &secret, &error)) << error;
+  endpoint::Endpoint where;
+  std::string error;
+  ASSERT_TRUE(endpoint::ParseEndpoint(text, &where, &error)) << error;
+  const std::string& secret = where.secret;
 
-  // One request on a fresh connection: its reply, and whether the agent closed the connection
-  // after it (looked at only when CLOSE_EXPECTED, since an open one is waited on to the end).
-  auto ask = [&](const proto::Request& request, proto::Reply* reply, bool closeExpected) {
+  // Requests in order on a fresh connection: the reply of each, and whether the agent closed the
+  // connection after the last (looked at only when CLOSE_EXPECTED, since an open one is waited
+  // on to the end). PREPARE may fill a request from the replies before it.
+  using Prepare = std::function<void(proto::Request*, const std::vector<proto::Reply>&)>;
+  auto ask = [&](std::vector<proto::Request> requests, const Prepare& prepare, bool closeExpected) {
     std::string why;
     bool refused = false;
-    transport::Socket s = transport::ConnectLoopback(port, &why, &refused);
+    transport::Socket s = transport::ConnectLoopback(where.address, where.port, &why, &refused);
     EXPECT_NE(s, transport::NO_SOCKET) << why;
     transport::Deadline deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::string frame = proto::Frame(proto::EncodeRequest(request));
-    EXPECT_TRUE(transport::SendAll(s, frame.data(), frame.size(), deadline));
-    std::string in;
+    std::vector<proto::Reply> replies;
     char buffer[4096];
-    long n = 1;
-    while (n > 0 && (in.size() < 4 ||
-                     in.size() < 4 + wire::GetU32(reinterpret_cast<const uint8_t*>(in.data())))) {
-      n = transport::ReceiveSome(s, buffer, sizeof buffer, deadline);
-      if (n > 0) in.append(buffer, static_cast<size_t>(n));
+    for (proto::Request& request : requests) {
+      if (prepare) prepare(&request, replies);
+      std::string frame = proto::Frame(proto::EncodeRequest(request));
+      EXPECT_TRUE(transport::SendAll(s, frame.data(), frame.size(), deadline));
+      std::string in;
+      long n = 1;
+      while (n > 0 && (in.size() < 4 ||
+                       in.size() < 4 + wire::GetU32(reinterpret_cast<const uint8_t*>(in.data())))) {
+        n = transport::ReceiveSome(s, buffer, sizeof buffer, deadline);
+        if (n > 0) in.append(buffer, static_cast<size_t>(n));
+      }
+      proto::Reply& reply = replies.emplace_back();
+      EXPECT_TRUE(in.size() >= 4 &&
+                  proto::DecodeReply(request.op, reinterpret_cast<const uint8_t*>(in.data()) + 4,
+                                     in.size() - 4, &reply))
+          << "no reply";
+      if (reply.status != 0) break;
     }
-    EXPECT_TRUE(in.size() >= 4 &&
-                proto::DecodeReply(request.op, reinterpret_cast<const uint8_t*>(in.data()) + 4,
-                                   in.size() - 4, reply))
-        << "no reply";
     if (closeExpected) {
       EXPECT_EQ(transport::ReceiveSome(s, buffer, sizeof buffer, deadline), 0);
     }
     transport::Close(s);
+    return replies;
   };
   const std::string reason =
-      "the agent refused the connection: no registration with the secret of its endpoint file";
+      "the agent refused the connection: the peer did not prove that it knows the secret of its "
+      "endpoint file";
+  proto::Request challenge;
+  challenge.op = proto::Op::Challenge;
+  challenge.nonce = proof::FreshNonce();
   proto::Request registration;
   registration.op = proto::Op::Register;
   registration.clientName = "loopback";
   proto::Request listing;
   listing.op = proto::Op::EnumModules;
-  listing.secret = secret;  // a secret outside a registration counts for nothing
+  // The client's proof of the agent's nonce under KEY.
+  auto proving = [&](const std::string& key) {
+    return [&, key](proto::Request* request, const std::vector<proto::Reply>& replies) {
+      if (request->op == proto::Op::Register && !replies.empty()) {
+        ASSERT_TRUE(proof::ClientProof(key, challenge.nonce, replies[0].nonce, &request->proof));
+      }
+    };
+  };
   std::string wrong = secret;
   wrong.back() = wrong.back() == '0' ? '1' : '0';
-  for (const auto& [request, given] :
-       std::vector<std::pair<proto::Request, std::string>>{{registration, ""},
-                                                           {registration, wrong},
-                                                           {registration, secret + "0"},
-                                                           {listing, secret}}) {
-    proto::Request sent = request;
-    if (sent.op == proto::Op::Register) sent.secret = given;
-    proto::Reply reply;
-    ask(sent, &reply, true);
-    EXPECT_EQ(reply.status, AGENT_ERR_REFUSED) << "secret: " << given;
-    EXPECT_EQ(reply.text, reason);
+  proto::Request shortChallenge = challenge;
+  shortChallenge.nonce.pop_back();
+  proto::Request plainSecret = registration;
+  plainSecret.proof = secret;  // what clients sent before: the secret itself opens nothing
+  proto::Request agentsOwn = registration;
+  struct Case {
+    const char* what;
+    std::vector<proto::Request> requests;
+    Prepare prepare;
+  };
+  const Prepare echoAgentProof = [](proto::Request* request,
+                                    const std::vector<proto::Reply>& replies) {
+    if (request->op == proto::Op::Register && !replies.empty()) request->proof = replies[0].proof;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"registration first", {registration}, nullptr},
+           {"the secret itself", {plainSecret}, nullptr},
+           {"a listing first", {listing}, nullptr},
+           {"a short challenge", {shortChallenge}, nullptr},
+           {"a proof under another secret", {challenge, registration}, proving(wrong)},
+           {"the agent's proof sent back", {challenge, agentsOwn}, echoAgentProof},
+           {"a second challenge", {challenge, challenge}, nullptr},
+           {"a listing after the challenge", {challenge, listing}, nullptr},
+       }) {
+    SCOPED_TRACE(c.what);
+    std::vector<proto::Reply> replies = ask(c.requests, c.prepare, true);
+    ASSERT_FALSE(replies.empty());
+    EXPECT_EQ(replies.back().status, AGENT_ERR_REFUSED);
+    EXPECT_EQ(replies.back().text, reason);
   }
-  registration.secret = secret;
-  proto::Reply reply;
-  ask(registration, &reply, false);
-  EXPECT_EQ(reply.status, 0) << reply.text;
+  std::vector<proto::Reply> replies = ask({challenge, registration}, proving(secret), false);
+  ASSERT_EQ(replies.size(), 2u);
+  std::string expected;
+  ASSERT_TRUE(proof::AgentProof(secret, challenge.nonce, replies[0].nonce, &expected));
+  EXPECT_EQ(replies[0].proof, expected) << "the agent proves itself first";
+  EXPECT_EQ(replies[1].status, 0) << replies[1].text;
+  EXPECT_NE(ask({challenge}, nullptr, false)[0].nonce, replies[0].nonce) << "a fresh nonce";
 }
 
 }  // namespace
