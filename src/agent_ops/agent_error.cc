@@ -15,3 +15,15 @@ void PrintAgentError(const char* format) {
   // A library that hands back no text must not take the tool down with it.
   std::printf(format, message != nullptr ? message : "");
 }
+
+bool EnumerationFailed() {
+  int code = gApi.AgentGetLastError();
+  return code != 0 && code != OUTSIDE_ERR_NO_MORE_ENTRIES;
+}
+
+void PrintEnumerationError(const char* what, int* exitStatus) {
+  std::printf("\n%s error: ", what);
+  PrintAgentError("%s");
+  std::printf("\n");
+  *exitStatus = 1;
+}

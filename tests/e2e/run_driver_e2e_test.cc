@@ -135,6 +135,49 @@ TEST(ClientListE2e, NoneWhenTheFirstCallFailsOtherwiseThisToolItself) {
                          FinishedText());
 }
 
+// Either list ends quietly only where the library says it has no more entries (1007); any other
+// failure is reported, ends the run's operations and makes the exit status 1, so that a refused
+// or broken enumeration never shows as "None.".
+TEST(ListsE2e, OnlyTheListsEndIsQuiet) {
+  TestAgent agent(ServingModules({"VORNEL-VNBEEP-MIB", "RFC1213-MIB"}));
+  const std::string module1 = "\n  Module 1: VORNEL-VNBEEP-MIB (handle = 1)";
+  struct Case {
+    std::vector<std::string> args;
+    std::string faults;
+    std::string out;
+    int status;
+  };
+  // The index-0 call is the first of each enumeration; the second is index 1.
+  for (const Case& c : std::vector<Case>{
+           {{"-o"},
+            "AgentEnumModules=0/1007@2",
+            MODULES_HEADING + "\n\n  None.\n" + NOTHING_TO_SET,
+            0},
+           {{"-o", "-c"},
+            "AgentEnumModules=0/1002@2",
+            MODULES_HEADING + "\nModule list error: " + Injected("AgentEnumModules", 1002) + "\n",
+            1},
+           {{"-o", "-s1.3.6.1.4.1.32473.99.1.4", "-mi2"},
+            "AgentEnumModules=0/1003@3",
+            MODULES_HEADING + module1 +
+                "\nModule list error: " + Injected("AgentEnumModules", 1003) + "\n",
+            1},
+           {{"-c"},
+            "AgentEnumClients=0/1002@2",
+            CLIENTS_HEADING + "\nClient list error: " + Injected("AgentEnumClients", 1002) + "\n",
+            1},
+           {{"-c"},
+            "AgentEnumClients=0/1007@2",
+            CLIENTS_HEADING + "\n\n  None." + NOTHING_TO_SET,
+            0},
+       }) {
+    SCOPED_TRACE(c.faults);
+    OasetRun run = RunOaset(&agent, c.args, {{"ORVU_FAULTS", c.faults}});
+    EXPECT_EQ(run.out, BannerText() + c.out + FinishedText());
+    EXPECT_EQ(run.status, c.status);
+  }
+}
+
 TEST(ClientListE2e, ResidentClientWithOddValuesComesFirst) {
   TestAgentOptions options;
   options.initialState =
