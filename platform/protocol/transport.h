@@ -27,17 +27,20 @@ std::string ClientEndpoint();
 // else on Windows %LOCALAPPDATA%\orvu-agent\endpoint, and on POSIX nothing (the Unix socket).
 std::string ClientEndpointFile();
 
-// Client side: a connection, or NO_SOCKET with *error set. The default endpoint's folder must be
-// the user's own, closed to others and no symbolic link, and the peer listening there must run as
-// the user, before anything is sent; when either is not so, *untrusted is set and *error names
-// the path and the reason.
-Socket Connect(const std::string& path, std::string* error, bool* untrusted = nullptr);
-// The same to ADDRESS:PORT (a dotted IPv4 address); *refused is set when nothing listens there.
-Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error,
-                       bool* refused);
 // One bound for a whole round trip, however slowly the agent trickles its reply.
 using Deadline = std::chrono::steady_clock::time_point;
 Deadline CallDeadline();
+
+// Client side: a connection, or NO_SOCKET with *error set; an agent that does not take it by
+// DEADLINE (one whose backlog is full) is given up on like one that does not answer. The default
+// endpoint's folder must be the user's own, closed to others and no symbolic link, and the peer
+// listening there must run as the user, before anything is sent; when either is not so, *untrusted
+// is set and *error names the path and the reason.
+Socket Connect(const std::string& path, std::string* error, bool* untrusted = nullptr,
+               Deadline deadline = CallDeadline());
+// The same to ADDRESS:PORT (a dotted IPv4 address); *refused is set when nothing listens there.
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error, bool* refused,
+                       Deadline deadline = CallDeadline());
 // False when the peer closed, failed or the deadline passed before all was sent.
 bool SendAll(Socket s, const void* data, size_t size, Deadline deadline);
 // Waits until some bytes arrive: their count, or 0 or less when the connection closed, failed or

@@ -111,21 +111,43 @@ std::string ClientEndpointFile() {
 
 namespace {
 
-// A blocking connection of a fresh socket of FAMILY to ADDR; the round trips that follow keep to
-// their own deadlines.
-Socket ConnectTo(int family, const sockaddr* addr, socklen_t size, std::string* error) {
-  int s = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+constexpr auto TRANSPORT_BACKLOG_RETRY = std::chrono::milliseconds(20);
+
+// Connects S to ADDR by DEADLINE: 0, or the errno of the failure (ETIMEDOUT when time ran out).
+int ConnectBy(int s, const sockaddr* addr, socklen_t size, Deadline deadline) {
+  while (true) {
+    if (connect(s, addr, size) == 0) return 0;
+    int failure = errno;
+    if (failure == EAGAIN) {
+      // A Unix socket whose backlog is full: there is nothing to wait on but time.
+      if (std::chrono::steady_clock::now() + TRANSPORT_BACKLOG_RETRY >= deadline) return ETIMEDOUT;
+      usleep(static_cast<useconds_t>(std::chrono::microseconds(TRANSPORT_BACKLOG_RETRY).count()));
+      continue;
+    }
+    if (failure != EINPROGRESS && failure != EINTR) return failure;
+    if (!WaitFor(s, POLLOUT, deadline)) return ETIMEDOUT;
+    socklen_t length = sizeof failure;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &failure, &length) != 0) return errno;
+    return failure;
+  }
+}
+
+// A connection of a fresh socket of FAMILY to ADDR, made by DEADLINE; the socket is blocking
+// afterwards, and the round trips that follow keep to their own deadlines. errno tells why it
+// failed.
+Socket ConnectTo(int family, const sockaddr* addr, socklen_t size, Deadline deadline,
+                 std::string* error) {
+  int s = socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
     *error = std::strerror(errno);
     return NO_SOCKET;
   }
-  int rc;
-  do {
-    rc = connect(s, addr, size);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    *error = std::strerror(errno);
+  int failure = ConnectBy(s, addr, size, deadline);
+  if (failure == 0 && fcntl(s, F_SETFL, fcntl(s, F_GETFL) & ~O_NONBLOCK) != 0) failure = errno;
+  if (failure != 0) {
+    *error = std::strerror(failure);
     close(s);
+    errno = failure;
     return NO_SOCKET;
   }
   return s;
@@ -133,7 +155,7 @@ Socket ConnectTo(int family, const sockaddr* addr, socklen_t size, std::string* 
 
 }  // namespace
 
-Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
+Socket Connect(const std::string& path, std::string* error, bool* untrusted, Deadline deadline) {
   if (untrusted) *untrusted = false;
   sockaddr_un addr;
   if (!MakeAddress(path, &addr, error)) return NO_SOCKET;
@@ -142,7 +164,7 @@ Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
     if (untrusted) *untrusted = true;
     return NO_SOCKET;
   }
-  int s = ConnectTo(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
+  int s = ConnectTo(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, deadline, error);
   if (s == NO_SOCKET) return NO_SOCKET;
   // Whoever listens there gets every request we send: it must be our own user.
   ucred peer{};
@@ -194,8 +216,8 @@ std::string OwnProgramFile() {
              : std::string(path, static_cast<size_t>(length));
 }
 
-Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error,
-                       bool* refused) {
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error, bool* refused,
+                       Deadline deadline) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
@@ -204,7 +226,7 @@ Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* e
     *refused = false;
     return NO_SOCKET;
   }
-  Socket s = ConnectTo(AF_INET, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
+  Socket s = ConnectTo(AF_INET, reinterpret_cast<sockaddr*>(&addr), sizeof addr, deadline, error);
   *refused = s == NO_SOCKET && errno == ECONNREFUSED;
   int one = 1;
   if (s != NO_SOCKET) setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

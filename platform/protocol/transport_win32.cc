@@ -33,8 +33,40 @@ bool StartWinsock(std::string* error) {
   return true;
 }
 
-std::string SocketError(const char* what) {
-  return std::string(what) + " failed (Winsock error " + std::to_string(WSAGetLastError()) + ")";
+std::string SocketError(const char* what, int code = WSAGetLastError()) {
+  return std::string(what) + " failed (Winsock error " + std::to_string(code) + ")";
+}
+
+// Connects S to ADDR by DEADLINE, leaving it blocking: 0, or the Winsock error of the failure
+// (WSAETIMEDOUT when time ran out).
+int ConnectBy(SOCKET s, const sockaddr* addr, int size, Deadline deadline) {
+  u_long nonBlocking = 1;
+  if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) return WSAGetLastError();
+  int failure = 0;
+  if (connect(s, addr, size) != 0) {
+    failure = WSAGetLastError();
+    if (failure == WSAEWOULDBLOCK) {
+      auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+          deadline - std::chrono::steady_clock::now());
+      long micros = left.count() < 0 ? 0 : static_cast<long>(left.count());
+      timeval wait{micros / 1000000, micros % 1000000};
+      fd_set writable, failed;
+      FD_ZERO(&writable);
+      FD_ZERO(&failed);
+      FD_SET(s, &writable);
+      FD_SET(s, &failed);
+      int ready = select(0, nullptr, &writable, &failed, &wait);
+      failure = ready == 0 ? WSAETIMEDOUT : ready < 0 ? WSAGetLastError() : 0;
+      if (ready > 0 && FD_ISSET(s, &failed)) {
+        int length = sizeof failure;
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure), &length);
+        if (failure == 0) failure = WSAECONNREFUSED;
+      }
+    }
+  }
+  nonBlocking = 0;
+  if (failure == 0 && ioctlsocket(s, FIONBIO, &nonBlocking) != 0) failure = WSAGetLastError();
+  return failure;
 }
 
 }  // namespace
@@ -51,14 +83,14 @@ std::string ClientEndpointFile() {
   return folder + "\\orvu-agent\\endpoint";
 }
 
-Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
+Socket Connect(const std::string& path, std::string* error, bool* untrusted, Deadline) {
   if (untrusted) *untrusted = false;
   *error = "no Unix socket on Windows: " + path;
   return NO_SOCKET;
 }
 
-Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error,
-                       bool* refused) {
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error, bool* refused,
+                       Deadline deadline) {
   *refused = false;
   if (!StartWinsock(error)) return NO_SOCKET;
   sockaddr_in addr{};
@@ -73,9 +105,10 @@ Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* e
     *error = SocketError("socket");
     return NO_SOCKET;
   }
-  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    *refused = WSAGetLastError() == WSAECONNREFUSED;
-    *error = SocketError("connect");
+  int failure = ConnectBy(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr, deadline);
+  if (failure != 0) {
+    *refused = failure == WSAECONNREFUSED;
+    *error = failure == WSAETIMEDOUT ? "connect timed out" : SocketError("connect", failure);
     closesocket(s);
     return NO_SOCKET;
   }

@@ -1,4 +1,6 @@
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -500,6 +502,57 @@ TEST(TransportTest, ATrickledReplyEndsAtTheCallsDeadline) {
   close(pair[0]);
   trickle.join();
   close(pair[1]);
+}
+
+// An agent that never takes a connection (stopped, its backlog full) holds a client only until
+// the call's deadline, on the Unix socket and on TCP loopback alike.
+TEST(TransportTest, AConnectionNobodyTakesEndsAtTheDeadline) {
+  TestAgentOptions folderOnly;
+  folderOnly.start = false;
+  TestAgent holder(folderOnly);
+  std::string path = holder.dir + "/full.sock";
+  int unixListener = ListenAt(path);
+  ASSERT_GE(unixListener, 0);
+  int tcpListener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof where;
+  ASSERT_EQ(bind(tcpListener, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  ASSERT_EQ(listen(tcpListener, 0), 0);
+  ASSERT_EQ(getsockname(tcpListener, reinterpret_cast<sockaddr*>(&where), &length), 0);
+  // Fill both backlogs: the listeners never accept.
+  std::vector<int> queued;
+  for (int i = 0; i < 16; ++i) {
+    int u = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    connect(u, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    int t = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(t, reinterpret_cast<sockaddr*>(&where), sizeof where);
+    queued.insert(queued.end(), {u, t});
+  }
+  for (bool overTcp : {false, true}) {
+    SCOPED_TRACE(overTcp ? "TCP" : "Unix socket");
+    auto start = std::chrono::steady_clock::now();
+    transport::Deadline deadline = start + std::chrono::milliseconds(1000);
+    std::string error;
+    bool refused = false;
+    transport::Socket s = overTcp ? transport::ConnectLoopback("127.0.0.1", ntohs(where.sin_port),
+                                                               &error, &refused, deadline)
+                                  : transport::Connect(path, &error, nullptr, deadline);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(s, transport::NO_SOCKET);
+    EXPECT_EQ(error, std::strerror(ETIMEDOUT));
+    EXPECT_FALSE(refused);
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    transport::Close(s);
+  }
+  for (int s : queued) close(s);
+  close(unixListener);
+  close(tcpListener);
 }
 
 // A TCP peer first challenges the agent, which proves that it knows the endpoint file's secret,
