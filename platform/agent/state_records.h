@@ -9,8 +9,10 @@
 //   enable handle=N flags=N
 //   remove handle=N
 //   value handle=N column=N syntax=N (number=N [second=N] | bytes=HEX | oid=OID)
-//   scalar oid=OID syntax=N (number=N [second=N] | bytes=HEX | oid=OID)
+//   scalar object=OID syntax=N (number=N [second=N] | bytes=HEX | oid=OID)
 //
+// Earlier agents wrote a scalar's object as its first oid= (scalar oid=OID syntax=N ...); such
+// lines still read, with an OID value's oid= after it.
 // Numbers are decimal, from -2147483648 to 4294967295 (kept as their 32-bit pattern). TEXT escapes
 // blanks, '%', '=' and bytes outside printable ASCII as %XX.
 #pragma once

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,7 +49,7 @@ class StateFileDamageTest : public ::testing::Test {
     const std::vector<std::string> then = {
         "value handle=1 column=3 syntax=2 number=-5",
         "remove handle=13",
-        "scalar oid=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=2",
+        "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=2",
         "value handle=1 column=2 syntax=4 bytes=4142434445464748494a",
     };
     StateJournal journal;
@@ -179,8 +179,9 @@ TEST_F(StateFileDamageTest, HandWrittenFilesStayLoadable) {
   StateFileFound found;
   std::string error;
   ASSERT_TRUE(Load(&got, &found, &error)) << error;
+  // The scalar in the form of earlier agents reads as the one written now.
   EXPECT_EQ(got, (std::vector<std::string>{"module VORNEL-VNBEEP-MIB",
-                                           "scalar oid=1.3 syntax=2 number=7"}));
+                                           "scalar object=1.3 syntax=2 number=7"}));
   EXPECT_FALSE(found.sealed);
   EXPECT_EQ(found.tornLine, 0u);
 
