@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -239,6 +240,36 @@ TEST_F(DurabilityTest, EveryValueOfEverySyntaxSurvivesARestartInAScalarAndAColum
       EXPECT_EQ(SampleText(ReadSample(agent, columns[n], samples[n])), SampleText(samples[n]));
     }
   }
+}
+
+// Under a file-size limit, a set whose record would pass it is refused with 1022 (the write fails
+// rather than SIGXFSZ killing the agent), is not applied, and the agent serves on.
+TEST_F(DurabilityTest, ASetPastTheFileSizeLimitIsRefusedAndTheAgentServesOn) {
+  WriteState(
+      "module VORNEL-VNBEEP-MIB\n"
+      "instance entry=1.3.6.1.4.1.32473.99.7.1 index=1 handle=1 creator=0 time=0\n"
+      "value handle=1 column=1 syntax=4 bytes=6f6c64\n");
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  rlimit limited = before;
+  limited.rlim_cur = 64 * 1024;  // the agent started here inherits it
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool started = StartAgent({});
+  setrlimit(RLIMIT_FSIZE, &before);
+  ASSERT_TRUE(started);
+  AgentHandle agent = Connect();
+  TestOid column{1, 3, 6, 1, 4, 1, 32473, 99, 7, 1, 1, 1};
+  const SyntaxSample old{ORVU_SYNTAX_OCTETS, 0, "old", {}};
+  SyntaxSample large{ORVU_SYNTAX_OCTETS, 0, std::string(100000, 'x'), {}};
+  SnmpValue value{};
+  value.syntax = ORVU_SYNTAX_OCTETS;
+  value.number = static_cast<uint32_t>(large.bytes.size());
+  value.data = reinterpret_cast<uintptr_t>(large.bytes.data());
+  uint32_t data = AgentGetDataHandle(agent, 0, column.Ptr());
+  EXPECT_EQ(AgentSetData(agent, 0, data, &value), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE) << LastErrorText();
+  EXPECT_EQ(SampleText(ReadSample(agent, column, old)), SampleText(old));
+  EXPECT_EQ(kill(agent_->pid, 0), 0) << "the agent still runs";
 }
 
 // The journal is compacted on the bytes of its dead records: large values set again and again

@@ -285,11 +285,20 @@ TEST_F(TrustTest, OneAgentPerStateFileAndPerSocketWhateverThePath) {
   }
 }
 
-// Every usual stop signal stops the agent cleanly; the pid file is locked while the agent runs,
-// so a file left by a killed agent is known not to name it.
+// Every signal that would end the agent stops it cleanly, or is ignored; the pid file is locked
+// while the agent runs, so a file left by a killed agent is known not to name it.
 TEST_F(TrustTest, StopSignalsStopCleanlyAndThePidFileIsHeldWhileTheAgentRuns) {
   std::string pidFile = dir_ + "/agent.pid";
-  for (int signal : {SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGINT}) {
+  ASSERT_TRUE(StartAgent({"--pid-file", pidFile}));
+  for (int signal : {SIGXFSZ, SIGIO, SIGPIPE, SIGURG, SIGWINCH}) {
+    kill(agent_->pid, signal);
+  }
+  AgentHandle served = Connect();
+  EXPECT_NE(served, 0u) << "still serving after the ignored signals";
+  AgentFrameworkCleanup();
+  StopAgent();
+  for (int signal : {SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGINT, SIGALRM, SIGVTALRM, SIGPROF, SIGPWR,
+                     SIGSTKFLT, SIGXCPU, SIGRTMIN, SIGRTMIN + 5, SIGRTMAX}) {
     SCOPED_TRACE(signal);
     ASSERT_TRUE(StartAgent({"--pid-file", pidFile}));
     kill(agent_->pid, signal);
