@@ -211,8 +211,9 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   size_t total = 0;
   size_t count = 0;
   bool ok = true;
+  uint32_t chain = 0;
   records([&](const StateRecord& record) {
-    block += SealLine(FormatStateRecord(record));
+    block += SealLineInChain(FormatStateRecord(record), &chain);
     block += '\n';
     ++count;
     if (ok && block.size() >= STATE_WRITE_BLOCK) {
@@ -256,11 +257,13 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   appended_ = 0;
   fileSize_ = total;
   rewriteSize_ = total;
+  chain_ = chain;
   return true;
 }
 
 bool StateJournal::Append(const StateRecord& record, std::string* error) {
-  std::string line = SealLine(FormatStateRecord(record)) + "\n";
+  uint32_t chain = chain_;
+  std::string line = SealLineInChain(FormatStateRecord(record), &chain) + "\n";
   if (fd_ < 0) {
     *error = "state file " + path_ + " is not open";
     return false;
@@ -280,6 +283,7 @@ bool StateJournal::Append(const StateRecord& record, std::string* error) {
     return false;
   }
   fileSize_ += line.size();
+  chain_ = chain;
   ++appended_;
   return true;
 }

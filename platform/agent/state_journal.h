@@ -62,6 +62,7 @@ class StateJournal {
   size_t appended_ = 0;
   size_t fileSize_ = 0;  // bytes in the file: what a failed append is cut back to
   size_t rewriteSize_ = 0;
+  uint32_t chain_ = 0;  // the seal of the last record in the file
 };
 
 }  // namespace orvu::agent

@@ -356,7 +356,10 @@ TEST_F(DurabilityTest, CorruptOrUnreadableStateStopsTheStartAndIsLeftAlone) {
   sealed[module] = '#';
   WriteState(sealed);
   EXPECT_NE(RunAgent(AgentArgs({}), &errors), 0);
-  EXPECT_NE(errors.find(state_ + ":2: damaged record (its seal does not match)"), std::string::npos)
+  EXPECT_NE(
+      errors.find(state_ + ":2: damaged record, or a record missing before it (its seal does not "
+                           "match)"),
+      std::string::npos)
       << errors;
   EXPECT_EQ(ReadState(), sealed);
 

@@ -171,6 +171,52 @@ TEST_F(StateFileDamageTest, AnyFlippedBitOrCommentedLineIsRefusedOrChangesNothin
       tried, tried - same, same, commented);
 }
 
+// Each sealed record also covers the one before it: a record taken out of the middle of the
+// snapshot or of the changes is refused like any damage (the last one can only be taken for a
+// journal that ended there). Files sealed line by line, by earlier agents, still load.
+TEST_F(StateFileDamageTest, ARecordTakenOutIsRefused) {
+  std::vector<std::string> lines;
+  size_t snapshot = 0;
+  std::string whole = Written(&lines, &snapshot);
+  std::vector<std::string> fileLines;
+  std::istringstream in(whole);
+  for (std::string line; std::getline(in, line);) fileLines.push_back(line);
+  ASSERT_EQ(fileLines.size(), lines.size() + 1);
+  for (size_t gone = 1; gone < fileLines.size(); ++gone) {
+    SCOPED_TRACE(fileLines[gone]);
+    std::string text;
+    for (size_t i = 0; i < fileLines.size(); ++i) {
+      if (i != gone) text += fileLines[i] + "\n";
+    }
+    Write(text);
+    std::vector<std::string> got;
+    StateFileFound found;
+    std::string error;
+    bool loaded = Load(&got, &found, &error);
+    if (gone + 1 == fileLines.size()) {
+      EXPECT_TRUE(loaded) << error;
+      EXPECT_EQ(got, std::vector<std::string>(lines.begin(), lines.end() - 1));
+    } else {
+      EXPECT_FALSE(loaded);
+      EXPECT_EQ(error, path_ + ":" + std::to_string(gone + 1) +
+                           ": damaged record, or a record missing before it (its seal does not "
+                           "match)");
+    }
+  }
+  Write(
+      "# orvu-agentd state: one record per line, see platform/README.md; sealed, snapshot of 2 "
+      "records\n" +
+      SealLine("module VORNEL-VNBEEP-MIB") + "\n" + SealLine("remove handle=1") + "\n" +
+      SealLine("remove handle=2") + "\n");
+  std::vector<std::string> got;
+  StateFileFound found;
+  std::string error;
+  ASSERT_TRUE(Load(&got, &found, &error)) << error;
+  EXPECT_EQ(got, (std::vector<std::string>{"module VORNEL-VNBEEP-MIB", "remove handle=1",
+                                           "remove handle=2"}));
+  EXPECT_TRUE(found.sealed);
+}
+
 // Written by hand, without seals: taken as before, comments, blank lines, a last line without
 // its end and all; a sealed line in it is still checked.
 TEST_F(StateFileDamageTest, HandWrittenFilesStayLoadable) {
