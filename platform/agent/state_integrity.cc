@@ -93,8 +93,15 @@ std::string SealLineInChain(const std::string& line, uint32_t* chain) {
 }
 
 bool StateFileCheck::SealFits(const std::string& text, size_t at, uint32_t* seal) const {
-  *seal = chained_ ? ChainedCrc(text.data(), at, chain_) : Crc32(text.data(), at);
-  return text.compare(at + sizeof STATE_SEAL_KEY - 1, 8, Hex8(*seal)) == 0;
+  auto fits = [&](uint32_t value) {
+    *seal = value;
+    return text.compare(at + sizeof STATE_SEAL_KEY - 1, 8, Hex8(value)) == 0;
+  };
+  if (chained_) return fits(ChainedCrc(text.data(), at, chain_));
+  // Without the chained header (a file of an earlier agent, or one whose header was deleted to
+  // edit it by hand), a seal of its own line fits, and so does one that follows the sealed line
+  // before it.
+  return fits(Crc32(text.data(), at)) || (!sealed_ && fits(ChainedCrc(text.data(), at, chain_)));
 }
 
 std::string Excerpt(const std::string& text) {

@@ -215,6 +215,11 @@ TEST_F(StateFileDamageTest, ARecordTakenOutIsRefused) {
   EXPECT_EQ(got, (std::vector<std::string>{"module VORNEL-VNBEEP-MIB", "remove handle=1",
                                            "remove handle=2"}));
   EXPECT_TRUE(found.sealed);
+  // Its header deleted, to be edited by hand, an agent-written file still loads as it stands.
+  Write(whole.substr(whole.find('\n') + 1));
+  ASSERT_TRUE(Load(&got, &found, &error)) << error;
+  EXPECT_EQ(got, lines);
+  EXPECT_FALSE(found.sealed);
 }
 
 // Written by hand, without seals: taken as before, comments, blank lines, a last line without
