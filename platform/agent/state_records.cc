@@ -290,6 +290,13 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
     record->type = RecordType::Value;
     ok = f.Number("handle", &record->handle, error) && f.Number("column", &record->column, error) &&
          ParseValue(f, &record->value, error);
+  } else if (type == "group") {
+    record->type = RecordType::Group;
+    ok = f.Number("records", &record->groupSize, error);
+    if (ok && (record->groupSize < 2 || record->groupSize > STATE_MAX_GROUP)) {
+      *error = "a group holds 2 to " + std::to_string(STATE_MAX_GROUP) + " records";
+      ok = false;
+    }
   } else if (type == "scalar") {
     record->type = RecordType::Scalar;
     ok = f.OidField("object", &record->scalarOid, error) && ParseValue(f, &record->value, error);
@@ -342,6 +349,7 @@ std::string FormatStateRecord(const StateRecord& record) {
       out = "scalar object=" + OidText(record.scalarOid);
       FormatValue(out, record.value);
       break;
+    case RecordType::Group: out = "group records=" + std::to_string(record.groupSize); break;
   }
   return out;
 }

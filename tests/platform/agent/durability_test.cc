@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "agent_core.h"
 #include "agent_errors.h"
 #include "framework_fixture.h"
 
@@ -270,6 +271,97 @@ TEST_F(DurabilityTest, ASetPastTheFileSizeLimitIsRefusedAndTheAgentServesOn) {
   EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE) << LastErrorText();
   EXPECT_EQ(SampleText(ReadSample(agent, column, old)), SampleText(old));
   EXPECT_EQ(kill(agent_->pid, 0), 0) << "the agent still runs";
+  // The part that fitted under the limit was cut off again: the next start finds no torn record.
+  KillAgent();
+  AgentFrameworkCleanup();
+  std::filesystem::remove(state_ + ".old");  // kept by the first start, from the file above
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  EXPECT_EQ(SampleText(ReadSample(agent, column, old)), SampleText(old));
+  EXPECT_FALSE(std::filesystem::exists(state_ + ".old")) << "nothing was left out";
+}
+
+// The varbinds of one SNMP set are one change: written in one append as a group and applied
+// together; when the journal refuses them, none is applied.
+TEST_F(DurabilityTest, AnSnmpSetIsOneChangeAllOrNothing) {
+  agent::AgentCore core;
+  agent::AgentOptions options;
+  options.statePath = state_;
+  options.modules = {"VORNEL-VNBEEP-MIB"};
+  options.mibPath = {MibsDir()};
+  std::string error;
+  ASSERT_TRUE(core.Start(options, &error)) << error;
+  const agent::Oid volume = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 2, 0};
+  const agent::Oid control = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 4, 0};
+  auto set = [&](uint32_t volumeValue, uint32_t controlValue) {
+    std::vector<agent::SnmpSetTarget> targets(2);
+    proto::Value value;
+    value.syntax = ORVU_SYNTAX_INTEGER;
+    std::string why;
+    value.number = volumeValue;
+    EXPECT_EQ(core.SnmpCheckSet(volume, value, &targets[0], &why), agent::SnmpOutcome::Ok) << why;
+    value.number = controlValue;
+    EXPECT_EQ(core.SnmpCheckSet(control, value, &targets[1], &why), agent::SnmpOutcome::Ok) << why;
+    return core.SnmpCommitSets(targets);
+  };
+  auto read = [&](const agent::Oid& oid) {
+    agent::SnmpVarBind found;
+    core.SnmpGet(oid, &found);
+    return found.value.number;
+  };
+  ASSERT_TRUE(set(42, 2));
+  EXPECT_EQ(read(volume), 42u);
+  EXPECT_EQ(read(control), 2u);
+  EXPECT_NE(ReadState().find("\ngroup records=2 crc="), std::string::npos) << ReadState();
+  // A journal that refuses the change (its file moved away) takes none of the varbinds.
+  std::filesystem::rename(state_, state_ + ".moved");
+  EXPECT_FALSE(set(43, 3));
+  EXPECT_EQ(read(volume), 42u);
+  EXPECT_EQ(read(control), 2u);
+}
+
+// A change whose write or sync fails is cut back off the file, so that "1022" means "not
+// applied" after any restart, with --fsync too. When even the cut fails (a filesystem gone
+// read-only), every later change is refused until the cut succeeds.
+TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
+  TestOid volume{1, 3, 6, 1, 4, 1, 32473, 99, 1, 2};
+  struct Case {
+    const char* faults;
+    bool laterRefused;  // the cut failed once: the next change is refused too
+  };
+  for (const Case& c :
+       {Case{"StateSync=0/5@2", false}, Case{"StateSync=0/5@2;StateCut=0@1", true}}) {
+    SCOPED_TRACE(c.faults);
+    std::filesystem::remove(state_);
+    agent_->options.env["ORVU_FAULTS"] = c.faults;
+    ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--fsync"}));
+    AgentHandle agent = Connect();
+    SetInteger(agent, volume, 11);
+    SnmpValue value{};
+    value.syntax = ORVU_SYNTAX_INTEGER;
+    value.number = 22;
+    uint32_t data = AgentGetDataHandle(agent, 0, volume.Ptr());
+    EXPECT_EQ(AgentSetData(agent, 0, data, &value), 0);
+    EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
+    EXPECT_NE(LastErrorText().find("Input/output error"), std::string::npos) << LastErrorText();
+    EXPECT_EQ(ReadInteger(agent, volume), 11u);
+    if (c.laterRefused) {
+      EXPECT_NE(ReadState().find("number=22"), std::string::npos) << "the cut failed";
+      value.number = 33;
+      // The cut is tried again first, and now succeeds: this change goes in.
+      EXPECT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
+    }
+    EXPECT_EQ(ReadState().find("number=22"), std::string::npos) << ReadState();
+    KillAgent();
+    AgentFrameworkCleanup();
+    agent_->options.env.erase("ORVU_FAULTS");
+    std::string said;
+    ASSERT_TRUE(StartAgent({}));
+    agent = Connect();
+    EXPECT_EQ(ReadInteger(agent, volume), c.laterRefused ? 33u : 11u);
+    AgentFrameworkCleanup();
+    StopAgent();
+  }
 }
 
 // The journal is compacted on the bytes of its dead records: large values set again and again

@@ -222,6 +222,51 @@ TEST_F(StateFileDamageTest, ARecordTakenOutIsRefused) {
   EXPECT_FALSE(found.sealed);
 }
 
+// A group (the varbinds of one SNMP set) is one append: a file cut anywhere inside it gives all
+// of the group or none of it, never a part.
+TEST_F(StateFileDamageTest, AGroupCountsWholeOrNotAtAll) {
+  std::vector<std::string> lines;
+  size_t snapshot = 0;
+  std::string before = Written(&lines, &snapshot);
+  const std::vector<std::string> members = {
+      "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=3",
+      "value handle=1 column=3 syntax=2 number=440"};
+  {
+    StateJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.Lock(path_, false, &error)) << error;
+    // The journal appends to the file a rewrite left open: one more rewrite, of the same records.
+    auto same = [&](const std::function<void(const StateRecord&)>& give) {
+      for (const std::string& line : lines) give(Parsed(line));
+    };
+    ASSERT_TRUE(journal.Rewrite(same, &error)) << error;
+    before = Read();
+    ASSERT_TRUE(journal.Append({Parsed(members[0]), Parsed(members[1])}, &error)) << error;
+  }
+  std::string whole = Read();
+  ASSERT_EQ(whole.compare(0, before.size(), before), 0);
+  EXPECT_NE(whole.find("\ngroup records=2 crc="), std::string::npos) << whole;
+  std::vector<std::string> all = lines;
+  all.insert(all.end(), members.begin(), members.end());
+  size_t none = 0, both = 0;
+  for (size_t cut = before.size(); cut <= whole.size(); ++cut) {
+    Write(whole.substr(0, cut));
+    std::vector<std::string> got;
+    StateFileFound found;
+    std::string error;
+    ASSERT_TRUE(Load(&got, &found, &error)) << "cut at " << cut << ": " << error;
+    if (got == all) {
+      ++both;
+    } else {
+      EXPECT_EQ(got, lines) << "cut at " << cut;
+      EXPECT_EQ(found.tornLine != 0, cut > before.size()) << "cut at " << cut;
+      ++none;
+    }
+  }
+  EXPECT_EQ(both, 1u);
+  EXPECT_EQ(none, whole.size() - before.size());
+}
+
 // Written by hand, without seals: taken as before, comments, blank lines, a last line without
 // its end and all; a sealed line in it is still checked.
 TEST_F(StateFileDamageTest, HandWrittenFilesStayLoadable) {
