@@ -23,6 +23,13 @@ bool AgentCore::Commit(const StateRecord& record, proto::Reply* reply) {
 
 bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* reply) {
   std::string error;
+  // The file is appended to only after the agent rewrote it: at start, or once there is room.
+  if (rewritePending_ && !journal_.Rewrite(SnapshotSource(), &error)) {
+    *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error +
+                                         " (the state file waits for room to be rewritten)");
+    return false;
+  }
+  rewritePending_ = false;
   if (!journal_.Append(records, &error)) {
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
     return false;

@@ -173,6 +173,8 @@ class AgentCore {
 
   AgentOptions options_;
   StateJournal journal_;
+  // The start-up rewrite found no room: no change goes in before it is done.
+  bool rewritePending_ = false;
   std::vector<std::string> modules_;
   std::vector<EntryDef> entries_;  // handle = position + 1
   std::map<Oid, uint32_t> entryByOid_;

@@ -243,6 +243,7 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   if (!ClearOwnFile(temp, error)) return false;
   int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
+    rewriteFailure_ = errno;
     *error = "cannot write " + temp + ": " + std::strerror(errno);
     return false;
   }
@@ -280,6 +281,7 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   int saved = errno;
   if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
     if (ok) saved = errno;
+    rewriteFailure_ = saved;
     close(fd);
     unlink(temp.c_str());
     *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
@@ -355,6 +357,10 @@ bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* 
   chain_ = chain;
   appended_ += records.size();
   return true;
+}
+
+bool StateJournal::RewriteLackedRoom() const {
+  return rewriteFailure_ == ENOSPC || rewriteFailure_ == EDQUOT || rewriteFailure_ == EFBIG;
 }
 
 bool StateJournal::CutBack(std::string* why) {

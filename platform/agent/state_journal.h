@@ -53,6 +53,8 @@ class StateJournal {
   bool Append(const StateRecord& record, std::string* error);
   // RECORDS as one change in one append: a group (more than one) counts whole or not at all.
   bool Append(const std::vector<StateRecord>& records, std::string* error);
+  // The last rewrite failed for want of room (a full disk or quota, a file-size limit).
+  bool RewriteLackedRoom() const;
   // Records appended since the last rewrite.
   size_t AppendedSinceRewrite() const { return appended_; }
   // Bytes appended since the last rewrite, and the bytes that rewrite wrote.
@@ -72,6 +74,7 @@ class StateJournal {
   size_t rewriteSize_ = 0;
   uint32_t chain_ = 0;       // the seal of the last record in the file
   bool cutPending_ = false;  // a refused change is still in the file past fileSize_
+  int rewriteFailure_ = 0;   // errno of the last failed rewrite
 };
 
 }  // namespace orvu::agent

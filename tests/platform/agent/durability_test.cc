@@ -364,6 +364,46 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
   }
 }
 
+// With no room for its start-up rewrite (here a file-size limit below the state's size, as a
+// full disk), the agent starts and serves the state it read; changes are refused with 1022 until
+// there is room, and the first one after that rewrites the file and goes in.
+TEST_F(DurabilityTest, NoRoomAtStartServesAndRefusesChangesUntilThereIsRoom) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  TestOid control(std::vector<uint32_t>(std::begin(CONTROL_IDS), std::end(CONTROL_IDS)));
+  SetInteger(agent, control, 3);
+  AgentFrameworkCleanup();
+  StopAgent();
+  std::string intact = ReadState();
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  rlimit limited = before;
+  limited.rlim_cur = intact.size() / 2;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool started = StartAgent({});
+  setrlimit(RLIMIT_FSIZE, &before);
+  ASSERT_TRUE(started);
+  agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, control), 3u);
+  SnmpValue value{};
+  value.syntax = ORVU_SYNTAX_INTEGER;
+  value.number = 1;
+  uint32_t data = AgentGetDataHandle(agent, 0, control.Ptr());
+  EXPECT_EQ(AgentSetData(agent, 0, data, &value), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
+  EXPECT_NE(LastErrorText().find("File too large (the state file waits for room to be rewritten)"),
+            std::string::npos)
+      << LastErrorText();
+  EXPECT_EQ(ReadState(), intact);
+  ASSERT_EQ(prlimit(agent_->pid, RLIMIT_FSIZE, &before, nullptr), 0);
+  EXPECT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
+  KillAgent();
+  AgentFrameworkCleanup();
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, control), 1u);
+}
+
 // The journal is compacted on the bytes of its dead records: large values set again and again
 // keep the file within a small multiple of the live state.
 TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
