@@ -35,6 +35,16 @@ void SetInteger(AgentHandle agent, TestOid& object, uint32_t number) {
       << AgentTest::LastErrorText();
 }
 
+// Sets NUMBER into OBJECT, which the agent must refuse for want of storage: the reason it gives.
+std::string RefusedForStorage(AgentHandle agent, TestOid& object, uint32_t number) {
+  SnmpValue value{};
+  value.syntax = ORVU_SYNTAX_INTEGER;
+  value.number = number;
+  EXPECT_EQ(AgentSetData(agent, 0, AgentGetDataHandle(agent, 0, object.Ptr()), &value), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
+  return AgentTest::LastErrorText();
+}
+
 TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
   ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--fsync"}));
   AgentHandle agent = Connect();
@@ -337,19 +347,13 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
     ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--fsync"}));
     AgentHandle agent = Connect();
     SetInteger(agent, volume, 11);
-    SnmpValue value{};
-    value.syntax = ORVU_SYNTAX_INTEGER;
-    value.number = 22;
-    uint32_t data = AgentGetDataHandle(agent, 0, volume.Ptr());
-    EXPECT_EQ(AgentSetData(agent, 0, data, &value), 0);
-    EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
-    EXPECT_NE(LastErrorText().find("Input/output error"), std::string::npos) << LastErrorText();
+    std::string why = RefusedForStorage(agent, volume, 22);
+    EXPECT_NE(why.find("Input/output error"), std::string::npos) << why;
     EXPECT_EQ(ReadInteger(agent, volume), 11u);
     if (c.laterRefused) {
       EXPECT_NE(ReadState().find("number=22"), std::string::npos) << "the cut failed";
-      value.number = 33;
       // The cut is tried again first, and now succeeds: this change goes in.
-      EXPECT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
+      SetInteger(agent, volume, 33);
     }
     EXPECT_EQ(ReadState().find("number=22"), std::string::npos) << ReadState();
     KillAgent();
@@ -385,18 +389,13 @@ TEST_F(DurabilityTest, NoRoomAtStartServesAndRefusesChangesUntilThereIsRoom) {
   ASSERT_TRUE(started);
   agent = Connect();
   EXPECT_EQ(ReadInteger(agent, control), 3u);
-  SnmpValue value{};
-  value.syntax = ORVU_SYNTAX_INTEGER;
-  value.number = 1;
-  uint32_t data = AgentGetDataHandle(agent, 0, control.Ptr());
-  EXPECT_EQ(AgentSetData(agent, 0, data, &value), 0);
-  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
-  EXPECT_NE(LastErrorText().find("File too large (the state file waits for room to be rewritten)"),
+  std::string why = RefusedForStorage(agent, control, 1);
+  EXPECT_NE(why.find("File too large (the state file waits for room to be rewritten)"),
             std::string::npos)
-      << LastErrorText();
+      << why;
   EXPECT_EQ(ReadState(), intact);
   ASSERT_EQ(prlimit(agent_->pid, RLIMIT_FSIZE, &before, nullptr), 0);
-  EXPECT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
+  SetInteger(agent, control, 1);
   KillAgent();
   AgentFrameworkCleanup();
   ASSERT_TRUE(StartAgent({}));
