@@ -44,6 +44,10 @@ struct LoopbackListener {
   std::string secret;
 };
 constexpr int SERVER_PROOF_SECONDS = 5;
+// Places for TCP peers that have not proved themselves yet (at most a quarter of the capacity):
+// when they are taken, the oldest such peer is closed for a newcomer. They never take the places
+// of the user's clients, nor count against the buffer budget (each may send one small request).
+constexpr size_t SERVER_MAX_STRANGERS = 16;
 
 // Serves LISTENER (and LOOPBACK when given) until *stop turns nonzero. Signals that set it must be
 // blocked by the caller; they are let through only while the loop waits.

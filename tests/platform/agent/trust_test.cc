@@ -675,5 +675,68 @@ TEST(LoopbackTrustTest, OnlyAPeerThatProvesItselfGetsIn) {
   EXPECT_NE(ask({challenge}, nullptr, false)[0].nonce, replies[0].nonce) << "a fresh nonce";
 }
 
+// TCP peers that have not proved themselves get a few places of their own, the oldest giving way
+// to newcomers, and one small request each: however many connect or however much they send,
+// the user's clients get in, on the Unix socket and over TCP.
+TEST(LoopbackTrustTest, StrangersCannotCrowdOutTheOwner) {
+  TestAgentOptions options;
+  options.tcp = true;
+  options.fileLimit = 64;  // about 45 places in all
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  std::ifstream file(agent.endpoint);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  endpoint::Endpoint where;
+  std::string error;
+  ASSERT_TRUE(endpoint::ParseEndpoint(text, &where, &error)) << error;
+  auto stranger = [&] {
+    bool refused = false;
+    transport::Socket s = transport::ConnectLoopback(where.address, where.port, &error, &refused);
+    EXPECT_NE(s, transport::NO_SOCKET) << error;
+    return s;
+  };
+  std::vector<transport::Socket> idle;
+  for (int i = 0; i < 60; ++i) idle.push_back(stranger());
+  // Each claims a request of a megabyte and sends part of it.
+  std::string header(4, '\0');
+  wire::PutU32(reinterpret_cast<uint8_t*>(header.data()), proto::PROTO_MAX_REQUEST);
+  std::string part = header + std::string(60000, 'x');
+  std::vector<transport::Socket> senders;
+  for (int i = 0; i < 20; ++i) {
+    senders.push_back(stranger());
+    send(senders.back(), part.data(), part.size(), MSG_NOSIGNAL);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  OasetRun own = RunOaset(&agent, {"-o"});
+  EXPECT_NE(own.out.find("Module 1: VORNEL-VNBEEP-MIB"), std::string::npos) << own.out;
+  OasetRun overTcp = RunOaset(&agent, {"-o"}, {{"ORVU_AGENT_ENDPOINT", agent.endpoint}});
+  EXPECT_NE(overTcp.out.find("Module 1: VORNEL-VNBEEP-MIB"), std::string::npos) << overTcp.out;
+  // The strangers were told why they were let go.
+  size_t evicted = 0, tooLarge = 0;
+  char buffer[512];
+  for (transport::Socket s : idle) {
+    ssize_t n = recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0 &&
+        std::string(buffer, static_cast<size_t>(n)).find("newer peers came") != std::string::npos)
+      ++evicted;
+    transport::Close(s);
+  }
+  for (transport::Socket s : senders) {
+    ssize_t n = recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
+    std::string said = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    if (said.find("accepts before a peer proves itself") != std::string::npos ||
+        said.find("newer peers came") != std::string::npos)
+      ++tooLarge;
+    transport::Close(s);
+  }
+  EXPECT_GE(evicted, 60u - 16u);
+  EXPECT_EQ(tooLarge, 20u);
+  std::printf(
+      "strangers: 60 idle and 20 sending 60,000 bytes of a 1 MiB request: %zu idle "
+      "ones let go for newer ones, all 20 senders turned away; the owner served on the "
+      "Unix socket and over TCP\n",
+      evicted);
+}
+
 }  // namespace
 }  // namespace orvu::test
