@@ -572,11 +572,10 @@ TEST(LoopbackTrustTest, OnlyAPeerThatProvesItselfGetsIn) {
   options.tcp = true;
   TestAgent agent(options);
   ASSERT_TRUE(agent.Running());
-  std::ifstream file(agent.endpoint);
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   endpoint::Endpoint where;
+  bool ignored = false;
   std::string error;
-  ASSERT_TRUE(endpoint::ParseEndpoint(text, &where, &error)) << error;
+  ASSERT_TRUE(endpoint::ReadEndpointFile(agent.endpoint, &where, &error, &ignored)) << error;
   const std::string& secret = where.secret;
 
   // Requests in order on a fresh connection: the reply of each, and whether the agent closed the
@@ -684,11 +683,10 @@ TEST(LoopbackTrustTest, StrangersCannotCrowdOutTheOwner) {
   options.fileLimit = 64;  // about 45 places in all
   TestAgent agent(options);
   ASSERT_TRUE(agent.Running());
-  std::ifstream file(agent.endpoint);
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   endpoint::Endpoint where;
+  bool ignored = false;
   std::string error;
-  ASSERT_TRUE(endpoint::ParseEndpoint(text, &where, &error)) << error;
+  ASSERT_TRUE(endpoint::ReadEndpointFile(agent.endpoint, &where, &error, &ignored)) << error;
   auto stranger = [&] {
     bool refused = false;
     transport::Socket s = transport::ConnectLoopback(where.address, where.port, &error, &refused);
