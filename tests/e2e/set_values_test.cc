@@ -62,7 +62,7 @@ int CountRecords(const TestAgent& agent, const std::string& record) {
 }
 
 std::string StoredScalar(const TestAgent& agent, const std::string& oid) {
-  return LastRecord(agent, "scalar oid=" + oid + " ");
+  return LastRecord(agent, "scalar object=" + oid + " ");
 }
 
 std::string StoredColumn(const TestAgent& agent, int column) {
