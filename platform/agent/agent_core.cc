@@ -81,7 +81,15 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextClient_ = std::max(nextClient_, client.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
-  return journal_.Rewrite(SnapshotSource(), error);
+  if (journal_.Rewrite(SnapshotSource(), error)) return true;
+  if (!journal_.RewriteLackedRoom()) return false;
+  // The state read is whole: it is served, and the rewrite waits for room until the first change.
+  std::fprintf(stderr,
+               "orvu-agentd: %s; serving the state as it is, changes are refused until there is "
+               "room to rewrite it\n",
+               error->c_str());
+  rewritePending_ = true;
+  return true;
 }
 
 uint32_t AgentCore::LeafCount(const Instance& instance) const {

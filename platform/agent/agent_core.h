@@ -116,6 +116,9 @@ class AgentCore {
   // Writes the checked value (journal first); false when the object is gone or the journal
   // refused it. An undo is the same call with the previous value.
   bool SnmpCommitSet(const SnmpSetTarget& target, const proto::Value& value);
+  // Writes the checked values of one SNMP set (TARGETS, each with its value) as one change, in
+  // one journal append: all of them, or none when an object is gone or the journal refuses them.
+  bool SnmpCommitSets(const std::vector<SnmpSetTarget>& targets);
 
  private:
   int32_t Now() const;
@@ -126,6 +129,9 @@ class AgentCore {
     return [this](const std::function<void(const StateRecord&)>& out) { Snapshot(out); };
   }
   bool Commit(const StateRecord& record, proto::Reply* reply);
+  // RECORDS as one change: journaled in one append, then applied together.
+  bool Commit(const std::vector<StateRecord>& records, proto::Reply* reply);
+  StateRecord ValueRecord(uint32_t instanceHandle, uint32_t leaf, const proto::Value& value) const;
   uint32_t LeafCount(const Instance& instance) const;
   EntryDef* EntryByHandle(uint32_t handle);
   EntryDef* EntryByOid(const Oid& oid);
@@ -167,6 +173,8 @@ class AgentCore {
 
   AgentOptions options_;
   StateJournal journal_;
+  // The start-up rewrite found no room: no change goes in before it is done.
+  bool rewritePending_ = false;
   std::vector<std::string> modules_;
   std::vector<EntryDef> entries_;  // handle = position + 1
   std::map<Oid, uint32_t> entryByOid_;

@@ -131,8 +131,8 @@ Reply AgentCore::SetData(const Request& request) {
   return reply;
 }
 
-bool AgentCore::WriteValue(uint32_t instanceHandle, uint32_t leaf, const Value& value,
-                           Reply* reply) {
+StateRecord AgentCore::ValueRecord(uint32_t instanceHandle, uint32_t leaf,
+                                   const Value& value) const {
   StateRecord record;
   if (instanceHandle == 0) {
     record.type = RecordType::Scalar;
@@ -143,7 +143,25 @@ bool AgentCore::WriteValue(uint32_t instanceHandle, uint32_t leaf, const Value& 
     record.column = leaf;
   }
   record.value = value;
-  return Commit(record, reply);
+  return record;
+}
+
+bool AgentCore::WriteValue(uint32_t instanceHandle, uint32_t leaf, const Value& value,
+                           Reply* reply) {
+  return Commit(ValueRecord(instanceHandle, leaf, value), reply);
+}
+
+bool AgentCore::SnmpCommitSets(const std::vector<SnmpSetTarget>& targets) {
+  std::vector<StateRecord> records;
+  for (const SnmpSetTarget& target : targets) {
+    // An object removed since the check takes the whole set with it.
+    if (target.instanceHandle == 0 ? target.column >= scalars_.size()
+                                   : !instances_.count(target.instanceHandle))
+      return false;
+    records.push_back(ValueRecord(target.instanceHandle, target.column, target.value));
+  }
+  Reply reply;
+  return !records.empty() && Commit(records, &reply);
 }
 
 }  // namespace orvu::agent

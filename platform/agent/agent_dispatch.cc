@@ -30,6 +30,7 @@ Reply AgentCore::Handle(ClientContext* client, const Request& request) {
   Reply reply;
   switch (request.op) {
     case proto::Op::Register: break;
+    case proto::Op::Challenge: return Fail(AGENT_ERR_BAD_REQUEST, "no challenge is expected here");
     case proto::Op::EnumModules:
       for (size_t i = 0; i < modules_.size(); ++i) {
         reply.modules.push_back({modules_[i], static_cast<uint32_t>(i + 1)});

@@ -21,9 +21,10 @@ std::string DefaultPidFile(const std::string& socketPath);
 // Creates the folders leading to PATH (not PATH itself); false with errno set on failure.
 bool MakeFolders(const std::string& path);
 
-// Stop signals (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2) set *stop; they are blocked
-// until the event loop can take them, so a stop is never half-handled. A peer that goes away
-// mid-write does not kill the agent.
+// Stop signals (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPROF, SIGPWR,
+// SIGVTALRM, SIGXCPU, SIGSTKFLT and the real-time signals) set *stop; they are blocked until the
+// event loop can take them, so a stop is never half-handled. SIGPIPE (a peer that goes away
+// mid-write), SIGXFSZ (a write past the file-size limit, which then fails) and SIGIO are ignored.
 void InstallStopSignals(volatile std::sig_atomic_t* stop);
 
 enum class DetachOutcome { InBackground, CallerReturns, Failed };

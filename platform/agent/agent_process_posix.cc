@@ -20,8 +20,21 @@ volatile std::sig_atomic_t* gStop = nullptr;
 
 void OnStopSignal(int) { *gStop = 1; }
 
-// Every signal whose default would end the agent without its clean-up.
-constexpr int AGENT_STOP_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
+// Every signal that someone sends to end the agent, and whose default would end it without its
+// clean-up (the real-time signals too, below). The faults of the program itself (SIGSEGV,
+// SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS) keep their default: nothing is safe to run
+// after them.
+constexpr int AGENT_STOP_SIGNALS[] = {SIGTERM, SIGINT,  SIGHUP, SIGQUIT,   SIGUSR1, SIGUSR2,
+                                      SIGALRM, SIGPROF, SIGPWR, SIGVTALRM, SIGXCPU, SIGSTKFLT};
+// Signals that only tell of something the agent hears of otherwise: a write past the file-size
+// limit then fails with EFBIG and the change is refused, and no descriptor of the agent asks for
+// SIGIO.
+constexpr int AGENT_IGNORED_SIGNALS[] = {SIGPIPE, SIGXFSZ, SIGIO};
+
+void AddStopSignals(sigset_t* set) {
+  for (int signal : AGENT_STOP_SIGNALS) sigaddset(set, signal);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(set, signal);
+}
 
 bool WritePid(int fd, pid_t pid) {
   std::string text = std::to_string(static_cast<long>(pid)) + "\n";
@@ -82,13 +95,15 @@ void InstallStopSignals(volatile std::sig_atomic_t* stop) {
   gStop = stop;
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
-  for (int signal : AGENT_STOP_SIGNALS) sigaddset(&stopSignals, signal);
+  AddStopSignals(&stopSignals);
   sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnStopSignal;
-  for (int signal : AGENT_STOP_SIGNALS) sigaction(signal, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (sigismember(&stopSignals, signal) == 1) sigaction(signal, &action, nullptr);
+  }
+  for (int signal : AGENT_IGNORED_SIGNALS) std::signal(signal, SIG_IGN);
 }
 
 int OpenPidFile(const std::string& path, std::string* error) {

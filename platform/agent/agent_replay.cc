@@ -72,6 +72,10 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
       scalars_[it->second].stored = true;
       return true;
     }
+    case RecordType::Group:
+      // The reader hands on a group's records, never the group itself.
+      *error = "a group record out of place";
+      return false;
   }
   return true;
 }

@@ -28,7 +28,7 @@ int UsageError(const std::string& message) {
 }
 
 // --tcp ADDR:PORT (checked with the command line): listens there and writes the endpoint file with
-// the port and a fresh secret.
+// the address, the port and a fresh secret.
 bool StartLoopback(const orvu::agent::AgentCommandLine& commandLine,
                    const std::string& endpointFile, orvu::agent::LoopbackListener* loopback,
                    std::string* error) {
@@ -42,8 +42,8 @@ bool StartLoopback(const orvu::agent::AgentCommandLine& commandLine,
     return false;
   }
   loopback->secret = endpoint::HexText(secret, sizeof secret);
-  return transport::WritePrivateFile(endpointFile, endpoint::FormatEndpoint(port, loopback->secret),
-                                     error);
+  endpoint::Endpoint where{commandLine.tcpHost, port, loopback->secret};
+  return transport::WritePrivateFile(endpointFile, endpoint::FormatEndpoint(where), error);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "endpoint_file.h"
 #include "free_memory.h"
 #include "messages.h"
+#include "proof.h"
 #include "wire_codec.h"
 
 namespace orvu::agent {
@@ -31,9 +32,11 @@ struct Connection {
   size_t sent = 0;
   bool closeAfterSend = false;
   bool dead = false;
-  // A TCP peer until it registers with this secret (by registerBy, as every peer); null once
-  // proven, and on the Unix socket, whose peers the kernel vouches for.
+  // A TCP peer until it proves that it knows this secret (by registerBy, as every peer); null
+  // once proven, and on the Unix socket, whose peers the kernel vouches for.
   const std::string* secret = nullptr;
+  // What the peer's registration must carry, once the agent has answered its challenge.
+  std::string expectedProof;
 };
 
 std::string ErrorFrame(int32_t code, const std::string& text) {
@@ -44,22 +47,53 @@ std::string ErrorFrame(int32_t code, const std::string& text) {
 }
 
 // What all connections hold of unfinished requests and unsent replies, against the budget.
+// Peers that have not proved themselves (TCP peers before their registration) are counted apart:
+// the budget is the proven clients' alone, and a stranger holds at most one small request.
 struct Buffers {
   size_t held = 0;
+  size_t strangers = 0;
 };
 
 size_t Held(const Connection& c) { return c.in.size() + (c.out.size() - c.sent); }
 
-// The first request of a TCP peer must be a registration carrying the endpoint file's secret;
-// until then nothing else reaches the agent. True when REQUEST may go on.
-bool ProveLoopbackPeer(Connection* c, const proto::Request& request) {
-  if (c->secret == nullptr) return true;
-  if (request.op != proto::Op::Register || !endpoint::SameSecret(request.secret, *c->secret)) {
-    return false;
+bool IsStranger(const Connection& c) { return c.secret != nullptr; }
+
+size_t& Pool(Buffers* buffers, const Connection& c) {
+  return IsStranger(c) ? buffers->strangers : buffers->held;
+}
+
+// The largest request a stranger may send: a challenge, or a registration with the longest names.
+constexpr size_t SERVER_STRANGER_REQUEST = 16 * 1024;
+
+constexpr const char* SERVER_UNPROVEN_TEXT =
+    "the agent refused the connection: the peer did not prove that it knows the secret of its "
+    "endpoint file";
+
+// A TCP peer first sends its challenge, which the agent answers with its own proof and nonce,
+// then registers with its proof of the agent's nonce; until then nothing else reaches the agent.
+// Anything out of that order is refused, and the peer gets no second try.
+proto::Reply Handshake(AgentCore* core, Connection* c, const proto::Request& request) {
+  proto::Reply reply;
+  if (request.op == proto::Op::Challenge && c->expectedProof.empty() &&
+      request.nonce.size() == proof::PROOF_NONCE_BYTES) {
+    reply.nonce = proof::FreshNonce();
+    if (!reply.nonce.empty() &&
+        proof::AgentProof(*c->secret, request.nonce, reply.nonce, &reply.proof) &&
+        proof::ClientProof(*c->secret, request.nonce, reply.nonce, &c->expectedProof)) {
+      return reply;
+    }
+    reply = proto::Reply{};
+    reply.text = "the agent cannot prove itself: its random source or its HMAC failed";
+  } else if (request.op == proto::Op::Register && !c->expectedProof.empty() &&
+             endpoint::SameSecret(request.proof, c->expectedProof)) {
+    c->secret = nullptr;
+    c->context.selfReported = true;
+    return core->Handle(&c->context, request);
   }
-  c->secret = nullptr;
-  c->context.selfReported = true;
-  return true;
+  if (reply.text.empty()) reply.text = SERVER_UNPROVEN_TEXT;
+  reply.status = AGENT_ERR_REFUSED;
+  c->closeAfterSend = true;
+  return reply;
 }
 
 // Set once by AdmitGroup, before the loop starts.
@@ -94,11 +128,13 @@ std::string BudgetText() {
 void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
   while (c->out.empty() && c->in.size() >= 4) {
     uint32_t size = wire::GetU32(reinterpret_cast<const uint8_t*>(c->in.data()));
-    if (size > proto::PROTO_MAX_REQUEST) {
-      c->out = ErrorFrame(AGENT_ERR_BAD_REQUEST, "request of " + std::to_string(size) +
-                                                     " bytes is larger than the agent accepts");
+    if (size > (IsStranger(*c) ? SERVER_STRANGER_REQUEST : proto::PROTO_MAX_REQUEST)) {
+      c->out =
+          ErrorFrame(AGENT_ERR_BAD_REQUEST,
+                     "request of " + std::to_string(size) + " bytes is larger than the agent " +
+                         (IsStranger(*c) ? "accepts before a peer proves itself" : "accepts"));
       c->closeAfterSend = true;
-      buffers->held += c->out.size() - c->in.size();
+      Pool(buffers, *c) += c->out.size() - c->in.size();
       std::string().swap(c->in);
       return;
     }
@@ -108,22 +144,25 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
     const uint8_t* body = reinterpret_cast<const uint8_t*>(c->in.data()) + 4;
     proto::Reply reply;
     bool decoded = proto::DecodeRequest(body, size, &request, &error);
-    if (decoded && ProveLoopbackPeer(c, request)) {
+    if (decoded && IsStranger(*c)) {
+      size_t before = Held(*c);
+      reply = Handshake(core, c, request);
+      // Proven now: what it holds counts with the clients from here on.
+      if (!IsStranger(*c)) {
+        buffers->strangers -= before;
+        buffers->held += before;
+      }
+    } else if (decoded && request.op != proto::Op::Challenge) {
       reply = core->Handle(&c->context, request);
-    } else if (decoded) {
-      reply.status = AGENT_ERR_REFUSED;
-      reply.text =
-          "the agent refused the connection: no registration with the secret of its endpoint file";
     } else {
       reply.status = AGENT_ERR_BAD_REQUEST;
-      reply.text = "malformed request: " + error;
+      reply.text = decoded ? "no challenge is expected here" : "malformed request: " + error;
+      if (c->secret != nullptr) c->closeAfterSend = true;
     }
-    // An unproven peer gets no second try.
-    if (c->secret != nullptr) c->closeAfterSend = true;
     c->out = proto::Frame(proto::EncodeReply(request.op, reply));
     c->sent = 0;
     c->in.erase(0, 4 + static_cast<size_t>(size));
-    buffers->held -= 4 + static_cast<size_t>(size);
+    Pool(buffers, *c) -= 4 + static_cast<size_t>(size);
     // Only large replies (listings, rows) are ever refused: what a change answers is small, and a
     // change that was made is never reported as failed.
     if (c->out.size() > SERVER_SMALL_REPLY &&
@@ -135,7 +174,7 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
                    " bytes: it would pass its budget of " + BudgetText();
       c->out = proto::Frame(proto::EncodeReply(request.op, reply));
     }
-    buffers->held += c->out.size();
+    Pool(buffers, *c) += c->out.size();
     if (c->in.empty()) std::string().swap(c->in);
   }
 }
@@ -143,13 +182,19 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
 void ReadFrom(AgentCore* core, Connection* c, Buffers* buffers) {
   char buffer[65536];
   while (c->out.empty() && c->in.size() <= 4 + proto::PROTO_MAX_REQUEST) {
-    long n = transport::ReadSome(c->socket, buffer, sizeof buffer);
+    // A stranger's bytes are read no further than its one small request.
+    size_t want = sizeof buffer;
+    if (IsStranger(*c)) {
+      if (c->in.size() >= 4 + SERVER_STRANGER_REQUEST) return;
+      want = std::min(want, 4 + SERVER_STRANGER_REQUEST - c->in.size());
+    }
+    long n = transport::ReadSome(c->socket, buffer, want);
     if (n < 0) {
       c->dead = true;
       return;
     }
     if (n == 0) return;
-    if (buffers->held + static_cast<size_t>(n) > SERVER_BUFFER_BUDGET) {
+    if (!IsStranger(*c) && buffers->held + static_cast<size_t>(n) > SERVER_BUFFER_BUDGET) {
       buffers->held -= c->in.size();
       std::string().swap(c->in);
       c->out =
@@ -169,7 +214,7 @@ void ReadFrom(AgentCore* core, Connection* c, Buffers* buffers) {
       if (size <= proto::PROTO_MAX_REQUEST) c->in.reserve(4 + static_cast<size_t>(size));
     }
     c->in.append(buffer, static_cast<size_t>(n));
-    buffers->held += static_cast<size_t>(n);
+    Pool(buffers, *c) += static_cast<size_t>(n);
     HandleInput(core, c, buffers);
   }
 }
@@ -183,7 +228,7 @@ void WriteTo(AgentCore* core, Connection* c, Buffers* buffers) {
     }
     if (n == 0) return;
     c->sent += static_cast<size_t>(n);
-    buffers->held -= static_cast<size_t>(n);
+    Pool(buffers, *c) -= static_cast<size_t>(n);
   }
   std::string().swap(c->out);
   c->sent = 0;
@@ -198,11 +243,29 @@ void WriteTo(AgentCore* core, Connection* c, Buffers* buffers) {
 // here for good, and the connected clients (and their departures) would never be looked at.
 constexpr int SERVER_ACCEPT_BATCH = 16;
 
+// How many of MAX_CLIENTS places are kept for strangers: never more than a quarter, so that
+// clients of the user always have theirs.
+size_t StrangerPlaces(size_t maxClients) { return std::min(SERVER_MAX_STRANGERS, maxClients / 4); }
+
+// Closes the oldest stranger, to make room for a newer one.
+void EvictOldestStranger(std::list<Connection>* connections, Buffers* buffers) {
+  auto oldest = std::find_if(connections->begin(), connections->end(), IsStranger);
+  if (oldest == connections->end()) return;
+  buffers->strangers -= Held(*oldest);
+  SendAndClose(oldest->socket,
+               ErrorFrame(AGENT_ERR_REFUSED,
+                          "the agent closed the connection: newer peers came before this one "
+                          "proved itself"));
+  connections->erase(oldest);
+}
+
 // False when the process ran out of descriptors: the caller waits a little before it tries again,
 // rather than spinning on a listener that stays readable. With SECRET (the TCP listener) a peer
-// proves itself by its registration instead of by its credentials.
+// proves itself by its registration instead of by its credentials; until then it is a stranger,
+// with places of its own (the oldest gives way to a newcomer), so that strangers never take the
+// places of the user's clients.
 bool AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connection>* connections,
-                const std::string* secret = nullptr) {
+                Buffers* buffers, const std::string* secret = nullptr) {
   for (int batch = 0; batch < SERVER_ACCEPT_BATCH; ++batch) {
     bool exhausted = false;
     transport::Socket s = transport::Accept(listener, &exhausted);
@@ -213,7 +276,15 @@ bool AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connect
       SendAndClose(s, ErrorFrame(AGENT_ERR_REFUSED, PeerRefusal()));
       continue;
     }
-    if (connections->size() >= maxClients) {
+    size_t strangers =
+        static_cast<size_t>(std::count_if(connections->begin(), connections->end(), IsStranger));
+    size_t places = StrangerPlaces(maxClients);
+    if (secret != nullptr &&
+        (strangers >= std::max<size_t>(places, 1) || connections->size() >= maxClients)) {
+      if (strangers > 0) EvictOldestStranger(connections, buffers);
+    }
+    if (connections->size() >= maxClients ||
+        (secret == nullptr && connections->size() - strangers >= maxClients - places)) {
       SendAndClose(
           s, ErrorFrame(AGENT_ERR_REFUSED, "the agent refused the connection: too many clients"));
       continue;
@@ -283,7 +354,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
         ++it;
         continue;
       }
-      buffers.held -= Held(*it);
+      Pool(&buffers, *it) -= Held(*it);
       SendAndClose(it->socket,
                    ErrorFrame(AGENT_ERR_REFUSED,
                               "the agent closed the connection: it did not register "
@@ -324,7 +395,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     }
     for (auto it = connections.begin(); it != connections.end();) {
       if (it->dead) {
-        buffers.held -= Held(*it);
+        Pool(&buffers, *it) -= Held(*it);
         bool listed = core->Disconnect(it->context) || it->context.droppedSnapshot;
         transport::Close(it->socket);
         it = connections.erase(it);
@@ -335,9 +406,10 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     }
     bool roomLeft = true;
     if (accepting && (fds[0].revents & POLLIN))
-      roomLeft = AcceptSome(listener, maxClients, &connections);
+      roomLeft = AcceptSome(listener, maxClients, &connections, &buffers);
     if (accepting && roomLeft && (fds[1].revents & POLLIN))
-      roomLeft = AcceptSome(loopback->socket, maxClients, &connections, &loopback->secret);
+      roomLeft =
+          AcceptSome(loopback->socket, maxClients, &connections, &buffers, &loopback->secret);
     if (!roomLeft) {
       acceptAgain = Clock::now() + std::chrono::milliseconds(SERVER_ACCEPT_PAUSE_MS);
     }

@@ -37,12 +37,17 @@ struct ExtraEvents {
 };
 
 // A TCP loopback listener beside the Unix socket, for clients that have no Unix sockets (Windows
-// programs under Wine). A peer there must register with SECRET within SERVER_PROOF_SECONDS.
+// programs under Wine). A peer there must prove that it knows SECRET (proof.h) and register within
+// SERVER_PROOF_SECONDS.
 struct LoopbackListener {
   transport::Socket socket = transport::NO_SOCKET;
   std::string secret;
 };
 constexpr int SERVER_PROOF_SECONDS = 5;
+// Places for TCP peers that have not proved themselves yet (at most a quarter of the capacity):
+// when they are taken, the oldest such peer is closed for a newcomer. They never take the places
+// of the user's clients, nor count against the buffer budget (each may send one small request).
+constexpr size_t SERVER_MAX_STRANGERS = 16;
 
 // Besides the agent's own user, root and the members of GROUP may connect to the Unix socket
 // (orvu-agentd --group). Called before RunServer.

@@ -1,7 +1,10 @@
 // What tells a whole, agent-written state file from a damaged or torn one. Every line the agent
-// writes ends in " crc=XXXXXXXX", the CRC-32 of the text before it; the first line says how many
-// records the snapshot that follows it holds. Lines written by hand carry no seal and are taken
-// as they are, as long as the file has no header of the agent's.
+// writes ends in " crc=XXXXXXXX"; the first line says how many records the snapshot that follows
+// it holds. Under the chained header, a seal is the CRC-32 of the seal before it (in hex; none
+// for the first record) and the text before it, so that a line taken out of the file breaks the
+// chain at the next one; under the header of earlier agents, and on lines written by hand, it is
+// the CRC-32 of the text alone. Lines written by hand carry no seal and are taken as they are, as
+// long as the file has no header of the agent's.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +13,14 @@
 
 namespace orvu::agent {
 
-// The header line of a snapshot of COUNT records (unsealed: it is checked by its form).
+// The header line of a snapshot of COUNT records (unsealed: it is checked by its form); the
+// records after it are sealed in a chain.
 std::string StateHeader(size_t records);
-// LINE with its seal appended.
+// LINE with its seal appended, on its own (as in a hand-written file).
 std::string SealLine(const std::string& line);
+// LINE with its seal appended in a chain: *chain is the seal before it (0 for the first record
+// after the header), and becomes this one's.
+std::string SealLineInChain(const std::string& line, uint32_t* chain);
 // Shortens a text quoted in a message, so that a damaged megabyte line does not become one.
 std::string Excerpt(const std::string& text);
 
@@ -32,8 +39,13 @@ class StateFileCheck {
   bool DroppedTornLine() const { return dropped_; }
 
  private:
+  // Whether TEXT's seal at AT fits; *seal gets its value.
+  bool SealFits(const std::string& text, size_t at, uint32_t* seal) const;
+
   size_t lines_ = 0;
   bool sealed_ = false;
+  bool chained_ = false;
+  uint32_t chain_ = 0;  // the last seal, in a chained file
   bool sawSeal_ = false;
   bool dropped_ = false;
   size_t snapshot_ = 0;

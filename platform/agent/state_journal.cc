@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "faults.h"
 #include "state_integrity.h"
 #include "transport.h"
 
@@ -66,6 +67,43 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 std::string At(const std::string& path, size_t line) { return path + ":" + std::to_string(line); }
 
+// Holds back the records of a group until the last of them is read, so that a group counts
+// whole or not at all.
+class GroupGathering {
+ public:
+  // Hands RECORD on (or keeps it for its group); false with *cause (a fault of the file) or with
+  // TAKE's *error.
+  bool Take(StateRecord&& record, const StateRecordSink& take, std::string* cause,
+            std::string* error) {
+    cause->clear();
+    if (record.type == RecordType::Group) {
+      if (left_ > 0) {
+        *cause = "a group inside a group";
+        return false;
+      }
+      left_ = record.groupSize;
+      start_ = record.line;
+      held_.clear();
+      return true;
+    }
+    if (left_ == 0) return take(std::move(record), error);
+    held_.push_back(std::move(record));
+    if (--left_ > 0) return true;
+    for (StateRecord& held : held_) {
+      if (!take(std::move(held), error)) return false;
+    }
+    held_.clear();
+    return true;
+  }
+  bool Open() const { return left_ > 0; }
+  size_t StartLine() const { return start_; }
+
+ private:
+  uint32_t left_ = 0;
+  size_t start_ = 0;
+  std::vector<StateRecord> held_;
+};
+
 }  // namespace
 
 bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
@@ -81,6 +119,7 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   // Read a block at a time and hand each record on as its line is whole: the file is never held
   // whole, nor are its records.
   StateFileCheck check;
+  GroupGathering group;
   std::string pending;
   char buffer[65536];
   size_t line = 0;
@@ -126,7 +165,8 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
               break;
             }
             record.line = line;
-            ok = take(std::move(record), error);
+            ok = group.Take(std::move(record), take, &cause, error);
+            if (!ok && !cause.empty()) *error = At(path, line) + ": " + cause;
             break;
           }
         }
@@ -146,10 +186,14 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   }
   found->sealed = check.Sealed();
   if (check.DroppedTornLine()) found->tornLine = line;
+  // A group that the file ends inside was cut short as a whole: none of it was acknowledged.
+  if (group.Open()) found->tornLine = group.StartLine();
   return true;
 }
 
 StateJournal::~StateJournal() {
+  std::string ignored;
+  if (fd_ >= 0 && cutPending_) CutBack(&ignored);
   if (fd_ >= 0) close(fd_);
 }
 
@@ -199,6 +243,7 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   if (!ClearOwnFile(temp, error)) return false;
   int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
+    rewriteFailure_ = errno;
     *error = "cannot write " + temp + ": " + std::strerror(errno);
     return false;
   }
@@ -211,8 +256,9 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   size_t total = 0;
   size_t count = 0;
   bool ok = true;
+  uint32_t chain = 0;
   records([&](const StateRecord& record) {
-    block += SealLine(FormatStateRecord(record));
+    block += SealLineInChain(FormatStateRecord(record), &chain);
     block += '\n';
     ++count;
     if (ok && block.size() >= STATE_WRITE_BLOCK) {
@@ -235,6 +281,7 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   int saved = errno;
   if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
     if (ok) saved = errno;
+    rewriteFailure_ = saved;
     close(fd);
     unlink(temp.c_str());
     *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
@@ -256,11 +303,15 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   appended_ = 0;
   fileSize_ = total;
   rewriteSize_ = total;
+  chain_ = chain;
   return true;
 }
 
 bool StateJournal::Append(const StateRecord& record, std::string* error) {
-  std::string line = SealLine(FormatStateRecord(record)) + "\n";
+  return Append(std::vector<StateRecord>{record}, error);
+}
+
+bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* error) {
   if (fd_ < 0) {
     *error = "state file " + path_ + " is not open";
     return false;
@@ -272,15 +323,57 @@ bool StateJournal::Append(const StateRecord& record, std::string* error) {
     *error = "state file " + path_ + " was moved or removed while the agent ran";
     return false;
   }
-  if (!WriteWhole(fd_, line) || (sync_ && fdatasync(fd_) != 0)) {
-    *error = "cannot write state file " + path_ + ": " + std::strerror(errno);
-    // A part-written line would spoil the file for the next start.
-    if (ftruncate(fd_, static_cast<off_t>(fileSize_)) != 0)
-      *error += " (and the file could not be repaired)";
+  std::string why;
+  if (cutPending_ && !CutBack(&why)) {
+    *error = "cannot write state file " + path_ + ": " + why;
     return false;
   }
-  fileSize_ += line.size();
-  ++appended_;
+  uint32_t chain = chain_;
+  std::string text;
+  if (records.size() > 1) {
+    StateRecord group;
+    group.type = RecordType::Group;
+    group.groupSize = static_cast<uint32_t>(records.size());
+    text += SealLineInChain(FormatStateRecord(group), &chain) + "\n";
+  }
+  for (const StateRecord& record : records) {
+    text += SealLineInChain(FormatStateRecord(record), &chain) + "\n";
+  }
+  bool written = WriteWhole(fd_, text);
+  int saved = errno;
+  InjectedFault fault;
+  if (written && sync_ && (CheckFault("StateSync", &fault) || fdatasync(fd_) != 0)) {
+    written = false;
+    saved = fault.hasCode ? fault.code : errno;
+  }
+  if (!written) {
+    *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
+    // What was refused must not count at the next start, in part or whole.
+    cutPending_ = true;
+    if (!CutBack(&why)) *error += " (" + why + ")";
+    return false;
+  }
+  fileSize_ += text.size();
+  chain_ = chain;
+  appended_ += records.size();
+  return true;
+}
+
+bool StateJournal::RewriteLackedRoom() const {
+  return rewriteFailure_ == ENOSPC || rewriteFailure_ == EDQUOT || rewriteFailure_ == EFBIG;
+}
+
+bool StateJournal::CutBack(std::string* why) {
+  InjectedFault fault;
+  bool injected = CheckFault("StateCut", &fault);
+  if (injected || ftruncate(fd_, static_cast<off_t>(fileSize_)) != 0 ||
+      (sync_ && fdatasync(fd_) != 0)) {
+    *why = std::string("a refused change could not be cut off the file: ") +
+           (injected ? "injected fault" : std::strerror(errno)) +
+           "; changes are refused until it can";
+    return false;
+  }
+  cutPending_ = false;
   return true;
 }
 

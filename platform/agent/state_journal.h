@@ -46,8 +46,15 @@ class StateJournal {
   // for appending.
   bool Rewrite(const StateRecordSource& records, std::string* error);
   // One record, whole or not at all, handed to the OS before this returns; refused when the file
-  // is no longer the one at the path (moved or removed under the agent).
+  // is no longer the one at the path (moved or removed under the agent). A write or sync that
+  // fails is cut back off the file, so that a refused change never counts at the next start;
+  // when even that fails, every later change is refused until the cut succeeds (the clean stop
+  // tries it once more).
   bool Append(const StateRecord& record, std::string* error);
+  // RECORDS as one change in one append: a group (more than one) counts whole or not at all.
+  bool Append(const std::vector<StateRecord>& records, std::string* error);
+  // The last rewrite failed for want of room (a full disk or quota, a file-size limit).
+  bool RewriteLackedRoom() const;
   // Records appended since the last rewrite.
   size_t AppendedSinceRewrite() const { return appended_; }
   // Bytes appended since the last rewrite, and the bytes that rewrite wrote.
@@ -55,6 +62,9 @@ class StateJournal {
   size_t BytesAtRewrite() const { return rewriteSize_; }
 
  private:
+  // Cuts the file back to fileSize_ (durably with --fsync); false with *why.
+  bool CutBack(std::string* why);
+
   std::string path_;
   bool sync_ = false;
   int fd_ = -1;                           // the locked file at path_, appended to after a rewrite
@@ -62,6 +72,9 @@ class StateJournal {
   size_t appended_ = 0;
   size_t fileSize_ = 0;  // bytes in the file: what a failed append is cut back to
   size_t rewriteSize_ = 0;
+  uint32_t chain_ = 0;       // the seal of the last record in the file
+  bool cutPending_ = false;  // a refused change is still in the file past fileSize_
+  int rewriteFailure_ = 0;   // errno of the last failed rewrite
 };
 
 }  // namespace orvu::agent

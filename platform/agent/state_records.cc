@@ -1,5 +1,6 @@
 #include "state_records.h"
 
+#include <algorithm>
 #include <map>
 
 #include "decimal.h"
@@ -229,6 +230,15 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
     record->moduleName = tokens[1];
     return true;
   }
+  // A scalar names its object with object=, which no value form uses. Files of earlier agents
+  // name it with the first oid= instead, before the value's own oid= when the value is an OID.
+  if (type == "scalar" &&
+      std::none_of(tokens.begin() + 1, tokens.end(),
+                   [](const std::string& token) { return token.rfind("object=", 0) == 0; })) {
+    auto first = std::find_if(tokens.begin() + 1, tokens.end(),
+                              [](const std::string& token) { return token.rfind("oid=", 0) == 0; });
+    if (first != tokens.end()) first->replace(0, 3, "object");
+  }
   Fields f;
   for (size_t t = 1; t < tokens.size(); ++t) {
     if (!f.Add(tokens[t], error)) return false;
@@ -280,9 +290,16 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
     record->type = RecordType::Value;
     ok = f.Number("handle", &record->handle, error) && f.Number("column", &record->column, error) &&
          ParseValue(f, &record->value, error);
+  } else if (type == "group") {
+    record->type = RecordType::Group;
+    ok = f.Number("records", &record->groupSize, error);
+    if (ok && (record->groupSize < 2 || record->groupSize > STATE_MAX_GROUP)) {
+      *error = "a group holds 2 to " + std::to_string(STATE_MAX_GROUP) + " records";
+      ok = false;
+    }
   } else if (type == "scalar") {
     record->type = RecordType::Scalar;
-    ok = f.OidField("oid", &record->scalarOid, error) && ParseValue(f, &record->value, error);
+    ok = f.OidField("object", &record->scalarOid, error) && ParseValue(f, &record->value, error);
     if (ok && record->scalarOid.empty()) {
       *error = "a scalar needs a nonempty OID";
       ok = false;
@@ -329,9 +346,10 @@ std::string FormatStateRecord(const StateRecord& record) {
       FormatValue(out, record.value);
       break;
     case RecordType::Scalar:
-      out = "scalar oid=" + OidText(record.scalarOid);
+      out = "scalar object=" + OidText(record.scalarOid);
       FormatValue(out, record.value);
       break;
+    case RecordType::Group: out = "group records=" + std::to_string(record.groupSize); break;
   }
   return out;
 }

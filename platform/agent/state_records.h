@@ -9,8 +9,13 @@
 //   enable handle=N flags=N
 //   remove handle=N
 //   value handle=N column=N syntax=N (number=N [second=N] | bytes=HEX | oid=OID)
-//   scalar oid=OID syntax=N (number=N [second=N] | bytes=HEX | oid=OID)
+//   scalar object=OID syntax=N (number=N [second=N] | bytes=HEX | oid=OID)
+//   group records=N
 //
+// A group holds the N records after it, written in one append as one change (the varbinds of one
+// SNMP set): they count all together, or, cut short at the end of the file, not at all.
+// Earlier agents wrote a scalar's object as its first oid= (scalar oid=OID syntax=N ...); such
+// lines still read, with an OID value's oid= after it.
 // Numbers are decimal, from -2147483648 to 4294967295 (kept as their 32-bit pattern). TEXT escapes
 // blanks, '%', '=' and bytes outside printable ASCII as %XX.
 #pragma once
@@ -24,7 +29,10 @@
 
 namespace orvu::agent {
 
-enum class RecordType { Module, Client, Instance, Enable, Remove, Value, Scalar };
+enum class RecordType { Module, Client, Instance, Enable, Remove, Value, Scalar, Group };
+
+// The records one group may hold.
+constexpr uint32_t STATE_MAX_GROUP = 65536;
 
 struct StateRecord {
   RecordType type = RecordType::Module;
@@ -39,6 +47,7 @@ struct StateRecord {
   std::optional<uint32_t> enabledFlags;  // instance, enable
   std::optional<uint32_t> leaves;        // instance
   uint32_t column = 0;
+  uint32_t groupSize = 0;  // group
   proto::Value value;
   size_t line = 0;  // where the state file holds it, for messages
 };

@@ -1,52 +1,84 @@
 #include "endpoint_file.h"
 
-#include <fstream>
 #include <sstream>
+
+#include "transport.h"
 
 namespace orvu::endpoint {
 
-std::string FormatEndpoint(uint16_t port, const std::string& secret) {
-  return "port=" + std::to_string(port) + "\nsecret=" + secret + "\n";
+namespace {
+
+constexpr size_t ENDPOINT_MAX_FILE = 4096;
+
+bool AllDigits(const std::string& text, size_t most) {
+  return !text.empty() && text.size() <= most &&
+         text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-bool ParseEndpoint(const std::string& text, uint16_t* port, std::string* secret,
-                   std::string* error) {
+// A dotted IPv4 address in 127.0.0.0/8: a client dials nothing beyond this machine.
+bool IsLoopbackAddress(const std::string& text) {
+  std::istringstream parts(text);
+  std::string part;
+  int count = 0;
+  bool ok = true;
+  while (ok && std::getline(parts, part, '.')) {
+    ok = AllDigits(part, 3) && std::stoi(part) <= 255 && (count > 0 || part == "127");
+    ++count;
+  }
+  return ok && count == 4 && text.back() != '.';
+}
+
+}  // namespace
+
+std::string FormatEndpoint(const Endpoint& endpoint) {
+  return "address=" + endpoint.address + "\nport=" + std::to_string(endpoint.port) +
+         "\nsecret=" + endpoint.secret + "\n";
+}
+
+bool ParseEndpoint(const std::string& text, Endpoint* endpoint, std::string* error) {
   std::istringstream lines(text);
   std::string line;
   long number = -1;
-  secret->clear();
+  *endpoint = Endpoint{};
+  bool addressOk = true;
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.rfind("port=", 0) == 0) {
       std::string digits = line.substr(5);
-      if (digits.empty() || digits.size() > 5 ||
-          digits.find_first_not_of("0123456789") != std::string::npos) {
-        break;
-      }
+      if (!AllDigits(digits, 5)) break;
       number = std::stol(digits);
     } else if (line.rfind("secret=", 0) == 0) {
-      *secret = line.substr(7);
+      endpoint->secret = line.substr(7);
+    } else if (line.rfind("address=", 0) == 0) {
+      endpoint->address = line.substr(8);
+      addressOk = IsLoopbackAddress(endpoint->address);
     }
   }
-  if (number <= 0 || number > 65535 || secret->empty() || secret->size() > ENDPOINT_MAX_SECRET) {
+  if (!addressOk) {
+    *error =
+        "the endpoint file's address is not a loopback address (127.x.x.x): " + endpoint->address;
+    return false;
+  }
+  if (number <= 0 || number > 65535 || endpoint->secret.empty() ||
+      endpoint->secret.size() > ENDPOINT_MAX_SECRET) {
     *error = "not an agent endpoint file (port=PORT and secret=HEX expected)";
     return false;
   }
-  *port = static_cast<uint16_t>(number);
+  endpoint->port = static_cast<uint16_t>(number);
   return true;
 }
 
-bool ReadEndpointFile(const std::string& path, uint16_t* port, std::string* secret,
-                      std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = ENDPOINT_MISSING;
+bool ReadEndpointFile(const std::string& path, Endpoint* endpoint, std::string* error,
+                      bool* untrusted) {
+  std::string text, why;
+  bool missing = false;
+  *untrusted = false;
+  if (!transport::ReadOwnFile(path, ENDPOINT_MAX_FILE, &text, &why, &missing)) {
+    *untrusted = !missing;
+    *error = missing ? ENDPOINT_MISSING : "the endpoint file is not this user's own: " + why;
     return false;
   }
-  std::string text(4096, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(in.gcount()));
-  return ParseEndpoint(text, port, secret, error);
+  return ParseEndpoint(text, endpoint, error);
 }
 
 bool SameSecret(const std::string& given, const std::string& expected) {

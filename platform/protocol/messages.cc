@@ -96,7 +96,7 @@ bool RequestFields(F& f, Q& request) {
       f(request.clientName);
       f(request.threadId);
       f(request.flags);
-      f(request.secret);
+      f(request.proof);
       f(request.processId);
       f(request.fileName);
       return true;
@@ -111,6 +111,7 @@ bool RequestFields(F& f, Q& request) {
       f(request.count);
       return true;
     case Op::ReadRows: f(request.handles); return true;
+    case Op::Challenge: f(request.nonce); return true;
     case Op::FindInstance:
       f(request.entryHandle);
       f(request.index);
@@ -162,6 +163,10 @@ void ReplyFields(F& f, Op op, P& reply) {
       break;
     case Op::GetData:
     case Op::ReadRows: f(reply.items); break;
+    case Op::Challenge:
+      f(reply.nonce);
+      f(reply.proof);
+      break;
     case Op::EnableInstance:
     case Op::RemoveInstance:
     case Op::SetData:
@@ -236,8 +241,12 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::stri
     return false;
   }
   if (request->op == Op::Register &&
-      (request->fileName.size() > PROTO_MAX_NAME || request->secret.size() > PROTO_MAX_SECRET)) {
-    *error = "client file name or secret too long";
+      (request->fileName.size() > PROTO_MAX_NAME || request->proof.size() > PROTO_MAX_PROOF)) {
+    *error = "client file name or proof too long";
+    return false;
+  }
+  if (request->op == Op::Challenge && request->nonce.size() > PROTO_MAX_PROOF) {
+    *error = "challenge too long";
     return false;
   }
   return true;

@@ -19,8 +19,8 @@ constexpr uint32_t PROTO_MAX_REQUEST = 1u
 constexpr uint32_t PROTO_MAX_REPLY = 256u << 20;  // body bytes the library accepts
 // Client name (and self-reported file name) bytes kept by the agent.
 constexpr uint32_t PROTO_MAX_NAME = 4096;
-// Secret bytes a registration may carry.
-constexpr uint32_t PROTO_MAX_SECRET = 256;
+// Bytes of a challenge's nonce or of a proof that a message may carry.
+constexpr uint32_t PROTO_MAX_PROOF = 256;
 
 enum class Op : uint32_t {
   Register = 1,
@@ -37,6 +37,9 @@ enum class Op : uint32_t {
   SetData = 12,
   Unregister = 13,
   ReadRows = 14,
+  // The first request of a TCP peer: its nonce, which the agent answers with its own nonce and
+  // its proof (proof.h); the registration that follows carries the client's proof.
+  Challenge = 15,
 };
 
 using orvu::KindOfSyntax;
@@ -63,9 +66,9 @@ struct Request {
   uint32_t version = PROTO_VERSION;  // Register
   std::string clientName;            // Register
   uint32_t threadId = 0;             // Register
-  // Register over TCP, where no peer credentials exist: the endpoint file's secret, and what the
-  // client says of itself.
-  std::string secret;
+  // Register over TCP, where no peer credentials exist: the client's proof that it knows the
+  // endpoint file's secret, and what the client says of itself.
+  std::string proof;
   uint32_t processId = 0;
   std::string fileName;
   uint32_t flags = 0;  // Register, EnableInstance, EnumInstances
@@ -79,6 +82,7 @@ struct Request {
   uint32_t position = 0;          // EnumInstances: first record wanted, counting from 0
   uint32_t count = 0;             // EnumInstances: records wanted
   std::vector<uint32_t> handles;  // ReadRows: instance handles
+  std::string nonce;              // Challenge
 };
 
 struct ModuleRecord {
@@ -127,6 +131,9 @@ struct Reply {
   // GetData: the object read first, then (for a column) other leaves of the same row;
   // ReadRows: the leaves of each row asked for, row after row.
   std::vector<DataItem> items;
+  // Challenge: the agent's own nonce and its proof.
+  std::string nonce;
+  std::string proof;
 };
 
 std::string EncodeRequest(const Request& request);

@@ -31,17 +31,22 @@ std::string ClientEndpoint();
 // else on Windows %LOCALAPPDATA%\orvu-agent\endpoint, and on POSIX nothing (the Unix socket).
 std::string ClientEndpointFile();
 
-// Client side: a connection, or NO_SOCKET with *error set. The default endpoint's folder must be
-// the user's own, closed to others and no symbolic link, and the peer listening there must run as
-// the user, or else as root or the system agent's user (orvu-agent) in a folder of its own that
-// no one else may write in and that is no symbolic link, before anything is sent; when that is
-// not so, *untrusted is set and *error names the path and the reason.
-Socket Connect(const std::string& path, std::string* error, bool* untrusted = nullptr);
-// The same to 127.0.0.1:PORT; *refused is set when nothing listens there.
-Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused);
 // One bound for a whole round trip, however slowly the agent trickles its reply.
 using Deadline = std::chrono::steady_clock::time_point;
 Deadline CallDeadline();
+
+// Client side: a connection, or NO_SOCKET with *error set; an agent that does not take it by
+// DEADLINE (one whose backlog is full) is given up on like one that does not answer. The default
+// endpoint's folder must be the user's own, closed to others and no symbolic link, and the peer
+// listening there must run as the user, or else as root or the system agent's user (orvu-agent)
+// in a folder of its own that no one else may write in and that is no symbolic link, before
+// anything is sent; when that is not so, *untrusted is set and *error names the path and the
+// reason.
+Socket Connect(const std::string& path, std::string* error, bool* untrusted = nullptr,
+               Deadline deadline = CallDeadline());
+// The same to ADDRESS:PORT (a dotted IPv4 address); *refused is set when nothing listens there.
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error, bool* refused,
+                       Deadline deadline = CallDeadline());
 // False when the peer closed, failed or the deadline passed before all was sent.
 bool SendAll(Socket s, const void* data, size_t size, Deadline deadline);
 // Waits until some bytes arrive: their count, or 0 or less when the connection closed, failed or
@@ -65,6 +70,13 @@ struct GroupAccess {
 bool LookUpGroup(const std::string& name, uint32_t* groupId, std::string* error);
 // Whether the peer's primary or supplementary groups hold GROUP_ID.
 bool PeerInGroup(Socket s, uint32_t groupId);
+// Reads at most LIMIT bytes of PATH into *text, only when it is this user's own: a regular file
+// that is no symbolic link, owned by the user and closed to others, in a folder that no other
+// user may write; it is opened without blocking, so that a FIFO there cannot hold the caller.
+// Otherwise false with *why (the reason alone), and *missing set when there is no such file. On
+// Windows the file is read as it is.
+bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
+                 bool* missing);
 
 // Agent side. Listen makes the folder of the default endpoint (owner only) when needed, holds
 // PATH.lock for the rest of the process so that one agent at a time takes the path, refuses a

@@ -156,21 +156,43 @@ std::string ClientEndpointFile() {
 
 namespace {
 
-// A blocking connection of a fresh socket of FAMILY to ADDR; the round trips that follow keep to
-// their own deadlines.
-Socket ConnectTo(int family, const sockaddr* addr, socklen_t size, std::string* error) {
-  int s = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+constexpr auto TRANSPORT_BACKLOG_RETRY = std::chrono::milliseconds(20);
+
+// Connects S to ADDR by DEADLINE: 0, or the errno of the failure (ETIMEDOUT when time ran out).
+int ConnectBy(int s, const sockaddr* addr, socklen_t size, Deadline deadline) {
+  while (true) {
+    if (connect(s, addr, size) == 0) return 0;
+    int failure = errno;
+    if (failure == EAGAIN) {
+      // A Unix socket whose backlog is full: there is nothing to wait on but time.
+      if (std::chrono::steady_clock::now() + TRANSPORT_BACKLOG_RETRY >= deadline) return ETIMEDOUT;
+      usleep(static_cast<useconds_t>(std::chrono::microseconds(TRANSPORT_BACKLOG_RETRY).count()));
+      continue;
+    }
+    if (failure != EINPROGRESS && failure != EINTR) return failure;
+    if (!WaitFor(s, POLLOUT, deadline)) return ETIMEDOUT;
+    socklen_t length = sizeof failure;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, &failure, &length) != 0) return errno;
+    return failure;
+  }
+}
+
+// A connection of a fresh socket of FAMILY to ADDR, made by DEADLINE; the socket is blocking
+// afterwards, and the round trips that follow keep to their own deadlines. errno tells why it
+// failed.
+Socket ConnectTo(int family, const sockaddr* addr, socklen_t size, Deadline deadline,
+                 std::string* error) {
+  int s = socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
     *error = std::strerror(errno);
     return NO_SOCKET;
   }
-  int rc;
-  do {
-    rc = connect(s, addr, size);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    *error = std::strerror(errno);
+  int failure = ConnectBy(s, addr, size, deadline);
+  if (failure == 0 && fcntl(s, F_SETFL, fcntl(s, F_GETFL) & ~O_NONBLOCK) != 0) failure = errno;
+  if (failure != 0) {
+    *error = std::strerror(failure);
     close(s);
+    errno = failure;
     return NO_SOCKET;
   }
   return s;
@@ -199,7 +221,7 @@ bool CheckAgentFolder(const std::string& folder, uid_t listener, std::string* wh
 
 }  // namespace
 
-Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
+Socket Connect(const std::string& path, std::string* error, bool* untrusted, Deadline deadline) {
   if (untrusted) *untrusted = false;
   sockaddr_un addr;
   if (!MakeAddress(path, &addr, error)) return NO_SOCKET;
@@ -216,7 +238,7 @@ Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
       return NO_SOCKET;
     }
   }
-  int s = ConnectTo(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
+  int s = ConnectTo(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, deadline, error);
   if (s == NO_SOCKET) return NO_SOCKET;
   // Whoever listens there gets every request we send: it must be our own user, or the system's
   // agent in a folder that only it may change.
@@ -271,12 +293,17 @@ std::string OwnProgramFile() {
              : std::string(path, static_cast<size_t>(length));
 }
 
-Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused) {
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error, bool* refused,
+                       Deadline deadline) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  Socket s = ConnectTo(AF_INET, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
+  if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+    *error = "not an IPv4 address: " + address;
+    *refused = false;
+    return NO_SOCKET;
+  }
+  Socket s = ConnectTo(AF_INET, reinterpret_cast<sockaddr*>(&addr), sizeof addr, deadline, error);
   *refused = s == NO_SOCKET && errno == ECONNREFUSED;
   int one = 1;
   if (s != NO_SOCKET) setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -361,6 +388,70 @@ int OpenOwnFile(const std::string& path, unsigned mode, std::string* why) {
     return -1;
   }
   return fd;
+}
+
+namespace {
+
+std::string ModeText(mode_t mode) {
+  std::string text;
+  if (mode & 07000) text += std::to_string((mode >> 9) & 7);
+  return text + std::to_string((mode >> 6) & 7) + std::to_string((mode >> 3) & 7) +
+         std::to_string(mode & 7);
+}
+
+// Whoever may write the folder may replace the file in it between our look and our open.
+bool CheckOwnFolder(const std::string& folder, std::string* why) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) {
+    *why = "its folder " + folder + ": " + std::strerror(errno);
+  } else if (st.st_uid != geteuid() && st.st_uid != 0) {
+    *why = "its folder " + folder + " belongs to user " + std::to_string(st.st_uid);
+  } else if ((st.st_mode & 022) != 0) {
+    *why = "its folder " + folder + " may be written by other users (mode " +
+           ModeText(st.st_mode & 07777) + ")";
+  }
+  return why->empty();
+}
+
+}  // namespace
+
+bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
+                 bool* missing) {
+  why->clear();
+  *missing = false;
+  std::string folder = Folder(path);
+  if (path.find('/') == std::string::npos) folder = ".";
+  if (path.rfind('/', 0) == 0 && folder.empty()) folder = "/";
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *missing = errno == ENOENT || errno == ENOTDIR;
+    *why = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    *why = "it is not a regular file";
+  } else if (st.st_uid != geteuid()) {
+    *why = "it belongs to user " + std::to_string(st.st_uid);
+  } else if ((st.st_mode & 077) != 0) {
+    *why = "others may use it (mode " + ModeText(st.st_mode & 0777) + ")";
+  } else {
+    CheckOwnFolder(folder, why);
+  }
+  text->assign(limit, '\0');
+  size_t got = 0;
+  while (why->empty() && got < limit) {
+    ssize_t n = read(fd, text->data() + got, limit - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) *why = std::strerror(errno);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  text->resize(got);
+  return why->empty();
 }
 
 // Held for the agent's life: two agents starting at once on the same (stale) socket would both

@@ -4,9 +4,12 @@
 #include <ws2tcpip.h>
 // winsock2.h before windows.h, which would otherwise bring the old winsock.h.
 #include <windows.h>
+// bcrypt.h needs the types of windows.h.
+#include <bcrypt.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 
 #include "transport.h"
@@ -30,8 +33,40 @@ bool StartWinsock(std::string* error) {
   return true;
 }
 
-std::string SocketError(const char* what) {
-  return std::string(what) + " failed (Winsock error " + std::to_string(WSAGetLastError()) + ")";
+std::string SocketError(const char* what, int code = WSAGetLastError()) {
+  return std::string(what) + " failed (Winsock error " + std::to_string(code) + ")";
+}
+
+// Connects S to ADDR by DEADLINE, leaving it blocking: 0, or the Winsock error of the failure
+// (WSAETIMEDOUT when time ran out).
+int ConnectBy(SOCKET s, const sockaddr* addr, int size, Deadline deadline) {
+  u_long nonBlocking = 1;
+  if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) return WSAGetLastError();
+  int failure = 0;
+  if (connect(s, addr, size) != 0) {
+    failure = WSAGetLastError();
+    if (failure == WSAEWOULDBLOCK) {
+      auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+          deadline - std::chrono::steady_clock::now());
+      long micros = left.count() < 0 ? 0 : static_cast<long>(left.count());
+      timeval wait{micros / 1000000, micros % 1000000};
+      fd_set writable, failed;
+      FD_ZERO(&writable);
+      FD_ZERO(&failed);
+      FD_SET(s, &writable);
+      FD_SET(s, &failed);
+      int ready = select(0, nullptr, &writable, &failed, &wait);
+      failure = ready == 0 ? WSAETIMEDOUT : ready < 0 ? WSAGetLastError() : 0;
+      if (ready > 0 && FD_ISSET(s, &failed)) {
+        int length = sizeof failure;
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure), &length);
+        if (failure == 0) failure = WSAECONNREFUSED;
+      }
+    }
+  }
+  nonBlocking = 0;
+  if (failure == 0 && ioctlsocket(s, FIONBIO, &nonBlocking) != 0) failure = WSAGetLastError();
+  return failure;
 }
 
 }  // namespace
@@ -48,27 +83,32 @@ std::string ClientEndpointFile() {
   return folder + "\\orvu-agent\\endpoint";
 }
 
-Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
+Socket Connect(const std::string& path, std::string* error, bool* untrusted, Deadline) {
   if (untrusted) *untrusted = false;
   *error = "no Unix socket on Windows: " + path;
   return NO_SOCKET;
 }
 
-Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused) {
+Socket ConnectLoopback(const std::string& address, uint16_t port, std::string* error, bool* refused,
+                       Deadline deadline) {
   *refused = false;
   if (!StartWinsock(error)) return NO_SOCKET;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+    *error = "not an IPv4 address: " + address;
+    return NO_SOCKET;
+  }
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) {
     *error = SocketError("socket");
     return NO_SOCKET;
   }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    *refused = WSAGetLastError() == WSAECONNREFUSED;
-    *error = SocketError("connect");
+  int failure = ConnectBy(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr, deadline);
+  if (failure != 0) {
+    *refused = failure == WSAECONNREFUSED;
+    *error = failure == WSAETIMEDOUT ? "connect timed out" : SocketError("connect", failure);
     closesocket(s);
     return NO_SOCKET;
   }
@@ -120,6 +160,26 @@ std::string OwnProgramFile() {
   char path[MAX_PATH + 1] = {};
   DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   return length == 0 || length >= MAX_PATH ? std::string() : std::string(path, length);
+}
+
+bool RandomBytes(void* data, size_t size) {
+  return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, static_cast<PUCHAR>(data),
+                                        static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
+// Under Wine the file's owner and mode say nothing that Windows would check; it is read as it is.
+bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
+                 bool* missing) {
+  std::ifstream in(path, std::ios::binary);
+  *missing = !in;
+  if (!in) {
+    *why = "no such file";
+    return false;
+  }
+  text->assign(limit, '\0');
+  in.read(text->data(), static_cast<std::streamsize>(limit));
+  text->resize(static_cast<size_t>(in.gcount()));
+  return true;
 }
 
 void Close(Socket s) {

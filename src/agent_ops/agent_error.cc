@@ -25,3 +25,15 @@ std::string LastAgentErrorText() {
 std::string NumericOidReason(const char* text) {
   return "\"" + std::string(text) + "\" is not a numeric OID (dotted numbers, as 1.3.6.1)";
 }
+
+bool EnumerationFailed() {
+  int code = gApi.AgentGetLastError();
+  return code != 0 && code != OUTSIDE_ERR_NO_MORE_ENTRIES;
+}
+
+void PrintEnumerationError(const char* what, int* exitStatus) {
+  std::printf("\n%s error: ", what);
+  PrintAgentError("%s");
+  std::printf("\n");
+  *exitStatus = 1;
+}

@@ -12,3 +12,9 @@ std::string LastAgentErrorText();
 
 // Why TEXT is no OID where the tool takes numeric ones only.
 std::string NumericOidReason(const char* text);
+
+// An enumeration call returned 0: true when that is a failure rather than the list's end (error
+// code 1007). A lost connection or an oversized reply must never show a populated list as empty.
+bool EnumerationFailed();
+// The report of such a failure, "\nWHAT error: TEXT\n"; it also sets *exitStatus to 1.
+void PrintEnumerationError(const char* what, int* exitStatus);

@@ -2,10 +2,11 @@
 
 #include <cstdio>
 
+#include "agent_ops/agent_error.h"
 #include "agent_ops/output_format.h"
 #include "agentapi/outside_api.h"
 
-void PrintClientList(AgentHandle agent) {
+int PrintClientList(AgentHandle agent, int* exitStatus) {
   std::printf("\nClients connected to Orvu Agent:");
   std::printf("\n");
   // The size is set once; the record is neither cleared nor resized between calls.
@@ -14,8 +15,12 @@ void PrintClientList(AgentHandle agent) {
   gApi.AgentEnumClients(agent, 0, &info);
   for (uint32_t index = 1;; ++index) {
     if (!gApi.AgentEnumClients(agent, index, &info)) {
+      if (EnumerationFailed()) {
+        PrintEnumerationError("Client list", exitStatus);
+        return 0;
+      }
       if (index == 1) std::printf("\n\n  None.");
-      break;
+      return 1;
     }
     char handle[9];
     char time[32];

@@ -34,8 +34,8 @@ constexpr size_t OUTPUT_BUFFER_SIZE = 64 * 1024;
 // table entry creation or removal, or a listing whose entry OID was rejected.
 void RunConnectedWork(AgentHandle agent, int* exitStatus) {
   const Invocation& invocation = gInvocation;
-  if (invocation.printModules) PrintModuleList(agent);
-  if (invocation.printClients) PrintClientList(agent);
+  if (invocation.printModules && !PrintModuleList(agent, exitStatus)) return;
+  if (invocation.printClients && !PrintClientList(agent, exitStatus)) return;
   if (invocation.addEntryOid != nullptr && invocation.instanceOid != nullptr &&
       !AddTableEntry(agent, exitStatus)) {
     return;

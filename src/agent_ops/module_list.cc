@@ -3,13 +3,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "agent_ops/agent_error.h"
 #include "agentapi/outside_api.h"
 
 namespace {
 constexpr uint32_t MODULE_NAME_SIZE = 128;
 }
 
-void PrintModuleList(AgentHandle agent) {
+int PrintModuleList(AgentHandle agent, int* exitStatus) {
   std::printf("\nMIB modules handled by Orvu Agent:");
   std::printf("\n");
   // One byte fewer is offered than the buffer holds, so the name stays terminated.
@@ -18,6 +19,10 @@ void PrintModuleList(AgentHandle agent) {
   gApi.AgentEnumModules(agent, 0, name, MODULE_NAME_SIZE - 1, &moduleHandle);
   for (uint32_t index = 1;; ++index) {
     if (!gApi.AgentEnumModules(agent, index, name, MODULE_NAME_SIZE - 1, &moduleHandle)) {
+      if (EnumerationFailed()) {
+        PrintEnumerationError("Module list", exitStatus);
+        return 0;
+      }
       if (index == 1) std::printf("\n\n  None.");
       break;
     }
@@ -25,4 +30,5 @@ void PrintModuleList(AgentHandle agent) {
                 static_cast<int32_t>(moduleHandle));
   }
   std::printf("\n");
+  return 1;
 }

@@ -3,4 +3,6 @@
 
 #include "agentapi/snmp_oid.h"
 
-void PrintModuleList(AgentHandle agent);
+// 0 when the enumeration failed otherwise than at the list's end: the error is printed, *exitStatus
+// is 1 and the run's operations end.
+int PrintModuleList(AgentHandle agent, int* exitStatus);

@@ -139,13 +139,6 @@ uint32_t FindListedEntry(AgentHandle agent, const char* entryText) {
   return entryHandle;
 }
 
-// An enumeration call returned 0: the end of the table, or a failure that must not pass for one (a
-// lost connection or an oversized reply would otherwise show a populated table as "None.").
-bool EnumerationFailed() {
-  int code = gApi.AgentGetLastError();
-  return code != 0 && code != OUTSIDE_ERR_NO_MORE_ENTRIES;
-}
-
 }  // namespace
 
 int ListTableEntries(AgentHandle agent, int* exitStatus) {
@@ -162,10 +155,7 @@ int ListTableEntries(AgentHandle agent, int* exitStatus) {
   for (uint32_t index = 1; index != 0; ++index) {
     if (gApi.AgentEnumTableInstances(agent, index, entryHandle, &info) == 0) {
       if (EnumerationFailed()) {
-        std::printf("\nTable listing error: ");
-        PrintAgentError("%s");
-        std::printf("\n");
-        *exitStatus = 1;
+        PrintEnumerationError("Table listing", exitStatus);
         return 0;
       }
       if (index == 1) {

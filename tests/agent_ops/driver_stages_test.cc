@@ -41,6 +41,9 @@ const char* OUTSIDE_CALL FakeErrorText(int, char* buffer, uint32_t size) {
   return buffer;
 }
 
+// Past the last client the library says the list has ended.
+int OUTSIDE_CALL FakeListEnded() { return 1007; }
+
 int OUTSIDE_CALL FakeGetVersionInfo(AgentVersionInfo* info) {
   if (info->size != AGENT_VERSION_INFO_SIZE) return 0;
   *info = gVersion;
@@ -63,6 +66,7 @@ TEST(ClientListTest, OddValuesAndUnterminatedNamesStayInsideTheRecord) {
   gClientSizesSeen.clear();
   gApi = OutsideApi{};
   gApi.AgentEnumClients = FakeEnumClients;
+  gApi.AgentGetLastError = FakeListEnded;
 
   std::string expected =
       "\nClients connected to Orvu Agent:\n\n  Client 1:\n    Name: " + std::string(127, 'N') +
@@ -74,7 +78,9 @@ TEST(ClientListTest, OddValuesAndUnterminatedNamesStayInsideTheRecord) {
       "4000000000 (id)"
       "\n    Thread: 0x00000000 (handle), 1 (id)"
       "\n";
-  EXPECT_EQ(Captured([] { PrintClientList(5); }), expected);
+  int status = 0;
+  EXPECT_EQ(Captured([&] { PrintClientList(5, &status); }), expected);
+  EXPECT_EQ(status, 0);
   // The size is set once and the calls run 0, 1, 2.
   EXPECT_EQ(gClientSizesSeen, (std::vector<uint32_t>{AGENT_CLIENT_INFO_SIZE, AGENT_CLIENT_INFO_SIZE,
                                                      AGENT_CLIENT_INFO_SIZE}));

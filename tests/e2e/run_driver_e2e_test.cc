@@ -4,16 +4,20 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent_process.h"
@@ -195,6 +199,49 @@ TEST(ClientListE2e, NoneWhenTheFirstCallFailsOtherwiseThisToolItself) {
   OasetRun own = RunOaset(&agent, {"-c"});
   EXPECT_EQ(own.out, BannerText() + CLIENTS_HEADING + OwnClientBlock(1, 2, own) + NOTHING_TO_SET +
                          FinishedText());
+}
+
+// Either list ends quietly only where the library says it has no more entries (1007); any other
+// failure is reported, ends the run's operations and makes the exit status 1, so that a refused
+// or broken enumeration never shows as "None.".
+TEST(ListsE2e, OnlyTheListsEndIsQuiet) {
+  TestAgent agent(ServingModules({"VORNEL-VNBEEP-MIB", "RFC1213-MIB"}));
+  const std::string module1 = "\n  Module 1: VORNEL-VNBEEP-MIB (handle = 1)";
+  struct Case {
+    std::vector<std::string> args;
+    std::string faults;
+    std::string out;
+    int status;
+  };
+  // The index-0 call is the first of each enumeration; the second is index 1.
+  for (const Case& c : std::vector<Case>{
+           {{"-o"},
+            "AgentEnumModules=0/1007@2",
+            MODULES_HEADING + "\n\n  None.\n" + NOTHING_TO_SET,
+            0},
+           {{"-o", "-c"},
+            "AgentEnumModules=0/1002@2",
+            MODULES_HEADING + "\nModule list error: " + Injected("AgentEnumModules", 1002) + "\n",
+            1},
+           {{"-o", "-s1.3.6.1.4.1.32473.99.1.4", "-mi2"},
+            "AgentEnumModules=0/1003@3",
+            MODULES_HEADING + module1 +
+                "\nModule list error: " + Injected("AgentEnumModules", 1003) + "\n",
+            1},
+           {{"-c"},
+            "AgentEnumClients=0/1002@2",
+            CLIENTS_HEADING + "\nClient list error: " + Injected("AgentEnumClients", 1002) + "\n",
+            1},
+           {{"-c"},
+            "AgentEnumClients=0/1007@2",
+            CLIENTS_HEADING + "\n\n  None." + NOTHING_TO_SET,
+            0},
+       }) {
+    SCOPED_TRACE(c.faults);
+    OasetRun run = RunOaset(&agent, c.args, {{"ORVU_FAULTS", c.faults}});
+    EXPECT_EQ(run.out, BannerText() + c.out + FinishedText());
+    EXPECT_EQ(run.status, c.status);
+  }
 }
 
 TEST(ClientListE2e, ResidentClientWithOddValuesComesFirst) {
@@ -385,7 +432,105 @@ TEST(EchoE2e, EntriesWithFoldedSwitchesLettersAndUnpairedValues) {
 
 }  // namespace
 
-// The agent on TCP loopback as well (for Windows clients under Wine): a client that has the
+namespace {
+
+// The lines of an endpoint file, by name.
+std::map<std::string, std::string> EndpointLines(const std::string& path) {
+  std::ifstream in(path);
+  std::map<std::string, std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    size_t equals = line.find('=');
+    if (equals != std::string::npos) lines[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return lines;
+}
+
+// A private file, as the client trusts it.
+void WritePrivate(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+  chmod(path.c_str(), 0600);
+}
+
+std::string ClientPath(const std::string& path) { return WindowsMode() ? WindowsPath(path) : path; }
+
+const std::string CONNECTION_FAILED = "\nAgent connection failed:  ";
+
+// Another user's listener at ADDRESS:PORT: it answers every request as an agent would, with a
+// proof it cannot have, and keeps every byte it is sent.
+class Impostor {
+ public:
+  Impostor(const std::string& address, int port) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &where.sin_addr);
+    listening_ = bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
+                 listen(listener_, 8) == 0;
+    if (listening_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~Impostor() { Received(); }
+  bool Listening() const { return listening_; }
+  // Everything sent to it, once it stopped listening.
+  const std::string& Received() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) close(listener_);
+    listener_ = -1;
+    return received_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd wait{listener_, POLLIN, 0};
+      if (poll(&wait, 1, 100) <= 0) continue;
+      int peer = accept(listener_, nullptr, nullptr);
+      if (peer < 0) continue;
+      std::string in;
+      char buffer[4096];
+      for (ssize_t n; (n = Read(peer, buffer, sizeof buffer)) > 0;) {
+        in.append(buffer, static_cast<size_t>(n));
+        received_.append(buffer, static_cast<size_t>(n));
+        while (in.size() >= 4 && in.size() >= 4 + Little(in.data())) {
+          in.erase(0, 4 + Little(in.data()));
+          std::string reply =
+              Word(0) + Word(32) + std::string(32, 'n') + Word(32) + std::string(32, 'p');
+          reply = Word(static_cast<uint32_t>(reply.size())) + reply;
+          send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
+        }
+      }
+      close(peer);
+    }
+  }
+  // Reads what comes within a second, so that a stop is never held up for long.
+  static ssize_t Read(int peer, char* buffer, size_t size) {
+    pollfd wait{peer, POLLIN, 0};
+    return poll(&wait, 1, 1000) > 0 ? read(peer, buffer, size) : 0;
+  }
+  static uint32_t Little(const char* bytes) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return value;
+  }
+  static std::string Word(uint32_t value) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xff);
+    return bytes;
+  }
+
+  int listener_ = -1;
+  bool listening_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::string received_;
+};
+
+}  // namespace
+
+// The agent on TCP loopback as well (for Windows clients under Wine): a client that knows the
 // endpoint file's secret is served and reports its own ids; any other is refused with a reason.
 TEST(LoopbackE2e, TheSecretOpensTheDoorAndNothingElseDoes) {
   TestAgentOptions options;
@@ -396,12 +541,10 @@ TEST(LoopbackE2e, TheSecretOpensTheDoorAndNothingElseDoes) {
   struct stat info {};
   ASSERT_EQ(stat(endpoint.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
-  std::ifstream in(endpoint);
-  std::string port, secret;
-  std::getline(in, port);
-  std::getline(in, secret);
-  EXPECT_EQ(port.rfind("port=", 0), 0u);
-  EXPECT_EQ(secret.size(), std::string("secret=").size() + 32) << "128 bits in hexadecimal";
+  std::map<std::string, std::string> lines = EndpointLines(endpoint);
+  std::string port = "port=" + lines["port"];
+  EXPECT_EQ(lines["address"], "127.0.0.1");
+  EXPECT_EQ(lines["secret"].size(), 32u) << "128 bits in hexadecimal";
 
   // Nobody at the Unix socket: the client takes the TCP road the variable names.
   std::map<std::string, std::string> tcp = {{"ORVU_AGENT_ENDPOINT", endpoint},
@@ -410,23 +553,28 @@ TEST(LoopbackE2e, TheSecretOpensTheDoorAndNothingElseDoes) {
   EXPECT_EQ(own.out, BannerText() + CLIENTS_HEADING + OwnClientBlock(1, 1, own, true) +
                          NOTHING_TO_SET + FinishedText());
 
+  // With another secret, the agent's own proof does not hold: the client stops there.
   std::string wrong = agent.dir + "/wrong";
-  std::ofstream(wrong) << port << "\nsecret=" << std::string(32, '0') << "\n";
-  const std::string refused =
-      "\nAgent connection failed:  the agent refused the connection: no registration with the "
-      "secret of its endpoint file";
+  WritePrivate(wrong, port + "\nsecret=" + std::string(32, '0') + "\n");
   tcp["ORVU_AGENT_ENDPOINT"] = wrong;
-  EXPECT_EQ(RunOaset(&agent, {"-o"}, tcp).out, BannerText() + refused + FinishedText());
-  std::ofstream(wrong) << port << "\n";
+  EXPECT_EQ(RunOaset(&agent, {"-o"}, tcp).out,
+            BannerText() + CONNECTION_FAILED + "no trusted agent at " + ClientPath(wrong) +
+                ": the listener at 127.0.0.1:" + lines["port"] +
+                " did not prove that it knows the endpoint file's secret" + FinishedText());
+  WritePrivate(wrong, port + "\n");
   OasetRun missing = RunOaset(&agent, {"-o"}, tcp);
   EXPECT_NE(missing.out.find("not an agent endpoint file"), std::string::npos) << missing.out;
+  WritePrivate(wrong, "address=10.0.0.1\n" + port + "\nsecret=" + lines["secret"] + "\n");
+  missing = RunOaset(&agent, {"-o"}, tcp);
+  EXPECT_NE(missing.out.find("not a loopback address (127.x.x.x): 10.0.0.1"), std::string::npos)
+      << missing.out;
 
   // A peer that never registers is told why and dropped after the bound; others are served
   // meanwhile.
   int silent = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(std::stoi(port.substr(5))));
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(lines["port"])));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   timeval patience{15, 0};  // the test fails rather than waits for ever
@@ -444,4 +592,93 @@ TEST(LoopbackE2e, TheSecretOpensTheDoorAndNothingElseDoes) {
   TestAgent anywhere(open);
   anywhere.options.extraArgs = {"--tcp", "0.0.0.0:0", "--endpoint", anywhere.dir + "/open"};
   EXPECT_FALSE(anywhere.Start()) << "an address beyond loopback is refused";
+}
+
+// The client dials the address the endpoint file names, and the agent proves itself before the
+// client sends anything: a listener on another address at the same port, or one that takes the
+// port once the agent is gone, learns nothing of the secret and changes nothing.
+TEST(LoopbackE2e, OnlyTheAgentThatProvesItselfIsTalkedTo) {
+  TestAgentOptions options;
+  options.tcp = true;
+  options.tcpAddress = "127.0.0.2";
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  std::map<std::string, std::string> lines = EndpointLines(agent.endpoint);
+  EXPECT_EQ(lines["address"], "127.0.0.2");
+  int port = std::stoi(lines["port"]);
+  std::map<std::string, std::string> tcp = {{"ORVU_AGENT_ENDPOINT", agent.endpoint},
+                                            {"ORVU_AGENT_SOCKET", "/nonexistent-oaset-e2e/s"}};
+  const std::vector<std::string> set = {"-s1.3.6.1.4.1.32473.99.1.4", "-mi2"};
+  {
+    Impostor elsewhere("127.0.0.1", port);
+    ASSERT_TRUE(elsewhere.Listening());
+    OasetRun served = RunOaset(&agent, {"-o"}, tcp);
+    EXPECT_EQ(served.out.find("Agent connection failed"), std::string::npos) << served.out;
+    EXPECT_NE(served.out.find("VORNEL-VNBEEP-MIB"), std::string::npos) << served.out;
+    EXPECT_EQ(elsewhere.Received(), "");
+  }
+  agent.Kill9();
+  Impostor squatter("127.0.0.2", port);
+  ASSERT_TRUE(squatter.Listening());
+  OasetRun fooled = RunOaset(&agent, set, tcp);
+  EXPECT_EQ(fooled.out,
+            BannerText() + CONNECTION_FAILED + "no trusted agent at " + ClientPath(agent.endpoint) +
+                ": the listener at 127.0.0.2:" + lines["port"] +
+                " did not prove that it knows the endpoint file's secret" + FinishedText());
+  const std::string& heard = squatter.Received();
+  EXPECT_FALSE(heard.empty()) << "the client sends its challenge";
+  EXPECT_EQ(heard.find(lines["secret"]), std::string::npos);
+  EXPECT_EQ(heard.find("OASetUtility"), std::string::npos) << "no registration, no request";
+}
+
+// The endpoint file is believed only when it is the user's own, in a folder no other user may
+// write; anything else is refused with the path and the reason, and a FIFO does not hold the run.
+TEST(LoopbackE2e, AnEndpointFileThatIsNotTheUsersOwnIsRefused) {
+  if (WindowsMode()) GTEST_SKIP() << "owners and modes are POSIX's";
+  TestAgentOptions options;
+  options.tcp = true;
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  std::ifstream original(agent.endpoint);
+  std::string text((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
+  std::string shared = agent.dir + "/shared";
+  ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  struct Case {
+    std::string path;
+    std::function<void(const std::string&)> make;
+    std::string reason;
+  };
+  std::vector<Case> cases = {
+      {agent.dir + "/open",
+       [&](const std::string& path) {
+         WritePrivate(path, text);
+         chmod(path.c_str(), 0644);
+       },
+       "others may use it (mode 644)"},
+      {agent.dir + "/link",
+       [&](const std::string& path) { symlink(agent.endpoint.c_str(), path.c_str()); },
+       "it is a symbolic link"},
+      {agent.dir + "/fifo", [](const std::string& path) { mkfifo(path.c_str(), 0600); },
+       "it is not a regular file"},
+      {shared + "/endpoint", [&](const std::string& path) { WritePrivate(path, text); },
+       "its folder " + shared + " may be written by other users (mode 1777)"},
+  };
+  if (geteuid() == 0) {
+    cases.push_back({agent.dir + "/foreign",
+                     [&](const std::string& path) {
+                       WritePrivate(path, text);
+                       ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+                     },
+                     "it belongs to user 65534"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    c.make(c.path);
+    OasetRun run = RunOaset(&agent, {"-o"}, {{"ORVU_AGENT_ENDPOINT", c.path}});
+    EXPECT_EQ(run.out, BannerText() + CONNECTION_FAILED + "no trusted agent at " + c.path +
+                           ": the endpoint file is not this user's own: " + c.reason +
+                           FinishedText());
+    EXPECT_EQ(run.status, 0);
+  }
 }

@@ -62,7 +62,7 @@ int CountRecords(const TestAgent& agent, const std::string& record) {
 }
 
 std::string StoredScalar(const TestAgent& agent, const std::string& oid) {
-  return LastRecord(agent, "scalar oid=" + oid + " ");
+  return LastRecord(agent, "scalar object=" + oid + " ");
 }
 
 std::string StoredColumn(const TestAgent& agent, int column) {
@@ -264,7 +264,7 @@ TEST(SetValuesE2e, InjectedFailuresOfEachLibraryCall) {
                                 Line(3, SPEAKER_CONTROL, "int, int32", "2") + "OK",
                             true));
   EXPECT_EQ(set.status, 0);
-  EXPECT_EQ(CountRecords(agent, "scalar oid=" + SPEAKER_CONTROL + " syntax=2 number=3"), 0);
+  EXPECT_EQ(CountRecords(agent, "scalar object=" + SPEAKER_CONTROL + " syntax=2 number=3"), 0);
 }
 
 TEST(SetValuesE2e, NothingIsSetWhenTheListingStoppedTheRun) {

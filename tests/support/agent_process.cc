@@ -257,7 +257,8 @@ std::string NobodyListensText(const TestAgent& agent) {
     return "the socket is there, but no agent listens at it (it stopped or was killed)";
   std::ifstream in(agent.endpoint);
   std::string port;
-  std::getline(in, port);
+  while (std::getline(in, port) && port.rfind("port=", 0) != 0) {
+  }
   return "the endpoint file is there, but no agent listens at its port " + port.substr(5) +
          " (it stopped or was killed)";
 }
@@ -335,7 +336,8 @@ bool TestAgent::Start() {
   }
   args.push_back("--clock");
   args.push_back(std::to_string(options.clock));
-  if (options.tcp) args.insert(args.end(), {"--tcp", "127.0.0.1:0", "--endpoint", endpoint});
+  if (options.tcp)
+    args.insert(args.end(), {"--tcp", options.tcpAddress + ":0", "--endpoint", endpoint});
   args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
   std::map<std::string, std::string> variables = {{"ORVU_MIB_PATH", MibsDir()}};
   for (const auto& [name, value] : options.env) variables[name] = value;

@@ -23,6 +23,8 @@ struct TestAgentOptions {
   // Also listens on TCP loopback (--tcp 127.0.0.1:0) and writes the endpoint file; always so in
   // Windows mode, where oaset reaches the agent that way only.
   bool tcp = false;
+  // The loopback address it listens at then.
+  std::string tcpAddress = "127.0.0.1";
 };
 
 class TestAgent {

@@ -8,6 +8,7 @@
 #include "agent_errors.h"
 #include "endpoint_file.h"
 #include "last_error.h"
+#include "proof.h"
 #include "start_advice.h"
 #include "wire_codec.h"
 
@@ -40,26 +41,11 @@ bool AgentSession::Open(const std::string& endpoint, const std::string& name, ui
   std::string error;
   proto::Request request;
   // An endpoint file (ORVU_AGENT_ENDPOINT, and always on Windows) means TCP loopback: there the
-  // secret proves the client, and the client reports its own ids.
+  // client and the agent prove to each other that they know its secret, and the client reports
+  // its own ids.
   std::string endpointFile = transport::ClientEndpointFile();
   if (!endpointFile.empty()) {
-    uint16_t port = 0;
-    std::string text = "no agent answers at " + endpointFile;
-    if (!endpoint::ReadEndpointFile(endpointFile, &port, &request.secret, &error)) {
-      bool missing = error == endpoint::ENDPOINT_MISSING;
-      SetLastError(AGENT_ERR_NO_AGENT, text + ": " + error + (missing ? StartAdvice() : ""));
-      return false;
-    }
-    bool refused = false;
-    socket_ = transport::ConnectLoopback(port, &error, &refused);
-    if (socket_ == transport::NO_SOCKET) {
-      SetLastError(AGENT_ERR_NO_AGENT,
-                   refused
-                       ? text + ": the endpoint file is there, but no agent listens at its port " +
-                             std::to_string(port) + " (it stopped or was killed)" + StartAdvice()
-                       : text + " (port " + std::to_string(port) + "): " + error);
-      return false;
-    }
+    if (!OpenLoopback(endpointFile, &request.proof)) return false;
     request.processId = transport::CurrentProcessId();
     request.fileName = transport::OwnProgramFile().substr(0, proto::PROTO_MAX_NAME);
   } else {
@@ -78,6 +64,54 @@ bool AgentSession::Open(const std::string& endpoint, const std::string& name, ui
   request.flags = flags;
   proto::Reply reply;
   return Call(request, &reply);
+}
+
+bool AgentSession::OpenLoopback(const std::string& file, std::string* clientProof) {
+  std::string error;
+  endpoint::Endpoint where;
+  bool untrusted = false;
+  std::string text = "no agent answers at " + file;
+  if (!endpoint::ReadEndpointFile(file, &where, &error, &untrusted)) {
+    bool missing = error == endpoint::ENDPOINT_MISSING;
+    SetLastError(AGENT_ERR_NO_AGENT, untrusted
+                                         ? "no trusted agent at " + file + ": " + error
+                                         : text + ": " + error + (missing ? StartAdvice() : ""));
+    return false;
+  }
+  bool refused = false;
+  socket_ = transport::ConnectLoopback(where.address, where.port, &error, &refused);
+  std::string port = std::to_string(where.port);
+  if (socket_ == transport::NO_SOCKET) {
+    SetLastError(AGENT_ERR_NO_AGENT,
+                 refused
+                     ? text + ": the endpoint file is there, but no agent listens at its port " +
+                           port + " (it stopped or was killed)" + StartAdvice()
+                     : text + " (port " + port + "): " + error);
+    return false;
+  }
+  // The agent proves itself first: a listener that cannot gets nothing but a fresh nonce.
+  proto::Request challenge;
+  challenge.op = proto::Op::Challenge;
+  challenge.nonce = proof::FreshNonce();
+  proto::Reply reply;
+  if (challenge.nonce.empty()) {
+    SetLastError(AGENT_ERR_NO_AGENT, text + ": no random bytes for the challenge");
+    return false;
+  }
+  if (!Call(challenge, &reply)) return false;
+  std::string expected;
+  if (reply.nonce.size() != proof::PROOF_NONCE_BYTES ||
+      !proof::AgentProof(where.secret, challenge.nonce, reply.nonce, &expected) ||
+      !endpoint::SameSecret(reply.proof, expected) ||
+      !proof::ClientProof(where.secret, challenge.nonce, reply.nonce, clientProof)) {
+    transport::Close(socket_);
+    socket_ = transport::NO_SOCKET;
+    SetLastError(AGENT_ERR_NO_AGENT, "no trusted agent at " + file + ": the listener at " +
+                                         where.address + ":" + port +
+                                         " did not prove that it knows the endpoint file's secret");
+    return false;
+  }
+  return true;
 }
 
 namespace {

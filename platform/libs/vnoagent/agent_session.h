@@ -65,6 +65,9 @@ class AgentSession {
     size_t rowsUntil = 0;       // records before this one had their rows read
   };
 
+  // Connects to the agent that the endpoint FILE names, and has it prove itself; *clientProof is
+  // then what the registration must carry. Sets the last error on failure.
+  bool OpenLoopback(const std::string& file, std::string* clientProof);
   bool FetchPage(uint32_t entryHandle, uint32_t position, bool fresh);
   bool IsLeafOfCurrent(const uint32_t* ids, size_t count) const;
   // The unused item for the OID IDS (COUNT sub-identifiers) or, when IDS is null, for

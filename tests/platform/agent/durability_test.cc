@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "agent_core.h"
 #include "agent_errors.h"
 #include "framework_fixture.h"
 
@@ -31,6 +33,16 @@ void SetInteger(AgentHandle agent, TestOid& object, uint32_t number) {
   value.number = number;
   ASSERT_EQ(AgentSetData(agent, 0, AgentGetDataHandle(agent, 0, object.Ptr()), &value), 1)
       << AgentTest::LastErrorText();
+}
+
+// Sets NUMBER into OBJECT, which the agent must refuse for want of storage: the reason it gives.
+std::string RefusedForStorage(AgentHandle agent, TestOid& object, uint32_t number) {
+  SnmpValue value{};
+  value.syntax = ORVU_SYNTAX_INTEGER;
+  value.number = number;
+  EXPECT_EQ(AgentSetData(agent, 0, AgentGetDataHandle(agent, 0, object.Ptr()), &value), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
+  return AgentTest::LastErrorText();
 }
 
 TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
@@ -121,6 +133,276 @@ TEST_F(DurabilityTest, ARecordCutShortIsLeftOutAndTheFileKeptBesideIt) {
   }
 }
 
+// One value of each syntax, as the library hands it in and out: bytes and OIDs in a block, the
+// second half of a Counter64 in data.
+struct SyntaxSample {
+  uint32_t syntax;
+  uint32_t number;
+  std::string bytes;
+  std::vector<uint32_t> ids;
+  uint32_t second = 0;
+};
+
+std::vector<SyntaxSample> EverySyntax() {
+  return {
+      {ORVU_SYNTAX_INTEGER, static_cast<uint32_t>(-5), "", {}},
+      {ORVU_SYNTAX_OCTETS, 0, std::string("a b=%\0\xff", 7), {}},
+      {ORVU_SYNTAX_NULL, 0, "", {}},
+      {ORVU_SYNTAX_OID, 0, "", {1, 3, 6, 1, 4, 1}},
+      {ORVU_SYNTAX_IPADDR, 0, std::string("\x0a\x00\x00\x01", 4), {}},
+      {ORVU_SYNTAX_CNTR32, 4294967295u, "", {}},
+      {ORVU_SYNTAX_GAUGE32, 7, "", {}},
+      {ORVU_SYNTAX_TIMETICKS, 100, "", {}},
+      {ORVU_SYNTAX_OPAQUE, 0, "\x01\x02", {}},
+      {ORVU_SYNTAX_NSAPADDR, 0, std::string("\x47\x00\x05", 3), {}},
+      {ORVU_SYNTAX_CNTR64, 1, "", {}, 4294967295u},
+  };
+}
+
+std::string SampleText(const SyntaxSample& s) {
+  std::string text = std::to_string(s.syntax) + ": " + std::to_string(s.number) + "/" +
+                     std::to_string(s.second) + " [";
+  for (unsigned char c : s.bytes) text += std::to_string(c) + " ";
+  text += "] {";
+  for (uint32_t id : s.ids) text += std::to_string(id) + ".";
+  return text + "}";
+}
+
+void SetSample(AgentHandle agent, TestOid& object, SyntaxSample sample) {
+  SnmpValue value{};
+  value.syntax = sample.syntax;
+  value.number = sample.number;
+  if (!sample.bytes.empty()) {
+    value.number = static_cast<uint32_t>(sample.bytes.size());
+    value.data = reinterpret_cast<uintptr_t>(sample.bytes.data());
+  } else if (sample.syntax == ORVU_SYNTAX_OID) {
+    value.number = static_cast<uint32_t>(sample.ids.size());
+    value.data = reinterpret_cast<uintptr_t>(sample.ids.data());
+  } else if (sample.syntax == ORVU_SYNTAX_CNTR64) {
+    value.data = sample.second;
+  }
+  uint32_t data = AgentGetDataHandle(agent, 0, object.Ptr());
+  ASSERT_NE(data, 0u) << AgentTest::LastErrorText();
+  ASSERT_EQ(AgentSetData(agent, 0, data, &value), 1) << AgentTest::LastErrorText();
+}
+
+// What OBJECT holds, in the shape of a sample of SYNTAX.
+SyntaxSample ReadSample(AgentHandle agent, TestOid& object, const SyntaxSample& like) {
+  SnmpOid oid{};
+  SnmpValue value{};
+  SyntaxSample got{like.syntax, 0, "", {}};
+  uint32_t data = AgentGetDataHandle(agent, 0, object.Ptr());
+  if (data == 0 || AgentGetData(agent, data, &oid, &value) == 0) {
+    got.syntax = 0;
+    return got;
+  }
+  got.syntax = value.syntax;
+  got.number = value.number;
+  const auto* block = reinterpret_cast<const char*>(value.data);
+  if (!like.bytes.empty()) {
+    got.bytes.assign(block, value.number);
+    got.number = 0;
+  } else if (like.syntax == ORVU_SYNTAX_OID) {
+    const auto* ids = reinterpret_cast<const uint32_t*>(value.data);
+    got.ids.assign(ids, ids + value.number);
+    got.number = 0;
+  } else if (like.syntax == ORVU_SYNTAX_CNTR64) {
+    got.second = static_cast<uint32_t>(value.data);
+  }
+  AgentFreeValue(value.syntax, &value.number);
+  AgentFreeValue(ORVU_SYNTAX_OID, &oid);
+  return got;
+}
+
+// Every syntax into a scalar and into a column (objects that take any syntax, stated by the
+// state file) is acknowledged, and reads back after a kill (the journal replayed) and after a
+// stop (the file rewritten whole).
+TEST_F(DurabilityTest, EveryValueOfEverySyntaxSurvivesARestartInAScalarAndAColumn) {
+  const std::vector<SyntaxSample> samples = EverySyntax();
+  std::string state =
+      "module VORNEL-VNBEEP-MIB\n"
+      "instance entry=1.3.6.1.4.1.32473.99.7.1 index=1 handle=1 creator=0 time=0\n";
+  std::vector<TestOid> scalars, columns;
+  for (size_t n = 1; n <= samples.size(); ++n) {
+    state += "scalar oid=1.3.6.1.4.1.32473.99.5." + std::to_string(n) + " syntax=2 number=0\n";
+    state += "value handle=1 column=" + std::to_string(n) + " syntax=2 number=0\n";
+    scalars.push_back(TestOid{1, 3, 6, 1, 4, 1, 32473, 99, 5, static_cast<uint32_t>(n), 0});
+    columns.push_back(TestOid{1, 3, 6, 1, 4, 1, 32473, 99, 7, 1, static_cast<uint32_t>(n), 1});
+  }
+  WriteState(state);
+  ASSERT_TRUE(StartAgent({}));
+  AgentHandle agent = Connect();
+  for (size_t n = 0; n < samples.size(); ++n) {
+    SetSample(agent, scalars[n], samples[n]);
+    SetSample(agent, columns[n], samples[n]);
+  }
+  for (bool killed : {true, false}) {
+    SCOPED_TRACE(killed ? "after a kill" : "after a stop");
+    if (killed) {
+      KillAgent();
+    } else {
+      StopAgent();
+    }
+    AgentFrameworkCleanup();
+    ASSERT_TRUE(StartAgent({})) << ReadState();
+    agent = Connect();
+    for (size_t n = 0; n < samples.size(); ++n) {
+      EXPECT_EQ(SampleText(ReadSample(agent, scalars[n], samples[n])), SampleText(samples[n]));
+      EXPECT_EQ(SampleText(ReadSample(agent, columns[n], samples[n])), SampleText(samples[n]));
+    }
+  }
+}
+
+// Under a file-size limit, a set whose record would pass it is refused with 1022 (the write fails
+// rather than SIGXFSZ killing the agent), is not applied, and the agent serves on.
+TEST_F(DurabilityTest, ASetPastTheFileSizeLimitIsRefusedAndTheAgentServesOn) {
+  WriteState(
+      "module VORNEL-VNBEEP-MIB\n"
+      "instance entry=1.3.6.1.4.1.32473.99.7.1 index=1 handle=1 creator=0 time=0\n"
+      "value handle=1 column=1 syntax=4 bytes=6f6c64\n");
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  rlimit limited = before;
+  limited.rlim_cur = 64 * 1024;  // the agent started here inherits it
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool started = StartAgent({});
+  setrlimit(RLIMIT_FSIZE, &before);
+  ASSERT_TRUE(started);
+  AgentHandle agent = Connect();
+  TestOid column{1, 3, 6, 1, 4, 1, 32473, 99, 7, 1, 1, 1};
+  const SyntaxSample old{ORVU_SYNTAX_OCTETS, 0, "old", {}};
+  SyntaxSample large{ORVU_SYNTAX_OCTETS, 0, std::string(100000, 'x'), {}};
+  SnmpValue value{};
+  value.syntax = ORVU_SYNTAX_OCTETS;
+  value.number = static_cast<uint32_t>(large.bytes.size());
+  value.data = reinterpret_cast<uintptr_t>(large.bytes.data());
+  uint32_t data = AgentGetDataHandle(agent, 0, column.Ptr());
+  EXPECT_EQ(AgentSetData(agent, 0, data, &value), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE) << LastErrorText();
+  EXPECT_EQ(SampleText(ReadSample(agent, column, old)), SampleText(old));
+  EXPECT_EQ(kill(agent_->pid, 0), 0) << "the agent still runs";
+  // The part that fitted under the limit was cut off again: the next start finds no torn record.
+  KillAgent();
+  AgentFrameworkCleanup();
+  std::filesystem::remove(state_ + ".old");  // kept by the first start, from the file above
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  EXPECT_EQ(SampleText(ReadSample(agent, column, old)), SampleText(old));
+  EXPECT_FALSE(std::filesystem::exists(state_ + ".old")) << "nothing was left out";
+}
+
+// The varbinds of one SNMP set are one change: written in one append as a group and applied
+// together; when the journal refuses them, none is applied.
+TEST_F(DurabilityTest, AnSnmpSetIsOneChangeAllOrNothing) {
+  agent::AgentCore core;
+  agent::AgentOptions options;
+  options.statePath = state_;
+  options.modules = {"VORNEL-VNBEEP-MIB"};
+  options.mibPath = {MibsDir()};
+  std::string error;
+  ASSERT_TRUE(core.Start(options, &error)) << error;
+  const agent::Oid volume = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 2, 0};
+  const agent::Oid control = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 4, 0};
+  auto set = [&](uint32_t volumeValue, uint32_t controlValue) {
+    std::vector<agent::SnmpSetTarget> targets(2);
+    proto::Value value;
+    value.syntax = ORVU_SYNTAX_INTEGER;
+    std::string why;
+    value.number = volumeValue;
+    EXPECT_EQ(core.SnmpCheckSet(volume, value, &targets[0], &why), agent::SnmpOutcome::Ok) << why;
+    value.number = controlValue;
+    EXPECT_EQ(core.SnmpCheckSet(control, value, &targets[1], &why), agent::SnmpOutcome::Ok) << why;
+    return core.SnmpCommitSets(targets);
+  };
+  auto read = [&](const agent::Oid& oid) {
+    agent::SnmpVarBind found;
+    core.SnmpGet(oid, &found);
+    return found.value.number;
+  };
+  ASSERT_TRUE(set(42, 2));
+  EXPECT_EQ(read(volume), 42u);
+  EXPECT_EQ(read(control), 2u);
+  EXPECT_NE(ReadState().find("\ngroup records=2 crc="), std::string::npos) << ReadState();
+  // A journal that refuses the change (its file moved away) takes none of the varbinds.
+  std::filesystem::rename(state_, state_ + ".moved");
+  EXPECT_FALSE(set(43, 3));
+  EXPECT_EQ(read(volume), 42u);
+  EXPECT_EQ(read(control), 2u);
+}
+
+// A change whose write or sync fails is cut back off the file, so that "1022" means "not
+// applied" after any restart, with --fsync too. When even the cut fails (a filesystem gone
+// read-only), every later change is refused until the cut succeeds.
+TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
+  TestOid volume{1, 3, 6, 1, 4, 1, 32473, 99, 1, 2};
+  struct Case {
+    const char* faults;
+    bool laterRefused;  // the cut failed once: the next change is refused too
+  };
+  for (const Case& c :
+       {Case{"StateSync=0/5@2", false}, Case{"StateSync=0/5@2;StateCut=0@1", true}}) {
+    SCOPED_TRACE(c.faults);
+    std::filesystem::remove(state_);
+    agent_->options.env["ORVU_FAULTS"] = c.faults;
+    ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--fsync"}));
+    AgentHandle agent = Connect();
+    SetInteger(agent, volume, 11);
+    std::string why = RefusedForStorage(agent, volume, 22);
+    EXPECT_NE(why.find("Input/output error"), std::string::npos) << why;
+    EXPECT_EQ(ReadInteger(agent, volume), 11u);
+    if (c.laterRefused) {
+      EXPECT_NE(ReadState().find("number=22"), std::string::npos) << "the cut failed";
+      // The cut is tried again first, and now succeeds: this change goes in.
+      SetInteger(agent, volume, 33);
+    }
+    EXPECT_EQ(ReadState().find("number=22"), std::string::npos) << ReadState();
+    KillAgent();
+    AgentFrameworkCleanup();
+    agent_->options.env.erase("ORVU_FAULTS");
+    std::string said;
+    ASSERT_TRUE(StartAgent({}));
+    agent = Connect();
+    EXPECT_EQ(ReadInteger(agent, volume), c.laterRefused ? 33u : 11u);
+    AgentFrameworkCleanup();
+    StopAgent();
+  }
+}
+
+// With no room for its start-up rewrite (here a file-size limit below the state's size, as a
+// full disk), the agent starts and serves the state it read; changes are refused with 1022 until
+// there is room, and the first one after that rewrites the file and goes in.
+TEST_F(DurabilityTest, NoRoomAtStartServesAndRefusesChangesUntilThereIsRoom) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  TestOid control(std::vector<uint32_t>(std::begin(CONTROL_IDS), std::end(CONTROL_IDS)));
+  SetInteger(agent, control, 3);
+  AgentFrameworkCleanup();
+  StopAgent();
+  std::string intact = ReadState();
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  rlimit limited = before;
+  limited.rlim_cur = intact.size() / 2;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool started = StartAgent({});
+  setrlimit(RLIMIT_FSIZE, &before);
+  ASSERT_TRUE(started);
+  agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, control), 3u);
+  std::string why = RefusedForStorage(agent, control, 1);
+  EXPECT_NE(why.find("File too large (the state file waits for room to be rewritten)"),
+            std::string::npos)
+      << why;
+  EXPECT_EQ(ReadState(), intact);
+  ASSERT_EQ(prlimit(agent_->pid, RLIMIT_FSIZE, &before, nullptr), 0);
+  SetInteger(agent, control, 1);
+  KillAgent();
+  AgentFrameworkCleanup();
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, control), 1u);
+}
+
 // The journal is compacted on the bytes of its dead records: large values set again and again
 // keep the file within a small multiple of the live state.
 TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
@@ -205,7 +487,10 @@ TEST_F(DurabilityTest, CorruptOrUnreadableStateStopsTheStartAndIsLeftAlone) {
   sealed[module] = '#';
   WriteState(sealed);
   EXPECT_NE(RunAgent(AgentArgs({}), &errors), 0);
-  EXPECT_NE(errors.find(state_ + ":2: damaged record (its seal does not match)"), std::string::npos)
+  EXPECT_NE(
+      errors.find(state_ + ":2: damaged record, or a record missing before it (its seal does not "
+                           "match)"),
+      std::string::npos)
       << errors;
   EXPECT_EQ(ReadState(), sealed);
 

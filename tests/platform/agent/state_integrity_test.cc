@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,7 +49,7 @@ class StateFileDamageTest : public ::testing::Test {
     const std::vector<std::string> then = {
         "value handle=1 column=3 syntax=2 number=-5",
         "remove handle=13",
-        "scalar oid=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=2",
+        "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=2",
         "value handle=1 column=2 syntax=4 bytes=4142434445464748494a",
     };
     StateJournal journal;
@@ -171,6 +171,106 @@ TEST_F(StateFileDamageTest, AnyFlippedBitOrCommentedLineIsRefusedOrChangesNothin
       tried, tried - same, same, commented);
 }
 
+// Each sealed record also covers the one before it: a record taken out of the middle of the
+// snapshot or of the changes is refused like any damage (the last one can only be taken for a
+// journal that ended there). Files sealed line by line, by earlier agents, still load.
+TEST_F(StateFileDamageTest, ARecordTakenOutIsRefused) {
+  std::vector<std::string> lines;
+  size_t snapshot = 0;
+  std::string whole = Written(&lines, &snapshot);
+  std::vector<std::string> fileLines;
+  std::istringstream in(whole);
+  for (std::string line; std::getline(in, line);) fileLines.push_back(line);
+  ASSERT_EQ(fileLines.size(), lines.size() + 1);
+  for (size_t gone = 1; gone < fileLines.size(); ++gone) {
+    SCOPED_TRACE(fileLines[gone]);
+    std::string text;
+    for (size_t i = 0; i < fileLines.size(); ++i) {
+      if (i != gone) text += fileLines[i] + "\n";
+    }
+    Write(text);
+    std::vector<std::string> got;
+    StateFileFound found;
+    std::string error;
+    bool loaded = Load(&got, &found, &error);
+    if (gone + 1 == fileLines.size()) {
+      EXPECT_TRUE(loaded) << error;
+      EXPECT_EQ(got, std::vector<std::string>(lines.begin(), lines.end() - 1));
+    } else {
+      EXPECT_FALSE(loaded);
+      EXPECT_EQ(error, path_ + ":" + std::to_string(gone + 1) +
+                           ": damaged record, or a record missing before it (its seal does not "
+                           "match)");
+    }
+  }
+  Write(
+      "# orvu-agentd state: one record per line, see platform/README.md; sealed, snapshot of 2 "
+      "records\n" +
+      SealLine("module VORNEL-VNBEEP-MIB") + "\n" + SealLine("remove handle=1") + "\n" +
+      SealLine("remove handle=2") + "\n");
+  std::vector<std::string> got;
+  StateFileFound found;
+  std::string error;
+  ASSERT_TRUE(Load(&got, &found, &error)) << error;
+  EXPECT_EQ(got, (std::vector<std::string>{"module VORNEL-VNBEEP-MIB", "remove handle=1",
+                                           "remove handle=2"}));
+  EXPECT_TRUE(found.sealed);
+  // Its header deleted, to be edited by hand, an agent-written file still loads as it stands.
+  Write(whole.substr(whole.find('\n') + 1));
+  ASSERT_TRUE(Load(&got, &found, &error)) << error;
+  EXPECT_EQ(got, lines);
+  EXPECT_FALSE(found.sealed);
+}
+
+// A group (the varbinds of one SNMP set) is one append: a file cut anywhere inside it gives all
+// of the group or none of it, never a part.
+TEST_F(StateFileDamageTest, AGroupCountsWholeOrNotAtAll) {
+  std::vector<std::string> lines;
+  size_t snapshot = 0;
+  std::string before = Written(&lines, &snapshot);
+  const std::vector<std::string> members = {
+      "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=3",
+      "value handle=1 column=3 syntax=2 number=440"};
+  {
+    StateJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.Lock(path_, false, &error)) << error;
+    // The journal appends to the file a rewrite left open: one more rewrite, of the same records.
+    auto same = [&](const std::function<void(const StateRecord&)>& give) {
+      for (const std::string& line : lines) give(Parsed(line));
+    };
+    ASSERT_TRUE(journal.Rewrite(same, &error)) << error;
+    before = Read();
+    ASSERT_TRUE(journal.Append({Parsed(members[0]), Parsed(members[1])}, &error)) << error;
+  }
+  std::string whole = Read();
+  ASSERT_EQ(whole.compare(0, before.size(), before), 0);
+  EXPECT_NE(whole.find("\ngroup records=2 crc="), std::string::npos) << whole;
+  std::vector<std::string> all = lines;
+  all.insert(all.end(), members.begin(), members.end());
+  size_t none = 0, both = 0;
+  for (size_t cut = before.size(); cut <= whole.size(); ++cut) {
+    Write(whole.substr(0, cut));
+    std::vector<std::string> got;
+    StateFileFound found;
+    std::string error;
+    ASSERT_TRUE(Load(&got, &found, &error)) << "cut at " << cut << ": " << error;
+    if (got == all) {
+      ++both;
+    } else {
+      EXPECT_EQ(got, lines) << "cut at " << cut;
+      EXPECT_EQ(found.tornLine != 0, cut > before.size()) << "cut at " << cut;
+      ++none;
+    }
+  }
+  EXPECT_EQ(both, 1u);
+  EXPECT_EQ(none, whole.size() - before.size());
+  std::printf(
+      "damage: a group of 2 records cut at each of its %zu byte offsets: %zu read as "
+      "neither, %zu as both, 0 as one\n",
+      whole.size() - before.size() + 1, none, both);
+}
+
 // Written by hand, without seals: taken as before, comments, blank lines, a last line without
 // its end and all; a sealed line in it is still checked.
 TEST_F(StateFileDamageTest, HandWrittenFilesStayLoadable) {
@@ -179,8 +279,9 @@ TEST_F(StateFileDamageTest, HandWrittenFilesStayLoadable) {
   StateFileFound found;
   std::string error;
   ASSERT_TRUE(Load(&got, &found, &error)) << error;
+  // The scalar in the form of earlier agents reads as the one written now.
   EXPECT_EQ(got, (std::vector<std::string>{"module VORNEL-VNBEEP-MIB",
-                                           "scalar oid=1.3 syntax=2 number=7"}));
+                                           "scalar object=1.3 syntax=2 number=7"}));
   EXPECT_FALSE(found.sealed);
   EXPECT_EQ(found.tornLine, 0u);
 

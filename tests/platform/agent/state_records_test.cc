@@ -23,7 +23,8 @@ TEST(StateRecordsTest, EveryRecordReadsBackAsItWasWritten) {
       "value handle=9 column=3 syntax=70 number=1 second=2",
       "value handle=9 column=4 syntax=6 oid=",
       "value handle=9 column=5 syntax=2 number=-5",
-      "scalar oid=1.3.6.1.4 syntax=4000000000 bytes=",
+      "scalar object=1.3.6.1.4 syntax=4000000000 bytes=",
+      "scalar object=1.3.6.1.4 syntax=6 oid=1.3.6.1.2",
   };
   for (const char* line : lines) {
     StateRecord record;
@@ -38,6 +39,15 @@ TEST(StateRecordsTest, EveryRecordReadsBackAsItWasWritten) {
                      "thread=6 time=-7 flags=8 name=a%20b%25c%3d file=x",
                      &record, &error));
   EXPECT_EQ(record.client.name, "a b%c=");
+  // Earlier agents named a scalar's object with the first oid=, also before an OID value's.
+  for (const auto& [old, now] : std::vector<std::pair<std::string, std::string>>{
+           {"scalar oid=1.3 syntax=2 number=7", "scalar object=1.3 syntax=2 number=7"},
+           {"scalar oid=1.3 syntax=6 oid=1.3.6.1.4.1",
+            "scalar object=1.3 syntax=6 oid=1.3.6.1.4.1"},
+           {"scalar oid=1.3 syntax=6 oid=", "scalar object=1.3 syntax=6 oid="}}) {
+    ASSERT_TRUE(ParseStateLine(old, &record, &error)) << old << ": " << error;
+    EXPECT_EQ(FormatStateRecord(record), now);
+  }
   EXPECT_FALSE(ParseStateLine("   # a comment", &record, &error));
   EXPECT_TRUE(error.empty());
   EXPECT_FALSE(ParseStateLine("", &record, &error));
@@ -57,6 +67,8 @@ TEST(StateRecordsTest, BadLinesSayWhatIsWrong) {
       {"scalar oid=1.3 syntax=2 number=1 bytes=00", "exactly one of"},
       {"scalar oid=1.3 syntax=2 bytes=0", "bad hex"},
       {"scalar oid= syntax=2 number=1", "nonempty OID"},
+      {"scalar object=1.3 oid=1.4 syntax=6 oid=1.5", "duplicate key 'oid'"},
+      {"scalar syntax=6 oid=1.5", "a value needs exactly one of"},
       {"instance entry=1.3 index= handle=1 creator=0 time=0", "nonempty entry and index"},
       {"client handle=1 id=2 process-handle=3 process=4 thread-handle=5 thread=6 time=7 flags=8 "
        "name=%4 file=x",

@@ -1,5 +1,7 @@
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -25,6 +27,7 @@
 #include "endpoint_file.h"
 #include "framework_fixture.h"
 #include "messages.h"
+#include "proof.h"
 #include "transport.h"
 #include "wire_codec.h"
 
@@ -401,11 +404,20 @@ TEST_F(TrustTest, OneAgentPerStateFileAndPerSocketWhateverThePath) {
   }
 }
 
-// Every usual stop signal stops the agent cleanly; the pid file is locked while the agent runs,
-// so a file left by a killed agent is known not to name it.
+// Every signal that would end the agent stops it cleanly, or is ignored; the pid file is locked
+// while the agent runs, so a file left by a killed agent is known not to name it.
 TEST_F(TrustTest, StopSignalsStopCleanlyAndThePidFileIsHeldWhileTheAgentRuns) {
   std::string pidFile = dir_ + "/agent.pid";
-  for (int signal : {SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGINT}) {
+  ASSERT_TRUE(StartAgent({"--pid-file", pidFile}));
+  for (int signal : {SIGXFSZ, SIGIO, SIGPIPE, SIGURG, SIGWINCH}) {
+    kill(agent_->pid, signal);
+  }
+  AgentHandle served = Connect();
+  EXPECT_NE(served, 0u) << "still serving after the ignored signals";
+  AgentFrameworkCleanup();
+  StopAgent();
+  for (int signal : {SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGINT, SIGALRM, SIGVTALRM, SIGPROF, SIGPWR,
+                     SIGSTKFLT, SIGXCPU, SIGRTMIN, SIGRTMIN + 5, SIGRTMAX}) {
     SCOPED_TRACE(signal);
     ASSERT_TRUE(StartAgent({"--pid-file", pidFile}));
     kill(agent_->pid, signal);
@@ -620,72 +632,227 @@ TEST(TransportTest, ATrickledReplyEndsAtTheCallsDeadline) {
   close(pair[1]);
 }
 
-// A TCP peer gets one request: a registration with the endpoint file's secret. Anything else is
-// refused with the reason and the connection closed; the agent goes on serving the others.
-TEST(LoopbackTrustTest, OnlyARegistrationWithTheSecretGetsIn) {
+// An agent that never takes a connection (stopped, its backlog full) holds a client only until
+// the call's deadline, on the Unix socket and on TCP loopback alike.
+TEST(TransportTest, AConnectionNobodyTakesEndsAtTheDeadline) {
+  TestAgentOptions folderOnly;
+  folderOnly.start = false;
+  TestAgent holder(folderOnly);
+  std::string path = holder.dir + "/full.sock";
+  int unixListener = ListenAt(path);
+  ASSERT_GE(unixListener, 0);
+  int tcpListener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof where;
+  ASSERT_EQ(bind(tcpListener, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+  ASSERT_EQ(listen(tcpListener, 0), 0);
+  ASSERT_EQ(getsockname(tcpListener, reinterpret_cast<sockaddr*>(&where), &length), 0);
+  // Fill both backlogs: the listeners never accept.
+  std::vector<int> queued;
+  for (int i = 0; i < 16; ++i) {
+    int u = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    connect(u, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    int t = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(t, reinterpret_cast<sockaddr*>(&where), sizeof where);
+    queued.insert(queued.end(), {u, t});
+  }
+  for (bool overTcp : {false, true}) {
+    SCOPED_TRACE(overTcp ? "TCP" : "Unix socket");
+    auto start = std::chrono::steady_clock::now();
+    transport::Deadline deadline = start + std::chrono::milliseconds(1000);
+    std::string error;
+    bool refused = false;
+    transport::Socket s = overTcp ? transport::ConnectLoopback("127.0.0.1", ntohs(where.sin_port),
+                                                               &error, &refused, deadline)
+                                  : transport::Connect(path, &error, nullptr, deadline);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(s, transport::NO_SOCKET);
+    EXPECT_EQ(error, std::strerror(ETIMEDOUT));
+    EXPECT_FALSE(refused);
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    transport::Close(s);
+  }
+  for (int s : queued) close(s);
+  close(unixListener);
+  close(tcpListener);
+}
+
+// A TCP peer first challenges the agent, which proves that it knows the endpoint file's secret,
+// then registers with its own proof of the agent's nonce. Anything else is refused with the
+// reason and the connection closed; the agent goes on serving the others.
+TEST(LoopbackTrustTest, OnlyAPeerThatProvesItselfGetsIn) {
   TestAgentOptions options;
   options.tcp = true;
   TestAgent agent(options);
   ASSERT_TRUE(agent.Running());
-  std::ifstream file(agent.endpoint);
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  uint16_t port = 0;
-  std::string secret, error;
-  ASSERT_TRUE(endpoint::ParseEndpoint(text, &port, &secret, &error)) << error;
+  endpoint::Endpoint where;
+  bool ignored = false;
+  std::string error;
+  ASSERT_TRUE(endpoint::ReadEndpointFile(agent.endpoint, &where, &error, &ignored)) << error;
+  const std::string& secret = where.secret;
 
-  // One request on a fresh connection: its reply, and whether the agent closed the connection
-  // after it (looked at only when CLOSE_EXPECTED, since an open one is waited on to the end).
-  auto ask = [&](const proto::Request& request, proto::Reply* reply, bool closeExpected) {
+  // Requests in order on a fresh connection: the reply of each, and whether the agent closed the
+  // connection after the last (looked at only when CLOSE_EXPECTED, since an open one is waited
+  // on to the end). PREPARE may fill a request from the replies before it.
+  using Prepare = std::function<void(proto::Request*, const std::vector<proto::Reply>&)>;
+  auto ask = [&](std::vector<proto::Request> requests, const Prepare& prepare, bool closeExpected) {
     std::string why;
     bool refused = false;
-    transport::Socket s = transport::ConnectLoopback(port, &why, &refused);
+    transport::Socket s = transport::ConnectLoopback(where.address, where.port, &why, &refused);
     EXPECT_NE(s, transport::NO_SOCKET) << why;
     transport::Deadline deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::string frame = proto::Frame(proto::EncodeRequest(request));
-    EXPECT_TRUE(transport::SendAll(s, frame.data(), frame.size(), deadline));
-    std::string in;
+    std::vector<proto::Reply> replies;
     char buffer[4096];
-    long n = 1;
-    while (n > 0 && (in.size() < 4 ||
-                     in.size() < 4 + wire::GetU32(reinterpret_cast<const uint8_t*>(in.data())))) {
-      n = transport::ReceiveSome(s, buffer, sizeof buffer, deadline);
-      if (n > 0) in.append(buffer, static_cast<size_t>(n));
+    for (proto::Request& request : requests) {
+      if (prepare) prepare(&request, replies);
+      std::string frame = proto::Frame(proto::EncodeRequest(request));
+      EXPECT_TRUE(transport::SendAll(s, frame.data(), frame.size(), deadline));
+      std::string in;
+      long n = 1;
+      while (n > 0 && (in.size() < 4 ||
+                       in.size() < 4 + wire::GetU32(reinterpret_cast<const uint8_t*>(in.data())))) {
+        n = transport::ReceiveSome(s, buffer, sizeof buffer, deadline);
+        if (n > 0) in.append(buffer, static_cast<size_t>(n));
+      }
+      proto::Reply& reply = replies.emplace_back();
+      EXPECT_TRUE(in.size() >= 4 &&
+                  proto::DecodeReply(request.op, reinterpret_cast<const uint8_t*>(in.data()) + 4,
+                                     in.size() - 4, &reply))
+          << "no reply";
+      if (reply.status != 0) break;
     }
-    EXPECT_TRUE(in.size() >= 4 &&
-                proto::DecodeReply(request.op, reinterpret_cast<const uint8_t*>(in.data()) + 4,
-                                   in.size() - 4, reply))
-        << "no reply";
     if (closeExpected) {
       EXPECT_EQ(transport::ReceiveSome(s, buffer, sizeof buffer, deadline), 0);
     }
     transport::Close(s);
+    return replies;
   };
   const std::string reason =
-      "the agent refused the connection: no registration with the secret of its endpoint file";
+      "the agent refused the connection: the peer did not prove that it knows the secret of its "
+      "endpoint file";
+  proto::Request challenge;
+  challenge.op = proto::Op::Challenge;
+  challenge.nonce = proof::FreshNonce();
   proto::Request registration;
   registration.op = proto::Op::Register;
   registration.clientName = "loopback";
   proto::Request listing;
   listing.op = proto::Op::EnumModules;
-  listing.secret = secret;  // a secret outside a registration counts for nothing
+  // The client's proof of the agent's nonce under KEY.
+  auto proving = [&](const std::string& key) {
+    return [&, key](proto::Request* request, const std::vector<proto::Reply>& replies) {
+      if (request->op == proto::Op::Register && !replies.empty()) {
+        ASSERT_TRUE(proof::ClientProof(key, challenge.nonce, replies[0].nonce, &request->proof));
+      }
+    };
+  };
   std::string wrong = secret;
   wrong.back() = wrong.back() == '0' ? '1' : '0';
-  for (const auto& [request, given] :
-       std::vector<std::pair<proto::Request, std::string>>{{registration, ""},
-                                                           {registration, wrong},
-                                                           {registration, secret + "0"},
-                                                           {listing, secret}}) {
-    proto::Request sent = request;
-    if (sent.op == proto::Op::Register) sent.secret = given;
-    proto::Reply reply;
-    ask(sent, &reply, true);
-    EXPECT_EQ(reply.status, AGENT_ERR_REFUSED) << "secret: " << given;
-    EXPECT_EQ(reply.text, reason);
+  proto::Request shortChallenge = challenge;
+  shortChallenge.nonce.pop_back();
+  proto::Request plainSecret = registration;
+  plainSecret.proof = secret;  // what clients sent before: the secret itself opens nothing
+  proto::Request agentsOwn = registration;
+  struct Case {
+    const char* what;
+    std::vector<proto::Request> requests;
+    Prepare prepare;
+  };
+  const Prepare echoAgentProof = [](proto::Request* request,
+                                    const std::vector<proto::Reply>& replies) {
+    if (request->op == proto::Op::Register && !replies.empty()) request->proof = replies[0].proof;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"registration first", {registration}, nullptr},
+           {"the secret itself", {plainSecret}, nullptr},
+           {"a listing first", {listing}, nullptr},
+           {"a short challenge", {shortChallenge}, nullptr},
+           {"a proof under another secret", {challenge, registration}, proving(wrong)},
+           {"the agent's proof sent back", {challenge, agentsOwn}, echoAgentProof},
+           {"a second challenge", {challenge, challenge}, nullptr},
+           {"a listing after the challenge", {challenge, listing}, nullptr},
+       }) {
+    SCOPED_TRACE(c.what);
+    std::vector<proto::Reply> replies = ask(c.requests, c.prepare, true);
+    ASSERT_FALSE(replies.empty());
+    EXPECT_EQ(replies.back().status, AGENT_ERR_REFUSED);
+    EXPECT_EQ(replies.back().text, reason);
   }
-  registration.secret = secret;
-  proto::Reply reply;
-  ask(registration, &reply, false);
-  EXPECT_EQ(reply.status, 0) << reply.text;
+  std::vector<proto::Reply> replies = ask({challenge, registration}, proving(secret), false);
+  ASSERT_EQ(replies.size(), 2u);
+  std::string expected;
+  ASSERT_TRUE(proof::AgentProof(secret, challenge.nonce, replies[0].nonce, &expected));
+  EXPECT_EQ(replies[0].proof, expected) << "the agent proves itself first";
+  EXPECT_EQ(replies[1].status, 0) << replies[1].text;
+  EXPECT_NE(ask({challenge}, nullptr, false)[0].nonce, replies[0].nonce) << "a fresh nonce";
+}
+
+// TCP peers that have not proved themselves get a few places of their own, the oldest giving way
+// to newcomers, and one small request each: however many connect or however much they send,
+// the user's clients get in, on the Unix socket and over TCP.
+TEST(LoopbackTrustTest, StrangersCannotCrowdOutTheOwner) {
+  TestAgentOptions options;
+  options.tcp = true;
+  options.fileLimit = 64;  // about 45 places in all
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  endpoint::Endpoint where;
+  bool ignored = false;
+  std::string error;
+  ASSERT_TRUE(endpoint::ReadEndpointFile(agent.endpoint, &where, &error, &ignored)) << error;
+  auto stranger = [&] {
+    bool refused = false;
+    transport::Socket s = transport::ConnectLoopback(where.address, where.port, &error, &refused);
+    EXPECT_NE(s, transport::NO_SOCKET) << error;
+    return s;
+  };
+  std::vector<transport::Socket> idle;
+  for (int i = 0; i < 60; ++i) idle.push_back(stranger());
+  // Each claims a request of a megabyte and sends part of it.
+  std::string header(4, '\0');
+  wire::PutU32(reinterpret_cast<uint8_t*>(header.data()), proto::PROTO_MAX_REQUEST);
+  std::string part = header + std::string(60000, 'x');
+  std::vector<transport::Socket> senders;
+  for (int i = 0; i < 20; ++i) {
+    senders.push_back(stranger());
+    send(senders.back(), part.data(), part.size(), MSG_NOSIGNAL);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  OasetRun own = RunOaset(&agent, {"-o"});
+  EXPECT_NE(own.out.find("Module 1: VORNEL-VNBEEP-MIB"), std::string::npos) << own.out;
+  OasetRun overTcp = RunOaset(&agent, {"-o"}, {{"ORVU_AGENT_ENDPOINT", agent.endpoint}});
+  EXPECT_NE(overTcp.out.find("Module 1: VORNEL-VNBEEP-MIB"), std::string::npos) << overTcp.out;
+  // The strangers were told why they were let go.
+  size_t evicted = 0, tooLarge = 0;
+  char buffer[512];
+  for (transport::Socket s : idle) {
+    ssize_t n = recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0 &&
+        std::string(buffer, static_cast<size_t>(n)).find("newer peers came") != std::string::npos)
+      ++evicted;
+    transport::Close(s);
+  }
+  for (transport::Socket s : senders) {
+    ssize_t n = recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
+    std::string said = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    if (said.find("accepts before a peer proves itself") != std::string::npos ||
+        said.find("newer peers came") != std::string::npos)
+      ++tooLarge;
+    transport::Close(s);
+  }
+  EXPECT_GE(evicted, 60u - 16u);
+  EXPECT_EQ(tooLarge, 20u);
+  std::printf(
+      "strangers: 60 idle and 20 sending 60,000 bytes of a 1 MiB request: %zu idle "
+      "ones let go for newer ones, all 20 senders turned away; the owner served on the "
+      "Unix socket and over TCP\n",
+      evicted);
 }
 
 }  // namespace
