@@ -149,6 +149,11 @@ class AgentCore {
   // The entry whose OID starts OID with room for a column, or nullptr.
   const EntryDef* EntryAbove(const Oid& oid) const;
   bool NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind* out) const;
+  // SnmpGet and SnmpNext before they leave out what no manager can decode.
+  SnmpOutcome SnmpFind(const Oid& oid, SnmpVarBind* out) const;
+  bool SnmpNextAny(const Oid& oid, SnmpVarBind* out) const;
+  // Says at start which stored values SNMP managers are not shown.
+  void WarnUnservable() const;
   SnmpOutcome WriteCheck(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
                          std::string* why) const;
 

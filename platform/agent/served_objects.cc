@@ -1,6 +1,7 @@
 #include "served_objects.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace orvu::agent {
 
@@ -235,6 +236,32 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
     case ValueKind::Pair: return false;
   }
   return true;
+}
+
+std::string SnmpOidFault(const Oid& ids) {
+  // BER's first sub-identifier is 40 * first + second, and managers decode it into 32 bits.
+  constexpr uint32_t LAST_UNDER_TWO = UINT32_MAX - 80;
+  if (ids.size() < 2 || ids.size() > SNMP_MAX_OID_LENGTH) {
+    return "SNMP carries an OBJECT IDENTIFIER of 2 to " + std::to_string(SNMP_MAX_OID_LENGTH) +
+           " sub-identifiers, not " + std::to_string(ids.size());
+  }
+  if (ids[0] > 2) {
+    return "SNMP carries an OBJECT IDENTIFIER that starts with 0, 1 or 2, not " +
+           std::to_string(ids[0]);
+  }
+  if (ids[0] < 2 && ids[1] > 39) {
+    return "SNMP carries an OBJECT IDENTIFIER whose second sub-identifier is at most 39 under " +
+           std::to_string(ids[0]) + ", not " + std::to_string(ids[1]);
+  }
+  if (ids[0] == 2 && ids[1] > LAST_UNDER_TWO) {
+    return "SNMP carries an OBJECT IDENTIFIER whose second sub-identifier is at most " +
+           std::to_string(LAST_UNDER_TWO) + " under 2, not " + std::to_string(ids[1]);
+  }
+  return "";
+}
+
+bool SnmpCarries(const Value& value) {
+  return value.kind != ValueKind::Oid || SnmpOidFault(value.ids).empty();
 }
 
 std::string LimitViolation(const ValueLimits& limits, const Value& value, bool* isLength) {

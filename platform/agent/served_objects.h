@@ -88,4 +88,15 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
 // *isLength tells a size violation from a range violation.
 std::string LimitViolation(const ValueLimits& limits, const proto::Value& value, bool* isLength);
 
+// The most sub-identifiers an OBJECT IDENTIFIER has in SNMP, as a value or as an object's name.
+constexpr size_t SNMP_MAX_OID_LENGTH = 128;
+
+// Why SNMP cannot carry IDS as an OBJECT IDENTIFIER value ("SNMP carries ..., not ..."), empty when
+// it can. BER packs the first two arcs into one sub-identifier, so they have their own bounds; a
+// manager that gets one beyond them drops the whole response, and a walk ends there.
+std::string SnmpOidFault(const Oid& ids);
+
+// Whether an SNMP manager can be given VALUE.
+bool SnmpCarries(const proto::Value& value);
+
 }  // namespace orvu::agent

@@ -1,6 +1,7 @@
 // The agent's objects as an SNMP manager sees them: one ordered tree of scalars and table columns
 // over the same state that the libraries read and write.
 #include <algorithm>
+#include <cstdio>
 
 #include "agent_core.h"
 
@@ -62,6 +63,13 @@ const EntryDef* AgentCore::EntryAbove(const Oid& oid) const {
 }
 
 SnmpOutcome AgentCore::SnmpGet(const Oid& oid, SnmpVarBind* out) const {
+  SnmpOutcome outcome = SnmpFind(oid, out);
+  // A value that a manager cannot decode would cost it the whole response.
+  if (outcome == SnmpOutcome::Ok && !SnmpCarries(out->value)) return SnmpOutcome::NoSuchInstance;
+  return outcome;
+}
+
+SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out) const {
   if (!oid.empty()) {
     auto scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
     if (scalar != scalarByOid_.end() && scalars_[scalar->second].readable) {
@@ -125,6 +133,16 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
 }
 
 bool AgentCore::SnmpNext(const Oid& oid, SnmpVarBind* out) const {
+  if (!SnmpNextAny(oid, out)) return false;
+  // What no manager can decode is stepped over, so that a walk goes on past it.
+  while (out->oid.size() > SNMP_MAX_OID_LENGTH || !SnmpCarries(out->value)) {
+    Oid after = std::move(out->oid);
+    if (!SnmpNextAny(after, out)) return false;
+  }
+  return true;
+}
+
+bool AgentCore::SnmpNextAny(const Oid& oid, SnmpVarBind* out) const {
   bool found = false;
   for (const ScalarDef& s : scalars_) {
     Oid instance = Append(s.oid, 0);
@@ -181,6 +199,13 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
            ", not " + std::to_string(value.syntax);
     return SnmpOutcome::WrongType;
   }
+  if (value.kind == ValueKind::Oid) {
+    std::string fault = SnmpOidFault(value.ids);
+    if (!fault.empty()) {
+      *why = "wrong value for object " + name + ": " + fault;
+      return SnmpOutcome::WrongValue;
+    }
+  }
   if (value.syntax == ORVU_SYNTAX_IPADDR && value.bytes.size() != 4) {
     *why = "wrong length for object " + name + ": an IP address has 4 bytes, not " +
            std::to_string(value.bytes.size());
@@ -201,7 +226,8 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
   *target = SnmpSetTarget();
   target->value = value;
   SnmpVarBind current;
-  SnmpOutcome found = SnmpGet(oid, &current);
+  // A value no manager can read may still be written over with one it can.
+  SnmpOutcome found = SnmpFind(oid, &current);
   if (found == SnmpOutcome::NoSuchObject) {
     *why = "no such object: " + OidText(oid);
     return SnmpOutcome::NotWritable;
@@ -237,6 +263,34 @@ bool AgentCore::SnmpCommitSet(const SnmpSetTarget& target, const Value& value) {
     return false;
   proto::Reply reply;
   return WriteValue(target.instanceHandle, target.column, value, &reply);
+}
+
+void AgentCore::WarnUnservable() const {
+  constexpr size_t NAMED = 5;
+  size_t count = 0;
+  auto warn = [&](const std::string& name, const Value& value) {
+    if (SnmpCarries(value)) return;
+    if (++count <= NAMED) {
+      std::fprintf(stderr,
+                   "orvu-agentd: %s: %s holds a value that SNMP managers are not shown: %s\n",
+                   options_.statePath.c_str(), name.c_str(), SnmpOidFault(value.ids).c_str());
+    }
+  };
+  for (const ScalarDef& s : scalars_) {
+    warn((s.fromMib ? s.name : OidText(s.oid)) + ".0", s.value);
+  }
+  for (const auto& [handle, instance] : instances_) {
+    const EntryDef& e = entries_[instance.entryHandle - 1];
+    instance.values.ForEach([&](uint32_t column, const Value& value) {
+      auto def = e.columns.find(column);
+      std::string name = def != e.columns.end() ? def->second.name : OidText(Append(e.oid, column));
+      warn(name + "." + OidText(instance.index), value);
+    });
+  }
+  if (count > NAMED) {
+    std::fprintf(stderr, "orvu-agentd: %s: %zu more values that SNMP managers are not shown\n",
+                 options_.statePath.c_str(), count - NAMED);
+  }
 }
 
 }  // namespace orvu::agent

@@ -332,6 +332,53 @@ TEST_F(AgentxTest, StateFileValuesReachTheManagerWithAType) {
                 " = Hex-STRING: 0A 00 \n");
 }
 
+// OBJECT IDENTIFIER values that SNMP cannot carry, planted in a state file: the agent starts with
+// them and oaset lists them, while SNMP reads step over them and every walk runs to its end.
+TEST_F(AgentxTest, ValuesSnmpCannotCarryLeaveEveryWalkWhole) {
+  std::string tooLong = "1.3";
+  for (int i = 2; i <= 128; ++i) tooLong += "." + std::to_string(i);
+  const std::vector<std::string> planted = {tooLong, "1", "3.3", "1.99", "2.4294967216"};
+  std::string state = "module VORNEL-VNBEEP-MIB\n";
+  for (size_t i = 0; i <= planted.size(); ++i) {
+    std::string n = std::to_string(i + 1);
+    state += "instance entry=" + FREQ + " index=" + n + " handle=" + n + " creator=1 time=0\n";
+    state += "value handle=" + n +
+             " column=6 syntax=6 oid=" + (i < planted.size() ? planted[i] : std::string("1.3.6")) +
+             "\n";
+  }
+  state += "instance entry=" + ALIAS + " index=3.1.3.6.98 handle=9 creator=1 time=0\n";
+  agent.reset();
+  StartAgent(state);
+
+  OasetRun walk = Snmp(master, "snmpwalk", {ROOT});
+  EXPECT_EQ(walk.status, 0) << walk.err;
+  EXPECT_EQ(Snmp(master, "snmpbulkwalk", {"-Cr7", ROOT}).out, walk.out);
+  std::string waveforms;
+  for (size_t start = 0; (start = walk.out.find("." + FREQ + ".6.", start)) != std::string::npos;
+       ++start) {
+    waveforms += walk.out.substr(start, walk.out.find('\n', start) - start + 1);
+  }
+  EXPECT_EQ(waveforms, Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+  // Every row's other columns, and the tables after this one, are there.
+  EXPECT_NE(walk.out.find(Leaf(FREQ, 16, "5") + " = Timeticks"), std::string::npos);
+  const std::string last = Leaf(ALIAS, 3, "3.1.3.6.98") + " = INTEGER: 1\n";
+  ASSERT_GE(walk.out.size(), last.size());
+  EXPECT_EQ(walk.out.substr(walk.out.size() - last.size()), last);
+
+  OasetRun get = Snmp(master, "snmpget", {Leaf(FREQ, 6, "3"), Leaf(FREQ, 6, "6")});
+  EXPECT_EQ(get.out, Leaf(FREQ, 6, "3") + " = No Such Instance currently exists at this OID\n" +
+                         Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+  EXPECT_EQ(Snmp(master, "snmpgetnext", {Leaf(FREQ, 6, "1")}).out,
+            Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+
+  // Nothing is lost: oaset still lists them, and a manager may write a good value over one.
+  std::vector<std::string> lines = Listing(FREQ);
+  ASSERT_EQ(lines.size(), 16u * 6);
+  EXPECT_EQ(lines[16 * 2 + 5], "6: " + FREQ + ".6.3 **** (oid) 3.3");
+  ASSERT_EQ(Set({Leaf(FREQ, 6, "3"), "o", ".1.3.6.1"}).status, 0);
+  EXPECT_EQ(Get({Leaf(FREQ, 6, "3")}), Leaf(FREQ, 6, "3") + " = OID: .1.3.6.1\n");
+}
+
 // With no master the agent serves its libraries; once a master answers, it joins it.
 TEST(AgentxNoMasterTest, TheAgentServesItsLibrariesAndJoinsAMasterThatComesLater) {
   TestMaster master(false);
