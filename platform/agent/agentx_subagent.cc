@@ -8,10 +8,26 @@
 #include <net-snmp/library/large_fd_set.h>
 // clang-format on
 
+// The library's subagent session and its opening, which its headers do not declare.
+extern "C" {
+extern netsnmp_session* main_session;
+int subagent_open_master_session(void);
+}
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace orvu::agent {
 namespace {
@@ -24,8 +40,21 @@ constexpr char UNDO_DATA[] = "orvu-undo";
 // Descriptors are numbered far higher than FD_SETSIZE once a thousand clients are connected.
 constexpr int SUBAGENT_FD_SET_SIZE = 65536;
 
+// How soon the subagent tries again to open a session while there is none, and how long it waits
+// for a master's answer to its goodbye.
+constexpr int AGENTX_RETRY_MS = 20;
+constexpr int AGENTX_CLOSE_WAIT_MS = 200;
+
 AgentCore* gCore = nullptr;
 bool gStarted = false;
+// The core belongs to whoever holds gCoreLock: the main loop, but for its waits, and the
+// subagent's thread while it answers a request.
+std::mutex gCoreLock;
+std::unique_lock<std::mutex> gMainHold;
+std::thread gThread;
+std::atomic<bool> gStop{false};
+int gWake[2] = {-1, -1};
+std::chrono::steady_clock::time_point gNextAttempt;
 SubagentCounters gCounters;
 netsnmp_large_fd_set gReadSet;
 netsnmp_large_fd_set gWriteSet;
@@ -239,6 +268,8 @@ void UndoSet(netsnmp_request_info* request) {
 
 int Handle(netsnmp_mib_handler*, netsnmp_handler_registration* registration,
            netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
+  // The core is the main loop's too; it lets go of it only while it waits for its clients.
+  std::lock_guard<std::mutex> lock(gCoreLock);
   for (netsnmp_request_info* request = requests; request; request = request->next) {
     if (request->processed) continue;
     switch (info->mode) {
@@ -259,59 +290,40 @@ int Handle(netsnmp_mib_handler*, netsnmp_handler_registration* registration,
   return SNMP_ERR_NOERROR;
 }
 
-}  // namespace
-
-bool StartSubagent(AgentCore* core, const std::string& address, std::string* error) {
-  if (address.empty()) {
-    *error = "--agentx needs an address";
-    return false;
+// The library's words, except its note that it gives up on a master that went away: this thread
+// does not, it opens a new session as soon as one answers.
+int LogLine(int, int, void* serverArgument, void*) {
+  const auto* message = static_cast<const snmp_log_message*>(serverArgument);
+  if (!message || !message->msg) return 0;
+  if (std::strstr(message->msg, "not reconnecting")) {
+    std::fputs("orvu-agentd: the AgentX master went away; joining it again once it answers\n",
+               stderr);
+  } else {
+    std::fputs(message->msg, stderr);
   }
-  gCore = core;
-  // The agent reads no MIB through net-snmp: names are its own business, and net-snmp's default
-  // list only warns about modules that the system lacks.
-  setenv("MIBS", "", 1);
-  snmp_disable_log();
-  snmp_enable_stderrlog();
-  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
-  netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, address.c_str());
-  // Timers run from the event loop, never from SIGALRM; nothing is read from or written to
-  // net-snmp's configuration and persistence folders.
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-  if (init_agent(SUBAGENT_NAME) != 0) {
-    *error = "net-snmp's agent library did not start";
-    return false;
-  }
-  for (const Oid& root : core->SnmpRoots()) {
-    std::vector<oid> ids = NetOid(root);
-    netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
-        SUBAGENT_NAME, Handle, ids.data(), ids.size(), HANDLER_CAN_RWRITE);
-    if (!registration || netsnmp_register_handler(registration) != MIB_REGISTERED_OK) {
-      *error = "cannot register the subtree " + OidText(root);
-      return false;
-    }
-  }
-  // init_agent sets the library's defaults, the interval among them; init_snmp's first attempt to
-  // reach the master reads it (no interval: one attempt only), and so does every later attempt.
-  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
-                     AGENTX_PING_SECONDS);
-  init_snmp(SUBAGENT_NAME);
-  // The first failed attempt says so; the retries every second while no master answers do not.
-  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
-  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
-                     AGENTX_PING_SECONDS);
-  netsnmp_large_fd_set_init(&gReadSet, SUBAGENT_FD_SET_SIZE);
-  netsnmp_large_fd_set_init(&gWriteSet, SUBAGENT_FD_SET_SIZE);
-  netsnmp_large_fd_set_init(&gExceptSet, SUBAGENT_FD_SET_SIZE);
-  gStarted = true;
-  return true;
+  return 0;
 }
 
-void SubagentPollSet(std::vector<pollfd>* fds, int* timeoutMs) {
-  if (!gStarted) return;
+// A master that takes a connection and never answers holds the subagent's thread one second per
+// attempt, and so the agent's exit no longer than that. init_snmp sets the library's defaults
+// first, so this runs after it has.
+int ShortWaits(int, int, void*, void*) {
+  netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_TIMEOUT, 1);
+  netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_RETRIES, 0);
+  return 0;
+}
+
+// Opens a session when there is none and, once one is open, has the master serve the subtrees.
+void JoinMaster() {
+  if (main_session) return;
+  auto now = std::chrono::steady_clock::now();
+  if (now < gNextAttempt) return;
+  gNextAttempt = now + std::chrono::milliseconds(AGENTX_RETRY_MS);
+  if (subagent_open_master_session() == 0) register_mib_reattach();
+}
+
+// The library's descriptors and the wake pipe for one poll; its next timer lowers *timeoutMs.
+void PollSet(std::vector<pollfd>* fds, int* timeoutMs) {
   NETSNMP_LARGE_FD_ZERO(&gReadSet);
   NETSNMP_LARGE_FD_ZERO(&gWriteSet);
   NETSNMP_LARGE_FD_ZERO(&gExceptSet);
@@ -327,14 +339,16 @@ void SubagentPollSet(std::vector<pollfd>* fds, int* timeoutMs) {
     if (NETSNMP_LARGE_FD_ISSET(fd, &gExceptSet)) events |= POLLPRI;
     if (events) fds->push_back({fd, events, 0});
   }
+  *timeoutMs = main_session ? -1 : AGENTX_RETRY_MS;
   if (!block) {
     long ms = timeout.tv_sec * 1000L + (timeout.tv_usec + 999) / 1000;
     if (*timeoutMs < 0 || ms < *timeoutMs) *timeoutMs = static_cast<int>(std::min(ms, 3600000L));
   }
 }
 
-void SubagentDispatch(const pollfd* polled, size_t count) {
-  if (!gStarted) return;
+// Lets the library read what POLLED has ready, and run its due timers and the requests it kept
+// waiting.
+void Dispatch(const pollfd* polled, size_t count) {
   NETSNMP_LARGE_FD_ZERO(&gReadSet);
   NETSNMP_LARGE_FD_ZERO(&gWriteSet);
   NETSNMP_LARGE_FD_ZERO(&gExceptSet);
@@ -359,10 +373,114 @@ void SubagentDispatch(const pollfd* polled, size_t count) {
   netsnmp_check_outstanding_agent_requests();
 }
 
-void StopSubagent() {
-  if (!gStarted) return;
+// The subagent's own thread: whatever the master does (stopped, slow, silent, gone), only this
+// thread waits for it, and the agent's clients never do.
+void Run() {
+  init_snmp(SUBAGENT_NAME);
+  if (main_session) register_mib_reattach();
+  // The first failed attempt says so; the retries while no master answers do not.
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
+  gNextAttempt = std::chrono::steady_clock::now() + std::chrono::milliseconds(AGENTX_RETRY_MS);
+  std::vector<pollfd> fds;
+  while (!gStop.load()) {
+    JoinMaster();
+    fds.clear();
+    fds.push_back({gWake[0], POLLIN, 0});
+    int timeoutMs = -1;
+    PollSet(&fds, &timeoutMs);
+    if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) break;
+    Dispatch(fds.data() + 1, fds.size() - 1);
+  }
+  // Saying goodbye to a master that does not answer must not hold up the agent's exit.
+  if (main_session) {
+    main_session->timeout = AGENTX_CLOSE_WAIT_MS * 1000L;
+    main_session->retries = 0;
+  }
   snmp_shutdown(SUBAGENT_NAME);
   shutdown_agent();
+}
+
+}  // namespace
+
+bool StartSubagent(AgentCore* core, const std::string& address, std::string* error) {
+  if (address.empty()) {
+    *error = "--agentx needs an address";
+    return false;
+  }
+  gCore = core;
+  // The agent reads no MIB through net-snmp: names are its own business, and net-snmp's default
+  // list only warns about modules that the system lacks.
+  setenv("MIBS", "", 1);
+  snmp_disable_log();
+  netsnmp_register_loghandler(NETSNMP_LOGHANDLER_CALLBACK, LOG_DEBUG);
+  snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, LogLine, nullptr);
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
+  netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, address.c_str());
+  // Timers run from the subagent's loop, never from SIGALRM; nothing is read from or written to
+  // net-snmp's configuration and persistence folders.
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+  // Ahead of the library's own first attempt to reach the master.
+  netsnmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_READ_CONFIG, ShortWaits,
+                            nullptr, NETSNMP_CALLBACK_HIGHEST_PRIORITY);
+  if (init_agent(SUBAGENT_NAME) != 0) {
+    *error = "net-snmp's agent library did not start";
+    return false;
+  }
+  // No pings and no reconnect timer of the library's: its ping waits for the answer, and its
+  // retry comes a whole second later. The subagent's loop opens a session whenever there is none.
+  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 0);
+  for (const Oid& root : core->SnmpRoots()) {
+    std::vector<oid> ids = NetOid(root);
+    netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
+        SUBAGENT_NAME, Handle, ids.data(), ids.size(), HANDLER_CAN_RWRITE);
+    if (!registration || netsnmp_register_handler(registration) != MIB_REGISTERED_OK) {
+      *error = "cannot register the subtree " + OidText(root);
+      return false;
+    }
+  }
+  if (pipe2(gWake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    *error = std::string("cannot make the subagent's wake pipe: ") + std::strerror(errno);
+    return false;
+  }
+  netsnmp_large_fd_set_init(&gReadSet, SUBAGENT_FD_SET_SIZE);
+  netsnmp_large_fd_set_init(&gWriteSet, SUBAGENT_FD_SET_SIZE);
+  netsnmp_large_fd_set_init(&gExceptSet, SUBAGENT_FD_SET_SIZE);
+  gMainHold = std::unique_lock<std::mutex>(gCoreLock);
+  gStop.store(false);
+  // Signals are the main loop's: the thread starts with all of them blocked.
+  sigset_t all;
+  sigset_t before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &before);
+  gThread = std::thread(Run);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  gStarted = true;
+  return true;
+}
+
+void SubagentPollSet(std::vector<pollfd>*, int*) {
+  if (gStarted && gMainHold.owns_lock()) gMainHold.unlock();
+}
+
+void SubagentDispatch(const pollfd*, size_t) {
+  if (gStarted && !gMainHold.owns_lock()) gMainHold.lock();
+}
+
+void StopSubagent() {
+  if (!gStarted) return;
+  gStop.store(true);
+  char wake = 1;
+  if (write(gWake[1], &wake, 1) < 0) {
+    // The pipe is empty but for earlier wakes, so a failed write means one is waiting already.
+  }
+  if (gMainHold.owns_lock()) gMainHold.unlock();
+  gThread.join();
+  close(gWake[0]);
+  close(gWake[1]);
   netsnmp_large_fd_set_cleanup(&gReadSet);
   netsnmp_large_fd_set_cleanup(&gWriteSet);
   netsnmp_large_fd_set_cleanup(&gExceptSet);

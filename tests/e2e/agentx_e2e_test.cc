@@ -1,9 +1,15 @@
 // orvu-agentd --agentx against net-snmp's snmpd as master, driven by net-snmp's own tools: what
 // oaset writes reads back through snmpget with its SNMP type, what snmpset writes reads back
 // through oaset, walks, refusals, all-or-nothing sets, index encodings and restarts.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
@@ -393,6 +399,57 @@ TEST(AgentxNoMasterTest, TheAgentServesItsLibrariesAndJoinsAMasterThatComesLater
   ASSERT_TRUE(WaitForSubagent(master, VOLUME));
   EXPECT_EQ(Snmp(master, "snmpget", {Leaf(FREQ, 8, "7")}).out,
             Leaf(FREQ, 8, "7") + " = Counter32: 42\n");
+}
+
+// Runs oaset -o against AGENT a few times over a second and a half, while the master is stuck, and
+// says how long the slowest run took. Only a bound far above the usual latency is asserted: a
+// stuck master used to hold every run for many seconds.
+void ExpectClientsKeepTheirPace(const TestAgent& agent, const char* what) {
+  long long slowest = 0;
+  for (int i = 0; i < 6; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    OasetRun run = RunOaset(&agent, {"-o"});
+    long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - start)
+                       .count();
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_LT(ms, 5000) << what;
+    slowest = std::max(slowest, ms);
+    usleep(250 * 1000);
+  }
+  std::fprintf(stderr, "e2e: oaset -o with %s: slowest of 6 runs %lld ms\n", what, slowest);
+}
+
+// A stopped master holds up the subagent alone: the agent's clients keep their pace, and SNMP
+// service resumes when the master does.
+TEST_F(AgentxTest, AStoppedMasterNeverHoldsUpTheAgentsClients) {
+  Oaset({"-a" + FREQ, "-i7"});
+  ASSERT_EQ(kill(master.pid, SIGSTOP), 0);
+  ExpectClientsKeepTheirPace(*agent, "the master stopped");
+  Oaset({"-s" + FREQ + ".8.7", "-mc5"});
+  ASSERT_EQ(kill(master.pid, SIGCONT), 0);
+  EXPECT_EQ(Get({Leaf(FREQ, 8, "7")}), Leaf(FREQ, 8, "7") + " = Counter32: 5\n");
+}
+
+// A master address where something accepts connections and never answers: the agent starts and
+// serves its clients all the same.
+TEST(AgentxSilentMasterTest, ASilentListenerNeverHoldsUpTheAgentsClients) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(listener, 8), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  TestAgentOptions options;
+  options.extraArgs = {"--agentx", "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port))};
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  ExpectClientsKeepTheirPace(agent, "a silent master");
+  EXPECT_EQ(agent.Stop(), 0);
+  close(listener);
 }
 
 }  // namespace
