@@ -81,7 +81,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextClient_ = std::max(nextClient_, client.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
-  WarnUnservable();
+  CheckSnmpView();
   return journal_.Rewrite(SnapshotSource(), error);
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -152,8 +153,12 @@ class AgentCore {
   // SnmpGet and SnmpNext before they leave out what no manager can decode.
   SnmpOutcome SnmpFind(const Oid& oid, SnmpVarBind* out) const;
   bool SnmpNextAny(const Oid& oid, SnmpVarBind* out) const;
-  // Says at start which stored values SNMP managers are not shown.
-  void WarnUnservable() const;
+  // At start: leaves out of SNMP the stored values it cannot carry and the instances whose index
+  // does not fit their INDEX clause, and says which.
+  void CheckSnmpView();
+  bool Hidden(uint32_t instanceHandle) const {
+    return !snmpHidden_.empty() && snmpHidden_.count(instanceHandle) != 0;
+  }
   SnmpOutcome WriteCheck(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
                          std::string* why) const;
 
@@ -180,6 +185,7 @@ class AgentCore {
   std::map<Oid, size_t> scalarByOid_;
   std::map<uint32_t, Instance> instances_;                 // by handle
   std::vector<std::map<Oid, uint32_t>> instancesByIndex_;  // per entry: index -> instance handle
+  std::set<uint32_t> snmpHidden_;  // instances SNMP does not see: their index does not fit
   std::vector<proto::ClientRecord> resident_;
   std::map<uint32_t, proto::ClientRecord> clients_;
   std::unordered_map<DataKey, uint32_t, DataKeyHash> dataByKey_;

@@ -7,6 +7,7 @@
 
 #include "agent_core.h"
 #include "agent_reply.h"
+#include "instance_index.h"
 
 namespace orvu::agent {
 
@@ -161,6 +162,11 @@ Reply AgentCore::Create(const ClientContext& client, const Request& request) {
   if (instancesByIndex_[entry->handle - 1].count(request.index)) {
     return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(request.index));
   }
+  std::string misfit = IndexMisfit(*entry, request.index);
+  if (!misfit.empty()) {
+    return Fail(AGENT_ERR_BAD_INSTANCE,
+                "bad instance OID " + OidText(request.index) + ": " + misfit);
+  }
   // Handles wrap after four billion creations; a handle still in use is never given twice.
   while (nextInstance_ == 0 || instances_.count(nextInstance_)) ++nextInstance_;
   StateRecord record;
@@ -172,6 +178,7 @@ Reply AgentCore::Create(const ClientContext& client, const Request& request) {
   record.time = Now();
   Reply reply;
   if (!Commit(record, &reply)) return reply;
+  snmpHidden_.erase(record.handle);
   ++nextInstance_;
   reply.handle = entry->handle;
   reply.instanceHandle = record.handle;

@@ -73,8 +73,12 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       e.indexImplied = object.indexImplied;
       for (const std::string& indexName : object.indexNames) {
         IndexPart part;
+        part.name = indexName;
         if (const mib::Object* indexObject = registry.FindName(indexName)) {
           part.syntax = indexObject->syntax;
+          ValueLimits limits = LimitsOf(*indexObject);
+          part.ranges = std::move(limits.ranges);
+          part.sizes = std::move(limits.sizes);
           if (indexObject->sizes.size() == 1 &&
               indexObject->sizes[0].low == indexObject->sizes[0].high)
             part.fixedLength = static_cast<uint32_t>(indexObject->sizes[0].low);
@@ -158,24 +162,6 @@ size_t DecodeParts(const EntryDef& entry, const Oid& index, std::vector<Value>* 
   return values->size();
 }
 
-// "1..3 | 7" for the ranges; bounds print in the syntax's signedness.
-std::string RangesText(const std::vector<mib::Range>& ranges) {
-  std::string text;
-  for (const mib::Range& r : ranges) {
-    if (!text.empty()) text += " | ";
-    text += std::to_string(r.low);
-    if (r.high != r.low) text += ".." + std::to_string(r.high);
-  }
-  return text;
-}
-
-bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v) {
-  for (const mib::Range& r : ranges) {
-    if (v >= r.low && v <= r.high) return true;
-  }
-  return false;
-}
-
 // An enumerated INTEGER takes exactly its labelled values: they become ranges, runs merged.
 std::vector<mib::Range> EnumerationRanges(const std::map<std::string, int64_t>& labels) {
   std::vector<int64_t> values;
@@ -193,6 +179,23 @@ std::vector<mib::Range> EnumerationRanges(const std::map<std::string, int64_t>& 
 }
 
 }  // namespace
+
+std::string RangesText(const std::vector<mib::Range>& ranges) {
+  std::string text;
+  for (const mib::Range& r : ranges) {
+    if (!text.empty()) text += " | ";
+    text += std::to_string(r.low);
+    if (r.high != r.low) text += ".." + std::to_string(r.high);
+  }
+  return text;
+}
+
+bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v) {
+  for (const mib::Range& r : ranges) {
+    if (v >= r.low && v <= r.high) return true;
+  }
+  return false;
+}
 
 ValueLimits LimitsOf(const mib::Object& object) {
   ValueLimits limits;

@@ -35,8 +35,11 @@ struct ColumnDef {
 
 // One object of an entry's INDEX clause as the instance OID encodes it.
 struct IndexPart {
-  uint32_t syntax = 0;       // 0 when the object is unknown
-  uint32_t fixedLength = 0;  // an OCTET STRING of one fixed size: no length sub-identifier
+  std::string name;
+  uint32_t syntax = 0;             // 0 when the object is unknown
+  uint32_t fixedLength = 0;        // an OCTET STRING of one fixed size: no length sub-identifier
+  std::vector<mib::Range> ranges;  // as in ValueLimits
+  std::vector<mib::Range> sizes;
 };
 
 struct EntryDef {
@@ -83,6 +86,10 @@ bool DecodeIndex(const EntryDef& entry, const Oid& index, std::vector<proto::Val
 // false when the INDEX cannot be decoded that far.
 bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid& index,
                       proto::Value* value);
+
+// "1..3 | 7" for RANGES, and whether V lies within them.
+std::string RangesText(const std::vector<mib::Range>& ranges);
+bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v);
 
 // Why VALUE is outside LIMITS ("it takes 0..100, not 150"), empty when it is within them.
 // *isLength tells a size violation from a range violation.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "agent_core.h"
+#include "instance_index.h"
 
 namespace orvu::agent {
 
@@ -88,7 +89,7 @@ SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out) const {
   Oid index(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end());
   const auto& rows = instancesByIndex_[entry->handle - 1];
   auto row = rows.find(index);
-  if (row == rows.end()) return SnmpOutcome::NoSuchInstance;
+  if (row == rows.end() || Hidden(row->second)) return SnmpOutcome::NoSuchInstance;
   const Instance& instance = instances_.at(row->second);
   if (!ColumnExists(*entry, instance, column)) return SnmpOutcome::NoSuchInstance;
   out->oid = oid;
@@ -121,6 +122,7 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
       continue;
     }
     for (; row != rows.end(); ++row) {
+      if (Hidden(row->second)) continue;
       const Instance& instance = instances_.at(row->second);
       if (!ColumnExists(entry, instance, column)) continue;
       out->oid = prefix;
@@ -265,20 +267,16 @@ bool AgentCore::SnmpCommitSet(const SnmpSetTarget& target, const Value& value) {
   return WriteValue(target.instanceHandle, target.column, value, &reply);
 }
 
-void AgentCore::WarnUnservable() const {
+void AgentCore::CheckSnmpView() {
   constexpr size_t NAMED = 5;
-  size_t count = 0;
+  const char* state = options_.statePath.c_str();
+  size_t values = 0;
   auto warn = [&](const std::string& name, const Value& value) {
-    if (SnmpCarries(value)) return;
-    if (++count <= NAMED) {
-      std::fprintf(stderr,
-                   "orvu-agentd: %s: %s holds a value that SNMP managers are not shown: %s\n",
-                   options_.statePath.c_str(), name.c_str(), SnmpOidFault(value.ids).c_str());
-    }
+    if (SnmpCarries(value) || ++values > NAMED) return;
+    std::fprintf(stderr, "orvu-agentd: %s: %s holds a value that SNMP managers are not shown: %s\n",
+                 state, name.c_str(), SnmpOidFault(value.ids).c_str());
   };
-  for (const ScalarDef& s : scalars_) {
-    warn((s.fromMib ? s.name : OidText(s.oid)) + ".0", s.value);
-  }
+  for (const ScalarDef& s : scalars_) warn((s.fromMib ? s.name : OidText(s.oid)) + ".0", s.value);
   for (const auto& [handle, instance] : instances_) {
     const EntryDef& e = entries_[instance.entryHandle - 1];
     instance.values.ForEach([&](uint32_t column, const Value& value) {
@@ -286,10 +284,23 @@ void AgentCore::WarnUnservable() const {
       std::string name = def != e.columns.end() ? def->second.name : OidText(Append(e.oid, column));
       warn(name + "." + OidText(instance.index), value);
     });
+    std::string misfit = IndexMisfit(e, instance.index);
+    if (misfit.empty()) continue;
+    if (snmpHidden_.size() < NAMED) {
+      std::fprintf(stderr,
+                   "orvu-agentd: %s: instance %s of %s does not fit its INDEX clause, so SNMP "
+                   "managers are not shown it: %s\n",
+                   state, OidText(instance.index).c_str(), e.name.c_str(), misfit.c_str());
+    }
+    snmpHidden_.insert(handle);
   }
-  if (count > NAMED) {
+  if (values > NAMED) {
     std::fprintf(stderr, "orvu-agentd: %s: %zu more values that SNMP managers are not shown\n",
-                 options_.statePath.c_str(), count - NAMED);
+                 state, values - NAMED);
+  }
+  if (snmpHidden_.size() > NAMED) {
+    std::fprintf(stderr, "orvu-agentd: %s: %zu more instances that SNMP managers are not shown\n",
+                 state, snmpHidden_.size() - NAMED);
   }
 }
 

@@ -385,6 +385,72 @@ TEST_F(AgentxTest, ValuesSnmpCannotCarryLeaveEveryWalkWhole) {
   EXPECT_EQ(Get({Leaf(FREQ, 6, "3")}), Leaf(FREQ, 6, "3") + " = OID: .1.3.6.1\n");
 }
 
+// Every index form that oaset -a accepts decodes alike in oaset's listing and in net-snmp's tools;
+// instances planted in a state file that do not fit their INDEX clause load and list, but SNMP
+// leaves them out and walks past them.
+TEST_F(AgentxTest, IndexesDecodeAlikeAndMisfitsStayOutOfSnmp) {
+  const std::vector<std::string> misfits = {"0", "4294967295", "7.1"};
+  std::string state = "module VORNEL-VNBEEP-MIB\n";
+  uint32_t handle = 0;
+  auto plant = [&](const std::string& entry, const std::string& index) {
+    ++handle;
+    state += "instance entry=" + entry + " index=" + index + " handle=" + std::to_string(handle) +
+             " creator=1 time=0\n";
+  };
+  for (const std::string& index : misfits) plant(FREQ, index);
+  plant(STATION, "2.300.98.10.0.0.1.120.121");
+  plant(STATION, "2.97.98.10.0.0.256.120.121");
+  plant(ALIAS, "3.1.3.6");
+  agent.reset();
+  StartAgent(state);
+  // Accepted: the largest integer, a name of 32 bytes next to one of 1, an IMPLIED name, and
+  // waveform OIDs of several lengths.
+  std::string name32 = "32";
+  for (int i = 0; i < 32; ++i) name32 += ".122";
+  Oaset({"-a" + FREQ, "-i2147483647"});
+  Oaset({"-a" + STATION, "-i" + name32 + ".255.255.255.255.120.121"});
+  Oaset({"-a" + STATION, "-i1.97.10.0.0.1.120.121"});
+  Oaset({"-a" + ALIAS, "-i2.0.0.98"});
+  Oaset({"-a" + ALIAS, "-i5.1.3.6.1.4.98.101.101.112"});
+
+  // net-snmp walks exactly the accepted rows, in the order oaset lists them.
+  const std::string station32 = name32 + ".255.255.255.255.120.121";
+  const std::string station1 = "1.97.10.0.0.1.120.121";
+  EXPECT_EQ(Snmp(master, "snmpwalk", {"." + FREQ + ".3"}).out,
+            Leaf(FREQ, 3, "2147483647") + " = INTEGER: 440\n");
+  EXPECT_EQ(Snmp(master, "snmpwalk", {"." + STATION + ".4"}).out,
+            Leaf(STATION, 4, station1) + " = INTEGER: 3\n" + Leaf(STATION, 4, station32) +
+                " = INTEGER: 3\n");
+  EXPECT_EQ(Snmp(master, "snmpwalk", {"." + ALIAS + ".3"}).out,
+            Leaf(ALIAS, 3, "2.0.0.98") + " = INTEGER: 1\n" +
+                Leaf(ALIAS, 3, "5.1.3.6.1.4.98.101.101.112") + " = INTEGER: 1\n");
+  // oaset decodes the same rows into their index columns.
+  std::vector<std::string> station = Listing(STATION);
+  ASSERT_EQ(station.size(), 4u * 5);
+  EXPECT_EQ(station[0], "1: " + STATION + ".1." + station1 + " **** (octets) a");
+  EXPECT_EQ(station[3 * 5],
+            "1: " + STATION + ".1." + station32 + " **** (octets) " + std::string(32, 'z'));
+  EXPECT_EQ(station[3 * 5 + 1],
+            "2: " + STATION + ".2." + station32 + " **** (ipaddr) 255.255.255.255");
+  EXPECT_EQ(station[3 * 5 + 2], "3: " + STATION + ".3." + station32 + " **** (octets) xy");
+  std::vector<std::string> alias = Listing(ALIAS);
+  ASSERT_EQ(alias.size(), 3u * 3);
+  EXPECT_EQ(alias[1], "2: " + ALIAS + ".2.2.0.0.98 **** (octets) b");
+  EXPECT_EQ(alias[6 + 1], "2: " + ALIAS + ".2.5.1.3.6.1.4.98.101.101.112 **** (octets) beep");
+
+  // The misfits are listed by oaset, and no SNMP read shows them.
+  EXPECT_EQ(Listing(FREQ).size(), 16u * 4);
+  OasetRun walk = Snmp(master, "snmpwalk", {ROOT});
+  EXPECT_EQ(walk.status, 0) << walk.err;
+  EXPECT_EQ(walk.out.find(".4294967295 ="), std::string::npos) << walk.out;
+  EXPECT_EQ(walk.out.find(".300.98."), std::string::npos) << walk.out;
+  EXPECT_EQ(Snmp(master, "snmpbulkwalk", {"-Cr9", ROOT}).out, walk.out);
+  EXPECT_EQ(Get({Leaf(FREQ, 3, "7.1")}),
+            Leaf(FREQ, 3, "7.1") + " = No Such Instance currently exists at this OID\n");
+  OasetRun set = Set({Leaf(FREQ, 3, "0"), "i", "440"});
+  EXPECT_EQ(set.err, Refusal(NO_CREATION, Leaf(FREQ, 3, "0")));
+}
+
 // With no master the agent serves its libraries; once a master answers, it joins it.
 TEST(AgentxNoMasterTest, TheAgentServesItsLibrariesAndJoinsAMasterThatComesLater) {
   TestMaster master(false);
