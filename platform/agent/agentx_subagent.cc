@@ -182,6 +182,7 @@ int ErrorOf(SnmpOutcome outcome) {
     case SnmpOutcome::WrongValue: return SNMP_ERR_WRONGVALUE;
     case SnmpOutcome::NoCreation: return SNMP_ERR_NOCREATION;
     case SnmpOutcome::CommitFailed: return SNMP_ERR_COMMITFAILED;
+    case SnmpOutcome::InconsistentValue: return SNMP_ERR_INCONSISTENTVALUE;
   }
   return SNMP_ERR_GENERR;
 }
@@ -219,57 +220,123 @@ void AnswerNext(netsnmp_handler_registration* registration, netsnmp_request_info
 
 struct UndoRecord {
   SnmpSetTarget target;
+  Oid oid;  // the varbind's name: a row this set created goes again by its RowStatus object
 };
 
 void FreeUndo(void* data) { delete static_cast<UndoRecord*>(data); }
 
-// TestSet: every varbind is checked before anything is written, so a set with one bad varbind
-// changes nothing.
-void TestSet(netsnmp_agent_request_info* info, netsnmp_request_info* request) {
-  netsnmp_variable_list* vb = request->requestvb;
-  Value value;
-  SnmpSetTarget target;
-  std::string why;
-  SnmpOutcome outcome = SnmpOutcome::WrongType;
-  if (ValueOfVarBind(vb, &value)) {
-    outcome = gCore->SnmpCheckSet(OidOf(vb->name, vb->name_length), value, &target, &why);
+// One set as the core checks it: its varbinds, the requests they came from, and their targets.
+struct CheckedSet {
+  std::vector<SnmpVarBind> varbinds;
+  std::vector<netsnmp_request_info*> order;
+  std::vector<SnmpSetTarget> targets;
+  netsnmp_request_info* refused = nullptr;  // the first varbind the set cannot write
+};
+
+// Checks the varbinds of REQUESTS as one set; the outcome, with set->refused on a refusal.
+SnmpOutcome CheckSet(netsnmp_request_info* requests, CheckedSet* set) {
+  for (netsnmp_request_info* request = requests; request; request = request->next) {
+    if (request->processed) continue;
+    netsnmp_variable_list* vb = request->requestvb;
+    SnmpVarBind& varbind = set->varbinds.emplace_back();
+    varbind.oid = OidOf(vb->name, vb->name_length);
+    set->order.push_back(request);
+    if (!ValueOfVarBind(vb, &varbind.value)) {
+      set->refused = request;
+      return SnmpOutcome::WrongType;
+    }
   }
-  if (outcome != SnmpOutcome::Ok) {
+  size_t failed = 0;
+  std::string why;
+  SnmpOutcome outcome = gCore->SnmpCheckSets(set->varbinds, &set->targets, &failed, &why);
+  if (outcome != SnmpOutcome::Ok) set->refused = set->order[failed];
+  return outcome;
+}
+
+// TestSet: every varbind is checked, as one set, before anything is written, so a set with one
+// bad varbind changes nothing.
+void TestSet(netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
+  CheckedSet set;
+  SnmpOutcome outcome = CheckSet(requests, &set);
+  if (set.refused) {
     ++gCounters.setsRefused;
-    netsnmp_set_request_error(info, request, ErrorOf(outcome));
+    netsnmp_set_request_error(info, set.refused, ErrorOf(outcome));
   }
 }
 
-// CommitSet: the value is checked again (a library client may have removed the instance since
-// TestSet) and written to the journal before the master hears back.
-void CommitSet(netsnmp_agent_request_info* info, netsnmp_request_info* request) {
-  netsnmp_variable_list* vb = request->requestvb;
-  Value value;
-  SnmpSetTarget target;
-  std::string why;
-  if (!ValueOfVarBind(vb, &value) ||
-      gCore->SnmpCheckSet(OidOf(vb->name, vb->name_length), value, &target, &why) !=
-          SnmpOutcome::Ok ||
-      !gCore->SnmpCommitSet(target, target.value)) {
-    netsnmp_set_request_error(info, request, SNMP_ERR_COMMITFAILED);
+// CommitSet: the set is checked again (a library client may have removed an instance since
+// TestSet); the rows it creates come first, then every value, each written to the journal before
+// the master hears back. Rows it destroys go at the end (CleanupSet), when nothing can undo it.
+void CommitSet(netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
+  CheckedSet set;
+  if (CheckSet(requests, &set) != SnmpOutcome::Ok) {
+    netsnmp_set_request_error(info, set.refused, SNMP_ERR_COMMITFAILED);
     return;
   }
-  ++gCounters.setsCommitted;
-  netsnmp_request_add_list_data(
-      request, netsnmp_create_data_list(UNDO_DATA, new UndoRecord{target}, FreeUndo));
+  std::vector<SnmpSetTarget>& targets = set.targets;
+  const std::vector<SnmpVarBind>& varbinds = set.varbinds;
+  const std::vector<netsnmp_request_info*>& order = set.order;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i].row != RowChange::Create) continue;
+    uint32_t handle = gCore->SnmpCreateRow(targets[i]);
+    if (handle == 0) {
+      netsnmp_set_request_error(info, order[i], SNMP_ERR_COMMITFAILED);
+      return;
+    }
+    netsnmp_request_add_list_data(
+        order[i],
+        netsnmp_create_data_list(UNDO_DATA, new UndoRecord{targets[i], varbinds[i].oid}, FreeUndo));
+    for (SnmpSetTarget& t : targets) {
+      if (t.instanceHandle == 0 && t.entryHandle == targets[i].entryHandle &&
+          t.index == targets[i].index)
+        t.instanceHandle = handle;
+    }
+  }
+  for (size_t i = 0; i < targets.size(); ++i) {
+    SnmpSetTarget& t = targets[i];
+    if (t.row == RowChange::Destroy) continue;
+    if (!gCore->SnmpCommitSet(t, t.value)) {
+      netsnmp_set_request_error(info, order[i], SNMP_ERR_COMMITFAILED);
+      return;
+    }
+    ++gCounters.setsCommitted;
+    if (t.row == RowChange::None) {
+      netsnmp_request_add_list_data(
+          order[i],
+          netsnmp_create_data_list(UNDO_DATA, new UndoRecord{t, varbinds[i].oid}, FreeUndo));
+    }
+  }
 }
 
-// UndoSet: what CommitSet wrote goes back, journaled like any change.
+// CleanupSet after a set that succeeded: the rows it destroys go.
+void FinishSet(netsnmp_request_info* requests) {
+  for (netsnmp_request_info* request = requests; request; request = request->next) {
+    netsnmp_variable_list* vb = request->requestvb;
+    if (vb->type != ASN_INTEGER || *vb->val.integer != ROW_DESTROY) continue;
+    gCore->SnmpDestroyRow(OidOf(vb->name, vb->name_length));
+  }
+}
+
+// UndoSet: what CommitSet wrote goes back, journaled like any change; a row it created goes.
 void UndoSet(netsnmp_request_info* request) {
   auto* undo = static_cast<UndoRecord*>(netsnmp_request_get_list_data(request, UNDO_DATA));
   if (!undo) return;
-  if (gCore->SnmpCommitSet(undo->target, undo->target.previous)) ++gCounters.setsUndone;
+  bool undone = undo->target.row == RowChange::Create
+                    ? gCore->SnmpDestroyRow(undo->oid)
+                    : gCore->SnmpCommitSet(undo->target, undo->target.previous);
+  if (undone) ++gCounters.setsUndone;
 }
 
 int Handle(netsnmp_mib_handler*, netsnmp_handler_registration* registration,
            netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
   // The core is the main loop's too; it lets go of it only while it waits for its clients.
   std::lock_guard<std::mutex> lock(gCoreLock);
+  switch (info->mode) {
+    case MODE_SET_RESERVE1: TestSet(info, requests); return SNMP_ERR_NOERROR;
+    case MODE_SET_ACTION: CommitSet(info, requests); return SNMP_ERR_NOERROR;
+    case MODE_SET_COMMIT: FinishSet(requests); return SNMP_ERR_NOERROR;
+    default: break;
+  }
   for (netsnmp_request_info* request = requests; request; request = request->next) {
     if (request->processed) continue;
     switch (info->mode) {
@@ -281,10 +348,8 @@ int Handle(netsnmp_mib_handler*, netsnmp_handler_registration* registration,
         ++gCounters.requests;
         AnswerNext(registration, request);
         break;
-      case MODE_SET_RESERVE1: TestSet(info, request); break;
-      case MODE_SET_ACTION: CommitSet(info, request); break;
       case MODE_SET_UNDO: UndoSet(request); break;
-      default: break;  // RESERVE2, COMMIT, FREE: nothing held between the phases
+      default: break;  // RESERVE2, FREE: nothing held between the phases
     }
   }
   return SNMP_ERR_NOERROR;

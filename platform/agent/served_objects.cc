@@ -98,8 +98,20 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
         auto at = std::find(object.indexNames.begin(), object.indexNames.end(), column->name);
         if (at != object.indexNames.end())
           c.indexPosition = static_cast<int>(at - object.indexNames.begin());
+        if (column->typeName == "RowStatus" && c.writable && e.statusColumn == 0) {
+          e.statusColumn = c.number;
+          // A row that a library made, or one from before, is simply active.
+          c.initial.number = ROW_ACTIVE;
+        }
+        c.required = column->access == mib::Access::ReadCreate && !column->defaultValue &&
+                     c.indexPosition < 0;
         e.leafCount = std::max(e.leafCount, c.number);
         e.columns[c.number] = std::move(c);
+      }
+      // Only a table with a RowStatus column has rows that wait for their values.
+      for (auto& [number, c] : e.columns) c.required = c.required && number != e.statusColumn;
+      if (e.statusColumn == 0) {
+        for (auto& [number, c] : e.columns) c.required = false;
       }
       entries->push_back(std::move(e));
     }

@@ -31,6 +31,9 @@ struct ColumnDef {
   ValueLimits limits;
   proto::Value initial;    // DEFVAL, else the syntax's zero
   int indexPosition = -1;  // position among the entry's INDEX objects, -1 when not an index
+  // A read-create column without DEFVAL of an entry with a RowStatus column: a row needs its
+  // value before it can become active.
+  bool required = false;
 };
 
 // One object of an entry's INDEX clause as the instance OID encodes it.
@@ -52,6 +55,17 @@ struct EntryDef {
   std::map<uint32_t, ColumnDef> columns;
   std::vector<IndexPart> indexParts;  // the INDEX objects, in order
   bool indexImplied = false;          // the last INDEX object is IMPLIED
+  uint32_t statusColumn = 0;          // the RowStatus column (RFC 2579), 0 when there is none
+};
+
+// RowStatus values (RFC 2579).
+enum RowStatusValue : uint32_t {
+  ROW_ACTIVE = 1,
+  ROW_NOT_IN_SERVICE = 2,
+  ROW_NOT_READY = 3,
+  ROW_CREATE_AND_GO = 4,
+  ROW_CREATE_AND_WAIT = 5,
+  ROW_DESTROY = 6,
 };
 
 struct ScalarDef {

@@ -190,6 +190,11 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
       name = def->second.name + "." + OidText(instance.index);
     }
   }
+  return ValueCheck(syntax, writable, limits, name, value, why);
+}
+
+SnmpOutcome AgentCore::ValueCheck(uint32_t syntax, bool writable, const ValueLimits* limits,
+                                  const std::string& name, const Value& value, std::string* why) {
   if (!writable) {
     *why = "object is read-only: " + name;
     return SnmpOutcome::NotWritable;

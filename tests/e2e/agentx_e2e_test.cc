@@ -24,6 +24,7 @@ const std::string SCALARS = ROOT + ".1";
 const std::string FREQ = "1.3.6.1.4.1.32473.99.1.9.1";
 const std::string STATION = "1.3.6.1.4.1.32473.99.1.10.1";
 const std::string ALIAS = "1.3.6.1.4.1.32473.99.1.11.1";
+const std::string SCHEDULE = "1.3.6.1.4.1.32473.99.1.12.1";
 const std::string VOLUME = SCALARS + ".2.0";
 
 std::string Leaf(const std::string& entry, int column, const std::string& index) {
@@ -449,6 +450,61 @@ TEST_F(AgentxTest, IndexesDecodeAlikeAndMisfitsStayOutOfSnmp) {
             Leaf(FREQ, 3, "7.1") + " = No Such Instance currently exists at this OID\n");
   OasetRun set = Set({Leaf(FREQ, 3, "0"), "i", "440"});
   EXPECT_EQ(set.err, Refusal(NO_CREATION, Leaf(FREQ, 3, "0")));
+}
+
+// A table with a RowStatus column is filled, paused and emptied from snmpset alone (RFC 2579's
+// states and errors), and oaset's listing agrees at each step.
+TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
+  auto status = [](const std::string& index) { return Leaf(SCHEDULE, 4, index); };
+  auto tone = [](const std::string& index) { return Leaf(SCHEDULE, 2, index); };
+  auto statusIs = [&](const std::string& index, int value) {
+    EXPECT_EQ(Get({status(index)}), status(index) + " = INTEGER: " + std::to_string(value) + "\n");
+    std::vector<std::string> lines = Listing(SCHEDULE);
+    std::string listed = SCHEDULE + ".4." + index + " **** (int,int32) " + std::to_string(value);
+    EXPECT_NE(std::find_if(
+                  lines.begin(), lines.end(),
+                  [&](const std::string& line) { return line.find(listed) != std::string::npos; }),
+              lines.end())
+        << listed;
+  };
+  const std::string inconsistent =
+      "inconsistentValue (The set value is illegal or unsupported in some way)";
+
+  // createAndGo with the tone, which has no default: active at once, the delay at its default.
+  OasetRun go = Set({tone("1"), "i", "7", status("1"), "i", "4"});
+  ASSERT_EQ(go.status, 0) << go.err;
+  statusIs("1", 1);
+  EXPECT_EQ(
+      Get({tone("1"), Leaf(SCHEDULE, 3, "1")}),
+      tone("1") + " = INTEGER: 7\n" + Leaf(SCHEDULE, 3, "1") + " = Timeticks: (0) 0:00:00.00\n");
+  // createAndGo without it, and an index outside the INDEX clause, create nothing.
+  EXPECT_EQ(Set({status("2"), "i", "4"}).err, Refusal(inconsistent, status("2")));
+  EXPECT_EQ(Set({tone("0"), "i", "7", status("0"), "i", "4"}).err, Refusal(NO_CREATION, tone("0")));
+  // createAndWait: notReady until the tone is set, then notInService; active only then.
+  ASSERT_EQ(Set({status("2"), "i", "5"}).status, 0);
+  statusIs("2", 3);
+  EXPECT_EQ(Set({status("2"), "i", "1"}).err, Refusal(inconsistent, status("2")));
+  ASSERT_EQ(Set({tone("2"), "i", "9"}).status, 0);
+  statusIs("2", 2);
+  ASSERT_EQ(Set({status("2"), "i", "1"}).status, 0);
+  statusIs("2", 1);
+  // Paused and resumed; what a manager may not set is refused.
+  ASSERT_EQ(Set({status("1"), "i", "2"}).status, 0);
+  statusIs("1", 2);
+  EXPECT_EQ(Set({status("1"), "i", "4"}).err, Refusal(inconsistent, status("1")));
+  EXPECT_EQ(Set({status("1"), "i", "3"}).err, Refusal(WRONG_VALUE, status("1")));
+  EXPECT_EQ(Set({status("9"), "i", "1"}).err, Refusal(inconsistent, status("9")));
+  // A row made by oaset is active.
+  Oaset({"-a" + SCHEDULE, "-i5"});
+  statusIs("5", 1);
+  // destroy empties the table, for SNMP and for oaset alike; destroying nothing is no error.
+  OasetRun destroy = Set(
+      {status("1"), "i", "6", status("2"), "i", "6", status("5"), "i", "6", status("9"), "i", "6"});
+  ASSERT_EQ(destroy.status, 0) << destroy.err;
+  EXPECT_EQ(Snmp(master, "snmpwalk", {"." + SCHEDULE}).out,
+            "." + SCHEDULE + " = No Such Object available on this agent at this OID\n");
+  OasetRun listed = RunOaset(agent.get(), {"-e" + SCHEDULE});
+  EXPECT_NE(listed.out.find("\n\n  None.\n"), std::string::npos) << listed.out;
 }
 
 // With no master the agent serves its libraries; once a master answers, it joins it.
