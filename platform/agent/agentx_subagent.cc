@@ -387,11 +387,16 @@ void JoinMaster() {
   if (subagent_open_master_session() == 0) register_mib_reattach();
 }
 
+void ClearSets(const pollfd* fds, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    NETSNMP_LARGE_FD_CLR(fds[i].fd, &gReadSet);
+    NETSNMP_LARGE_FD_CLR(fds[i].fd, &gWriteSet);
+    NETSNMP_LARGE_FD_CLR(fds[i].fd, &gExceptSet);
+  }
+}
+
 // The library's descriptors and the wake pipe for one poll; its next timer lowers *timeoutMs.
 void PollSet(std::vector<pollfd>* fds, int* timeoutMs) {
-  NETSNMP_LARGE_FD_ZERO(&gReadSet);
-  NETSNMP_LARGE_FD_ZERO(&gWriteSet);
-  NETSNMP_LARGE_FD_ZERO(&gExceptSet);
   int count = 0;
   int block = 1;
   timeval timeout{};
@@ -404,6 +409,8 @@ void PollSet(std::vector<pollfd>* fds, int* timeoutMs) {
     if (NETSNMP_LARGE_FD_ISSET(fd, &gExceptSet)) events |= POLLPRI;
     if (events) fds->push_back({fd, events, 0});
   }
+  // The sets go back to empty bit by bit: zeroing them whole costs 24 KiB of writes per wait.
+  ClearSets(fds->data() + 1, fds->size() - 1);
   *timeoutMs = main_session ? -1 : AGENTX_RETRY_MS;
   if (!block) {
     long ms = timeout.tv_sec * 1000L + (timeout.tv_usec + 999) / 1000;
@@ -414,9 +421,6 @@ void PollSet(std::vector<pollfd>* fds, int* timeoutMs) {
 // Lets the library read what POLLED has ready, and run its due timers and the requests it kept
 // waiting.
 void Dispatch(const pollfd* polled, size_t count) {
-  NETSNMP_LARGE_FD_ZERO(&gReadSet);
-  NETSNMP_LARGE_FD_ZERO(&gWriteSet);
-  NETSNMP_LARGE_FD_ZERO(&gExceptSet);
   int ready = 0;
   for (size_t i = 0; i < count; ++i) {
     const pollfd& p = polled[i];
@@ -433,6 +437,7 @@ void Dispatch(const pollfd* polled, size_t count) {
     netsnmp_dispatch_external_events2(&ready, &gReadSet, &gWriteSet, &gExceptSet);
     snmp_read2(&gReadSet);
   }
+  ClearSets(polled, count);
   snmp_timeout();
   run_alarms();
   netsnmp_check_outstanding_agent_requests();
@@ -514,6 +519,9 @@ bool StartSubagent(AgentCore* core, const std::string& address, std::string* err
   netsnmp_large_fd_set_init(&gReadSet, SUBAGENT_FD_SET_SIZE);
   netsnmp_large_fd_set_init(&gWriteSet, SUBAGENT_FD_SET_SIZE);
   netsnmp_large_fd_set_init(&gExceptSet, SUBAGENT_FD_SET_SIZE);
+  NETSNMP_LARGE_FD_ZERO(&gReadSet);
+  NETSNMP_LARGE_FD_ZERO(&gWriteSet);
+  NETSNMP_LARGE_FD_ZERO(&gExceptSet);
   gMainHold = std::unique_lock<std::mutex>(gCoreLock);
   gStop.store(false);
   // Signals are the main loop's: the thread starts with all of them blocked.

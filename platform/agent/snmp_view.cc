@@ -28,6 +28,27 @@ Oid Append(Oid oid, uint32_t id) {
   return oid;
 }
 
+// Whether OID < SCALAR.0, and SCALAR.0 < OID, without building SCALAR.0: a walk asks once per
+// scalar and varbind.
+bool InstanceAfter(const Oid& oid, const Oid& scalar) {
+  size_t n = std::min(oid.size(), scalar.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (oid[i] != scalar[i]) return oid[i] < scalar[i];
+  }
+  if (oid.size() <= scalar.size()) return true;
+  return false;  // OID is SCALAR.x...: never before SCALAR.0, since .0 is the least and shortest
+}
+
+bool InstanceBefore(const Oid& scalar, const Oid& oid) {
+  size_t n = std::min(oid.size(), scalar.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (oid[i] != scalar[i]) return scalar[i] < oid[i];
+  }
+  if (oid.size() <= scalar.size()) return false;
+  // OID is SCALAR.x...: SCALAR.0 comes first unless OID is SCALAR.0 itself.
+  return oid[scalar.size()] > 0 || oid.size() > scalar.size() + 1;
+}
+
 }  // namespace
 
 std::vector<Oid> AgentCore::SnmpRoots() const {
@@ -113,19 +134,25 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
     std::sort(columns.begin(), columns.end());
     columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
   }
+  // Where AFTER falls: before the entry (every column from its first row), within one of its
+  // columns (that column from the row after AFTER's index), or past the entry.
+  bool starts = StartsWith(after, entry.oid);
+  if (!starts && !(after < entry.oid)) return false;
+  bool inside = starts && after.size() > entry.oid.size();
+  uint32_t afterColumn = inside ? after[entry.oid.size()] : 0;
   for (uint32_t column : columns) {
-    Oid prefix = Append(entry.oid, column);
+    if (inside && column < afterColumn) continue;
     auto row = rows.begin();
-    if (StartsWith(after, prefix)) {
-      row = rows.upper_bound(Oid(after.begin() + static_cast<long>(prefix.size()), after.end()));
-    } else if (!(after < prefix)) {
-      continue;
+    if (inside && column == afterColumn) {
+      row = rows.upper_bound(
+          Oid(after.begin() + static_cast<long>(entry.oid.size()) + 1, after.end()));
     }
     for (; row != rows.end(); ++row) {
       if (Hidden(row->second)) continue;
       const Instance& instance = instances_.at(row->second);
       if (!ColumnExists(entry, instance, column)) continue;
-      out->oid = prefix;
+      out->oid.assign(entry.oid.begin(), entry.oid.end());
+      out->oid.push_back(column);
       out->oid.insert(out->oid.end(), row->first.begin(), row->first.end());
       out->value = ColumnValue(entry, instance, column);
       return true;
@@ -147,9 +174,9 @@ bool AgentCore::SnmpNext(const Oid& oid, SnmpVarBind* out) const {
 bool AgentCore::SnmpNextAny(const Oid& oid, SnmpVarBind* out) const {
   bool found = false;
   for (const ScalarDef& s : scalars_) {
-    Oid instance = Append(s.oid, 0);
-    if (!s.readable || !(oid < instance) || (found && !(instance < out->oid))) continue;
-    out->oid = std::move(instance);
+    if (!s.readable || !InstanceAfter(oid, s.oid) || (found && !InstanceBefore(s.oid, out->oid)))
+      continue;
+    out->oid = Append(s.oid, 0);
     out->value = s.value;
     found = true;
   }
