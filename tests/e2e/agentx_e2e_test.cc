@@ -477,13 +477,17 @@ TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
   EXPECT_EQ(
       Get({tone("1"), Leaf(SCHEDULE, 3, "1")}),
       tone("1") + " = INTEGER: 7\n" + Leaf(SCHEDULE, 3, "1") + " = Timeticks: (0) 0:00:00.00\n");
-  // createAndGo without it, and an index outside the INDEX clause, create nothing.
+  // createAndGo without it, with a bad value beside it, or with an index outside the INDEX
+  // clause creates nothing.
+  EXPECT_EQ(Set({status("3"), "i", "4", tone("3"), "i", "0"}).err, Refusal(WRONG_VALUE, tone("3")));
+  EXPECT_EQ(Get({status("3")}), status("3") + " = No Such Instance currently exists at this OID\n");
   EXPECT_EQ(Set({status("2"), "i", "4"}).err, Refusal(inconsistent, status("2")));
   EXPECT_EQ(Set({tone("0"), "i", "7", status("0"), "i", "4"}).err, Refusal(NO_CREATION, tone("0")));
   // createAndWait: notReady until the tone is set, then notInService; active only then.
   ASSERT_EQ(Set({status("2"), "i", "5"}).status, 0);
   statusIs("2", 3);
   EXPECT_EQ(Set({status("2"), "i", "1"}).err, Refusal(inconsistent, status("2")));
+  EXPECT_EQ(Set({status("2"), "i", "2"}).err, Refusal(inconsistent, status("2")));
   ASSERT_EQ(Set({tone("2"), "i", "9"}).status, 0);
   statusIs("2", 2);
   ASSERT_EQ(Set({status("2"), "i", "1"}).status, 0);
