@@ -81,6 +81,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextClient_ = std::max(nextClient_, client.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
+  CheckSnmpView();
   if (journal_.Rewrite(SnapshotSource(), error)) return true;
   if (!journal_.RewriteLackedRoom()) return false;
   // The state read is whole: it is served, and the rewrite waits for room until the first change.

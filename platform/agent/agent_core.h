@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -59,7 +60,11 @@ enum class SnmpOutcome {
   WrongValue,
   NoCreation,
   CommitFailed,
+  InconsistentValue,
 };
+
+// What a varbind of an SNMP set does to its row beside its value (RowStatus, RFC 2579).
+enum class RowChange { None, Create, Destroy };
 
 struct SnmpVarBind {
   Oid oid;
@@ -72,6 +77,11 @@ struct SnmpSetTarget {
   uint32_t column = 0;          // the column, or the scalar's position
   proto::Value value;           // as the object stores it
   proto::Value previous;        // what a read gave before the set, for an undo
+  // A column's row: its entry and instance OID (the instance handle is 0 while the set has yet
+  // to create the row).
+  uint32_t entryHandle = 0;
+  Oid index;
+  RowChange row = RowChange::None;
 };
 
 // One record of an instance snapshot; the index sub-identifiers lie in the listing's pool.
@@ -119,6 +129,18 @@ class AgentCore {
   // Writes the checked values of one SNMP set (TARGETS, each with its value) as one change, in
   // one journal append: all of them, or none when an object is gone or the journal refuses them.
   bool SnmpCommitSets(const std::vector<SnmpSetTarget>& targets);
+  // A whole SNMP set, checked before anything is written (snmp_rows.cc): each varbind's target in
+  // *TARGETS, or the position of the first refused one in *FAILED with its outcome. In a table
+  // with a RowStatus column, createAndGo and createAndWait create the row with the set's other
+  // values for it, and destroy removes it, with RFC 2579's states and errors.
+  SnmpOutcome SnmpCheckSets(const std::vector<SnmpVarBind>& varbinds,
+                            std::vector<SnmpSetTarget>* targets, size_t* failed,
+                            std::string* why) const;
+  // Creates the row that a Create target names (journal first); 0 when the journal refused it.
+  uint32_t SnmpCreateRow(const SnmpSetTarget& target);
+  // Removes the row of the RowStatus object OID, if there is one; false when the journal refused
+  // the removal.
+  bool SnmpDestroyRow(const Oid& oid);
 
  private:
   int32_t Now() const;
@@ -155,8 +177,28 @@ class AgentCore {
   // The entry whose OID starts OID with room for a column, or nullptr.
   const EntryDef* EntryAbove(const Oid& oid) const;
   bool NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind* out) const;
+  // SnmpGet and SnmpNext before they leave out what no manager can decode.
+  SnmpOutcome SnmpFind(const Oid& oid, SnmpVarBind* out) const;
+  bool SnmpNextAny(const Oid& oid, SnmpVarBind* out) const;
+  // At start: leaves out of SNMP the stored values it cannot carry and the instances whose index
+  // does not fit their INDEX clause, and says which.
+  void CheckSnmpView();
+  bool Hidden(uint32_t instanceHandle) const {
+    return !snmpHidden_.empty() && snmpHidden_.count(instanceHandle) != 0;
+  }
   SnmpOutcome WriteCheck(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
                          std::string* why) const;
+  // Whether VALUE may be written to the object NAME of SYNTAX (0: any) and LIMITS.
+  static SnmpOutcome ValueCheck(uint32_t syntax, bool writable, const ValueLimits* limits,
+                                const std::string& name, const proto::Value& value,
+                                std::string* why);
+  // Whether the row has a value for every required column, counting those in COLUMNS (the ones
+  // a set is about to write).
+  bool RowComplete(const EntryDef& entry, const Instance* instance,
+                   const std::vector<uint32_t>& columns) const;
+  // Adds an instance of ENTRY at INDEX (journal first); its handle, 0 on failure (in *REPLY).
+  uint32_t AddInstance(const EntryDef& entry, const Oid& index, uint32_t creator,
+                       proto::Reply* reply);
 
   proto::Reply Register(ClientContext* client, const proto::Request& request);
   proto::Reply EnumInstances(const ClientContext& client, const proto::Request& request);
@@ -183,6 +225,7 @@ class AgentCore {
   std::map<Oid, size_t> scalarByOid_;
   std::map<uint32_t, Instance> instances_;                 // by handle
   std::vector<std::map<Oid, uint32_t>> instancesByIndex_;  // per entry: index -> instance handle
+  std::set<uint32_t> snmpHidden_;  // instances SNMP does not see: their index does not fit
   std::vector<proto::ClientRecord> resident_;
   std::map<uint32_t, proto::ClientRecord> clients_;
   std::unordered_map<DataKey, uint32_t, DataKeyHash> dataByKey_;

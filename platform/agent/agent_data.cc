@@ -19,7 +19,14 @@ bool AgentCore::ColumnExists(const EntryDef& entry, const Instance& instance,
 Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance,
                              uint32_t column) const {
   Value v;
-  if (instance.values.Get(column, &v)) return v;
+  if (instance.values.Get(column, &v)) {
+    // A row out of service is notReady for as long as a required column has no value.
+    if (column == entry.statusColumn && v.kind == ValueKind::Number &&
+        (v.number == ROW_NOT_IN_SERVICE || v.number == ROW_NOT_READY)) {
+      v.number = RowComplete(entry, &instance, {}) ? ROW_NOT_IN_SERVICE : ROW_NOT_READY;
+    }
+    return v;
+  }
   const ColumnDef& def = entry.columns.at(column);
   if (def.indexPosition >= 0 && IndexColumnValue(entry, def, instance.index, &v)) return v;
   return def.initial;

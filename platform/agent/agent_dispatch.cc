@@ -7,6 +7,7 @@
 
 #include "agent_core.h"
 #include "agent_reply.h"
+#include "instance_index.h"
 
 namespace orvu::agent {
 
@@ -162,21 +163,34 @@ Reply AgentCore::Create(const ClientContext& client, const Request& request) {
   if (instancesByIndex_[entry->handle - 1].count(request.index)) {
     return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(request.index));
   }
+  std::string misfit = IndexMisfit(*entry, request.index);
+  if (!misfit.empty()) {
+    return Fail(AGENT_ERR_BAD_INSTANCE,
+                "bad instance OID " + OidText(request.index) + ": " + misfit);
+  }
+  Reply reply;
+  uint32_t handle = AddInstance(*entry, request.index, client.clientHandle, &reply);
+  if (handle == 0) return reply;
+  reply.handle = entry->handle;
+  reply.instanceHandle = handle;
+  return reply;
+}
+
+uint32_t AgentCore::AddInstance(const EntryDef& entry, const Oid& index, uint32_t creator,
+                                Reply* reply) {
   // Handles wrap after four billion creations; a handle still in use is never given twice.
   while (nextInstance_ == 0 || instances_.count(nextInstance_)) ++nextInstance_;
   StateRecord record;
   record.type = RecordType::Instance;
-  record.entryOid = entry->oid;
-  record.indexOid = request.index;
+  record.entryOid = entry.oid;
+  record.indexOid = index;
   record.handle = nextInstance_;
-  record.creator = client.clientHandle;
+  record.creator = creator;
   record.time = Now();
-  Reply reply;
-  if (!Commit(record, &reply)) return reply;
+  if (!Commit(record, reply)) return 0;
+  snmpHidden_.erase(record.handle);
   ++nextInstance_;
-  reply.handle = entry->handle;
-  reply.instanceHandle = record.handle;
-  return reply;
+  return record.handle;
 }
 
 Reply AgentCore::ChangeInstance(const Request& request, RecordType type) {

@@ -1,6 +1,7 @@
 #include "served_objects.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace orvu::agent {
 
@@ -72,8 +73,12 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       e.indexImplied = object.indexImplied;
       for (const std::string& indexName : object.indexNames) {
         IndexPart part;
+        part.name = indexName;
         if (const mib::Object* indexObject = registry.FindName(indexName)) {
           part.syntax = indexObject->syntax;
+          ValueLimits limits = LimitsOf(*indexObject);
+          part.ranges = std::move(limits.ranges);
+          part.sizes = std::move(limits.sizes);
           if (indexObject->sizes.size() == 1 &&
               indexObject->sizes[0].low == indexObject->sizes[0].high)
             part.fixedLength = static_cast<uint32_t>(indexObject->sizes[0].low);
@@ -93,8 +98,20 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
         auto at = std::find(object.indexNames.begin(), object.indexNames.end(), column->name);
         if (at != object.indexNames.end())
           c.indexPosition = static_cast<int>(at - object.indexNames.begin());
+        if (column->typeName == "RowStatus" && c.writable && e.statusColumn == 0) {
+          e.statusColumn = c.number;
+          // A row that a library made, or one from before, is simply active.
+          c.initial.number = ROW_ACTIVE;
+        }
+        c.required = column->access == mib::Access::ReadCreate && !column->defaultValue &&
+                     c.indexPosition < 0;
         e.leafCount = std::max(e.leafCount, c.number);
         e.columns[c.number] = std::move(c);
+      }
+      // Only a table with a RowStatus column has rows that wait for their values.
+      for (auto& [number, c] : e.columns) c.required = c.required && number != e.statusColumn;
+      if (e.statusColumn == 0) {
+        for (auto& [number, c] : e.columns) c.required = false;
       }
       entries->push_back(std::move(e));
     }
@@ -157,24 +174,6 @@ size_t DecodeParts(const EntryDef& entry, const Oid& index, std::vector<Value>* 
   return values->size();
 }
 
-// "1..3 | 7" for the ranges; bounds print in the syntax's signedness.
-std::string RangesText(const std::vector<mib::Range>& ranges) {
-  std::string text;
-  for (const mib::Range& r : ranges) {
-    if (!text.empty()) text += " | ";
-    text += std::to_string(r.low);
-    if (r.high != r.low) text += ".." + std::to_string(r.high);
-  }
-  return text;
-}
-
-bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v) {
-  for (const mib::Range& r : ranges) {
-    if (v >= r.low && v <= r.high) return true;
-  }
-  return false;
-}
-
 // An enumerated INTEGER takes exactly its labelled values: they become ranges, runs merged.
 std::vector<mib::Range> EnumerationRanges(const std::map<std::string, int64_t>& labels) {
   std::vector<int64_t> values;
@@ -192,6 +191,23 @@ std::vector<mib::Range> EnumerationRanges(const std::map<std::string, int64_t>& 
 }
 
 }  // namespace
+
+std::string RangesText(const std::vector<mib::Range>& ranges) {
+  std::string text;
+  for (const mib::Range& r : ranges) {
+    if (!text.empty()) text += " | ";
+    text += std::to_string(r.low);
+    if (r.high != r.low) text += ".." + std::to_string(r.high);
+  }
+  return text;
+}
+
+bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v) {
+  for (const mib::Range& r : ranges) {
+    if (v >= r.low && v <= r.high) return true;
+  }
+  return false;
+}
 
 ValueLimits LimitsOf(const mib::Object& object) {
   ValueLimits limits;
@@ -235,6 +251,32 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
     case ValueKind::Pair: return false;
   }
   return true;
+}
+
+std::string SnmpOidFault(const Oid& ids) {
+  // BER's first sub-identifier is 40 * first + second, and managers decode it into 32 bits.
+  constexpr uint32_t LAST_UNDER_TWO = UINT32_MAX - 80;
+  if (ids.size() < 2 || ids.size() > SNMP_MAX_OID_LENGTH) {
+    return "SNMP carries an OBJECT IDENTIFIER of 2 to " + std::to_string(SNMP_MAX_OID_LENGTH) +
+           " sub-identifiers, not " + std::to_string(ids.size());
+  }
+  if (ids[0] > 2) {
+    return "SNMP carries an OBJECT IDENTIFIER that starts with 0, 1 or 2, not " +
+           std::to_string(ids[0]);
+  }
+  if (ids[0] < 2 && ids[1] > 39) {
+    return "SNMP carries an OBJECT IDENTIFIER whose second sub-identifier is at most 39 under " +
+           std::to_string(ids[0]) + ", not " + std::to_string(ids[1]);
+  }
+  if (ids[0] == 2 && ids[1] > LAST_UNDER_TWO) {
+    return "SNMP carries an OBJECT IDENTIFIER whose second sub-identifier is at most " +
+           std::to_string(LAST_UNDER_TWO) + " under 2, not " + std::to_string(ids[1]);
+  }
+  return "";
+}
+
+bool SnmpCarries(const Value& value) {
+  return value.kind != ValueKind::Oid || SnmpOidFault(value.ids).empty();
 }
 
 std::string LimitViolation(const ValueLimits& limits, const Value& value, bool* isLength) {

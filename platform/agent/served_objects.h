@@ -31,12 +31,18 @@ struct ColumnDef {
   ValueLimits limits;
   proto::Value initial;    // DEFVAL, else the syntax's zero
   int indexPosition = -1;  // position among the entry's INDEX objects, -1 when not an index
+  // A read-create column without DEFVAL of an entry with a RowStatus column: a row needs its
+  // value before it can become active.
+  bool required = false;
 };
 
 // One object of an entry's INDEX clause as the instance OID encodes it.
 struct IndexPart {
-  uint32_t syntax = 0;       // 0 when the object is unknown
-  uint32_t fixedLength = 0;  // an OCTET STRING of one fixed size: no length sub-identifier
+  std::string name;
+  uint32_t syntax = 0;             // 0 when the object is unknown
+  uint32_t fixedLength = 0;        // an OCTET STRING of one fixed size: no length sub-identifier
+  std::vector<mib::Range> ranges;  // as in ValueLimits
+  std::vector<mib::Range> sizes;
 };
 
 struct EntryDef {
@@ -49,6 +55,17 @@ struct EntryDef {
   std::map<uint32_t, ColumnDef> columns;
   std::vector<IndexPart> indexParts;  // the INDEX objects, in order
   bool indexImplied = false;          // the last INDEX object is IMPLIED
+  uint32_t statusColumn = 0;          // the RowStatus column (RFC 2579), 0 when there is none
+};
+
+// RowStatus values (RFC 2579).
+enum RowStatusValue : uint32_t {
+  ROW_ACTIVE = 1,
+  ROW_NOT_IN_SERVICE = 2,
+  ROW_NOT_READY = 3,
+  ROW_CREATE_AND_GO = 4,
+  ROW_CREATE_AND_WAIT = 5,
+  ROW_DESTROY = 6,
 };
 
 struct ScalarDef {
@@ -84,8 +101,23 @@ bool DecodeIndex(const EntryDef& entry, const Oid& index, std::vector<proto::Val
 bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid& index,
                       proto::Value* value);
 
+// "1..3 | 7" for RANGES, and whether V lies within them.
+std::string RangesText(const std::vector<mib::Range>& ranges);
+bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v);
+
 // Why VALUE is outside LIMITS ("it takes 0..100, not 150"), empty when it is within them.
 // *isLength tells a size violation from a range violation.
 std::string LimitViolation(const ValueLimits& limits, const proto::Value& value, bool* isLength);
+
+// The most sub-identifiers an OBJECT IDENTIFIER has in SNMP, as a value or as an object's name.
+constexpr size_t SNMP_MAX_OID_LENGTH = 128;
+
+// Why SNMP cannot carry IDS as an OBJECT IDENTIFIER value ("SNMP carries ..., not ..."), empty when
+// it can. BER packs the first two arcs into one sub-identifier, so they have their own bounds; a
+// manager that gets one beyond them drops the whole response, and a walk ends there.
+std::string SnmpOidFault(const Oid& ids);
+
+// Whether an SNMP manager can be given VALUE.
+bool SnmpCarries(const proto::Value& value);
 
 }  // namespace orvu::agent

@@ -1,8 +1,10 @@
 // The agent's objects as an SNMP manager sees them: one ordered tree of scalars and table columns
 // over the same state that the libraries read and write.
 #include <algorithm>
+#include <cstdio>
 
 #include "agent_core.h"
+#include "instance_index.h"
 
 namespace orvu::agent {
 
@@ -24,6 +26,27 @@ Oid CommonPrefix(const Oid& a, const Oid& b) {
 Oid Append(Oid oid, uint32_t id) {
   oid.push_back(id);
   return oid;
+}
+
+// Whether OID < SCALAR.0, and SCALAR.0 < OID, without building SCALAR.0: a walk asks once per
+// scalar and varbind.
+bool InstanceAfter(const Oid& oid, const Oid& scalar) {
+  size_t n = std::min(oid.size(), scalar.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (oid[i] != scalar[i]) return oid[i] < scalar[i];
+  }
+  if (oid.size() <= scalar.size()) return true;
+  return false;  // OID is SCALAR.x...: never before SCALAR.0, since .0 is the least and shortest
+}
+
+bool InstanceBefore(const Oid& scalar, const Oid& oid) {
+  size_t n = std::min(oid.size(), scalar.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (oid[i] != scalar[i]) return scalar[i] < oid[i];
+  }
+  if (oid.size() <= scalar.size()) return false;
+  // OID is SCALAR.x...: SCALAR.0 comes first unless OID is SCALAR.0 itself.
+  return oid[scalar.size()] > 0 || oid.size() > scalar.size() + 1;
 }
 
 }  // namespace
@@ -62,6 +85,13 @@ const EntryDef* AgentCore::EntryAbove(const Oid& oid) const {
 }
 
 SnmpOutcome AgentCore::SnmpGet(const Oid& oid, SnmpVarBind* out) const {
+  SnmpOutcome outcome = SnmpFind(oid, out);
+  // A value that a manager cannot decode would cost it the whole response.
+  if (outcome == SnmpOutcome::Ok && !SnmpCarries(out->value)) return SnmpOutcome::NoSuchInstance;
+  return outcome;
+}
+
+SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out) const {
   if (!oid.empty()) {
     auto scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
     if (scalar != scalarByOid_.end() && scalars_[scalar->second].readable) {
@@ -80,7 +110,7 @@ SnmpOutcome AgentCore::SnmpGet(const Oid& oid, SnmpVarBind* out) const {
   Oid index(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end());
   const auto& rows = instancesByIndex_[entry->handle - 1];
   auto row = rows.find(index);
-  if (row == rows.end()) return SnmpOutcome::NoSuchInstance;
+  if (row == rows.end() || Hidden(row->second)) return SnmpOutcome::NoSuchInstance;
   const Instance& instance = instances_.at(row->second);
   if (!ColumnExists(*entry, instance, column)) return SnmpOutcome::NoSuchInstance;
   out->oid = oid;
@@ -104,18 +134,25 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
     std::sort(columns.begin(), columns.end());
     columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
   }
+  // Where AFTER falls: before the entry (every column from its first row), within one of its
+  // columns (that column from the row after AFTER's index), or past the entry.
+  bool starts = StartsWith(after, entry.oid);
+  if (!starts && !(after < entry.oid)) return false;
+  bool inside = starts && after.size() > entry.oid.size();
+  uint32_t afterColumn = inside ? after[entry.oid.size()] : 0;
   for (uint32_t column : columns) {
-    Oid prefix = Append(entry.oid, column);
+    if (inside && column < afterColumn) continue;
     auto row = rows.begin();
-    if (StartsWith(after, prefix)) {
-      row = rows.upper_bound(Oid(after.begin() + static_cast<long>(prefix.size()), after.end()));
-    } else if (!(after < prefix)) {
-      continue;
+    if (inside && column == afterColumn) {
+      row = rows.upper_bound(
+          Oid(after.begin() + static_cast<long>(entry.oid.size()) + 1, after.end()));
     }
     for (; row != rows.end(); ++row) {
+      if (Hidden(row->second)) continue;
       const Instance& instance = instances_.at(row->second);
       if (!ColumnExists(entry, instance, column)) continue;
-      out->oid = prefix;
+      out->oid.assign(entry.oid.begin(), entry.oid.end());
+      out->oid.push_back(column);
       out->oid.insert(out->oid.end(), row->first.begin(), row->first.end());
       out->value = ColumnValue(entry, instance, column);
       return true;
@@ -125,11 +162,21 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
 }
 
 bool AgentCore::SnmpNext(const Oid& oid, SnmpVarBind* out) const {
+  if (!SnmpNextAny(oid, out)) return false;
+  // What no manager can decode is stepped over, so that a walk goes on past it.
+  while (out->oid.size() > SNMP_MAX_OID_LENGTH || !SnmpCarries(out->value)) {
+    Oid after = std::move(out->oid);
+    if (!SnmpNextAny(after, out)) return false;
+  }
+  return true;
+}
+
+bool AgentCore::SnmpNextAny(const Oid& oid, SnmpVarBind* out) const {
   bool found = false;
   for (const ScalarDef& s : scalars_) {
-    Oid instance = Append(s.oid, 0);
-    if (!s.readable || !(oid < instance) || (found && !(instance < out->oid))) continue;
-    out->oid = std::move(instance);
+    if (!s.readable || !InstanceAfter(oid, s.oid) || (found && !InstanceBefore(s.oid, out->oid)))
+      continue;
+    out->oid = Append(s.oid, 0);
     out->value = s.value;
     found = true;
   }
@@ -170,6 +217,11 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
       name = def->second.name + "." + OidText(instance.index);
     }
   }
+  return ValueCheck(syntax, writable, limits, name, value, why);
+}
+
+SnmpOutcome AgentCore::ValueCheck(uint32_t syntax, bool writable, const ValueLimits* limits,
+                                  const std::string& name, const Value& value, std::string* why) {
   if (!writable) {
     *why = "object is read-only: " + name;
     return SnmpOutcome::NotWritable;
@@ -180,6 +232,13 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
     *why = "wrong syntax for object " + name + ": it takes syntax " + std::to_string(syntax) +
            ", not " + std::to_string(value.syntax);
     return SnmpOutcome::WrongType;
+  }
+  if (value.kind == ValueKind::Oid) {
+    std::string fault = SnmpOidFault(value.ids);
+    if (!fault.empty()) {
+      *why = "wrong value for object " + name + ": " + fault;
+      return SnmpOutcome::WrongValue;
+    }
   }
   if (value.syntax == ORVU_SYNTAX_IPADDR && value.bytes.size() != 4) {
     *why = "wrong length for object " + name + ": an IP address has 4 bytes, not " +
@@ -201,7 +260,8 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
   *target = SnmpSetTarget();
   target->value = value;
   SnmpVarBind current;
-  SnmpOutcome found = SnmpGet(oid, &current);
+  // A value no manager can read may still be written over with one it can.
+  SnmpOutcome found = SnmpFind(oid, &current);
   if (found == SnmpOutcome::NoSuchObject) {
     *why = "no such object: " + OidText(oid);
     return SnmpOutcome::NotWritable;
@@ -237,6 +297,43 @@ bool AgentCore::SnmpCommitSet(const SnmpSetTarget& target, const Value& value) {
     return false;
   proto::Reply reply;
   return WriteValue(target.instanceHandle, target.column, value, &reply);
+}
+
+void AgentCore::CheckSnmpView() {
+  constexpr size_t NAMED = 5;
+  const char* state = options_.statePath.c_str();
+  size_t values = 0;
+  auto warn = [&](const std::string& name, const Value& value) {
+    if (SnmpCarries(value) || ++values > NAMED) return;
+    std::fprintf(stderr, "orvu-agentd: %s: %s holds a value that SNMP managers are not shown: %s\n",
+                 state, name.c_str(), SnmpOidFault(value.ids).c_str());
+  };
+  for (const ScalarDef& s : scalars_) warn((s.fromMib ? s.name : OidText(s.oid)) + ".0", s.value);
+  for (const auto& [handle, instance] : instances_) {
+    const EntryDef& e = entries_[instance.entryHandle - 1];
+    instance.values.ForEach([&](uint32_t column, const Value& value) {
+      auto def = e.columns.find(column);
+      std::string name = def != e.columns.end() ? def->second.name : OidText(Append(e.oid, column));
+      warn(name + "." + OidText(instance.index), value);
+    });
+    std::string misfit = IndexMisfit(e, instance.index);
+    if (misfit.empty()) continue;
+    if (snmpHidden_.size() < NAMED) {
+      std::fprintf(stderr,
+                   "orvu-agentd: %s: instance %s of %s does not fit its INDEX clause, so SNMP "
+                   "managers are not shown it: %s\n",
+                   state, OidText(instance.index).c_str(), e.name.c_str(), misfit.c_str());
+    }
+    snmpHidden_.insert(handle);
+  }
+  if (values > NAMED) {
+    std::fprintf(stderr, "orvu-agentd: %s: %zu more values that SNMP managers are not shown\n",
+                 state, values - NAMED);
+  }
+  if (snmpHidden_.size() > NAMED) {
+    std::fprintf(stderr, "orvu-agentd: %s: %zu more instances that SNMP managers are not shown\n",
+                 state, snmpHidden_.size() - NAMED);
+  }
 }
 
 }  // namespace orvu::agent

@@ -229,6 +229,45 @@ TEST(SetValuesE2e, TheAgentRefusesWrongSyntaxReadOnlyUnknownObjectsAndValuesOutO
   EXPECT_EQ(agent.ReadState(), before);
 }
 
+// An OBJECT IDENTIFIER value that SNMP cannot encode would break every SNMP read that reaches
+// it: the agent refuses it, and takes the longest and widest ones that SNMP does carry.
+TEST(SetValuesE2e, OidValuesThatSnmpCannotCarryAreRefused) {
+  TestAgent agent;
+  CreateInstance50(agent);
+  std::string longest = "1.3";
+  for (int i = 2; i < 128; ++i) longest += "." + std::to_string(i);
+  const std::string tooLong = longest + ".128";
+  const std::string snmp =
+      "\nSet data failed: wrong value for object speakerFreqWaveform.50: SNMP "
+      "carries an OBJECT IDENTIFIER ";
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {tooLong, "of 2 to 128 sub-identifiers, not 129"},
+      {"1", "of 2 to 128 sub-identifiers, not 1"},
+      {"3.3", "that starts with 0, 1 or 2, not 3"},
+      {"1.99", "whose second sub-identifier is at most 39 under 1, not 99"},
+      {"0.40.1", "whose second sub-identifier is at most 39 under 0, not 40"},
+      {"2.4294967216", "whose second sub-identifier is at most 4294967215 under 2, not 4294967216"},
+  };
+  std::vector<std::string> args;
+  std::string expected;
+  int n = 0;
+  for (const auto& [value, why] : refused) {
+    args.insert(args.end(), {"-s" + Column(6), "-md" + value});
+    expected += Line(++n, Column(6), "oid", value) + snmp + why;
+  }
+  const std::string before = agent.ReadState();
+  OasetRun run = RunOaset(&agent, args);
+  EXPECT_EQ(run.out, SetRun(expected, true));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(agent.ReadState(), before);
+
+  for (const std::string& value : {longest, std::string("2.4294967215"), std::string("0.39")}) {
+    OasetRun taken = RunOaset(&agent, {"-s" + Column(6), "-md" + value});
+    EXPECT_EQ(taken.out, SetRun(Line(1, Column(6), "oid", value) + "OK", false));
+    EXPECT_EQ(StoredColumn(agent, 6), "syntax=6 oid=" + value);
+  }
+}
+
 TEST(SetValuesE2e, InjectedFailuresOfEachLibraryCall) {
   TestAgent agent;
   const std::vector<std::string> numeric = {"-s" + SPEAKER_CONTROL, "-mi1"};
