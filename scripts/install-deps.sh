@@ -3,7 +3,7 @@
 # toolchain, and MinGW-w64 with Wine (32-bit) for the Windows build and its tests.
 set -euo pipefail
 packages=(man-db groff-base cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind procps time
-  pkg-config libsnmp-dev snmpd snmp
+  pkg-config libsnmp-dev snmpd snmp smitools python3
   mingw-w64 g++-mingw-w64-i686-posix googletest wine wine32:i386)
 missing=()
 for p in "${packages[@]}"; do

@@ -51,8 +51,12 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   mib::Registry registry(options.mibPath);
   for (const std::string& name : modules_) {
     mib::LoadError loadError;
+    std::vector<mib::LoadError> warnings;
     const mib::Module* module = nullptr;
-    if (!registry.Load(name, &loadError) || !(module = registry.FindModule(name))) {
+    bool loaded = registry.Load(name, &loadError, &warnings);
+    for (const mib::LoadError& warning : warnings)
+      std::fprintf(stderr, "orvu-agentd: warning: %s\n", warning.Text().c_str());
+    if (!loaded || !(module = registry.FindModule(name))) {
       auto line = moduleLines.find(name);
       *error = (line == moduleLines.end()
                     ? std::string()

@@ -57,6 +57,7 @@ struct Object {
   bool indexImplied = false;  // Entry: the last INDEX object is IMPLIED (no length sub-identifier)
   std::shared_ptr<const DefaultValue> defaultValue;  // few objects have one: it lives apart
   std::vector<std::string> indexNames;               // Entry: INDEX objects, in order
+  std::string augments;  // Entry: the entry whose rows this one extends (AUGMENTS), else empty
   std::map<std::string, int64_t>
       enumeration;       // INTEGER { label(n), ... }, or BITS { name(bit), ... }
   std::string typeName;  // the textual convention or type named by SYNTAX, empty for a base type
@@ -74,6 +75,13 @@ struct TypeDefinition {
   std::vector<Range> sizes;
 };
 
+// Something a module gets wrong that the field's readers forgive: it loads, and the user is told.
+struct ModuleWarning {
+  int line = 0;
+  int column = 0;
+  std::string cause;
+};
+
 struct Module {
   std::string name;
   std::string fileName;  // empty for the modules known without a file
@@ -81,6 +89,7 @@ struct Module {
   std::vector<Object> objects;  // in the order the module defines them
   std::map<std::string, TypeDefinition> types;
   std::vector<std::string> macros;  // OBJECT-TYPE and the like, which other modules import by name
+  std::vector<ModuleWarning> warnings;
 };
 
 }  // namespace orvu::mib

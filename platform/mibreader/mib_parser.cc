@@ -61,6 +61,11 @@ class Parser {
   ParsedModule Run() {
     ParsedModule module;
     const Token& name = ExpectWord("a module name");
+    // SMIng (RFC 3780) opens with "module NAME {": say what it is rather than what is missing.
+    if (name.text == "module"sv && Peek().kind == TokenKind::Word && IsSymbol("{", 1)) {
+      Fail(name,
+           Peek().text + " is an SMIng module, not SMIv1 or SMIv2: only SMI modules can be read");
+    }
     module.name = name.text;
     module.position = name.position;
     if (IsSymbol("{")) SkipBraces();

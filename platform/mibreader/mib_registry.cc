@@ -85,16 +85,22 @@ class LoadAttempt {
     stack_.push_back(name);
     std::unique_ptr<Module> module;
     try {
-      ParsedModule parsed = ParseText(path);
-      if (parsed.name != name)
-        Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
-      for (const ParsedImport& group : parsed.imports) Require(group.module, path, group.position);
-      ResolveContext context;
-      context.findModule = [this](const std::string& wanted) { return Find(wanted); };
-      context.findOid = [this](const std::vector<uint32_t>& oid) { return FindOid(oid); };
-      module = ResolveModule(parsed, context);
-    } catch (const MibFailure& failure) {
-      Throw(path, failure.position, failure.cause);
+      try {
+        ParsedModule parsed = ParseText(path);
+        if (parsed.name != name)
+          Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
+        for (const ParsedImport& group : parsed.imports)
+          Require(group.module, path, group.position);
+        ResolveContext context;
+        context.findModule = [this](const std::string& wanted) { return Find(wanted); };
+        context.findOid = [this](const std::vector<uint32_t>& oid) { return FindOid(oid); };
+        module = ResolveModule(parsed, context);
+      } catch (const MibFailure& failure) {
+        Throw(path, failure.position, failure.cause);
+      }
+    } catch (LoadFailure& failure) {
+      failure.error.importChain.insert(failure.error.importChain.begin(), name);
+      throw;
     }
     stack_.pop_back();
     module->fileName = path;
@@ -145,10 +151,19 @@ class LoadAttempt {
 }  // namespace
 
 std::string LoadError::Text() const {
-  if (line > 0)
-    return fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + cause;
-  if (!fileName.empty()) return fileName + ": " + cause;
-  return cause;
+  std::string text = cause;
+  if (line > 0) {
+    text = fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + cause;
+  } else if (!fileName.empty()) {
+    text = fileName + ": " + cause;
+  }
+  // An import cycle names its modules in its cause already.
+  if (importChain.size() < 2 || cause.rfind("import cycle", 0) == 0) return text;
+  text += "; import chain: ";
+  for (const std::string& module : importChain) text += module + " -> ";
+  text.resize(text.size() - 4);
+  if (line > 0) text += ":" + std::to_string(line);
+  return text;
 }
 
 Registry::Registry(std::vector<std::string> searchPath) : searchPath_(std::move(searchPath)) {
@@ -216,7 +231,7 @@ void Registry::Add(std::unique_ptr<Module> module) {
   modules_.push_back(std::move(module));
 }
 
-bool Registry::Load(const std::string& name, LoadError* error) {
+bool Registry::Load(const std::string& name, LoadError* error, std::vector<LoadError>* warnings) {
   if (FindModule(name)) return true;
   LoadAttempt attempt(*this, searchPath_);
   try {
@@ -225,7 +240,13 @@ bool Registry::Load(const std::string& name, LoadError* error) {
     if (error) *error = failure.error;
     return false;
   }
-  for (auto& module : attempt.TakeModules()) Add(std::move(module));
+  for (auto& module : attempt.TakeModules()) {
+    if (warnings) {
+      for (const ModuleWarning& warning : module->warnings)
+        warnings->push_back({module->fileName, warning.line, warning.column, warning.cause, {}});
+    }
+    Add(std::move(module));
+  }
   return true;
 }
 

@@ -18,7 +18,12 @@ struct LoadError {
   int line = 0;  // 1-based; 0 when the error has no position (file not found)
   int column = 0;
   std::string cause;
-  std::string Text() const;  // "FILE:LINE:COLUMN: cause" (or "cause" when there is no position)
+  // The modules being loaded when it happened, from the one asked for down to the one that
+  // failed; empty for a warning.
+  std::vector<std::string> importChain;
+  // "FILE:LINE:COLUMN: cause" (or "cause" when there is no position), followed by
+  // "; import chain: A -> B -> C:LINE" when the module asked for failed through an import.
+  std::string Text() const;
 };
 
 // The modules loaded so far, with lookups across all of them. Not thread-safe.
@@ -28,8 +33,9 @@ class Registry {
 
   // Loads NAME (files NAME, NAME.txt, NAME.mib, NAME.my on the search path) and, first, what it
   // imports. Loading a module that is already loaded succeeds at once. On failure nothing of the
-  // attempt stays loaded and *error (when given) says where and why.
-  bool Load(const std::string& name, LoadError* error);
+  // attempt stays loaded and *error (when given) says where and why. What the modules read get
+  // wrong but the field's readers forgive is added to *warnings (when given).
+  bool Load(const std::string& name, LoadError* error, std::vector<LoadError>* warnings = nullptr);
 
   const Module* FindModule(const std::string& name) const;
   const Object* FindName(const std::string& name) const;  // a name defined by any loaded module

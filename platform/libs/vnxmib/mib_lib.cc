@@ -37,6 +37,14 @@ struct MibState {
   };
   std::vector<Span> spans;
   size_t modulesSeen = 0;
+  // What the last load or lookup has to say beyond its result: why it failed, or what it forgave
+  // (one line each); empty when there is nothing to say.
+  std::string lastReason;
+
+  void SetReason(const std::vector<orvu::mib::LoadError>& findings) {
+    lastReason.clear();
+    for (const auto& finding : findings) lastReason += finding.Text() + "\n";
+  }
 
   Registry& Get() {
     if (!registry) registry = std::make_unique<Registry>(orvu::mib::DefaultSearchPath());
@@ -87,7 +95,10 @@ ORVU_EXPORT int ORVU_CALL MibLoadModule(const char* moduleName) {
   std::lock_guard<std::mutex> lock(state.mutex);
   // Reading a module allocates freely; running out of memory must not cross into a C caller.
   try {
-    bool loaded = state.Get().Load(moduleName, nullptr);
+    orvu::mib::LoadError error;
+    std::vector<orvu::mib::LoadError> warnings;
+    bool loaded = state.Get().Load(moduleName, &error, &warnings);
+    state.SetReason(loaded ? warnings : std::vector<orvu::mib::LoadError>{error});
     state.TakeNewObjects();
     return loaded ? 1 : 0;
   } catch (const std::exception&) {
