@@ -72,7 +72,7 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       e.indexImplied = object.indexImplied;
       for (const std::string& indexName : object.indexNames) {
         IndexPart part;
-        if (const mib::Object* indexObject = registry.FindName(indexName)) {
+        if (const mib::Object* indexObject = registry.FindNameFor(module, indexName)) {
           part.syntax = indexObject->syntax;
           if (indexObject->sizes.size() == 1 &&
               indexObject->sizes[0].low == indexObject->sizes[0].high)

@@ -201,14 +201,15 @@ void Merge(const Module& module, std::vector<const Object*>* index,
 
 }  // namespace
 
-void Registry::IndexName(const Object* object) {
+const Object* Registry::IndexName(const Object* object) {
   size_t mask = byName_.size() - 1;
   size_t at = NameSlot(object->name, byName_.size());
   for (; byName_[at]; at = (at + 1) & mask) {
-    if (byName_[at]->name == object->name) return;
+    if (byName_[at]->name == object->name) return byName_[at];
   }
   byName_[at] = object;
   ++named_;
+  return object;
 }
 
 // Grows the name index once for a whole module, so that it stays at most half full.
@@ -226,7 +227,10 @@ void Registry::MakeRoomForNames(size_t more) {
 
 void Registry::Add(std::unique_ptr<Module> module) {
   MakeRoomForNames(module->objects.size());
-  for (const Object& object : module->objects) IndexName(&object);
+  for (const Object& object : module->objects) {
+    const Object* first = IndexName(&object);
+    if (first != &object && first->oid != object.oid) alsoDefined_[object.name].push_back(&object);
+  }
   Merge(*module, &byOid_, OidBefore);
   modules_.push_back(std::move(module));
 }
@@ -257,7 +261,67 @@ const Module* Registry::FindModule(const std::string& name) const {
   return nullptr;
 }
 
+const Object* Registry::FindIn(const Module& module, const std::string& name) {
+  for (const Object& object : module.objects) {
+    if (object.name == name) return &object;
+  }
+  return nullptr;
+}
+
+const Module* Registry::ModuleOf(const Object* object) const {
+  for (const auto& module : modules_) {
+    const std::vector<Object>& objects = module->objects;
+    if (!objects.empty() && std::less_equal<const Object*>()(objects.data(), object) &&
+        std::less<const Object*>()(object, objects.data() + objects.size()))
+      return module.get();
+  }
+  return nullptr;
+}
+
+namespace {
+
+std::string OidText(const std::vector<uint32_t>& oid) {
+  std::string text;
+  for (uint32_t id : oid) text += (text.empty() ? "" : ".") + std::to_string(id);
+  return text;
+}
+
+}  // namespace
+
+const Object* Registry::FindName(const std::string& name, std::string* note) const {
+  note->clear();
+  const Object* found = FindName(name);
+  size_t qualified = name.find("::");
+  if (qualified != std::string::npos && !FindModule(name.substr(0, qualified)))
+    *note = "no loaded module is named " + name.substr(0, qualified);
+  auto others = alsoDefined_.find(name);
+  if (!found || others == alsoDefined_.end()) return found;
+  const Module* first = ModuleOf(found);
+  *note = name + " is defined by " + (first ? first->name : "?") + " (" + OidText(found->oid) + ")";
+  for (const Object* other : others->second) {
+    const Module* module = ModuleOf(other);
+    *note += " and by " + (module ? module->name : "?") + " (" + OidText(other->oid) + ")";
+  }
+  *note +=
+      ": " + (first ? first->name : "?") + "'s is taken; write MODULE::" + name + " for another";
+  return found;
+}
+
+const Object* Registry::FindNameFor(const Module& module, const std::string& name) const {
+  if (const Object* own = FindIn(module, name)) return own;
+  for (const std::string& imported : module.imports) {
+    const Module* from = FindModule(imported);
+    if (const Object* object = from ? FindIn(*from, name) : nullptr) return object;
+  }
+  return FindName(name);
+}
+
 const Object* Registry::FindName(const std::string& name) const {
+  size_t qualified = name.find("::");
+  if (qualified != std::string::npos) {
+    const Module* module = FindModule(name.substr(0, qualified));
+    return module ? FindIn(*module, name.substr(qualified + 2)) : nullptr;
+  }
   if (byName_.empty()) return nullptr;
   size_t mask = byName_.size() - 1;
   for (size_t at = NameSlot(name, byName_.size()); byName_[at]; at = (at + 1) & mask) {

@@ -38,7 +38,15 @@ class Registry {
   bool Load(const std::string& name, LoadError* error, std::vector<LoadError>* warnings = nullptr);
 
   const Module* FindModule(const std::string& name) const;
-  const Object* FindName(const std::string& name) const;  // a name defined by any loaded module
+  // NAME as any loaded module defines it (the first loaded, when several do), or MODULE::NAME as
+  // MODULE defines it.
+  const Object* FindName(const std::string& name) const;
+  // The same; when loaded modules define a bare NAME with different OIDs, *note says which one is
+  // taken and how to name the others, else it is cleared.
+  const Object* FindName(const std::string& name, std::string* note) const;
+  // NAME as MODULE sees it: its own object, else one of a module it imports, else FindName's.
+  const Object* FindNameFor(const Module& module, const std::string& name) const;
+  const Module* ModuleOf(const Object* object) const;  // null for an object of no loaded module
   const Object* FindOid(const uint32_t* ids, size_t count) const;  // exact match only
   std::vector<const Object*> Columns(const Object& entry) const;   // in sub-identifier order
   const std::vector<std::unique_ptr<Module>>& Modules() const { return modules_; }
@@ -49,7 +57,9 @@ class Registry {
   std::vector<std::string> searchPath_;
   std::vector<std::unique_ptr<Module>> modules_;
   void MakeRoomForNames(size_t more);
-  void IndexName(const Object* object);
+  // Adds OBJECT to the name index unless its name is there already; returns the one there.
+  const Object* IndexName(const Object* object);
+  static const Object* FindIn(const Module& module, const std::string& name);
 
   // The objects by name (open addressing, at most half full) and sorted by OID, a pointer each;
   // of equal keys the first loaded is the one found. The objects stay put once their module is
@@ -57,6 +67,8 @@ class Registry {
   std::vector<const Object*> byName_;
   size_t named_ = 0;
   std::vector<const Object*> byOid_;
+  // Names that a later module defines again with another OID: the later objects, in load order.
+  std::map<std::string, std::vector<const Object*>> alsoDefined_;
 };
 
 }  // namespace orvu::mib

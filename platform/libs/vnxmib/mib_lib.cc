@@ -112,7 +112,7 @@ ORVU_EXPORT uint32_t ORVU_CALL MibLookupName(const char* objectName) {
   if (!objectName) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return state.HandleOf(state.Get().FindName(objectName));
+  return state.HandleOf(state.Get().FindName(objectName, &state.lastReason));
 }
 
 ORVU_EXPORT int ORVU_CALL MibGetObjectOid(uint32_t object, uint32_t form, SnmpOid* oid) {

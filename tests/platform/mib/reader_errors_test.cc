@@ -205,6 +205,43 @@ TEST(ReaderErrors, ForgivenNamesTakeTheSmiOwnDefinitions) {
   EXPECT_TRUE(warnings.empty());
 }
 
+// Two modules define one name at different OIDs: the bare name is the first loaded one's, the
+// note names both, and MODULE::name picks either.
+TEST(ReaderErrors, NamesDefinedTwiceAreTold) {
+  MibTestFolder folder;
+  folder.Write("ONE-MIB",
+               "ONE-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+               "shared OBJECT IDENTIFIER ::= { enterprises 32473 1 }\n"
+               "same OBJECT IDENTIFIER ::= { enterprises 32473 3 } END");
+  folder.Write("TWO-MIB",
+               "TWO-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+               "shared OBJECT IDENTIFIER ::= { enterprises 32473 2 }\n"
+               "same OBJECT IDENTIFIER ::= { enterprises 32473 3 } END");
+  Registry registry({folder.Path()});
+  LoadError error;
+  ASSERT_TRUE(registry.Load("ONE-MIB", &error));
+  ASSERT_TRUE(registry.Load("TWO-MIB", &error));
+  std::string note;
+  const Object* first = registry.FindName("shared", &note);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->oid.back(), 1u);
+  EXPECT_EQ(note,
+            "shared is defined by ONE-MIB (1.3.6.1.4.1.32473.1) and by TWO-MIB "
+            "(1.3.6.1.4.1.32473.2): ONE-MIB's is taken; write MODULE::shared for another");
+  EXPECT_EQ(registry.FindName("ONE-MIB::shared", &note), first);
+  EXPECT_EQ(note, "");
+  ASSERT_NE(registry.FindName("TWO-MIB::shared"), nullptr);
+  EXPECT_EQ(registry.FindName("TWO-MIB::shared")->oid.back(), 2u);
+  EXPECT_EQ(registry.ModuleOf(registry.FindName("TWO-MIB::shared"))->name, "TWO-MIB");
+  EXPECT_EQ(registry.FindNameFor(*registry.FindModule("TWO-MIB"), "shared")->oid.back(), 2u);
+  // One name at one OID is no ambiguity.
+  ASSERT_NE(registry.FindName("same", &note), nullptr);
+  EXPECT_EQ(note, "");
+  EXPECT_EQ(registry.FindName("GONE-MIB::shared", &note), nullptr);
+  EXPECT_EQ(note, "no loaded module is named GONE-MIB");
+  EXPECT_EQ(registry.FindName("ONE-MIB::nothing"), nullptr);
+}
+
 TEST(ReaderErrors, FailedImportNamesTheChain) {
   MibTestFolder folder;
   folder.Write("TOP-MIB", "TOP-MIB DEFINITIONS ::= BEGIN IMPORTS mid FROM MID-MIB; END");
