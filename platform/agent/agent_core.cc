@@ -68,6 +68,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   }
   instancesByIndex_.resize(entries_.size());
   for (const EntryDef& e : entries_) IndexEntry(e);
+  FindRowFamilies();
   for (size_t i = 0; i < scalars_.size(); ++i) scalarByOid_.emplace(scalars_[i].oid, i);
 
   auto apply = [&](StateRecord&& record, std::string* failure) {
@@ -85,6 +86,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextClient_ = std::max(nextClient_, client.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
+  ShareRows();
   return journal_.Rewrite(SnapshotSource(), error);
 }
 

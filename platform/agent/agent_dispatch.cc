@@ -158,23 +158,31 @@ Reply AgentCore::Create(const ClientContext& client, const Request& request) {
   EntryDef* entry = EntryByOid(request.oid);
   if (!entry) return Fail(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry: " + OidText(request.oid));
   if (request.index.empty()) return Fail(AGENT_ERR_BAD_INSTANCE, "bad instance OID: it is empty");
-  if (instancesByIndex_[entry->handle - 1].count(request.index)) {
-    return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(request.index));
+  // A row of an entry that AUGMENTS another (or is augmented) is a row of all of them.
+  std::vector<uint32_t> family = RowFamily(entry->handle);
+  for (uint32_t member : family) {
+    if (instancesByIndex_[member - 1].count(request.index)) {
+      return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(request.index));
+    }
   }
-  // Handles wrap after four billion creations; a handle still in use is never given twice.
-  while (nextInstance_ == 0 || instances_.count(nextInstance_)) ++nextInstance_;
   StateRecord record;
   record.type = RecordType::Instance;
-  record.entryOid = entry->oid;
   record.indexOid = request.index;
-  record.handle = nextInstance_;
   record.creator = client.clientHandle;
   record.time = Now();
   Reply reply;
-  if (!Commit(record, &reply)) return reply;
-  ++nextInstance_;
+  uint32_t created = 0;
+  for (uint32_t member : family) {
+    // Handles wrap after four billion creations; a handle still in use is never given twice.
+    while (nextInstance_ == 0 || instances_.count(nextInstance_)) ++nextInstance_;
+    record.entryOid = entries_[member - 1].oid;
+    record.handle = nextInstance_;
+    if (!Commit(record, &reply)) return reply;
+    ++nextInstance_;
+    if (created == 0) created = record.handle;
+  }
   reply.handle = entry->handle;
-  reply.instanceHandle = record.handle;
+  reply.instanceHandle = created;
   return reply;
 }
 
@@ -186,7 +194,16 @@ Reply AgentCore::ChangeInstance(const Request& request, RecordType type) {
   record.type = type;
   record.handle = instance->handle;
   if (type == RecordType::Enable) record.enabledFlags = request.flags;
-  Commit(record, &reply);
+  std::vector<uint32_t> family = RowFamily(instance->entryHandle);
+  Oid index = instance->index;
+  if (!Commit(record, &reply) || type != RecordType::Remove) return reply;
+  // The row goes from every entry that shares it.
+  for (size_t i = 1; i < family.size(); ++i) {
+    auto shared = instancesByIndex_[family[i] - 1].find(index);
+    if (shared == instancesByIndex_[family[i] - 1].end()) continue;
+    record.handle = shared->second;
+    if (!Commit(record, &reply)) return reply;
+  }
   return reply;
 }
 

@@ -70,6 +70,10 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       e.fromMib = true;
       // The reader has taken IMPLIED off the last name already and says so in its own flag.
       e.indexImplied = object.indexImplied;
+      if (!object.augments.empty()) {
+        if (const mib::Object* base = registry.FindNameFor(module, object.augments))
+          e.augmentsOid = base->oid;
+      }
       for (const std::string& indexName : object.indexNames) {
         IndexPart part;
         if (const mib::Object* indexObject = registry.FindNameFor(module, indexName)) {

@@ -49,6 +49,7 @@ struct EntryDef {
   std::map<uint32_t, ColumnDef> columns;
   std::vector<IndexPart> indexParts;  // the INDEX objects, in order
   bool indexImplied = false;          // the last INDEX object is IMPLIED
+  Oid augmentsOid;                    // AUGMENTS: the entry whose rows this one shares, else empty
 };
 
 struct ScalarDef {
