@@ -202,7 +202,7 @@ ValueLimits LimitsOf(const mib::Object& object) {
   limits.ranges = object.ranges;
   limits.sizes = object.sizes;
   if (object.syntax == ORVU_SYNTAX_INTEGER && !object.enumeration.empty())
-    limits.ranges = EnumerationRanges(object.enumeration);
+    limits.ranges = EnumerationRanges(object.enumeration.All());
   return limits;
 }
 

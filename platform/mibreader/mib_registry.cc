@@ -187,18 +187,6 @@ bool SameOid(const Object* object, const uint32_t* ids, size_t count) {
   return object->oid.size() == count && std::equal(object->oid.begin(), object->oid.end(), ids);
 }
 
-// Adds the module's objects to an index sorted by BEFORE, behind the equal ones already there.
-void Merge(const Module& module, std::vector<const Object*>* index,
-           bool (*before)(const Object*, const Object*)) {
-  size_t old = index->size();
-  index->reserve(old + module.objects.size());
-  for (const Object& object : module.objects) index->push_back(&object);
-  auto middle = index->begin() + static_cast<std::ptrdiff_t>(old);
-  // A module mostly defines its objects in order already.
-  if (!std::is_sorted(middle, index->end(), before)) std::stable_sort(middle, index->end(), before);
-  std::inplace_merge(index->begin(), middle, index->end(), before);
-}
-
 }  // namespace
 
 const Object* Registry::IndexName(const Object* object) {
@@ -231,7 +219,7 @@ void Registry::Add(std::unique_ptr<Module> module) {
     const Object* first = IndexName(&object);
     if (first != &object && first->oid != object.oid) alsoDefined_[object.name].push_back(&object);
   }
-  Merge(*module, &byOid_, OidBefore);
+  for (const Object& object : module->objects) pendingOid_.push_back(&object);
   modules_.push_back(std::move(module));
 }
 
@@ -330,7 +318,22 @@ const Object* Registry::FindName(const std::string& name) const {
   return nullptr;
 }
 
+// The pending objects go behind the equal ones already sorted, in the order they were added.
+void Registry::SortOids() const {
+  if (pendingOid_.empty()) return;
+  size_t old = byOid_.size();
+  byOid_.insert(byOid_.end(), pendingOid_.begin(), pendingOid_.end());
+  pendingOid_.clear();
+  pendingOid_.shrink_to_fit();
+  auto middle = byOid_.begin() + static_cast<std::ptrdiff_t>(old);
+  // Modules mostly define their objects in order already.
+  if (!std::is_sorted(middle, byOid_.end(), OidBefore))
+    std::stable_sort(middle, byOid_.end(), OidBefore);
+  std::inplace_merge(byOid_.begin(), middle, byOid_.end(), OidBefore);
+}
+
 const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {
+  SortOids();
   // No loaded OID is longer than the reader allows, so longer keys are not even built.
   if ((count > 0 && !ids) || count > MIB_MAX_OID_LENGTH) return nullptr;
   auto found =
@@ -339,6 +342,7 @@ const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {
 }
 
 std::vector<const Object*> Registry::Columns(const Object& entry) const {
+  SortOids();
   std::vector<const Object*> columns;
   auto it = std::upper_bound(byOid_.begin(), byOid_.end(), &entry, OidBefore);
   for (; it != byOid_.end(); ++it) {

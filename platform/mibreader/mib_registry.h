@@ -66,7 +66,11 @@ class Registry {
   // added.
   std::vector<const Object*> byName_;
   size_t named_ = 0;
-  std::vector<const Object*> byOid_;
+  // Sorted by OID on demand: the objects of modules added since the last lookup by OID wait in
+  // pendingOid_, so that loading many modules merges them once, not once per module.
+  void SortOids() const;
+  mutable std::vector<const Object*> byOid_;
+  mutable std::vector<const Object*> pendingOid_;
   // Names that a later module defines again with another OID: the later objects, in load order.
   std::map<std::string, std::vector<const Object*>> alsoDefined_;
 };

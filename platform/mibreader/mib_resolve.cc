@@ -18,7 +18,7 @@ struct ResolvedSyntax {
   bool isSequence = false;
   bool isSequenceOf = false;
   bool isBits = false;
-  std::map<std::string, int64_t> labels;
+  Labels labels;
   std::string typeName;
   std::vector<Range> ranges;
   std::vector<Range> sizes;
@@ -368,7 +368,7 @@ class Resolver {
              "DEFVAL given for " + object.name + ", which has no value");
       DefaultTarget target;
       target.syntax = object.syntax;
-      target.labels = &object.enumeration;
+      target.labels = &object.enumeration.All();
       target.bits = isBits[i];
       Position at = definition.defaults->position;
       target.oidOfName = [this,
