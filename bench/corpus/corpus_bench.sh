@@ -9,6 +9,7 @@ set -euo pipefail
 load=${1:?usage: corpus_bench.sh CORPUS_LOAD CORPUS}
 corpus=${2:?usage: corpus_bench.sh CORPUS_LOAD CORPUS}
 runs=${BENCH_RUNS:-5}
+repeat=${BENCH_REPEAT:-10}
 for tool in taskset /usr/bin/time snmptranslate; do
   command -v "$tool" > /dev/null || { echo "corpus_bench: $tool is needed" >&2; exit 1; }
 done
@@ -22,14 +23,18 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/oaset-corpus-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Prints "CPU_SECONDS PEAK_KIB" of one pinned run of the command.
+# Prints "CPU_SECONDS PEAK_KIB" of one pinned run of the command: the CPU time per run of
+# BENCH_REPEAT (default 10) runs in a row, since /usr/bin/time counts in hundredths of a second,
+# and the peak of the largest.
 measure() {
-  /usr/bin/time -o "$work/time" -f '%U %S %M' taskset -c 0 "$@" > /dev/null 2> "$work/err" || {
+  /usr/bin/time -o "$work/time" -f '%U %S %M' taskset -c 0 bash -c \
+    'for ((i = 0; i < $0; ++i)); do "$@" > /dev/null || exit 1; done' "$repeat" "$@" \
+    2> "$work/err" || {
     echo "corpus_bench: $1 failed:" >&2
     cat "$work/err" >&2
     exit 1
   }
-  awk '{ printf "%.3f %d\n", $1 + $2, $3 }' "$work/time"
+  awk -v n="$repeat" '{ printf "%.4f %d\n", ($1 + $2) / n, $3 }' "$work/time"
 }
 
 least() { awk -v a="$1" -v b="${2:-}" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }'; }

@@ -19,15 +19,15 @@ class Lexer {
  public:
   explicit Lexer(std::string_view input) : in_(input) {}
 
-  Token Next() {
+  void Fill(Token* token) {
     SkipBlanksAndComments();
-    Token token;
-    token.position = Here();
-    if (pos_ >= in_.size()) return token;
+    token->kind = TokenKind::End;
+    token->text.clear();
+    token->position = Here();
+    if (pos_ >= in_.size()) return;
     if (++count_ > MIB_MAX_TOKENS)
-      throw MibFailure(token.position, "module too large (over 1000000 tokens)");
-    Next(&token);
-    return token;
+      throw MibFailure(token->position, "module too large (over 1000000 tokens)");
+    Next(token);
   }
 
  private:
@@ -196,7 +196,13 @@ TokenStream::TokenStream(std::string_view input) {
 
 TokenStream::~TokenStream() = default;
 
-Token TokenStream::Next() { return state_->lexer.Next(); }
+Token TokenStream::Next() {
+  Token token;
+  state_->lexer.Fill(&token);
+  return token;
+}
+
+void TokenStream::Next(Token* token) { state_->lexer.Fill(token); }
 
 std::vector<Token> Tokenize(std::string_view input) {
   TokenStream stream(input);

@@ -68,13 +68,21 @@ class Resolver {
     return found == importedFrom_.end() ? nullptr : found->second;
   }
 
+  // A module looks up a few names of each module it imports: each is searched for once, rather
+  // than every object of the imported module indexed.
   const Object* ObjectIn(const Module* module, const std::string& name) {
-    auto& index = moduleIndex_[module];
-    if (index.empty()) {
-      for (const Object& object : module->objects) index.emplace(object.name, &object);
+    auto key = std::make_pair(module, name);
+    auto cached = objectsIn_.find(key);
+    if (cached != objectsIn_.end()) return cached->second;
+    const Object* found = nullptr;
+    for (const Object& object : module->objects) {
+      if (object.name == name) {
+        found = &object;
+        break;
+      }
     }
-    auto found = index.find(name);
-    return found == index.end() ? nullptr : found->second;
+    objectsIn_.emplace(std::move(key), found);
+    return found;
   }
 
   void CheckImports() {
@@ -387,7 +395,7 @@ class Resolver {
   std::unique_ptr<Module> module_;
   std::map<std::string, const Module*> importedFrom_;
   bool importsSmiV1_ = false;
-  std::map<const Module*, std::map<std::string, const Object*>> moduleIndex_;
+  std::map<std::pair<const Module*, std::string>, const Object*> objectsIn_;
   std::vector<uint32_t> localSlots_;  // a definition's index plus one, 0 for a free slot
   std::map<std::string, size_t> localTypes_;
   std::vector<State> oidStates_;
