@@ -362,9 +362,13 @@ class Resolver {
       auto local = std::lower_bound(
           byOid.begin(), byOid.end(), parentOid,
           [&](uint32_t at, const std::vector<uint32_t>& key) { return objects[at].oid < key; });
-      const Object* parent = local != byOid.end() && objects[*local].oid == parentOid
-                                 ? &objects[*local]
-                                 : context_.findOid(parentOid);
+      const Object* parent =
+          local != byOid.end() && objects[*local].oid == parentOid ? &objects[*local] : nullptr;
+      // { importedEntry n } names its parent: no search of every loaded OID for it.
+      const ParsedOid& written = parsed_.definitions[i].oid;
+      if (!parent && written.count == 1 && ImportedModule(written.parent))
+        parent = ObjectIn(ImportedModule(written.parent), written.parent);
+      if (!parent) parent = context_.findOid(parentOid);
       if (parent && parent->kind == ObjectKind::Entry) object.kind = ObjectKind::Column;
     }
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
