@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -176,6 +177,50 @@ TEST_F(RealModulesE2e, EveryIndexFormIsAddedWrittenAndListed) {
     for (const std::string& leaf : leaves) found = found || leaf == form.indexLeaf;
     EXPECT_TRUE(found) << form.form << ": no leaf " << form.indexLeaf;
   }
+}
+
+// What the reader forgives is said and the module served; what it refuses stops the agent with the
+// cause, the import chain or the reason an SMIng module is not read. These modules are the test's
+// own, so the test needs no corpus.
+TEST(RealModulesAgentE2e, TheAgentSaysWhatItForgivesAndWhyItRefuses) {
+  TestAgentOptions options;
+  options.start = false;
+  TestAgent agent(options);
+  auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(agent.dir + "/" + name) << text;
+  };
+  write("OLD-MIB",
+        "OLD-MIB DEFINITIONS ::= BEGIN IMPORTS OBJECT-TYPE, enterprises FROM SNMPv2-SMI;\n"
+        "up OBJECT-TYPE SYNTAX TimeTicks MAX-ACCESS read-only STATUS current\n"
+        "  ::= { enterprises 32473 9 1 } END\n");
+  write("TOP-MIB", "TOP-MIB DEFINITIONS ::= BEGIN IMPORTS low FROM LOW-MIB; END\n");
+  write("LOW-MIB",
+        "LOW-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+        "low OBJECT IDENTIFIER ::= { nowhere 1 } END\n");
+  write("NEW-MIB", "module NEW-MIB {\n  organization \"x\";\n};\n");
+  auto run = [&](const std::string& module) {
+    return RunProgram(AgentPath(),
+                      {"--socket", agent.socket, "--state", agent.statePath, "--module", "OLD-MIB",
+                       "--module", module},
+                      {{"ORVU_MIB_PATH", agent.dir}});
+  };
+  OasetRun refused = run("TOP-MIB");
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("orvu-agentd: warning: " + agent.dir +
+                             "/OLD-MIB:2:23: TimeTicks is used without being imported; taken "
+                             "from SNMPv2-SMI (add it to the IMPORTS from SNMPv2-SMI)\n"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("cannot load module TOP-MIB: " + agent.dir +
+                             "/LOW-MIB:2:29: unresolved OID parent nowhere; import chain: "
+                             "TOP-MIB -> LOW-MIB:2"),
+            std::string::npos)
+      << refused.err;
+  refused = run("NEW-MIB");
+  EXPECT_NE(refused.err.find("cannot load module NEW-MIB: " + agent.dir +
+                             "/NEW-MIB:1:1: NEW-MIB is an SMIng module, not SMIv1 or SMIv2"),
+            std::string::npos)
+      << refused.err;
 }
 
 // SNMP managers see the rows through AgentX, the shared rows of an AUGMENTS pair included
