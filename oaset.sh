@@ -7,31 +7,74 @@
 # The socket is ORVU_AGENT_SOCKET, else the platform's default one; each socket has its own agent,
 # state file and pid file in the per-user state folder, so agents at two sockets never share one.
 # OASET_BUILD_DIR=FOLDER takes the programs already built in FOLDER/bin and builds nothing.
+# Otherwise the programs come from build/RelWithDebInfo, built (with only what they need installed)
+# when missing or older than the sources; an up-to-date build costs a few file checks, not a call
+# of the package manager, cmake or ninja.
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 state_dir="${XDG_STATE_HOME:-$HOME/.local/state}/oaset"
-mkdir -p "$state_dir"
+[ -d "$state_dir" ] || mkdir -p "$state_dir"
 chmod 700 "$state_dir"
 
 Say() { echo "oaset.sh: $*" >&2; }
 
+# What oaset.sh runs: the tool, the agent and the three libraries; the tests, benchmarks and the
+# Windows build belong to run-tests.sh.
+targets=(oaset orvu-agentd vnoagent vnwsnmp vnxmib)
+outputs=(bin/oaset bin/orvu-agentd bin/libvnoagent.so bin/libvnwsnmp.so bin/libvnxmib.so)
+
+# The stamp is touched after every build that succeeded: a source newer than it (or a missing
+# program) is the one reason to ask cmake again.
+UpToDate() {
+  local output
+  [ -f "$stamp" ] || return 1
+  for output in "${outputs[@]}"; do
+    [ -x "$dir/$output" ] || return 1
+  done
+  [ -z "$(find "$top/CMakeLists.txt" "$top/cmake" "$top/src" "$top/platform" -newer "$stamp" \
+    -print -quit 2>/dev/null)" ]
+}
+
+# The log of a build that did something replaces build.log; a run with nothing to do keeps the
+# last real build's log.
+Build() {
+  local log="$build_log.new" started
+  # A source changed while the build runs must still count as newer than the build.
+  started=$(date +%s.%N)
+  "$top/scripts/install-deps.sh" --tool >&2
+  if [ ! -x "$dir/bin/oaset" ]; then
+    Say "building oaset and orvu-agentd into $dir; the first build takes a few minutes" \
+      "(log in $build_log)"
+  elif [ -f "$stamp" ]; then
+    Say "the sources changed since the last build: bringing it up to date (log in $build_log)"
+  fi
+  {
+    # A folder configured by run-tests.sh keeps its tests; a fresh one needs no test framework.
+    [ -f "$dir/build.ninja" ] ||
+      cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOASET_WERROR=ON \
+        -DOASET_UNIT_TESTS=OFF &&
+      cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}"
+  } >"$log" 2>&1 || {
+    tail -n 40 "$log" >&2
+    mv "$log" "$build_log"
+    Say "the build failed; the whole log is in $build_log"
+    exit 1
+  }
+  if grep -q "no work to do" "$log"; then
+    rm -f "$log"
+  else
+    mv "$log" "$build_log"
+  fi
+  touch -d "@$started" "$stamp"
+}
+
 if [ -n "${OASET_BUILD_DIR:-}" ]; then
   dir=$OASET_BUILD_DIR
 else
-  "$top/scripts/install-deps.sh" >&2
   dir="$top/build/RelWithDebInfo"
+  stamp="$dir/oaset-sh.stamp"
   build_log="$state_dir/build.log"
-  if [ ! -x "$dir/bin/oaset" ]; then
-    Say "building oaset and orvu-agentd into $dir; the first build takes several minutes" \
-      "(log in $build_log)"
-  elif [ ! -f "$dir/build.ninja" ] || ! ninja -C "$dir" -n 2>/dev/null | grep -q "no work to do"; then
-    Say "bringing the build up to date (log in $build_log)"
-  fi
-  if ! dir=$("$top/scripts/build.sh" 2>"$build_log"); then
-    tail -n 40 "$build_log" >&2
-    Say "the build failed; the whole log is in $build_log"
-    exit 1
-  fi
+  UpToDate || Build
 fi
 bin="$dir/bin"
 

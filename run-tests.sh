@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs all tests: the plain build, then the
 # AddressSanitizer and UndefinedBehaviorSanitizer builds (OASET_SANITIZERS=0 skips those), then
-# every end-to-end test with oaset under Valgrind (OASET_VALGRIND=0 skips it), the Windows build's
-# tests under Wine (OASET_WINE=0 skips them) and every fuzz target for OASET_FUZZ_SECONDS each
+# every end-to-end test with oaset under Valgrind (OASET_VALGRIND=0 skips it), the Debian package
+# installed and purged (as root; OASET_PACKAGE=0 skips it), the Windows build's tests under Wine
+# (OASET_WINE=0 skips them) and every fuzz target for OASET_FUZZ_SECONDS each
 # (default 15; 0 skips them).
 # Each stage is stamped with its duration; the last line sums up every stage: "N passed, N failed".
 set -euo pipefail
@@ -52,6 +53,21 @@ if [ "${OASET_VALGRIND:-1}" = 0 ]; then
 else
   stage "end-to-end under valgrind" "$top/scripts/valgrind-e2e.sh" "$top/build/RelWithDebInfo" ||
     true
+fi
+
+# The Debian package installed, used by a group member and a non-member, removed and purged on
+# this machine (OASET_PACKAGE=0 skips it); it makes users and installs, so only as root.
+if [ "${OASET_PACKAGE:-1}" = 0 ]; then
+  stage_skip "Debian package" "OASET_PACKAGE=0"
+elif [ "$(id -u)" -ne 0 ]; then
+  stage_skip "Debian package" "needs root"
+else
+  tmp=$(mktemp -d "${TMPDIR:-/tmp}/oaset-tests.XXXXXX")
+  before=$(git -C "$top" status --porcelain 2>/dev/null || true)
+  stage "Debian package" env TMPDIR="$tmp" "$top/scripts/package-tests.sh" \
+    "$top/build/RelWithDebInfo" || true
+  stage "Debian package tests wrote only in their own folders" LeftBehind "$tmp" "$before" || true
+  rm -rf "$tmp"
 fi
 
 # The Windows build's unit tests and the whole end-to-end suite with oaset.exe, under Wine.

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever of the build and test tools this machine lacks: the native
-# toolchain, and MinGW-w64 with Wine (32-bit) for the Windows build and its tests.
+# Installs, with apt-get, whatever of the build and test tools this machine lacks.
+#   scripts/install-deps.sh          everything ./run-tests.sh needs: the native toolchain, the
+#                                    test tools, and MinGW-w64 with Wine (32-bit) for the Windows
+#                                    build and its tests
+#   scripts/install-deps.sh --tool   only what building and running oaset and orvu-agentd need
+#                                    (what ./oaset.sh installs)
 set -euo pipefail
-packages=(man-db groff-base cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind procps time
-  pkg-config libsnmp-dev snmpd snmp smitools python3
-  mingw-w64 g++-mingw-w64-i686-posix googletest wine wine32:i386)
+packages=(cmake ninja-build g++ pkg-config libsnmp-dev)
+if [ "${1:-}" != --tool ]; then
+  packages+=(man-db groff-base clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind procps time
+    snmpd snmp smitools python3 systemd dpkg-dev
+    mingw-w64 g++-mingw-w64-i686-posix googletest wine wine32:i386)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows build's tests under Wine, in a private Wine prefix made and removed here: the
 # Win32 unit tests (ctest, with Wine as the cross-compiling emulator), then the whole end-to-end
-# suite with oaset.exe and its DLLs against the POSIX orvu-agentd over TCP loopback.
+# suite with oaset.exe and its DLLs as users get them, from the zip that cpack -G ZIP makes and
+# unpacked in a fresh folder, against the POSIX orvu-agentd over TCP loopback.
 # Usage: scripts/wine-tests.sh [POSIX BUILD FOLDER, default build/RelWithDebInfo (built here)]
 # Builds build/Win32 first. Prints ctest's summary line for each part; fails when either fails.
 set -euo pipefail
@@ -42,8 +43,25 @@ started=$(date +%s)
 (cd "$win" && ctest --output-on-failure -j 2 --timeout 300) || status=1
 echo "wine-tests.sh: unit tests under Wine in $(($(date +%s) - started)) s"
 
+# The zip holds the tool, the three DLLs and the text on using them, in one folder of its name.
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$win/CPackConfig.cmake")
+zip="$work/package/oaset-$version-win32.zip"
+unpacked="$work/unpacked/oaset-$version-win32"
+if ! (cd "$work" && cpack -G ZIP --config "$win/CPackConfig.cmake" -B "$work/package") \
+  >"$work/cpack.log" 2>&1 || [ ! -f "$zip" ]; then
+  cat "$work/cpack.log"
+  echo "wine-tests.sh: cpack -G ZIP made no $zip"
+  exit 1
+fi
+mkdir -p "$work/unpacked"
+(cd "$work/unpacked" && cmake -E tar xf "$zip")
+for file in oaset.exe vnoagent.dll VnWsnmp.dll VNXMIB.dll README.txt; do
+  [ -f "$unpacked/$file" ] || { echo "wine-tests.sh: $file is not in the zip" && exit 1; }
+done
+echo "wine-tests.sh: $(basename "$zip") unpacked: $(cd "$unpacked" && echo *)"
+
 started=$(date +%s)
-(cd "$posix" && OASET_E2E_WINDOWS_BIN="$win/bin" TZ=UTC \
+(cd "$posix" && OASET_E2E_WINDOWS_BIN="$unpacked" TZ=UTC \
   ctest --output-on-failure -j 2 --timeout 600 -L '^e2e$') || status=1
 echo "wine-tests.sh: end-to-end suite with oaset.exe in $(($(date +%s) - started)) s"
 exit "$status"

@@ -33,8 +33,9 @@ std::string AgentUsage(const std::string& defaultMibDir) {
          "                    then be read and written; the state remembers it, so later starts\n"
          "                    serve it without the option; may be repeated\n"
          "  --clock SECONDS   record every time as SECONDS since 1970 instead of the real time\n"
-         "  --detach          run in the background once the socket is ready\n"
-         "  --pid-file FILE   write the agent's process id to FILE\n"
+         "  --detach          run in the background once the socket is ready, with a pid file\n"
+         "  --pid-file FILE   write the agent's process id to FILE (default with --detach: beside\n"
+         "                    the socket, named after it: orvu-agent.pid for orvu-agent.sock)\n"
          "  --fsync           flush every change to the disk, not only to the operating system\n"
          "  --agentx ADDRESS  also serve the objects to SNMP managers as an AgentX subagent of "
          "the\n"
@@ -45,12 +46,17 @@ std::string AgentUsage(const std::string& defaultMibDir) {
          "  --endpoint FILE   with --tcp: write the port and a fresh secret to FILE, owner-only\n"
          "                    (default: orvu-agent.endpoint beside the socket); clients read it\n"
          "                    from ORVU_AGENT_ENDPOINT\n"
+         "  --group NAME      let the members of group NAME (and root) use the agent too: the\n"
+         "                    socket's folder (made when missing) is 0750 and the socket 0660,\n"
+         "                    both owned by the group\n"
          "  -h, --help        print this text and exit\n"
          "  --version         print the version and exit\n"
          "\n"
          "In the foreground the agent says on standard error when it is ready. Ctrl-C or\n"
-         "SIGTERM stops it cleanly; in the background, kill \"$(cat PID-FILE)\" does, or\n"
-         "./oaset.sh --stop for the agent that oaset.sh started.\n"
+         "SIGTERM stops it cleanly; in the background, kill \"$(cat PID-FILE)\" does (at the\n"
+         "default socket: kill \"$(cat \"$XDG_RUNTIME_DIR/orvu-agent.pid\")\", or the pid file in\n"
+         "/tmp/orvu-agent-UID without XDG_RUNTIME_DIR), or ./oaset.sh --stop for the agent that\n"
+         "oaset.sh started.\n"
          "\n"
          "MIB modules are searched in ORVU_MIB_PATH (folders separated by '" +
          std::string(1, mib::MIB_PATH_SEPARATOR) + "'), else in\n" + defaultMibDir + ".\n";
@@ -113,7 +119,8 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
     } else if (arg == "--fsync" && !hasValue) {
       out->options.syncEachChange = true;
     } else if (arg == "--socket" || arg == "--state" || arg == "--module" || arg == "--clock" ||
-               arg == "--pid-file" || arg == "--agentx" || arg == "--tcp" || arg == "--endpoint") {
+               arg == "--pid-file" || arg == "--agentx" || arg == "--tcp" || arg == "--endpoint" ||
+               arg == "--group") {
       std::string v;
       if (!takeValue(&v) || v.empty()) {
         *error = "option " + arg + " needs a value";
@@ -133,6 +140,8 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
         if (!ParseLoopbackAddress(v, out, error)) return false;
       } else if (arg == "--endpoint") {
         out->endpointFile = v;
+      } else if (arg == "--group") {
+        out->group = v;
       } else {
         int32_t clock = 0;
         if (!ParseClock(v, &clock)) {

@@ -16,6 +16,7 @@ struct AgentCommandLine {
   std::string tcpHost;        // its loopback address, checked
   uint16_t tcpPort = 0;       // its port; 0 takes a free one
   std::string endpointFile;   // --endpoint FILE; empty: beside the socket
+  std::string group;          // --group NAME; empty: the agent's own user only
   bool detach = false;
   bool help = false;     // --help or -h
   bool version = false;  // --version

@@ -13,6 +13,11 @@ namespace orvu::agent {
 // at two sockets never share a state.
 std::string DefaultStatePath(const std::string& socketPath, const std::string& defaultSocketPath);
 
+// The pid file that --detach writes when --pid-file is not given: beside the socket, named after
+// it (".sock" replaced by ".pid", else ".pid" added), so that agents at two sockets of one folder
+// keep two pid files.
+std::string DefaultPidFile(const std::string& socketPath);
+
 // Creates the folders leading to PATH (not PATH itself); false with errno set on failure.
 bool MakeFolders(const std::string& path);
 

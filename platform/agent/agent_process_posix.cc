@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "agent_process.h"
 #include "transport.h"
@@ -56,6 +57,16 @@ std::string DefaultStatePath(const std::string& socketPath, const std::string& d
       name += c;
   }
   return folder + name + ".state";
+}
+
+std::string DefaultPidFile(const std::string& socketPath) {
+  constexpr std::string_view SOCKET_SUFFIX = ".sock";
+  std::string_view path = socketPath;
+  if (path.ends_with(SOCKET_SUFFIX) && path.size() > SOCKET_SUFFIX.size() &&
+      path[path.size() - SOCKET_SUFFIX.size() - 1] != '/') {
+    path.remove_suffix(SOCKET_SUFFIX.size());
+  }
+  return std::string(path) + ".pid";
 }
 
 bool MakeFolders(const std::string& path) {

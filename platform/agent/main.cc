@@ -61,9 +61,12 @@ int main(int argc, char** argv) {
     std::fputs(agent::AgentVersion().c_str(), stdout);
     return 0;
   }
+  transport::GroupAccess group{0, commandLine.group};
+  if (!group.groupName.empty() && !transport::LookUpGroup(group.groupName, &group.groupId, &error))
+    return UsageError(error);
   agent::AgentOptions& options = commandLine.options;
   std::string socketPath = commandLine.socketPath;
-  const std::string& pidFile = commandLine.pidFile;
+  std::string pidFile = commandLine.pidFile;
   bool defaultSocket = socketPath.empty();
   if (defaultSocket) socketPath = transport::DefaultEndpoint();
   if (options.statePath.empty()) {
@@ -75,6 +78,9 @@ int main(int argc, char** argv) {
     }
   }
   options.mibPath = mib::DefaultSearchPath();
+  // A detached agent always leaves a pid file, so that it can be stopped without searching for it.
+  bool impliedPidFile = pidFile.empty() && commandLine.detach;
+  if (impliedPidFile) pidFile = agent::DefaultPidFile(socketPath);
 
   agent::InstallStopSignals(&gStop);
   agent::GiveLargeBlocksTheirOwnPages();
@@ -87,7 +93,7 @@ int main(int argc, char** argv) {
   // The pid file is taken before the socket listens, so that whoever finds the agent answering
   // finds its pid file written too.
   int pidFd = -1;
-  if (!pidFile.empty() && (pidFd = agent::OpenPidFile(pidFile, &error)) < 0) {
+  if (!impliedPidFile && !pidFile.empty() && (pidFd = agent::OpenPidFile(pidFile, &error)) < 0) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
     return 1;
   }
@@ -99,10 +105,19 @@ int main(int argc, char** argv) {
   if (endpointFile.empty())
     endpointFile = socketPath.substr(0, socketPath.rfind('/') + 1) + "orvu-agent.endpoint";
   bool makeFolder = defaultSocket && socketPath.rfind("/tmp/orvu-agent-", 0) == 0;
-  transport::Socket listener = transport::Listen(socketPath, makeFolder, &error);
+  if (!group.groupName.empty()) agent::AdmitGroup(group);
+  transport::Socket listener =
+      transport::Listen(socketPath, makeFolder, &error, group.groupName.empty() ? nullptr : &group);
   if (listener == transport::NO_SOCKET) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
     if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
+    return 1;
+  }
+  // Beside the socket, so only once Listen has made and checked its folder.
+  if (impliedPidFile && (pidFd = agent::OpenPidFile(pidFile, &error)) < 0) {
+    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+    transport::Close(listener);
+    transport::RemoveEndpoint(socketPath);
     return 1;
   }
   // After Listen, which makes the default socket's folder and checks that it is private, and before

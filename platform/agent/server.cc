@@ -62,6 +62,24 @@ bool ProveLoopbackPeer(Connection* c, const proto::Request& request) {
   return true;
 }
 
+// Set once by AdmitGroup, before the loop starts.
+bool gGroupAdmitted = false;
+transport::GroupAccess gAdmittedGroup;
+
+// The kernel vouches for a peer of the Unix socket: the agent's own user, or with --group root and
+// the group's members.
+bool PeerAdmitted(transport::Socket s, uint32_t uid) {
+  if (uid == transport::OwnUserId()) return true;
+  return gGroupAdmitted && (uid == 0 || transport::PeerInGroup(s, gAdmittedGroup.groupId));
+}
+
+std::string PeerRefusal() {
+  return gGroupAdmitted ? "the agent refused the connection: it serves its own user and the "
+                          "members of group " +
+                              gAdmittedGroup.groupName + " only"
+                        : "the agent refused the connection: it serves its own user only";
+}
+
 // Best effort on a connection that is closed right after: the refused peer learns why.
 void SendAndClose(transport::Socket s, const std::string& frame) {
   transport::WriteSome(s, frame.data(), frame.size());
@@ -191,9 +209,8 @@ bool AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connect
     if (s == transport::NO_SOCKET) return !exhausted;
     uint32_t pid = 0, uid = 0;
     if (secret == nullptr &&
-        (!transport::PeerCredentials(s, &pid, &uid) || uid != transport::OwnUserId())) {
-      SendAndClose(s, ErrorFrame(AGENT_ERR_REFUSED,
-                                 "the agent refused the connection: it serves its own user only"));
+        (!transport::PeerCredentials(s, &pid, &uid) || !PeerAdmitted(s, uid))) {
+      SendAndClose(s, ErrorFrame(AGENT_ERR_REFUSED, PeerRefusal()));
       continue;
     }
     if (connections->size() >= maxClients) {
@@ -236,6 +253,11 @@ size_t ClientCapacity() {
   rlim_t spare = 8 + OpenDescriptors();
   if (limit.rlim_cur <= spare + 1) return 1;
   return std::min<size_t>(SERVER_MAX_CLIENTS, static_cast<size_t>(limit.rlim_cur - spare));
+}
+
+void AdmitGroup(const transport::GroupAccess& group) {
+  gAdmittedGroup = group;
+  gGroupAdmitted = true;
 }
 
 void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,

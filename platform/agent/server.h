@@ -44,6 +44,10 @@ struct LoopbackListener {
 };
 constexpr int SERVER_PROOF_SECONDS = 5;
 
+// Besides the agent's own user, root and the members of GROUP may connect to the Unix socket
+// (orvu-agentd --group). Called before RunServer.
+void AdmitGroup(const transport::GroupAccess& group);
+
 // Serves LISTENER (and LOOPBACK when given) until *stop turns nonzero. Signals that set it must be
 // blocked by the caller; they are let through only while the loop waits.
 void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,

@@ -21,7 +21,11 @@ constexpr Socket NO_SOCKET = -1;
 
 // $XDG_RUNTIME_DIR/orvu-agent.sock, else /tmp/orvu-agent-<uid>/orvu-agent.sock.
 std::string DefaultEndpoint();
-// ORVU_AGENT_SOCKET when set and not empty, else DefaultEndpoint().
+// The socket of the agent that the system runs as a service, for the members of its group.
+constexpr const char* TRANSPORT_SYSTEM_SOCKET = "/run/orvu-agent/orvu-agent.sock";
+// ORVU_AGENT_SOCKET when set and not empty; else DefaultEndpoint() when a socket is there in a
+// folder of this user's (the user's own agent), else TRANSPORT_SYSTEM_SOCKET when its folder is
+// there (a non-member may not see the socket in it), else DefaultEndpoint().
 std::string ClientEndpoint();
 // The endpoint file of an agent on TCP loopback: ORVU_AGENT_ENDPOINT when set and not empty;
 // else on Windows %LOCALAPPDATA%\orvu-agent\endpoint, and on POSIX nothing (the Unix socket).
@@ -29,8 +33,9 @@ std::string ClientEndpointFile();
 
 // Client side: a connection, or NO_SOCKET with *error set. The default endpoint's folder must be
 // the user's own, closed to others and no symbolic link, and the peer listening there must run as
-// the user, before anything is sent; when either is not so, *untrusted is set and *error names
-// the path and the reason.
+// the user, or else as root or the system agent's user (orvu-agent) in a folder of its own that
+// no one else may write in and that is no symbolic link, before anything is sent; when that is
+// not so, *untrusted is set and *error names the path and the reason.
 Socket Connect(const std::string& path, std::string* error, bool* untrusted = nullptr);
 // The same to 127.0.0.1:PORT; *refused is set when nothing listens there.
 Socket ConnectLoopback(uint16_t port, std::string* error, bool* refused);
@@ -51,10 +56,23 @@ std::string OwnProgramFile();
 // only a regular file of this user. -1 with *why (the reason alone) otherwise.
 int OpenOwnFile(const std::string& path, unsigned mode, std::string* why);
 
+// A group whose members may use the agent besides its own user (orvu-agentd --group).
+struct GroupAccess {
+  uint32_t groupId = 0;
+  std::string groupName;
+};
+// False with *error set when no group has that name.
+bool LookUpGroup(const std::string& name, uint32_t* groupId, std::string* error);
+// Whether the peer's primary or supplementary groups hold GROUP_ID.
+bool PeerInGroup(Socket s, uint32_t groupId);
+
 // Agent side. Listen makes the folder of the default endpoint (owner only) when needed, holds
 // PATH.lock for the rest of the process so that one agent at a time takes the path, refuses a
 // path that another agent answers at, replaces a stale socket file, and leaves the socket 0600.
-Socket Listen(const std::string& path, bool makeFolder, std::string* error);
+// With GROUP the folder is made 0750 for the group when missing (an existing one must already be
+// so), and the socket is 0660 and the group's.
+Socket Listen(const std::string& path, bool makeFolder, std::string* error,
+              const GroupAccess* group = nullptr);
 // True when ADDRESS is a dotted IPv4 address in 127.0.0.0/8; otherwise *error says so.
 bool CheckLoopbackAddress(const std::string& address, std::string* error);
 // A non-blocking listener on 127.0.0.1 (or another loopback address); *port is the one bound

@@ -1,8 +1,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/socket.h>
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "transport.h"
 
@@ -24,6 +27,7 @@ namespace {
 
 constexpr long CLIENT_TIMEOUT_SECONDS = 30;
 constexpr const char* TRANSPORT_DEFAULT_FOLDER_PREFIX = "/tmp/orvu-agent-";
+constexpr const char* TRANSPORT_SYSTEM_USER = "orvu-agent";
 
 bool MakeAddress(const std::string& path, sockaddr_un* addr, std::string* error) {
   std::memset(addr, 0, sizeof *addr);
@@ -98,10 +102,51 @@ bool IsSharedDefault(const std::string& path) {
   return path == TRANSPORT_DEFAULT_FOLDER_PREFIX + std::to_string(geteuid()) + "/orvu-agent.sock";
 }
 
+namespace {
+
+bool IsSocketFile(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// The user ids whose agents a client may trust besides its own: root and the system agent's user.
+bool IsSystemAgentUser(uid_t user) {
+  if (user == 0) return true;
+  passwd entry;
+  passwd* found = nullptr;
+  std::vector<char> buffer(4096);
+  return getpwnam_r(TRANSPORT_SYSTEM_USER, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+         found != nullptr && found->pw_uid == user;
+}
+
+std::string GroupName(gid_t group) {
+  struct group entry;
+  struct group* found = nullptr;
+  std::vector<char> buffer(4096);
+  if (getgrgid_r(group, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    return found->gr_name;
+  return std::to_string(group);
+}
+
+}  // namespace
+
 std::string ClientEndpoint() {
   const char* path = std::getenv("ORVU_AGENT_SOCKET");
   if (path && *path) return path;
-  return DefaultEndpoint();
+  // The user's own agent first, when one listens; else the one the system runs for its group.
+  // The system agent's folder hides its socket from non-members; its being there is enough, so
+  // that they learn which group to join rather than that they have no agent of their own.
+  // A socket in another user's folder at the shared default is no agent of this user's: it must
+  // not crowd out the system's.
+  std::string own = DefaultEndpoint();
+  std::string ignored;
+  bool ownAgent =
+      IsSocketFile(own) && (!IsSharedDefault(own) || CheckPrivateFolder(Folder(own), &ignored));
+  struct stat st;
+  std::string systemFolder = Folder(TRANSPORT_SYSTEM_SOCKET);
+  if (!ownAgent && lstat(systemFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return TRANSPORT_SYSTEM_SOCKET;
+  return own;
 }
 
 std::string ClientEndpointFile() {
@@ -131,30 +176,62 @@ Socket ConnectTo(int family, const sockaddr* addr, socklen_t size, std::string* 
   return s;
 }
 
+// A system agent's folder: its listener's own (root's folder for root), no symbolic link, and
+// writable by no one else, so that nobody else can have put a socket or a link in it.
+bool CheckAgentFolder(const std::string& folder, uid_t listener, std::string* why) {
+  struct stat st;
+  std::string reason;
+  if (folder.empty() || lstat(folder.c_str(), &st) != 0)
+    reason = folder.empty() ? "it has no folder" : std::strerror(errno);
+  else if (S_ISLNK(st.st_mode))
+    reason = "it is a symbolic link";
+  else if (!S_ISDIR(st.st_mode))
+    reason = "it is not a folder";
+  else if (st.st_uid != listener)
+    return false;  // no agent's folder at all: the listener is simply not ours
+  else if ((st.st_mode & 022) != 0)
+    reason = "others may write in it (mode " + std::to_string((st.st_mode >> 6) & 7) +
+             std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) + ")";
+  if (reason.empty()) return true;
+  *why = folder + " is not the agent's own folder: " + reason;
+  return false;
+}
+
 }  // namespace
 
 Socket Connect(const std::string& path, std::string* error, bool* untrusted) {
   if (untrusted) *untrusted = false;
   sockaddr_un addr;
   if (!MakeAddress(path, &addr, error)) return NO_SOCKET;
-  // In the shared /tmp anyone may have made the folder first; only ours is trusted.
-  if (IsSharedDefault(path) && !CheckPrivateFolder(Folder(path), error)) {
-    if (untrusted) *untrusted = true;
-    return NO_SOCKET;
+  // In the shared /tmp anyone may have made the folder first; only ours is trusted. No folder at
+  // all hides no impostor: no agent has been started there yet.
+  if (IsSharedDefault(path)) {
+    struct stat st;
+    if (lstat(Folder(path).c_str(), &st) != 0 && errno == ENOENT) {
+      *error = std::strerror(ENOENT);
+      return NO_SOCKET;
+    }
+    if (!CheckPrivateFolder(Folder(path), error)) {
+      if (untrusted) *untrusted = true;
+      return NO_SOCKET;
+    }
   }
   int s = ConnectTo(AF_UNIX, reinterpret_cast<sockaddr*>(&addr), sizeof addr, error);
   if (s == NO_SOCKET) return NO_SOCKET;
-  // Whoever listens there gets every request we send: it must be our own user.
+  // Whoever listens there gets every request we send: it must be our own user, or the system's
+  // agent in a folder that only it may change.
   ucred peer{};
   socklen_t len = sizeof peer;
-  if (getsockopt(s, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != geteuid()) {
-    *error = "the process listening at " + path + " runs as user " + std::to_string(peer.uid) +
-             ", not as this user";
-    if (untrusted) *untrusted = true;
-    close(s);
-    return NO_SOCKET;
-  }
-  return s;
+  bool known = getsockopt(s, SOL_SOCKET, SO_PEERCRED, &peer, &len) == 0;
+  std::string why;
+  if (known && peer.uid == geteuid()) return s;
+  if (known && IsSystemAgentUser(peer.uid) && CheckAgentFolder(Folder(path), peer.uid, &why))
+    return s;
+  *error = "the process listening at " + path + " runs as user " + std::to_string(peer.uid) +
+           ", not as this user" + (why.empty() ? "" : ", and " + why);
+  if (untrusted) *untrusted = true;
+  close(s);
+  return NO_SOCKET;
 }
 
 Deadline CallDeadline() {
@@ -304,11 +381,89 @@ bool TakeEndpointLock(const std::string& path, std::string* error) {
   return true;  // the descriptor stays open, and the lock with it, until the agent ends
 }
 
-Socket Listen(const std::string& path, bool makeFolder, std::string* error) {
+bool LookUpGroup(const std::string& name, uint32_t* groupId, std::string* error) {
+  struct group entry;
+  struct group* found = nullptr;
+  std::vector<char> buffer(16384);
+  int rc;
+  // A group with many members needs a larger buffer than most.
+  while ((rc = getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (16u << 20)) {
+    buffer.resize(buffer.size() * 4);
+  }
+  if (rc != 0 || !found) {
+    *error = rc != 0 ? "cannot look up group " + name + ": " + std::strerror(rc)
+                     : "unknown group " + name;
+    return false;
+  }
+  *groupId = found->gr_gid;
+  return true;
+}
+
+namespace {
+
+// The folder of a group's socket: made 0750 for the group when missing; when it is there, it
+// must already be this user's, the group's and closed to writers, as systemd's RuntimeDirectory
+// makes it. An existing folder is never changed: it may be a home or /tmp.
+bool PrepareGroupFolder(const std::string& folder, const GroupAccess& group, std::string* error) {
+  if (mkdir(folder.c_str(), 0700) == 0) {
+    if (chown(folder.c_str(), static_cast<uid_t>(-1), group.groupId) != 0 ||
+        chmod(folder.c_str(), 0750) != 0) {
+      *error =
+          "cannot give " + folder + " to group " + group.groupName + ": " + std::strerror(errno);
+      return false;
+    }
+    return true;
+  }
+  struct stat st;
+  std::string why;
+  if (lstat(folder.c_str(), &st) != 0)
+    why = std::strerror(errno);
+  else if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode))
+    why = "it is not a folder";
+  else if (st.st_uid != geteuid())
+    why = "it belongs to user " + std::to_string(st.st_uid);
+  else if (st.st_gid != group.groupId)
+    why = "it belongs to group " + GroupName(st.st_gid);
+  else if ((st.st_mode & 022) != 0)
+    why = "others may write in it";
+  if (why.empty()) return true;
+  *error = folder + " cannot hold the socket of group " + group.groupName + ": " + why +
+           " (it must be this user's and the group's, mode 0750)";
+  return false;
+}
+
+}  // namespace
+
+bool PeerInGroup(Socket s, uint32_t groupId) {
+  ucred peer{};
+  socklen_t len = sizeof peer;
+  if (getsockopt(s, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0) return false;
+  if (peer.gid == groupId) return true;
+  std::vector<gid_t> groups(64);
+  len = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+  if (getsockopt(s, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &len) != 0) {
+    if (errno != ERANGE) return false;
+    groups.resize(len / sizeof(gid_t));
+    if (getsockopt(s, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &len) != 0) return false;
+  }
+  groups.resize(len / sizeof(gid_t));
+  for (gid_t g : groups) {
+    if (g == groupId) return true;
+  }
+  return false;
+}
+
+Socket Listen(const std::string& path, bool makeFolder, std::string* error,
+              const GroupAccess* group) {
   sockaddr_un addr;
   if (!MakeAddress(path, &addr, error)) return NO_SOCKET;
-  if (makeFolder) {
-    std::string folder = Folder(path);
+  std::string folder = Folder(path);
+  if (group != nullptr) {
+    // Folder() has no folder for "name" (the working one) nor for "/name" (the root).
+    if (folder.empty()) folder = path[0] == '/' ? "/" : ".";
+    if (!PrepareGroupFolder(folder, *group, error)) return NO_SOCKET;
+  } else if (makeFolder) {
     if (!folder.empty() && !PrepareFolder(folder, error)) return NO_SOCKET;
   }
   if (!TakeEndpointLock(path, error)) return NO_SOCKET;
@@ -334,9 +489,16 @@ Socket Listen(const std::string& path, bool makeFolder, std::string* error) {
   }
   // The mask gives the socket its mode as it is made; a chmod by name afterwards could be
   // turned onto another file.
-  mode_t old = umask(0177);
+  mode_t old = umask(group ? 0117 : 0177);
   int rc = bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   umask(old);
+  // The folder is this user's and closed to writers, so the name still is the socket just made.
+  if (rc == 0 && group && lchown(path.c_str(), static_cast<uid_t>(-1), group->groupId) != 0) {
+    *error = "cannot give " + path + " to group " + group->groupName + ": " + std::strerror(errno);
+    close(s);
+    unlink(path.c_str());
+    return NO_SOCKET;
+  }
   if (rc != 0 || listen(s, 256) != 0) {
     *error = "cannot listen at " + path + ": " + std::strerror(errno);
     close(s);

@@ -1,5 +1,6 @@
 // The run from the banner to "Finished.": one pass, one thread, everything on standard output.
 #include <cstdio>
+#include <string>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -11,15 +12,18 @@
 #include "agent_ops/client_list.h"
 #include "agent_ops/module_list.h"
 #include "agent_ops/module_loading.h"
+#include "agent_ops/run_outcome.h"
 #include "agent_ops/set_values.h"
 #include "agent_ops/table_entries.h"
 #include "agent_ops/table_listing.h"
 #include "agent_ops/version_report.h"
 #include "agentapi/outside_api.h"
 #include "agentapi/outside_binding.h"
+#include "cli/diagnostics.h"
 #include "cli/echo_parameters.h"
 #include "cli/invocation.h"
 #include "cli/parse_command_line.h"
+#include "values/value_findings.h"
 
 namespace {
 
@@ -63,6 +67,20 @@ void UseLargeOutputBuffer() {
   if (!terminal) std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 }
 
+// Under OASET_STRICT=1 a value text that would be read in part is as much a mistake as a stray
+// argument, and it must be found before anything changes in the agent.
+void ReportValueFindings() {
+  const Invocation& invocation = gInvocation;
+  for (size_t i = 0; i < invocation.oids.size && i < invocation.valueTexts.size; ++i) {
+    SnmpSyntax syntax = invocation.syntaxes.items[i];
+    if (syntax == SYNTAX_UNDEFINED) continue;
+    ValueTextNote note = ExamineValueText(syntax, invocation.valueTexts.items[i]);
+    if (!note.refused && !note.text.empty()) {
+      ReportFinding(std::to_string(i + 1) + ": " + invocation.oids.items[i] + ": " + note.text);
+    }
+  }
+}
+
 void CleanUpFramework() {
   if (!gApi.AgentFrameworkCleanup()) {
     std::printf("\nFramework cleanup error: ");
@@ -81,6 +99,18 @@ int main(int argc, char** argv) {
   // Without arguments, or with an unknown switch, this prints the usage text and exits with 0.
   ResetInvocation();
   ParseCommandLine(argc, argv);
+
+  bool strict = StrictMode();
+  if (strict) {
+    ReportValueFindings();
+    if (FindingCount() > 0) {
+      std::fflush(stdout);
+      ReportReason("OASET_STRICT=1: stopped before connecting, nothing was changed; " +
+                   std::to_string(FindingCount()) + " finding" + (FindingCount() == 1 ? "" : "s") +
+                   " above");
+      return EXIT_STRICT_FINDINGS;
+    }
+  }
 
   // Only now, so that the usage text needs no library.
   if (!BindOutsideLibraries()) {
@@ -116,5 +146,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("\nFinished.");
+  // Strict: every failure counts, not only a table entry's.
+  if (strict && AnyStepFailed()) exitStatus = 1;
   return exitStatus;
 }

@@ -1,17 +1,24 @@
 #include "agent_ops/set_values.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "agent_ops/agent_error.h"
+#include "agent_ops/module_loading.h"
 #include "agent_ops/resolve_symbolic_oid.h"
+#include "agent_ops/run_outcome.h"
 #include "agentapi/outside_api.h"
+#include "cli/diagnostics.h"
 #include "cli/invocation.h"
 #include "values/parse_value.h"
 #include "values/syntax_table.h"
+#include "values/value_findings.h"
 
 namespace {
 
 constexpr size_t SET_SYNTAX_NAME_SIZE = 128;
+constexpr uint32_t SET_ERROR_TEXT_SIZE = 512;
 
 // The agent framework gives the context no meaning on this path; 0 matches what the table listing
 // passes in the same position.
@@ -31,6 +38,8 @@ bool ConvertOid(const char* text, SnmpOid& oid) {
     return true;
   }
   if (ResolveSymbolicOid(text, &oid) != 0) {
+    // A name that several loaded modules define resolves to the first one's: the library says so.
+    ReportReasonLines(LastMibReason());
     return true;
   }
   // A failed conversion attaches nothing we own; whatever the record holds now must not be taken
@@ -39,18 +48,60 @@ bool ConvertOid(const char* text, SnmpOid& oid) {
   return false;
 }
 
+// Why TEXT named no object: numeric text that does not convert, a name that no loaded module
+// defines, or a known name with a suffix that is no instance.
+std::string OidFailureReason(const char* text) {
+  std::string name(text, std::strcspn(text, "."));
+  if ((*text >= '0' && *text <= '9') || name.empty()) return NumericOidReason(text);
+  std::string loaded = LoadedModuleNames();
+  if (!loaded.empty() && gApi.MibLookupName(name.c_str()) != 0) {
+    return "\"" + std::string(text) + "\": " + name +
+           " is known, but what follows it is no instance suffix (dotted numbers, as " + name +
+           ".0 or " + name + ".50)";
+  }
+  if (loaded.empty()) {
+    return "no MIB module is loaded, so " + name +
+           " is not known; load the module that defines it with -w, as -wVORNEL-VNBEEP-MIB";
+  }
+  std::string reason = LastMibReason();
+  return !reason.empty() ? reason : "no object " + name + " in the loaded modules " + loaded;
+}
+
+// The agent names the syntax it wants by code ("it takes syntax 2, not 4"); the user writes it with
+// a type letter.
+void ExplainRefusal(int n, const char* oidText, SnmpSyntax sent) {
+  int code = gApi.AgentGetLastError();
+  if (code != OUTSIDE_ERR_WRONG_SYNTAX) return;
+  char text[SET_ERROR_TEXT_SIZE] = {};
+  const char* message = gApi.AgentErrorText(code, text, sizeof text);
+  const char* takes = message != nullptr ? std::strstr(message, "takes syntax ") : nullptr;
+  unsigned wanted = 0;
+  if (takes == nullptr || std::sscanf(takes, "takes syntax %u", &wanted) != 1) return;
+  ReportReason(std::to_string(n) + ": " + oidText + ": it takes " + SyntaxSmiText(wanted, true) +
+               ", not " + SyntaxSmiText(sent, false));
+}
+
 // Runs one entry whose OID, syntax and value text are all present; its outcome follows the trace
 // line that the caller printed.
-void SetOneValue(AgentHandle agent, const char* oidText, SnmpSyntax syntax, const char* valueText,
-                 SnmpOid& oid, SnmpValue& value) {
+void SetOneValue(AgentHandle agent, int n, const char* oidText, SnmpSyntax syntax,
+                 const char* valueText, SnmpOid& oid, SnmpValue& value) {
   if (!ConvertOid(oidText, oid)) {
     std::printf("\n  FAILED (While converting OID to internal form)");
+    NoteFailedStep();
+    ReportReason(std::to_string(n) + ": " + OidFailureReason(oidText));
     return;
   }
   value.syntax = syntax;
+  ValueTextNote note = ExamineValueText(syntax, valueText);
+  std::string about = std::to_string(n) + ": " + oidText + ": ";
   if (ParseValueText(&value, valueText) == 0) {
     std::printf("\n  FAILED (While converting value to internal form)");
+    NoteFailedStep();
+    ReportReason(about + (syntax == SYNTAX_UNDEFINED
+                              ? std::string("no type letter; the letters are ") + TypeLetterList()
+                              : note.text));
   } else {
+    if (!note.text.empty()) ReportFinding(about + note.text);
     uint32_t dataHandle = gApi.AgentGetDataHandle(agent, SET_CONTEXT, &oid);
     if (dataHandle == 0) {
       std::printf("\nGet data handle failed: ");
@@ -60,6 +111,7 @@ void SetOneValue(AgentHandle agent, const char* oidText, SnmpSyntax syntax, cons
     } else {
       std::printf("\nSet data failed: ");
       PrintAgentError("%s");
+      ExplainRefusal(n, oidText, syntax);
     }
   }
   ReleaseEntry(oid, value);
@@ -83,16 +135,20 @@ void SetValues(AgentHandle agent) {
     if (i >= valueTexts.size) {
       std::printf("\n%d: %s ", n, oidText);
       std::printf("\n  FAILED (No value specified)");
+      NoteFailedStep();
+      ReportReason(std::to_string(n) + ": " + oidText +
+                   ": no -m for this -s (the n-th -m belongs to the n-th -s)");
       continue;
     }
     if (i >= syntaxes.size) {
       std::printf("\n%d: %s ", n, oidText);
       std::printf("\n  FAILED (No syntax specified)");
+      NoteFailedStep();
       continue;
     }
     std::snprintf(syntaxName, sizeof syntaxName, "%s", SyntaxName(syntaxes.items[i]));
     std::printf("\n%d: %s *** (%s) %s ... ", n, oidText, syntaxName, valueTexts.items[i]);
-    SetOneValue(agent, oidText, syntaxes.items[i], valueTexts.items[i], oid, value);
+    SetOneValue(agent, n, oidText, syntaxes.items[i], valueTexts.items[i], oid, value);
   }
   std::printf("\n");
 }

@@ -5,6 +5,7 @@
 #include "agent_ops/agent_error.h"
 #include "agent_ops/output_format.h"
 #include "agentapi/outside_api.h"
+#include "cli/diagnostics.h"
 #include "cli/invocation.h"
 #include "values/snmp_value.h"
 
@@ -51,10 +52,12 @@ int ConvertOid(const char* text, SnmpOid* oid) {
 int ConvertStepOids(const char* entryText, StepOids* oids) {
   if (ConvertOid(entryText, &oids->entry) == 0) {
     std::printf("\nBad table entry oid: %s\n", entryText);
+    ReportReason(NumericOidReason(entryText));
     return 0;
   }
   if (ConvertOid(gInvocation.instanceOid, &oids->instance) == 0) {
     std::printf("\nBad instance oid: %s\n", gInvocation.instanceOid);
+    ReportReason(NumericOidReason(gInvocation.instanceOid));
     return 0;
   }
   return 1;
@@ -99,11 +102,13 @@ int RemoveTableEntry(AgentHandle agent, int* exitStatus) {
   uint32_t entryHandle = gApi.AgentFindTableEntry(agent, &oids.entry);
   if (entryHandle == 0) {
     std::printf("\nBad table entry oid: %s\n", gInvocation.removeEntryOid);
+    ReportReason(LastAgentErrorText());
     return FailStep(&oids, exitStatus);
   }
   uint32_t instanceHandle = gApi.AgentFindTableInstance(agent, entryHandle, &oids.instance);
   if (instanceHandle == 0) {
     std::printf("\nBad instance oid: %s\n", gInvocation.instanceOid);
+    ReportReason(LastAgentErrorText());
     return FailStep(&oids, exitStatus);
   }
   ReleaseStepOids(&oids);

@@ -6,7 +6,9 @@
 
 #include "agent_ops/agent_error.h"
 #include "agent_ops/output_format.h"
+#include "agent_ops/run_outcome.h"
 #include "agentapi/outside_api.h"
+#include "cli/diagnostics.h"
 #include "cli/invocation.h"
 #include "values/piece_format.h"
 #include "values/print_var_bind.h"
@@ -83,6 +85,8 @@ void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
     }
     if (gApi.AgentGetData(agent, dataHandle, &returnedOid, &value) == 0) {
       std::printf("\nError: %d", gApi.AgentGetLastError());
+      NoteFailedStep();
+      ReportReason("leaf " + std::to_string(leaf) + ": " + LastAgentErrorText());
       return;
     }
     PrintVarBind(returnedOid, value, LISTING_LEAF_FLAGS);
@@ -121,12 +125,16 @@ uint32_t FindListedEntry(AgentHandle agent, const char* entryText) {
   // A failed conversion attaches nothing that the tool owns.
   if (entryText == nullptr || gApi.SnmpStringToOid(entryText, &entryOid) == 0) {
     std::printf("\nBad OID.");
+    NoteFailedStep();
+    ReportReason(NumericOidReason(entryText != nullptr ? entryText : ""));
     return 0;
   }
   uint32_t entryHandle = gApi.AgentFindTableEntry(agent, &entryOid);
   gApi.SnmpFreeValue(SYNTAX_OID, &entryOid);
   if (entryHandle == 0) {
     std::printf("\nOID does not represent the table entry.");
+    NoteFailedStep();
+    ReportReason(LastAgentErrorText());
   }
   return entryHandle;
 }

@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent_ops/agent_error.h"
+#include "agent_ops/run_outcome.h"
 #include "agentapi/outside_api.h"
+#include "cli/diagnostics.h"
 
 // Text fields are printed no further than their own width: a library that fills one to the brim
 // without a terminator must not make the tool read into the next field or past the record.
@@ -14,6 +17,8 @@ void PrintVersionReport() {
   info.size = AGENT_VERSION_INFO_SIZE;
   if (gApi.AgentGetVersionInfo(&info) != 1) {
     std::printf("\nFailed.\n");
+    NoteFailedStep();
+    ReportReason("no version from the agent framework: " + LastAgentErrorText());
   } else {
     std::printf("\n  Orvu SNMP Agent version: %d.%d (Build %d)", info.versionMajor,
                 info.versionMinor, info.build);

@@ -1,3 +1,4 @@
 #include "agentapi/outside_api.h"
 
 OutsideApi gApi{};
+OptionalApi gOptionalApi{};

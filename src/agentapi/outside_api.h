@@ -27,6 +27,8 @@ constexpr uint32_t AGENT_ENABLE_FLAGS = 8;
 // The last error of an enumeration that went past its end: the one way a listing ends well. Any
 // other code after a failed enumeration call is a failure of the library or the agent.
 constexpr int OUTSIDE_ERR_NO_MORE_ENTRIES = 1007;
+// The agent refused a value of a syntax that the object does not take.
+constexpr int OUTSIDE_ERR_WRONG_SYNTAX = 1020;
 
 struct OutsideApi {
   // Agent framework library
@@ -75,3 +77,12 @@ struct OutsideApi {
 
 // The process's one set of bound operations; all null until the binding fills them.
 extern OutsideApi gApi;
+
+// Operations that a library may lack: bound when it has them, null otherwise, and the tool works
+// without them.
+struct OptionalApi {
+  // Why the last MibLoadModule or MibLookupName failed; 1 when BUFFER holds a reason.
+  int(OUTSIDE_CALL* MibGetLastReason)(char* buffer, uint32_t size);
+};
+
+extern OptionalApi gOptionalApi;

@@ -32,7 +32,7 @@ struct OutsideOperation {
   OutsideLibrary library;
   uint16_t ordinal;
   const char* name;
-  size_t slot;  // offset of the function pointer in OutsideApi
+  size_t slot;  // offset of the function pointer in OutsideApi (or OptionalApi)
 };
 
 #define OUTSIDE_OPERATION(library, ordinal, name) \
@@ -70,13 +70,26 @@ constexpr OutsideOperation OUTSIDE_OPERATIONS[] = {
 
 #undef OUTSIDE_OPERATION
 
+#define OPTIONAL_OUTSIDE_OPERATION(library, ordinal, name) \
+  { library, ordinal, #name, offsetof(OptionalApi, name) }
+
+constexpr OutsideOperation OPTIONAL_OPERATIONS[] = {
+    OPTIONAL_OUTSIDE_OPERATION(LIBRARY_MIB, 510, MibGetLastReason),
+};
+
+#undef OPTIONAL_OUTSIDE_OPERATION
+
+static_assert(sizeof(OptionalApi) ==
+              sizeof(OPTIONAL_OPERATIONS) / sizeof(OPTIONAL_OPERATIONS[0]) * sizeof(void (*)()));
+
 // Every slot of the table is bound: an operation added to OutsideApi must be listed here too.
 static_assert(sizeof(OutsideApi) ==
               sizeof(OUTSIDE_OPERATIONS) / sizeof(OUTSIDE_OPERATIONS[0]) * sizeof(void (*)()));
 
 using OutsideEntry = void (*)();
 
-void StoreEntry(OutsideApi* api, size_t slot, OutsideEntry entry) {
+template <typename Api>
+void StoreEntry(Api* api, size_t slot, OutsideEntry entry) {
   std::memcpy(reinterpret_cast<char*>(api) + slot, &entry, sizeof(entry));
 }
 
@@ -221,7 +234,14 @@ int BindOutsideLibraries() {
     }
     StoreEntry(&api, operation.slot, entry);
   }
+  // A library without an optional operation leaves its slot null.
+  OptionalApi optional{};
+  for (const OutsideOperation& operation : OPTIONAL_OPERATIONS) {
+    OutsideEntry entry = FindEntry(libraries[operation.library], operation);
+    if (entry != nullptr) StoreEntry(&optional, operation.slot, entry);
+  }
   // The libraries stay loaded for the life of the process.
   gApi = api;
+  gOptionalApi = optional;
   return 1;
 }

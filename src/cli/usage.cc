@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/diagnostics.h"
+
 namespace {
 
 // Written one after the other; the table ends at the empty text.
@@ -49,5 +51,7 @@ constexpr const char* USAGE_LINES[] = {
 void PrintUsage() {
   for (const char* const* line = USAGE_LINES; **line != '\0'; ++line) std::printf("%s", *line);
   std::fflush(stdout);
-  std::exit(0);
+  // Under OASET_STRICT=1 an unknown switch is a mistake a script must see; asking for the usage
+  // text with an empty command line is none.
+  std::exit(StrictMode() && FindingCount() > 0 ? EXIT_STRICT_FINDINGS : 0);
 }

@@ -34,6 +34,13 @@ int OUTSIDE_CALL FakeEnumClients(AgentHandle, uint32_t index, AgentClientInfo* i
   return 1;
 }
 
+int OUTSIDE_CALL FakeLastError() { return 1006; }
+
+const char* OUTSIDE_CALL FakeErrorText(int, char* buffer, uint32_t size) {
+  std::snprintf(buffer, size, "the connection to the agent was lost");
+  return buffer;
+}
+
 int OUTSIDE_CALL FakeGetVersionInfo(AgentVersionInfo* info) {
   if (info->size != AGENT_VERSION_INFO_SIZE) return 0;
   *info = gVersion;
@@ -100,9 +107,15 @@ TEST(VersionReportTest, OnlyAResultOfExactlyOneCounts) {
                 "\n  Vendor E-Mail: e"
                 "\n");
 
+  // A failure also says why, on standard error.
+  gApi.AgentGetLastError = FakeLastError;
+  gApi.AgentErrorText = FakeErrorText;
   gVersionResult = 2;
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(Captured(PrintVersionReport),
             "\n\nOrvu SNMP Agent version information:\n\nFailed.\n\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "oaset: no version from the agent framework: the connection to the agent was lost\n");
 }
 
 }  // namespace

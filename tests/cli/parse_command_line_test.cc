@@ -120,4 +120,61 @@ TEST_F(ParseTest, ListsKeepCommandLineOrderAndPairByPosition) {
   EXPECT_THAT(Texts(gInvocation.moduleIds), ElementsAre("A-MIB", "B-MIB"));
 }
 
+// Every input the parse drops, replaces or cannot use is named on standard error, one line each,
+// with what to write instead; a command line without mistakes says nothing there.
+TEST_F(ParseTest, DroppedInputIsNamedOnStandardErrorOneLineEach) {
+  const std::string letters = TypeLetterList();
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"-v", "-p", "-wA-MIB", "-s1.3", "-mi2", "-a1.3", "-r1.4", "-i5", "-t1.3"}, ""},
+      {{"-s1.3", "-mo", "Speaker one"},
+       "oaset: \"Speaker one\" is not a switch and is ignored, and \"-mo\" got an empty "
+       "parameter: no space may stand between a switch and its parameter; write "
+       "-mo\"Speaker one\"\n"},
+      {{"-s1.3", "-mg", "80"},
+       "oaset: \"80\" is not a switch and is ignored, and \"-mg\" got an empty parameter: no "
+       "space may stand between a switch and its parameter; write -mg80\n"},
+      {{"word", "-v"},
+       "oaset: \"word\" is not a switch and is ignored (a switch starts with - or /)\n"},
+      {{"-s1.3", "-mo", "/srv/x"},
+       "oaset: \"/srv/x\" looks like a path but is read as the switch -s with \"rv/x\"; if it is "
+       "the value of \"-mo\", write -mo/srv/x\n"},
+      {{"/w/x"},
+       "oaset: \"/w/x\" looks like a path but is read as the switch -w with \"/x\"; a value that "
+       "starts with / must follow its switch without a space\n"},
+      {{"-mi5"},
+       "oaset: \"-mi5\" is dropped: it is the 1st -m, and there are 0 -s (the n-th -m belongs to "
+       "the n-th -s)\n"},
+      {{"-s1", "-mi1", "-mi2", "-mi3"},
+       "oaset: \"-mi2\" is dropped: it is the 2nd -m, and there is 1 -s (the n-th -m belongs to "
+       "the n-th -s)\noaset: \"-mi3\" is dropped: it is the 3rd -m, and there is 1 -s (the n-th "
+       "-m belongs to the n-th -s)\n"},
+      {{"-a1.3"}, "oaset: \"-a1.3\" is ignored: no instance to create; name it with -i, as -i50\n"},
+      {{"-r1.3"}, "oaset: \"-r1.3\" is ignored: no instance to remove; name it with -i, as -i50\n"},
+      {{"-i5"},
+       "oaset: \"-i5\" is ignored: it names the instance for -a or -r, and there is neither\n"},
+      {{"-a1.3", "-i61", "-i62"},
+       "oaset: \"-i61\" is replaced by the later \"-i62\": only the last -i counts\n"},
+      {{"-a1", "-A2", "-r1", "-r1", "-i1"},
+       "oaset: \"-a1\" is replaced by the later \"-A2\": only the last -a counts\noaset: \"-r1\" "
+       "is replaced by the later \"-r1\": only the last -r counts\n"},
+      {{"-e1.3", "-t1.4"},
+       "oaset: \"-e1.3\" is replaced by the later \"-t1.4\": only the last -e or -t counts\n"},
+      {{"-vx", "/OC"},
+       "oaset: \"-vx\": -v takes no parameter, so \"x\" is ignored\noaset: \"/OC\": -o takes no "
+       "parameter, so \"C\" is ignored\n"},
+      {{"-s1.3", "-mx2"},
+       "oaset: \"-mx2\": \"x\" is no type letter of -m; the letters are " + letters + "\n"},
+      {{"-s1.3", "-m"}, "oaset: \"-m\" has no type letter; the letters are " + letters + "\n"},
+  };
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStderr();
+    Parse(c.args);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << ::testing::PrintToString(c.args);
+  }
+}
+
 }  // namespace

@@ -114,6 +114,37 @@ TEST_F(RealModulesE2e, IfMibRowsAreSharedWithTheirAugments) {
                          NOTHING_TO_SET + FinishedText());
 }
 
+// oaset -w says on standard error what the reader forgave in a module that loads, and -s which
+// module's object a name that two loaded modules define stands for; standard output is as ever.
+TEST_F(RealModulesE2e, TheToolSaysWhatWasForgivenAndWhichNameItTook) {
+  TestAgent agent(Serving({"PIM-STD-MIB"}));
+  ASSERT_TRUE(agent.Running());
+  OasetRun run = Run(agent, {"-wDSA-MIB", "-wPIM-MIB", "-wPIM-STD-MIB",
+                             "-sPIM-STD-MIB::pimNeighborUpTime.1.4.1.2.3.4", "-mt5",
+                             "-spimNeighborIfIndex.1.2.3.4", "-mi1", "-sNO-MIB::x.1", "-mi1"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(
+      run.out.rfind(BannerText() + "\nLoading modules:\n\n1: DSA-MIB ... OK\n2: PIM-MIB ... OK\n"
+                                   "3: PIM-STD-MIB ... OK\n",
+                    0),
+      0u)
+      << run.out;
+  for (const std::string& line :
+       {std::string("DSA-MIB:111:20: Counter32 is used without being imported; taken from "
+                    "SNMPv2-SMI (add it to the IMPORTS from SNMPv2-SMI)\n"),
+        std::string("DSA-MIB:387:20: Gauge32 is used without being imported; taken from "
+                    "SNMPv2-SMI (add it to the IMPORTS from SNMPv2-SMI)\n"),
+        std::string("oaset: pimNeighborIfIndex is defined by PIM-MIB (1.3.6.1.3.61.1.1.3.1.2) and "
+                    "by PIM-STD-MIB (1.3.6.1.2.1.157.1.2.1.1): PIM-MIB's is taken; write "
+                    "MODULE::pimNeighborIfIndex for another\n"),
+        std::string("oaset: 3: no loaded module is named NO-MIB\n")}) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << "\n" << run.err;
+  }
+  // The qualified name needed no note, and the modules' warnings come once each.
+  EXPECT_EQ(run.err.find("pimNeighborUpTime"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("Counter32"), run.err.rfind("Counter32")) << run.err;
+}
+
 // A state written before rows were shared may hold a row on one side only: the agent gives it to
 // the other side when it starts, and keeps it across a restart.
 TEST_F(RealModulesE2e, ARowOnOneSideOfAnAugmentsPairIsSharedAtStart) {

@@ -1,8 +1,10 @@
 // The run from banner to "Finished." against a real agent: the parts that need no connection, the
 // module and client lists, and every way the framework can fail along the way.
 #include <arpa/inet.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -102,6 +104,70 @@ TEST(ModuleLoadingE2e, OneTwoAndAFailureThatStopsNothing) {
   EXPECT_EQ(failing.status, 0);
 }
 
+// A module that does not load says why on standard error, in the MIB reader's words: the files
+// tried, or where the text broke. A MIB library without MibGetLastReason (an older distribution)
+// still binds and runs, and then the tool has no reason to give but what it knows itself.
+TEST(ModuleLoadingE2e, AFailedModuleGivesTheReadersReasonUnlessTheLibraryHasNone) {
+  TestAgent agent;
+  std::string dir = ::testing::TempDir() + "oaset-mibreason-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir + "/mibs");
+  {
+    std::ofstream broken(dir + "/mibs/BROKEN-MIB");
+    broken << "BROKEN-MIB DEFINITIONS ::= BEGIN\n"
+              "IMPORTS enterprises FROM SNMPv2-SMI;\n"
+              "broken OBJECT IDENTIFIER ::= { enterprises\n"
+              "END\n";
+  }
+  std::string mibs = WindowsMode() ? WindowsPath(dir + "/mibs") : dir + "/mibs";
+  std::string tried;
+  for (const char* suffix : {"", ".txt", ".mib", ".my"}) {
+    tried += (tried.empty() ? "" : ", ") + mibs + "/NO-SUCH-MIB" + suffix;
+  }
+  const std::string loading = "\nLoading module:\n\n1: ";
+  const std::map<std::string, std::string> path = {{"ORVU_MIB_PATH", mibs}};
+
+  OasetRun missing = RunOaset(&agent, {"-wNO-SUCH-MIB"}, path);
+  EXPECT_EQ(missing.out,
+            BannerText() + loading + "NO-SUCH-MIB ... FAILED\n" + NOTHING_TO_SET + FinishedText());
+  EXPECT_EQ(missing.err,
+            "oaset: cannot load NO-SUCH-MIB: module NO-SUCH-MIB not found (tried " + tried + ")\n");
+  EXPECT_EQ(missing.status, 0);
+
+  OasetRun broken = RunOaset(&agent, {"-wBROKEN-MIB"}, path);
+  EXPECT_EQ(broken.out,
+            BannerText() + loading + "BROKEN-MIB ... FAILED\n" + NOTHING_TO_SET + FinishedText());
+  // The reader's own words after the position are its business; one line, file, line, column.
+  const std::string where = "oaset: cannot load BROKEN-MIB: " + mibs + "/BROKEN-MIB:4:1: ";
+  EXPECT_EQ(broken.err.substr(0, where.size()), where);
+  EXPECT_GT(broken.err.size(), where.size() + 1);
+  EXPECT_EQ(broken.err.find('\n'), broken.err.size() - 1);
+
+  // The tool with the library as older distributions ship it.
+  std::string copy = dir + "/" + std::filesystem::path(OasetPath()).filename().string();
+  std::filesystem::copy_file(OasetPath(), copy);
+  std::vector<std::string> libraries = LibraryFiles();
+  std::filesystem::copy_file(BinDir() + "/" + libraries[0], dir + "/" + libraries[0]);
+  std::filesystem::copy_file(BinDir() + "/" + libraries[1], dir + "/" + libraries[1]);
+  std::filesystem::copy_file(BinDir() + "/without-last-reason/" + libraries[2],
+                             dir + "/" + libraries[2]);
+  std::map<std::string, std::string> older = path;
+  older["LD_LIBRARY_PATH"] = "";
+  OasetRun silent = RunOasetProgram(copy, &agent, {"-wNO-SUCH-MIB"}, older);
+  EXPECT_EQ(silent.out, missing.out);
+  EXPECT_EQ(silent.err, "");
+  EXPECT_EQ(silent.status, 0);
+
+  older["ORVU_MIB_PATH"] = WindowsMode() ? WindowsPath(MibsDir()) : MibsDir();
+  OasetRun name =
+      RunOasetProgram(copy, &agent, {"-wVORNEL-VNBEEP-MIB", "-sspeakerContrl", "-mi2"}, older);
+  EXPECT_EQ(name.out, BannerText() + loading + "VORNEL-VNBEEP-MIB ... OK\n" +
+                          "\nSetting OID:\n\n1: speakerContrl *** (int, int32) 2 ... " +
+                          "\n  FAILED (While converting OID to internal form)\n" + FinishedText());
+  EXPECT_EQ(name.err,
+            "oaset: 1: no object speakerContrl in the loaded modules VORNEL-VNBEEP-MIB\n");
+  std::filesystem::remove_all(dir);
+}
+
 TEST(ModuleListE2e, NoneOneAndTwo) {
   TestAgent none(ServingModules({}));
   OasetRun empty = RunOaset(&none, {"-o"});
@@ -180,7 +246,13 @@ TEST(FrameworkStateE2e, FailedStartSkipsEverythingAndCleansNothingUp) {
 
 TEST(FrameworkStateE2e, FailedConnectSkipsTheConnectedWorkButCleansUp) {
   OasetRun absent = RunOaset(nullptr, {"-o", "-c", "-e1.3.6.1.4.1.32473.99.1.9.1"});
-  const std::string advice = "; start one with ./oaset.sh or orvu-agentd --detach";
+  // What exists where the tool runs: this source tree's oaset.sh, or on Windows the agent's TCP
+  // listener, which writes the endpoint file.
+  const std::string advice = WindowsMode()
+                                 ? "; start the agent with orvu-agentd --tcp 127.0.0.1:0 "
+                                   "--endpoint naming this file, or set ORVU_AGENT_ENDPOINT to "
+                                   "the endpoint file of an agent that runs"
+                                 : "; start one with ./oaset.sh or orvu-agentd --detach";
   EXPECT_EQ(absent.out, BannerText() + "\nAgent connection failed:  no agent answers at " +
                             AgentAddress(nullptr) + ": " + NothingThereText() + advice +
                             FinishedText());
@@ -206,6 +278,54 @@ TEST(FrameworkStateE2e, FailedConnectSkipsTheConnectedWorkButCleansUp) {
                 "\nFramework cleanup error: " + Injected("AgentFrameworkCleanup", 1006) +
                 FinishedText());
   EXPECT_EQ(injected.status, 0);
+}
+
+std::string UserText(uid_t uid) {
+  struct passwd* entry = getpwuid(uid);
+  std::string id = "uid " + std::to_string(uid);
+  return entry != nullptr ? std::string(entry->pw_name) + " (" + id + ")" : id;
+}
+
+// A socket that is there but not this user's to open is no missing agent: the failure names its
+// owner, or the owner of the folder that may not be entered, and what to do. Root may open
+// everything, so as root the tool runs as nobody.
+TEST(FrameworkStateE2e, ASocketThisUserMayNotOpenNamesItsOwner) {
+  if (WindowsMode()) GTEST_SKIP() << "a Windows client reaches the agent over TCP only";
+  TestAgent agent;
+  bool root = geteuid() == 0;
+  constexpr uid_t NOBODY = 65534;
+  std::string owner = UserText(geteuid());
+  std::string runner = root ? UserText(NOBODY) : owner;
+  auto run = [&]() {
+    if (!root) return RunOaset(&agent, {"-o"});
+    return RunProgram("/usr/bin/setpriv",
+                      {"--reuid=" + std::to_string(NOBODY), "--regid=" + std::to_string(NOBODY),
+                       "--clear-groups", OasetPath(), "-o"},
+                      {{"ORVU_AGENT_SOCKET", agent.socket}, {"TZ", "UTC"}});
+  };
+  struct group* own = getgrgid(getegid());
+  ASSERT_NE(own, nullptr);
+  const std::string remedy =
+      ": run oaset as its owner or as a member of group " + std::string(own->gr_name) +
+      ", or start an agent of your own at another socket (ORVU_AGENT_SOCKET)";
+
+  ASSERT_EQ(chmod(agent.dir.c_str(), root ? 0700 : 0), 0);
+  OasetRun folder = run();
+  chmod(agent.dir.c_str(), 0700);
+  EXPECT_EQ(folder.out, BannerText() + "\nAgent connection failed:  the socket " + agent.socket +
+                            " lies in the folder " + agent.dir + " of " + owner +
+                            ", which this user, " + runner + ", may not enter" + remedy +
+                            FinishedText());
+
+  ASSERT_EQ(chmod(agent.dir.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(agent.socket.c_str(), root ? 0600 : 0), 0);
+  OasetRun socket = run();
+  chmod(agent.socket.c_str(), 0600);
+  chmod(agent.dir.c_str(), 0700);
+  EXPECT_EQ(socket.out, BannerText() + "\nAgent connection failed:  the socket " + agent.socket +
+                            " belongs to " + owner + ", and this user, " + runner +
+                            ", may not open it" + remedy + FinishedText());
+  EXPECT_EQ(socket.status, 0);
 }
 
 TEST(FrameworkStateE2e, FailedDisconnectSkipsTheCleanup) {

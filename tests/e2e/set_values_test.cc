@@ -342,4 +342,150 @@ TEST(SetValuesE2e, ManyEntriesLeakNothing) {
   EXPECT_NE(run.out.find("\n48: " + Column(3) + " *** (bad syntax)"), std::string::npos);
 }
 
+// A value read in part, wrapped or held, and a value that went astray after a space: the trace
+// stays as it always was, and standard error names each with what was written instead.
+TEST(SetValuesE2e, ValuesReadInPartOrAstrayAreNamedOnStandardError) {
+  TestAgent agent;
+  CreateInstance50(agent);
+  const std::string spaceRule =
+      " got an empty parameter: no space may stand between a switch and its parameter; write ";
+  struct Case {
+    std::vector<std::string> args;
+    std::string entries;
+    std::string err;
+    int column;  // whose stored value is checked
+    std::string stored;
+  };
+  const std::vector<Case> cases = {
+      {{"-s" + Column(2), "-mo", "Speaker one"},
+       Line(1, Column(2), "octets", "") + "OK",
+       "oaset: \"Speaker one\" is not a switch and is ignored, and \"-mo\"" + spaceRule +
+           "-mo\"Speaker one\"\n",
+       14,
+       ""},
+      {{"-s" + Column(9), "-mg", "80"},
+       Line(1, Column(9), "gauge32", "") + "OK",
+       "oaset: \"80\" is not a switch and is ignored, and \"-mg\"" + spaceRule + "-mg80\n",
+       9,
+       "syntax=66 number=0"},
+      {{"-s" + Column(3), "-mi880abc"},
+       Line(1, Column(3), "int, int32", "880abc") + "OK",
+       "oaset: 1: " + Column(3) + ": \"880abc\" is read as 880 (\"abc\" is ignored)\n",
+       3,
+       "syntax=2 number=880"},
+      {{"-s" + Column(10), "-mtabc"},
+       Line(1, Column(10), "timeticks", "abc") + "OK",
+       "oaset: 1: " + Column(10) + ": \"abc\" is read as 0 (there is no number in it)\n",
+       10,
+       "syntax=67 number=0"},
+      {{"-s" + Column(7), "-ma300.1.2.3"},
+       Line(1, Column(7), "ipaddr", "300.1.2.3") + "OK",
+       "oaset: 1: " + Column(7) +
+           ": \"300.1.2.3\" is read as 44.1.2.3 (\"300\" is beyond 255 and wraps to 44)\n",
+       7,
+       "syntax=64 bytes=2c010203"},
+      {{"-s" + Column(8), "-mc4294967296"},
+       Line(1, Column(8), "cntr32", "4294967296") + "OK",
+       "oaset: 1: " + Column(8) +
+           ": \"4294967296\" is read as 4294967295 (the number is beyond 32 bits and holds at "
+           "4294967295)\n",
+       8,
+       "syntax=65 number=4294967295"},
+  };
+  for (const Case& c : cases) {
+    OasetRun run = RunOaset(&agent, c.args);
+    std::string label = ::testing::PrintToString(c.args);
+    EXPECT_EQ(run.out, SetRun(c.entries, false)) << label;
+    EXPECT_EQ(run.err, c.err) << label;
+    EXPECT_EQ(run.status, 0) << label;
+    if (!c.stored.empty()) {
+      EXPECT_EQ(StoredColumn(agent, c.column), c.stored) << label;
+    }
+  }
+
+  // "/srv/x" after a space is the switch -s with "rv/x", an entry without a value of its own.
+  OasetRun path = RunOaset(&agent, {"-s" + Column(2), "-mo", "/srv/x"});
+  EXPECT_EQ(path.out, SetRun(Line(1, Column(2), "octets", "") + "OK" + "\n2: rv/x " +
+                                 "\n  FAILED (No value specified)",
+                             true));
+  EXPECT_EQ(path.err,
+            "oaset: \"/srv/x\" looks like a path but is read as the switch -s with \"rv/x\"; if it "
+            "is the value of \"-mo\", write -mo/srv/x\noaset: 2: rv/x: no -m for this -s (the "
+            "n-th -m belongs to the n-th -s)\n");
+}
+
+// Every FAILED and every refusal of the agent says why on standard error, in the words a user
+// writes: type letters and SMI names, not codes; the closest name for a misspelled one.
+TEST(SetValuesE2e, FailuresAndRefusalsSayWhyOnStandardError) {
+  TestAgent agent;
+  struct Case {
+    std::vector<std::string> args;
+    std::string entries;
+    std::string err;
+    bool loaded;
+  };
+  const std::string letters =
+      "the letters are o OCTET STRING (any text), b BITS (any text, "
+      "written as octets), i INTEGER (a decimal number), u INTEGER (the "
+      "same as i), c Counter32, g Gauge32 and t TimeTicks (a decimal "
+      "number from 0 to 4294967295), d OBJECT IDENTIFIER (dotted numbers, "
+      "1.3.6.1), a IpAddress (four dotted numbers from 0 to 255), q Opaque "
+      "(four dotted numbers, as four bytes), p NsapAddress (two-digit hex "
+      "bytes joined by dots, 47.00.05), n NULL (no text)";
+  const std::vector<Case> cases = {
+      {{"-s" + SPEAKER_CONTROL, "-mo2"},
+       Line(1, SPEAKER_CONTROL, "octets", "2") +
+           "\nSet data failed: wrong syntax for object speakerControl: it takes syntax 2, not 4",
+       "oaset: 1: " + SPEAKER_CONTROL + ": it takes INTEGER (-mi), not OCTET STRING\n",
+       false},
+      {{"-s" + SPEAKER_CONTROL, "-mx2"},
+       Line(1, SPEAKER_CONTROL, "bad syntax", "2") + VALUE_FAILED,
+       "oaset: \"-mx2\": \"x\" is no type letter of -m; " + letters +
+           "\noaset: 1: " + SPEAKER_CONTROL + ": no type letter; " + letters + "\n",
+       false},
+      {{"-s" + SPEAKER_CONTROL, "-ma10.0.0"},
+       Line(1, SPEAKER_CONTROL, "ipaddr", "10.0.0") + VALUE_FAILED,
+       "oaset: 1: " + SPEAKER_CONTROL +
+           ": \"10.0.0\" is refused: it holds 3 numbers; an IpAddress takes four dotted numbers "
+           "from 0 to 255, as 192.0.2.1\n",
+       false},
+      {{"-sspeakerControl", "-mi2"},
+       Line(1, "speakerControl", "int, int32", "2") + OID_FAILED,
+       "oaset: 1: no MIB module is loaded, so speakerControl is not known; load the module that "
+       "defines it with -w, as -wVORNEL-VNBEEP-MIB\n",
+       false},
+      {{"-w" + MODULE, "-sspeakerContrl", "-mi2"},
+       Line(1, "speakerContrl", "int, int32", "2") + OID_FAILED,
+       "oaset: 1: no object speakerContrl in the loaded modules SNMPv2-SMI, RFC1155-SMI, "
+       "VORNEL-VNBEEP-MIB; "
+       "the closest name is speakerControl\n",
+       true},
+      {{"-w" + MODULE, "-snothingLikeIt.50", "-mi2"},
+       Line(1, "nothingLikeIt.50", "int, int32", "2") + OID_FAILED,
+       "oaset: 1: no object nothingLikeIt in the loaded modules SNMPv2-SMI, RFC1155-SMI, "
+       "VORNEL-VNBEEP-MIB\n",
+       true},
+      {{"-w" + MODULE, "-sspeakerControl.", "-mi2"},
+       Line(1, "speakerControl.", "int, int32", "2") + OID_FAILED,
+       "oaset: 1: \"speakerControl.\": speakerControl is known, but what follows it is no "
+       "instance suffix (dotted numbers, as speakerControl.0 or speakerControl.50)\n",
+       true},
+      {{"-s.1.3", "-mi2"},
+       Line(1, ".1.3", "int, int32", "2") + OID_FAILED,
+       "oaset: 1: \".1.3\" is not a numeric OID (dotted numbers, as 1.3.6.1)\n",
+       false},
+      {{"-s1.3.6..1", "-mi2"},
+       Line(1, "1.3.6..1", "int, int32", "2") + OID_FAILED,
+       "oaset: 1: \"1.3.6..1\" is not a numeric OID (dotted numbers, as 1.3.6.1)\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    OasetRun run = RunOaset(&agent, c.args);
+    std::string label = ::testing::PrintToString(c.args);
+    EXPECT_EQ(run.out, SetRun(c.entries, false, c.loaded)) << label;
+    EXPECT_EQ(run.err, c.err) << label;
+    EXPECT_EQ(run.status, 0) << label;
+  }
+}
+
 }  // namespace

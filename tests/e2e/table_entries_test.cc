@@ -82,24 +82,35 @@ TEST(TableEntriesE2e, BadTextsAndUnknownInstancesFailWithStatusOne) {
   struct Case {
     std::vector<std::string> args;
     std::string expected;
+    std::string reason;  // the standard-error line after "oaset: "
+  };
+  auto notNumeric = [](const std::string& text) {
+    return "\"" + text + "\" is not a numeric OID (dotted numbers, as 1.3.6.1)";
   };
   const std::vector<Case> cases = {
-      {{"-a", "-i50"}, Adding("", "50") + "\nBad table entry oid: \n"},
+      {{"-a", "-i50"}, Adding("", "50") + "\nBad table entry oid: \n", notNumeric("")},
       {{"-aspeakerFreqEntry", "-i50"},
-       Adding("speakerFreqEntry", "50") + "\nBad table entry oid: speakerFreqEntry\n"},
-      {{"-a" + ENTRY, "-i"}, Adding(ENTRY, "") + "\nBad instance oid: \n"},
-      {{"-a" + ENTRY, "-i5..0"}, Adding(ENTRY, "5..0") + "\nBad instance oid: 5..0\n"},
-      {{"-r", "-i50"}, Removing("", "50") + "\nBad table entry oid: \n"},
-      {{"-r" + ENTRY, "-ix"}, Removing(ENTRY, "x") + "\nBad instance oid: x\n"},
+       Adding("speakerFreqEntry", "50") + "\nBad table entry oid: speakerFreqEntry\n",
+       notNumeric("speakerFreqEntry")},
+      {{"-a" + ENTRY, "-i"}, Adding(ENTRY, "") + "\nBad instance oid: \n", notNumeric("")},
+      {{"-a" + ENTRY, "-i5..0"},
+       Adding(ENTRY, "5..0") + "\nBad instance oid: 5..0\n",
+       notNumeric("5..0")},
+      {{"-r", "-i50"}, Removing("", "50") + "\nBad table entry oid: \n", notNumeric("")},
+      {{"-r" + ENTRY, "-ix"}, Removing(ENTRY, "x") + "\nBad instance oid: x\n", notNumeric("x")},
       {{"-r1.3.6.1.4.1.32473.99.1.4", "-i50"},
        Removing("1.3.6.1.4.1.32473.99.1.4", "50") +
-           "\nBad table entry oid: 1.3.6.1.4.1.32473.99.1.4\n"},
-      {{"-r" + ENTRY, "-i77"}, Removing(ENTRY, "77") + "\nBad instance oid: 77\n"},
+           "\nBad table entry oid: 1.3.6.1.4.1.32473.99.1.4\n",
+       "no such table entry: 1.3.6.1.4.1.32473.99.1.4"},
+      {{"-r" + ENTRY, "-i77"},
+       Removing(ENTRY, "77") + "\nBad instance oid: 77\n",
+       "no such instance: 77"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
     OasetRun run = RunOaset(&agent, c.args);
     EXPECT_EQ(run.out, BannerText() + c.expected + FinishedText());
+    EXPECT_EQ(run.err, "oaset: " + c.reason + "\n");
     EXPECT_EQ(run.status, 1);
   }
 }

@@ -175,18 +175,22 @@ TEST(TableListingE2e, RejectedEntryOidsGoStraightToTheDisconnection) {
     std::string arg;
     std::string entry;
     std::string message;
+    std::string reason;  // the standard-error line after "oaset: "
   };
+  const std::string numeric = "\" is not a numeric OID (dotted numbers, as 1.3.6.1)";
   const std::vector<Case> cases = {
-      {"-e", "", "\nBad OID."},
-      {"-tspeakerFreqEntry", "speakerFreqEntry", "\nBad OID."},
-      {"-e1.3.6..1", "1.3.6..1", "\nBad OID."},
+      {"-e", "", "\nBad OID.", "\"" + numeric},
+      {"-tspeakerFreqEntry", "speakerFreqEntry", "\nBad OID.", "\"speakerFreqEntry" + numeric},
+      {"-e1.3.6..1", "1.3.6..1", "\nBad OID.", "\"1.3.6..1" + numeric},
       {"-e1.3.6.1.4.1.32473.99.1.4", "1.3.6.1.4.1.32473.99.1.4",
-       "\nOID does not represent the table entry."},
+       "\nOID does not represent the table entry.",
+       "no such table entry: 1.3.6.1.4.1.32473.99.1.4"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arg);
     OasetRun run = RunOaset(&agent, {c.arg, "-s1.3.6.1.4.1.32473.99.1.4", "-mi2"});
     EXPECT_EQ(run.out, BannerText() + Heading(c.entry) + c.message + FinishedText());
+    EXPECT_EQ(run.err, "oaset: " + c.reason + "\n");
     EXPECT_EQ(run.status, 0);
   }
 }

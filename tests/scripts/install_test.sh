@@ -11,7 +11,8 @@ status=0
 cmake --install "$BUILD_DIR" --prefix "$prefix" >"$WORK/install.log" 2>&1 || status=$?
 Check "cmake --install: exit 0" test "$status" = 0
 for file in bin/oaset bin/orvu-agentd lib/libvnoagent.so lib/libvnwsnmp.so lib/libvnxmib.so \
-  share/oaset/mibs/VORNEL-VNBEEP-MIB share/man/man1/oaset.1 share/man/man8/orvu-agentd.8; do
+  share/oaset/mibs/VORNEL-VNBEEP-MIB share/man/man1/oaset.1 share/man/man8/orvu-agentd.8 \
+  share/doc/oaset/values.md; do
   Check "installed: $file" test -f "$prefix/$file"
 done
 Check "oaset's run path is relative" Contains <(readelf -d "$prefix/bin/oaset") '[$ORIGIN/../lib]'
@@ -27,6 +28,23 @@ for page in man1/oaset.1 man8/orvu-agentd.8; do
   Check "man -l $page renders without warnings" ManRendersCleanly "$prefix/share/man/$page"
 done
 
+# Both units name the installed agent and pass systemd's own check, which runs without a running
+# systemd; their manual page is looked up in the installed ones.
+VerifyUnit() {
+  local status=0
+  MANPATH="$prefix/share/man:" systemd-analyze "$@" >"$WORK/verify.out" 2>&1 || status=$?
+  [ "$status" -eq 0 ] && [ ! -s "$WORK/verify.out" ] && return 0
+  echo "  status $status:" && sed 's/^/  | /' "$WORK/verify.out"
+  return 1
+}
+for kind in system user; do
+  unit="$prefix/lib/systemd/$kind/orvu-agentd.service"
+  Check "installed: the $kind unit" test -f "$unit"
+  Check "the $kind unit starts the installed agent" Contains "$unit" "ExecStart=$prefix/bin/orvu-agentd "
+done
+Check "systemd-analyze verify: the system unit" VerifyUnit verify "$prefix/lib/systemd/system/orvu-agentd.service"
+Check "systemd-analyze verify: the user unit" VerifyUnit --user verify "$prefix/lib/systemd/user/orvu-agentd.service"
+
 # The installed agent finds the sample modules beside itself.
 env -i PATH=/usr/bin:/bin "$prefix/bin/orvu-agentd" --help >"$WORK/agent-help.out"
 Check "the installed agent's default MIB folder" Contains "$WORK/agent-help.out" "$prefix/bin/../share/oaset/mibs"
@@ -41,4 +59,10 @@ Check "installed oaset -v: the version" Contains "$WORK/oaset.out" "Orvu SNMP Ag
 Check "installed oaset -o: the module" Contains "$WORK/oaset.out" "Module 1: VORNEL-VNBEEP-MIB"
 Check "installed oaset -c: itself" Contains "$WORK/oaset.out" "File name: $prefix/bin/oaset"
 Check "installed oaset: no failure" Lacks "$WORK/oaset.out" "failed"
+
+# With no agent at the socket, the installed copy offers what it has: orvu-agentd, no oaset.sh.
+env -i ORVU_AGENT_SOCKET="$WORK/none.sock" "$prefix/bin/oaset" -o >"$WORK/absent.out" 2>&1 || true
+Check "installed oaset, no agent: start orvu-agentd" Contains "$WORK/absent.out" \
+  "no such socket; start one with orvu-agentd --detach --module VORNEL-VNBEEP-MIB, or the system service"
+Check "installed oaset, no agent: no oaset.sh" Lacks "$WORK/absent.out" "oaset.sh"
 Summary

@@ -70,6 +70,77 @@ done
 Check "started together: one agent" test "$(AgentCount "$state/agent.state")" = 1
 Check "started together: one start" test "$(cat "$WORK"/together-*.err | grep -c "starting orvu-agentd")" = 1
 
+# Without OASET_BUILD_DIR the script builds the five programs it runs into build/RelWithDebInfo
+# when they are missing or older than the sources, installing only what they need; an up-to-date
+# build asks neither the package manager nor cmake. A copy of the script in a tree of its own,
+# with cmake and dpkg-query standing in and recording their calls, shows which happened.
+tree="$WORK/tree"
+fakes="$WORK/fakes"
+mkdir -p "$tree/scripts" "$tree/src" "$tree/platform" "$tree/cmake" "$fakes"
+cp "$script" "$tree/"
+cp "$SOURCE_DIR/scripts/install-deps.sh" "$tree/scripts/"
+touch "$tree/CMakeLists.txt" "$tree/src/tool.cc"
+cat >"$fakes/dpkg-query" <<'END'
+#!/usr/bin/env bash
+echo "dpkg-query ${*: -1}" >>"$FAKE_CALLS"
+echo "install ok installed"
+END
+cat >"$fakes/cmake" <<'END'
+#!/usr/bin/env bash
+echo "cmake $*" >>"$FAKE_CALLS"
+[ -z "${FAKE_FAIL:-}" ] || { echo "error: the fake build fails"; exit 1; }
+if [ "$1" = -S ]; then
+  mkdir -p "$4" && touch "$4/build.ninja"
+elif [ -n "${FAKE_NO_WORK:-}" ]; then
+  echo "ninja: no work to do."
+else
+  mkdir -p "$2/bin"
+  printf '#!/bin/sh\n[ "$1" = probe ] || echo "fake oaset $*"\n' >"$2/bin/oaset"
+  for name in orvu-agentd libvnoagent.so libvnwsnmp.so libvnxmib.so; do
+    cp "$2/bin/oaset" "$2/bin/$name"
+  done
+  chmod +x "$2"/bin/*
+  echo "[5/5] Linking the fake programs"
+fi
+END
+chmod +x "$fakes/dpkg-query" "$fakes/cmake"
+BuildRun() {
+  local name=$1
+  shift
+  : >"$WORK/calls"
+  Run "$name" -u OASET_BUILD_DIR PATH="$fakes:$PATH" FAKE_CALLS="$WORK/calls" "$@" "$tree/oaset.sh" -o
+}
+build_log="$state/build.log"
+BuildRun first-build
+Check "first build: exit 0, then the tool runs" Contains "$WORK/first-build.out" "fake oaset -o"
+Check "first build: configured without the tests" Contains "$WORK/calls" "-DOASET_UNIT_TESTS=OFF"
+Check "first build: only the tool, the agent and the libraries" \
+  Contains "$WORK/calls" "--target oaset orvu-agentd vnoagent vnwsnmp vnxmib"
+for package in wine mingw clang valgrind libgtest; do
+  Check "first build: $package is not installed" Lacks "$WORK/calls" "dpkg-query $package"
+done
+Check "first build: its log" Contains "$build_log" "Linking the fake programs"
+BuildRun up-to-date
+Check "up to date: exit 0, the tool runs" Contains "$WORK/up-to-date.out" "fake oaset -o"
+Check "up to date: no package check, no cmake" test ! -s "$WORK/calls"
+Check "up to date: not a word of its own" test ! -s "$WORK/up-to-date.err"
+touch "$tree/src/tool.cc"
+BuildRun touched FAKE_NO_WORK=1
+Check "a source touched: the build is asked again" Contains "$WORK/calls" "cmake --build"
+Check "a source touched: not configured again" Lacks "$WORK/calls" "cmake -S"
+Check "a source touched: says so" Contains "$WORK/touched.err" "the sources changed since the last build"
+Check "a build with nothing to do keeps the last build's log" \
+  Contains "$build_log" "Linking the fake programs"
+BuildRun after-touch
+Check "after a build with nothing to do: up to date again" test ! -s "$WORK/calls"
+touch "$tree/platform/agent.cc"
+BuildRun failed FAKE_FAIL=1
+Check "a failed build: exit 1" StatusIs failed 1
+Check "a failed build: says where its log is" Contains "$WORK/failed.err" "the build failed"
+Check "a failed build: its log" Contains "$build_log" "the fake build fails"
+BuildRun after-failure
+Check "after a failed build: built again" Contains "$WORK/calls" "cmake --build"
+
 # orvu-agentd by hand tells the same story: its default state is the one oaset.sh uses for the
 # socket, it says when it is ready, and its help says how to stop it.
 agent="$BUILD_DIR/bin/orvu-agentd"
@@ -91,5 +162,25 @@ Check "oaset.sh uses the agent started by hand" Lacks "$WORK/by-hand.err" "start
 kill "$foreground"
 wait "$foreground"
 Check "orvu-agentd stops cleanly on SIGTERM" test $? = 0
+
+# --detach without --pid-file leaves a pid file beside the socket, named after it, that stops the
+# agent; the agent removes it as it ends.
+StopsWithPidFile() {
+  local file=$1 pid
+  pid=$(cat "$file") && [ "$(cat "/proc/$pid/comm")" = orvu-agentd ] && kill "$pid" || return 1
+  for _ in $(seq 1 100); do
+    [ -e "$file" ] || return 0
+    sleep 0.1
+  done
+  echo "  $file is still there"
+  return 1
+}
+for pair in "detached.sock detached.pid" "plain plain.pid" "two.sock.sock two.sock.pid"; do
+  read -r socket_name pid_name <<<"$pair"
+  Run "detach-$socket_name" "$agent" --socket "$WORK/$socket_name" --state "$WORK/$socket_name.state" \
+    --module VORNEL-VNBEEP-MIB --detach
+  Check "--detach at $socket_name: exit 0" StatusIs "detach-$socket_name" 0
+  Check "--detach at $socket_name: $pid_name stops it" StopsWithPidFile "$WORK/$pid_name"
+done
 
 Summary

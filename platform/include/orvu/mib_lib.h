@@ -15,6 +15,11 @@ extern "C" {
 /* 303 */ ORVU_EXPORT int ORVU_CALL MibGetObjectName(uint32_t object, uint32_t form, uint32_t* size,
                                                      char* buffer);
 
+/* Beyond the binding table, and missing from older libraries: why the last MibLoadModule or
+   MibLookupName failed, written to BUFFER (at most SIZE bytes, always terminated). Returns 1 when
+   there is a reason, 0 after a success. */
+/* 510 */ ORVU_EXPORT int ORVU_CALL MibGetLastReason(char* buffer, uint32_t size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -8,24 +8,27 @@
 #include "agent_errors.h"
 #include "endpoint_file.h"
 #include "last_error.h"
+#include "start_advice.h"
 #include "wire_codec.h"
 
 namespace orvu::client {
 
 namespace {
 
-constexpr const char* SESSION_START_ADVICE = "; start one with ./oaset.sh or orvu-agentd --detach";
-
 // Why nobody answered at ENDPOINT, and what to do next: a socket that is not there at all reads
 // differently from one that is left behind by an agent that stopped or was killed.
 std::string NoAgentText(const std::string& endpoint, const std::string& connectError) {
-  std::error_code ignored;
+  // Something is there, and it is not ours to open: that is no absent agent.
+  if (connectError == std::strerror(EACCES)) return ForbiddenSocketText(endpoint);
+  // A folder closed to this user hides the socket: that is no missing socket either, and the
+  // connection's own error says whose agent it is.
+  std::error_code unreadable;
   std::string text = "no agent answers at " + endpoint;
-  if (!std::filesystem::exists(endpoint, ignored))
-    return text + ": no such socket" + SESSION_START_ADVICE;
+  if (!std::filesystem::exists(endpoint, unreadable) && !unreadable)
+    return text + ": no such socket" + StartAdvice();
   if (connectError == std::strerror(ECONNREFUSED))
     return text + ": the socket is there, but no agent listens at it (it stopped or was killed)" +
-           SESSION_START_ADVICE;
+           StartAdvice();
   return text + ": " + connectError;
 }
 
@@ -44,17 +47,17 @@ bool AgentSession::Open(const std::string& endpoint, const std::string& name, ui
     std::string text = "no agent answers at " + endpointFile;
     if (!endpoint::ReadEndpointFile(endpointFile, &port, &request.secret, &error)) {
       bool missing = error == endpoint::ENDPOINT_MISSING;
-      SetLastError(AGENT_ERR_NO_AGENT, text + ": " + error + (missing ? SESSION_START_ADVICE : ""));
+      SetLastError(AGENT_ERR_NO_AGENT, text + ": " + error + (missing ? StartAdvice() : ""));
       return false;
     }
     bool refused = false;
     socket_ = transport::ConnectLoopback(port, &error, &refused);
     if (socket_ == transport::NO_SOCKET) {
-      SetLastError(
-          AGENT_ERR_NO_AGENT,
-          refused ? text + ": the endpoint file is there, but no agent listens at its port " +
-                        std::to_string(port) + " (it stopped or was killed)" + SESSION_START_ADVICE
-                  : text + " (port " + std::to_string(port) + "): " + error);
+      SetLastError(AGENT_ERR_NO_AGENT,
+                   refused
+                       ? text + ": the endpoint file is there, but no agent listens at its port " +
+                             std::to_string(port) + " (it stopped or was killed)" + StartAdvice()
+                       : text + " (port " + std::to_string(port) + "): " + error);
       return false;
     }
     request.processId = transport::CurrentProcessId();

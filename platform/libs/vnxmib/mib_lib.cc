@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "mib_reasons.h"
 #include "mib_registry.h"
 #include "mib_search_path.h"
 #include "shared_heap.h"
@@ -37,14 +38,6 @@ struct MibState {
   };
   std::vector<Span> spans;
   size_t modulesSeen = 0;
-  // What the last load or lookup has to say beyond its result: why it failed, or what it forgave
-  // (one line each); empty when there is nothing to say.
-  std::string lastReason;
-
-  void SetReason(const std::vector<orvu::mib::LoadError>& findings) {
-    lastReason.clear();
-    for (const auto& finding : findings) lastReason += finding.Text() + "\n";
-  }
 
   Registry& Get() {
     if (!registry) registry = std::make_unique<Registry>(orvu::mib::DefaultSearchPath());
@@ -98,8 +91,10 @@ ORVU_EXPORT int ORVU_CALL MibLoadModule(const char* moduleName) {
     orvu::mib::LoadError error;
     std::vector<orvu::mib::LoadError> warnings;
     bool loaded = state.Get().Load(moduleName, &error, &warnings);
-    state.SetReason(loaded ? warnings : std::vector<orvu::mib::LoadError>{error});
     state.TakeNewObjects();
+    // A module that loads may still have had something forgiven: the reason then says what.
+    orvu::mib::KeepLastReason(loaded ? orvu::mib::ForgivenReason(warnings)
+                                     : orvu::mib::LoadFailureReason(moduleName, error));
     return loaded ? 1 : 0;
   } catch (const std::exception&) {
     return 0;
@@ -112,7 +107,13 @@ ORVU_EXPORT uint32_t ORVU_CALL MibLookupName(const char* objectName) {
   if (!objectName) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return state.HandleOf(state.Get().FindName(objectName, &state.lastReason));
+  std::string note;
+  uint32_t handle = state.HandleOf(state.Get().FindName(objectName, &note));
+  // A name that loaded modules define more than once is found, and the reason says which one.
+  if (note.empty() && handle == 0)
+    note = orvu::mib::LookupFailureReason(*state.registry, objectName);
+  orvu::mib::KeepLastReason(note);
+  return handle;
 }
 
 ORVU_EXPORT int ORVU_CALL MibGetObjectOid(uint32_t object, uint32_t form, SnmpOid* oid) {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -42,15 +43,17 @@ constexpr bool MEMORY_MEASURED = false;
 constexpr bool MEMORY_MEASURED = true;
 #endif
 
-// Runs WORK in a child process as USER (root only); its exit status, and what it wrote to the
-// pipe in *said.
-int RunAs(uid_t user, const std::function<int(int)>& work, std::string* said) {
+// Runs WORK in a child process as USER (root only), a member of GROUPS alone; its exit status,
+// and what it wrote to the pipe in *said.
+int RunAs(uid_t user, const std::function<int(int)>& work, std::string* said,
+          const std::vector<gid_t>& groups = {}) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return -1;
   pid_t child = fork();
   if (child == 0) {
     close(pipeFds[0]);
-    if (setgid(user) != 0 || setuid(user) != 0) _exit(99);
+    if (setgroups(groups.size(), groups.data()) != 0 || setgid(user) != 0 || setuid(user) != 0)
+      _exit(99);
     _exit(work(pipeFds[1]));
   }
   close(pipeFds[1]);
@@ -108,6 +111,12 @@ TEST_F(TrustTest, ImpostorsAtTheDefaultEndpointAreRefusedBeforeAnythingIsSent) {
     std::function<void()> make;
     std::string reason;
   };
+  // No folder at all hides no impostor: the user learns that no agent runs and how to start one.
+  std::string absent;
+  EXPECT_EQ(RunAs(victim, connectDefault, &absent), 0) << absent;
+  EXPECT_EQ(absent, "no agent answers at " + endpoint +
+                        ": no such socket; start one with ./oaset.sh or orvu-agentd --detach");
+
   int impostor = -1;
   const Setup setups[] = {
       {"folder of another user",
@@ -169,6 +178,116 @@ TEST_F(TrustTest, ImpostorsAtTheDefaultEndpointAreRefusedBeforeAnythingIsSent) {
             0)
       << said;
   std::filesystem::remove_all(folder);
+}
+
+// An agent run with --group: its members and root reach it through a folder and socket of the
+// group; everyone else is refused by the file system or by the agent, and told which group it
+// takes. A client trusts such an agent (one not of its own user) only when it runs as root or as
+// the system agent's user in a folder of its own that no one else may write in, so the attacks
+// on the default endpoint fail here too: a folder that others may write in, a symbolic link to
+// the folder, a listener of another user, a folder taken first by another user.
+TEST_F(TrustTest, GroupMembersReachAGroupAgentAndEveryoneElseIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as several users";
+  const group* users = getgrnam("users");
+  if (users == nullptr) GTEST_SKIP() << "needs the group users";
+  gid_t gid = users->gr_gid;
+  uid_t member = 200000 + static_cast<uid_t>(getpid() % 100000);
+  std::string folder = dir_ + "/run";
+  std::string endpoint = folder + "/agent.sock";
+  chmod(dir_.c_str(), 0755);
+
+  std::string errors;
+  EXPECT_EQ(RunAgent(AgentArgs({"--group", "no-such-group-here"}), &errors), 2);
+  EXPECT_NE(errors.find("unknown group no-such-group-here"), std::string::npos) << errors;
+  mkdir(folder.c_str(), 0750);
+  Own(folder, 65534);
+  EXPECT_EQ(RunAgent(AgentArgs({"--socket", endpoint, "--group", "users"}), &errors), 1);
+  EXPECT_NE(
+      errors.find(folder + " cannot hold the socket of group users: it belongs to user 65534"),
+      std::string::npos)
+      << errors;
+  rmdir(folder.c_str());
+
+  // A missing folder is made for the group.
+  socket_ = endpoint;
+  agent_->socket = endpoint;
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--group", "users"}));
+  struct stat st;
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u);
+  EXPECT_EQ(st.st_gid, gid);
+  ASSERT_EQ(stat(endpoint.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  EXPECT_EQ(st.st_gid, gid);
+
+  auto connectTo = [](const std::string& path) {
+    return [path](int out) {
+      setenv("ORVU_AGENT_SOCKET", path.c_str(), 1);
+      AgentFrameworkInit();
+      AgentHandle agent = AgentConnect("admin", 0, 0, 0);
+      char text[512];
+      std::string said = AgentErrorText(AgentGetLastError(), text, sizeof text);
+      if (write(out, said.data(), said.size()) < 0) return 98;
+      return agent != 0 ? 0 : 1;
+    };
+  };
+  std::string said;
+  EXPECT_EQ(RunAs(member, connectTo(endpoint), &said, {gid}), 0) << said;
+  EXPECT_EQ(RunAs(member, connectTo(endpoint), &said), 1);
+  EXPECT_NE(
+      said.find("the socket " + endpoint + " lies in the folder " + folder + " of root (uid 0)"),
+      std::string::npos)
+      << said;
+  EXPECT_NE(said.find("may not enter: run oaset as its owner or as a member of group users, "),
+            std::string::npos)
+      << said;
+  // Past the file system, the agent itself refuses a non-member.
+  chmod(folder.c_str(), 0755);
+  chmod(endpoint.c_str(), 0666);
+  EXPECT_EQ(RunAs(member, connectTo(endpoint), &said), 1);
+  EXPECT_NE(said.find("it serves its own user and the members of group users only"),
+            std::string::npos)
+      << said;
+
+  const std::string untrusted = "no trusted agent at ";
+  chmod(folder.c_str(), 0770);
+  EXPECT_EQ(RunAs(member, connectTo(endpoint), &said, {gid}), 1);
+  EXPECT_EQ(said, untrusted + endpoint + ": the process listening at " + endpoint +
+                      " runs as user 0, not as this user, and " + folder +
+                      " is not the agent's own folder: others may write in it (mode 770)");
+  chmod(folder.c_str(), 0750);
+  std::string link = dir_ + "/link";
+  std::filesystem::create_directory_symlink(folder, link);
+  EXPECT_EQ(RunAs(member, connectTo(link + "/agent.sock"), &said, {gid}), 1);
+  EXPECT_EQ(said, untrusted + link + "/agent.sock: the process listening at " + link +
+                      "/agent.sock runs as user 0, not as this user, and " + link +
+                      " is not the agent's own folder: it is a symbolic link");
+
+  // A listener of another user, in a folder of its own made just like the agent's.
+  std::string foreign = dir_ + "/foreign";
+  std::string foreignSocket = foreign + "/agent.sock";
+  mkdir(foreign.c_str(), 0755);
+  Own(foreign, 65534);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t impostor = fork();
+  if (impostor == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+    int s = ListenAt(foreignSocket);
+    chmod(foreignSocket.c_str(), 0666);
+    if (write(ready[1], "x", 1) != 1 || s < 0) _exit(1);
+    pause();
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(RunAs(member, connectTo(foreignSocket), &said, {gid}), 1);
+  EXPECT_EQ(said, untrusted + foreignSocket + ": the process listening at " + foreignSocket +
+                      " runs as user 65534, not as this user");
+  kill(impostor, SIGTERM);
+  waitpid(impostor, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
 }
 
 std::string Slurp(const std::string& path) {

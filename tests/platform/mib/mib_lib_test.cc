@@ -26,6 +26,38 @@ std::string NameOf(uint32_t handle) {
   return MibGetObjectName(handle, 2, &size, buffer) ? buffer : "<none>";
 }
 
+std::string LastReason(uint32_t size = 2048) {
+  std::string buffer(size, 'x');
+  int given = MibGetLastReason(buffer.data(), size);
+  return given ? buffer.c_str() : "<none>";
+}
+
+// The reason of the last failure, cleared by the next success; cut to the caller's buffer, never
+// past it.
+TEST(MibLibrary, LastReasonNamesTheFailureAndTheClosestName) {
+  EXPECT_EQ(MibLoadModule("NO-SUCH-MIB"), 0);
+  std::string missing = LastReason();
+  EXPECT_EQ(missing.rfind("cannot load NO-SUCH-MIB: module NO-SUCH-MIB not found (tried ", 0), 0u)
+      << missing;
+  EXPECT_EQ(LastReason(12), "cannot load");
+  ASSERT_EQ(MibLoadModule("VORNEL-VNBEEP-MIB"), 1);
+  EXPECT_EQ(LastReason(), "<none>");
+
+  EXPECT_EQ(MibLookupName("speakerContrl"), 0u);
+  std::string closest = LastReason();
+  EXPECT_EQ(closest.rfind("no object speakerContrl in the loaded modules ", 0), 0u) << closest;
+  EXPECT_NE(closest.find("VORNEL-VNBEEP-MIB; the closest name is speakerControl"),
+            std::string::npos)
+      << closest;
+  EXPECT_EQ(MibLookupName("zzzzzzzzzzzzzzzzzzzzzzzz"), 0u);
+  EXPECT_EQ(LastReason().find("closest"), std::string::npos);
+  EXPECT_NE(MibLookupName("speakerControl"), 0u);
+  EXPECT_EQ(LastReason(), "<none>");
+  char none[1] = {'x'};
+  EXPECT_EQ(MibGetLastReason(none, 0), 0);
+  EXPECT_EQ(none[0], 'x');
+}
+
 TEST(MibLibrary, LoadsAndLooksUpBothWays) {
   ASSERT_EQ(MibLoadModule("VORNEL-VNBEEP-MIB"), 1);
   EXPECT_EQ(MibLoadModule("VORNEL-VNBEEP-MIB"), 1);
