@@ -51,8 +51,12 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   mib::Registry registry(options.mibPath);
   for (const std::string& name : modules_) {
     mib::LoadError loadError;
+    std::vector<mib::LoadError> warnings;
     const mib::Module* module = nullptr;
-    if (!registry.Load(name, &loadError) || !(module = registry.FindModule(name))) {
+    bool loaded = registry.Load(name, &loadError, &warnings);
+    for (const mib::LoadError& warning : warnings)
+      std::fprintf(stderr, "orvu-agentd: warning: %s\n", warning.Text().c_str());
+    if (!loaded || !(module = registry.FindModule(name))) {
       auto line = moduleLines.find(name);
       *error = (line == moduleLines.end()
                     ? std::string()
@@ -64,6 +68,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   }
   instancesByIndex_.resize(entries_.size());
   for (const EntryDef& e : entries_) IndexEntry(e);
+  FindRowFamilies();
   for (size_t i = 0; i < scalars_.size(); ++i) scalarByOid_.emplace(scalars_[i].oid, i);
 
   auto apply = [&](StateRecord&& record, std::string* failure) {
@@ -81,6 +86,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextClient_ = std::max(nextClient_, client.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
+  ShareRows();
   CheckSnmpView();
   if (journal_.Rewrite(SnapshotSource(), error)) return true;
   if (!journal_.RewriteLackedRoom()) return false;

@@ -158,6 +158,13 @@ class AgentCore {
   EntryDef* EntryByHandle(uint32_t handle);
   EntryDef* EntryByOid(const Oid& oid);
   void IndexEntry(const EntryDef& entry);
+  // AUGMENTS: the entries that share their rows, each family under the entry they all extend.
+  void FindRowFamilies();
+  // ENTRY_HANDLE's family (itself first), or just itself when no entry shares its rows.
+  std::vector<uint32_t> RowFamily(uint32_t entryHandle) const;
+  // Gives every entry of a family the rows that any of them has (a state file may hold one
+  // side only); applied before the state is written back.
+  void ShareRows();
   Instance* InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, proto::Reply* reply);
   uint32_t DataHandle(const DataKey& key);
   void DropDataHandles(const Instance& instance);
@@ -221,6 +228,7 @@ class AgentCore {
   std::vector<EntryDef> entries_;  // handle = position + 1
   std::map<Oid, uint32_t> entryByOid_;
   size_t longestEntry_ = 0;  // sub-identifiers of the longest entry OID
+  std::map<uint32_t, std::vector<uint32_t>> rowFamilies_;  // base entry -> it and its AUGMENTS
   std::vector<ScalarDef> scalars_;
   std::map<Oid, size_t> scalarByOid_;
   std::map<uint32_t, Instance> instances_;                 // by handle

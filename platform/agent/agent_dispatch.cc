@@ -160,8 +160,12 @@ Reply AgentCore::Create(const ClientContext& client, const Request& request) {
   EntryDef* entry = EntryByOid(request.oid);
   if (!entry) return Fail(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry: " + OidText(request.oid));
   if (request.index.empty()) return Fail(AGENT_ERR_BAD_INSTANCE, "bad instance OID: it is empty");
-  if (instancesByIndex_[entry->handle - 1].count(request.index)) {
-    return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(request.index));
+  // A row of an entry that AUGMENTS another (or is augmented) is a row of all of them.
+  std::vector<uint32_t> family = RowFamily(entry->handle);
+  for (uint32_t member : family) {
+    if (instancesByIndex_[member - 1].count(request.index)) {
+      return Fail(AGENT_ERR_INSTANCE_EXISTS, "instance already exists: " + OidText(request.index));
+    }
   }
   std::string misfit = IndexMisfit(*entry, request.index);
   if (!misfit.empty()) {
@@ -169,10 +173,14 @@ Reply AgentCore::Create(const ClientContext& client, const Request& request) {
                 "bad instance OID " + OidText(request.index) + ": " + misfit);
   }
   Reply reply;
-  uint32_t handle = AddInstance(*entry, request.index, client.clientHandle, &reply);
-  if (handle == 0) return reply;
+  uint32_t created = 0;
+  for (uint32_t member : family) {
+    uint32_t handle = AddInstance(entries_[member - 1], request.index, client.clientHandle, &reply);
+    if (handle == 0) return reply;
+    if (created == 0) created = handle;  // the family starts with the entry asked for
+  }
   reply.handle = entry->handle;
-  reply.instanceHandle = handle;
+  reply.instanceHandle = created;
   return reply;
 }
 
@@ -201,7 +209,16 @@ Reply AgentCore::ChangeInstance(const Request& request, RecordType type) {
   record.type = type;
   record.handle = instance->handle;
   if (type == RecordType::Enable) record.enabledFlags = request.flags;
-  Commit(record, &reply);
+  std::vector<uint32_t> family = RowFamily(instance->entryHandle);
+  Oid index = instance->index;
+  if (!Commit(record, &reply) || type != RecordType::Remove) return reply;
+  // The row goes from every entry that shares it.
+  for (size_t i = 1; i < family.size(); ++i) {
+    auto shared = instancesByIndex_[family[i] - 1].find(index);
+    if (shared == instancesByIndex_[family[i] - 1].end()) continue;
+    record.handle = shared->second;
+    if (!Commit(record, &reply)) return reply;
+  }
   return reply;
 }
 

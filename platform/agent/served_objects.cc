@@ -71,10 +71,14 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       e.fromMib = true;
       // The reader has taken IMPLIED off the last name already and says so in its own flag.
       e.indexImplied = object.indexImplied;
+      if (!object.augments.empty()) {
+        if (const mib::Object* base = registry.FindNameFor(module, object.augments))
+          e.augmentsOid = base->oid;
+      }
       for (const std::string& indexName : object.indexNames) {
         IndexPart part;
         part.name = indexName;
-        if (const mib::Object* indexObject = registry.FindName(indexName)) {
+        if (const mib::Object* indexObject = registry.FindNameFor(module, indexName)) {
           part.syntax = indexObject->syntax;
           ValueLimits limits = LimitsOf(*indexObject);
           part.ranges = std::move(limits.ranges);
@@ -214,7 +218,7 @@ ValueLimits LimitsOf(const mib::Object& object) {
   limits.ranges = object.ranges;
   limits.sizes = object.sizes;
   if (object.syntax == ORVU_SYNTAX_INTEGER && !object.enumeration.empty())
-    limits.ranges = EnumerationRanges(object.enumeration);
+    limits.ranges = EnumerationRanges(object.enumeration.All());
   return limits;
 }
 

@@ -56,6 +56,7 @@ struct EntryDef {
   std::vector<IndexPart> indexParts;  // the INDEX objects, in order
   bool indexImplied = false;          // the last INDEX object is IMPLIED
   uint32_t statusColumn = 0;          // the RowStatus column (RFC 2579), 0 when there is none
+  Oid augmentsOid;                    // AUGMENTS: the entry whose rows this one shares, else empty
 };
 
 // RowStatus values (RFC 2579).

@@ -36,7 +36,9 @@ std::unique_ptr<Module> Build(const char* name, std::initializer_list<NodeSeed> 
     TypeDefinition definition;
     definition.name = type.name;
     definition.syntax = type.syntax;
-    for (const auto& [label, value] : type.labels) definition.enumeration.emplace(label, value);
+    Labels::Map labels;
+    for (const auto& [label, value] : type.labels) labels.emplace(label, value);
+    definition.enumeration = std::move(labels);
     definition.ranges = type.ranges;
     definition.sizes = type.sizes;
     module->types.emplace(type.name, std::move(definition));

@@ -35,6 +35,8 @@ class TokenStream {
   explicit TokenStream(std::string_view input);
   ~TokenStream();
   Token Next();
+  // The same into TOKEN, whose text keeps its storage.
+  void Next(Token* token);
 
  private:
   struct State;

@@ -48,6 +48,32 @@ struct DefaultValue {
   std::vector<uint32_t> oid;  // OBJECT IDENTIFIER
 };
 
+// Enumeration labels (INTEGER { up(1), ... }) or BITS bit numbers. Every object of one textual
+// convention shares its type's labels instead of holding a copy: a corpus of modules holds
+// thousands of RowStatus and TruthValue columns.
+class Labels {
+ public:
+  using Map = std::map<std::string, int64_t>;
+  Labels() = default;
+  Labels(Map map)  // NOLINT: a map of labels is taken where labels are
+      : map_(map.empty() ? nullptr : std::make_shared<const Map>(std::move(map))) {}
+  const Map& All() const {
+    static const Map none;
+    return map_ ? *map_ : none;
+  }
+  bool empty() const { return !map_; }
+  size_t size() const { return All().size(); }
+  int64_t at(const std::string& label) const { return All().at(label); }
+  size_t count(const std::string& label) const { return All().count(label); }
+  Map::const_iterator find(const std::string& label) const { return All().find(label); }
+  Map::const_iterator begin() const { return All().begin(); }
+  Map::const_iterator end() const { return All().end(); }
+  bool operator==(const Labels& other) const { return All() == other.All(); }
+
+ private:
+  std::shared_ptr<const Map> map_;
+};
+
 struct Object {
   std::string name;  // the module is the one whose objects hold this one
   std::vector<uint32_t> oid;
@@ -57,8 +83,8 @@ struct Object {
   bool indexImplied = false;  // Entry: the last INDEX object is IMPLIED (no length sub-identifier)
   std::shared_ptr<const DefaultValue> defaultValue;  // few objects have one: it lives apart
   std::vector<std::string> indexNames;               // Entry: INDEX objects, in order
-  std::map<std::string, int64_t>
-      enumeration;       // INTEGER { label(n), ... }, or BITS { name(bit), ... }
+  std::string augments;  // Entry: the entry whose rows this one extends (AUGMENTS), else empty
+  Labels enumeration;    // INTEGER { label(n), ... }, or BITS { name(bit), ... }
   std::string typeName;  // the textual convention or type named by SYNTAX, empty for a base type
   std::vector<Range> ranges;  // allowed values, e.g. (1..10 | 20); empty when unconstrained
   std::vector<Range> sizes;   // allowed lengths, e.g. (SIZE (0..255)); empty when unconstrained
@@ -69,9 +95,16 @@ struct TypeDefinition {
   std::string name;
   uint32_t syntax = 0;  // 0 for SEQUENCE and CHOICE types
   bool isSequence = false;
-  std::map<std::string, int64_t> enumeration;  // INTEGER labels, or BITS bit numbers
+  Labels enumeration;  // INTEGER labels, or BITS bit numbers
   std::vector<Range> ranges;
   std::vector<Range> sizes;
+};
+
+// Something a module gets wrong that the field's readers forgive: it loads, and the user is told.
+struct ModuleWarning {
+  int line = 0;
+  int column = 0;
+  std::string cause;
 };
 
 struct Module {
@@ -81,6 +114,7 @@ struct Module {
   std::vector<Object> objects;  // in the order the module defines them
   std::map<std::string, TypeDefinition> types;
   std::vector<std::string> macros;  // OBJECT-TYPE and the like, which other modules import by name
+  std::vector<ModuleWarning> warnings;
 };
 
 }  // namespace orvu::mib

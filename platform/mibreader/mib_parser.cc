@@ -56,11 +56,17 @@ std::string Shown(const Token& token) {
 
 class Parser {
  public:
-  explicit Parser(std::function<Token()> next) : next_(std::move(next)) {}
+  // NEXT fills the token it is given with the next one.
+  explicit Parser(std::function<void(Token*)> next) : next_(std::move(next)) {}
 
   ParsedModule Run() {
     ParsedModule module;
     const Token& name = ExpectWord("a module name");
+    // SMIng (RFC 3780) opens with "module NAME {": say what it is rather than what is missing.
+    if (name.text == "module"sv && Peek().kind == TokenKind::Word && IsSymbol("{", 1)) {
+      Fail(name,
+           Peek().text + " is an SMIng module, not SMIv1 or SMIv2: only SMI modules can be read");
+    }
     module.name = name.text;
     module.position = name.position;
     if (IsSymbol("{")) SkipBraces();
@@ -97,7 +103,8 @@ class Parser {
   const Token& Peek(size_t ahead = 0) const {
     while (held_ <= ahead) {
       if (held_ > 0 && Held(held_ - 1).kind == TokenKind::End) return Held(held_ - 1);
-      window_[(first_ + held_) % MIB_LOOKAHEAD] = next_();
+      // Filled in place: a slot's text keeps its storage from one token to the next.
+      next_(&window_[(first_ + held_) % MIB_LOOKAHEAD]);
       ++held_;
     }
     return Held(ahead);
@@ -105,7 +112,7 @@ class Parser {
   Token Take() {
     const Token& next = Peek();
     if (next.kind == TokenKind::End) return next;
-    Token token = std::move(window_[first_]);
+    Token token = window_[first_];
     first_ = (first_ + 1) % MIB_LOOKAHEAD;
     --held_;
     return token;
@@ -558,7 +565,7 @@ class Parser {
     return definition;
   }
 
-  mutable std::function<Token()> next_;
+  mutable std::function<void(Token*)> next_;
   const Token& Held(size_t ahead) const { return window_[(first_ + ahead) % MIB_LOOKAHEAD]; }
 
   // The tokens peeked at and not yet taken, HELD_ of them from FIRST_ on.
@@ -574,12 +581,12 @@ class Parser {
 ParsedModule ParseModule(const std::vector<Token>& tokens) {
   if (tokens.empty()) throw MibFailure({1, 1}, "empty input");
   size_t next = 0;
-  return Parser([&] { return tokens[std::min(next++, tokens.size() - 1)]; }).Run();
+  return Parser([&](Token* token) { *token = tokens[std::min(next++, tokens.size() - 1)]; }).Run();
 }
 
 ParsedModule ParseModule(std::string_view text) {
   TokenStream stream(text);
-  return Parser([&] { return stream.Next(); }).Run();
+  return Parser([&](Token* token) { stream.Next(token); }).Run();
 }
 
 }  // namespace orvu::mib

@@ -85,16 +85,22 @@ class LoadAttempt {
     stack_.push_back(name);
     std::unique_ptr<Module> module;
     try {
-      ParsedModule parsed = ParseText(path);
-      if (parsed.name != name)
-        Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
-      for (const ParsedImport& group : parsed.imports) Require(group.module, path, group.position);
-      ResolveContext context;
-      context.findModule = [this](const std::string& wanted) { return Find(wanted); };
-      context.findOid = [this](const std::vector<uint32_t>& oid) { return FindOid(oid); };
-      module = ResolveModule(parsed, context);
-    } catch (const MibFailure& failure) {
-      Throw(path, failure.position, failure.cause);
+      try {
+        ParsedModule parsed = ParseText(path);
+        if (parsed.name != name)
+          Throw(path, parsed.position, "file holds module " + parsed.name + ", not " + name);
+        for (const ParsedImport& group : parsed.imports)
+          Require(group.module, path, group.position);
+        ResolveContext context;
+        context.findModule = [this](const std::string& wanted) { return Find(wanted); };
+        context.findOid = [this](const std::vector<uint32_t>& oid) { return FindOid(oid); };
+        module = ResolveModule(parsed, context);
+      } catch (const MibFailure& failure) {
+        Throw(path, failure.position, failure.cause);
+      }
+    } catch (LoadFailure& failure) {
+      failure.error.importChain.insert(failure.error.importChain.begin(), name);
+      throw;
     }
     stack_.pop_back();
     module->fileName = path;
@@ -145,10 +151,19 @@ class LoadAttempt {
 }  // namespace
 
 std::string LoadError::Text() const {
-  if (line > 0)
-    return fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + cause;
-  if (!fileName.empty()) return fileName + ": " + cause;
-  return cause;
+  std::string text = cause;
+  if (line > 0) {
+    text = fileName + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + cause;
+  } else if (!fileName.empty()) {
+    text = fileName + ": " + cause;
+  }
+  // An import cycle names its modules in its cause already.
+  if (importChain.size() < 2 || cause.rfind("import cycle", 0) == 0) return text;
+  text += "; import chain: ";
+  for (const std::string& module : importChain) text += module + " -> ";
+  text.resize(text.size() - 4);
+  if (line > 0) text += ":" + std::to_string(line);
+  return text;
 }
 
 Registry::Registry(std::vector<std::string> searchPath) : searchPath_(std::move(searchPath)) {
@@ -172,28 +187,17 @@ bool SameOid(const Object* object, const uint32_t* ids, size_t count) {
   return object->oid.size() == count && std::equal(object->oid.begin(), object->oid.end(), ids);
 }
 
-// Adds the module's objects to an index sorted by BEFORE, behind the equal ones already there.
-void Merge(const Module& module, std::vector<const Object*>* index,
-           bool (*before)(const Object*, const Object*)) {
-  size_t old = index->size();
-  index->reserve(old + module.objects.size());
-  for (const Object& object : module.objects) index->push_back(&object);
-  auto middle = index->begin() + static_cast<std::ptrdiff_t>(old);
-  // A module mostly defines its objects in order already.
-  if (!std::is_sorted(middle, index->end(), before)) std::stable_sort(middle, index->end(), before);
-  std::inplace_merge(index->begin(), middle, index->end(), before);
-}
-
 }  // namespace
 
-void Registry::IndexName(const Object* object) {
+const Object* Registry::IndexName(const Object* object) {
   size_t mask = byName_.size() - 1;
   size_t at = NameSlot(object->name, byName_.size());
   for (; byName_[at]; at = (at + 1) & mask) {
-    if (byName_[at]->name == object->name) return;
+    if (byName_[at]->name == object->name) return byName_[at];
   }
   byName_[at] = object;
   ++named_;
+  return object;
 }
 
 // Grows the name index once for a whole module, so that it stays at most half full.
@@ -211,12 +215,15 @@ void Registry::MakeRoomForNames(size_t more) {
 
 void Registry::Add(std::unique_ptr<Module> module) {
   MakeRoomForNames(module->objects.size());
-  for (const Object& object : module->objects) IndexName(&object);
-  Merge(*module, &byOid_, OidBefore);
+  for (const Object& object : module->objects) {
+    const Object* first = IndexName(&object);
+    if (first != &object && first->oid != object.oid) alsoDefined_[object.name].push_back(&object);
+  }
+  for (const Object& object : module->objects) pendingOid_.push_back(&object);
   modules_.push_back(std::move(module));
 }
 
-bool Registry::Load(const std::string& name, LoadError* error) {
+bool Registry::Load(const std::string& name, LoadError* error, std::vector<LoadError>* warnings) {
   if (FindModule(name)) return true;
   LoadAttempt attempt(*this, searchPath_);
   try {
@@ -225,7 +232,13 @@ bool Registry::Load(const std::string& name, LoadError* error) {
     if (error) *error = failure.error;
     return false;
   }
-  for (auto& module : attempt.TakeModules()) Add(std::move(module));
+  for (auto& module : attempt.TakeModules()) {
+    if (warnings) {
+      for (const ModuleWarning& warning : module->warnings)
+        warnings->push_back({module->fileName, warning.line, warning.column, warning.cause, {}});
+    }
+    Add(std::move(module));
+  }
   return true;
 }
 
@@ -236,7 +249,67 @@ const Module* Registry::FindModule(const std::string& name) const {
   return nullptr;
 }
 
+const Object* Registry::FindIn(const Module& module, const std::string& name) {
+  for (const Object& object : module.objects) {
+    if (object.name == name) return &object;
+  }
+  return nullptr;
+}
+
+const Module* Registry::ModuleOf(const Object* object) const {
+  for (const auto& module : modules_) {
+    const std::vector<Object>& objects = module->objects;
+    if (!objects.empty() && std::less_equal<const Object*>()(objects.data(), object) &&
+        std::less<const Object*>()(object, objects.data() + objects.size()))
+      return module.get();
+  }
+  return nullptr;
+}
+
+namespace {
+
+std::string OidText(const std::vector<uint32_t>& oid) {
+  std::string text;
+  for (uint32_t id : oid) text += (text.empty() ? "" : ".") + std::to_string(id);
+  return text;
+}
+
+}  // namespace
+
+const Object* Registry::FindName(const std::string& name, std::string* note) const {
+  note->clear();
+  const Object* found = FindName(name);
+  size_t qualified = name.find("::");
+  if (qualified != std::string::npos && !FindModule(name.substr(0, qualified)))
+    *note = "no loaded module is named " + name.substr(0, qualified);
+  auto others = alsoDefined_.find(name);
+  if (!found || others == alsoDefined_.end()) return found;
+  const Module* first = ModuleOf(found);
+  *note = name + " is defined by " + (first ? first->name : "?") + " (" + OidText(found->oid) + ")";
+  for (const Object* other : others->second) {
+    const Module* module = ModuleOf(other);
+    *note += " and by " + (module ? module->name : "?") + " (" + OidText(other->oid) + ")";
+  }
+  *note +=
+      ": " + (first ? first->name : "?") + "'s is taken; write MODULE::" + name + " for another";
+  return found;
+}
+
+const Object* Registry::FindNameFor(const Module& module, const std::string& name) const {
+  if (const Object* own = FindIn(module, name)) return own;
+  for (const std::string& imported : module.imports) {
+    const Module* from = FindModule(imported);
+    if (const Object* object = from ? FindIn(*from, name) : nullptr) return object;
+  }
+  return FindName(name);
+}
+
 const Object* Registry::FindName(const std::string& name) const {
+  size_t qualified = name.find("::");
+  if (qualified != std::string::npos) {
+    const Module* module = FindModule(name.substr(0, qualified));
+    return module ? FindIn(*module, name.substr(qualified + 2)) : nullptr;
+  }
   if (byName_.empty()) return nullptr;
   size_t mask = byName_.size() - 1;
   for (size_t at = NameSlot(name, byName_.size()); byName_[at]; at = (at + 1) & mask) {
@@ -245,7 +318,22 @@ const Object* Registry::FindName(const std::string& name) const {
   return nullptr;
 }
 
+// The pending objects go behind the equal ones already sorted, in the order they were added.
+void Registry::SortOids() const {
+  if (pendingOid_.empty()) return;
+  size_t old = byOid_.size();
+  byOid_.insert(byOid_.end(), pendingOid_.begin(), pendingOid_.end());
+  pendingOid_.clear();
+  pendingOid_.shrink_to_fit();
+  auto middle = byOid_.begin() + static_cast<std::ptrdiff_t>(old);
+  // Modules mostly define their objects in order already.
+  if (!std::is_sorted(middle, byOid_.end(), OidBefore))
+    std::stable_sort(middle, byOid_.end(), OidBefore);
+  std::inplace_merge(byOid_.begin(), middle, byOid_.end(), OidBefore);
+}
+
 const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {
+  SortOids();
   // No loaded OID is longer than the reader allows, so longer keys are not even built.
   if ((count > 0 && !ids) || count > MIB_MAX_OID_LENGTH) return nullptr;
   auto found =
@@ -254,6 +342,7 @@ const Object* Registry::FindOid(const uint32_t* ids, size_t count) const {
 }
 
 std::vector<const Object*> Registry::Columns(const Object& entry) const {
+  SortOids();
   std::vector<const Object*> columns;
   auto it = std::upper_bound(byOid_.begin(), byOid_.end(), &entry, OidBefore);
   for (; it != byOid_.end(); ++it) {

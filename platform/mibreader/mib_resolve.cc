@@ -18,7 +18,7 @@ struct ResolvedSyntax {
   bool isSequence = false;
   bool isSequenceOf = false;
   bool isBits = false;
-  std::map<std::string, int64_t> labels;
+  Labels labels;
   std::string typeName;
   std::vector<Range> ranges;
   std::vector<Range> sizes;
@@ -68,19 +68,28 @@ class Resolver {
     return found == importedFrom_.end() ? nullptr : found->second;
   }
 
+  // A module looks up a few names of each module it imports: each is searched for once, rather
+  // than every object of the imported module indexed.
   const Object* ObjectIn(const Module* module, const std::string& name) {
-    auto& index = moduleIndex_[module];
-    if (index.empty()) {
-      for (const Object& object : module->objects) index.emplace(object.name, &object);
+    auto key = std::make_pair(module, name);
+    auto cached = objectsIn_.find(key);
+    if (cached != objectsIn_.end()) return cached->second;
+    const Object* found = nullptr;
+    for (const Object& object : module->objects) {
+      if (object.name == name) {
+        found = &object;
+        break;
+      }
     }
-    auto found = index.find(name);
-    return found == index.end() ? nullptr : found->second;
+    objectsIn_.emplace(std::move(key), found);
+    return found;
   }
 
   void CheckImports() {
     for (const ParsedImport& group : parsed_.imports) {
       const Module* from = context_.findModule(group.module);
       if (!from) Fail(group.position, "module " + group.module + " not found");
+      if (group.module == "RFC1155-SMI") importsSmiV1_ = true;
       if (std::find(module_->imports.begin(), module_->imports.end(), group.module) ==
           module_->imports.end()) {
         module_->imports.push_back(group.module);
@@ -132,7 +141,7 @@ class Resolver {
   }
 
   // The OID of a name as this module sees it, or null; it stays put while the module is resolved.
-  const std::vector<uint32_t>* OidOfName(const std::string& name, int depth) {
+  const std::vector<uint32_t>* OidOfName(const std::string& name, Position at, int depth) {
     static const std::vector<uint32_t> ccitt{0}, iso{1}, joint{2};
     if (std::optional<uint32_t> local = LocalDefinition(name)) return &Oid(*local, depth + 1);
     if (const Module* from = ImportedModule(name)) {
@@ -141,6 +150,10 @@ class Resolver {
     if (name == "iso") return &iso;
     if (name == "ccitt" || name == "itu-t") return &ccitt;
     if (name == "joint-iso-ccitt" || name == "joint-iso-itu-t") return &joint;
+    if (const Module* smi = SmiDefining(name, /*type=*/false)) {
+      Forgive(at, name, smi);
+      return &ObjectIn(smi, name)->oid;
+    }
     return nullptr;
   }
 
@@ -156,7 +169,8 @@ class Resolver {
     const uint32_t* ids = parsed_.subIds.data() + definition.oid.first;
     size_t count = definition.oid.count;
     if (!definition.oid.parent.empty()) {
-      const std::vector<uint32_t>* parent = OidOfName(definition.oid.parent, depth);
+      const std::vector<uint32_t>* parent =
+          OidOfName(definition.oid.parent, definition.oid.parentPosition, depth);
       if (!parent)
         Fail(definition.oid.parentPosition, "unresolved OID parent " + definition.oid.parent);
       // A block of the OID's own size, not one that doubled on the last sub-identifier.
@@ -198,7 +212,35 @@ class Resolver {
           name == "BITS" || (syntax.code == ORVU_SYNTAX_OCTETS && !syntax.labels.empty());
       return syntax;
     }
+    if (const Module* smi = SmiDefining(name, /*type=*/true)) {
+      Forgive(use, name, smi);
+      return NamedType(name, use, depth);
+    }
     Fail(use, "unknown type " + name);
+  }
+
+  // The SMI module that defines NAME (a type, else a node), for modules that use it without
+  // importing it: the field's readers take the SMI's own, so this reader does too. An SMIv1 module
+  // gets the SMIv1 definitions first.
+  const Module* SmiDefining(const std::string& name, bool type) {
+    const char* order[] = {"SNMPv2-SMI", "RFC1155-SMI"};
+    if (importsSmiV1_) std::swap(order[0], order[1]);
+    for (const char* smiName : order) {
+      const Module* smi = context_.findModule(smiName);
+      if (smi && (type ? smi->types.count(name) != 0 : ObjectIn(smi, name) != nullptr)) return smi;
+    }
+    return nullptr;
+  }
+
+  // Takes NAME as imported from SMI from now on, and says so once, where it is first used.
+  void Forgive(Position use, const std::string& name, const Module* smi) {
+    importedFrom_.emplace(name, smi);
+    Warn(use, name + " is used without being imported; taken from " + smi->name +
+                  " (add it to the IMPORTS from " + smi->name + ")");
+  }
+
+  void Warn(Position at, std::string cause) {
+    module_->warnings.push_back({at.line, at.column, std::move(cause)});
   }
 
   // AT is where the syntax is written, for the errors.
@@ -287,9 +329,13 @@ class Resolver {
         } else if (IsLocalEntry(definition)) {
           object.kind = ObjectKind::Entry;
           IndexOf(*definition.row, 0, &object);
+          object.augments = definition.row->augments;
         } else if (syntax.isSequence) {
-          Fail(definition.position,
-               definition.name + " has a SEQUENCE syntax but no INDEX or AUGMENTS");
+          // RFC 1155's OBJECT-TYPE had no INDEX clause: such a row loads, but names no instance.
+          object.kind = ObjectKind::Entry;
+          Warn(definition.position, definition.name +
+                                        " is a table row without INDEX or AUGMENTS (SMIv1 "
+                                        "without RFC 1212): its instances cannot be named");
         } else if (syntax.code == 0) {
           Fail(definition.syntaxPosition,
                "syntax of " + definition.name + " has no SNMP base type");
@@ -316,9 +362,13 @@ class Resolver {
       auto local = std::lower_bound(
           byOid.begin(), byOid.end(), parentOid,
           [&](uint32_t at, const std::vector<uint32_t>& key) { return objects[at].oid < key; });
-      const Object* parent = local != byOid.end() && objects[*local].oid == parentOid
-                                 ? &objects[*local]
-                                 : context_.findOid(parentOid);
+      const Object* parent =
+          local != byOid.end() && objects[*local].oid == parentOid ? &objects[*local] : nullptr;
+      // { importedEntry n } names its parent: no search of every loaded OID for it.
+      const ParsedOid& written = parsed_.definitions[i].oid;
+      if (!parent && written.count == 1 && ImportedModule(written.parent))
+        parent = ObjectIn(ImportedModule(written.parent), written.parent);
+      if (!parent) parent = context_.findOid(parentOid);
       if (parent && parent->kind == ObjectKind::Entry) object.kind = ObjectKind::Column;
     }
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
@@ -330,10 +380,12 @@ class Resolver {
              "DEFVAL given for " + object.name + ", which has no value");
       DefaultTarget target;
       target.syntax = object.syntax;
-      target.labels = &object.enumeration;
+      target.labels = &object.enumeration.All();
       target.bits = isBits[i];
-      target.oidOfName = [this](const std::string& name) -> std::optional<std::vector<uint32_t>> {
-        const std::vector<uint32_t>* oid = OidOfName(name, 0);
+      Position at = definition.defaults->position;
+      target.oidOfName = [this,
+                          at](const std::string& name) -> std::optional<std::vector<uint32_t>> {
+        const std::vector<uint32_t>* oid = OidOfName(name, at, 0);
         if (!oid) return std::nullopt;
         return *oid;
       };
@@ -346,7 +398,8 @@ class Resolver {
   const ResolveContext& context_;
   std::unique_ptr<Module> module_;
   std::map<std::string, const Module*> importedFrom_;
-  std::map<const Module*, std::map<std::string, const Object*>> moduleIndex_;
+  bool importsSmiV1_ = false;
+  std::map<std::pair<const Module*, std::string>, const Object*> objectsIn_;
   std::vector<uint32_t> localSlots_;  // a definition's index plus one, 0 for a free slot
   std::map<std::string, size_t> localTypes_;
   std::vector<State> oidStates_;

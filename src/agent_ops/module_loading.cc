@@ -25,6 +25,17 @@ std::string LastMibReason() {
   return reason;
 }
 
+// What a library says after a success (what it forgave in a module, which of two definitions of
+// a name it took): one line on standard error for each of its lines.
+void ReportReasonLines(const std::string& reason) {
+  for (size_t start = 0; start < reason.size();) {
+    size_t end = reason.find('\n', start);
+    if (end == std::string::npos) end = reason.size();
+    if (end > start) ReportReason(reason.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
 // A module that fails to load stops nothing: its objects are just not found later.
 void LoadModules() {
   const GrowList<const char*>& modules = gInvocation.moduleIds;
@@ -34,6 +45,7 @@ void LoadModules() {
     if (gApi.MibLoadModule(modules.items[i])) {
       std::printf(" OK");
       gLoadedModules += (gLoadedModules.empty() ? "" : ", ") + std::string(modules.items[i]);
+      ReportReasonLines(LastMibReason());
       continue;
     }
     std::printf(" FAILED");

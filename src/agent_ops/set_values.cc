@@ -38,6 +38,8 @@ bool ConvertOid(const char* text, SnmpOid& oid) {
     return true;
   }
   if (ResolveSymbolicOid(text, &oid) != 0) {
+    // A name that several loaded modules define resolves to the first one's: the library says so.
+    ReportReasonLines(LastMibReason());
     return true;
   }
   // A failed conversion attaches nothing we own; whatever the record holds now must not be taken

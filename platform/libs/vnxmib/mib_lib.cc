@@ -89,9 +89,12 @@ ORVU_EXPORT int ORVU_CALL MibLoadModule(const char* moduleName) {
   // Reading a module allocates freely; running out of memory must not cross into a C caller.
   try {
     orvu::mib::LoadError error;
-    bool loaded = state.Get().Load(moduleName, &error);
+    std::vector<orvu::mib::LoadError> warnings;
+    bool loaded = state.Get().Load(moduleName, &error, &warnings);
     state.TakeNewObjects();
-    orvu::mib::KeepLastReason(loaded ? "" : orvu::mib::LoadFailureReason(moduleName, error));
+    // A module that loads may still have had something forgiven: the reason then says what.
+    orvu::mib::KeepLastReason(loaded ? orvu::mib::ForgivenReason(warnings)
+                                     : orvu::mib::LoadFailureReason(moduleName, error));
     return loaded ? 1 : 0;
   } catch (const std::exception&) {
     return 0;
@@ -104,9 +107,12 @@ ORVU_EXPORT uint32_t ORVU_CALL MibLookupName(const char* objectName) {
   if (!objectName) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  uint32_t handle = state.HandleOf(state.Get().FindName(objectName));
-  orvu::mib::KeepLastReason(
-      handle != 0 ? "" : orvu::mib::LookupFailureReason(*state.registry, objectName));
+  std::string note;
+  uint32_t handle = state.HandleOf(state.Get().FindName(objectName, &note));
+  // A name that loaded modules define more than once is found, and the reason says which one.
+  if (note.empty() && handle == 0)
+    note = orvu::mib::LookupFailureReason(*state.registry, objectName);
+  orvu::mib::KeepLastReason(note);
   return handle;
 }
 

@@ -62,6 +62,12 @@ std::string LoadFailureReason(const std::string& name, const LoadError& error) {
   return "cannot load " + name + ": " + error.Text();
 }
 
+std::string ForgivenReason(const std::vector<LoadError>& warnings) {
+  std::string reason;
+  for (const LoadError& warning : warnings) reason += (reason.empty() ? "" : "\n") + warning.Text();
+  return reason;
+}
+
 std::string LookupFailureReason(const Registry& registry, const std::string& name) {
   std::string searched;
   for (const auto& module : registry.Modules()) {

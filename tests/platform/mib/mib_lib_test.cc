@@ -69,6 +69,11 @@ TEST(MibLibrary, LoadsAndLooksUpBothWays) {
   EXPECT_EQ(MibLookupName("speakerControl.0"), 0u);
   EXPECT_EQ(MibLookupName("nothingLikeThis"), 0u);
   EXPECT_EQ(MibLookupName(nullptr), 0u);
+  EXPECT_EQ(MibLookupName("VORNEL-VNBEEP-MIB::speakerControl"), control);
+  EXPECT_EQ(MibLookupName("SNMPv2-SMI::speakerControl"), 0u);
+  EXPECT_EQ(MibLookupName("NO-SUCH-MIB::speakerControl"), 0u);
+  EXPECT_EQ(MibLookupName("VORNEL-VNBEEP-MIB::"), 0u);
+  EXPECT_EQ(MibLookupName("::speakerControl"), 0u);
 
   SnmpOid oid{123, nullptr};
   ASSERT_EQ(MibGetObjectOid(control, 3, &oid), 1);

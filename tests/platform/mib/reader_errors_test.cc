@@ -93,6 +93,8 @@ const BrokenCase BROKEN_CASES[] = {
      "32 ::=", "expected { (found 32)"},
     {"t MODULE-COMPLIANCE STATUS current MODULE MANDATORY-GROUPS { g }\nEND", "END",
      "expected ::= (found END)"},
+    {"module BAD-MIB {\n  organization \"IRTF\";\n};", "module",
+     "BAD-MIB is an SMIng module, not SMIv1 or SMIv2"},
 };
 
 struct TextPosition {
@@ -117,7 +119,8 @@ TextPosition PositionOf(const std::string& text, const std::string& at) {
 TEST(ReaderErrors, ReportPositionAndCause) {
   for (const BrokenCase& broken : BROKEN_CASES) {
     std::string body = broken.body;
-    std::string text = body.compare(0, 8, "BAD-MIB ") == 0 || body.compare(0, 6, "OTHER-") == 0
+    std::string text = body.compare(0, 8, "BAD-MIB ") == 0 || body.compare(0, 6, "OTHER-") == 0 ||
+                               body.compare(0, 7, "module ") == 0
                            ? body
                            : HEADER + body;
     MibTestFolder folder;
@@ -132,6 +135,137 @@ TEST(ReaderErrors, ReportPositionAndCause) {
     EXPECT_EQ(error.cause.rfind(broken.cause, 0), 0u) << broken.body << "\n" << error.Text();
     EXPECT_EQ(registry.FindModule("BAD-MIB"), nullptr);
   }
+}
+
+// Mistakes that the field's readers forgive: the module loads, with one warning at the first use.
+struct ForgivenCase {
+  const char* body;  // follows HEADER
+  const char* at;
+  const char* warning;
+};
+
+const ForgivenCase FORGIVEN_CASES[] = {
+    {"x OBJECT-TYPE SYNTAX TimeTicks MAX-ACCESS read-only STATUS current ::= { bad 1 }\n"
+     "y OBJECT-TYPE SYNTAX TimeTicks MAX-ACCESS read-only STATUS current ::= { bad 2 }\nEND",
+     "TimeTicks", "TimeTicks is used without being imported; taken from SNMPv2-SMI"},
+    {"x OBJECT-TYPE SYNTAX Counter64 MAX-ACCESS read-only STATUS current ::= { bad 1 }\nEND",
+     "Counter64", "Counter64 is used without being imported; taken from SNMPv2-SMI"},
+    {"x OBJECT IDENTIFIER ::= { mib-2 99 }\nEND", "mib-2",
+     "mib-2 is used without being imported; taken from SNMPv2-SMI"},
+    {"t OBJECT-TYPE SYNTAX SEQUENCE OF E ACCESS not-accessible STATUS mandatory ::= { bad 1 }\n"
+     "e OBJECT-TYPE SYNTAX E ACCESS not-accessible STATUS mandatory ::= { t 1 }\n"
+     "E ::= SEQUENCE { c INTEGER }\n"
+     "c OBJECT-TYPE SYNTAX INTEGER ACCESS read-only STATUS mandatory ::= { e 1 }\nEND",
+     "e OBJECT-TYPE", "e is a table row without INDEX or AUGMENTS"},
+};
+
+TEST(ReaderErrors, ForgivenMistakesLoadWithAWarning) {
+  for (const ForgivenCase& forgiven : FORGIVEN_CASES) {
+    std::string text = HEADER + std::string(forgiven.body);
+    MibTestFolder folder;
+    folder.Write("BAD-MIB", text);
+    Registry registry({folder.Path()});
+    LoadError error;
+    std::vector<LoadError> warnings;
+    ASSERT_TRUE(registry.Load("BAD-MIB", &error, &warnings)) << error.Text();
+    ASSERT_EQ(warnings.size(), 1u) << forgiven.body;
+    TextPosition expected = PositionOf(text, forgiven.at);
+    EXPECT_EQ(warnings[0].fileName, folder.Path() + "/BAD-MIB");
+    EXPECT_EQ(warnings[0].line, expected.line) << warnings[0].Text();
+    EXPECT_EQ(warnings[0].column, expected.column) << warnings[0].Text();
+    EXPECT_EQ(warnings[0].cause.rfind(forgiven.warning, 0), 0u) << warnings[0].Text();
+  }
+}
+
+TEST(ReaderErrors, ForgivenNamesTakeTheSmiOwnDefinitions) {
+  MibTestFolder folder;
+  folder.Write("OLD-MIB",
+               "OLD-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM RFC1155-SMI\n"
+               "OBJECT-TYPE FROM RFC-1212;\n"
+               "t OBJECT-TYPE SYNTAX SEQUENCE OF E ACCESS not-accessible STATUS mandatory\n"
+               "  ::= { enterprises 32473 1 }\n"
+               "e OBJECT-TYPE SYNTAX E ACCESS not-accessible STATUS mandatory ::= { t 1 }\n"
+               "E ::= SEQUENCE { up TimeTicks, hits Counter }\n"
+               "up OBJECT-TYPE SYNTAX TimeTicks ACCESS read-only STATUS mandatory ::= { e 1 }\n"
+               "hits OBJECT-TYPE SYNTAX Counter ACCESS read-only STATUS mandatory ::= { e 2 }\n"
+               "END");
+  Registry registry({folder.Path()});
+  LoadError error;
+  std::vector<LoadError> warnings;
+  ASSERT_TRUE(registry.Load("OLD-MIB", &error, &warnings)) << error.Text();
+  EXPECT_EQ(warnings.size(), 3u);  // the row, TimeTicks and Counter, each once
+  EXPECT_EQ(registry.FindName("up")->syntax, 67u);
+  EXPECT_EQ(registry.FindName("up")->kind, ObjectKind::Column);
+  EXPECT_EQ(registry.FindName("hits")->syntax, 65u);
+  EXPECT_EQ(registry.FindName("e")->kind, ObjectKind::Entry);
+  EXPECT_TRUE(registry.FindName("e")->indexNames.empty());
+  // Nothing to forgive the second time: the module is loaded already.
+  warnings.clear();
+  ASSERT_TRUE(registry.Load("OLD-MIB", &error, &warnings));
+  EXPECT_TRUE(warnings.empty());
+}
+
+// Two modules define one name at different OIDs: the bare name is the first loaded one's, the
+// note names both, and MODULE::name picks either.
+TEST(ReaderErrors, NamesDefinedTwiceAreTold) {
+  MibTestFolder folder;
+  folder.Write("ONE-MIB",
+               "ONE-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+               "shared OBJECT IDENTIFIER ::= { enterprises 32473 1 }\n"
+               "same OBJECT IDENTIFIER ::= { enterprises 32473 3 } END");
+  folder.Write("TWO-MIB",
+               "TWO-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+               "shared OBJECT IDENTIFIER ::= { enterprises 32473 2 }\n"
+               "same OBJECT IDENTIFIER ::= { enterprises 32473 3 } END");
+  Registry registry({folder.Path()});
+  LoadError error;
+  ASSERT_TRUE(registry.Load("ONE-MIB", &error));
+  ASSERT_TRUE(registry.Load("TWO-MIB", &error));
+  std::string note;
+  const Object* first = registry.FindName("shared", &note);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->oid.back(), 1u);
+  EXPECT_EQ(note,
+            "shared is defined by ONE-MIB (1.3.6.1.4.1.32473.1) and by TWO-MIB "
+            "(1.3.6.1.4.1.32473.2): ONE-MIB's is taken; write MODULE::shared for another");
+  EXPECT_EQ(registry.FindName("ONE-MIB::shared", &note), first);
+  EXPECT_EQ(note, "");
+  ASSERT_NE(registry.FindName("TWO-MIB::shared"), nullptr);
+  EXPECT_EQ(registry.FindName("TWO-MIB::shared")->oid.back(), 2u);
+  EXPECT_EQ(registry.ModuleOf(registry.FindName("TWO-MIB::shared"))->name, "TWO-MIB");
+  EXPECT_EQ(registry.FindNameFor(*registry.FindModule("TWO-MIB"), "shared")->oid.back(), 2u);
+  // One name at one OID is no ambiguity.
+  ASSERT_NE(registry.FindName("same", &note), nullptr);
+  EXPECT_EQ(note, "");
+  EXPECT_EQ(registry.FindName("GONE-MIB::shared", &note), nullptr);
+  EXPECT_EQ(note, "no loaded module is named GONE-MIB");
+  EXPECT_EQ(registry.FindName("ONE-MIB::nothing"), nullptr);
+}
+
+TEST(ReaderErrors, FailedImportNamesTheChain) {
+  MibTestFolder folder;
+  folder.Write("TOP-MIB", "TOP-MIB DEFINITIONS ::= BEGIN IMPORTS mid FROM MID-MIB; END");
+  folder.Write("MID-MIB",
+               "MID-MIB DEFINITIONS ::= BEGIN IMPORTS low FROM LOW-MIB;\n"
+               "mid OBJECT IDENTIFIER ::= { low 1 } END");
+  folder.Write("LOW-MIB",
+               "LOW-MIB DEFINITIONS ::= BEGIN IMPORTS enterprises FROM SNMPv2-SMI;\n"
+               "low OBJECT IDENTIFIER ::= { enterprises 32473 1 }\n"
+               "x OBJECT IDENTIFIER ::= { nowhere 1 } END");
+  Registry registry({folder.Path()});
+  LoadError error;
+  ASSERT_FALSE(registry.Load("TOP-MIB", &error));
+  EXPECT_EQ(error.Text(), folder.Path() +
+                              "/LOW-MIB:3:27: unresolved OID parent nowhere; import chain: "
+                              "TOP-MIB -> MID-MIB -> LOW-MIB:3");
+  // Asked for directly, the failing module needs no chain.
+  ASSERT_FALSE(registry.Load("LOW-MIB", &error));
+  EXPECT_EQ(error.Text(), folder.Path() + "/LOW-MIB:3:27: unresolved OID parent nowhere");
+  // A missing import is reported where it is imported, at the end of the chain.
+  folder.Write("LOW-MIB", "LOW-MIB DEFINITIONS ::= BEGIN IMPORTS gone FROM GONE-MIB; END");
+  ASSERT_FALSE(registry.Load("TOP-MIB", &error));
+  EXPECT_EQ(error.importChain, (std::vector<std::string>{"TOP-MIB", "MID-MIB", "LOW-MIB"}));
+  EXPECT_EQ(error.cause.rfind("module GONE-MIB not found", 0), 0u);
 }
 
 TEST(ReaderErrors, FailedLoadKeepsEarlierModulesAndDropsItsOwnImports) {

@@ -193,6 +193,8 @@ TEST_F(ReaderModules, ResolvesImportsTypesAndDefaults) {
   EXPECT_EQ(extra->kind, ObjectKind::Entry);
   EXPECT_EQ(extra->indexNames, entry->indexNames);
   EXPECT_TRUE(extra->indexImplied);
+  EXPECT_EQ(extra->augments, "acmeEntry");
+  EXPECT_EQ(entry->augments, "");
   EXPECT_EQ(find("acmeNote")->kind, ObjectKind::Column);
   EXPECT_EQ(find("acmeNote")->defaultValue->bytes, "");
   EXPECT_EQ(find("acmeNote")->sizes, (std::vector<Range>{{0, 255}}));
