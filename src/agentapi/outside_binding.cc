@@ -238,7 +238,11 @@ int BindOutsideLibraries() {
   OptionalApi optional{};
   for (const OutsideOperation& operation : OPTIONAL_OPERATIONS) {
     OutsideEntry entry = FindEntry(libraries[operation.library], operation);
-    if (entry != nullptr) StoreEntry(&optional, operation.slot, entry);
+    if (entry != nullptr) {
+      StoreEntry(&optional, operation.slot, entry);
+    } else {
+      LastLoadError();  // the loader's message for the missing name is read, so it is let go
+    }
   }
   // The libraries stay loaded for the life of the process.
   gApi = api;
