@@ -73,9 +73,12 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
 
   auto apply = [&](StateRecord&& record, std::string* failure) {
     std::string cause;
-    if (Apply(record, &cause)) return true;
-    *failure = options.statePath + ":" + std::to_string(record.line) + ": " + cause;
-    return false;
+    if (!Check(record, &cause)) {
+      *failure = options.statePath + ":" + std::to_string(record.line) + ": " + cause;
+      return false;
+    }
+    Apply(record);
+    return true;
   };
   if (!ReadStateFile(options.statePath, apply, &found, error)) return false;
   for (const auto& [handle, instance] : instances_) {

@@ -103,8 +103,17 @@ struct InstanceListing {
 
 // The index of the agent's core: every member is declared here under the file that defines it.
 // A request goes from Handle (handle_requests.cc) to its handler; every change a handler or an
-// SNMP set makes goes through Commit (commit.cc), which journals it and then applies it with
-// Apply (journal_replay.cc), the same function that replays the state file at start.
+// SNMP set makes goes through Commit (commit.cc).
+//
+// The journal's contract, which the replay at start and every change share: a record is checked
+// (Check), then written to the journal, then applied (Apply). Check holds every reason to refuse
+// a record, and Apply cannot fail on a record that passed it; so a record in the file always
+// replays, and a change is acknowledged only once its records are in the file and applied. A
+// handler checks its request first to give the client its own reason; Commit checks again before
+// anything is written, and a record it refuses never reaches the file. The records of one change
+// (a group) are checked against the state before it, so a group holds none that makes or removes
+// an instance. A write that fails is cut back off the file (state_journal.h), and the change is
+// refused with the reason and not applied.
 class AgentCore {
  public:
   // agent_core.cc: start-up.
@@ -156,8 +165,10 @@ class AgentCore {
   bool WriteValue(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
                   proto::Reply* reply);
 
-  // journal_replay.cc: how one record changes the state, at start and after each append.
-  bool Apply(const StateRecord& record, std::string* error);
+  // journal_replay.cc: whether RECORD fits the state as it is, or why not in *ERROR.
+  bool Check(const StateRecord& record, std::string* error) const;
+  // How one checked record changes the state, at start and after each append.
+  void Apply(const StateRecord& record);
   // journal_snapshot.cc: hands the records that restate the live state to OUT, one at a time.
   void Snapshot(const std::function<void(const StateRecord&)>& out) const;
   StateRecordSource SnapshotSource() const {

@@ -19,14 +19,26 @@ constexpr size_t AGENT_COMPACT_AFTER_BYTES = 64 * 1024;
 
 }  // namespace
 
-// The change is in the journal before it is applied, and both happen before the reply: a client
-// that saw success finds its change after any crash of the agent.
+// The journal's contract (agent_core.h): checked, written, applied, and only then acknowledged,
+// so that a client that saw success finds its change after any crash of the agent.
 bool AgentCore::Commit(const StateRecord& record, proto::Reply* reply) {
   return Commit(std::vector<StateRecord>{record}, reply);
 }
 
 bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* reply) {
   std::string error;
+  for (const StateRecord& record : records) {
+    bool fits = Check(record, &error);
+    if (fits && records.size() > 1 &&
+        (record.type == RecordType::Instance || record.type == RecordType::Remove)) {
+      error = "a change of several records makes or removes an instance";
+      fits = false;
+    }
+    if (!fits) {
+      *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
+      return false;
+    }
+  }
   // The file is appended to only after the agent rewrote it: at start, or once there is room.
   if (rewritePending_ && !journal_.Rewrite(SnapshotSource(), &error)) {
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error +
@@ -38,7 +50,7 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
     return false;
   }
-  for (const StateRecord& record : records) Apply(record, &error);
+  for (const StateRecord& record : records) Apply(record);
   // Compared in bytes with the last rewrite, not with a fresh count, so that a large state does
   // not cost a full pass on every change, and small changes to rows of large values do not
   // rewrite those values over and over; nor does a count of records hold it back, so that a few

@@ -1,18 +1,49 @@
-// Replay: how one state record changes the agent's state, whether read from the state file at
-// start or just appended to the journal.
+// Replay: whether a state record fits the agent's state, and how it changes that state, whether
+// read from the state file at start or just appended to the journal.
 #include "agent/core/agent_core.h"
 
 namespace orvu::agent {
 
-bool AgentCore::Apply(const StateRecord& record, std::string* error) {
+bool AgentCore::Check(const StateRecord& record, std::string* error) const {
   switch (record.type) {
-    case RecordType::Module: return true;
-    case RecordType::Client: resident_.push_back(record.client); return true;
+    case RecordType::Module:
+    case RecordType::Client:
+    case RecordType::Scalar: return true;
     case RecordType::Instance: {
       if (instances_.count(record.handle) || record.handle == 0) {
         *error = "instance handle " + std::to_string(record.handle) + " is 0 or used twice";
         return false;
       }
+      auto entry = entryByOid_.find(record.entryOid);
+      if (entry != entryByOid_.end() &&
+          instancesByIndex_[entry->second - 1].count(record.indexOid)) {
+        *error = "instance " + OidText(record.indexOid) + " of " + OidText(record.entryOid) +
+                 " stated twice";
+        return false;
+      }
+      return true;
+    }
+    case RecordType::Enable:
+    case RecordType::Remove:
+    case RecordType::Value:
+      if (!instances_.count(record.handle)) {
+        *error = "no instance with handle " + std::to_string(record.handle);
+        return false;
+      }
+      return true;
+    case RecordType::Group:
+      // The reader hands on a group's records, never the group itself.
+      *error = "a group record out of place";
+      return false;
+  }
+  return true;
+}
+
+void AgentCore::Apply(const StateRecord& record) {
+  switch (record.type) {
+    case RecordType::Module: return;
+    case RecordType::Client: resident_.push_back(record.client); return;
+    case RecordType::Instance: {
       EntryDef* entry = EntryByOid(record.entryOid);
       if (!entry) {
         EntryDef stateOnly;
@@ -24,11 +55,7 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
         entry = &entries_.back();
         IndexEntry(*entry);
       }
-      if (!instancesByIndex_[entry->handle - 1].emplace(record.indexOid, record.handle).second) {
-        *error = "instance " + OidText(record.indexOid) + " of " + OidText(record.entryOid) +
-                 " stated twice";
-        return false;
-      }
+      instancesByIndex_[entry->handle - 1].emplace(record.indexOid, record.handle);
       Instance& instance = instances_[record.handle];
       instance.handle = record.handle;
       instance.entryHandle = entry->handle;
@@ -37,16 +64,12 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
       instance.time = record.time;
       instance.enabledFlags = record.enabledFlags;
       instance.leaves = record.leaves;
-      return true;
+      return;
     }
     case RecordType::Enable:
     case RecordType::Remove:
     case RecordType::Value: {
       auto it = instances_.find(record.handle);
-      if (it == instances_.end()) {
-        *error = "no instance with handle " + std::to_string(record.handle);
-        return false;
-      }
       Instance& instance = it->second;
       if (record.type == RecordType::Enable) {
         instance.enabledFlags = record.enabledFlags;
@@ -57,7 +80,7 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
         instancesByIndex_[instance.entryHandle - 1].erase(instance.index);
         instances_.erase(it);
       }
-      return true;
+      return;
     }
     case RecordType::Scalar: {
       auto it = scalarByOid_.find(record.scalarOid);
@@ -70,14 +93,10 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
       }
       scalars_[it->second].value = record.value;
       scalars_[it->second].stored = true;
-      return true;
+      return;
     }
-    case RecordType::Group:
-      // The reader hands on a group's records, never the group itself.
-      *error = "a group record out of place";
-      return false;
+    case RecordType::Group: return;
   }
-  return true;
 }
 
 }  // namespace orvu::agent

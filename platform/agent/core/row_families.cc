@@ -58,9 +58,9 @@ void AgentCore::ShareRows() {
         if (instancesByIndex_[member - 1].count(index)) continue;
         while (nextInstance_ == 0 || instances_.count(nextInstance_)) ++nextInstance_;
         record.entryOid = entries_[member - 1].oid;
+        // Fits by construction: a fresh handle, an index this member lacks.
         record.handle = nextInstance_++;
-        std::string ignored;
-        Apply(record, &ignored);
+        Apply(record);
       }
     }
   }

@@ -16,9 +16,19 @@
 namespace orvu::agent {
 namespace {
 
-bool WriteWhole(int fd, const std::string& data) {
+// Tests inject a failed write as OPERATION=BYTES/ERRNO (common/faults.h): BYTES of DATA reach the
+// file, then the write fails with ERRNO (EIO when none is given), as a full disk or a failing
+// device would leave it.
+bool WriteWhole(int fd, const std::string& data, const char* operation) {
   const char* p = data.data();
   size_t left = data.size();
+  InjectedFault fault;
+  if (CheckFault(operation, &fault)) {
+    size_t part = std::min(left, static_cast<size_t>(std::max<int64_t>(fault.result, 0)));
+    bool wrote = part == 0 || write(fd, p, part) == static_cast<ssize_t>(part);
+    errno = !wrote ? errno : fault.hasCode ? fault.code : EIO;
+    return false;
+  }
   while (left > 0) {
     ssize_t n = write(fd, p, left);
     if (n < 0 && errno == EINTR) continue;
@@ -256,19 +266,22 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   size_t total = 0;
   size_t count = 0;
   bool ok = true;
+  int writeError = 0;  // kept apart: the records formatted after a failed write may touch errno
   uint32_t chain = 0;
+  auto flush = [&] {
+    ok = WriteWhole(fd, block, "StateRewrite");
+    if (!ok) writeError = errno;
+    total += block.size();
+    block.clear();
+  };
   records([&](const StateRecord& record) {
+    if (!ok) return;
     block += SealLineInChain(FormatStateRecord(record), &chain);
     block += '\n';
     ++count;
-    if (ok && block.size() >= STATE_WRITE_BLOCK) {
-      ok = WriteWhole(fd, block);
-      total += block.size();
-      block.clear();
-    }
+    if (block.size() >= STATE_WRITE_BLOCK) flush();
   });
-  ok = ok && WriteWhole(fd, block);
-  total += block.size();
+  if (ok) flush();
   std::string digits = std::to_string(count);
   digits.insert(0, STATE_COUNT_DIGITS - digits.size(), '0');
   // The new file reaches the disk before it replaces the old one, so that a crash leaves one of
@@ -278,7 +291,7 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
        pwrite(fd, digits.data(), digits.size(), static_cast<off_t>(countAt)) ==
            static_cast<ssize_t>(digits.size()) &&
        fsync(fd) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 && fcntl(fd, F_SETFL, O_APPEND) == 0;
-  int saved = errno;
+  int saved = writeError ? writeError : errno;
   if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
     if (ok) saved = errno;
     rewriteFailure_ = saved;
@@ -339,7 +352,7 @@ bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* 
   for (const StateRecord& record : records) {
     text += SealLineInChain(FormatStateRecord(record), &chain) + "\n";
   }
-  bool written = WriteWhole(fd_, text);
+  bool written = WriteWhole(fd_, text, "StateWrite");
   int saved = errno;
   InjectedFault fault;
   if (written && sync_ && (CheckFault("StateSync", &fault) || fdatasync(fd_) != 0)) {

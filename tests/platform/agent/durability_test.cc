@@ -186,6 +186,15 @@ void SetSample(AgentHandle agent, TestOid& object, SyntaxSample sample) {
   ASSERT_EQ(AgentSetData(agent, 0, data, &value), 1) << AgentTest::LastErrorText();
 }
 
+// An Opaque value of BYTES, which outlive it.
+SnmpValue OpaqueOf(const std::string& bytes) {
+  SnmpValue value{};
+  value.syntax = ORVU_SYNTAX_OPAQUE;
+  value.number = static_cast<uint32_t>(bytes.size());
+  value.data = reinterpret_cast<uintptr_t>(bytes.data());
+  return value;
+}
+
 // What OBJECT holds, in the shape of a sample of SYNTAX.
 SyntaxSample ReadSample(AgentHandle agent, TestOid& object, const SyntaxSample& like) {
   SnmpOid oid{};
@@ -330,17 +339,23 @@ TEST_F(DurabilityTest, AnSnmpSetIsOneChangeAllOrNothing) {
   EXPECT_EQ(read(control), 2u);
 }
 
-// A change whose write or sync fails is cut back off the file, so that "1022" means "not
+// A change whose write or sync fails (a full disk, a failing device, a file-size limit, a write
+// cut short) is refused with the reason and cut back off the file, so that "1022" means "not
 // applied" after any restart, with --fsync too. When even the cut fails (a filesystem gone
 // read-only), every later change is refused until the cut succeeds.
 TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
   TestOid volume{1, 3, 6, 1, 4, 1, 32473, 99, 1, 2};
   struct Case {
-    const char* faults;
+    const char* faults;  // the second write or sync of the run fails
+    const char* reason;
     bool laterRefused;  // the cut failed once: the next change is refused too
   };
-  for (const Case& c :
-       {Case{"StateSync=0/5@2", false}, Case{"StateSync=0/5@2;StateCut=0@1", true}}) {
+  for (const Case& c : {Case{"StateSync=0/5@2", "Input/output error", false},
+                        Case{"StateSync=0/5@2;StateCut=0@1", "Input/output error", true},
+                        Case{"StateWrite=0/28@2", "No space left on device", false},
+                        Case{"StateWrite=0/5@2", "Input/output error", false},
+                        Case{"StateWrite=0/27@2", "File too large", false},
+                        Case{"StateWrite=9/28@2", "No space left on device", false}}) {
     SCOPED_TRACE(c.faults);
     std::filesystem::remove(state_);
     agent_->options.env["ORVU_FAULTS"] = c.faults;
@@ -348,7 +363,7 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
     AgentHandle agent = Connect();
     SetInteger(agent, volume, 11);
     std::string why = RefusedForStorage(agent, volume, 22);
-    EXPECT_NE(why.find("Input/output error"), std::string::npos) << why;
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
     EXPECT_EQ(ReadInteger(agent, volume), 11u);
     if (c.laterRefused) {
       EXPECT_NE(ReadState().find("number=22"), std::string::npos) << "the cut failed";
@@ -412,10 +427,7 @@ TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
   TestOid vendorData = LeafOid(11, {1});  // Opaque, of any size
   uint32_t data = AgentGetDataHandle(agent, 0, vendorData.Ptr());
   std::string bytes(512 * 1024, 'a');
-  SnmpValue value{};
-  value.syntax = ORVU_SYNTAX_OPAQUE;
-  value.number = static_cast<uint32_t>(bytes.size());
-  value.data = reinterpret_cast<uintptr_t>(bytes.data());
+  SnmpValue value = OpaqueOf(bytes);
   uintmax_t largest = 0;
   for (int i = 0; i < 24; ++i) {
     bytes[0] = static_cast<char>('a' + i);
@@ -427,6 +439,43 @@ TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
   KillAgent();
   AgentFrameworkCleanup();
   ASSERT_TRUE(StartAgent({}));
+}
+
+// A compaction that cannot write its new file leaves the journal as it was: the change that
+// set it off stays acknowledged and in the file, no half-written file is left beside it, the
+// agent serves on and compacts at a later change.
+TEST_F(DurabilityTest, ACompactionThatCannotWriteKeepsTheJournal) {
+  TestOid vendorData = LeafOid(11, {1});  // Opaque, of any size
+  // The first rewrite is the one at start; the second, the compaction after the first large set.
+  for (const char* faults : {"StateRewrite=0/28@2", "StateRewrite=0/5@2", "StateRewrite=0/27@2",
+                             "StateRewrite=100/28@2"}) {
+    SCOPED_TRACE(faults);
+    std::filesystem::remove(state_);
+    agent_->options.env["ORVU_FAULTS"] = faults;
+    ASSERT_TRUE(StartAgent());
+    AgentHandle agent = Connect();
+    CreateInstance(agent, 1);
+    uint32_t data = AgentGetDataHandle(agent, 0, vendorData.Ptr());
+    std::string bytes(100 * 1024, 'a');
+    SnmpValue value = OpaqueOf(bytes);
+    ASSERT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
+    uintmax_t uncompacted = std::filesystem::file_size(state_);
+    EXPECT_GT(uncompacted, bytes.size() * 2) << "the record is still in the journal";
+    EXPECT_FALSE(std::filesystem::exists(state_ + ".new"));
+    bytes[0] = 'b';
+    ASSERT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
+    // Compacted at the next change: one value left, not two.
+    EXPECT_LT(std::filesystem::file_size(state_), uncompacted + bytes.size());
+    KillAgent();
+    AgentFrameworkCleanup();
+    agent_->options.env.erase("ORVU_FAULTS");
+    ASSERT_TRUE(StartAgent({}));
+    agent = Connect();
+    const SyntaxSample last{ORVU_SYNTAX_OPAQUE, 0, bytes, {}};
+    EXPECT_TRUE(ReadSample(agent, vendorData, last).bytes == bytes);
+    AgentFrameworkCleanup();
+    StopAgent();
+  }
 }
 
 // A state file moved or removed under the running agent: changes fail with a reason instead of
