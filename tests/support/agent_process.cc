@@ -424,10 +424,13 @@ void TestAgent::WriteState(const std::string& text) const {
   out << text;
 }
 
-OasetRun RunAgentToEnd(const std::vector<std::string>& args, unsigned fileLimit) {
+OasetRun RunAgentToEnd(const std::vector<std::string>& args, unsigned fileLimit,
+                       const std::map<std::string, std::string>& env) {
   std::vector<std::string> spawnedArgs = args;
   std::string program = WithFileLimit(AgentPath(), &spawnedArgs, fileLimit);
-  return RunProgram(program, spawnedArgs, {{"ORVU_MIB_PATH", MibsDir()}});
+  std::map<std::string, std::string> variables = env;
+  variables["ORVU_MIB_PATH"] = MibsDir();
+  return RunProgram(program, spawnedArgs, variables);
 }
 
 OasetRun RunOaset(const TestAgent* agent, std::vector<std::string> args,

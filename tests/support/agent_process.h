@@ -118,8 +118,9 @@ int StartProgram(const std::string& program, std::vector<std::string> args,
 // when PID is not a process started here.
 int StopProgram(int pid);
 // Runs orvu-agentd ARGS to its end (for starts that must fail, or --detach), with ORVU_MIB_PATH at
-// the repository's mibs/ and FILE_LIMIT as in TestAgentOptions.
-OasetRun RunAgentToEnd(const std::vector<std::string>& args, unsigned fileLimit = 0);
+// the repository's mibs/, ENV added, and FILE_LIMIT as in TestAgentOptions.
+OasetRun RunAgentToEnd(const std::vector<std::string>& args, unsigned fileLimit = 0,
+                       const std::map<std::string, std::string>& env = {});
 
 std::string BinDir();
 std::string MibsDir();

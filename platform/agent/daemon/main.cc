@@ -6,7 +6,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "agent/core/agent_core.h"
 #include "agent/daemon/agent_command_line.h"
@@ -27,15 +29,49 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
+int StartFailed(const std::string& error) {
+  std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+  return 1;
+}
+
+// What start-up made, undone in the reverse order on every way out of main: each step is added by
+// the code that made the thing it undoes, right after making it. The caller of --detach, whose
+// background process carries on with all of it, forgets the steps instead.
+class Undo {
+ public:
+  Undo() = default;
+  Undo(const Undo&) = delete;
+  Undo& operator=(const Undo&) = delete;
+  ~Undo() {
+    while (!steps_.empty()) {
+      steps_.back()();
+      steps_.pop_back();
+    }
+  }
+  void Then(std::function<void()> step) { steps_.push_back(std::move(step)); }
+  void Forget() { steps_.clear(); }
+
+ private:
+  std::vector<std::function<void()>> steps_;
+};
+
+// Opens and locks PIDFILE into *PID_FD; removed again on the way out.
+bool TakePidFile(const std::string& pidFile, int* pidFd, Undo* undo, std::string* error) {
+  if ((*pidFd = orvu::agent::OpenPidFile(pidFile, error)) < 0) return false;
+  undo->Then([pidFile, fd = *pidFd] { orvu::agent::RemovePidFile(fd, pidFile); });
+  return true;
+}
+
 // --tcp ADDR:PORT (checked with the command line): listens there and writes the endpoint file with
-// the address, the port and a fresh secret.
+// the address, the port and a fresh secret; both are undone on the way out.
 bool StartLoopback(const orvu::agent::AgentCommandLine& commandLine,
                    const std::string& endpointFile, orvu::agent::LoopbackListener* loopback,
-                   std::string* error) {
+                   Undo* undo, std::string* error) {
   using namespace orvu;
   uint16_t port = commandLine.tcpPort;
   loopback->socket = transport::ListenLoopback(commandLine.tcpHost, &port, error);
   if (loopback->socket == transport::NO_SOCKET) return false;
+  undo->Then([loopback] { transport::Close(loopback->socket); });
   unsigned char secret[endpoint::ENDPOINT_SECRET_BYTES];
   if (!transport::RandomBytes(secret, sizeof secret)) {
     *error = "no random bytes for the endpoint secret";
@@ -43,7 +79,10 @@ bool StartLoopback(const orvu::agent::AgentCommandLine& commandLine,
   }
   loopback->secret = endpoint::HexText(secret, sizeof secret);
   endpoint::Endpoint where{commandLine.tcpHost, port, loopback->secret};
-  return transport::WritePrivateFile(endpointFile, endpoint::FormatEndpoint(where), error);
+  if (!transport::WritePrivateFile(endpointFile, endpoint::FormatEndpoint(where), error))
+    return false;
+  undo->Then([endpointFile] { transport::RemoveEndpoint(endpointFile); });
+  return true;
 }
 
 }  // namespace
@@ -84,23 +123,20 @@ int main(int argc, char** argv) {
 
   agent::InstallStopSignals(&gStop);
   agent::GiveLargeBlocksTheirOwnPages();
+  // The core's journal lets go of the state file by itself.
   agent::AgentCore core;
-  if (!core.Start(options, &error)) {
-    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-    return 1;
-  }
+  if (!core.Start(options, &error)) return StartFailed(error);
   agent::ReturnFreeMemory();
+  agent::LoopbackListener loopback;  // before the steps that close it
+  Undo undo;
   // The pid file is taken before the socket listens, so that whoever finds the agent answering
   // finds its pid file written too.
   int pidFd = -1;
-  if (!impliedPidFile && !pidFile.empty() && (pidFd = agent::OpenPidFile(pidFile, &error)) < 0) {
-    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-    return 1;
-  }
+  if (!impliedPidFile && !pidFile.empty() && !TakePidFile(pidFile, &pidFd, &undo, &error))
+    return StartFailed(error);
   if (pidFd >= 0 && !commandLine.detach && !agent::WritePidFile(pidFd)) {
     std::fprintf(stderr, "orvu-agentd: cannot write %s\n", pidFile.c_str());
   }
-  agent::LoopbackListener loopback;
   std::string endpointFile = commandLine.endpointFile;
   if (endpointFile.empty())
     endpointFile = socketPath.substr(0, socketPath.rfind('/') + 1) + "orvu-agent.endpoint";
@@ -108,36 +144,23 @@ int main(int argc, char** argv) {
   if (!group.groupName.empty()) agent::AdmitGroup(group);
   transport::Socket listener =
       transport::Listen(socketPath, makeFolder, &error, group.groupName.empty() ? nullptr : &group);
-  if (listener == transport::NO_SOCKET) {
-    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-    if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
-    return 1;
-  }
-  // Beside the socket, so only once Listen has made and checked its folder.
-  if (impliedPidFile && (pidFd = agent::OpenPidFile(pidFile, &error)) < 0) {
-    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
+  if (listener == transport::NO_SOCKET) return StartFailed(error);
+  undo.Then([listener, socketPath] {
     transport::Close(listener);
     transport::RemoveEndpoint(socketPath);
-    return 1;
-  }
+  });
+  // Beside the socket, so only once Listen has made and checked its folder.
+  if (impliedPidFile && !TakePidFile(pidFile, &pidFd, &undo, &error)) return StartFailed(error);
   // After Listen, which makes the default socket's folder and checks that it is private, and before
   // the caller of --detach returns: whoever finds the agent running finds its endpoint file too.
   if (!commandLine.tcpAddress.empty() &&
-      !StartLoopback(commandLine, endpointFile, &loopback, &error)) {
-    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-    transport::Close(listener);
-    transport::RemoveEndpoint(socketPath);
-    if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
-    return 1;
+      !StartLoopback(commandLine, endpointFile, &loopback, &undo, &error)) {
+    return StartFailed(error);
   }
   if (commandLine.detach) {
     switch (agent::Detach(pidFd, &error)) {
-      case agent::DetachOutcome::Failed:
-        std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-        transport::RemoveEndpoint(socketPath);
-        if (loopback.socket != transport::NO_SOCKET) transport::RemoveEndpoint(endpointFile);
-        return 1;
-      case agent::DetachOutcome::CallerReturns: return 0;
+      case agent::DetachOutcome::Failed: return StartFailed(error);
+      case agent::DetachOutcome::CallerReturns: undo.Forget(); return 0;
       case agent::DetachOutcome::InBackground: break;
     }
   }
@@ -146,13 +169,8 @@ int main(int argc, char** argv) {
   agent::ExtraEvents subagentEvents{agent::SubagentPollSet, agent::SubagentDispatch};
   bool subagent = !agentxAddress.empty();
   // After the detach: the session with the master belongs to the process that serves.
-  if (subagent && !agent::StartSubagent(&core, agentxAddress, &error)) {
-    std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
-    transport::Close(listener);
-    transport::RemoveEndpoint(socketPath);
-    if (loopback.socket != transport::NO_SOCKET) transport::RemoveEndpoint(endpointFile);
-    return 1;
-  }
+  if (subagent && !agent::StartSubagent(&core, agentxAddress, &error)) return StartFailed(error);
+  if (subagent) undo.Then(agent::StopSubagent);
   if (!commandLine.detach) {
     std::fprintf(stderr, "orvu-agentd: ready at %s (pid %ld, state in %s); Ctrl-C stops it\n",
                  socketPath.c_str(), static_cast<long>(getpid()), options.statePath.c_str());
@@ -169,14 +187,6 @@ int main(int argc, char** argv) {
                  static_cast<unsigned long long>(counts.setsCommitted),
                  static_cast<unsigned long long>(counts.setsRefused),
                  static_cast<unsigned long long>(counts.setsUndone));
-    agent::StopSubagent();
   }
-  transport::Close(listener);
-  transport::RemoveEndpoint(socketPath);
-  if (loopback.socket != transport::NO_SOCKET) {
-    transport::Close(loopback.socket);
-    transport::RemoveEndpoint(endpointFile);
-  }
-  if (pidFd >= 0) agent::RemovePidFile(pidFd, pidFile);
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "agent/daemon/process_control.h"
+#include "common/faults.h"
 #include "protocol/transport.h"
 
 namespace orvu::agent {
@@ -122,7 +123,12 @@ int OpenPidFile(const std::string& path, std::string* error) {
 }
 
 DetachOutcome Detach(int pidFd, std::string* error) {
-  pid_t child = fork();
+  InjectedFault fault;
+  pid_t child = -1;
+  if (CheckFault("Detach", &fault))
+    errno = fault.hasCode ? fault.code : EAGAIN;
+  else
+    child = fork();
   if (child < 0) {
     *error = std::string("cannot detach: ") + std::strerror(errno);
     return DetachOutcome::Failed;

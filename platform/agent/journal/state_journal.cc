@@ -204,12 +204,20 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
 StateJournal::~StateJournal() {
   std::string ignored;
   if (fd_ >= 0 && cutPending_) CutBack(&ignored);
+  // A start that failed before its first rewrite leaves no empty state file of its own making.
+  struct stat held, named;
+  if (fd_ >= 0 && created_ && fstat(fd_, &held) == 0 && held.st_size == 0 &&
+      lstat(path_.c_str(), &named) == 0 && SameFile(held, named)) {
+    unlink(path_.c_str());
+  }
   if (fd_ >= 0) close(fd_);
 }
 
 bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::string* error) {
   path_ = path;
   sync_ = syncEachChange;
+  struct stat before;
+  bool existed = lstat(path.c_str(), &before) == 0;
   // The lock goes with the file, not with its name: a rewrite renames a new file over the path,
   // so whoever locked the old one looks again until the file it holds is the one at the path.
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -228,6 +236,7 @@ bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::strin
     }
     if (lstat(path.c_str(), &named) == 0 && SameFile(held, named)) {
       fd_ = fd;
+      created_ = !existed;
       return true;
     }
     close(fd);
@@ -311,6 +320,7 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   fstat(fd, &st);
   if (fd_ >= 0) close(fd_);
   fd_ = fd;
+  created_ = false;
   device_ = st.st_dev;
   inode_ = st.st_ino;
   appended_ = 0;

@@ -75,6 +75,7 @@ class StateJournal {
   uint32_t chain_ = 0;       // the seal of the last record in the file
   bool cutPending_ = false;  // a refused change is still in the file past fileSize_
   int rewriteFailure_ = 0;   // errno of the last failed rewrite
+  bool created_ = false;     // Lock made the file, and no rewrite has filled it yet
 };
 
 }  // namespace orvu::agent

@@ -29,6 +29,8 @@ int subagent_open_master_session(void);
 #include <mutex>
 #include <thread>
 
+#include "common/faults.h"
+
 namespace orvu::agent {
 namespace {
 
@@ -485,6 +487,11 @@ void Run() {
 bool StartSubagent(AgentCore* core, const std::string& address, std::string* error) {
   if (address.empty()) {
     *error = "--agentx needs an address";
+    return false;
+  }
+  InjectedFault fault;
+  if (CheckFault("StartSubagent", &fault)) {
+    *error = "cannot start the AgentX subagent at " + address + ": injected fault";
     return false;
   }
   gCore = core;

@@ -6,12 +6,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "agent/core/agent_core.h"
 #include "framework_fixture.h"
 #include "protocol/agent_errors.h"
+#include "protocol/transport.h"
 
 namespace orvu::test {
 namespace {
@@ -565,6 +567,71 @@ TEST_F(DurabilityTest, BadStartsSayWhyAndFail) {
   args = {"--socket", dir_ + "/other.sock", "--state", state_};
   EXPECT_EQ(RunAgent(args, &errors), 1);
   EXPECT_NE(errors.find("in use by another agent"), std::string::npos) << errors;
+}
+
+// A start that fails at any step undoes what the steps before it made: no pid file, socket,
+// endpoint file or state file of its own making is left, only the socket's lock file, which
+// stays by design (and a state file once the start has written it).
+TEST_F(DurabilityTest, FailedStartsLeaveNothingBehind) {
+  std::string error;
+  uint16_t port = 0;
+  transport::Socket taken = transport::ListenLoopback("127.0.0.1", &port, &error);
+  ASSERT_NE(taken, transport::NO_SOCKET) << error;
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    const char* faults;
+    std::string reason;
+    std::set<std::string> left;
+  };
+  const std::set<std::string> started = {"state", "agent.sock.lock"};
+  const Case cases[] = {
+      {"bad module", {"--module", "NO-SUCH-MIB"}, "", "cannot load module NO-SUCH-MIB", {}},
+      {"failed detach",
+       {"--detach"},
+       "Detach=0/11",
+       "cannot detach: Resource temporarily",
+       started},
+      {"AgentX refused",
+       {"--agentx", "tcp:127.0.0.1:1"},
+       "StartSubagent=0",
+       "cannot start the AgentX subagent at tcp:127.0.0.1:1",
+       started},
+      {"TCP address taken",
+       {"--tcp", "127.0.0.1:" + std::to_string(port)},
+       "",
+       "127.0.0.1:" + std::to_string(port),
+       started},
+      {"socket taken", {"--socket", socket_}, "", "another agent answers at " + socket_, {"other"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& file : std::filesystem::directory_iterator(dir_))
+      std::filesystem::remove(file.path());
+    bool taking = c.args[0] == "--socket";
+    if (taking) {
+      ASSERT_TRUE(StartAgent());
+    }
+    std::set<std::string> before;
+    for (const auto& file : std::filesystem::directory_iterator(dir_))
+      before.insert(file.path().filename());
+    std::vector<std::string> args = AgentArgs({"--module", "VORNEL-VNBEEP-MIB", "--pid-file",
+                                               dir_ + "/other.pid", "--tcp", "127.0.0.1:0"});
+    if (taking) args = {"--state", dir_ + "/other", "--pid-file", dir_ + "/other.pid"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    agent_->options.env["ORVU_FAULTS"] = c.faults;
+    std::string errors;
+    EXPECT_EQ(RunAgent(args, &errors), 1);
+    EXPECT_NE(errors.find(c.reason), std::string::npos) << errors;
+    std::set<std::string> left;
+    for (const auto& file : std::filesystem::directory_iterator(dir_)) {
+      if (!before.count(file.path().filename())) left.insert(file.path().filename());
+    }
+    EXPECT_EQ(left, c.left);
+    agent_->options.env.erase("ORVU_FAULTS");
+    if (taking) StopAgent();
+  }
+  transport::Close(taken);
 }
 
 TEST_F(DurabilityTest, TermStopsCleanlyAndRemovesTheSocket) {

@@ -65,7 +65,7 @@ bool AgentTest::StartAgent(const std::vector<std::string>& args) {
 }
 
 int AgentTest::RunAgent(const std::vector<std::string>& args, std::string* errors) {
-  OasetRun run = RunAgentToEnd(args, fileLimit_);
+  OasetRun run = RunAgentToEnd(args, fileLimit_, agent_->options.env);
   *errors = run.err;
   return run.status;
 }

@@ -48,7 +48,8 @@ class AgentTest : public ::testing::Test {
   // Starts the agent with --socket and --state of this test and ARGS, and waits until it
   // answers; false when it exited instead.
   bool StartAgent(const std::vector<std::string>& args = {"--module", "VORNEL-VNBEEP-MIB"});
-  // Runs the agent to its end (for starts that must fail); its exit status, stderr in *errors.
+  // Runs the agent to its end (for starts that must fail), with the environment StartAgent would
+  // give it; its exit status, stderr in *errors.
   int RunAgent(const std::vector<std::string>& args, std::string* errors);
   void StopAgent();  // SIGTERM, and the exit status must be 0
   void KillAgent();  // SIGKILL
