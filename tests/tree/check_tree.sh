@@ -3,7 +3,11 @@
 # - every file or folder that docs/architecture.md names in backquotes exists (a path from the
 #   top, or a bare file or folder name somewhere in the tree);
 # - every .cc file under src/, platform/, tests/, fuzz/ and bench/ is named in the CMakeLists.txt
-#   of its folder or of a folder above it.
+#   of its folder or of a folder above it;
+# - the includes of src/ and platform/ keep the layer rules of docs/architecture.md: each names
+#   its header with its folder, and a layer includes only its own headers and those of the layers
+#   above it (the tool nothing of the platform's and the reverse, a client library none of the
+#   others').
 # Usage: check_tree.sh TOP
 set -euo pipefail
 top=${1:?usage: check_tree.sh TOP}
@@ -43,6 +47,52 @@ while IFS= read -r source; do
     failures=$((failures + 1))
   fi
 done < <(find src platform tests fuzz bench -name '*.cc' | sort)
+
+# The layer of a source file, or of an included header from its folder on: the two products apart
+# (t, p), then the rank in its product's list; a client library is its own folder.
+layer() {
+  case $1 in
+    agentapi/*) echo t1 ;;
+    values/*) echo t2 ;;
+    cli/*) echo t3 ;;
+    agent_ops/*) echo t4 ;;
+    orvu/*|include/orvu/*) echo p1 ;;
+    common/*) echo p2 ;;
+    mibreader/*) echo p3 ;;
+    protocol/*) echo p4 ;;
+    libs/*/*) local rest=${1#libs/}; echo "p5${rest%%/*}" ;;
+    agent/journal/*) echo p6a ;;
+    agent/snmp/agentx_subagent.*) echo p6d ;;  # a library of its own, above the core
+    agent/snmp/*) echo p6b ;;
+    agent/core/*) echo p6c ;;
+    agent/daemon/*) echo p6d ;;
+    *) echo "?" ;;
+  esac
+}
+
+while IFS= read -r source; do
+  own=$(layer "${source#*/}")
+  if [[ $own == "?" ]]; then
+    echo "$source is in no layer of docs/architecture.md"
+    failures=$((failures + 1))
+    continue
+  fi
+  while IFS= read -r header; do
+    if [[ $header != */* ]]; then
+      echo "$source includes \"$header\" without its folder"
+      failures=$((failures + 1))
+      continue
+    fi
+    theirs=$(layer "$header")
+    [[ $theirs == "$own" ]] && continue
+    # Above means: the same product, a lower rank, and not another client library.
+    if [[ $theirs == "?" || ${theirs:0:1} != "${own:0:1}" || ! $theirs < $own ||
+          (${theirs:0:2} == p5 && ${own:0:2} == p5) ]]; then
+      echo "$source includes $header, which is not in a layer above its own (docs/architecture.md)"
+      failures=$((failures + 1))
+    fi
+  done < <(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$source")
+done < <(find src platform -name '*.h' -o -name '*.cc' | sort)
 
 if [[ $failures != 0 ]]; then
   echo "$failures problem(s) in the tree"
