@@ -1,5 +1,9 @@
 #include "common/faults.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -98,6 +102,23 @@ bool CheckFault(const char* operation, InjectedFault* fault) {
     return true;
   }
   return false;
+}
+
+bool InjectedFailure(const char* operation, int64_t* result, FaultCodeSink sink) {
+  InjectedFault fault;
+  if (!CheckFault(operation, &fault)) return false;
+  if (fault.hasCode) {
+    if (sink) {
+      sink(fault.code, "injected fault in " + std::string(operation) + " (error code " +
+                           std::to_string(fault.code) + ")");
+    }
+    errno = fault.code;
+#if defined(_WIN32)
+    ::SetLastError(static_cast<DWORD>(fault.code));
+#endif
+  }
+  *result = fault.result;
+  return true;
 }
 
 }  // namespace orvu

@@ -39,22 +39,8 @@ Library& Lib() {
   return *library;
 }
 
-bool Injected(const char* operation, int64_t* result) {
-  orvu::InjectedFault fault;
-  if (!orvu::CheckFault(operation, &fault)) return false;
-  if (fault.hasCode) {
-    SetLastError(fault.code, "injected fault in " + std::string(operation) + " (error code " +
-                                 std::to_string(fault.code) + ")");
-  }
-  *result = fault.result;
-  return true;
-}
-
-#define ORVU_FAULT_POINT(name, type)                          \
-  do {                                                        \
-    int64_t injected_ = 0;                                    \
-    if (Injected(name, &injected_)) return (type)(injected_); \
-  } while (0)
+// Every operation's fault check hands /CODE to the caller's last error.
+#define AGENT_FAULT_POINT(name, type) ORVU_FAULT_POINT(name, type, SetLastError)
 
 bool Fail(int32_t code, const std::string& text = std::string()) {
   SetLastError(code, text);
@@ -74,6 +60,19 @@ AgentSession* SessionOf(AgentHandle agent) {
     return nullptr;
   }
   return it->second.get();
+}
+
+// The start of every operation on a connection: the fault check, then the library's lock and the
+// session of AGENT. BODY(session) runs under the lock; without a session the operation returns 0
+// with the last error set.
+template <typename Result, typename Body>
+Result OnSession(const char* operation, AgentHandle agent, Body body) {
+  AGENT_FAULT_POINT(operation, Result);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* session = SessionOf(agent);
+  if (!session) return 0;
+  return body(session);
 }
 
 // Room left in a request for sub-identifiers; anything longer cannot be sent.
@@ -171,33 +170,29 @@ bool RecordSizeIs(uint32_t size, uint32_t expected) {
 // that; a later index reads the list taken (taking one first when there is none) from 1 on, and
 // FILL copies the record out.
 template <typename Record, typename Fill>
-int Enumerate(AgentHandle agent, proto::Op op, uint32_t index,
+int Enumerate(const char* operation, AgentHandle agent, proto::Op op, uint32_t index,
               std::vector<Record> proto::Reply::*list, Fill fill) {
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  if (!session) return 0;
-  const proto::Reply* listing = session->Listing(op, index == 0);
-  if (!listing) return 0;
-  if (index == 0) return 1;
-  const std::vector<Record>& records = listing->*list;
-  if (index > records.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
-  return fill(records[index - 1]) ? 1 : 0;
+  return OnSession<int>(operation, agent, [&](AgentSession* session) -> int {
+    const proto::Reply* listing = session->Listing(op, index == 0);
+    if (!listing) return 0;
+    if (index == 0) return 1;
+    const std::vector<Record>& records = listing->*list;
+    if (index > records.size()) return Fail(orvu::AGENT_ERR_NO_MORE_ENTRIES);
+    return fill(records[index - 1]) ? 1 : 0;
+  });
 }
 
-int ChangeInstance(AgentHandle agent, proto::Op op, uint32_t entryHandle, uint32_t instanceHandle,
-                   uint32_t flags) {
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  if (!session) return 0;
-  proto::Request request;
-  request.op = op;
-  request.entryHandle = entryHandle;
-  request.instanceHandle = instanceHandle;
-  request.flags = flags;
-  proto::Reply reply;
-  return session->Call(request, &reply) ? 1 : 0;
+int ChangeInstance(const char* operation, AgentHandle agent, proto::Op op, uint32_t entryHandle,
+                   uint32_t instanceHandle, uint32_t flags) {
+  return OnSession<int>(operation, agent, [&](AgentSession* session) -> int {
+    proto::Request request;
+    request.op = op;
+    request.entryHandle = entryHandle;
+    request.instanceHandle = instanceHandle;
+    request.flags = flags;
+    proto::Reply reply;
+    return session->Call(request, &reply) ? 1 : 0;
+  });
 }
 
 }  // namespace
@@ -205,7 +200,7 @@ int ChangeInstance(AgentHandle agent, proto::Op op, uint32_t entryHandle, uint32
 extern "C" {
 
 ORVU_EXPORT int ORVU_CALL AgentFrameworkInit(void) {
-  ORVU_FAULT_POINT("AgentFrameworkInit", int);
+  AGENT_FAULT_POINT("AgentFrameworkInit", int);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
   lib.started = true;
@@ -213,7 +208,7 @@ ORVU_EXPORT int ORVU_CALL AgentFrameworkInit(void) {
 }
 
 ORVU_EXPORT int ORVU_CALL AgentFrameworkCleanup(void) {
-  ORVU_FAULT_POINT("AgentFrameworkCleanup", int);
+  AGENT_FAULT_POINT("AgentFrameworkCleanup", int);
   Library& lib = Lib();
   std::lock_guard<std::mutex> lock(lib.mutex);
   if (!lib.started) return Fail(orvu::AGENT_ERR_NOT_STARTED);
@@ -225,7 +220,7 @@ ORVU_EXPORT int ORVU_CALL AgentFrameworkCleanup(void) {
 
 ORVU_EXPORT AgentHandle ORVU_CALL AgentConnect(const char* clientName, uint32_t reserved1,
                                                uint32_t reserved2, uint32_t reserved3) {
-  ORVU_FAULT_POINT("AgentConnect", AgentHandle);
+  AGENT_FAULT_POINT("AgentConnect", AgentHandle);
   (void)reserved2;
   (void)reserved3;
   Library& lib = Lib();
@@ -242,23 +237,20 @@ ORVU_EXPORT AgentHandle ORVU_CALL AgentConnect(const char* clientName, uint32_t 
 }
 
 ORVU_EXPORT int ORVU_CALL AgentDisconnect(AgentHandle agent) {
-  ORVU_FAULT_POINT("AgentDisconnect", int);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  if (!session) return 0;
-  // The agent drops the client before the reply, so no later list shows it; an agent that is
-  // already gone has nothing to drop.
-  proto::Request request;
-  request.op = proto::Op::Unregister;
-  proto::Reply reply;
-  session->Call(request, &reply);
-  lib.sessions.erase(agent);
-  return 1;
+  return OnSession<int>("AgentDisconnect", agent, [&](AgentSession* session) -> int {
+    // The agent drops the client before the reply, so no later list shows it; an agent that is
+    // already gone has nothing to drop.
+    proto::Request request;
+    request.op = proto::Op::Unregister;
+    proto::Reply reply;
+    session->Call(request, &reply);
+    Lib().sessions.erase(agent);
+    return 1;
+  });
 }
 
 ORVU_EXPORT int ORVU_CALL AgentGetVersionInfo(AgentVersionInfo* info) {
-  ORVU_FAULT_POINT("AgentGetVersionInfo", int);
+  AGENT_FAULT_POINT("AgentGetVersionInfo", int);
   if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no version record");
   if (!RecordSizeIs(info->size, ORVU_VERSION_INFO_SIZE)) return 0;
   info->versionMajor = 1;
@@ -274,7 +266,7 @@ ORVU_EXPORT int ORVU_CALL AgentGetVersionInfo(AgentVersionInfo* info) {
 }
 
 ORVU_EXPORT int ORVU_CALL AgentGetLastError(void) {
-  ORVU_FAULT_POINT("AgentGetLastError", int);
+  AGENT_FAULT_POINT("AgentGetLastError", int);
   return orvu::client::LastErrorCode();
 }
 
@@ -291,8 +283,7 @@ ORVU_EXPORT const char* ORVU_CALL AgentErrorText(int code, char* buffer, uint32_
 
 ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, char* name,
                                            uint32_t nameSize, uint32_t* moduleHandle) {
-  ORVU_FAULT_POINT("AgentEnumModules", int);
-  return Enumerate(agent, proto::Op::EnumModules, index, &proto::Reply::modules,
+  return Enumerate("AgentEnumModules", agent, proto::Op::EnumModules, index, &proto::Reply::modules,
                    [&](const proto::ModuleRecord& module) {
                      if (!name || nameSize == 0)
                        return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no name buffer");
@@ -304,8 +295,7 @@ ORVU_EXPORT int ORVU_CALL AgentEnumModules(AgentHandle agent, uint32_t index, ch
 
 ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index,
                                            AgentClientInfo* info) {
-  ORVU_FAULT_POINT("AgentEnumClients", int);
-  return Enumerate(agent, proto::Op::EnumClients, index, &proto::Reply::clients,
+  return Enumerate("AgentEnumClients", agent, proto::Op::EnumClients, index, &proto::Reply::clients,
                    [&](const proto::ClientRecord& client) {
                      if (!info)
                        return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no client record");
@@ -326,174 +316,157 @@ ORVU_EXPORT int ORVU_CALL AgentEnumClients(AgentHandle agent, uint32_t index,
 
 ORVU_EXPORT int ORVU_CALL AgentEnumTableInstances(AgentHandle agent, uint32_t index,
                                                   uint32_t entryHandle, TableInstanceInfo* info) {
-  ORVU_FAULT_POINT("AgentEnumTableInstances", int);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  if (!session) return 0;
-  // Index 0 takes the snapshot; index N reads its record N - 1.
-  if (index == 0) return session->TakeSnapshot(entryHandle) ? 1 : 0;
-  const proto::InstanceRecord* record = session->Instance(entryHandle, index - 1);
-  if (!record) return 0;
-  if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no instance record");
-  if (!RecordSizeIs(info->size, ORVU_INSTANCE_INFO_SIZE)) return 0;
-  info->instanceHandle = record->instanceHandle;
-  info->clientHandle = record->clientHandle;
-  info->creationTime = record->creationTime;
-  info->reserved = record->flags;
-  info->leafCount = record->leafCount;
-  CopyIds(&info->entryOidCount, info->entryOidIds, record->entryOid);
-  CopyIds(&info->indexOidCount, info->indexOidIds, record->indexOid);
-  return 1;
+  return OnSession<int>("AgentEnumTableInstances", agent, [&](AgentSession* session) -> int {
+    // Index 0 takes the snapshot; index N reads its record N - 1.
+    if (index == 0) return session->TakeSnapshot(entryHandle) ? 1 : 0;
+    const proto::InstanceRecord* record = session->Instance(entryHandle, index - 1);
+    if (!record) return 0;
+    if (!info) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no instance record");
+    if (!RecordSizeIs(info->size, ORVU_INSTANCE_INFO_SIZE)) return 0;
+    info->instanceHandle = record->instanceHandle;
+    info->clientHandle = record->clientHandle;
+    info->creationTime = record->creationTime;
+    info->reserved = record->flags;
+    info->leafCount = record->leafCount;
+    CopyIds(&info->entryOidCount, info->entryOidIds, record->entryOid);
+    CopyIds(&info->indexOidCount, info->indexOidIds, record->indexOid);
+    return 1;
+  });
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableEntry(AgentHandle agent, const SnmpOid* entry) {
-  ORVU_FAULT_POINT("AgentFindTableEntry", uint32_t);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  proto::Request request;
-  request.op = proto::Op::FindEntry;
-  proto::Reply reply;
-  if (!session || !ReadOid(entry, &request.oid, "table entry") || !session->Call(request, &reply))
-    return 0;
-  return reply.handle;
+  return OnSession<uint32_t>("AgentFindTableEntry", agent, [&](AgentSession* session) -> uint32_t {
+    proto::Request request;
+    request.op = proto::Op::FindEntry;
+    proto::Reply reply;
+    if (!ReadOid(entry, &request.oid, "table entry") || !session->Call(request, &reply)) return 0;
+    return reply.handle;
+  });
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL AgentFindTableInstance(AgentHandle agent, uint32_t entryHandle,
                                                       const SnmpOid* instance) {
-  ORVU_FAULT_POINT("AgentFindTableInstance", uint32_t);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  proto::Request request;
-  request.op = proto::Op::FindInstance;
-  request.entryHandle = entryHandle;
-  proto::Reply reply;
-  if (!session || !ReadOid(instance, &request.index, "instance") || !session->Call(request, &reply))
-    return 0;
-  return reply.handle;
+  return OnSession<uint32_t>(
+      "AgentFindTableInstance", agent, [&](AgentSession* session) -> uint32_t {
+        proto::Request request;
+        request.op = proto::Op::FindInstance;
+        request.entryHandle = entryHandle;
+        proto::Reply reply;
+        if (!ReadOid(instance, &request.index, "instance") || !session->Call(request, &reply))
+          return 0;
+        return reply.handle;
+      });
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL AgentCreateTableEntry(AgentHandle agent, uint32_t reserved1,
                                                      uint32_t reserved2, const SnmpOid* entry,
                                                      const SnmpOid* instance,
                                                      uint32_t* instanceHandle) {
-  ORVU_FAULT_POINT("AgentCreateTableEntry", uint32_t);
   (void)reserved1;
   (void)reserved2;
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  if (!session) return 0;
-  if (!instanceHandle)
-    return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no place for the instance handle");
-  proto::Request request;
-  request.op = proto::Op::CreateInstance;
-  proto::Reply reply;
-  if (!ReadOid(entry, &request.oid, "table entry") ||
-      !ReadOid(instance, &request.index, "instance") || !session->Call(request, &reply)) {
-    return 0;
-  }
-  *instanceHandle = reply.instanceHandle;
-  return reply.handle;
+  return OnSession<uint32_t>(
+      "AgentCreateTableEntry", agent, [&](AgentSession* session) -> uint32_t {
+        if (!instanceHandle)
+          return Fail(orvu::AGENT_ERR_BAD_ARGUMENT,
+                      "bad argument: no place for the instance handle");
+        proto::Request request;
+        request.op = proto::Op::CreateInstance;
+        proto::Reply reply;
+        if (!ReadOid(entry, &request.oid, "table entry") ||
+            !ReadOid(instance, &request.index, "instance") || !session->Call(request, &reply)) {
+          return 0;
+        }
+        *instanceHandle = reply.instanceHandle;
+        return reply.handle;
+      });
 }
 
 ORVU_EXPORT int ORVU_CALL AgentEnableTableEntry(AgentHandle agent, uint32_t reserved,
                                                 uint32_t entryHandle, uint32_t instanceHandle,
                                                 uint32_t flags) {
-  ORVU_FAULT_POINT("AgentEnableTableEntry", int);
   (void)reserved;
-  return ChangeInstance(agent, proto::Op::EnableInstance, entryHandle, instanceHandle, flags);
+  return ChangeInstance("AgentEnableTableEntry", agent, proto::Op::EnableInstance, entryHandle,
+                        instanceHandle, flags);
 }
 
 ORVU_EXPORT int ORVU_CALL AgentRemoveTableEntry(AgentHandle agent, uint32_t reserved,
                                                 uint32_t entryHandle, uint32_t instanceHandle) {
-  ORVU_FAULT_POINT("AgentRemoveTableEntry", int);
   (void)reserved;
-  return ChangeInstance(agent, proto::Op::RemoveInstance, entryHandle, instanceHandle, 0);
+  return ChangeInstance("AgentRemoveTableEntry", agent, proto::Op::RemoveInstance, entryHandle,
+                        instanceHandle, 0);
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t context,
                                                   const SnmpOid* object) {
-  ORVU_FAULT_POINT("AgentGetDataHandle", uint32_t);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  if (!session) return 0;
-  // A leaf of a row read ahead is answered from the row, with no copy of the OID.
-  if (object && (object->count == 0 || object->ids) && object->count <= MAX_IDS) {
-    if (uint32_t held = session->RowHandleFor(object->ids, object->count)) return held;
-  }
-  proto::Request request;
-  request.op = proto::Op::GetDataHandle;
-  request.context = context;
-  if (!ReadOid(object, &request.oid, "object")) return 0;
-  proto::Reply reply;
-  if (!session->Call(request, &reply)) return 0;
-  return reply.handle;
+  return OnSession<uint32_t>("AgentGetDataHandle", agent, [&](AgentSession* session) -> uint32_t {
+    // A leaf of a row read ahead is answered from the row, with no copy of the OID.
+    if (object && (object->count == 0 || object->ids) && object->count <= MAX_IDS) {
+      if (uint32_t held = session->RowHandleFor(object->ids, object->count)) return held;
+    }
+    proto::Request request;
+    request.op = proto::Op::GetDataHandle;
+    request.context = context;
+    if (!ReadOid(object, &request.oid, "object")) return 0;
+    proto::Reply reply;
+    if (!session->Call(request, &reply)) return 0;
+    return reply.handle;
+  });
 }
 
 ORVU_EXPORT int ORVU_CALL AgentGetData(AgentHandle agent, uint32_t dataHandle, SnmpOid* oid,
                                        SnmpValue* value) {
-  ORVU_FAULT_POINT("AgentGetData", int);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  if (!session) return 0;
-  if (!oid || !value)
-    return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no OID or value record");
-  if (const proto::DataItem* held = session->TakeFromRow(dataHandle)) {
-    return FillResult(*held, oid, value) ? 1 : 0;
-  }
-  proto::Request request;
-  request.op = proto::Op::GetData;
-  request.dataHandle = dataHandle;
-  proto::Reply reply;
-  if (!session->Call(request, &reply)) return 0;
-  if (reply.items.empty()) return Fail(orvu::AGENT_ERR_CONNECTION_LOST);
-  return FillResult(reply.items.front(), oid, value) ? 1 : 0;
+  return OnSession<int>("AgentGetData", agent, [&](AgentSession* session) -> int {
+    if (!oid || !value)
+      return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no OID or value record");
+    if (const proto::DataItem* held = session->TakeFromRow(dataHandle)) {
+      return FillResult(*held, oid, value) ? 1 : 0;
+    }
+    proto::Request request;
+    request.op = proto::Op::GetData;
+    request.dataHandle = dataHandle;
+    proto::Reply reply;
+    if (!session->Call(request, &reply)) return 0;
+    if (reply.items.empty()) return Fail(orvu::AGENT_ERR_CONNECTION_LOST);
+    return FillResult(reply.items.front(), oid, value) ? 1 : 0;
+  });
 }
 
 ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint32_t dataHandle,
                                        const SnmpValue* value) {
-  ORVU_FAULT_POINT("AgentSetData", int);
-  Library& lib = Lib();
-  std::lock_guard<std::mutex> lock(lib.mutex);
-  AgentSession* session = SessionOf(agent);
-  if (!session) return 0;
-  if (!value) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no value");
-  proto::Request request;
-  request.op = proto::Op::SetData;
-  request.context = context;
-  request.dataHandle = dataHandle;
-  proto::Value& v = request.value;
-  v.syntax = value->syntax;
-  bool known = false;
-  v.kind = proto::KindOfSyntax(value->syntax, &known);
-  size_t unit = v.kind == proto::ValueKind::Oid ? 4 : 1;
-  if (v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid) {
-    if (value->number > 0 && !value->data)
-      return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: value without data");
-    if (value->number > (proto::PROTO_MAX_REQUEST - 64) / unit)
-      return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE);
-    const char* data = reinterpret_cast<const char*>(value->data);
-    if (v.kind == proto::ValueKind::Bytes) {
-      v.bytes.assign(data, data + value->number);
+  return OnSession<int>("AgentSetData", agent, [&](AgentSession* session) -> int {
+    if (!value) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no value");
+    proto::Request request;
+    request.op = proto::Op::SetData;
+    request.context = context;
+    request.dataHandle = dataHandle;
+    proto::Value& v = request.value;
+    v.syntax = value->syntax;
+    bool known = false;
+    v.kind = proto::KindOfSyntax(value->syntax, &known);
+    size_t unit = v.kind == proto::ValueKind::Oid ? 4 : 1;
+    if (v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid) {
+      if (value->number > 0 && !value->data)
+        return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: value without data");
+      if (value->number > (proto::PROTO_MAX_REQUEST - 64) / unit)
+        return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE);
+      const char* data = reinterpret_cast<const char*>(value->data);
+      if (v.kind == proto::ValueKind::Bytes) {
+        v.bytes.assign(data, data + value->number);
+      } else {
+        const uint32_t* ids = reinterpret_cast<const uint32_t*>(value->data);
+        v.ids.assign(ids, ids + value->number);
+      }
     } else {
-      const uint32_t* ids = reinterpret_cast<const uint32_t*>(value->data);
-      v.ids.assign(ids, ids + value->number);
+      v.number = value->number;
+      if (v.kind == proto::ValueKind::Pair) v.second = static_cast<uint32_t>(value->data);
     }
-  } else {
-    v.number = value->number;
-    if (v.kind == proto::ValueKind::Pair) v.second = static_cast<uint32_t>(value->data);
-  }
-  proto::Reply reply;
-  return session->Call(request, &reply) ? 1 : 0;
+    proto::Reply reply;
+    return session->Call(request, &reply) ? 1 : 0;
+  });
 }
 
 ORVU_EXPORT int ORVU_CALL AgentFreeValue(uint32_t syntax, void* payload) {
-  ORVU_FAULT_POINT("AgentFreeValue", int);
+  AGENT_FAULT_POINT("AgentFreeValue", int);
   if (!payload) return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no value to free");
   SnmpOid* pair = static_cast<SnmpOid*>(payload);
   uintptr_t block = reinterpret_cast<uintptr_t>(pair->ids);

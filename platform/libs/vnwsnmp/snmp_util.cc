@@ -35,8 +35,7 @@ bool ForEachSubIdentifier(std::string_view text, Take take) {
 extern "C" {
 
 ORVU_EXPORT int ORVU_CALL SnmpStringToOid(const char* text, SnmpOid* oid) {
-  orvu::InjectedFault fault;
-  if (orvu::CheckFault("SnmpStringToOid", &fault)) return static_cast<int>(fault.result);
+  ORVU_FAULT_POINT("SnmpStringToOid", int, nullptr);
   if (!text || !oid) return 0;
   // First pass validates and counts, so that nothing is allocated for a text that is refused.
   uint32_t count = 0;
@@ -56,8 +55,7 @@ ORVU_EXPORT int ORVU_CALL SnmpStringToOid(const char* text, SnmpOid* oid) {
 }
 
 ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, char* buffer) {
-  orvu::InjectedFault fault;
-  if (orvu::CheckFault("SnmpOidToString", &fault)) return static_cast<int>(fault.result);
+  ORVU_FAULT_POINT("SnmpOidToString", int, nullptr);
   if (!buffer || size == 0) return 0;
   buffer[0] = '\0';
   if (!oid || (oid->count > 0 && !oid->ids)) return 0;
@@ -82,8 +80,7 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
 }
 
 ORVU_EXPORT int ORVU_CALL SnmpFreeValue(uint32_t syntax, void* pair) {
-  orvu::InjectedFault fault;
-  if (orvu::CheckFault("SnmpFreeValue", &fault)) return static_cast<int>(fault.result);
+  ORVU_FAULT_POINT("SnmpFreeValue", int, nullptr);
   if (!pair) return 0;
   if (orvu::SyntaxHasBlock(syntax)) {
     // The (length, pointer) pair of a value is laid out exactly like an SnmpOid.

@@ -76,13 +76,17 @@ MibState& State() {
   return state;
 }
 
+// With /CODE an injected fault is the reason MibGetLastReason gives.
+void KeepFaultReason(int32_t, const std::string& text) { orvu::mib::KeepLastReason(text); }
+
+#define MIB_FAULT_POINT(name, type) ORVU_FAULT_POINT(name, type, KeepFaultReason)
+
 }  // namespace
 
 extern "C" {
 
 ORVU_EXPORT int ORVU_CALL MibLoadModule(const char* moduleName) {
-  orvu::InjectedFault fault;
-  if (orvu::CheckFault("MibLoadModule", &fault)) return static_cast<int>(fault.result);
+  MIB_FAULT_POINT("MibLoadModule", int);
   if (!moduleName) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -102,8 +106,7 @@ ORVU_EXPORT int ORVU_CALL MibLoadModule(const char* moduleName) {
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL MibLookupName(const char* objectName) {
-  orvu::InjectedFault fault;
-  if (orvu::CheckFault("MibLookupName", &fault)) return static_cast<uint32_t>(fault.result);
+  MIB_FAULT_POINT("MibLookupName", uint32_t);
   if (!objectName) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -117,8 +120,7 @@ ORVU_EXPORT uint32_t ORVU_CALL MibLookupName(const char* objectName) {
 }
 
 ORVU_EXPORT int ORVU_CALL MibGetObjectOid(uint32_t object, uint32_t form, SnmpOid* oid) {
-  orvu::InjectedFault fault;
-  if (orvu::CheckFault("MibGetObjectOid", &fault)) return static_cast<int>(fault.result);
+  MIB_FAULT_POINT("MibGetObjectOid", int);
   if (form != MIB_FORM_NUMERIC_OID || !oid) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -136,8 +138,7 @@ ORVU_EXPORT int ORVU_CALL MibGetObjectOid(uint32_t object, uint32_t form, SnmpOi
 }
 
 ORVU_EXPORT uint32_t ORVU_CALL MibLookupOid(const SnmpOid* oid) {
-  orvu::InjectedFault fault;
-  if (orvu::CheckFault("MibLookupOid", &fault)) return static_cast<uint32_t>(fault.result);
+  MIB_FAULT_POINT("MibLookupOid", uint32_t);
   if (!oid || (oid->count > 0 && !oid->ids)) return 0;
   MibState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -148,8 +149,7 @@ ORVU_EXPORT uint32_t ORVU_CALL MibLookupOid(const SnmpOid* oid) {
 // read, never changed.
 ORVU_EXPORT int ORVU_CALL MibGetObjectName(uint32_t object, uint32_t form, uint32_t* size,
                                            char* buffer) {
-  orvu::InjectedFault fault;
-  if (orvu::CheckFault("MibGetObjectName", &fault)) return static_cast<int>(fault.result);
+  MIB_FAULT_POINT("MibGetObjectName", int);
   if (!size || !buffer || *size == 0) return 0;
   buffer[0] = '\0';
   if (form != MIB_FORM_NAME) return 0;
