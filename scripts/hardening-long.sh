@@ -6,11 +6,8 @@
 # OASET_TEAR_SEED, OASET_BUDGET_HOLDERS (1000), OASET_BUDGET_ASKERS (990).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-if [ $# -gt 0 ]; then
-  dir=$(cd "$1" && pwd)
-else
-  dir=$("$top/scripts/build.sh" RelWithDebInfo)
-fi
+source "$top/scripts/build_folder.sh"
+dir=$(build_folder "$@")
 export OASET_LOAD_ROUNDS=${OASET_LOAD_ROUNDS:-1000}
 export OASET_KILL_COUNT=${OASET_KILL_COUNT:-100}
 export OASET_FLOOD_INPUTS=${OASET_FLOOD_INPUTS:-200000}

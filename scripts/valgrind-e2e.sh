@@ -5,11 +5,8 @@
 # Valgrind's reports are kept as <folder>/valgrind/oaset.<pid>.log; those with findings are printed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-if [ $# -gt 0 ]; then
-  dir=$(cd "$1" && pwd)
-else
-  dir=$("$top/scripts/build.sh" RelWithDebInfo)
-fi
+source "$top/scripts/build_folder.sh"
+dir=$(build_folder "$@")
 valgrind=$(command -v valgrind) || { echo "valgrind-e2e.sh: valgrind is not installed" >&2; exit 2; }
 [ -x "$dir/bin/e2e_tests" ] || { echo "valgrind-e2e.sh: no $dir/bin/e2e_tests" >&2; exit 2; }
 

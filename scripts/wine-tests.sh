@@ -7,11 +7,8 @@
 # Builds build/Win32 first. Prints ctest's summary line for each part; fails when either fails.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-if [ $# -gt 0 ]; then
-  posix=$(cd "$1" && pwd)
-else
-  posix=$("$top/scripts/build.sh" RelWithDebInfo)
-fi
+source "$top/scripts/build_folder.sh"
+posix=$(build_folder "$@")
 command -v wine >/dev/null || { echo "wine-tests.sh: wine is not installed" >&2; exit 2; }
 [ -x "$posix/bin/e2e_tests" ] || { echo "wine-tests.sh: no $posix/bin/e2e_tests" >&2; exit 2; }
 win=$("$top/scripts/build.sh" Win32)
