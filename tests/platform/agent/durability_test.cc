@@ -61,10 +61,7 @@ TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
   ASSERT_TRUE(StartAgent({}));
   agent = Connect();
   EXPECT_EQ(ReadInteger(agent, hertz), 1234u);
-  TableInstanceInfo info{};
-  info.size = sizeof info;
-  ASSERT_NE(AgentEnumTableInstances(agent, 0, entryHandle, &info), 0);
-  ASSERT_NE(AgentEnumTableInstances(agent, 1, entryHandle, &info), 0);
+  TableInstanceInfo info = FirstInstance(agent, entryHandle);
   EXPECT_EQ(info.instanceHandle, instanceHandle);
   EXPECT_EQ(info.reserved, 8u);
   EXPECT_EQ(info.creationTime, TEST_CLOCK);

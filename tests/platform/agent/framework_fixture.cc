@@ -32,6 +32,14 @@ TestOid LeafOid(uint32_t column, std::vector<uint32_t> index) {
   return TestOid(ids);
 }
 
+TableInstanceInfo FirstInstance(AgentHandle agent, uint32_t entryHandle) {
+  TableInstanceInfo info{};
+  info.size = sizeof info;
+  EXPECT_NE(AgentEnumTableInstances(agent, 0, entryHandle, &info), 0) << AgentTest::LastErrorText();
+  EXPECT_NE(AgentEnumTableInstances(agent, 1, entryHandle, &info), 0) << AgentTest::LastErrorText();
+  return info;
+}
+
 void AgentTest::SetUp() {
   TestAgentOptions options;
   options.modules = {};

@@ -36,6 +36,8 @@ TestOid EntryOid();
 // A plain connection to PATH, past the library, whose receives give up after 5 seconds.
 int RawConnect(const std::string& path);
 TestOid LeafOid(uint32_t column, std::vector<uint32_t> index);
+// The first record of a fresh snapshot of ENTRY_HANDLE's instances; a failure when there is none.
+TableInstanceInfo FirstInstance(AgentHandle agent, uint32_t entryHandle);
 
 class AgentTest : public ::testing::Test {
  public:

@@ -20,10 +20,7 @@ TEST_F(TablesTest, InstanceLifecycle) {
   EXPECT_EQ(AgentFindTableInstance(agent, entryHandle, instance.Ptr()), instanceHandle);
 
   ASSERT_EQ(AgentEnableTableEntry(agent, 0, entryHandle, instanceHandle, 8), 1) << LastErrorText();
-  TableInstanceInfo info{};
-  info.size = sizeof info;
-  ASSERT_NE(AgentEnumTableInstances(agent, 0, entryHandle, &info), 0);
-  ASSERT_NE(AgentEnumTableInstances(agent, 1, entryHandle, &info), 0);
+  TableInstanceInfo info = FirstInstance(agent, entryHandle);
   EXPECT_EQ(info.instanceHandle, instanceHandle);
   EXPECT_EQ(info.reserved, 8u);
 

@@ -683,6 +683,15 @@ TEST(TransportTest, AConnectionNobodyTakesEndsAtTheDeadline) {
   close(tcpListener);
 }
 
+// The endpoint file of AGENT, started on TCP loopback (a failure when it cannot be read).
+endpoint::Endpoint EndpointOf(const TestAgent& agent) {
+  endpoint::Endpoint where;
+  bool ignored = false;
+  std::string error;
+  EXPECT_TRUE(endpoint::ReadEndpointFile(agent.endpoint, &where, &error, &ignored)) << error;
+  return where;
+}
+
 // A TCP peer first challenges the agent, which proves that it knows the endpoint file's secret,
 // then registers with its own proof of the agent's nonce. Anything else is refused with the
 // reason and the connection closed; the agent goes on serving the others.
@@ -691,10 +700,7 @@ TEST(LoopbackTrustTest, OnlyAPeerThatProvesItselfGetsIn) {
   options.tcp = true;
   TestAgent agent(options);
   ASSERT_TRUE(agent.Running());
-  endpoint::Endpoint where;
-  bool ignored = false;
-  std::string error;
-  ASSERT_TRUE(endpoint::ReadEndpointFile(agent.endpoint, &where, &error, &ignored)) << error;
+  endpoint::Endpoint where = EndpointOf(agent);
   const std::string& secret = where.secret;
 
   // Requests in order on a fresh connection: the reply of each, and whether the agent closed the
@@ -802,10 +808,8 @@ TEST(LoopbackTrustTest, StrangersCannotCrowdOutTheOwner) {
   options.fileLimit = 64;  // about 45 places in all
   TestAgent agent(options);
   ASSERT_TRUE(agent.Running());
-  endpoint::Endpoint where;
-  bool ignored = false;
+  endpoint::Endpoint where = EndpointOf(agent);
   std::string error;
-  ASSERT_TRUE(endpoint::ReadEndpointFile(agent.endpoint, &where, &error, &ignored)) << error;
   auto stranger = [&] {
     bool refused = false;
     transport::Socket s = transport::ConnectLoopback(where.address, where.port, &error, &refused);
