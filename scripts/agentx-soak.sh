@@ -102,6 +102,24 @@ wait_for_subagent >/dev/null
 
 requests=0 written=0 refused=0 walked=0 master_restarts=0 agent_restarts=0
 slowest_master=0 slowest_agent=0
+# restart master|agent: stops the master, or kills the agent with SIGKILL, starts it again and
+# counts the restart and how long the subagent took to be back.
+restart() {
+  local ms
+  local -n slowest=slowest_$1 restarts=$1_restarts
+  if [ "$1" = master ]; then
+    kill "$snmpd_pid"
+    wait "$snmpd_pid" 2>/dev/null || true
+    start_master
+  else
+    kill -9 "$agent_pid"
+    wait "$agent_pid" 2>/dev/null || true
+    start_agent
+  fi
+  ms=$(wait_for_subagent)
+  [ "$ms" -le "$slowest" ] || slowest=$ms
+  restarts=$((restarts + 1))
+}
 started=$(now_ms)
 for round in $(seq 1 "$rounds"); do
   text="round $round" level=$((round % 101)) pitch=$((20 + round))
@@ -117,20 +135,10 @@ for round in $(seq 1 "$rounds"); do
   walked=$((walked + walk))
   requests=$((requests + 3 + 2 + 3 + walk))
   if [ $((round % 10)) -eq 0 ]; then
-    kill "$snmpd_pid"
-    wait "$snmpd_pid" 2>/dev/null || true
-    start_master
-    ms=$(wait_for_subagent)
-    [ "$ms" -le "$slowest_master" ] || slowest_master=$ms
-    master_restarts=$((master_restarts + 1))
+    restart master
     check "$text" "$level" "$pitch"
   elif [ $((round % 10)) -eq 5 ]; then
-    kill -9 "$agent_pid"
-    wait "$agent_pid" 2>/dev/null || true
-    start_agent
-    ms=$(wait_for_subagent)
-    [ "$ms" -le "$slowest_agent" ] || slowest_agent=$ms
-    agent_restarts=$((agent_restarts + 1))
+    restart agent
     check "$text" "$level" "$pitch"
   fi
 done

@@ -34,20 +34,17 @@ for tool in snmpd snmpbulkwalk snmpget taskset; do
 done
 
 entry=1.3.6.1.4.1.32473.99.1.9.1
-peer_oid=.1.3.6.1.4.1.32473.77.1.1
+source "$top/bench/peer_table.sh"
+peer_oid=$PEER_OID
 port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 peer="127.0.0.1:$port"
 net=(env MIBDIRS="$work/nomibs" MIBS=)
 mkdir -p "$work/persist" "$work/nomibs"
 {
-  echo "agentaddress udp:$peer"
-  echo "rocommunity public 127.0.0.1"
+  PeerTableConfig "$peer"
   echo "master agentx"
   echo "agentXSocket $work/agentx.sock"
-  echo "dontLogTCPWrappersConnects yes"
-  awk -v base="$peer_oid" 'BEGIN { for (r = 1; r <= 1000; r++) for (c = 1; c <= 16; c++)
-    printf "override %s.%d.%d octet_str \"col%02d-value-%05d\"\n", base, c, r, c, r }'
 } > "$work/snmpd.conf"
 
 now_ms() { date +%s%3N; }

@@ -81,7 +81,8 @@ start_agent() { # NAME STATE -> pid in agent_pid
 
 # The peer agent: snmpd with one writable constant per object, 1,000 rows of 16 columns under
 # .1.3.6.1.4.1.32473.77.1.1, on a free UDP port of 127.0.0.1.
-peer_oid=.1.3.6.1.4.1.32473.77.1.1
+source "$top/bench/peer_table.sh"
+peer_oid=$PEER_OID
 start_snmpd() {
   local port
   port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -89,12 +90,8 @@ s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' 2> /dev/null || echo $((200
   peer="127.0.0.1:$port"
   mkdir -p "$work/snmp" "$work/nomibs"
   {
-    echo "agentaddress udp:$peer"
-    echo "rocommunity public 127.0.0.1"
+    PeerTableConfig "$peer" writable
     echo "rwcommunity private 127.0.0.1"
-    echo "dontLogTCPWrappersConnects yes"
-    awk -v base="$peer_oid" 'BEGIN { for (r = 1; r <= 1000; r++) for (c = 1; c <= 16; c++)
-      printf "override -rw %s.%d.%d octet_str \"col%02d-value-%05d\"\n", base, c, r, c, r }'
   } > "$work/snmpd.conf"
   SNMP_PERSISTENT_DIR="$work/snmp" MIBDIRS="$work/nomibs" MIBS= "${pin[@]}" \
     /usr/bin/time -f %M -o "$work/snmpd.peak" snmpd -f -Lf "$work/snmpd.log" -C \

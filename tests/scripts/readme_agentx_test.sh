@@ -7,22 +7,8 @@
 source "$(dirname "$0")/script_test_lib.sh" "$1"
 readme="$SOURCE_DIR/README.md"
 
-blocks=()
-block=""
-fence=""
-while IFS= read -r line; do
-  if [ -z "$fence" ]; then
-    case "$line" in
-      '```sh snmpd') fence=snmpd block="" ;;
-      '```'*) fence=other ;;
-    esac
-  elif [ "$line" = '```' ]; then
-    [ "$fence" = snmpd ] && blocks+=("$block")
-    fence=""
-  elif [ "$fence" = snmpd ]; then
-    block+="$line"$'\n'
-  fi
-done <"$readme"
+FencedBlocks "$readme" "sh snmpd"
+blocks=("${BLOCKS[@]}")
 
 # A UDP port of 127.0.0.1 that nobody uses now.
 FreePort() {

@@ -15,25 +15,10 @@ while IFS= read -r example; do
   examples+=("$example")
 done < <(grep '^|' "$readme" | grep -o '`[^`]*\./oaset\.sh [^`]*`' | tr -d '`')
 
-blocks=()
-snmpd_blocks=0
-block=""
-fence=""
-while IFS= read -r line; do
-  if [ -z "$fence" ]; then
-    case "$line" in
-      '```sh') fence=run block="" ;;
-      '```sh snmpd') fence=snmpd ;;
-      '```'*) fence=other ;;
-    esac
-  elif [ "$line" = '```' ]; then
-    [ "$fence" = run ] && blocks+=("$block")
-    [ "$fence" = snmpd ] && snmpd_blocks=$((snmpd_blocks + 1))
-    fence=""
-  elif [ "$fence" = run ]; then
-    block+="$line"$'\n'
-  fi
-done <"$readme"
+FencedBlocks "$readme" sh
+blocks=("${BLOCKS[@]}")
+FencedBlocks "$readme" "sh snmpd"
+snmpd_blocks=${#BLOCKS[@]}
 
 # An example works when it exits 0 and says nothing of a failure, except the fault example, which
 # must show the failure it injects.

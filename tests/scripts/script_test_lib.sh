@@ -21,6 +21,25 @@ StopTestAgents() {
 }
 trap 'StopTestAgents; rm -rf "$WORK"' EXIT
 
+# FencedBlocks FILE INFO: the blocks of FILE fenced as ```INFO, in order, into the array BLOCKS.
+FencedBlocks() {
+  local file=$1 info=$2 line block="" fence=""
+  BLOCKS=()
+  while IFS= read -r line; do
+    if [ -z "$fence" ]; then
+      case "$line" in
+        '```'"$info") fence=take block="" ;;
+        '```'*) fence=other ;;
+      esac
+    elif [ "$line" = '```' ]; then
+      [ "$fence" = take ] && BLOCKS+=("$block")
+      fence=""
+    elif [ "$fence" = take ]; then
+      block+="$line"$'\n'
+    fi
+  done <"$file"
+}
+
 # Check NAME COMMAND...: passes when COMMAND succeeds.
 Check() {
   local name=$1
