@@ -56,6 +56,9 @@ for file in oaset.exe vnoagent.dll VnWsnmp.dll VNXMIB.dll README.txt; do
   [ -f "$unpacked/$file" ] || { echo "wine-tests.sh: $file is not in the zip" && exit 1; }
 done
 echo "wine-tests.sh: $(basename "$zip") unpacked: $(cd "$unpacked" && echo *)"
+# Not shipped: the MIB library as older distributions have it, which one end-to-end test runs the
+# tool with; it takes it from beside the programs under test, as on Linux.
+cp -r "$win/bin/without-last-reason" "$unpacked/"
 
 started=$(date +%s)
 (cd "$posix" && OASET_E2E_WINDOWS_BIN="$unpacked" TZ=UTC \

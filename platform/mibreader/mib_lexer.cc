@@ -54,41 +54,33 @@ class Lexer {
   }
 
  private:
-  Position Here() const { return {line_, column_}; }
+  // The column is counted from where the line starts, so that stepping over bytes only has to
+  // notice line breaks.
+  Position Here() const { return {line_, static_cast<int>(pos_ - lineStart_) + 1}; }
   char Peek(size_t ahead = 0) const { return pos_ + ahead < in_.size() ? in_[pos_ + ahead] : '\0'; }
   bool AtEnd(size_t ahead = 0) const { return pos_ + ahead >= in_.size(); }
 
   void Advance() {
-    if (in_[pos_] == '\n') {
-      ++line_;
-      column_ = 1;
-    } else {
-      ++column_;
-    }
-    ++pos_;
+    if (in_[pos_++] == '\n') NewLine();
+  }
+  void NewLine() {
+    ++line_;
+    lineStart_ = pos_;
   }
 
   // Steps over COUNT bytes that hold no line break.
-  void AdvanceInLine(size_t count) {
-    pos_ += count;
-    column_ += static_cast<int>(count);
-  }
+  void AdvanceInLine(size_t count) { pos_ += count; }
 
   // Steps to END, counting the line breaks on the way.
   void AdvanceTo(size_t end) {
-    std::string_view passed = in_.substr(pos_, end - pos_);
-    size_t lastBreak = passed.rfind('\n');
-    if (lastBreak == std::string_view::npos) {
-      column_ += static_cast<int>(passed.size());
-    } else {
-      // memchr skips the long runs between line breaks faster than a count byte by byte.
-      const char* at = passed.data();
-      const char* stop = at + passed.size();
-      while ((at = static_cast<const char*>(std::memchr(at, '\n', stop - at))) != nullptr) {
-        ++line_;
-        ++at;
-      }
-      column_ = static_cast<int>(passed.size() - lastBreak);
+    // memchr skips the long runs between line breaks faster than a count byte by byte.
+    const char* start = in_.data();
+    const char* at = start + pos_;
+    const char* stop = start + end;
+    while ((at = static_cast<const char*>(std::memchr(at, '\n', stop - at))) != nullptr) {
+      ++line_;
+      ++at;
+      lineStart_ = static_cast<size_t>(at - start);
     }
     pos_ = end;
   }
@@ -103,9 +95,7 @@ class Lexer {
         for (; pos_ < size && IsSpace(in_[pos_]); ++pos_) {
           if (in_[pos_] == '\n') {
             ++line_;
-            column_ = 1;
-          } else {
-            ++column_;
+            lineStart_ = pos_ + 1;
           }
         }
       } else if (c == '-' && pos_ + 1 < size && in_[pos_ + 1] == '-') {
@@ -128,9 +118,9 @@ class Lexer {
     if (IsLetter(c)) {
       token->kind = TokenKind::Word;
       size_t end = pos_;
-      while (end < in_.size() && IsWordChar(in_[end])) {
-        if (in_[end] == '-' && end + 1 < in_.size() && in_[end + 1] == '-') break;
-        ++end;
+      const size_t size = in_.size();
+      for (; end < size && IsWordChar(in_[end]); ++end) {
+        if (in_[end] == '-' && end + 1 < size && in_[end + 1] == '-') break;
       }
       token->text.assign(in_.data() + pos_, end - pos_);
       AdvanceInLine(end - pos_);
@@ -212,7 +202,7 @@ class Lexer {
   std::string_view in_;
   size_t pos_ = 0;
   int line_ = 1;
-  int column_ = 1;
+  size_t lineStart_ = 0;  // where the current line starts
   size_t count_ = 0;
 };
 

@@ -150,9 +150,11 @@ class Parser {
     if (Peek().kind != TokenKind::Word) Expected(what);
     return Take();
   }
-  Token ExpectText(const std::string& clause) {
-    if (Peek().kind != TokenKind::Text) Expected("quoted text after " + clause);
-    return Take();
+  // Descriptions and references are most of a module's bytes and are not kept: stepped over
+  // without a copy.
+  void SkipText(std::string_view clause) {
+    if (Peek().kind != TokenKind::Text) Expected("quoted text after " + std::string(clause));
+    Skip();
   }
 
   // Steps over a balanced { ... } group; INSIDE (when given) gets the tokens between the braces.
@@ -302,7 +304,7 @@ class Parser {
         if (clause.text == "SYNTAX"sv) break;
         if (clause.text == "DISPLAY-HINT"sv || clause.text == "DESCRIPTION"sv ||
             clause.text == "REFERENCE"sv) {
-          ExpectText(clause.text);
+          SkipText(clause.text);
         } else if (clause.text == "STATUS"sv) {
           ExpectWord("a status after STATUS");
         } else {
@@ -493,7 +495,7 @@ class Parser {
         ExpectWord("a status after STATUS");
         hasStatus = true;
       } else if (word == "DESCRIPTION"sv || word == "REFERENCE"sv || word == "UNITS"sv) {
-        ExpectText(word);
+        SkipText(word);
       } else if (word == "INDEX"sv) {
         ExpectSymbol("{");
         for (;;) {
@@ -549,7 +551,7 @@ class Parser {
         if (!IsSymbol("{")) Expected("{ after VARIABLES");
         SkipBraces();
       } else if (clause.text == "DESCRIPTION"sv || clause.text == "REFERENCE"sv) {
-        ExpectText(clause.text);
+        SkipText(clause.text);
       } else {
         Fail(clause, "unexpected " + clause.text + " in TRAP-TYPE " + name.text);
       }

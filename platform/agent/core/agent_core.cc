@@ -19,6 +19,10 @@ int32_t AgentCore::Now() const {
 bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   options_ = options;
   if (!journal_.Lock(options.statePath, options.syncEachChange, error)) return false;
+  journal_.NoteFailedCutsAt(options.cutNotePath);
+  std::string said;
+  if (!journal_.MakeNotedCut(&said, error)) return false;
+  if (!said.empty()) std::fprintf(stderr, "orvu-agentd: %s\n", said.c_str());
   // Two passes over the file, so that neither the file nor its records are ever held whole: the
   // modules named anywhere in it come first (and the whole file is checked), then every record is
   // applied as it is read.

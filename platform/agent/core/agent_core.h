@@ -25,6 +25,7 @@ struct AgentOptions {
   std::vector<std::string> mibPath;
   std::optional<int32_t> clock;  // every recorded time, when fixed
   bool syncEachChange = false;
+  std::string cutNotePath;  // where a cut of the state file that failed is noted for the next start
 };
 
 // One connection as the agent sees it.

@@ -303,10 +303,11 @@ void AgentCore::CheckSnmpView() {
   for (const ScalarDef& s : scalars_) warn((s.fromMib ? s.name : OidText(s.oid)) + ".0", s.value);
   for (const auto& [handle, instance] : instances_) {
     const EntryDef& e = entries_[instance.entryHandle - 1];
+    const Oid& index = instance.index;  // a lambda may not capture a structured binding in C++20
     instance.values.ForEach([&](uint32_t column, const Value& value) {
       auto def = e.columns.find(column);
       std::string name = def != e.columns.end() ? def->second.name : OidText(Append(e.oid, column));
-      warn(name + "." + OidText(instance.index), value);
+      warn(name + "." + OidText(index), value);
     });
     std::string misfit = IndexMisfit(e, instance.index);
     if (misfit.empty()) continue;

@@ -120,6 +120,9 @@ int main(int argc, char** argv) {
   // A detached agent always leaves a pid file, so that it can be stopped without searching for it.
   bool impliedPidFile = pidFile.empty() && commandLine.detach;
   if (impliedPidFile) pidFile = agent::DefaultPidFile(socketPath);
+  // Beside the socket, which lies on another file system than the state as a rule (a runtime
+  // folder): where a cut that the state's file system would not take is noted.
+  options.cutNotePath = socketPath + ".cut";
 
   agent::InstallStopSignals(&gStop);
   agent::GiveLargeBlocksTheirOwnPages();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "agent/journal/state_integrity.h"
@@ -16,14 +17,17 @@
 namespace orvu::agent {
 namespace {
 
-// Tests inject a failed write as OPERATION=BYTES/ERRNO (common/faults.h): BYTES of DATA reach the
-// file, then the write fails with ERRNO (EIO when none is given), as a full disk or a failing
-// device would leave it.
-bool WriteWhole(int fd, const std::string& data, const char* operation) {
+// Bounds what a note of a failed cut may hold: a change is at most the agent's request budget.
+constexpr size_t STATE_CUT_NOTE_LIMIT = 64u << 20;
+
+// Tests inject a failed write of the state file as OPERATION=BYTES/ERRNO (common/faults.h): BYTES
+// of DATA reach the file, then the write fails with ERRNO (EIO when none is given), as a full disk
+// or a failing device would leave it.
+bool WriteWhole(int fd, const std::string& data, const char* operation = nullptr) {
   const char* p = data.data();
   size_t left = data.size();
   InjectedFault fault;
-  if (CheckFault(operation, &fault)) {
+  if (operation && CheckFault(operation, &fault)) {
     size_t part = std::min(left, static_cast<size_t>(std::max<int64_t>(fault.result, 0)));
     bool wrote = part == 0 || write(fd, p, part) == static_cast<ssize_t>(part);
     errno = !wrote ? errno : fault.hasCode ? fault.code : EIO;
@@ -373,7 +377,11 @@ bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* 
     *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
     // What was refused must not count at the next start, in part or whole.
     cutPending_ = true;
-    if (!CutBack(&why)) *error += " (" + why + ")";
+    refused_ = std::move(text);
+    if (!CutBack(&why)) {
+      *error += " (" + why + ")";
+      NoteFailedCut();
+    }
     return false;
   }
   fileSize_ += text.size();
@@ -397,6 +405,64 @@ bool StateJournal::CutBack(std::string* why) {
     return false;
   }
   cutPending_ = false;
+  refused_.clear();
+  if (noted_) unlink(cutNote_.c_str());
+  noted_ = false;
+  return true;
+}
+
+void StateJournal::NoteFailedCut() {
+  if (cutNote_.empty() || noted_) return;
+  std::string why;
+  int fd = transport::OpenOwnFile(cutNote_, 0600, &why);
+  if (fd < 0) return;
+  std::string note = "size=" + std::to_string(fileSize_) + " state=" + path_ + "\n" + refused_;
+  noted_ = ftruncate(fd, 0) == 0 && WriteWhole(fd, note) && fsync(fd) == 0;
+  close(fd);
+}
+
+bool StateJournal::MakeNotedCut(std::string* said, std::string* error) {
+  if (cutNote_.empty()) return true;
+  std::string note, why;
+  bool missing = false;
+  if (!transport::ReadOwnFile(cutNote_, STATE_CUT_NOTE_LIMIT, &note, &why, &missing)) {
+    if (!missing) *said = "left alone " + cutNote_ + ": " + why;
+    return true;
+  }
+  // "size=N state=PATH", a line end, then the refused text as it was written.
+  size_t end = note.find('\n');
+  std::string head = note.substr(0, end == std::string::npos ? note.size() : end);
+  std::string refused = end == std::string::npos ? std::string() : note.substr(end + 1);
+  size_t space = head.find(" state=");
+  unsigned long long size = 0;
+  bool parsed = head.rfind("size=", 0) == 0 && space != std::string::npos &&
+                std::sscanf(head.c_str(), "size=%llu", &size) == 1 &&
+                head.substr(space + 7) == path_;
+  struct stat st;
+  bool fits = parsed && !refused.empty() && fstat(fd_, &st) == 0 &&
+              static_cast<unsigned long long>(st.st_size) > size &&
+              static_cast<unsigned long long>(st.st_size) - size <= refused.size();
+  if (fits) {
+    std::string tail(static_cast<size_t>(st.st_size - size), '\0');
+    fits = pread(fd_, tail.data(), tail.size(), static_cast<off_t>(size)) ==
+               static_cast<ssize_t>(tail.size()) &&
+           refused.compare(0, tail.size(), tail) == 0;
+  }
+  if (fits) {
+    if (ftruncate(fd_, static_cast<off_t>(size)) != 0 || fdatasync(fd_) != 0) {
+      *error = "cannot cut off " + path_ + " the change refused before the last stop (noted in " +
+               cutNote_ + "): " + std::strerror(errno);
+      return false;
+    }
+    *said = path_ +
+            ": cut off the change that was refused before the last stop, when the file "
+            "system would not take the cut (noted in " +
+            cutNote_ + ")";
+  } else if (parsed && head.substr(space + 7) == path_) {
+    *said = "left alone " + cutNote_ + ": " + path_ + " no longer ends in the change it notes";
+  }
+  // A note for another state file belongs to that file's agent.
+  if (fits || !parsed || head.substr(space + 7) == path_) unlink(cutNote_.c_str());
   return true;
 }
 

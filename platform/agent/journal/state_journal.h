@@ -53,6 +53,14 @@ class StateJournal {
   bool Append(const StateRecord& record, std::string* error);
   // RECORDS as one change in one append: a group (more than one) counts whole or not at all.
   bool Append(const std::vector<StateRecord>& records, std::string* error);
+  // Where a cut that failed is noted (outside the state file's file system, beside the socket):
+  // a file system that went read-only under a refused change can still write that change out
+  // later, and the next start must not count it.
+  void NoteFailedCutsAt(const std::string& notePath) { cutNote_ = notePath; }
+  // Makes the cut that an agent before this one noted, when the file still ends in (a part of)
+  // what it refused; *said, when not empty, tells what was done. After Lock, before the file is
+  // read; false with *error when the cut is due and fails.
+  bool MakeNotedCut(std::string* said, std::string* error);
   // The last rewrite failed for want of room (a full disk or quota, a file-size limit).
   bool RewriteLackedRoom() const;
   // Records appended since the last rewrite.
@@ -64,6 +72,8 @@ class StateJournal {
  private:
   // Cuts the file back to fileSize_ (durably with --fsync); false with *why.
   bool CutBack(std::string* why);
+  // Writes down the cut that CutBack could not make, for the next start.
+  void NoteFailedCut();
 
   std::string path_;
   bool sync_ = false;
@@ -75,6 +85,9 @@ class StateJournal {
   uint32_t chain_ = 0;       // the seal of the last record in the file
   bool cutPending_ = false;  // a refused change is still in the file past fileSize_
   int rewriteFailure_ = 0;   // errno of the last failed rewrite
+  std::string cutNote_;      // where a failed cut is noted; empty: nowhere
+  std::string refused_;      // the text of the change that waits to be cut off
+  bool noted_ = false;       // cutNote_ holds the cut that waits
   bool created_ = false;     // Lock made the file, and no rewrite has filled it yet
 };
 

@@ -348,13 +348,15 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
     const char* faults;  // the second write or sync of the run fails
     const char* reason;
     bool laterRefused;  // the cut failed once: the next change is refused too
+    bool cutNever;      // the cut fails to the end (read-only): the next start makes it
   };
-  for (const Case& c : {Case{"StateSync=0/5@2", "Input/output error", false},
-                        Case{"StateSync=0/5@2;StateCut=0@1", "Input/output error", true},
-                        Case{"StateWrite=0/28@2", "No space left on device", false},
-                        Case{"StateWrite=0/5@2", "Input/output error", false},
-                        Case{"StateWrite=0/27@2", "File too large", false},
-                        Case{"StateWrite=9/28@2", "No space left on device", false}}) {
+  for (const Case& c : {Case{"StateSync=0/5@2", "Input/output error", false, false},
+                        Case{"StateSync=0/5@2;StateCut=0@1", "Input/output error", true, false},
+                        Case{"StateSync=0/5@2;StateCut=0", "Input/output error", false, true},
+                        Case{"StateWrite=0/28@2", "No space left on device", false, false},
+                        Case{"StateWrite=0/5@2", "Input/output error", false, false},
+                        Case{"StateWrite=0/27@2", "File too large", false, false},
+                        Case{"StateWrite=9/28@2", "No space left on device", false, false}}) {
     SCOPED_TRACE(c.faults);
     std::filesystem::remove(state_);
     agent_->options.env["ORVU_FAULTS"] = c.faults;
@@ -369,7 +371,9 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
       // The cut is tried again first, and now succeeds: this change goes in.
       SetInteger(agent, volume, 33);
     }
-    EXPECT_EQ(ReadState().find("number=22"), std::string::npos) << ReadState();
+    if (!c.cutNever) {
+      EXPECT_EQ(ReadState().find("number=22"), std::string::npos) << ReadState();
+    }
     KillAgent();
     AgentFrameworkCleanup();
     agent_->options.env.erase("ORVU_FAULTS");
