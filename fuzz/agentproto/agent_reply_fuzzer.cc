@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "messages.h"
+#include "protocol/messages.h"
 
 namespace proto = orvu::proto;
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "messages.h"
+#include "protocol/messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvu::proto::Request request;

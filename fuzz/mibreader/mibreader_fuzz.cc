@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "mib_lexer.h"
-#include "mib_parsed.h"
-#include "mib_registry.h"
-#include "mib_resolve.h"
+#include "mibreader/mib_lexer.h"
+#include "mibreader/mib_parsed.h"
+#include "mibreader/mib_registry.h"
+#include "mibreader/mib_resolve.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvu::mib;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "state_records.h"
+#include "agent/journal/state_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string line(reinterpret_cast<const char*>(data), size);

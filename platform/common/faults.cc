@@ -1,4 +1,4 @@
-#include "faults.h"
+#include "common/faults.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decimal.h"
+#include "common/decimal.h"
 
 namespace orvu {
 namespace {

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "shared_heap.h"
+#include "common/shared_heap.h"
 
 namespace orvu {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "shared_heap.h"
+#include "common/shared_heap.h"
 
 namespace orvu {
 

@@ -1,4 +1,4 @@
-#include "syntax_kind.h"
+#include "common/syntax_kind.h"
 
 namespace orvu {
 

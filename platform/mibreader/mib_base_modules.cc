@@ -1,4 +1,4 @@
-#include "mib_base_modules.h"
+#include "mibreader/mib_base_modules.h"
 
 #include <initializer_list>
 #include <utility>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mib_model.h"
+#include "mibreader/mib_model.h"
 
 namespace orvu::mib {
 

@@ -1,8 +1,8 @@
-#include "mib_defval.h"
+#include "mibreader/mib_defval.h"
 
 #include <cstdint>
 
-#include "decimal.h"
+#include "common/decimal.h"
 #include "orvu/orvu_types.h"
 
 namespace orvu::mib {

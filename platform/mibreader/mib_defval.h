@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "mib_lexer.h"
-#include "mib_model.h"
+#include "mibreader/mib_lexer.h"
+#include "mibreader/mib_model.h"
 
 namespace orvu::mib {
 

@@ -1,4 +1,4 @@
-#include "mib_lexer.h"
+#include "mibreader/mib_lexer.h"
 
 #include <algorithm>
 #include <cstdint>

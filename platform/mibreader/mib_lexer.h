@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mib_failure.h"
+#include "mibreader/mib_failure.h"
 
 namespace orvu::mib {
 

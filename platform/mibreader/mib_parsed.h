@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "mib_failure.h"
-#include "mib_lexer.h"
-#include "mib_model.h"
+#include "mibreader/mib_failure.h"
+#include "mibreader/mib_lexer.h"
+#include "mibreader/mib_model.h"
 
 namespace orvu::mib {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <set>
 
-#include "decimal.h"
-#include "mib_parsed.h"
+#include "common/decimal.h"
+#include "mibreader/mib_parsed.h"
 #include "orvu/orvu_types.h"
 
 namespace orvu::mib {

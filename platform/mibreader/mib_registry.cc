@@ -1,4 +1,4 @@
-#include "mib_registry.h"
+#include "mibreader/mib_registry.h"
 
 #include <sys/stat.h>
 
@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <set>
 
-#include "mib_base_modules.h"
-#include "mib_lexer.h"
-#include "mib_parsed.h"
-#include "mib_resolve.h"
-#include "mib_text.h"
+#include "mibreader/mib_base_modules.h"
+#include "mibreader/mib_lexer.h"
+#include "mibreader/mib_parsed.h"
+#include "mibreader/mib_resolve.h"
+#include "mibreader/mib_text.h"
 
 namespace orvu::mib {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mib_model.h"
+#include "mibreader/mib_model.h"
 
 namespace orvu::mib {
 

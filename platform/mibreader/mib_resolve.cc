@@ -1,10 +1,10 @@
-#include "mib_resolve.h"
+#include "mibreader/mib_resolve.h"
 
 #include <algorithm>
 #include <map>
 #include <optional>
 
-#include "mib_defval.h"
+#include "mibreader/mib_defval.h"
 #include "orvu/orvu_types.h"
 
 namespace orvu::mib {

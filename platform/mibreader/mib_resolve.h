@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mib_parsed.h"
+#include "mibreader/mib_parsed.h"
 
 namespace orvu::mib {
 

@@ -1,4 +1,4 @@
-#include "mib_search_path.h"
+#include "mibreader/mib_search_path.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "mib_text.h"
+#include "mibreader/mib_text.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "agent_errors.h"
+#include "protocol/agent_errors.h"
 
 namespace orvu {
 

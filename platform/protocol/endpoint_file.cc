@@ -1,8 +1,8 @@
-#include "endpoint_file.h"
+#include "protocol/endpoint_file.h"
 
 #include <sstream>
 
-#include "transport.h"
+#include "protocol/transport.h"
 
 namespace orvu::endpoint {
 

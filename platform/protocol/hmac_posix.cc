@@ -2,7 +2,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include "proof.h"
+#include "protocol/proof.h"
 
 namespace orvu::proof {
 

@@ -3,7 +3,7 @@
 // bcrypt.h needs the types of windows.h.
 #include <bcrypt.h>
 
-#include "proof.h"
+#include "protocol/proof.h"
 
 namespace orvu::proof {
 

@@ -1,8 +1,8 @@
-#include "messages.h"
+#include "protocol/messages.h"
 
 #include <type_traits>
 
-#include "wire_codec.h"
+#include "protocol/wire_codec.h"
 
 namespace orvu::proto {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "syntax_kind.h"
+#include "common/syntax_kind.h"
 
 namespace orvu::proto {
 

@@ -1,6 +1,6 @@
-#include "proof.h"
+#include "protocol/proof.h"
 
-#include "transport.h"
+#include "protocol/transport.h"
 
 namespace orvu::proof {
 namespace {

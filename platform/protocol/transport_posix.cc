@@ -20,7 +20,7 @@
 #include <cstring>
 #include <vector>
 
-#include "transport.h"
+#include "protocol/transport.h"
 
 namespace orvu::transport {
 namespace {

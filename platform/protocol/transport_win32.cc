@@ -12,7 +12,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "transport.h"
+#include "protocol/transport.h"
 
 namespace orvu::transport {
 namespace {

@@ -1,4 +1,4 @@
-#include "wire_codec.h"
+#include "protocol/wire_codec.h"
 
 namespace orvu::wire {
 

@@ -14,12 +14,12 @@
 #include <random>
 #include <thread>
 
-#include "agent_errors.h"
 #include "agent_process.h"
 #include "load_clients.h"
-#include "messages.h"
 #include "orvu/agent_framework.h"
-#include "wire_codec.h"
+#include "protocol/agent_errors.h"
+#include "protocol/messages.h"
+#include "protocol/wire_codec.h"
 
 namespace hardening {
 namespace {

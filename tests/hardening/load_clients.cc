@@ -13,8 +13,8 @@
 #include <sstream>
 #include <thread>
 
-#include "agent_errors.h"
 #include "orvu/agent_framework.h"
+#include "protocol/agent_errors.h"
 
 namespace hardening {
 

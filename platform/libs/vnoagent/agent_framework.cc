@@ -11,12 +11,12 @@
 #include <set>
 #include <string>
 
-#include "agent_errors.h"
-#include "agent_session.h"
-#include "faults.h"
-#include "last_error.h"
-#include "shared_heap.h"
-#include "transport.h"
+#include "common/faults.h"
+#include "common/shared_heap.h"
+#include "libs/vnoagent/agent_session.h"
+#include "libs/vnoagent/last_error.h"
+#include "protocol/agent_errors.h"
+#include "protocol/transport.h"
 
 namespace {
 

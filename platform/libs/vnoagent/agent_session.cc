@@ -1,16 +1,16 @@
-#include "agent_session.h"
+#include "libs/vnoagent/agent_session.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
-#include "agent_errors.h"
-#include "endpoint_file.h"
-#include "last_error.h"
-#include "proof.h"
-#include "start_advice.h"
-#include "wire_codec.h"
+#include "libs/vnoagent/last_error.h"
+#include "libs/vnoagent/start_advice.h"
+#include "protocol/agent_errors.h"
+#include "protocol/endpoint_file.h"
+#include "protocol/proof.h"
+#include "protocol/wire_codec.h"
 
 namespace orvu::client {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "messages.h"
-#include "transport.h"
+#include "protocol/messages.h"
+#include "protocol/transport.h"
 
 namespace orvu::client {
 

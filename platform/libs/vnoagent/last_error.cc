@@ -1,6 +1,6 @@
-#include "last_error.h"
+#include "libs/vnoagent/last_error.h"
 
-#include "agent_errors.h"
+#include "protocol/agent_errors.h"
 
 namespace orvu::client {
 namespace {

@@ -1,4 +1,4 @@
-#include "start_advice.h"
+#include "libs/vnoagent/start_advice.h"
 
 #if !defined(_WIN32)
 #include <dlfcn.h>

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "decimal.h"
-#include "faults.h"
-#include "shared_heap.h"
-#include "syntax_kind.h"
+#include "common/decimal.h"
+#include "common/faults.h"
+#include "common/shared_heap.h"
+#include "common/syntax_kind.h"
 
 namespace {
 

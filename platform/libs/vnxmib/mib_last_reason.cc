@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "mib_reasons.h"
+#include "libs/vnxmib/mib_reasons.h"
 #include "orvu/mib_lib.h"
 
 extern "C" {

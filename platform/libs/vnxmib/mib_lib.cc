@@ -9,11 +9,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "faults.h"
-#include "mib_reasons.h"
-#include "mib_registry.h"
-#include "mib_search_path.h"
-#include "shared_heap.h"
+#include "common/faults.h"
+#include "common/shared_heap.h"
+#include "libs/vnxmib/mib_reasons.h"
+#include "mibreader/mib_registry.h"
+#include "mibreader/mib_search_path.h"
 
 namespace {
 

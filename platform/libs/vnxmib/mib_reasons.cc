@@ -1,4 +1,4 @@
-#include "mib_reasons.h"
+#include "libs/vnxmib/mib_reasons.h"
 
 #include <algorithm>
 #include <mutex>

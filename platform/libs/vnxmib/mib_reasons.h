@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mib_registry.h"
+#include "mibreader/mib_registry.h"
 
 namespace orvu::mib {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <thread>
 
-#include "agent_core.h"
-#include "agent_errors.h"
+#include "agent/core/agent_core.h"
 #include "framework_fixture.h"
+#include "protocol/agent_errors.h"
 
 namespace orvu::test {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "agent_errors.h"
 #include "framework_fixture.h"
+#include "protocol/agent_errors.h"
 
 namespace orvu::test {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "agent_errors.h"
 #include "framework_fixture.h"
-#include "messages.h"
-#include "wire_codec.h"
+#include "protocol/agent_errors.h"
+#include "protocol/messages.h"
+#include "protocol/wire_codec.h"
 
 namespace orvu::test {
 namespace {

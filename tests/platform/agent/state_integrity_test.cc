@@ -1,4 +1,4 @@
-#include "state_integrity.h"
+#include "agent/journal/state_integrity.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "state_journal.h"
-#include "state_records.h"
+#include "agent/journal/state_journal.h"
+#include "agent/journal/state_records.h"
 
 namespace orvu::agent {
 namespace {

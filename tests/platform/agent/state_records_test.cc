@@ -1,10 +1,10 @@
-#include "state_records.h"
+#include "agent/journal/state_records.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "messages.h"
+#include "protocol/messages.h"
 
 namespace orvu::agent {
 namespace {

@@ -1,5 +1,5 @@
-#include "agent_errors.h"
 #include "framework_fixture.h"
+#include "protocol/agent_errors.h"
 
 namespace orvu::test {
 namespace {

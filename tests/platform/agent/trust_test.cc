@@ -23,13 +23,13 @@
 #include <thread>
 #include <vector>
 
-#include "agent_errors.h"
-#include "endpoint_file.h"
 #include "framework_fixture.h"
-#include "messages.h"
-#include "proof.h"
-#include "transport.h"
-#include "wire_codec.h"
+#include "protocol/agent_errors.h"
+#include "protocol/endpoint_file.h"
+#include "protocol/messages.h"
+#include "protocol/proof.h"
+#include "protocol/transport.h"
+#include "protocol/wire_codec.h"
 
 namespace orvu::test {
 namespace {

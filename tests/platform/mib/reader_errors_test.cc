@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "mib_registry.h"
 #include "mib_test_folder.h"
+#include "mibreader/mib_registry.h"
 
 namespace orvu::mib {
 namespace {

@@ -4,9 +4,9 @@
 #include <stdlib.h>
 
 #include "../../test_environment.h"
-#include "mib_registry.h"
-#include "mib_search_path.h"
 #include "mib_test_folder.h"
+#include "mibreader/mib_registry.h"
+#include "mibreader/mib_search_path.h"
 
 namespace orvu::mib {
 namespace {

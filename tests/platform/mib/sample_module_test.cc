@@ -1,7 +1,7 @@
 // The module shipped in mibs/, read the way the agent reads it.
 #include <gtest/gtest.h>
 
-#include "mib_registry.h"
+#include "mibreader/mib_registry.h"
 
 namespace orvu::mib {
 namespace {

@@ -1,0 +1,139 @@
+// The agent's set-up from its options and state file, and the lookups every request handler uses.
+#include "agent/core/agent_core.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "agent/core/agent_reply.h"
+
+namespace orvu::agent {
+
+using proto::Reply;
+
+int32_t AgentCore::Now() const {
+  return options_.clock ? *options_.clock : static_cast<int32_t>(std::time(nullptr));
+}
+
+bool AgentCore::Start(const AgentOptions& options, std::string* error) {
+  options_ = options;
+  if (!journal_.Lock(options.statePath, options.syncEachChange, error)) return false;
+  // Two passes over the file, so that neither the file nor its records are ever held whole: the
+  // modules named anywhere in it come first (and the whole file is checked), then every record is
+  // applied as it is read.
+  StateFileFound found;
+  std::map<std::string, size_t> moduleLines;
+  auto takeModule = [&](StateRecord&& record, std::string*) {
+    if (record.type == RecordType::Module) {
+      moduleLines.emplace(record.moduleName, record.line);
+      modules_.push_back(std::move(record.moduleName));
+    }
+    return true;
+  };
+  if (!ReadStateFile(options.statePath, takeModule, &found, error)) return false;
+  if (found.tornLine) {
+    std::fprintf(stderr,
+                 "orvu-agentd: %s:%zu: left out a record cut short (it was never acknowledged)\n",
+                 options.statePath.c_str(), found.tornLine);
+  }
+  // What the agent did not write itself, or had to cut, is kept as it was before the rewrite.
+  if (found.tornLine || (!found.sealed && found.bytes > 0)) {
+    if (!journal_.KeepCopy(error)) return false;
+  }
+  modules_.insert(modules_.end(), options.modules.begin(), options.modules.end());
+  std::vector<std::string> unique;
+  for (const std::string& m : modules_) {
+    if (std::find(unique.begin(), unique.end(), m) == unique.end()) unique.push_back(m);
+  }
+  modules_ = unique;
+
+  mib::Registry registry(options.mibPath);
+  for (const std::string& name : modules_) {
+    mib::LoadError loadError;
+    std::vector<mib::LoadError> warnings;
+    const mib::Module* module = nullptr;
+    bool loaded = registry.Load(name, &loadError, &warnings);
+    for (const mib::LoadError& warning : warnings)
+      std::fprintf(stderr, "orvu-agentd: warning: %s\n", warning.Text().c_str());
+    if (!loaded || !(module = registry.FindModule(name))) {
+      auto line = moduleLines.find(name);
+      *error = (line == moduleLines.end()
+                    ? std::string()
+                    : options.statePath + ":" + std::to_string(line->second) + ": ") +
+               "cannot load module " + name + ": " + loadError.Text();
+      return false;
+    }
+    AddModuleObjects(registry, *module, &entries_, &scalars_);
+  }
+  instancesByIndex_.resize(entries_.size());
+  for (const EntryDef& e : entries_) IndexEntry(e);
+  FindRowFamilies();
+  for (size_t i = 0; i < scalars_.size(); ++i) scalarByOid_.emplace(scalars_[i].oid, i);
+
+  auto apply = [&](StateRecord&& record, std::string* failure) {
+    std::string cause;
+    if (Apply(record, &cause)) return true;
+    *failure = options.statePath + ":" + std::to_string(record.line) + ": " + cause;
+    return false;
+  };
+  if (!ReadStateFile(options.statePath, apply, &found, error)) return false;
+  for (const auto& [handle, instance] : instances_) {
+    nextInstance_ = std::max(nextInstance_, handle + 1);
+    nextClient_ = std::max(nextClient_, instance.creator + 1);
+  }
+  for (const proto::ClientRecord& client : resident_)
+    nextClient_ = std::max(nextClient_, client.clientHandle + 1);
+  if (nextInstance_ == 0) nextInstance_ = 1;
+  if (nextClient_ == 0) nextClient_ = 1;
+  ShareRows();
+  CheckSnmpView();
+  if (journal_.Rewrite(SnapshotSource(), error)) return true;
+  if (!journal_.RewriteLackedRoom()) return false;
+  // The state read is whole: it is served, and the rewrite waits for room until the first change.
+  std::fprintf(stderr,
+               "orvu-agentd: %s; serving the state as it is, changes are refused until there is "
+               "room to rewrite it\n",
+               error->c_str());
+  rewritePending_ = true;
+  return true;
+}
+
+uint32_t AgentCore::LeafCount(const Instance& instance) const {
+  if (instance.leaves) return *instance.leaves;
+  const EntryDef& entry = entries_[instance.entryHandle - 1];
+  uint32_t count = entry.leafCount;
+  count = std::max(count, instance.values.LastColumn());
+  return count;
+}
+
+EntryDef* AgentCore::EntryByHandle(uint32_t handle) {
+  return handle >= 1 && handle <= entries_.size() ? &entries_[handle - 1] : nullptr;
+}
+
+EntryDef* AgentCore::EntryByOid(const Oid& oid) {
+  auto it = entryByOid_.find(oid);
+  return it == entryByOid_.end() ? nullptr : &entries_[it->second - 1];
+}
+
+void AgentCore::IndexEntry(const EntryDef& entry) {
+  // Two modules may define the same entry; the first one loaded serves it.
+  entryByOid_.emplace(entry.oid, entry.handle);
+  longestEntry_ = std::max(longestEntry_, entry.oid.size());
+}
+
+Instance* AgentCore::InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, Reply* reply) {
+  if (!EntryByHandle(entryHandle)) {
+    *reply = NoSuchEntryHandle(entryHandle);
+    return nullptr;
+  }
+  auto it = instances_.find(instanceHandle);
+  if (it == instances_.end() || it->second.entryHandle != entryHandle) {
+    *reply = Fail(AGENT_ERR_NO_SUCH_INSTANCE,
+                  "no such instance (handle " + std::to_string(instanceHandle) + ")");
+    return nullptr;
+  }
+  return &it->second;
+}
+
+}  // namespace orvu::agent

@@ -1,0 +1,265 @@
+// What the agent knows and does: served objects, table instances, values and clients, and the
+// answer to every request. The event loop owns the sockets; this owns the state and its journal.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "agent/core/data_key.h"
+#include "agent/core/stored_values.h"
+#include "agent/journal/state_journal.h"
+#include "agent/snmp/served_objects.h"
+#include "protocol/messages.h"
+
+namespace orvu::agent {
+
+struct AgentOptions {
+  std::string statePath;
+  std::vector<std::string> modules;  // from --module, added to the state's list
+  std::vector<std::string> mibPath;
+  std::optional<int32_t> clock;  // every recorded time, when fixed
+  bool syncEachChange = false;
+};
+
+// One connection as the agent sees it.
+struct ClientContext {
+  uint32_t clientHandle = 0;  // 0 until the client registered
+  uint32_t processId = 0;     // from the socket's peer credentials, or self-reported on TCP
+  // On TCP loopback there are no peer credentials: the ids and the file name are the client's word.
+  bool selfReported = false;
+  std::string fileName;
+  bool droppedSnapshot = false;  // its unregistration let go of an instance snapshot
+};
+
+struct Instance {
+  uint32_t handle = 0;
+  uint32_t entryHandle = 0;
+  Oid index;
+  uint32_t creator = 0;
+  int32_t time = 0;
+  std::optional<uint32_t> enabledFlags;
+  std::optional<uint32_t> leaves;     // leaf count given by the state file
+  StoredValues values;                // stored values; other columns hold their initial one
+  std::vector<uint32_t> dataHandles;  // handed out for its leaves, dropped with it
+};
+
+// What an SNMP manager gets for one object, or why it gets nothing.
+enum class SnmpOutcome {
+  Ok,
+  NoSuchObject,
+  NoSuchInstance,
+  NotWritable,
+  WrongType,
+  WrongLength,
+  WrongValue,
+  NoCreation,
+  CommitFailed,
+  InconsistentValue,
+};
+
+// What a varbind of an SNMP set does to its row beside its value (RowStatus, RFC 2579).
+enum class RowChange { None, Create, Destroy };
+
+struct SnmpVarBind {
+  Oid oid;
+  proto::Value value;
+};
+
+// The object a set names, found by SnmpCheckSet and written by SnmpCommitSet.
+struct SnmpSetTarget {
+  uint32_t instanceHandle = 0;  // 0 for a scalar
+  uint32_t column = 0;          // the column, or the scalar's position
+  proto::Value value;           // as the object stores it
+  proto::Value previous;        // what a read gave before the set, for an undo
+  // A column's row: its entry and instance OID (the instance handle is 0 while the set has yet
+  // to create the row).
+  uint32_t entryHandle = 0;
+  Oid index;
+  RowChange row = RowChange::None;
+};
+
+// One record of an instance snapshot; the index sub-identifiers lie in the listing's pool.
+struct ListedInstance {
+  uint32_t handle = 0;
+  uint32_t creator = 0;
+  int32_t time = 0;
+  uint32_t flags = 0;
+  uint32_t leafCount = 0;
+  uint32_t indexStart = 0;
+  uint32_t indexCount = 0;
+};
+
+struct InstanceListing {
+  uint32_t entryHandle = 0;
+  std::vector<ListedInstance> records;
+  std::vector<uint32_t> indexIds;
+};
+
+// The index of the agent's core: every member is declared here under the file that defines it.
+// A request goes from Handle (handle_requests.cc) to its handler; every change a handler or an
+// SNMP set makes goes through Commit (commit.cc), which journals it and then applies it with
+// Apply (journal_replay.cc), the same function that replays the state file at start.
+class AgentCore {
+ public:
+  // agent_core.cc: start-up.
+  bool Start(const AgentOptions& options, std::string* error);
+
+  // handle_requests.cc: the answer to every request of a library client.
+  proto::Reply Handle(ClientContext* client, const proto::Request& request);
+  // True when the client held an instance snapshot, which is now gone.
+  bool Disconnect(const ClientContext& client);
+  size_t ConnectedClients() const { return clients_.size(); }
+
+  // snmp_view.cc: the SNMP view: scalars at .0 and every readable column of every instance at
+  // entry.column.index, in OID order. Roots are the subtrees that hold all of it, one per served
+  // module (and one per object that only the state file names).
+  std::vector<Oid> SnmpRoots() const;
+  SnmpOutcome SnmpGet(const Oid& oid, SnmpVarBind* out) const;
+  // The first object after OID; false past the last one.
+  bool SnmpNext(const Oid& oid, SnmpVarBind* out) const;
+  // Whether VALUE may be written at OID, as AgentSetData would judge it; fills *target.
+  SnmpOutcome SnmpCheckSet(const Oid& oid, const proto::Value& value, SnmpSetTarget* target,
+                           std::string* why) const;
+  // snmp_rows.cc: a whole SNMP set, checked before anything is written: each varbind's target in
+  // *TARGETS, or the position of the first refused one in *FAILED with its outcome. In a table
+  // with a RowStatus column, createAndGo and createAndWait create the row with the set's other
+  // values for it, and destroy removes it, with RFC 2579's states and errors.
+  SnmpOutcome SnmpCheckSets(const std::vector<SnmpVarBind>& varbinds,
+                            std::vector<SnmpSetTarget>* targets, size_t* failed,
+                            std::string* why) const;
+  // Creates the row that a Create target names (journal first); 0 when the journal refused it.
+  uint32_t SnmpCreateRow(const SnmpSetTarget& target);
+  // Removes the row of the RowStatus object OID, if there is one; false when the journal refused
+  // the removal.
+  bool SnmpDestroyRow(const Oid& oid);
+  // commit.cc: writes the checked value (journal first); false when the object is gone or the
+  // journal refused it. An undo is the same call with the previous value.
+  bool SnmpCommitSet(const SnmpSetTarget& target, const proto::Value& value);
+  // Writes the checked values of one SNMP set (TARGETS, each with its value) as one change, in
+  // one journal append: all of them, or none when an object is gone or the journal refuses them.
+  bool SnmpCommitSets(const std::vector<SnmpSetTarget>& targets);
+
+ private:
+  // commit.cc: the commit path.
+  bool Commit(const StateRecord& record, proto::Reply* reply);
+  // RECORDS as one change: journaled in one append, then applied together.
+  bool Commit(const std::vector<StateRecord>& records, proto::Reply* reply);
+  StateRecord ValueRecord(uint32_t instanceHandle, uint32_t leaf, const proto::Value& value) const;
+  // Commits VALUE, already checked by WriteCheck, to the scalar (instance 0) or column LOW of the
+  // instance; false with the refusal in *REPLY.
+  bool WriteValue(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
+                  proto::Reply* reply);
+
+  // journal_replay.cc: how one record changes the state, at start and after each append.
+  bool Apply(const StateRecord& record, std::string* error);
+  // journal_snapshot.cc: hands the records that restate the live state to OUT, one at a time.
+  void Snapshot(const std::function<void(const StateRecord&)>& out) const;
+  StateRecordSource SnapshotSource() const {
+    return [this](const std::function<void(const StateRecord&)>& out) { Snapshot(out); };
+  }
+
+  // agent_core.cc: the clock and lookups.
+  int32_t Now() const;
+  uint32_t LeafCount(const Instance& instance) const;
+  EntryDef* EntryByHandle(uint32_t handle);
+  EntryDef* EntryByOid(const Oid& oid);
+  void IndexEntry(const EntryDef& entry);
+  Instance* InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, proto::Reply* reply);
+
+  // row_families.cc: AUGMENTS, the entries that share their rows, each family under the entry
+  // they all extend.
+  void FindRowFamilies();
+  // ENTRY_HANDLE's family (itself first), or just itself when no entry shares its rows.
+  std::vector<uint32_t> RowFamily(uint32_t entryHandle) const;
+  // Gives every entry of a family the rows that any of them has (a state file may hold one
+  // side only); applied before the state is written back.
+  void ShareRows();
+
+  // handle_requests.cc: the handlers for clients, entries and instances.
+  proto::Reply Register(ClientContext* client, const proto::Request& request);
+  proto::Reply EnumInstances(const ClientContext& client, const proto::Request& request);
+  proto::Reply Create(const ClientContext& client, const proto::Request& request);
+  proto::Reply ChangeInstance(const proto::Request& request, RecordType type);
+  // Adds an instance of ENTRY at INDEX (journal first); its handle, 0 on failure (in *REPLY).
+  uint32_t AddInstance(const EntryDef& entry, const Oid& index, uint32_t creator,
+                       proto::Reply* reply);
+
+  // handle_data.cc: data handles and the handlers GetData and SetData.
+  proto::Reply GetData(const proto::Request& request);
+  proto::Reply SetData(const proto::Request& request);
+  uint32_t DataHandle(const DataKey& key);
+  void DropDataHandles(const Instance& instance);
+  bool ReadItem(const DataKey& key, proto::DataItem* item);
+  // The leaf COLUMN of INSTANCE, which has that column, into *ITEM.
+  void ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                  proto::DataItem* item);
+  // The key behind a data handle whose object still exists, or a failure reply.
+  bool KeyOfHandle(uint32_t dataHandle, DataKey* key, proto::Reply* reply) const;
+  bool ColumnExists(const EntryDef& entry, const Instance& instance, uint32_t column) const;
+  proto::Value ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column) const;
+
+  // handle_prefetch.cc: the handlers GetDataHandle and ReadRows.
+  proto::Reply GetDataHandle(const proto::Request& request);
+  proto::Reply ReadRows(const proto::Request& request);
+  // Appends the leaves of INSTANCE_HANDLE's row but SKIP_COLUMN, as long as the row's payload
+  // stays within BUDGET bytes; the bytes taken are added to *USED.
+  void AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t budget, size_t* used,
+                 std::vector<proto::DataItem>* items);
+
+  // snmp_view.cc: lookups in OID order and the checks of a value before it is written.
+  // The entry whose OID starts OID with room for a column, or nullptr.
+  const EntryDef* EntryAbove(const Oid& oid) const;
+  bool NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind* out) const;
+  // SnmpGet and SnmpNext before they leave out what no manager can decode.
+  SnmpOutcome SnmpFind(const Oid& oid, SnmpVarBind* out) const;
+  bool SnmpNextAny(const Oid& oid, SnmpVarBind* out) const;
+  // At start: leaves out of SNMP the stored values it cannot carry and the instances whose index
+  // does not fit their INDEX clause, and says which.
+  void CheckSnmpView();
+  bool Hidden(uint32_t instanceHandle) const {
+    return !snmpHidden_.empty() && snmpHidden_.count(instanceHandle) != 0;
+  }
+  // Whether VALUE may be written to the scalar (instance 0) or column LOW of the instance, with
+  // the refusal's text; both SetData and SNMP sets ask it.
+  SnmpOutcome WriteCheck(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
+                         std::string* why) const;
+  // Whether VALUE may be written to the object NAME of SYNTAX (0: any) and LIMITS.
+  static SnmpOutcome ValueCheck(uint32_t syntax, bool writable, const ValueLimits* limits,
+                                const std::string& name, const proto::Value& value,
+                                std::string* why);
+  // snmp_rows.cc: whether the row has a value for every required column, counting those in
+  // COLUMNS (the ones a set is about to write).
+  bool RowComplete(const EntryDef& entry, const Instance* instance,
+                   const std::vector<uint32_t>& columns) const;
+
+  AgentOptions options_;
+  StateJournal journal_;
+  // The start-up rewrite found no room: no change goes in before it is done.
+  bool rewritePending_ = false;
+  std::vector<std::string> modules_;
+  std::vector<EntryDef> entries_;  // handle = position + 1
+  std::map<Oid, uint32_t> entryByOid_;
+  size_t longestEntry_ = 0;  // sub-identifiers of the longest entry OID
+  std::map<uint32_t, std::vector<uint32_t>> rowFamilies_;  // base entry -> it and its AUGMENTS
+  std::vector<ScalarDef> scalars_;
+  std::map<Oid, size_t> scalarByOid_;
+  std::map<uint32_t, Instance> instances_;                 // by handle
+  std::vector<std::map<Oid, uint32_t>> instancesByIndex_;  // per entry: index -> instance handle
+  std::set<uint32_t> snmpHidden_;  // instances SNMP does not see: their index does not fit
+  std::vector<proto::ClientRecord> resident_;
+  std::map<uint32_t, proto::ClientRecord> clients_;
+  std::unordered_map<DataKey, uint32_t, DataKeyHash> dataByKey_;
+  std::unordered_map<uint32_t, DataKey> keyByData_;
+  std::map<uint32_t, InstanceListing> listings_;  // by client handle
+  uint32_t nextInstance_ = 1;
+  uint32_t nextClient_ = 1;
+  uint32_t nextData_ = 1;
+};
+
+}  // namespace orvu::agent

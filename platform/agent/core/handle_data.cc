@@ -1,0 +1,141 @@
+// Data handles: what each stands for, reading the leaf behind one, and GetData and SetData.
+#include <cstdint>
+
+#include "agent/core/agent_core.h"
+#include "agent/core/agent_reply.h"
+
+namespace orvu::agent {
+
+using proto::Reply;
+using proto::Request;
+using proto::Value;
+using proto::ValueKind;
+
+bool AgentCore::ColumnExists(const EntryDef& entry, const Instance& instance,
+                             uint32_t column) const {
+  return entry.columns.count(column) != 0 || instance.values.Has(column);
+}
+
+Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance,
+                             uint32_t column) const {
+  Value v;
+  if (instance.values.Get(column, &v)) {
+    // A row out of service is notReady for as long as a required column has no value.
+    if (column == entry.statusColumn && v.kind == ValueKind::Number &&
+        (v.number == ROW_NOT_IN_SERVICE || v.number == ROW_NOT_READY)) {
+      v.number = RowComplete(entry, &instance, {}) ? ROW_NOT_IN_SERVICE : ROW_NOT_READY;
+    }
+    return v;
+  }
+  const ColumnDef& def = entry.columns.at(column);
+  if (def.indexPosition >= 0 && IndexColumnValue(entry, def, instance.index, &v)) return v;
+  return def.initial;
+}
+
+uint32_t AgentCore::DataHandle(const DataKey& key) {
+  if (uint32_t packed = PackedDataHandle(key)) return packed;
+  auto it = dataByKey_.find(key);
+  if (it != dataByKey_.end()) return it->second;
+  uint32_t handle = nextData_++;
+  if (nextData_ >= DATA_HANDLE_PACKED) nextData_ = 1;
+  dataByKey_[key] = handle;
+  keyByData_[handle] = key;
+  if (!key.IsScalar()) instances_[key.instance].dataHandles.push_back(handle);
+  return handle;
+}
+
+void AgentCore::DropDataHandles(const Instance& instance) {
+  for (uint32_t handle : instance.dataHandles) {
+    auto key = keyByData_.find(handle);
+    if (key == keyByData_.end()) continue;
+    dataByKey_.erase(key->second);
+    keyByData_.erase(key);
+  }
+}
+
+bool AgentCore::ReadItem(const DataKey& key, proto::DataItem* item) {
+  if (key.IsScalar()) {
+    if (key.leaf >= scalars_.size()) return false;
+    const ScalarDef& scalar = scalars_[key.leaf];
+    item->oid = scalar.oid;
+    item->oid.push_back(0);
+    item->value = scalar.value;
+  } else {
+    auto it = instances_.find(key.instance);
+    if (it == instances_.end()) return false;
+    const Instance& instance = it->second;
+    const EntryDef& entry = entries_[instance.entryHandle - 1];
+    if (!ColumnExists(entry, instance, key.leaf)) return false;
+    ReadColumn(entry, instance, key.leaf, item);
+    return true;
+  }
+  item->dataHandle = DataHandle(key);
+  return true;
+}
+
+void AgentCore::ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                           proto::DataItem* item) {
+  item->oid.clear();
+  item->oid.reserve(entry.oid.size() + 1 + instance.index.size());
+  item->oid.insert(item->oid.end(), entry.oid.begin(), entry.oid.end());
+  item->oid.push_back(column);
+  item->oid.insert(item->oid.end(), instance.index.begin(), instance.index.end());
+  item->value = ColumnValue(entry, instance, column);
+  item->dataHandle = DataHandle(DataKey::Column(instance.handle, column));
+}
+
+bool AgentCore::KeyOfHandle(uint32_t dataHandle, DataKey* key, Reply* reply) const {
+  bool known = UnpackDataHandle(dataHandle, key);
+  if (!known) {
+    auto it = keyByData_.find(dataHandle);
+    if (it != keyByData_.end()) {
+      *key = it->second;
+      known = true;
+    }
+  }
+  if (known && key->IsScalar()) {
+    known = key->leaf < scalars_.size();
+  } else if (known) {
+    auto it = instances_.find(key->instance);
+    known = it != instances_.end() &&
+            ColumnExists(entries_[it->second.entryHandle - 1], it->second, key->leaf);
+  }
+  if (!known) {
+    *reply = Fail(AGENT_ERR_NO_SUCH_DATA, "no such data handle: " + std::to_string(dataHandle));
+  }
+  return known;
+}
+
+Reply AgentCore::GetData(const Request& request) {
+  DataKey key;
+  proto::DataItem item;
+  Reply reply;
+  if (!KeyOfHandle(request.dataHandle, &key, &reply)) return reply;
+  ReadItem(key, &item);
+  size_t used = 0;
+  reply.items.push_back(std::move(item));
+  // The rest of the row comes with the first read: a listing reads the leaves of one instance in
+  // turn, while a set, which reads nothing, never carries the row.
+  if (!key.IsScalar()) AppendRow(key.instance, key.leaf, SIZE_MAX, &used, &reply.items);
+  return reply;
+}
+
+Reply AgentCore::SetData(const Request& request) {
+  DataKey key;
+  Reply failure;
+  // The value in place is not read: a set costs the same however large the row's values are.
+  if (!KeyOfHandle(request.dataHandle, &key, &failure)) return failure;
+  std::string why;
+  switch (WriteCheck(key.instance, key.leaf, request.value, &why)) {
+    case SnmpOutcome::Ok: break;
+    case SnmpOutcome::NotWritable: return Fail(AGENT_ERR_READ_ONLY, why);
+    case SnmpOutcome::WrongType: return Fail(AGENT_ERR_WRONG_SYNTAX, why);
+    case SnmpOutcome::WrongLength: return Fail(AGENT_ERR_WRONG_LENGTH, why);
+    default: return Fail(AGENT_ERR_WRONG_VALUE, why);
+  }
+  Reply reply;
+  WriteValue(key.instance, key.leaf, request.value, &reply);
+  return reply;
+}
+
+}  // namespace orvu::agent

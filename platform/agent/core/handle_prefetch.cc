@@ -1,0 +1,100 @@
+// GetDataHandle: finding the object an OID names; the rows that travel along with a read.
+#include <algorithm>
+
+#include "agent/core/agent_core.h"
+#include "agent/core/agent_reply.h"
+
+namespace orvu::agent {
+
+using proto::Reply;
+using proto::Request;
+using proto::Value;
+
+namespace {
+
+// A row prefetched by GetDataHandle stops growing at this many payload bytes, so that one odd
+// huge value does not make every listing step carry it.
+constexpr size_t AGENT_ROW_PREFETCH_BYTES = 64 * 1024;
+// The payload bytes of one ReadRows reply, at most.
+constexpr size_t AGENT_ROWS_REPLY_BYTES = 1024 * 1024;
+
+size_t PayloadSize(const Value& v) { return 16 + v.bytes.size() + 4 * v.ids.size(); }
+
+}  // namespace
+
+Reply AgentCore::GetDataHandle(const Request& request) {
+  const Oid& o = request.oid;
+  auto scalar = scalarByOid_.find(o);
+  if (scalar == scalarByOid_.end() && !o.empty() && o.back() == 0) {
+    scalar = scalarByOid_.find(Oid(o.begin(), o.end() - 1));
+  }
+  Reply reply;
+  if (scalar != scalarByOid_.end()) {
+    reply.handle = DataHandle(DataKey::Scalar(scalar->second));
+    return reply;
+  }
+  // The longest entry OID that leaves room for a column and an index.
+  EntryDef* entry = nullptr;
+  for (size_t length = std::min(longestEntry_, o.size() >= 2 ? o.size() - 2 : 0);
+       length > 0 && !entry; --length) {
+    entry = EntryByOid(Oid(o.begin(), o.begin() + static_cast<long>(length)));
+  }
+  if (!entry) return Fail(AGENT_ERR_NO_SUCH_OBJECT, "no such object: " + OidText(o));
+  uint32_t column = o[entry->oid.size()];
+  Oid index(o.begin() + static_cast<long>(entry->oid.size()) + 1, o.end());
+  auto row = instancesByIndex_[entry->handle - 1].find(index);
+  if (row == instancesByIndex_[entry->handle - 1].end()) {
+    return Fail(AGENT_ERR_NO_SUCH_INSTANCE,
+                "no such instance: " + OidText(index) + " of " +
+                    (entry->name.empty() ? OidText(entry->oid) : entry->name));
+  }
+  uint32_t instanceHandle = row->second;
+  const Instance& instance = instances_.at(instanceHandle);
+  if (!ColumnExists(*entry, instance, column)) {
+    return Fail(AGENT_ERR_NO_SUCH_OBJECT, "no such object: " + OidText(o));
+  }
+  reply.handle = DataHandle(DataKey::Column(instanceHandle, column));
+  return reply;
+}
+
+void AgentCore::AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t budget, size_t* used,
+                          std::vector<proto::DataItem>* items) {
+  auto found = instances_.find(instanceHandle);
+  if (found == instances_.end()) return;
+  const Instance& instance = found->second;
+  const EntryDef& entry = entries_[instance.entryHandle - 1];
+  std::vector<uint32_t> columns;
+  for (const auto& [number, def] : entry.columns) columns.push_back(number);
+  instance.values.ForEachColumn([&](uint32_t number) { columns.push_back(number); });
+  std::sort(columns.begin(), columns.end());
+  columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+  size_t rowBytes = 0;
+  for (uint32_t c : columns) {
+    if (c == skipColumn) continue;
+    proto::DataItem item;
+    // Every column here is one of the entry's or one the instance stores.
+    ReadColumn(entry, instance, c, &item);
+    // A leaf left out is read on its own when it is asked for.
+    size_t size = PayloadSize(item.value);
+    if (rowBytes + size > AGENT_ROW_PREFETCH_BYTES || *used + size > budget) continue;
+    rowBytes += size;
+    *used += size;
+    items->push_back(std::move(item));
+  }
+}
+
+// The rows that a listing is about to read, in one round trip instead of one per instance.
+Reply AgentCore::ReadRows(const Request& request) {
+  Reply reply;
+  size_t used = 0;
+  size_t rows = std::min<size_t>(request.handles.size(), proto::PROTO_ROWS_PER_READ);
+  for (size_t n = 0; n < rows && used < AGENT_ROWS_REPLY_BYTES; ++n) {
+    AppendRow(request.handles[n], 0, AGENT_ROWS_REPLY_BYTES, &used, &reply.items);
+    // Rows of one page are mostly alike: room for the rest, sized on the first, saves the
+    // vector's copies of every item as it grows.
+    if (n == 0) reply.items.reserve(reply.items.size() * rows);
+  }
+  return reply;
+}
+
+}  // namespace orvu::agent

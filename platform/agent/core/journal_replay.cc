@@ -1,0 +1,83 @@
+// Replay: how one state record changes the agent's state, whether read from the state file at
+// start or just appended to the journal.
+#include "agent/core/agent_core.h"
+
+namespace orvu::agent {
+
+bool AgentCore::Apply(const StateRecord& record, std::string* error) {
+  switch (record.type) {
+    case RecordType::Module: return true;
+    case RecordType::Client: resident_.push_back(record.client); return true;
+    case RecordType::Instance: {
+      if (instances_.count(record.handle) || record.handle == 0) {
+        *error = "instance handle " + std::to_string(record.handle) + " is 0 or used twice";
+        return false;
+      }
+      EntryDef* entry = EntryByOid(record.entryOid);
+      if (!entry) {
+        EntryDef stateOnly;
+        stateOnly.handle = static_cast<uint32_t>(entries_.size() + 1);
+        stateOnly.oid = record.entryOid;
+        stateOnly.name = OidText(record.entryOid);
+        entries_.push_back(std::move(stateOnly));
+        instancesByIndex_.emplace_back();
+        entry = &entries_.back();
+        IndexEntry(*entry);
+      }
+      if (!instancesByIndex_[entry->handle - 1].emplace(record.indexOid, record.handle).second) {
+        *error = "instance " + OidText(record.indexOid) + " of " + OidText(record.entryOid) +
+                 " stated twice";
+        return false;
+      }
+      Instance& instance = instances_[record.handle];
+      instance.handle = record.handle;
+      instance.entryHandle = entry->handle;
+      instance.index = record.indexOid;
+      instance.creator = record.creator;
+      instance.time = record.time;
+      instance.enabledFlags = record.enabledFlags;
+      instance.leaves = record.leaves;
+      return true;
+    }
+    case RecordType::Enable:
+    case RecordType::Remove:
+    case RecordType::Value: {
+      auto it = instances_.find(record.handle);
+      if (it == instances_.end()) {
+        *error = "no instance with handle " + std::to_string(record.handle);
+        return false;
+      }
+      Instance& instance = it->second;
+      if (record.type == RecordType::Enable) {
+        instance.enabledFlags = record.enabledFlags;
+      } else if (record.type == RecordType::Value) {
+        instance.values.Set(record.column, record.value);
+      } else {
+        DropDataHandles(instance);
+        instancesByIndex_[instance.entryHandle - 1].erase(instance.index);
+        instances_.erase(it);
+      }
+      return true;
+    }
+    case RecordType::Scalar: {
+      auto it = scalarByOid_.find(record.scalarOid);
+      if (it == scalarByOid_.end()) {
+        ScalarDef scalar;
+        scalar.oid = record.scalarOid;
+        scalar.name = OidText(record.scalarOid);
+        scalars_.push_back(std::move(scalar));
+        it = scalarByOid_.emplace(record.scalarOid, scalars_.size() - 1).first;
+      }
+      scalars_[it->second].value = record.value;
+      scalars_[it->second].stored = true;
+      return true;
+    }
+    case RecordType::Group:
+      // The reader hands on a group's records, never the group itself.
+      *error = "a group record out of place";
+      return false;
+  }
+  return true;
+}
+
+}  // namespace orvu::agent

@@ -1,0 +1,380 @@
+#include "agent/journal/state_journal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "agent/journal/state_integrity.h"
+#include "common/faults.h"
+#include "protocol/transport.h"
+
+namespace orvu::agent {
+namespace {
+
+bool WriteWhole(int fd, const std::string& data) {
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Bytes gathered before a rewrite hands them to the file.
+constexpr size_t STATE_WRITE_BLOCK = 256 * 1024;
+// The header's record count is written as this many digits, then filled in once it is known.
+constexpr int STATE_COUNT_DIGITS = 12;
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes room for a file of our own at PATH: a leftover of ours goes; anything planted there (a
+// symbolic link, another user's file) is refused, never followed or removed.
+bool ClearOwnFile(const std::string& path, std::string* error) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot look at " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    *error = "refusing to write " + path + ": it exists and is not a file of this user" +
+             (S_ISLNK(st.st_mode) ? " (a symbolic link)" : "");
+    return false;
+  }
+  if (unlink(path.c_str()) != 0) {
+    *error = "cannot remove " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string At(const std::string& path, size_t line) { return path + ":" + std::to_string(line); }
+
+// Holds back the records of a group until the last of them is read, so that a group counts
+// whole or not at all.
+class GroupGathering {
+ public:
+  // Hands RECORD on (or keeps it for its group); false with *cause (a fault of the file) or with
+  // TAKE's *error.
+  bool Take(StateRecord&& record, const StateRecordSink& take, std::string* cause,
+            std::string* error) {
+    cause->clear();
+    if (record.type == RecordType::Group) {
+      if (left_ > 0) {
+        *cause = "a group inside a group";
+        return false;
+      }
+      left_ = record.groupSize;
+      start_ = record.line;
+      held_.clear();
+      return true;
+    }
+    if (left_ == 0) return take(std::move(record), error);
+    held_.push_back(std::move(record));
+    if (--left_ > 0) return true;
+    for (StateRecord& held : held_) {
+      if (!take(std::move(held), error)) return false;
+    }
+    held_.clear();
+    return true;
+  }
+  bool Open() const { return left_ > 0; }
+  size_t StartLine() const { return start_; }
+
+ private:
+  uint32_t left_ = 0;
+  size_t start_ = 0;
+  std::vector<StateRecord> held_;
+};
+
+}  // namespace
+
+bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
+                   std::string* error) {
+  *found = StateFileFound{};
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot read state file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  found->existed = true;
+  // Read a block at a time and hand each record on as its line is whole: the file is never held
+  // whole, nor are its records.
+  StateFileCheck check;
+  GroupGathering group;
+  std::string pending;
+  char buffer[65536];
+  size_t line = 0;
+  bool atEnd = false;
+  while (!atEnd) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "cannot read state file " + path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    atEnd = n == 0;
+    found->bytes += static_cast<size_t>(n);
+    pending.append(buffer, static_cast<size_t>(n));
+    size_t start = 0;
+    while (start < pending.size()) {
+      size_t end = pending.find('\n', start);
+      bool ended = end != std::string::npos;
+      if (!ended) {
+        if (!atEnd) break;
+        end = pending.size();
+      }
+      ++line;
+      std::string text = pending.substr(start, end - start);
+      start = end + 1;
+      std::string body, cause;
+      bool ok = text.find('\0') == std::string::npos;
+      if (!ok) {
+        *error = At(path, line) + ": not a text line";
+      } else {
+        switch (check.Line(text, ended, &body, &cause)) {
+          case StateFileCheck::Verdict::Damaged:
+            *error = At(path, line) + ": " + cause;
+            ok = false;
+            break;
+          case StateFileCheck::Verdict::Skip: break;
+          case StateFileCheck::Verdict::Record: {
+            StateRecord record;
+            if (!ParseStateLine(body, &record, &cause)) {
+              *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
+              ok = false;
+              break;
+            }
+            record.line = line;
+            ok = group.Take(std::move(record), take, &cause, error);
+            if (!ok && !cause.empty()) *error = At(path, line) + ": " + cause;
+            break;
+          }
+        }
+      }
+      if (!ok) {
+        close(fd);
+        return false;
+      }
+    }
+    pending.erase(0, std::min(start, pending.size()));
+  }
+  close(fd);
+  std::string cause;
+  if (!check.Finish(&cause)) {
+    *error = At(path, line) + ": " + cause;
+    return false;
+  }
+  found->sealed = check.Sealed();
+  if (check.DroppedTornLine()) found->tornLine = line;
+  // A group that the file ends inside was cut short as a whole: none of it was acknowledged.
+  if (group.Open()) found->tornLine = group.StartLine();
+  return true;
+}
+
+StateJournal::~StateJournal() {
+  std::string ignored;
+  if (fd_ >= 0 && cutPending_) CutBack(&ignored);
+  if (fd_ >= 0) close(fd_);
+}
+
+bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::string* error) {
+  path_ = path;
+  sync_ = syncEachChange;
+  // The lock goes with the file, not with its name: a rewrite renames a new file over the path,
+  // so whoever locked the old one looks again until the file it holds is the one at the path.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string why;
+    int fd = transport::OpenOwnFile(path, 0600, &why);
+    if (fd < 0) {
+      *error = "cannot read state file " + path + ": " + why;
+      return false;
+    }
+    struct stat held, named;
+    fstat(fd, &held);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      *error = "state file " + path + " is in use by another agent";
+      close(fd);
+      return false;
+    }
+    if (lstat(path.c_str(), &named) == 0 && SameFile(held, named)) {
+      fd_ = fd;
+      return true;
+    }
+    close(fd);
+  }
+  *error = "state file " + path + " keeps changing under the agent";
+  return false;
+}
+
+bool StateJournal::KeepCopy(std::string* error) {
+  std::string copy = path_ + ".old";
+  if (!ClearOwnFile(copy, error)) return false;
+  // A second name for the same file: the rewrite renames a new file over the path, and this one
+  // stays as it was.
+  if (link(path_.c_str(), copy.c_str()) != 0) {
+    *error = "cannot keep a copy of " + path_ + " as " + copy + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error) {
+  std::string temp = path_ + ".new";
+  if (!ClearOwnFile(temp, error)) return false;
+  int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    rewriteFailure_ = errno;
+    *error = "cannot write " + temp + ": " + std::strerror(errno);
+    return false;
+  }
+  // The records are written out in blocks as they come: the whole new file is never in memory.
+  // The header's count is known only at the end and is written into its place then.
+  std::string header = StateHeader(0);
+  size_t countAt = header.rfind('0');
+  header.insert(countAt, STATE_COUNT_DIGITS - 1, '0');
+  std::string block = header + "\n";
+  size_t total = 0;
+  size_t count = 0;
+  bool ok = true;
+  uint32_t chain = 0;
+  records([&](const StateRecord& record) {
+    block += SealLineInChain(FormatStateRecord(record), &chain);
+    block += '\n';
+    ++count;
+    if (ok && block.size() >= STATE_WRITE_BLOCK) {
+      ok = WriteWhole(fd, block);
+      total += block.size();
+      block.clear();
+    }
+  });
+  ok = ok && WriteWhole(fd, block);
+  total += block.size();
+  std::string digits = std::to_string(count);
+  digits.insert(0, STATE_COUNT_DIGITS - digits.size(), '0');
+  // The new file reaches the disk before it replaces the old one, so that a crash leaves one of
+  // the two whole, never an empty file under the state file's name. It is locked before it is
+  // named, so the lock never leaves the file at the path.
+  ok = ok &&
+       pwrite(fd, digits.data(), digits.size(), static_cast<off_t>(countAt)) ==
+           static_cast<ssize_t>(digits.size()) &&
+       fsync(fd) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 && fcntl(fd, F_SETFL, O_APPEND) == 0;
+  int saved = errno;
+  if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
+    if (ok) saved = errno;
+    rewriteFailure_ = saved;
+    close(fd);
+    unlink(temp.c_str());
+    *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
+    return false;
+  }
+  if (sync_) {
+    int dir = open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      fsync(dir);
+      close(dir);
+    }
+  }
+  struct stat st;
+  fstat(fd, &st);
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  appended_ = 0;
+  fileSize_ = total;
+  rewriteSize_ = total;
+  chain_ = chain;
+  return true;
+}
+
+bool StateJournal::Append(const StateRecord& record, std::string* error) {
+  return Append(std::vector<StateRecord>{record}, error);
+}
+
+bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* error) {
+  if (fd_ < 0) {
+    *error = "state file " + path_ + " is not open";
+    return false;
+  }
+  // One look at the path per change besides the write: a file moved or removed under the agent
+  // would take acknowledged changes that the next start never reads.
+  struct stat named;
+  if (lstat(path_.c_str(), &named) != 0 || named.st_dev != device_ || named.st_ino != inode_) {
+    *error = "state file " + path_ + " was moved or removed while the agent ran";
+    return false;
+  }
+  std::string why;
+  if (cutPending_ && !CutBack(&why)) {
+    *error = "cannot write state file " + path_ + ": " + why;
+    return false;
+  }
+  uint32_t chain = chain_;
+  std::string text;
+  if (records.size() > 1) {
+    StateRecord group;
+    group.type = RecordType::Group;
+    group.groupSize = static_cast<uint32_t>(records.size());
+    text += SealLineInChain(FormatStateRecord(group), &chain) + "\n";
+  }
+  for (const StateRecord& record : records) {
+    text += SealLineInChain(FormatStateRecord(record), &chain) + "\n";
+  }
+  bool written = WriteWhole(fd_, text);
+  int saved = errno;
+  InjectedFault fault;
+  if (written && sync_ && (CheckFault("StateSync", &fault) || fdatasync(fd_) != 0)) {
+    written = false;
+    saved = fault.hasCode ? fault.code : errno;
+  }
+  if (!written) {
+    *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
+    // What was refused must not count at the next start, in part or whole.
+    cutPending_ = true;
+    if (!CutBack(&why)) *error += " (" + why + ")";
+    return false;
+  }
+  fileSize_ += text.size();
+  chain_ = chain;
+  appended_ += records.size();
+  return true;
+}
+
+bool StateJournal::RewriteLackedRoom() const {
+  return rewriteFailure_ == ENOSPC || rewriteFailure_ == EDQUOT || rewriteFailure_ == EFBIG;
+}
+
+bool StateJournal::CutBack(std::string* why) {
+  InjectedFault fault;
+  bool injected = CheckFault("StateCut", &fault);
+  if (injected || ftruncate(fd_, static_cast<off_t>(fileSize_)) != 0 ||
+      (sync_ && fdatasync(fd_) != 0)) {
+    *why = std::string("a refused change could not be cut off the file: ") +
+           (injected ? "injected fault" : std::strerror(errno)) +
+           "; changes are refused until it can";
+    return false;
+  }
+  cutPending_ = false;
+  return true;
+}
+
+}  // namespace orvu::agent

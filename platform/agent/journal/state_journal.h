@@ -1,0 +1,80 @@
+// The state file on disk: read once at start, appended to for every change, rewritten in one piece
+// (a new file renamed over the old one) when the journal has grown well past the live state.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agent/journal/state_records.h"
+
+namespace orvu::agent {
+
+// Takes one record; false, with *error set, stops the reading.
+using StateRecordSink = std::function<bool(StateRecord&& record, std::string* error)>;
+// Hands every record of the state, in order, to the function it is given.
+using StateRecordSource = std::function<void(const std::function<void(const StateRecord&)>&)>;
+
+// What reading a state file found besides its records.
+struct StateFileFound {
+  bool existed = false;
+  size_t bytes = 0;
+  bool sealed = false;  // written by the agent: every line checked
+  size_t tornLine = 0;  // a final line cut short, left out (it was never acknowledged)
+};
+
+// Hands the records of PATH to TAKE in file order, one line at a time, each with its line number.
+// A missing file is an empty state. False with *error ("PATH:LINE: cause") when the file cannot be
+// read, a line does not parse or a sealed line is damaged, or with TAKE's error; the file is not
+// touched.
+bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
+                   std::string* error);
+
+class StateJournal {
+ public:
+  StateJournal() = default;
+  StateJournal(const StateJournal&) = delete;
+  StateJournal& operator=(const StateJournal&) = delete;
+  ~StateJournal();
+
+  // Opens PATH (made when missing; never through a symbolic link, never another user's file) and
+  // locks the file itself, so that no second agent takes it by any other path.
+  bool Lock(const std::string& path, bool syncEachChange, std::string* error);
+  // Keeps the file as it is now under PATH.old, before a rewrite changes what it says.
+  bool KeepCopy(std::string* error);
+  // Writes the records RECORDS gives as the whole new file, takes the lock over to it and opens it
+  // for appending.
+  bool Rewrite(const StateRecordSource& records, std::string* error);
+  // One record, whole or not at all, handed to the OS before this returns; refused when the file
+  // is no longer the one at the path (moved or removed under the agent). A write or sync that
+  // fails is cut back off the file, so that a refused change never counts at the next start;
+  // when even that fails, every later change is refused until the cut succeeds (the clean stop
+  // tries it once more).
+  bool Append(const StateRecord& record, std::string* error);
+  // RECORDS as one change in one append: a group (more than one) counts whole or not at all.
+  bool Append(const std::vector<StateRecord>& records, std::string* error);
+  // The last rewrite failed for want of room (a full disk or quota, a file-size limit).
+  bool RewriteLackedRoom() const;
+  // Records appended since the last rewrite.
+  size_t AppendedSinceRewrite() const { return appended_; }
+  // Bytes appended since the last rewrite, and the bytes that rewrite wrote.
+  size_t AppendedBytesSinceRewrite() const { return fileSize_ - rewriteSize_; }
+  size_t BytesAtRewrite() const { return rewriteSize_; }
+
+ private:
+  // Cuts the file back to fileSize_ (durably with --fsync); false with *why.
+  bool CutBack(std::string* why);
+
+  std::string path_;
+  bool sync_ = false;
+  int fd_ = -1;                           // the locked file at path_, appended to after a rewrite
+  unsigned long device_ = 0, inode_ = 0;  // of fd_, to tell whether it is still at path_
+  size_t appended_ = 0;
+  size_t fileSize_ = 0;  // bytes in the file: what a failed append is cut back to
+  size_t rewriteSize_ = 0;
+  uint32_t chain_ = 0;       // the seal of the last record in the file
+  bool cutPending_ = false;  // a refused change is still in the file past fileSize_
+  int rewriteFailure_ = 0;   // errno of the last failed rewrite
+};
+
+}  // namespace orvu::agent

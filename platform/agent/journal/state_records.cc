@@ -1,0 +1,357 @@
+#include "agent/journal/state_records.h"
+
+#include <algorithm>
+#include <map>
+
+#include "agent/journal/dotted_oid.h"
+#include "agent/journal/state_integrity.h"
+#include "common/decimal.h"
+
+namespace orvu::agent {
+namespace {
+
+using proto::Value;
+using proto::ValueKind;
+
+// A 32-bit field, written signed or unsigned.
+bool ParseNumber(const std::string& text, uint32_t* out) {
+  int64_t value = 0;
+  if (!ParseDecimal(text, INT32_MIN, UINT32_MAX, &value)) return false;
+  *out = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool ParseOid(const std::string& text, std::vector<uint32_t>* out) {
+  out->clear();
+  if (text.empty()) return true;
+  size_t start = 0;
+  while (true) {
+    size_t dot = text.find('.', start);
+    std::string part =
+        text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    uint32_t id = 0;
+    if (part.empty() || part[0] == '-' || !ParseNumber(part, &id)) return false;
+    out->push_back(id);
+    if (dot == std::string::npos) return true;
+    start = dot + 1;
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHex(const std::string& text, std::string* out) {
+  if (text.size() % 2) return false;
+  out->clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+  }
+  return true;
+}
+
+bool ParseText(const std::string& text, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out->push_back(text[i]);
+      continue;
+    }
+    if (i + 2 >= text.size()) return false;
+    int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
+    if (hi < 0 || lo < 0) return false;
+    out->push_back(static_cast<char>(hi * 16 + lo));
+    i += 2;
+  }
+  return true;
+}
+
+const char HEX[] = "0123456789abcdef";
+
+std::string FormatText(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7f || c == '%' || c == '=') {
+      out += '%';
+      out += HEX[c >> 4];
+      out += HEX[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string FormatHex(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += HEX[c >> 4];
+    out += HEX[c & 15];
+  }
+  return out;
+}
+
+class Fields {
+ public:
+  bool Add(const std::string& token, std::string* error) {
+    size_t eq = token.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      *error = "expected key=value, found '" + Excerpt(token) + "'";
+      return false;
+    }
+    std::string key = token.substr(0, eq);
+    if (!values_.emplace(key, token.substr(eq + 1)).second) {
+      *error = "duplicate key '" + Excerpt(key) + "'";
+      return false;
+    }
+    return true;
+  }
+  bool Has(const std::string& key) const { return values_.count(key) != 0; }
+  // Every key must be consumed; whatever is left over is reported as unknown.
+  bool Number(const std::string& key, uint32_t* out, std::string* error) {
+    std::string text;
+    if (!Take(key, &text, error)) return false;
+    if (!ParseNumber(text, out)) {
+      *error = "bad number for '" + key + "': " + Excerpt(text);
+      return false;
+    }
+    return true;
+  }
+  bool OidField(const std::string& key, std::vector<uint32_t>* out, std::string* error) {
+    std::string text;
+    if (!Take(key, &text, error)) return false;
+    if (!ParseOid(text, out)) {
+      *error = "bad OID for '" + key + "': " + Excerpt(text);
+      return false;
+    }
+    return true;
+  }
+  bool TextField(const std::string& key, std::string* out, std::string* error) {
+    std::string text;
+    if (!Take(key, &text, error)) return false;
+    if (!ParseText(text, out)) {
+      *error = "bad text for '" + key + "': " + Excerpt(text);
+      return false;
+    }
+    return true;
+  }
+  bool Take(const std::string& key, std::string* out, std::string* error) {
+    auto it = values_.find(key);
+    if (it == values_.end()) {
+      *error = "missing '" + key + "'";
+      return false;
+    }
+    *out = it->second;
+    values_.erase(it);
+    return true;
+  }
+  bool Done(std::string* error) const {
+    if (values_.empty()) return true;
+    *error = "unknown key '" + Excerpt(values_.begin()->first) + "'";
+    return false;
+  }
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
+bool ParseValue(Fields& f, Value* v, std::string* error) {
+  if (!f.Number("syntax", &v->syntax, error)) return false;
+  int forms = f.Has("number") + f.Has("bytes") + f.Has("oid");
+  if (forms != 1) {
+    *error = "a value needs exactly one of number=, bytes=, oid=";
+    return false;
+  }
+  if (f.Has("number")) {
+    if (!f.Number("number", &v->number, error)) return false;
+    v->kind = ValueKind::Number;
+    if (f.Has("second")) {
+      if (!f.Number("second", &v->second, error)) return false;
+      v->kind = ValueKind::Pair;
+    }
+  } else if (f.Has("bytes")) {
+    std::string text;
+    f.Take("bytes", &text, error);
+    if (!ParseHex(text, &v->bytes)) {
+      *error = "bad hex bytes: " + Excerpt(text);
+      return false;
+    }
+    v->kind = ValueKind::Bytes;
+  } else {
+    if (!f.OidField("oid", &v->ids, error)) return false;
+    v->kind = ValueKind::Oid;
+  }
+  return true;
+}
+
+void FormatValue(std::string& out, const Value& v) {
+  out += " syntax=" + std::to_string(v.syntax);
+  switch (v.kind) {
+    case ValueKind::Number:
+      // INTEGER values read better signed; both forms read back to the same bits.
+      out += " number=" + (v.syntax == ORVU_SYNTAX_INTEGER
+                               ? std::to_string(static_cast<int32_t>(v.number))
+                               : std::to_string(v.number));
+      break;
+    case ValueKind::Pair:
+      out += " number=" + std::to_string(v.number) + " second=" + std::to_string(v.second);
+      break;
+    case ValueKind::Bytes: out += " bytes=" + FormatHex(v.bytes); break;
+    case ValueKind::Oid: out += " oid=" + OidText(v.ids); break;
+  }
+}
+
+}  // namespace
+
+bool ParseStateLine(const std::string& line, StateRecord* record, std::string* error) {
+  error->clear();
+  *record = StateRecord{};
+  std::vector<std::string> tokens;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+    size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
+    if (i > start) tokens.push_back(line.substr(start, i - start));
+  }
+  if (tokens.empty() || tokens[0][0] == '#') return false;
+  const std::string& type = tokens[0];
+  if (type == "module") {
+    if (tokens.size() != 2) {
+      *error = "'module' takes one module name";
+      return false;
+    }
+    record->type = RecordType::Module;
+    record->moduleName = tokens[1];
+    return true;
+  }
+  // A scalar names its object with object=, which no value form uses. Files of earlier agents
+  // name it with the first oid= instead, before the value's own oid= when the value is an OID.
+  if (type == "scalar" &&
+      std::none_of(tokens.begin() + 1, tokens.end(),
+                   [](const std::string& token) { return token.rfind("object=", 0) == 0; })) {
+    auto first = std::find_if(tokens.begin() + 1, tokens.end(),
+                              [](const std::string& token) { return token.rfind("oid=", 0) == 0; });
+    if (first != tokens.end()) first->replace(0, 3, "object");
+  }
+  Fields f;
+  for (size_t t = 1; t < tokens.size(); ++t) {
+    if (!f.Add(tokens[t], error)) return false;
+  }
+  bool ok = false;
+  if (type == "client") {
+    record->type = RecordType::Client;
+    proto::ClientRecord& client = record->client;
+    uint32_t time = 0;
+    ok = f.Number("handle", &client.clientHandle, error) &&
+         f.Number("id", &client.clientId, error) &&
+         f.Number("process-handle", &client.processHandle, error) &&
+         f.Number("process", &client.processId, error) &&
+         f.Number("thread-handle", &client.threadHandle, error) &&
+         f.Number("thread", &client.threadId, error) && f.Number("time", &time, error) &&
+         f.Number("flags", &client.flags, error) && f.TextField("name", &client.name, error) &&
+         f.TextField("file", &client.fileName, error);
+    client.registrationTime = static_cast<int32_t>(time);
+  } else if (type == "instance") {
+    record->type = RecordType::Instance;
+    uint32_t time = 0;
+    ok = f.OidField("entry", &record->entryOid, error) &&
+         f.OidField("index", &record->indexOid, error) &&
+         f.Number("handle", &record->handle, error) &&
+         f.Number("creator", &record->creator, error) && f.Number("time", &time, error);
+    record->time = static_cast<int32_t>(time);
+    uint32_t n = 0;
+    if (ok && f.Has("enabled")) {
+      ok = f.Number("enabled", &n, error);
+      record->enabledFlags = n;
+    }
+    if (ok && f.Has("leaves")) {
+      ok = f.Number("leaves", &n, error);
+      record->leaves = n;
+    }
+    if (ok && (record->entryOid.empty() || record->indexOid.empty())) {
+      *error = "an instance needs a nonempty entry and index";
+      ok = false;
+    }
+  } else if (type == "enable") {
+    record->type = RecordType::Enable;
+    uint32_t flags = 0;
+    ok = f.Number("handle", &record->handle, error) && f.Number("flags", &flags, error);
+    record->enabledFlags = flags;
+  } else if (type == "remove") {
+    record->type = RecordType::Remove;
+    ok = f.Number("handle", &record->handle, error);
+  } else if (type == "value") {
+    record->type = RecordType::Value;
+    ok = f.Number("handle", &record->handle, error) && f.Number("column", &record->column, error) &&
+         ParseValue(f, &record->value, error);
+  } else if (type == "group") {
+    record->type = RecordType::Group;
+    ok = f.Number("records", &record->groupSize, error);
+    if (ok && (record->groupSize < 2 || record->groupSize > STATE_MAX_GROUP)) {
+      *error = "a group holds 2 to " + std::to_string(STATE_MAX_GROUP) + " records";
+      ok = false;
+    }
+  } else if (type == "scalar") {
+    record->type = RecordType::Scalar;
+    ok = f.OidField("object", &record->scalarOid, error) && ParseValue(f, &record->value, error);
+    if (ok && record->scalarOid.empty()) {
+      *error = "a scalar needs a nonempty OID";
+      ok = false;
+    }
+  } else {
+    *error = "unknown record '" + Excerpt(type) + "'";
+    return false;
+  }
+  return ok && f.Done(error);
+}
+
+std::string FormatStateRecord(const StateRecord& record) {
+  std::string out;
+  switch (record.type) {
+    case RecordType::Module: out = "module " + record.moduleName; break;
+    case RecordType::Client: {
+      const proto::ClientRecord& client = record.client;
+      out = "client handle=" + std::to_string(client.clientHandle) +
+            " id=" + std::to_string(client.clientId) +
+            " process-handle=" + std::to_string(client.processHandle) +
+            " process=" + std::to_string(client.processId) +
+            " thread-handle=" + std::to_string(client.threadHandle) +
+            " thread=" + std::to_string(client.threadId) +
+            " time=" + std::to_string(client.registrationTime) +
+            " flags=" + std::to_string(client.flags) + " name=" + FormatText(client.name) +
+            " file=" + FormatText(client.fileName);
+      break;
+    }
+    case RecordType::Instance:
+      out = "instance entry=" + OidText(record.entryOid) + " index=" + OidText(record.indexOid) +
+            " handle=" + std::to_string(record.handle) +
+            " creator=" + std::to_string(record.creator) + " time=" + std::to_string(record.time);
+      if (record.enabledFlags) out += " enabled=" + std::to_string(*record.enabledFlags);
+      if (record.leaves) out += " leaves=" + std::to_string(*record.leaves);
+      break;
+    case RecordType::Enable:
+      out = "enable handle=" + std::to_string(record.handle) +
+            " flags=" + std::to_string(record.enabledFlags.value_or(0));
+      break;
+    case RecordType::Remove: out = "remove handle=" + std::to_string(record.handle); break;
+    case RecordType::Value:
+      out = "value handle=" + std::to_string(record.handle) +
+            " column=" + std::to_string(record.column);
+      FormatValue(out, record.value);
+      break;
+    case RecordType::Scalar:
+      out = "scalar object=" + OidText(record.scalarOid);
+      FormatValue(out, record.value);
+      break;
+    case RecordType::Group: out = "group records=" + std::to_string(record.groupSize); break;
+  }
+  return out;
+}
+
+}  // namespace orvu::agent
