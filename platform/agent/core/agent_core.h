@@ -206,6 +206,10 @@ class AgentCore {
 
   // handle_prefetch.cc: the handlers GetDataHandle and ReadRows.
   proto::Reply GetDataHandle(const proto::Request& request);
+  // Fills *REPLY with up to COUNT rows of ENTRY from ROW on, for a client to find the data handles
+  // of their columns without asking; nothing when an object below the entry could take its OIDs.
+  void RowsAhead(const EntryDef& entry, const Oid& index, uint32_t count,
+                 proto::Reply* reply) const;
   proto::Reply ReadRows(const proto::Request& request);
   // Appends the leaves of INSTANCE_HANDLE's row but SKIP_COLUMN, as long as the row's payload
   // stays within BUDGET bytes; the bytes taken are added to *USED.
@@ -260,6 +264,8 @@ class AgentCore {
   uint32_t nextInstance_ = 1;
   uint32_t nextClient_ = 1;
   uint32_t nextData_ = 1;
+  // Counts rows and scalars that came or went: what a client was told of them holds until it moves.
+  uint32_t generation_ = 0;
 };
 
 }  // namespace orvu::agent

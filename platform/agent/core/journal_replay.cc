@@ -29,6 +29,7 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
                  " stated twice";
         return false;
       }
+      ++generation_;
       Instance& instance = instances_[record.handle];
       instance.handle = record.handle;
       instance.entryHandle = entry->handle;
@@ -53,6 +54,7 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
       } else if (record.type == RecordType::Value) {
         instance.values.Set(record.column, record.value);
       } else {
+        ++generation_;
         DropDataHandles(instance);
         instancesByIndex_[instance.entryHandle - 1].erase(instance.index);
         instances_.erase(it);
@@ -66,6 +68,7 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
         scalar.oid = record.scalarOid;
         scalar.name = OidText(record.scalarOid);
         scalars_.push_back(std::move(scalar));
+        ++generation_;
         it = scalarByOid_.emplace(record.scalarOid, scalars_.size() - 1).first;
       }
       scalars_[it->second].value = record.value;

@@ -424,13 +424,18 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t co
   // A leaf of a row read ahead is answered from the row, with no copy of the OID.
   if (object && (object->count == 0 || object->ids) && object->count <= MAX_IDS) {
     if (uint32_t held = session->RowHandleFor(object->ids, object->count)) return held;
+    // A column of a row that the last handle's reply told of: its handle is known, and any
+    // change to the agent's rows since has dropped what was told.
+    if (uint32_t known = session->AheadHandleFor(object->ids, object->count)) return known;
   }
   proto::Request request;
   request.op = proto::Op::GetDataHandle;
   request.context = context;
+  request.count = proto::PROTO_PAGE_RECORDS;
   if (!ReadOid(object, &request.oid, "object")) return 0;
   proto::Reply reply;
   if (!session->Call(request, &reply)) return 0;
+  session->KeepAhead(request.oid, reply);
   return reply.handle;
 }
 
