@@ -20,8 +20,8 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   options_ = options;
   if (!journal_.Lock(options.statePath, options.syncEachChange, error)) return false;
   // Two passes over the file, so that neither the file nor its records are ever held whole: the
-  // modules named anywhere in it come first (and the whole file is checked), then every record is
-  // applied as it is read.
+  // modules named anywhere in it come first (and every line's seal is checked), then every record
+  // is parsed and applied as it is read.
   StateFileFound found;
   std::map<std::string, size_t> moduleLines;
   auto takeModule = [&](StateRecord&& record, std::string*) {
@@ -31,15 +31,11 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     }
     return true;
   };
-  if (!ReadStateFile(options.statePath, takeModule, &found, error)) return false;
+  if (!ReadStateFile(options.statePath, takeModule, &found, error, true)) return false;
   if (found.tornLine) {
     std::fprintf(stderr,
                  "orvu-agentd: %s:%zu: left out a record cut short (it was never acknowledged)\n",
                  options.statePath.c_str(), found.tornLine);
-  }
-  // What the agent did not write itself, or had to cut, is kept as it was before the rewrite.
-  if (found.tornLine || (!found.sealed && found.bytes > 0)) {
-    if (!journal_.KeepCopy(error)) return false;
   }
   modules_.insert(modules_.end(), options.modules.begin(), options.modules.end());
   std::vector<std::string> unique;
@@ -78,6 +74,10 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     return false;
   };
   if (!ReadStateFile(options.statePath, apply, &found, error)) return false;
+  // What the agent did not write itself, or had to cut, is kept as it was before the rewrite.
+  if (found.tornLine || (!found.sealed && found.bytes > 0)) {
+    if (!journal_.KeepCopy(error)) return false;
+  }
   for (const auto& [handle, instance] : instances_) {
     nextInstance_ = std::max(nextInstance_, handle + 1);
     nextClient_ = std::max(nextClient_, instance.creator + 1);

@@ -105,6 +105,12 @@ std::string SealLineInChain(const std::string& line, uint32_t* chain) {
   return line + STATE_SEAL_KEY + Hex8(*chain);
 }
 
+void SealTailInChain(std::string* text, size_t start, uint32_t* chain) {
+  *chain = ChainedCrc(text->data() + start, text->size() - start, *chain);
+  text->append(STATE_SEAL_KEY);
+  text->append(Hex8(*chain));
+}
+
 bool StateFileCheck::SealFits(const std::string& text, size_t at, uint32_t* seal) const {
   auto fits = [&](uint32_t value) {
     *seal = value;
@@ -169,7 +175,7 @@ StateFileCheck::Verdict StateFileCheck::Line(const std::string& text, bool ended
   }
   chain_ = value;
   sawSeal_ = true;
-  *body = text.substr(0, seal);
+  body->assign(text, 0, seal);
   if (IsBlankOrComment(*body)) {
     *reason = "sealed line holds no record";
     return Verdict::Damaged;

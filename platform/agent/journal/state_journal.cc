@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "agent/journal/state_integrity.h"
 #include "common/faults.h"
@@ -104,10 +105,19 @@ class GroupGathering {
   std::vector<StateRecord> held_;
 };
 
+// Whether the record on LINE is a module or a group record, by its first word.
+bool NamesModuleOrGroup(std::string_view line) {
+  size_t start = line.find_first_not_of(" \t\r");
+  if (start == std::string_view::npos) return false;
+  size_t end = line.find_first_of(" \t\r", start);
+  std::string_view word = line.substr(start, end == std::string_view::npos ? end : end - start);
+  return word == "module" || word == "group";
+}
+
 }  // namespace
 
 bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
-                   std::string* error) {
+                   std::string* error, bool modulesOnly) {
   *found = StateFileFound{};
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
@@ -121,6 +131,9 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   StateFileCheck check;
   GroupGathering group;
   std::string pending;
+  // Kept from line to line, so that their room is made once.
+  std::string text, body, cause;
+  StateRecord record;
   char buffer[65536];
   size_t line = 0;
   bool atEnd = false;
@@ -144,9 +157,9 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
         end = pending.size();
       }
       ++line;
-      std::string text = pending.substr(start, end - start);
+      text.assign(pending, start, end - start);
       start = end + 1;
-      std::string body, cause;
+      cause.clear();
       bool ok = text.find('\0') == std::string::npos;
       if (!ok) {
         *error = At(path, line) + ": not a text line";
@@ -158,8 +171,10 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
             break;
           case StateFileCheck::Verdict::Skip: break;
           case StateFileCheck::Verdict::Record: {
-            StateRecord record;
-            if (!ParseStateLine(body, &record, &cause)) {
+            if (modulesOnly && !NamesModuleOrGroup(body)) {
+              record = StateRecord{};
+              record.type = RecordType::Value;
+            } else if (!ParseStateLine(body, &record, &cause)) {
               *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
               ok = false;
               break;
@@ -179,7 +194,6 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
     pending.erase(0, std::min(start, pending.size()));
   }
   close(fd);
-  std::string cause;
   if (!check.Finish(&cause)) {
     *error = At(path, line) + ": " + cause;
     return false;
@@ -258,7 +272,9 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   bool ok = true;
   uint32_t chain = 0;
   records([&](const StateRecord& record) {
-    block += SealLineInChain(FormatStateRecord(record), &chain);
+    size_t start = block.size();
+    AppendStateRecord(&block, record);
+    SealTailInChain(&block, start, &chain);
     block += '\n';
     ++count;
     if (ok && block.size() >= STATE_WRITE_BLOCK) {

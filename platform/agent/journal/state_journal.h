@@ -27,8 +27,10 @@ struct StateFileFound {
 // A missing file is an empty state. False with *error ("PATH:LINE: cause") when the file cannot be
 // read, a line does not parse or a sealed line is damaged, or with TAKE's error; the file is not
 // touched.
+// With MODULES_ONLY, every line is checked as always but only module and group records are
+// parsed; TAKE gets the others as value records that hold nothing but their line number.
 bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
-                   std::string* error);
+                   std::string* error, bool modulesOnly = false);
 
 class StateJournal {
  public:

@@ -1,6 +1,7 @@
 #include "agent/journal/state_records.h"
 
 #include <algorithm>
+#include <charconv>
 #include <string_view>
 
 #include "agent/journal/dotted_oid.h"
@@ -225,13 +226,34 @@ void FormatValue(std::string& out, const Value& v) {
   }
 }
 
+// Empties RECORD but keeps the room of its strings and lists, for the next line.
+void Reset(StateRecord* record) {
+  record->type = RecordType::Module;
+  record->moduleName.clear();
+  record->client = proto::ClientRecord{};
+  record->entryOid.clear();
+  record->indexOid.clear();
+  record->scalarOid.clear();
+  record->handle = record->creator = record->column = record->groupSize = 0;
+  record->time = 0;
+  record->enabledFlags.reset();
+  record->leaves.reset();
+  record->value.syntax = record->value.number = record->value.second = 0;
+  record->value.kind = ValueKind::Number;
+  record->value.bytes.clear();
+  record->value.ids.clear();
+  record->line = 0;
+}
+
 }  // namespace
 
 bool ParseStateLine(const std::string& line, StateRecord* record, std::string* error) {
   error->clear();
-  *record = StateRecord{};
+  Reset(record);
   std::string_view text = line;
-  std::vector<std::string_view> tokens;
+  // A start reads a million lines: the token list keeps its room from one to the next.
+  thread_local std::vector<std::string_view> tokens;
+  tokens.clear();
   size_t i = 0;
   while (i < text.size()) {
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r')) ++i;
@@ -334,8 +356,97 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
   return ok && f.Done(error);
 }
 
+namespace {
+
+void AppendNumber(std::string* out, int64_t n) {
+  char digits[24];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+  (void)ec;
+  out->append(digits, static_cast<size_t>(end - digits));
+}
+
+void AppendOid(std::string* out, const std::vector<uint32_t>& oid) {
+  for (size_t i = 0; i < oid.size(); ++i) {
+    if (i) out->push_back('.');
+    AppendNumber(out, oid[i]);
+  }
+}
+
+}  // namespace
+
+// The records a rewrite writes a million of, instance and value, are written straight into OUT;
+// the rare ones as their text.
+void AppendStateRecord(std::string* out, const StateRecord& record) {
+  switch (record.type) {
+    case RecordType::Instance:
+      out->append("instance entry=");
+      AppendOid(out, record.entryOid);
+      out->append(" index=");
+      AppendOid(out, record.indexOid);
+      out->append(" handle=");
+      AppendNumber(out, record.handle);
+      out->append(" creator=");
+      AppendNumber(out, record.creator);
+      out->append(" time=");
+      AppendNumber(out, record.time);
+      if (record.enabledFlags) {
+        out->append(" enabled=");
+        AppendNumber(out, *record.enabledFlags);
+      }
+      if (record.leaves) {
+        out->append(" leaves=");
+        AppendNumber(out, *record.leaves);
+      }
+      return;
+    case RecordType::Value: {
+      out->append("value handle=");
+      AppendNumber(out, record.handle);
+      out->append(" column=");
+      AppendNumber(out, record.column);
+      const Value& v = record.value;
+      out->append(" syntax=");
+      AppendNumber(out, v.syntax);
+      switch (v.kind) {
+        case ValueKind::Number:
+          // INTEGER values read better signed; both forms read back to the same bits.
+          out->append(" number=");
+          AppendNumber(out, v.syntax == ORVU_SYNTAX_INTEGER
+                                ? int64_t{static_cast<int32_t>(v.number)}
+                                : int64_t{v.number});
+          return;
+        case ValueKind::Pair:
+          out->append(" number=");
+          AppendNumber(out, v.number);
+          out->append(" second=");
+          AppendNumber(out, v.second);
+          return;
+        case ValueKind::Bytes: {
+          out->append(" bytes=");
+          size_t at = out->size();
+          out->resize(at + 2 * v.bytes.size());
+          for (unsigned char c : v.bytes) {
+            (*out)[at++] = HEX[c >> 4];
+            (*out)[at++] = HEX[c & 15];
+          }
+          return;
+        }
+        case ValueKind::Oid:
+          out->append(" oid=");
+          AppendOid(out, v.ids);
+          return;
+      }
+      return;
+    }
+    default: out->append(FormatStateRecord(record)); return;
+  }
+}
+
 std::string FormatStateRecord(const StateRecord& record) {
   std::string out;
+  if (record.type == RecordType::Instance || record.type == RecordType::Value) {
+    AppendStateRecord(&out, record);
+    return out;
+  }
   switch (record.type) {
     case RecordType::Module: out = "module " + record.moduleName; break;
     case RecordType::Client: {
