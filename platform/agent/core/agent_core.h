@@ -253,7 +253,9 @@ class AgentCore {
   std::map<uint32_t, std::vector<uint32_t>> rowFamilies_;  // base entry -> it and its AUGMENTS
   std::vector<ScalarDef> scalars_;
   std::map<Oid, size_t> scalarByOid_;
-  std::map<uint32_t, Instance> instances_;                 // by handle
+  std::map<uint32_t, Instance> instances_;  // by handle
+  // The instance the last value record went to (end() when none).
+  std::map<uint32_t, Instance>::iterator lastApplied_ = instances_.end();
   std::vector<std::map<Oid, uint32_t>> instancesByIndex_;  // per entry: index -> instance handle
   std::set<uint32_t> snmpHidden_;  // instances SNMP does not see: their index does not fit
   std::vector<proto::ClientRecord> resident_;

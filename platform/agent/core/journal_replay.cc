@@ -43,7 +43,10 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
     case RecordType::Enable:
     case RecordType::Remove:
     case RecordType::Value: {
-      auto it = instances_.find(record.handle);
+      // A row's values follow its instance record: the instance is looked up once for all.
+      auto it = lastApplied_ != instances_.end() && lastApplied_->first == record.handle
+                    ? lastApplied_
+                    : instances_.find(record.handle);
       if (it == instances_.end()) {
         *error = "no instance with handle " + std::to_string(record.handle);
         return false;
@@ -53,11 +56,14 @@ bool AgentCore::Apply(const StateRecord& record, std::string* error) {
         instance.enabledFlags = record.enabledFlags;
       } else if (record.type == RecordType::Value) {
         instance.values.Set(record.column, record.value);
+        lastApplied_ = it;
       } else {
         ++generation_;
         DropDataHandles(instance);
         instancesByIndex_[instance.entryHandle - 1].erase(instance.index);
         instances_.erase(it);
+        lastApplied_ = instances_.end();
+        return true;
       }
       return true;
     }
