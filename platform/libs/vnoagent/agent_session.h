@@ -50,6 +50,15 @@ class AgentSession {
   // and once a reply shows that rows came or went in the agent since.
   uint32_t AheadHandleFor(const uint32_t* ids, size_t count) const;
   void KeepAhead(const std::vector<uint32_t>& oid, const proto::Reply& reply);
+  // The handle AheadHandleFor gave last, with the OID and context it was asked for; a set that
+  // the agent refuses for that handle asks for the OID's handle anew (rows ahead can be stale by
+  // the time between two calls).
+  struct Answered {
+    uint32_t handle = 0;
+    uint32_t context = 0;
+    std::vector<uint32_t> oid;
+  };
+  Answered& LastAnswered() { return answered_; }
 
  private:
   struct RowItem {
@@ -101,6 +110,7 @@ class AgentSession {
   std::string inbox_;
   size_t inboxSize_ = 0;
   Ahead ahead_;
+  Answered answered_;
   Taken modules_, clients_;
   Page page_;
   std::vector<RowItem> row_;
