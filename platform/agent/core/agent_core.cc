@@ -20,23 +20,15 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   options_ = options;
   if (!journal_.Lock(options.statePath, options.syncEachChange, error)) return false;
   // Two passes over the file, so that neither the file nor its records are ever held whole: the
-  // modules named anywhere in it come first (and every line's seal is checked), then every record
-  // is parsed and applied as it is read.
+  // modules named anywhere in it come first, then every line is checked and every record applied
+  // as it is read.
   StateFileFound found;
   std::map<std::string, size_t> moduleLines;
-  auto takeModule = [&](StateRecord&& record, std::string*) {
-    if (record.type == RecordType::Module) {
-      moduleLines.emplace(record.moduleName, record.line);
-      modules_.push_back(std::move(record.moduleName));
-    }
-    return true;
+  auto takeModule = [&](std::string name, size_t line) {
+    moduleLines.emplace(name, line);
+    modules_.push_back(std::move(name));
   };
-  if (!ReadStateFile(options.statePath, takeModule, &found, error, true)) return false;
-  if (found.tornLine) {
-    std::fprintf(stderr,
-                 "orvu-agentd: %s:%zu: left out a record cut short (it was never acknowledged)\n",
-                 options.statePath.c_str(), found.tornLine);
-  }
+  if (!ReadStateModules(options.statePath, takeModule, error)) return false;
   modules_.insert(modules_.end(), options.modules.begin(), options.modules.end());
   std::vector<std::string> unique;
   for (const std::string& m : modules_) {
@@ -74,6 +66,11 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     return false;
   };
   if (!ReadStateFile(options.statePath, apply, &found, error)) return false;
+  if (found.tornLine) {
+    std::fprintf(stderr,
+                 "orvu-agentd: %s:%zu: left out a record cut short (it was never acknowledged)\n",
+                 options.statePath.c_str(), found.tornLine);
+  }
   // What the agent did not write itself, or had to cut, is kept as it was before the rewrite.
   if (found.tornLine || (!found.sealed && found.bytes > 0)) {
     if (!journal_.KeepCopy(error)) return false;

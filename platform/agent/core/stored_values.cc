@@ -1,6 +1,7 @@
 #include "agent/core/stored_values.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace orvu::agent {
@@ -68,9 +69,10 @@ void Encode(uint32_t column, const proto::Value& value, std::string* out) {
 
 StoredValues& StoredValues::operator=(const StoredValues& other) {
   if (this == &other) return *this;
-  std::unique_ptr<uint8_t[]> copy;
+  std::unique_ptr<uint8_t, Free> copy;
   if (other.size_ > 0) {
-    copy.reset(new uint8_t[other.size_]);
+    copy.reset(static_cast<uint8_t*>(std::malloc(other.size_)));
+    if (!copy) throw std::bad_alloc();
     std::memcpy(copy.get(), other.block_.get(), other.size_);
   }
   block_ = std::move(copy);
@@ -124,20 +126,35 @@ bool StoredValues::Get(uint32_t column, proto::Value* value) const {
 }
 
 void StoredValues::Set(uint32_t column, const proto::Value& value) {
-  // The block is made anew: a set costs a copy of the row's values, which a row holds few of.
   const uint8_t* at = Begin();
   while (at != End() && ColumnAt(at) < column) at = Skip(at);
   const uint8_t* after = at != End() && ColumnAt(at) == column ? Skip(at) : at;
-  std::string item;
+  // A start sets a million values: the encoding's room is made once.
+  thread_local std::string item;
+  item.clear();
   Encode(column, value, &item);
   size_t before = static_cast<size_t>(at - Begin());
+  size_t old = static_cast<size_t>(after - at);
   size_t rest = static_cast<size_t>(End() - after);
   size_t size = before + item.size() + rest;
-  std::unique_ptr<uint8_t[]> block(new uint8_t[size]);
-  if (before > 0) std::memcpy(block.get(), Begin(), before);
-  std::memcpy(block.get() + before, item.data(), item.size());
-  if (rest > 0) std::memcpy(block.get() + before + item.size(), after, rest);
-  block_ = std::move(block);
+  if (size > size_) {
+    // Grown in place: what follows the item moves back once the block has room for it.
+    uint8_t* grown = static_cast<uint8_t*>(std::realloc(block_.get(), size));
+    if (!grown) throw std::bad_alloc();
+    block_.release();
+    block_.reset(grown);
+  }
+  uint8_t* base = block_.get();
+  if (rest > 0 && item.size() != old)
+    std::memmove(base + before + item.size(), base + before + old, rest);
+  std::memcpy(base + before, item.data(), item.size());
+  if (size < size_) {
+    uint8_t* shrunk = static_cast<uint8_t*>(std::realloc(base, size));
+    if (shrunk) {
+      block_.release();
+      block_.reset(shrunk);
+    }
+  }
   size_ = static_cast<uint32_t>(size);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "protocol/messages.h"
@@ -52,7 +53,12 @@ class StoredValues {
   static const uint8_t* Skip(const uint8_t* item);
   static void Unpack(const uint8_t* item, proto::Value* value);
 
-  std::unique_ptr<uint8_t[]> block_;
+  struct Free {
+    void operator()(uint8_t* block) const { std::free(block); }
+  };
+  // From malloc, so that a row's values, set one after another as a start reads them, grow the
+  // block in place where the heap allows.
+  std::unique_ptr<uint8_t, Free> block_;
   uint32_t size_ = 0;
 };
 

@@ -96,6 +96,17 @@ std::string StateHeader(size_t records) {
   return STATE_HEADER_START + std::to_string(records) + STATE_HEADER_END;
 }
 
+bool IsStateHeader(const std::string& line) {
+  size_t count = 0;
+  bool chained = false;
+  return ParseHeader(line, &count, &chained);
+}
+
+std::string WithoutSeal(const std::string& line) {
+  size_t seal = SealAt(line);
+  return seal == std::string::npos ? line : line.substr(0, seal);
+}
+
 std::string SealLine(const std::string& line) {
   return line + STATE_SEAL_KEY + Hex8(Crc32(line.data(), line.size()));
 }

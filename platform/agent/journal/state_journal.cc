@@ -105,19 +105,69 @@ class GroupGathering {
   std::vector<StateRecord> held_;
 };
 
-// Whether the record on LINE is a module or a group record, by its first word.
-bool NamesModuleOrGroup(std::string_view line) {
+// Whether LINE's first word is "module".
+bool NamesModule(std::string_view line) {
   size_t start = line.find_first_not_of(" \t\r");
   if (start == std::string_view::npos) return false;
   size_t end = line.find_first_of(" \t\r", start);
-  std::string_view word = line.substr(start, end == std::string_view::npos ? end : end - start);
-  return word == "module" || word == "group";
+  return line.substr(start, end == std::string_view::npos ? end : end - start) == "module";
 }
 
 }  // namespace
 
+bool ReadStateModules(const std::string& path,
+                      const std::function<void(std::string name, size_t line)>& take,
+                      std::string* error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot read state file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string pending;
+  char buffer[65536];
+  size_t line = 0;
+  bool atEnd = false, written = false;
+  while (!atEnd) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "cannot read state file " + path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    atEnd = n == 0;
+    pending.append(buffer, static_cast<size_t>(n));
+    size_t start = 0;
+    while (start < pending.size()) {
+      size_t end = pending.find('\n', start);
+      bool ended = end != std::string::npos;
+      if (!ended) {
+        if (!atEnd) break;
+        end = pending.size();
+      }
+      ++line;
+      std::string_view text(pending.data() + start, end - start);
+      start = end + 1;
+      if (line == 1) written = ended && IsStateHeader(std::string(text));
+      if ((!ended && written) || !NamesModule(text)) continue;
+      StateRecord record;
+      std::string cause;
+      if (!ParseStateLine(WithoutSeal(std::string(text)), &record, &cause)) {
+        *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
+        close(fd);
+        return false;
+      }
+      take(std::move(record.moduleName), line);
+    }
+    pending.erase(0, std::min(start, pending.size()));
+  }
+  close(fd);
+  return true;
+}
+
 bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
-                   std::string* error, bool modulesOnly) {
+                   std::string* error) {
   *found = StateFileFound{};
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
@@ -171,10 +221,7 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
             break;
           case StateFileCheck::Verdict::Skip: break;
           case StateFileCheck::Verdict::Record: {
-            if (modulesOnly && !NamesModuleOrGroup(body)) {
-              record = StateRecord{};
-              record.type = RecordType::Value;
-            } else if (!ParseStateLine(body, &record, &cause)) {
+            if (!ParseStateLine(body, &record, &cause)) {
               *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
               ok = false;
               break;
