@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Produces every figure of docs/performance.md in one interleaved run: the table listing, the
-# tool's and the agent's memory, value setting and the MIB reader, each next to its net-snmp peer
-# (snmpbulkwalk, snmpd, snmpset, snmptranslate) when Debian's snmp and snmpd are installed. Both
+# tool's and the agent's memory, the agent's start-up on hand-written and sealed states, value
+# setting and the MIB reader, each next to its net-snmp peer (snmpbulkwalk, snmpd, snmpset,
+# snmptranslate) when Debian's snmp and snmpd are installed. Both
 # sides run pinned to one core (`taskset -c 0`); wall times are the best of BENCH_RUNS rounds, peak
 # memory comes from /usr/bin/time, the agents' resident sets from /proc.
 #   bench/figures/figures_bench.sh [BIN_DIR]
 # BIN_DIR holds oaset, orvu-agentd and the libraries (default: build/RelWithDebInfo/bin).
 # BENCH_RUNS (default 3) rounds; BENCH_SIZES (default "1000 10000 100000") instance counts of the
-# 16-leaf sample table; BENCH_MILLION=1 adds a listing of 1,000,000 instances (memory flatness).
+# 16-leaf sample table, every column stored; BENCH_MILLION=1 adds 1,000,000 instances (memory
+# flatness, start-up). Start-up is timed from 10,000 instances up.
 # Installs nothing: a missing peer is said and its column left empty.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
