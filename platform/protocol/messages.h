@@ -13,7 +13,9 @@
 
 namespace orvu::proto {
 
-constexpr uint32_t PROTO_VERSION = 1;
+// 2: GetDataHandle tells the rows ahead, SetData the agent's row count (a library of version 1
+// could not read either reply).
+constexpr uint32_t PROTO_VERSION = 2;
 constexpr uint32_t PROTO_MAX_REQUEST = 1u
                                        << 20;  // body bytes; larger requests close the connection
 constexpr uint32_t PROTO_MAX_REPLY = 256u << 20;  // body bytes the library accepts
