@@ -101,6 +101,11 @@ std::string FormatHex(const std::string& bytes) {
 // looked up one by one.
 class Fields {
  public:
+  // A start parses a million lines: the list keeps its room from one line to the next.
+  Fields() : values_(Storage()) { values_.clear(); }
+  Fields(const Fields&) = delete;
+  Fields& operator=(const Fields&) = delete;
+
   bool Add(std::string_view token, std::string* error) {
     size_t eq = token.find('=');
     if (eq == std::string_view::npos || eq == 0) {
@@ -177,7 +182,12 @@ class Fields {
                         [&](const Field& field) { return field.first == key; });
   }
 
-  std::vector<Field> values_;
+  static std::vector<Field>& Storage() {
+    thread_local std::vector<Field> storage;
+    return storage;
+  }
+
+  std::vector<Field>& values_;
 };
 
 bool ParseValue(Fields& f, Value* v, std::string* error) {
