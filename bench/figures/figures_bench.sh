@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Produces every figure of docs/performance.md in one interleaved run: the table listing, the
-# tool's and the agent's memory, value setting and the MIB reader, each next to its net-snmp peer
-# (snmpbulkwalk, snmpd, snmpset, snmptranslate) when Debian's snmp and snmpd are installed. Both
+# tool's and the agent's memory, the agent's start-up on hand-written and sealed states, value
+# setting and the MIB reader, each next to its net-snmp peer (snmpbulkwalk, snmpd, snmpset,
+# snmptranslate) when Debian's snmp and snmpd are installed. Both
 # sides run pinned to one core (`taskset -c 0`); wall times are the best of BENCH_RUNS rounds, peak
 # memory comes from /usr/bin/time, the agents' resident sets from /proc.
 #   bench/figures/figures_bench.sh [BIN_DIR]
 # BIN_DIR holds oaset, orvu-agentd and the libraries (default: build/RelWithDebInfo/bin).
 # BENCH_RUNS (default 3) rounds; BENCH_SIZES (default "1000 10000 100000") instance counts of the
-# 16-leaf sample table; BENCH_MILLION=1 adds a listing of 1,000,000 instances (memory flatness).
+# 16-leaf sample table, every column stored; BENCH_MILLION=1 adds 1,000,000 instances (memory
+# flatness, start-up). Start-up is timed from 10,000 instances up.
 # Installs nothing: a missing peer is said and its column left empty.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -48,8 +50,10 @@ done
 
 # --- Inputs -------------------------------------------------------------------------------------
 
-# N instances of the sample table; two columns stored per instance, the other fourteen serve
-# their MIB defaults. Each instance's stored values hold 12 + 4 payload bytes.
+# N instances of the sample table with a value stored in each of its fifteen columns past the
+# index, as a provisioning script leaves a row: 61 payload bytes per instance (numbers count 4 bytes,
+# Counter64 8, an OID 4 per sub-identifier). BIG_BYTES adds that many bytes to column 14's value.
+value_bytes=61
 write_state() { # N FILE [BIG_BYTES]
   awk -v n="$1" -v entry="$entry" -v big="${3:-0}" 'BEGIN {
     print "module VORNEL-VNBEEP-MIB"
@@ -58,7 +62,19 @@ write_state() { # N FILE [BIG_BYTES]
       printf "instance entry=%s index=%d handle=%d creator=1 time=86400 enabled=8\n", entry, i, i
       printf "value handle=%d column=2 syntax=4 bytes=746f6e65%016x\n", i, i
       printf "value handle=%d column=3 syntax=2 number=%d\n", i, 20 + i % 19980
-      if (big > 0) printf "value handle=%d column=14 syntax=4 bytes=%s\n", i, fat
+      printf "value handle=%d column=4 syntax=2 number=%d\n", i, 1 + i % 3
+      printf "value handle=%d column=5 syntax=4 bytes=%02x\n", i, (i % 16) * 16
+      printf "value handle=%d column=6 syntax=6 oid=1.%d\n", i, i % 40
+      printf "value handle=%d column=7 syntax=64 bytes=0a%06x\n", i, i % 16777216
+      printf "value handle=%d column=8 syntax=65 number=%d\n", i, i * 7
+      printf "value handle=%d column=9 syntax=66 number=%d\n", i, i % 101
+      printf "value handle=%d column=10 syntax=67 number=%d\n", i, 25 + i % 500
+      printf "value handle=%d column=11 syntax=68 bytes=4f\n", i
+      printf "value handle=%d column=12 syntax=69 bytes=%02x\n", i, 16 + i % 200
+      printf "value handle=%d column=13 syntax=5 bytes=\n", i
+      printf "value handle=%d column=14 syntax=4 bytes=%04x%s\n", i, i % 65536, fat
+      printf "value handle=%d column=15 syntax=70 number=%d second=%d\n", i, i, i % 3
+      printf "value handle=%d column=16 syntax=67 number=%d\n", i, 8640000 + i
     }
   }' > "$2"
 }
@@ -79,10 +95,28 @@ start_agent() { # NAME STATE -> pid in agent_pid
   exit 1
 }
 
+# Seconds from starting an agent on STATE to its readiness (--detach returns only once it
+# serves); it is stopped again before this returns. The first start on a hand-written file seals
+# it, so a second start reads the sealed form.
+startup() { # STATE
+  local start end pid
+  start=$(now)
+  ORVU_MIB_PATH="$top/mibs" "${pin[@]}" "$bin/orvu-agentd" --socket "$work/boot.sock" \
+    --state "$1" --clock 86400 --detach --pid-file "$work/boot.pid" > "$work/boot.log" 2>&1 ||
+    { say "orvu-agentd did not start on $1:"; cat "$work/boot.log" >&2; exit 1; }
+  end=$(now)
+  pid=$(cat "$work/boot.pid")
+  kill "$pid"
+  while kill -0 "$pid" 2> /dev/null; do sleep 0.01; done
+  elapsed "$start" "$end"
+}
+
 # The peer agent: snmpd with one writable constant per object, 1,000 rows of 16 columns under
 # .1.3.6.1.4.1.32473.77.1.1, on a free UDP port of 127.0.0.1.
 source "$top/bench/peer_table.sh"
 peer_oid=$PEER_OID
+# and the objects that the sets write: SETS writable INTEGERs, 16 columns a row, beside them.
+peer_int_oid=.1.3.6.1.4.1.32473.77.2.1
 start_snmpd() {
   local port
   port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -92,6 +126,8 @@ s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' 2> /dev/null || echo $((200
   {
     PeerTableConfig "$peer" writable
     echo "rwcommunity private 127.0.0.1"
+    awk -v base="$peer_int_oid" -v n="$sets" 'BEGIN { for (k = 0; k < n; k++)
+      printf "override -rw %s.%d.%d integer 440\n", base, k % 16 + 1, int(k / 16) + 1 }'
   } > "$work/snmpd.conf"
   SNMP_PERSISTENT_DIR="$work/snmp" MIBDIRS="$work/nomibs" MIBS= "${pin[@]}" \
     /usr/bin/time -f %M -o "$work/snmpd.peak" snmpd -f -Lf "$work/snmpd.log" -C \
@@ -207,7 +243,7 @@ set_peer() {
   for ((i = 0; i < sets; i += 128)); do
     local -a vb=()
     for ((k = i; k < i + 128 && k < sets; k++)); do
-      vb+=("$peer_oid.$((k % 16 + 1)).$((k / 16 % 1000 + 1))" s "v$k")
+      vb+=("$peer_int_oid.$((k % 16 + 1)).$((k / 16 + 1))" i "$((100 + k % 900))")
     done
     MIBDIRS="$work/nomibs" MIBS= "${pin[@]}" snmpset -v2c -c private -Oq "$peer" "${vb[@]}" \
       >> "$work/set.peer"
@@ -231,8 +267,11 @@ mib_peer() {
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 say "figures_bench: preparing inputs in $work"
 declare -A agent_of start_hwm start_rss instances_of
+declare -A hand_bytes sealed_bytes
 for n in "${sizes[@]}"; do
-  write_state "$n" "$work/state.$n"
+  write_state "$n" "$work/hand.$n"
+  hand_bytes[$n]=$(wc -c < "$work/hand.$n")
+  cp "$work/hand.$n" "$work/state.$n"
   start_agent "a$n" "$work/state.$n"
   agent_of[$n]=$agent_pid
   start_hwm[$n]=$(kib_of "$agent_pid" VmHWM)
@@ -273,6 +312,14 @@ for round in $(seq "$runs"); do
   done
   read -r t p < <(list_ours empty)
   keep list.0 "$t" "$p"
+  for n in "${sizes[@]}"; do
+    [ "$n" -ge 10000 ] || continue
+    cp "$work/hand.$n" "$work/boot.state"
+    keep "boot.hand.$n" "$(startup "$work/boot.state")"
+    sealed_bytes[$n]=$(wc -c < "$work/boot.state")
+    keep "boot.sealed.$n" "$(startup "$work/boot.state")"
+    rm -f "$work/boot.state" "$work/boot.state.old"
+  done
   read -r t p < <(set_ours "$set_agent" "$work/set.args")
   keep set.ours "$t" "$p"
   read -r t p < <(set_ours fat "$work/set.fat.args")
@@ -326,7 +373,7 @@ echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 for n in "${sizes[@]}"; do
   pid=${agent_of[$n]}
   rss=$(kib_of "$pid" VmRSS)
-  per=$(awk -v r="$rss" -v e="$empty_rss" -v n="$n" 'BEGIN { printf "%.0f", ((r - e) * 1024 - 16 * n) / n }')
+  per=$(awk -v r="$rss" -v e="$empty_rss" -v n="$n" -v vb="$value_bytes" 'BEGIN { printf "%.0f", ((r - e) * 1024 - vb * n) / n }')
   printf '| %d | %d | %d | %.3f | %s | %d | %.4f | %d | %s | %s |\n' "$n" $((n * leaves)) \
     "$(wc -c < "$work/list.a$n")" "${best[list.$n]}" "$(rate $((n * leaves)) "${best[list.$n]}")" \
     "${peak[list.$n]}" "${best[cat.$n]}" "$rss" "$per" "$(ratio "${start_hwm[$n]}" "${start_rss[$n]}")"
@@ -336,12 +383,26 @@ if [ -n "${best[list.10000]:-}" ] && [ -n "${best[list.100000]:-}" ]; then
   echo
   echo "Cost growth 10,000 -> 100,000 instances: $(ratio "${best[list.100000]}" "${best[list.10000]}")x"
 fi
+echo
+echo "Start-up (orvu-agentd --detach on the state of N instances, each record one line: the instance"
+echo "and its $((leaves - 1)) values; seconds until it serves, and the journal read per second):"
+echo
+echo "| instances | records | hand-written MB | ready s | MB/s | sealed MB | ready s | MB/s |"
+echo "|---:|---:|---:|---:|---:|---:|---:|---:|"
+for n in "${sizes[@]}"; do
+  [ -n "${best[boot.hand.$n]:-}" ] || continue
+  mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+  mbs() { awk -v b="$1" -v t="$2" 'BEGIN { printf "%.0f", b / 1e6 / t }'; }
+  printf '| %d | %d | %s | %.3f | %s | %s | %.3f | %s |\n' "$n" $((n * leaves)) \
+    "$(mb "${hand_bytes[$n]}")" "${best[boot.hand.$n]}" "$(mbs "${hand_bytes[$n]}" "${best[boot.hand.$n]}")" \
+    "$(mb "${sealed_bytes[$n]}")" "${best[boot.sealed.$n]}" "$(mbs "${sealed_bytes[$n]}" "${best[boot.sealed.$n]}")"
+done
 if [ "$have_peers" = 1 ]; then
   walk_rate=$(rate 16000 "${best[walk]}")
   echo
   echo "Peer: snmpbulkwalk -Cr50 of 16,000 objects: ${best[walk]} s, $walk_rate varbinds/s," \
     "peak ${peak[walk]} KiB; snmpd holds $(kib_of "$snmpd_pid" VmRSS) KiB" \
-    "($(awk -v r="$(kib_of "$snmpd_pid" VmRSS)" 'BEGIN { printf "%.0f", r * 1024 / 16000 }') B per object)."
+    "($(awk -v r="$(kib_of "$snmpd_pid" VmRSS)" -v n=$((16000 + sets)) 'BEGIN { printf "%.0f", r * 1024 / n }') B per object, $((16000 + sets)) objects)."
   for n in "${sizes[@]}"; do
     echo "oaset at $n instances: $(ratio "$(rate $((n * leaves)) "${best[list.$n]}")" "$walk_rate")x snmpbulkwalk's rate."
   done
@@ -354,7 +415,7 @@ echo "|---|---|---:|---:|---:|"
 printf '| oaset | sample rows | %.3f | %s | %d |\n' "${best[set.ours]}" "$(rate $sets "${best[set.ours]}")" "${peak[set.ours]}"
 printf '| oaset | 60 KiB column | %.3f | %s | %d |\n' "${best[set.fat]}" "$(rate $sets "${best[set.fat]}")" "${peak[set.fat]}"
 if [ "$have_peers" = 1 ]; then
-  printf '| snmpset | octet strings | %.3f | %s | - |\n' "${best[set.peer]}" "$(rate $sets "${best[set.peer]}")"
+  printf '| snmpset | INTEGER objects | %.3f | %s | - |\n' "${best[set.peer]}" "$(rate $sets "${best[set.peer]}")"
   echo
   echo "oaset sets: $(ratio "${best[set.peer]}" "${best[set.ours]}")x snmpset (60 KiB rows: $(ratio "${best[set.peer]}" "${best[set.fat]}")x)."
 fi

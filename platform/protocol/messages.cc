@@ -132,6 +132,7 @@ bool RequestFields(F& f, Q& request) {
     case Op::GetDataHandle:
       f(request.context);
       f(request.oid);
+      f(request.count);
       return true;
     case Op::GetData: f(request.dataHandle); return true;
     case Op::SetData:
@@ -149,8 +150,14 @@ void ReplyFields(F& f, Op op, P& reply) {
   switch (op) {
     case Op::Register:
     case Op::FindEntry:
-    case Op::FindInstance:
-    case Op::GetDataHandle: f(reply.handle); break;
+    case Op::FindInstance: f(reply.handle); break;
+    case Op::GetDataHandle:
+      f(reply.handle);
+      f(reply.generation);
+      f(reply.entryLength);
+      f(reply.columns);
+      f(reply.ahead);
+      break;
     case Op::CreateInstance:
       f(reply.handle);
       f(reply.instanceHandle);
@@ -167,9 +174,9 @@ void ReplyFields(F& f, Op op, P& reply) {
       f(reply.nonce);
       f(reply.proof);
       break;
+    case Op::SetData: f(reply.generation); break;
     case Op::EnableInstance:
     case Op::RemoveInstance:
-    case Op::SetData:
     case Op::Unregister: break;
   }
 }

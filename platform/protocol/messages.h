@@ -13,7 +13,9 @@
 
 namespace orvu::proto {
 
-constexpr uint32_t PROTO_VERSION = 1;
+// 2: GetDataHandle tells the rows ahead, SetData the agent's row count (a library of version 1
+// could not read either reply).
+constexpr uint32_t PROTO_VERSION = 2;
 constexpr uint32_t PROTO_MAX_REQUEST = 1u
                                        << 20;  // body bytes; larger requests close the connection
 constexpr uint32_t PROTO_MAX_REPLY = 256u << 20;  // body bytes the library accepts
@@ -51,6 +53,24 @@ constexpr uint32_t PROTO_ENUM_FRESH = 1;
 constexpr uint32_t PROTO_PAGE_RECORDS = 256;
 constexpr uint32_t PROTO_ROWS_PER_READ = 64;
 
+// A data handle with the top bit set names a column of an instance by themselves: the instance
+// handle above the low bits, the column in them. The agent gives such handles to columns of
+// instances below PROTO_PACKED_INSTANCE_LIMIT and column numbers up to PROTO_PACKED_COLUMN_MASK,
+// so a client that knows the instance handle knows the data handle too.
+constexpr uint32_t PROTO_PACKED_HANDLE = 0x80000000u;
+constexpr uint32_t PROTO_PACKED_COLUMN_BITS = 10;
+constexpr uint32_t PROTO_PACKED_COLUMN_MASK = (1u << PROTO_PACKED_COLUMN_BITS) - 1;
+constexpr uint32_t PROTO_PACKED_INSTANCE_LIMIT = 1u << (31 - PROTO_PACKED_COLUMN_BITS);
+
+// The packed handle of COLUMN of INSTANCE, or 0 when the pair has none.
+inline uint32_t PackedColumnHandle(uint32_t instance, uint32_t column) {
+  if (instance == 0 || instance >= PROTO_PACKED_INSTANCE_LIMIT || column == 0 ||
+      column > PROTO_PACKED_COLUMN_MASK) {
+    return 0;
+  }
+  return PROTO_PACKED_HANDLE | instance << PROTO_PACKED_COLUMN_BITS | column;
+}
+
 struct Value {
   uint32_t syntax = 0;
   ValueKind kind = ValueKind::Number;
@@ -80,7 +100,7 @@ struct Request {
   std::vector<uint32_t> index;    // instance OID
   Value value;                    // SetData
   uint32_t position = 0;          // EnumInstances: first record wanted, counting from 0
-  uint32_t count = 0;             // EnumInstances: records wanted
+  uint32_t count = 0;             // EnumInstances: records wanted; GetDataHandle: rows ahead
   std::vector<uint32_t> handles;  // ReadRows: instance handles
   std::string nonce;              // Challenge
 };
@@ -134,6 +154,15 @@ struct Reply {
   // Challenge: the agent's own nonce and its proof.
   std::string nonce;
   std::string proof;
+  // GetDataHandle, SetData: how often rows (or scalars) came or went in the agent; what a client
+  // learnt of its rows holds while this stays the same.
+  uint32_t generation = 0;
+  // GetDataHandle of a column, with rows ahead asked for: the length of the entry's OID (0 when
+  // the agent gives none), the columns every row of it has, and the rows from the one asked for
+  // on in index order, each as its instance handle, its index length and its index.
+  uint32_t entryLength = 0;
+  std::vector<uint32_t> columns;
+  std::vector<uint32_t> ahead;
 };
 
 std::string EncodeRequest(const Request& request);

@@ -262,10 +262,13 @@ Deadline CallDeadline() {
 
 bool SendAll(Socket s, const void* data, size_t size, Deadline deadline) {
   const char* p = static_cast<const char*>(data);
+  // A socket mostly has room for a request: waiting comes only after a send found none.
+  bool wait = false;
   while (size > 0) {
-    if (!WaitFor(s, POLLOUT, deadline)) return false;
+    if (wait && !WaitFor(s, POLLOUT, deadline)) return false;
     ssize_t n = send(s, p, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    wait = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    if (n < 0 && (errno == EINTR || wait)) continue;
     if (n <= 0) return false;
     p += n;
     size -= static_cast<size_t>(n);

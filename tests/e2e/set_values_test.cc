@@ -155,6 +155,89 @@ TEST(SetValuesE2e, EveryTypeLetterIsStoredAndReadBack) {
   EXPECT_NE(listed.out.find(Column(2) + " **** (octets) Some octets\n"), std::string::npos);
 }
 
+// ROWS instances of the sample table with every column past the index stored, as a provisioning
+// script leaves them; row 1 holds a long text, a negative INTEGER and numbers past one byte.
+std::string ProvisionedRows(int rows) {
+  std::string state = "module " + MODULE + "\n";
+  for (int i = 1; i <= rows; ++i) {
+    std::string h = "value handle=" + std::to_string(i) + " column=";
+    state += "instance entry=" + ENTRY + " index=" + std::to_string(i) +
+             " handle=" + std::to_string(i) + " creator=1 time=86400 enabled=8\n";
+    state += h + "2 syntax=4 bytes=" + (i == 1 ? SOME_OCTETS_HEX + SOME_OCTETS_HEX : "746f6e65") +
+             "\n" + h + "3 syntax=2 number=" + std::to_string(20 + i) + "\n" + h +
+             "4 syntax=2 number=" + (i == 1 ? "-5" : "2") + "\n" + h + "5 syntax=4 bytes=a0\n" + h +
+             "6 syntax=6 oid=1.3.6.1.4.1.32473.99\n" + h + "7 syntax=64 bytes=0a000001\n" + h +
+             "8 syntax=65 number=4294967295\n" + h + "9 syntax=66 number=100\n" + h +
+             "10 syntax=67 number=8640000\n" + h + "11 syntax=68 bytes=4f\n" + h +
+             "12 syntax=69 bytes=470005\n" + h + "13 syntax=5 bytes=\n" + h +
+             "14 syntax=4 bytes=beef\n" + h + "15 syntax=70 number=1 second=171\n" + h +
+             "16 syntax=67 number=128\n";
+  }
+  return state;
+}
+
+TEST(SetValuesE2e, ProvisionedRowsListAlikeAndEveryAcknowledgedSetSurvivesAKillRightAfter) {
+  // More rows than one handle reply tells of, so that the run outgrows what the library knows.
+  const int rows = 300;
+  TestAgentOptions options;
+  options.initialState = ProvisionedRows(rows);
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  OasetRun handWritten = RunOaset(&agent, {"-t" + ENTRY});
+  const std::string row1 = "\n    Instance leafs:\n    1: " + Column(1, "1") +
+                           " **** (int,int32) 1\n    2: " + Column(2, "1") +
+                           " **** (octets) Some octetsSome octets\n    3: " + Column(3, "1") +
+                           " **** (int,int32) 21\n    4: " + Column(4, "1") +
+                           " **** (int,int32) -5\n    5: " + Column(5, "1") +
+                           " **** (octets) a0 (hex)\n    6: " + Column(6, "1") +
+                           " **** (oid) enterprises.32473.99\n    7: " + Column(7, "1") +
+                           " **** (ipaddr) 10.0.0.1\n    8: " + Column(8, "1") +
+                           " **** (cntr32) 4294967295\n    9: " + Column(9, "1") +
+                           " **** (gauge32) 100\n    10: " + Column(10, "1") +
+                           " **** (timeticks) 1 day 00h:00m:00s.00th\n    11: " + Column(11, "1") +
+                           " **** (opaque) 4f (hex)\n    12: " + Column(12, "1") +
+                           " **** (nsapaddr) 47.00.05 (hex)\n    13: " + Column(13, "1") +
+                           " **** (null) NULL\n    14: " + Column(14, "1") +
+                           " **** (octets) be.ef (hex)\n    15: " + Column(15, "1") +
+                           " **** (cntr64) 1.ab (hex)\n    16: " + Column(16, "1") +
+                           " **** (timeticks) 0 days 00h:00m:01s.28th\n";
+  EXPECT_NE(handWritten.out.find(row1), std::string::npos) << handWritten.out.substr(0, 2000);
+  // Sealed by the start, the state reads back to the same rows.
+  ASSERT_EQ(agent.Stop(), 0);
+  ASSERT_TRUE(agent.Start());
+  EXPECT_EQ(RunOaset(&agent, {"-t" + ENTRY}).out, handWritten.out);
+
+  // Every row in order, a row that does not exist amid them, and the first row once more.
+  std::vector<std::string> args;
+  for (int i = 1; i <= rows; ++i) {
+    args.push_back("-s" + Column(3, std::to_string(i)));
+    args.push_back("-mi" + std::to_string(1000 + i));
+    if (i == 100) args.insert(args.end(), {"-s" + Column(3, "999"), "-mi500"});
+  }
+  args.insert(args.end(), {"-s" + Column(3, "1"), "-mi2000"});
+  OasetRun sets = RunOaset(&agent, args);
+  size_t acknowledged = 0;
+  for (size_t at = 0; (at = sets.out.find(" ... OK\n", at)) != std::string::npos; ++at)
+    ++acknowledged;
+  EXPECT_EQ(acknowledged, static_cast<size_t>(rows + 1));
+  EXPECT_NE(
+      sets.out.find(Column(3, "999") + " *** (int, int32) 500 ... \nGet data handle failed: "),
+      std::string::npos);
+  agent.Kill9();
+
+  ASSERT_TRUE(agent.Start());
+  // The rows as they were, but for the values set; the values around them are untouched.
+  std::string expected = handWritten.out;
+  for (int i = 1; i <= rows; ++i) {
+    std::string line = "3: " + Column(3, std::to_string(i)) + " **** (int,int32) ";
+    size_t at = expected.find(line + std::to_string(20 + i) + "\n");
+    ASSERT_NE(at, std::string::npos) << "row " << i;
+    expected.replace(at + line.size(), std::to_string(20 + i).size(),
+                     std::to_string(i == 1 ? 2000 : 1000 + i));
+  }
+  EXPECT_EQ(RunOaset(&agent, {"-t" + ENTRY}).out, expected);
+}
+
 TEST(SetValuesE2e, SwitchCountsThatDoNotMatch) {
   TestAgent agent;
   OasetRun moreOids =

@@ -24,27 +24,15 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   if (!journal_.MakeNotedCut(&said, error)) return false;
   if (!said.empty()) std::fprintf(stderr, "orvu-agentd: %s\n", said.c_str());
   // Two passes over the file, so that neither the file nor its records are ever held whole: the
-  // modules named anywhere in it come first (and the whole file is checked), then every record is
-  // applied as it is read.
+  // modules named anywhere in it come first, then every line is checked and every record applied
+  // as it is read.
   StateFileFound found;
   std::map<std::string, size_t> moduleLines;
-  auto takeModule = [&](StateRecord&& record, std::string*) {
-    if (record.type == RecordType::Module) {
-      moduleLines.emplace(record.moduleName, record.line);
-      modules_.push_back(std::move(record.moduleName));
-    }
-    return true;
+  auto takeModule = [&](std::string name, size_t line) {
+    moduleLines.emplace(name, line);
+    modules_.push_back(std::move(name));
   };
-  if (!ReadStateFile(options.statePath, takeModule, &found, error)) return false;
-  if (found.tornLine) {
-    std::fprintf(stderr,
-                 "orvu-agentd: %s:%zu: left out a record cut short (it was never acknowledged)\n",
-                 options.statePath.c_str(), found.tornLine);
-  }
-  // What the agent did not write itself, or had to cut, is kept as it was before the rewrite.
-  if (found.tornLine || (!found.sealed && found.bytes > 0)) {
-    if (!journal_.KeepCopy(error)) return false;
-  }
+  if (!ReadStateModules(options.statePath, takeModule, error)) return false;
   modules_.insert(modules_.end(), options.modules.begin(), options.modules.end());
   std::vector<std::string> unique;
   for (const std::string& m : modules_) {
@@ -85,6 +73,15 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     return true;
   };
   if (!ReadStateFile(options.statePath, apply, &found, error)) return false;
+  if (found.tornLine) {
+    std::fprintf(stderr,
+                 "orvu-agentd: %s:%zu: left out a record cut short (it was never acknowledged)\n",
+                 options.statePath.c_str(), found.tornLine);
+  }
+  // What the agent did not write itself, or had to cut, is kept as it was before the rewrite.
+  if (found.tornLine || (!found.sealed && found.bytes > 0)) {
+    if (!journal_.KeepCopy(error)) return false;
+  }
   for (const auto& [handle, instance] : instances_) {
     nextInstance_ = std::max(nextInstance_, handle + 1);
     nextClient_ = std::max(nextClient_, instance.creator + 1);

@@ -170,6 +170,9 @@ class AgentCore {
   bool Check(const StateRecord& record, std::string* error) const;
   // How one checked record changes the state, at start and after each append.
   void Apply(const StateRecord& record);
+  // The instance of HANDLE, found once for the run of records that a row's values make.
+  bool LastApplied(uint32_t handle) const;
+  std::map<uint32_t, Instance>::iterator FindApplied(uint32_t handle);
   // journal_snapshot.cc: hands the records that restate the live state to OUT, one at a time.
   void Snapshot(const std::function<void(const StateRecord&)>& out) const;
   StateRecordSource SnapshotSource() const {
@@ -218,6 +221,10 @@ class AgentCore {
 
   // handle_prefetch.cc: the handlers GetDataHandle and ReadRows.
   proto::Reply GetDataHandle(const proto::Request& request);
+  // Fills *REPLY with up to COUNT rows of ENTRY from ROW on, for a client to find the data handles
+  // of their columns without asking; nothing when an object below the entry could take its OIDs.
+  void RowsAhead(const EntryDef& entry, const Oid& index, uint32_t count,
+                 proto::Reply* reply) const;
   proto::Reply ReadRows(const proto::Request& request);
   // Appends the leaves of INSTANCE_HANDLE's row but SKIP_COLUMN, as long as the row's payload
   // stays within BUDGET bytes; the bytes taken are added to *USED.
@@ -261,7 +268,9 @@ class AgentCore {
   std::map<uint32_t, std::vector<uint32_t>> rowFamilies_;  // base entry -> it and its AUGMENTS
   std::vector<ScalarDef> scalars_;
   std::map<Oid, size_t> scalarByOid_;
-  std::map<uint32_t, Instance> instances_;                 // by handle
+  std::map<uint32_t, Instance> instances_;  // by handle
+  // The instance the last value record went to (end() when none).
+  std::map<uint32_t, Instance>::iterator lastApplied_ = instances_.end();
   std::vector<std::map<Oid, uint32_t>> instancesByIndex_;  // per entry: index -> instance handle
   std::set<uint32_t> snmpHidden_;  // instances SNMP does not see: their index does not fit
   std::vector<proto::ClientRecord> resident_;
@@ -272,6 +281,8 @@ class AgentCore {
   uint32_t nextInstance_ = 1;
   uint32_t nextClient_ = 1;
   uint32_t nextData_ = 1;
+  // Counts rows and scalars that came or went: what a client was told of them holds until it moves.
+  uint32_t generation_ = 0;
 };
 
 }  // namespace orvu::agent

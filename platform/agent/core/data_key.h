@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "protocol/messages.h"
+
 namespace orvu::agent {
 
 struct DataKey {
@@ -20,18 +22,14 @@ struct DataKey {
   bool operator==(const DataKey&) const = default;
 };
 
-constexpr uint32_t DATA_HANDLE_PACKED = 0x80000000u;
-constexpr uint32_t DATA_HANDLE_COLUMN_BITS = 10;
-constexpr uint32_t DATA_HANDLE_COLUMN_MASK = (1u << DATA_HANDLE_COLUMN_BITS) - 1;
-constexpr uint32_t DATA_HANDLE_INSTANCE_LIMIT = 1u << (31 - DATA_HANDLE_COLUMN_BITS);
+constexpr uint32_t DATA_HANDLE_PACKED = proto::PROTO_PACKED_HANDLE;
+constexpr uint32_t DATA_HANDLE_COLUMN_BITS = proto::PROTO_PACKED_COLUMN_BITS;
+constexpr uint32_t DATA_HANDLE_COLUMN_MASK = proto::PROTO_PACKED_COLUMN_MASK;
+constexpr uint32_t DATA_HANDLE_INSTANCE_LIMIT = proto::PROTO_PACKED_INSTANCE_LIMIT;
 
 // The packed handle of KEY, or 0 when it has none.
 inline uint32_t PackedDataHandle(const DataKey& key) {
-  if (key.IsScalar() || key.instance >= DATA_HANDLE_INSTANCE_LIMIT || key.leaf == 0 ||
-      key.leaf > DATA_HANDLE_COLUMN_MASK) {
-    return 0;
-  }
-  return DATA_HANDLE_PACKED | key.instance << DATA_HANDLE_COLUMN_BITS | key.leaf;
+  return key.IsScalar() ? 0 : proto::PackedColumnHandle(key.instance, key.leaf);
 }
 
 // The key of a packed handle; false for a counted one.

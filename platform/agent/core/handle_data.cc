@@ -135,6 +135,7 @@ Reply AgentCore::SetData(const Request& request) {
   }
   Reply reply;
   WriteValue(key.instance, key.leaf, request.value, &reply);
+  reply.generation = generation_;
   return reply;
 }
 

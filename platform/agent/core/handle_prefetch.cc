@@ -54,7 +54,34 @@ Reply AgentCore::GetDataHandle(const Request& request) {
     return Fail(AGENT_ERR_NO_SUCH_OBJECT, "no such object: " + OidText(o));
   }
   reply.handle = DataHandle(DataKey::Column(instanceHandle, column));
+  reply.generation = generation_;
+  if (request.count > 0) RowsAhead(*entry, index, request.count, &reply);
   return reply;
+}
+
+void AgentCore::RowsAhead(const EntryDef& entry, const Oid& index, uint32_t count,
+                          Reply* reply) const {
+  // A scalar or another entry below this one would answer for some of its OIDs.
+  auto startsEntry = [&](const Oid& oid) {
+    return oid.size() > entry.oid.size() &&
+           std::equal(entry.oid.begin(), entry.oid.end(), oid.begin());
+  };
+  auto scalar = scalarByOid_.lower_bound(entry.oid);
+  if (scalar != scalarByOid_.end() && startsEntry(scalar->first)) return;
+  auto below = entryByOid_.upper_bound(entry.oid);
+  if (below != entryByOid_.end() && startsEntry(below->first)) return;
+  reply->entryLength = static_cast<uint32_t>(entry.oid.size());
+  for (const auto& [number, def] : entry.columns) {
+    if (number <= proto::PROTO_PACKED_COLUMN_MASK) reply->columns.push_back(number);
+  }
+  const std::map<Oid, uint32_t>& rows = instancesByIndex_[entry.handle - 1];
+  count = std::min(count, proto::PROTO_PAGE_RECORDS);
+  for (auto row = rows.find(index); row != rows.end() && count > 0; ++row, --count) {
+    if (row->second >= proto::PROTO_PACKED_INSTANCE_LIMIT) continue;
+    reply->ahead.push_back(row->second);
+    reply->ahead.push_back(static_cast<uint32_t>(row->first.size()));
+    reply->ahead.insert(reply->ahead.end(), row->first.begin(), row->first.end());
+  }
 }
 
 void AgentCore::AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t budget, size_t* used,

@@ -4,6 +4,15 @@
 
 namespace orvu::agent {
 
+// A row's values follow its instance record: the instance is looked up once for all of them, by
+// Check and by Apply alike.
+bool AgentCore::LastApplied(uint32_t handle) const {
+  return lastApplied_ != instances_.end() && lastApplied_->first == handle;
+}
+std::map<uint32_t, Instance>::iterator AgentCore::FindApplied(uint32_t handle) {
+  return LastApplied(handle) ? lastApplied_ : instances_.find(handle);
+}
+
 bool AgentCore::Check(const StateRecord& record, std::string* error) const {
   switch (record.type) {
     case RecordType::Module:
@@ -26,7 +35,7 @@ bool AgentCore::Check(const StateRecord& record, std::string* error) const {
     case RecordType::Enable:
     case RecordType::Remove:
     case RecordType::Value:
-      if (!instances_.count(record.handle)) {
+      if (!LastApplied(record.handle) && !instances_.count(record.handle)) {
         *error = "no instance with handle " + std::to_string(record.handle);
         return false;
       }
@@ -56,6 +65,7 @@ void AgentCore::Apply(const StateRecord& record) {
         IndexEntry(*entry);
       }
       instancesByIndex_[entry->handle - 1].emplace(record.indexOid, record.handle);
+      ++generation_;
       Instance& instance = instances_[record.handle];
       instance.handle = record.handle;
       instance.entryHandle = entry->handle;
@@ -69,16 +79,19 @@ void AgentCore::Apply(const StateRecord& record) {
     case RecordType::Enable:
     case RecordType::Remove:
     case RecordType::Value: {
-      auto it = instances_.find(record.handle);
+      auto it = FindApplied(record.handle);
       Instance& instance = it->second;
       if (record.type == RecordType::Enable) {
         instance.enabledFlags = record.enabledFlags;
       } else if (record.type == RecordType::Value) {
         instance.values.Set(record.column, record.value);
+        lastApplied_ = it;
       } else {
+        ++generation_;
         DropDataHandles(instance);
         instancesByIndex_[instance.entryHandle - 1].erase(instance.index);
         instances_.erase(it);
+        lastApplied_ = instances_.end();
       }
       return;
     }
@@ -89,6 +102,7 @@ void AgentCore::Apply(const StateRecord& record) {
         scalar.oid = record.scalarOid;
         scalar.name = OidText(record.scalarOid);
         scalars_.push_back(std::move(scalar));
+        ++generation_;
         it = scalarByOid_.emplace(record.scalarOid, scalars_.size() - 1).first;
       }
       scalars_[it->second].value = record.value;

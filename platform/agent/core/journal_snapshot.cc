@@ -16,8 +16,10 @@ void AgentCore::Snapshot(const std::function<void(const StateRecord&)>& out) con
     record.client = client;
     out(record);
   }
+  // One record for every instance and one for every value, so that their room is made once.
+  StateRecord record, valueRecord;
+  valueRecord.type = RecordType::Value;
   for (const auto& [handle, instance] : instances_) {
-    StateRecord record;
     record.type = RecordType::Instance;
     record.entryOid = entries_[instance.entryHandle - 1].oid;
     record.indexOid = instance.index;
@@ -30,8 +32,6 @@ void AgentCore::Snapshot(const std::function<void(const StateRecord&)>& out) con
     // A structured binding cannot be captured by the fuzz builds' compiler (clang 14).
     uint32_t instanceHandle = handle;
     instance.values.ForEach([&](uint32_t column, const proto::Value& value) {
-      StateRecord valueRecord;
-      valueRecord.type = RecordType::Value;
       valueRecord.handle = instanceHandle;
       valueRecord.column = column;
       valueRecord.value = value;
@@ -40,7 +40,7 @@ void AgentCore::Snapshot(const std::function<void(const StateRecord&)>& out) con
   }
   for (const ScalarDef& scalar : scalars_) {
     if (!scalar.stored) continue;
-    StateRecord record;
+    record = StateRecord{};
     record.type = RecordType::Scalar;
     record.scalarOid = scalar.oid;
     record.value = scalar.value;

@@ -1,11 +1,12 @@
-// The values an instance stores for its columns. An instance keeps a handful, so they lie sorted by
-// column in one vector of small records: a value costs its record and, past the string's own room,
-// its payload, instead of a map node that holds a whole message value.
+// The values an instance stores for its columns. A provisioned row stores every column, so the
+// values of one instance lie packed in one block, sorted by column: a value costs its payload and a
+// few bytes of column, syntax, kind and length, instead of a record of fixed size with a string.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
+#include <cstdlib>
+#include <memory>
 
 #include "protocol/messages.h"
 
@@ -13,43 +14,52 @@ namespace orvu::agent {
 
 class StoredValues {
  public:
-  bool Empty() const { return items_.empty(); }
+  StoredValues() = default;
+  StoredValues(const StoredValues& other) { *this = other; }
+  StoredValues& operator=(const StoredValues& other);
+  StoredValues(StoredValues&&) noexcept = default;
+  StoredValues& operator=(StoredValues&&) noexcept = default;
+
+  bool Empty() const { return size_ == 0; }
   bool Has(uint32_t column) const { return Find(column) != nullptr; }
   // The value stored for COLUMN into *VALUE; false when there is none.
   bool Get(uint32_t column, proto::Value* value) const;
   void Set(uint32_t column, const proto::Value& value);
   // The highest column with a stored value, 0 when there is none.
-  uint32_t LastColumn() const { return items_.empty() ? 0 : items_.back().column; }
+  uint32_t LastColumn() const;
 
   // F(column) for each stored column, in column order.
   template <typename F>
   void ForEachColumn(F f) const {
-    for (const Item& item : items_) f(item.column);
+    for (const uint8_t* p = Begin(); p != End(); p = Skip(p)) f(ColumnAt(p));
   }
   // F(column, value) for each stored value, in column order.
   template <typename F>
   void ForEach(F f) const {
-    for (const Item& item : items_) {
-      proto::Value value;
-      Unpack(item, &value);
-      f(item.column, value);
+    proto::Value value;
+    for (const uint8_t* p = Begin(); p != End(); p = Skip(p)) {
+      Unpack(p, &value);
+      f(ColumnAt(p), value);
     }
   }
 
  private:
-  struct Item {
-    uint32_t column = 0;
-    uint32_t syntax = 0;
-    uint32_t number = 0;  // Number and Pair
-    uint32_t second = 0;  // Pair
-    proto::ValueKind kind = proto::ValueKind::Number;
-    std::string payload;  // Bytes as they are; an Oid's sub-identifiers, 4 bytes each
+  const uint8_t* Begin() const { return block_.get(); }
+  const uint8_t* End() const { return block_.get() + size_; }
+  // The item that holds COLUMN's value, or nullptr.
+  const uint8_t* Find(uint32_t column) const;
+  static uint32_t ColumnAt(const uint8_t* item);
+  // The item after the one at ITEM.
+  static const uint8_t* Skip(const uint8_t* item);
+  static void Unpack(const uint8_t* item, proto::Value* value);
+
+  struct Free {
+    void operator()(uint8_t* block) const { std::free(block); }
   };
-
-  const Item* Find(uint32_t column) const;
-  static void Unpack(const Item& item, proto::Value* value);
-
-  std::vector<Item> items_;
+  // From malloc, so that a row's values, set one after another as a start reads them, grow the
+  // block in place where the heap allows.
+  std::unique_ptr<uint8_t, Free> block_;
+  uint32_t size_ = 0;
 };
 
 }  // namespace orvu::agent

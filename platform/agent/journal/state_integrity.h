@@ -21,6 +21,12 @@ std::string SealLine(const std::string& line);
 // LINE with its seal appended in a chain: *chain is the seal before it (0 for the first record
 // after the header), and becomes this one's.
 std::string SealLineInChain(const std::string& line, uint32_t* chain);
+// The same for the line that *TEXT holds from START on: its seal is appended to *TEXT.
+void SealTailInChain(std::string* text, size_t start, uint32_t* chain);
+// Whether LINE is the header that starts a file the agent wrote.
+bool IsStateHeader(const std::string& line);
+// LINE without the seal it ends in, if it ends in one (matching or not).
+std::string WithoutSeal(const std::string& line);
 // Shortens a text quoted in a message, so that a damaged megabyte line does not become one.
 std::string Excerpt(const std::string& text);
 

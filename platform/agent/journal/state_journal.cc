@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "agent/journal/state_integrity.h"
 #include "common/faults.h"
@@ -118,7 +119,66 @@ class GroupGathering {
   std::vector<StateRecord> held_;
 };
 
+// Whether LINE's first word is "module".
+bool NamesModule(std::string_view line) {
+  size_t start = line.find_first_not_of(" \t\r");
+  if (start == std::string_view::npos) return false;
+  size_t end = line.find_first_of(" \t\r", start);
+  return line.substr(start, end == std::string_view::npos ? end : end - start) == "module";
+}
+
 }  // namespace
+
+bool ReadStateModules(const std::string& path,
+                      const std::function<void(std::string name, size_t line)>& take,
+                      std::string* error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot read state file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string pending;
+  char buffer[65536];
+  size_t line = 0;
+  bool atEnd = false, written = false;
+  while (!atEnd) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "cannot read state file " + path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    atEnd = n == 0;
+    pending.append(buffer, static_cast<size_t>(n));
+    size_t start = 0;
+    while (start < pending.size()) {
+      size_t end = pending.find('\n', start);
+      bool ended = end != std::string::npos;
+      if (!ended) {
+        if (!atEnd) break;
+        end = pending.size();
+      }
+      ++line;
+      std::string_view text(pending.data() + start, end - start);
+      start = end + 1;
+      if (line == 1) written = ended && IsStateHeader(std::string(text));
+      if ((!ended && written) || !NamesModule(text)) continue;
+      StateRecord record;
+      std::string cause;
+      if (!ParseStateLine(WithoutSeal(std::string(text)), &record, &cause)) {
+        *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
+        close(fd);
+        return false;
+      }
+      take(std::move(record.moduleName), line);
+    }
+    pending.erase(0, std::min(start, pending.size()));
+  }
+  close(fd);
+  return true;
+}
 
 bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
                    std::string* error) {
@@ -135,6 +195,9 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   StateFileCheck check;
   GroupGathering group;
   std::string pending;
+  // Kept from line to line, so that their room is made once.
+  std::string text, body, cause;
+  StateRecord record;
   char buffer[65536];
   size_t line = 0;
   bool atEnd = false;
@@ -158,9 +221,9 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
         end = pending.size();
       }
       ++line;
-      std::string text = pending.substr(start, end - start);
+      text.assign(pending, start, end - start);
       start = end + 1;
-      std::string body, cause;
+      cause.clear();
       bool ok = text.find('\0') == std::string::npos;
       if (!ok) {
         *error = At(path, line) + ": not a text line";
@@ -172,7 +235,6 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
             break;
           case StateFileCheck::Verdict::Skip: break;
           case StateFileCheck::Verdict::Record: {
-            StateRecord record;
             if (!ParseStateLine(body, &record, &cause)) {
               *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
               ok = false;
@@ -193,7 +255,6 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
     pending.erase(0, std::min(start, pending.size()));
   }
   close(fd);
-  std::string cause;
   if (!check.Finish(&cause)) {
     *error = At(path, line) + ": " + cause;
     return false;
@@ -289,7 +350,9 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   };
   records([&](const StateRecord& record) {
     if (!ok) return;
-    block += SealLineInChain(FormatStateRecord(record), &chain);
+    size_t start = block.size();
+    AppendStateRecord(&block, record);
+    SealTailInChain(&block, start, &chain);
     block += '\n';
     ++count;
     if (block.size() >= STATE_WRITE_BLOCK) flush();

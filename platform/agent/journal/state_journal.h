@@ -30,6 +30,14 @@ struct StateFileFound {
 bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
                    std::string* error);
 
+// The module records of PATH, found by each line's first word, to TAKE with their line numbers;
+// nothing else is read or checked, which ReadStateFile does. A line a write cut short, at the
+// end of a file the agent wrote, is left to ReadStateFile to judge. False with *error
+// ("PATH:LINE: cause") when the file cannot be read or a module record does not parse.
+bool ReadStateModules(const std::string& path,
+                      const std::function<void(std::string name, size_t line)>& take,
+                      std::string* error);
+
 class StateJournal {
  public:
   StateJournal() = default;

@@ -1,7 +1,8 @@
 #include "agent/journal/state_records.h"
 
 #include <algorithm>
-#include <map>
+#include <charconv>
+#include <string_view>
 
 #include "agent/journal/dotted_oid.h"
 #include "agent/journal/state_integrity.h"
@@ -14,21 +15,21 @@ using proto::Value;
 using proto::ValueKind;
 
 // A 32-bit field, written signed or unsigned.
-bool ParseNumber(const std::string& text, uint32_t* out) {
+bool ParseNumber(std::string_view text, uint32_t* out) {
   int64_t value = 0;
   if (!ParseDecimal(text, INT32_MIN, UINT32_MAX, &value)) return false;
   *out = static_cast<uint32_t>(value);
   return true;
 }
 
-bool ParseOid(const std::string& text, std::vector<uint32_t>* out) {
+bool ParseOid(std::string_view text, std::vector<uint32_t>* out) {
   out->clear();
   if (text.empty()) return true;
   size_t start = 0;
   while (true) {
     size_t dot = text.find('.', start);
-    std::string part =
-        text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    std::string_view part =
+        text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
     uint32_t id = 0;
     if (part.empty() || part[0] == '-' || !ParseNumber(part, &id)) return false;
     out->push_back(id);
@@ -44,18 +45,18 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool ParseHex(const std::string& text, std::string* out) {
+bool ParseHex(std::string_view text, std::string* out) {
   if (text.size() % 2) return false;
-  out->clear();
+  out->resize(text.size() / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
     int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
     if (hi < 0 || lo < 0) return false;
-    out->push_back(static_cast<char>(hi * 16 + lo));
+    (*out)[i / 2] = static_cast<char>(hi * 16 + lo);
   }
   return true;
 }
 
-bool ParseText(const std::string& text, std::string* out) {
+bool ParseText(std::string_view text, std::string* out) {
   out->clear();
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%') {
@@ -96,54 +97,64 @@ std::string FormatHex(const std::string& bytes) {
   return out;
 }
 
+// The key=value tokens of a line, as views into it; a line holds a dozen at most, so they are
+// looked up one by one.
 class Fields {
  public:
-  bool Add(const std::string& token, std::string* error) {
+  // A start parses a million lines: the list keeps its room from one line to the next.
+  Fields() : values_(Storage()) { values_.clear(); }
+  Fields(const Fields&) = delete;
+  Fields& operator=(const Fields&) = delete;
+
+  bool Add(std::string_view token, std::string* error) {
     size_t eq = token.find('=');
-    if (eq == std::string::npos || eq == 0) {
-      *error = "expected key=value, found '" + Excerpt(token) + "'";
+    if (eq == std::string_view::npos || eq == 0) {
+      *error = "expected key=value, found '" + Excerpt(std::string(token)) + "'";
       return false;
     }
-    std::string key = token.substr(0, eq);
-    if (!values_.emplace(key, token.substr(eq + 1)).second) {
-      *error = "duplicate key '" + Excerpt(key) + "'";
+    return Add(token.substr(0, eq), token.substr(eq + 1), error);
+  }
+  bool Add(std::string_view key, std::string_view value, std::string* error) {
+    if (Find(key) != values_.end()) {
+      *error = "duplicate key '" + Excerpt(std::string(key)) + "'";
       return false;
     }
+    values_.push_back({key, value});
     return true;
   }
-  bool Has(const std::string& key) const { return values_.count(key) != 0; }
+  bool Has(std::string_view key) const { return Find(key) != values_.end(); }
   // Every key must be consumed; whatever is left over is reported as unknown.
-  bool Number(const std::string& key, uint32_t* out, std::string* error) {
-    std::string text;
+  bool Number(std::string_view key, uint32_t* out, std::string* error) {
+    std::string_view text;
     if (!Take(key, &text, error)) return false;
     if (!ParseNumber(text, out)) {
-      *error = "bad number for '" + key + "': " + Excerpt(text);
+      *error = "bad number for '" + std::string(key) + "': " + Excerpt(std::string(text));
       return false;
     }
     return true;
   }
-  bool OidField(const std::string& key, std::vector<uint32_t>* out, std::string* error) {
-    std::string text;
+  bool OidField(std::string_view key, std::vector<uint32_t>* out, std::string* error) {
+    std::string_view text;
     if (!Take(key, &text, error)) return false;
     if (!ParseOid(text, out)) {
-      *error = "bad OID for '" + key + "': " + Excerpt(text);
+      *error = "bad OID for '" + std::string(key) + "': " + Excerpt(std::string(text));
       return false;
     }
     return true;
   }
-  bool TextField(const std::string& key, std::string* out, std::string* error) {
-    std::string text;
+  bool TextField(std::string_view key, std::string* out, std::string* error) {
+    std::string_view text;
     if (!Take(key, &text, error)) return false;
     if (!ParseText(text, out)) {
-      *error = "bad text for '" + key + "': " + Excerpt(text);
+      *error = "bad text for '" + std::string(key) + "': " + Excerpt(std::string(text));
       return false;
     }
     return true;
   }
-  bool Take(const std::string& key, std::string* out, std::string* error) {
-    auto it = values_.find(key);
+  bool Take(std::string_view key, std::string_view* out, std::string* error) {
+    auto it = Find(key);
     if (it == values_.end()) {
-      *error = "missing '" + key + "'";
+      *error = "missing '" + std::string(key) + "'";
       return false;
     }
     *out = it->second;
@@ -152,12 +163,31 @@ class Fields {
   }
   bool Done(std::string* error) const {
     if (values_.empty()) return true;
-    *error = "unknown key '" + Excerpt(values_.begin()->first) + "'";
+    // The first unknown key in sorted order, so that the message does not depend on the order
+    // the line gives them in.
+    std::string_view first = values_.front().first;
+    for (const auto& [key, value] : values_) first = std::min(first, key);
+    *error = "unknown key '" + Excerpt(std::string(first)) + "'";
     return false;
   }
 
  private:
-  std::map<std::string, std::string> values_;
+  using Field = std::pair<std::string_view, std::string_view>;
+  std::vector<Field>::const_iterator Find(std::string_view key) const {
+    return std::find_if(values_.begin(), values_.end(),
+                        [&](const Field& field) { return field.first == key; });
+  }
+  std::vector<Field>::iterator Find(std::string_view key) {
+    return std::find_if(values_.begin(), values_.end(),
+                        [&](const Field& field) { return field.first == key; });
+  }
+
+  static std::vector<Field>& Storage() {
+    thread_local std::vector<Field> storage;
+    return storage;
+  }
+
+  std::vector<Field>& values_;
 };
 
 bool ParseValue(Fields& f, Value* v, std::string* error) {
@@ -175,10 +205,10 @@ bool ParseValue(Fields& f, Value* v, std::string* error) {
       v->kind = ValueKind::Pair;
     }
   } else if (f.Has("bytes")) {
-    std::string text;
+    std::string_view text;
     f.Take("bytes", &text, error);
     if (!ParseHex(text, &v->bytes)) {
-      *error = "bad hex bytes: " + Excerpt(text);
+      *error = "bad hex bytes: " + Excerpt(std::string(text));
       return false;
     }
     v->kind = ValueKind::Bytes;
@@ -206,21 +236,43 @@ void FormatValue(std::string& out, const Value& v) {
   }
 }
 
+// Empties RECORD but keeps the room of its strings and lists, for the next line.
+void Reset(StateRecord* record) {
+  record->type = RecordType::Module;
+  record->moduleName.clear();
+  record->client = proto::ClientRecord{};
+  record->entryOid.clear();
+  record->indexOid.clear();
+  record->scalarOid.clear();
+  record->handle = record->creator = record->column = record->groupSize = 0;
+  record->time = 0;
+  record->enabledFlags.reset();
+  record->leaves.reset();
+  record->value.syntax = record->value.number = record->value.second = 0;
+  record->value.kind = ValueKind::Number;
+  record->value.bytes.clear();
+  record->value.ids.clear();
+  record->line = 0;
+}
+
 }  // namespace
 
 bool ParseStateLine(const std::string& line, StateRecord* record, std::string* error) {
   error->clear();
-  *record = StateRecord{};
-  std::vector<std::string> tokens;
+  Reset(record);
+  std::string_view text = line;
+  // A start reads a million lines: the token list keeps its room from one to the next.
+  thread_local std::vector<std::string_view> tokens;
+  tokens.clear();
   size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r')) ++i;
     size_t start = i;
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
-    if (i > start) tokens.push_back(line.substr(start, i - start));
+    while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r') ++i;
+    if (i > start) tokens.push_back(text.substr(start, i - start));
   }
   if (tokens.empty() || tokens[0][0] == '#') return false;
-  const std::string& type = tokens[0];
+  std::string_view type = tokens[0];
   if (type == "module") {
     if (tokens.size() != 2) {
       *error = "'module' takes one module name";
@@ -232,16 +284,19 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
   }
   // A scalar names its object with object=, which no value form uses. Files of earlier agents
   // name it with the first oid= instead, before the value's own oid= when the value is an OID.
+  size_t legacyObject = 0;
   if (type == "scalar" &&
       std::none_of(tokens.begin() + 1, tokens.end(),
-                   [](const std::string& token) { return token.rfind("object=", 0) == 0; })) {
+                   [](std::string_view token) { return token.substr(0, 7) == "object="; })) {
     auto first = std::find_if(tokens.begin() + 1, tokens.end(),
-                              [](const std::string& token) { return token.rfind("oid=", 0) == 0; });
-    if (first != tokens.end()) first->replace(0, 3, "object");
+                              [](std::string_view token) { return token.substr(0, 4) == "oid="; });
+    if (first != tokens.end()) legacyObject = static_cast<size_t>(first - tokens.begin());
   }
   Fields f;
   for (size_t t = 1; t < tokens.size(); ++t) {
-    if (!f.Add(tokens[t], error)) return false;
+    bool added =
+        t == legacyObject ? f.Add("object", tokens[t].substr(4), error) : f.Add(tokens[t], error);
+    if (!added) return false;
   }
   bool ok = false;
   if (type == "client") {
@@ -305,14 +360,103 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
       ok = false;
     }
   } else {
-    *error = "unknown record '" + Excerpt(type) + "'";
+    *error = "unknown record '" + Excerpt(std::string(type)) + "'";
     return false;
   }
   return ok && f.Done(error);
 }
 
+namespace {
+
+void AppendNumber(std::string* out, int64_t n) {
+  char digits[24];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+  (void)ec;
+  out->append(digits, static_cast<size_t>(end - digits));
+}
+
+void AppendOid(std::string* out, const std::vector<uint32_t>& oid) {
+  for (size_t i = 0; i < oid.size(); ++i) {
+    if (i) out->push_back('.');
+    AppendNumber(out, oid[i]);
+  }
+}
+
+}  // namespace
+
+// The records a rewrite writes a million of, instance and value, are written straight into OUT;
+// the rare ones as their text.
+void AppendStateRecord(std::string* out, const StateRecord& record) {
+  switch (record.type) {
+    case RecordType::Instance:
+      out->append("instance entry=");
+      AppendOid(out, record.entryOid);
+      out->append(" index=");
+      AppendOid(out, record.indexOid);
+      out->append(" handle=");
+      AppendNumber(out, record.handle);
+      out->append(" creator=");
+      AppendNumber(out, record.creator);
+      out->append(" time=");
+      AppendNumber(out, record.time);
+      if (record.enabledFlags) {
+        out->append(" enabled=");
+        AppendNumber(out, *record.enabledFlags);
+      }
+      if (record.leaves) {
+        out->append(" leaves=");
+        AppendNumber(out, *record.leaves);
+      }
+      return;
+    case RecordType::Value: {
+      out->append("value handle=");
+      AppendNumber(out, record.handle);
+      out->append(" column=");
+      AppendNumber(out, record.column);
+      const Value& v = record.value;
+      out->append(" syntax=");
+      AppendNumber(out, v.syntax);
+      switch (v.kind) {
+        case ValueKind::Number:
+          // INTEGER values read better signed; both forms read back to the same bits.
+          out->append(" number=");
+          AppendNumber(out, v.syntax == ORVU_SYNTAX_INTEGER
+                                ? int64_t{static_cast<int32_t>(v.number)}
+                                : int64_t{v.number});
+          return;
+        case ValueKind::Pair:
+          out->append(" number=");
+          AppendNumber(out, v.number);
+          out->append(" second=");
+          AppendNumber(out, v.second);
+          return;
+        case ValueKind::Bytes: {
+          out->append(" bytes=");
+          size_t at = out->size();
+          out->resize(at + 2 * v.bytes.size());
+          for (unsigned char c : v.bytes) {
+            (*out)[at++] = HEX[c >> 4];
+            (*out)[at++] = HEX[c & 15];
+          }
+          return;
+        }
+        case ValueKind::Oid:
+          out->append(" oid=");
+          AppendOid(out, v.ids);
+          return;
+      }
+      return;
+    }
+    default: out->append(FormatStateRecord(record)); return;
+  }
+}
+
 std::string FormatStateRecord(const StateRecord& record) {
   std::string out;
+  if (record.type == RecordType::Instance || record.type == RecordType::Value) {
+    AppendStateRecord(&out, record);
+    return out;
+  }
   switch (record.type) {
     case RecordType::Module: out = "module " + record.moduleName; break;
     case RecordType::Client: {

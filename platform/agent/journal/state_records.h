@@ -57,5 +57,7 @@ bool ParseStateLine(const std::string& line, StateRecord* record, std::string* e
 
 // One line, without the line end.
 std::string FormatStateRecord(const StateRecord& record);
+// The same line appended to *OUT.
+void AppendStateRecord(std::string* out, const StateRecord& record);
 
 }  // namespace orvu::agent

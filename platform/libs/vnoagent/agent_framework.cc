@@ -402,13 +402,24 @@ ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t co
     // A leaf of a row read ahead is answered from the row, with no copy of the OID.
     if (object && (object->count == 0 || object->ids) && object->count <= MAX_IDS) {
       if (uint32_t held = session->RowHandleFor(object->ids, object->count)) return held;
+      // A column of a row that the last handle's reply told of: its handle is known, and any
+      // change to the agent's rows since has dropped what was told.
+      if (uint32_t known = session->AheadHandleFor(object->ids, object->count)) {
+        AgentSession::Answered& answered = session->LastAnswered();
+        answered.handle = known;
+        answered.context = context;
+        answered.oid.assign(object->ids, object->ids + object->count);
+        return known;
+      }
     }
     proto::Request request;
     request.op = proto::Op::GetDataHandle;
     request.context = context;
+    request.count = proto::PROTO_PAGE_RECORDS;
     if (!ReadOid(object, &request.oid, "object")) return 0;
     proto::Reply reply;
     if (!session->Call(request, &reply)) return 0;
+    session->KeepAhead(request.oid, reply);
     return reply.handle;
   });
 }
@@ -461,6 +472,28 @@ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint
       if (v.kind == proto::ValueKind::Pair) v.second = static_cast<uint32_t>(value->data);
     }
     proto::Reply reply;
+    if (session->Call(request, &reply)) return 1;
+    // A handle the library answered from rows it was told of, whose row went or came anew since:
+    // the OID is looked up again, as if the row had changed just before the handle was asked for.
+    // When it names nothing now, the refusal stands, as if the row had gone after it.
+    AgentSession::Answered& answered = session->LastAnswered();
+    int32_t refusal = orvu::client::LastErrorCode();
+    if (refusal != orvu::AGENT_ERR_NO_SUCH_DATA || answered.handle == 0 ||
+        answered.handle != dataHandle) {
+      return 0;
+    }
+    answered.handle = 0;
+    std::string why = orvu::client::ErrorTextFor(refusal);
+    proto::Request lookup;
+    lookup.op = proto::Op::GetDataHandle;
+    lookup.context = answered.context;
+    lookup.oid = answered.oid;
+    proto::Reply found;
+    if (!session->Call(lookup, &found)) {
+      SetLastError(refusal, why);
+      return 0;
+    }
+    request.dataHandle = found.handle;
     return session->Call(request, &reply) ? 1 : 0;
   });
 }

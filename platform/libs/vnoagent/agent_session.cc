@@ -136,7 +136,10 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     row_.clear();
     page_.rowsUntil = page_.current == SIZE_MAX ? 0 : page_.current + 1;
   }
+  if (request.op != proto::Op::GetDataHandle && request.op != proto::Op::SetData)
+    ahead_.valid = false;
   if (socket_ == transport::NO_SOCKET) {
+    ahead_.valid = false;
     SetLastError(AGENT_ERR_CONNECTION_LOST);
     return false;
   }
@@ -152,29 +155,35 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
   bool ok = true;
   size_t size = 0;
   while (ok) {
-    if (inbox_.size() >= 4) {
+    if (inboxSize_ >= 4) {
       size = wire::GetU32(reinterpret_cast<const uint8_t*>(inbox_.data()));
       if (size > proto::PROTO_MAX_REPLY) ok = false;
-      if (!ok || inbox_.size() >= 4 + size) break;
+      if (!ok || inboxSize_ >= 4 + size) break;
     }
-    size_t want =
-        std::max(SESSION_RECEIVE_CHUNK, inbox_.size() >= 4 ? 4 + size - inbox_.size() : 0);
-    size_t held = inbox_.size();
-    inbox_.resize(held + want);
-    long n = transport::ReceiveSome(socket_, inbox_.data() + held, want, deadline);
-    inbox_.resize(held + (n > 0 ? static_cast<size_t>(n) : 0));
+    size_t want = std::max(SESSION_RECEIVE_CHUNK, inboxSize_ >= 4 ? 4 + size - inboxSize_ : 0);
+    if (inbox_.size() < inboxSize_ + want) inbox_.resize(inboxSize_ + want);
+    long n = transport::ReceiveSome(socket_, inbox_.data() + inboxSize_, want, deadline);
+    if (n > 0) inboxSize_ += static_cast<size_t>(n);
     ok = n > 0;
   }
   ok = ok && proto::DecodeReply(request.op, reinterpret_cast<const uint8_t*>(inbox_.data()) + 4,
                                 size, reply);
-  if (ok) inbox_.erase(0, 4 + size);
+  if (ok) {
+    // What came after this reply moves to the front.
+    size_t rest = inboxSize_ - 4 - size;
+    if (rest > 0) std::memmove(inbox_.data(), inbox_.data() + 4 + size, rest);
+    inboxSize_ = rest;
+  }
   if (!ok) {
     inbox_.clear();
+    inboxSize_ = 0;
+    ahead_.valid = false;
     transport::Close(socket_);
     socket_ = transport::NO_SOCKET;
     SetLastError(AGENT_ERR_CONNECTION_LOST);
     return false;
   }
+  if (reply->status != 0 || reply->generation != ahead_.generation) ahead_.valid = false;
   if (reply->status != 0) {
     SetLastError(reply->status, reply->text);
     return false;
@@ -303,6 +312,53 @@ const proto::DataItem* AgentSession::TakeFromRow(uint32_t dataHandle) {
   row_[found].used = true;
   rowCursor_ = found + 1;
   return &row_[found].item;
+}
+
+uint32_t AgentSession::AheadHandleFor(const uint32_t* ids, size_t count) const {
+  const Ahead& a = ahead_;
+  size_t length = a.entry.size();
+  if (!a.valid || count < length + 2 || !std::equal(a.entry.begin(), a.entry.end(), ids)) return 0;
+  uint32_t column = ids[length];
+  if (column >= a.columns.size() || !a.columns[column]) return 0;
+  const uint32_t* index = ids + length + 1;
+  size_t indexCount = count - length - 1;
+  auto less = [&](const Ahead::Row& row, int) {
+    return std::lexicographical_compare(a.ids.begin() + static_cast<long>(row.start),
+                                        a.ids.begin() + static_cast<long>(row.start + row.count),
+                                        index, index + indexCount);
+  };
+  auto row = std::lower_bound(a.rows.begin(), a.rows.end(), 0, less);
+  if (row == a.rows.end() || row->count != indexCount ||
+      !std::equal(index, index + indexCount, a.ids.begin() + static_cast<long>(row->start)))
+    return 0;
+  return proto::PackedColumnHandle(row->instance, column);
+}
+
+void AgentSession::KeepAhead(const std::vector<uint32_t>& oid, const proto::Reply& reply) {
+  ahead_.valid = false;
+  if (reply.entryLength == 0 || reply.entryLength > oid.size()) return;
+  Ahead& a = ahead_;
+  a.generation = reply.generation;
+  a.entry.assign(oid.begin(), oid.begin() + reply.entryLength);
+  a.columns.assign(proto::PROTO_PACKED_COLUMN_MASK + 1, false);
+  for (uint32_t column : reply.columns) {
+    if (column < a.columns.size()) a.columns[column] = true;
+  }
+  a.rows.clear();
+  a.ids.clear();
+  for (size_t at = 0; at + 2 <= reply.ahead.size();) {
+    Ahead::Row row;
+    row.instance = reply.ahead[at];
+    row.count = reply.ahead[at + 1];
+    row.start = a.ids.size();
+    at += 2;
+    if (row.count > reply.ahead.size() - at) return;
+    a.ids.insert(a.ids.end(), reply.ahead.begin() + static_cast<long>(at),
+                 reply.ahead.begin() + static_cast<long>(at + row.count));
+    at += row.count;
+    a.rows.push_back(row);
+  }
+  a.valid = true;
 }
 
 }  // namespace orvu::client

@@ -45,6 +45,21 @@ class AgentSession {
   // The item behind DATA_HANDLE, marked as handed out; nullptr when the rows have none unused.
   const proto::DataItem* TakeFromRow(uint32_t dataHandle);
 
+  // The rows ahead that a GetDataHandle brought along (KeepAhead): the data handle of the column
+  // OID of one of them, else 0. They are dropped by any request but GetDataHandle and SetData,
+  // and once a reply shows that rows came or went in the agent since.
+  uint32_t AheadHandleFor(const uint32_t* ids, size_t count) const;
+  void KeepAhead(const std::vector<uint32_t>& oid, const proto::Reply& reply);
+  // The handle AheadHandleFor gave last, with the OID and context it was asked for; a set that
+  // the agent refuses for that handle asks for the OID's handle anew (rows ahead can be stale by
+  // the time between two calls).
+  struct Answered {
+    uint32_t handle = 0;
+    uint32_t context = 0;
+    std::vector<uint32_t> oid;
+  };
+  Answered& LastAnswered() { return answered_; }
+
  private:
   struct RowItem {
     proto::DataItem item;
@@ -74,8 +89,28 @@ class AgentSession {
   // DATA_HANDLE; SIZE_MAX when there is none.
   size_t FindInRow(const uint32_t* ids, size_t count, uint32_t dataHandle) const;
 
+  // Rows of one entry, in index order, whose instance handles a GetDataHandle told.
+  struct Ahead {
+    bool valid = false;
+    uint32_t generation = 0;
+    std::vector<uint32_t> entry;
+    std::vector<bool> columns;  // by number: columns every row has
+    struct Row {
+      uint32_t instance = 0;
+      size_t start = 0;  // its index in ids
+      size_t count = 0;
+    };
+    std::vector<Row> rows;
+    std::vector<uint32_t> ids;
+  };
+
   transport::Socket socket_ = transport::NO_SOCKET;
-  std::string inbox_;  // bytes received past the reply being read
+  // Bytes received past the reply being read: the first inboxSize_ of inbox_, which keeps its
+  // size between calls so that receiving into it never clears it first.
+  std::string inbox_;
+  size_t inboxSize_ = 0;
+  Ahead ahead_;
+  Answered answered_;
   Taken modules_, clients_;
   Page page_;
   std::vector<RowItem> row_;

@@ -67,6 +67,41 @@ TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
   EXPECT_EQ(info.creationTime, TEST_CLOCK);
 }
 
+// A client knows the data handles of the rows after the one it asked for. A row that another
+// client removes meanwhile fails the set as if it had gone between the handle and the set; a row
+// made anew under the same index takes the value, never the row that was.
+TEST_F(DurabilityTest, RowsChangedByAnotherClientBetweenSetsTakeNoValueAstray) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle first = Connect();
+  AgentHandle second = Connect("Other");
+  uint32_t handles[4] = {};
+  uint32_t entryHandle = 0;
+  for (uint32_t index = 1; index <= 3; ++index)
+    entryHandle = CreateInstance(first, index, &handles[index]);
+  TestOid row1 = LeafOid(3, {1}), row2 = LeafOid(3, {2}), row3 = LeafOid(3, {3});
+  SetInteger(first, row1, 101);
+
+  ASSERT_EQ(AgentRemoveTableEntry(second, 0, entryHandle, handles[2]), 1);
+  uint32_t again = 0;
+  CreateInstance(second, 2, &again);
+  ASSERT_NE(again, handles[2]);
+  SetInteger(first, row2, 202);
+  EXPECT_EQ(ReadInteger(second, row2), 202u);
+
+  ASSERT_EQ(AgentRemoveTableEntry(second, 0, entryHandle, handles[3]), 1);
+  SnmpValue value{};
+  value.syntax = ORVU_SYNTAX_INTEGER;
+  value.number = 303;
+  uint32_t gone = AgentGetDataHandle(first, 0, row3.Ptr());
+  if (gone != 0) {
+    EXPECT_EQ(AgentSetData(first, 0, gone, &value), 0);
+    EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_SUCH_DATA);
+  }
+  EXPECT_EQ(AgentGetDataHandle(first, 0, row3.Ptr()), 0u);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_SUCH_INSTANCE);
+  EXPECT_EQ(ReadInteger(second, row1), 101u);
+}
+
 TEST_F(DurabilityTest, ManyChangesKeepTheFileShortAndTheLastValue) {
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
