@@ -127,33 +127,38 @@ bool NamesModule(std::string_view line) {
   return line.substr(start, end == std::string_view::npos ? end : end - start) == "module";
 }
 
-}  // namespace
-
-bool ReadStateModules(const std::string& path,
-                      const std::function<void(std::string name, size_t line)>& take,
-                      std::string* error) {
+// Opens PATH and hands each of its lines to TAKE(text, number, ended): the line without its line
+// end, its number from 1, and whether its line end was there. The file is read a block at a time
+// and never held whole. A missing file has no lines (*existed false). False with *error when the
+// file cannot be read, or when TAKE returns false (having set *error); *bytes counts what was read.
+template <typename Take>
+bool ForEachLine(const std::string& path, bool* existed, size_t* bytes, size_t* lines, Take take,
+                 std::string* error) {
+  *existed = false;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
     if (errno == ENOENT) return true;
     *error = "cannot read state file " + path + ": " + std::strerror(errno);
     return false;
   }
+  *existed = true;
   std::string pending;
   char buffer[65536];
   size_t line = 0;
-  bool atEnd = false, written = false;
-  while (!atEnd) {
+  bool atEnd = false, ok = true;
+  while (ok && !atEnd) {
     ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *error = "cannot read state file " + path + ": " + std::strerror(errno);
-      close(fd);
-      return false;
+      ok = false;
+      break;
     }
     atEnd = n == 0;
+    *bytes += static_cast<size_t>(n);
     pending.append(buffer, static_cast<size_t>(n));
     size_t start = 0;
-    while (start < pending.size()) {
+    while (ok && start < pending.size()) {
       size_t end = pending.find('\n', start);
       bool ended = end != std::string::npos;
       if (!ended) {
@@ -163,104 +168,77 @@ bool ReadStateModules(const std::string& path,
       ++line;
       std::string_view text(pending.data() + start, end - start);
       start = end + 1;
-      if (line == 1) written = ended && IsStateHeader(std::string(text));
-      if ((!ended && written) || !NamesModule(text)) continue;
-      StateRecord record;
-      std::string cause;
-      if (!ParseStateLine(WithoutSeal(std::string(text)), &record, &cause)) {
-        *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
-        close(fd);
-        return false;
-      }
-      take(std::move(record.moduleName), line);
+      ok = take(text, line, ended);
     }
     pending.erase(0, std::min(start, pending.size()));
   }
   close(fd);
-  return true;
+  *lines = line;
+  return ok;
+}
+
+}  // namespace
+
+bool ReadStateModules(const std::string& path,
+                      const std::function<void(std::string name, size_t line)>& take,
+                      std::string* error) {
+  bool existed = false, written = false;
+  size_t bytes = 0, lines = 0;
+  auto moduleLine = [&](std::string_view text, size_t line, bool ended) {
+    if (line == 1) written = ended && IsStateHeader(std::string(text));
+    if ((!ended && written) || !NamesModule(text)) return true;
+    StateRecord record;
+    std::string cause;
+    if (!ParseStateLine(WithoutSeal(std::string(text)), &record, &cause)) {
+      *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
+      return false;
+    }
+    take(std::move(record.moduleName), line);
+    return true;
+  };
+  return ForEachLine(path, &existed, &bytes, &lines, moduleLine, error);
 }
 
 bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFileFound* found,
                    std::string* error) {
   *found = StateFileFound{};
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
-    if (errno == ENOENT) return true;
-    *error = "cannot read state file " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  found->existed = true;
-  // Read a block at a time and hand each record on as its line is whole: the file is never held
-  // whole, nor are its records.
+  // Each record is handed on as its line is whole: the file is never held whole, nor are its
+  // records.
   StateFileCheck check;
   GroupGathering group;
-  std::string pending;
   // Kept from line to line, so that their room is made once.
   std::string text, body, cause;
   StateRecord record;
-  char buffer[65536];
-  size_t line = 0;
-  bool atEnd = false;
-  while (!atEnd) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = "cannot read state file " + path + ": " + std::strerror(errno);
-      close(fd);
+  auto recordLine = [&](std::string_view view, size_t line, bool ended) {
+    text.assign(view);
+    cause.clear();
+    if (text.find('\0') != std::string::npos) {
+      *error = At(path, line) + ": not a text line";
       return false;
     }
-    atEnd = n == 0;
-    found->bytes += static_cast<size_t>(n);
-    pending.append(buffer, static_cast<size_t>(n));
-    size_t start = 0;
-    while (start < pending.size()) {
-      size_t end = pending.find('\n', start);
-      bool ended = end != std::string::npos;
-      if (!ended) {
-        if (!atEnd) break;
-        end = pending.size();
-      }
-      ++line;
-      text.assign(pending, start, end - start);
-      start = end + 1;
-      cause.clear();
-      bool ok = text.find('\0') == std::string::npos;
-      if (!ok) {
-        *error = At(path, line) + ": not a text line";
-      } else {
-        switch (check.Line(text, ended, &body, &cause)) {
-          case StateFileCheck::Verdict::Damaged:
-            *error = At(path, line) + ": " + cause;
-            ok = false;
-            break;
-          case StateFileCheck::Verdict::Skip: break;
-          case StateFileCheck::Verdict::Record: {
-            if (!ParseStateLine(body, &record, &cause)) {
-              *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
-              ok = false;
-              break;
-            }
-            record.line = line;
-            ok = group.Take(std::move(record), take, &cause, error);
-            if (!ok && !cause.empty()) *error = At(path, line) + ": " + cause;
-            break;
-          }
-        }
-      }
-      if (!ok) {
-        close(fd);
-        return false;
-      }
+    switch (check.Line(text, ended, &body, &cause)) {
+      case StateFileCheck::Verdict::Damaged: *error = At(path, line) + ": " + cause; return false;
+      case StateFileCheck::Verdict::Skip: return true;
+      case StateFileCheck::Verdict::Record: break;
     }
-    pending.erase(0, std::min(start, pending.size()));
-  }
-  close(fd);
+    if (!ParseStateLine(body, &record, &cause)) {
+      *error = At(path, line) + ": " + (cause.empty() ? "no record" : cause);
+      return false;
+    }
+    record.line = line;
+    bool ok = group.Take(std::move(record), take, &cause, error);
+    if (!ok && !cause.empty()) *error = At(path, line) + ": " + cause;
+    return ok;
+  };
+  size_t lines = 0;
+  if (!ForEachLine(path, &found->existed, &found->bytes, &lines, recordLine, error)) return false;
+  if (!found->existed) return true;
   if (!check.Finish(&cause)) {
-    *error = At(path, line) + ": " + cause;
+    *error = At(path, lines) + ": " + cause;
     return false;
   }
   found->sealed = check.Sealed();
-  if (check.DroppedTornLine()) found->tornLine = line;
+  if (check.DroppedTornLine()) found->tornLine = lines;
   // A group that the file ends inside was cut short as a whole: none of it was acknowledged.
   if (group.Open()) found->tornLine = group.StartLine();
   return true;
