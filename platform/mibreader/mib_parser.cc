@@ -135,8 +135,10 @@ class Parser {
   [[noreturn]] void Fail(const Token& at, const std::string& cause) const {
     throw MibFailure(at.position, cause);
   }
-  [[noreturn]] void Expected(const std::string& what) const {
-    Fail(Peek(), "expected " + what + " (found " + Shown(Peek()) + ")");
+  // WHAT and MORE are joined only when the message is made: the checks that pass build nothing.
+  [[noreturn]] void Expected(std::string_view what, std::string_view more = {}) const {
+    Fail(Peek(),
+         "expected " + std::string(what) + std::string(more) + " (found " + Shown(Peek()) + ")");
   }
   void ExpectSymbol(const char* text) {
     if (!IsSymbol(text)) Expected(text);
@@ -146,9 +148,14 @@ class Parser {
     if (!IsWord(text)) Expected(text);
     Skip();
   }
-  Token ExpectWord(const std::string& what) {
-    if (Peek().kind != TokenKind::Word) Expected(what);
+  Token ExpectWord(std::string_view what, std::string_view more = {}) {
+    if (Peek().kind != TokenKind::Word) Expected(what, more);
     return Take();
+  }
+  // The same for a word nobody reads.
+  void SkipWord(std::string_view what) {
+    if (Peek().kind != TokenKind::Word) Expected(what);
+    Skip();
   }
   // Descriptions and references are most of a module's bytes and are not kept: stepped over
   // without a copy.
@@ -200,25 +207,25 @@ class Parser {
         Skip();
         return;
       }
-      const Token& name = ExpectWord("an imported name or ;");
+      Token name = ExpectWord("an imported name or ;");
       if (name.text == "FROM"sv) {
         if (names.empty()) Fail(name, "expected an imported name before FROM");
-        const Token& from = ExpectWord("a module name after FROM");
-        module->imports.push_back({from.text, from.position, std::move(names)});
+        Token from = ExpectWord("a module name after FROM");
+        module->imports.push_back({std::move(from.text), from.position, std::move(names)});
         names.clear();
         if (IsSymbol("{")) SkipBraces();
         continue;
       }
-      names.emplace_back(name.text, name.position);
-      if (IsSymbol(",")) Take();
+      names.emplace_back(std::move(name.text), name.position);
+      if (IsSymbol(",")) Skip();
     }
   }
 
   void ParseAssignment(ParsedModule* module) {
-    const Token& name = ExpectWord("a definition");
+    Token name = ExpectWord("a definition");
     if (IsSymbol("::=")) {
       Skip();
-      ParseTypeAssignment(module, name);
+      ParseTypeAssignment(module, &name);
     } else if (IsWord("MACRO")) {
       module->macros.push_back(name.text);
       while (!IsWord("END")) {
@@ -229,18 +236,19 @@ class Parser {
     } else if (IsWord("OBJECT") && IsWord("IDENTIFIER", 1)) {
       Skip();
       Skip();
-      ParsedDefinition definition = Start(name, ObjectKind::Node);
+      ParsedDefinition definition = Start(&name, ObjectKind::Node);
       ExpectSymbol("::=");
       definition.oid = ParseOidValue();
       module->definitions.push_back(std::move(definition));
     } else if (IsWord("OBJECT-TYPE")) {
       Skip();
-      module->definitions.push_back(ParseObjectType(name));
+      module->definitions.push_back(ParseObjectType(&name));
     } else if (IsWord("TRAP-TYPE")) {
       Skip();
-      module->definitions.push_back(ParseTrapType(name));
+      module->definitions.push_back(ParseTrapType(&name));
     } else if (Peek().kind == TokenKind::Word && SkippedMacros().count(Peek().text)) {
-      ParsedDefinition definition = Start(name, KindOfMacro(Take().text));
+      ParsedDefinition definition = Start(&name, KindOfMacro(Peek().text));
+      Skip();
       SkipToAssignment();
       definition.oid = ParseOidValue();
       module->definitions.push_back(std::move(definition));
@@ -266,10 +274,11 @@ class Parser {
     return made;
   }
 
-  ParsedDefinition Start(const Token& name, ObjectKind kind) const {
+  // The definition takes NAME's text.
+  ParsedDefinition Start(Token* name, ObjectKind kind) const {
     ParsedDefinition definition;
-    definition.name = name.text;
-    definition.position = name.position;
+    definition.name = std::move(name->text);
+    definition.position = name->position;
     definition.kind = kind;
     return definition;
   }
@@ -293,22 +302,23 @@ class Parser {
     Skip();
   }
 
-  void ParseTypeAssignment(ParsedModule* module, const Token& name) {
+  // The type takes NAME's text.
+  void ParseTypeAssignment(ParsedModule* module, Token* name) {
     ParsedType type;
-    type.name = name.text;
-    type.position = name.position;
+    type.name = std::move(name->text);
+    type.position = name->position;
     if (IsWord("TEXTUAL-CONVENTION")) {
       Skip();
       for (;;) {
-        const Token& clause = ExpectWord("SYNTAX in TEXTUAL-CONVENTION " + name.text);
+        const Token& clause = ExpectWord("SYNTAX in TEXTUAL-CONVENTION ", type.name);
         if (clause.text == "SYNTAX"sv) break;
         if (clause.text == "DISPLAY-HINT"sv || clause.text == "DESCRIPTION"sv ||
             clause.text == "REFERENCE"sv) {
           SkipText(clause.text);
         } else if (clause.text == "STATUS"sv) {
-          ExpectWord("a status after STATUS");
+          SkipWord("a status after STATUS");
         } else {
-          Fail(clause, "unexpected " + clause.text + " in TEXTUAL-CONVENTION " + name.text);
+          Fail(clause, "unexpected " + clause.text + " in TEXTUAL-CONVENTION " + type.name);
         }
       }
     }
@@ -328,10 +338,11 @@ class Parser {
         Skip();
       }
       Skip();
-      if (IsWord("IMPLICIT") || IsWord("EXPLICIT")) Take();
+      if (IsWord("IMPLICIT") || IsWord("EXPLICIT")) Skip();
       return ParseSyntax(depth + 1, at);
     }
-    const Token& word = ExpectWord("a syntax");
+    Token word = ExpectWord("a syntax");
+    const bool bits = word.text == "BITS"sv;
     if (word.text == "INTEGER"sv) {
       syntax.code = ORVU_SYNTAX_INTEGER;
     } else if (word.text == "OCTET"sv) {
@@ -361,7 +372,7 @@ class Parser {
       syntax.form = ParsedSyntax::Form::Sequence;
       ExpectSymbol("{");
       while (!IsSymbol("}")) {
-        ExpectWord("a field name");
+        SkipWord("a field name");
         Position field;
         ParseSyntax(depth + 1, &field);
         if (!IsSymbol(",")) break;
@@ -371,9 +382,9 @@ class Parser {
       return syntax;
     } else {
       syntax.form = ParsedSyntax::Form::Named;
-      syntax.typeName = word.text;
+      syntax.typeName = std::move(word.text);
     }
-    if (IsSymbol("{")) ParseLabels(&syntax, word.text == "BITS"sv);
+    if (IsSymbol("{")) ParseLabels(&syntax, bits);
     if (IsSymbol("(")) ParseConstraint(&syntax);
     return syntax;
   }
@@ -383,14 +394,15 @@ class Parser {
     ExpectSymbol("{");
     syntax->hasLabels = true;
     for (;;) {
-      const Token& label = ExpectWord("an enumeration label");
+      Token label = ExpectWord("an enumeration label");
       ExpectSymbol("(");
       const Token& number = Take();
       int64_t value = bits ? static_cast<int64_t>(Unsigned(number, 65535, "a bit number"))
                            : Signed(number, "a number");
       if (!bits && (value < INT32_MIN || value > INT32_MAX))
         Fail(number, "enumeration value " + number.text + " out of range");
-      if (!syntax->labels.emplace(label.text, value).second)
+      // try_emplace leaves the label's text alone when the label is there already.
+      if (!syntax->labels.try_emplace(std::move(label.text), value).second)
         Fail(label, "label " + label.text + " given twice");
       ExpectSymbol(")");
       if (IsSymbol("}")) break;
@@ -449,7 +461,7 @@ class Parser {
     ExpectSymbol("{");
     bool first = true;
     while (!IsSymbol("}")) {
-      const Token& token = Take();
+      Token token = Take();
       if (token.kind == TokenKind::Word) {
         if (IsSymbol("(")) {  // iso(1): the number counts, the name does not
           Skip();
@@ -458,7 +470,7 @@ class Parser {
               static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a sub-identifier")));
           ExpectSymbol(")");
         } else if (first) {
-          oid.parent = token.text;
+          oid.parent = std::move(token.text);
           oid.parentPosition = token.position;
         } else {
           Fail(token, "expected a number in the OID value (found " + token.text + ")");
@@ -477,7 +489,7 @@ class Parser {
     return oid;
   }
 
-  ParsedDefinition ParseObjectType(const Token& name) {
+  ParsedDefinition ParseObjectType(Token* name) {
     ParsedDefinition definition = Start(name, ObjectKind::Scalar);
     definition.isObjectType = true;
     bool hasStatus = false;
@@ -487,12 +499,12 @@ class Parser {
       if (word == "SYNTAX"sv) {
         definition.syntax = Shared(ParseSyntax(0, &definition.syntaxPosition));
       } else if (word == "MAX-ACCESS"sv || word == "ACCESS"sv) {
-        const Token& value = ExpectWord("an access after " + word);
+        const Token& value = ExpectWord("an access after ", word);
         std::optional<Access> access = AccessOfWord(value.text);
         if (!access) Fail(value, "unknown access " + value.text);
         definition.access = *access;
       } else if (word == "STATUS"sv) {
-        ExpectWord("a status after STATUS");
+        SkipWord("a status after STATUS");
         hasStatus = true;
       } else if (word == "DESCRIPTION"sv || word == "REFERENCE"sv || word == "UNITS"sv) {
         SkipText(word);
@@ -500,9 +512,9 @@ class Parser {
         ExpectSymbol("{");
         for (;;) {
           bool implied = IsWord("IMPLIED");
-          if (implied) Take();
-          const Token& index = ExpectWord("an index object");
-          Row(&definition).index.emplace_back(index.text, index.position);
+          if (implied) Skip();
+          Token index = ExpectWord("an index object");
+          Row(&definition).index.emplace_back(std::move(index.text), index.position);
           if (IsSymbol("}")) {
             Row(&definition).indexImplied = implied;
             break;
@@ -513,8 +525,8 @@ class Parser {
         Skip();
       } else if (word == "AUGMENTS"sv) {
         ExpectSymbol("{");
-        const Token& entry = ExpectWord("an entry after AUGMENTS");
-        Row(&definition).augments = entry.text;
+        Token entry = ExpectWord("an entry after AUGMENTS");
+        Row(&definition).augments = std::move(entry.text);
         Row(&definition).augmentsPosition = entry.position;
         ExpectSymbol("}");
       } else if (word == "DEFVAL"sv) {
@@ -522,15 +534,15 @@ class Parser {
         definition.defaults->position = clause.position;
         SkipBraces(&definition.defaults->tokens);
       } else {
-        Fail(clause, "unexpected " + word + " in OBJECT-TYPE " + name.text);
+        Fail(clause, "unexpected " + word + " in OBJECT-TYPE " + definition.name);
       }
     }
-    if (!definition.syntax) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no SYNTAX");
+    if (!definition.syntax) Fail(Peek(), "OBJECT-TYPE " + definition.name + " has no SYNTAX");
     if (definition.access == Access::None)
-      Fail(Peek(), "OBJECT-TYPE " + name.text + " has no MAX-ACCESS");
-    if (!hasStatus) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no STATUS");
+      Fail(Peek(), "OBJECT-TYPE " + definition.name + " has no MAX-ACCESS");
+    if (!hasStatus) Fail(Peek(), "OBJECT-TYPE " + definition.name + " has no STATUS");
     if (definition.row && !definition.row->index.empty() && !definition.row->augments.empty()) {
-      Fail(Peek(), "OBJECT-TYPE " + name.text + " has both INDEX and AUGMENTS");
+      Fail(Peek(), "OBJECT-TYPE " + definition.name + " has both INDEX and AUGMENTS");
     }
     Skip();
     definition.oid = ParseOidValue();
@@ -538,14 +550,14 @@ class Parser {
   }
 
   // SMIv1 traps: the OID is the enterprise, 0, and the trap number.
-  ParsedDefinition ParseTrapType(const Token& name) {
+  ParsedDefinition ParseTrapType(Token* name) {
     ParsedDefinition definition = Start(name, ObjectKind::Notification);
     definition.trapNumber = true;
     while (!IsSymbol("::=")) {
       const Token& clause = ExpectWord("::=");
       if (clause.text == "ENTERPRISE"sv) {
-        const Token& enterprise = ExpectWord("an enterprise after ENTERPRISE");
-        definition.oid.parent = enterprise.text;
+        Token enterprise = ExpectWord("an enterprise after ENTERPRISE");
+        definition.oid.parent = std::move(enterprise.text);
         definition.oid.parentPosition = enterprise.position;
       } else if (clause.text == "VARIABLES"sv) {
         if (!IsSymbol("{")) Expected("{ after VARIABLES");
@@ -553,11 +565,11 @@ class Parser {
       } else if (clause.text == "DESCRIPTION"sv || clause.text == "REFERENCE"sv) {
         SkipText(clause.text);
       } else {
-        Fail(clause, "unexpected " + clause.text + " in TRAP-TYPE " + name.text);
+        Fail(clause, "unexpected " + clause.text + " in TRAP-TYPE " + definition.name);
       }
     }
     if (definition.oid.parent.empty())
-      Fail(Peek(), "TRAP-TYPE " + name.text + " has no ENTERPRISE");
+      Fail(Peek(), "TRAP-TYPE " + definition.name + " has no ENTERPRISE");
     Skip();
     uint32_t number = static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a trap number"));
     definition.oid.first = static_cast<uint32_t>(subIds_.size());
