@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <set>
 
@@ -152,6 +153,22 @@ class Parser {
     if (Peek().kind != TokenKind::Word) Expected(what, more);
     return Take();
   }
+  // The next token, which must be a word; the caller steps over it once read. Cheaper than a
+  // copy where the word is only compared or reported.
+  const Token& PeekWord(std::string_view what, std::string_view more = {}) const {
+    if (Peek().kind != TokenKind::Word) Expected(what, more);
+    return Peek();
+  }
+  // The one of WORDS the next token is, as the caller's literal, which outlives the token; empty
+  // when it is none of them.
+  std::string_view NextKeyword(std::initializer_list<std::string_view> words) const {
+    const Token& next = Peek();
+    if (next.kind != TokenKind::Word) return {};
+    for (std::string_view word : words) {
+      if (next.text == word) return word;
+    }
+    return {};
+  }
   // The same for a word nobody reads.
   void SkipWord(std::string_view what) {
     if (Peek().kind != TokenKind::Word) Expected(what);
@@ -176,8 +193,11 @@ class Parser {
       bool outer = (open && depth == 0) || (close && depth == 1);
       if (open) ++depth;
       if (close) --depth;
-      Token taken = Take();
-      if (inside && !outer) inside->push_back(std::move(taken));
+      if (inside && !outer) {
+        inside->push_back(Take());
+      } else {
+        Skip();
+      }
     } while (depth > 0);
   }
 
@@ -341,27 +361,33 @@ class Parser {
       if (IsWord("IMPLICIT") || IsWord("EXPLICIT")) Skip();
       return ParseSyntax(depth + 1, at);
     }
-    Token word = ExpectWord("a syntax");
-    const bool bits = word.text == "BITS"sv;
-    if (word.text == "INTEGER"sv) {
+    PeekWord("a syntax");
+    const std::string_view word =
+        NextKeyword({"INTEGER", "OCTET", "OBJECT", "BITS", "NULL", "CHOICE", "SEQUENCE"});
+    if (word.empty()) {
+      syntax.form = ParsedSyntax::Form::Named;
+      syntax.typeName = Peek().text;
+    }
+    Skip();
+    if (word == "INTEGER"sv) {
       syntax.code = ORVU_SYNTAX_INTEGER;
-    } else if (word.text == "OCTET"sv) {
+    } else if (word == "OCTET"sv) {
       ExpectKeyword("STRING");
       syntax.code = ORVU_SYNTAX_OCTETS;
-    } else if (word.text == "OBJECT"sv) {
+    } else if (word == "OBJECT"sv) {
       ExpectKeyword("IDENTIFIER");
       syntax.code = ORVU_SYNTAX_OID;
-    } else if (word.text == "BITS"sv) {
+    } else if (word == "BITS"sv) {
       syntax.code = ORVU_SYNTAX_OCTETS;
-    } else if (word.text == "NULL"sv) {
+    } else if (word == "NULL"sv) {
       syntax.code = ORVU_SYNTAX_NULL;
       return syntax;
-    } else if (word.text == "CHOICE"sv) {
+    } else if (word == "CHOICE"sv) {
       syntax.form = ParsedSyntax::Form::Choice;
       if (!IsSymbol("{")) Expected("{ after CHOICE");
       SkipBraces();
       return syntax;
-    } else if (word.text == "SEQUENCE"sv) {
+    } else if (word == "SEQUENCE"sv) {
       if (IsWord("OF")) {
         Skip();
         syntax.form = ParsedSyntax::Form::SequenceOf;
@@ -380,11 +406,8 @@ class Parser {
       }
       ExpectSymbol("}");
       return syntax;
-    } else {
-      syntax.form = ParsedSyntax::Form::Named;
-      syntax.typeName = std::move(word.text);
     }
-    if (IsSymbol("{")) ParseLabels(&syntax, bits);
+    if (IsSymbol("{")) ParseLabels(&syntax, word == "BITS"sv);
     if (IsSymbol("(")) ParseConstraint(&syntax);
     return syntax;
   }
@@ -393,22 +416,25 @@ class Parser {
   void ParseLabels(ParsedSyntax* syntax, bool bits) {
     ExpectSymbol("{");
     syntax->hasLabels = true;
+    Labels::Map labels;
     for (;;) {
       Token label = ExpectWord("an enumeration label");
       ExpectSymbol("(");
-      const Token& number = Take();
+      const Token& number = Peek();
       int64_t value = bits ? static_cast<int64_t>(Unsigned(number, 65535, "a bit number"))
                            : Signed(number, "a number");
       if (!bits && (value < INT32_MIN || value > INT32_MAX))
         Fail(number, "enumeration value " + number.text + " out of range");
+      Skip();
       // try_emplace leaves the label's text alone when the label is there already.
-      if (!syntax->labels.try_emplace(std::move(label.text), value).second)
+      if (!labels.try_emplace(std::move(label.text), value).second)
         Fail(label, "label " + label.text + " given twice");
       ExpectSymbol(")");
       if (IsSymbol("}")) break;
       ExpectSymbol(",");
     }
     Skip();
+    syntax->labels = std::move(labels);
   }
 
   // (1..10 | 20) or (SIZE (0..255))
@@ -438,7 +464,12 @@ class Parser {
   }
 
   int64_t RangeValue() {
-    const Token& token = Take();
+    int64_t value = RangeBound(Peek());
+    Skip();
+    return value;
+  }
+
+  int64_t RangeBound(const Token& token) const {
     if (token.kind == TokenKind::Number) return Signed(token, "a range bound");
     if (token.kind == TokenKind::Word && token.text == "MIN"sv) return INT64_MIN;
     if (token.kind == TokenKind::Word && token.text == "MAX"sv) return INT64_MAX;
@@ -461,27 +492,33 @@ class Parser {
     ExpectSymbol("{");
     bool first = true;
     while (!IsSymbol("}")) {
-      Token token = Take();
+      const Token& token = Peek();
+      const Position at = token.position;
       if (token.kind == TokenKind::Word) {
-        if (IsSymbol("(")) {  // iso(1): the number counts, the name does not
+        if (IsSymbol("(", 1)) {  // iso(1): the number counts, the name does not
+          Skip();
           Skip();
           ++oid.count;
           subIds_.push_back(
-              static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a sub-identifier")));
+              static_cast<uint32_t>(Unsigned(Peek(), UINT32_MAX, "a sub-identifier")));
+          Skip();
           ExpectSymbol(")");
         } else if (first) {
-          oid.parent = std::move(token.text);
-          oid.parentPosition = token.position;
+          oid.parent = token.text;
+          oid.parentPosition = at;
+          Skip();
         } else {
           Fail(token, "expected a number in the OID value (found " + token.text + ")");
         }
       } else if (token.kind == TokenKind::Number) {
         ++oid.count;
         subIds_.push_back(static_cast<uint32_t>(Unsigned(token, UINT32_MAX, "a sub-identifier")));
+        Skip();
       } else {
         Fail(token, "expected a number in the OID value (found " + Shown(token) + ")");
       }
-      if (oid.count > MIB_MAX_OID_LENGTH) Fail(token, "OID value longer than 128 sub-identifiers");
+      if (oid.count > MIB_MAX_OID_LENGTH)
+        throw MibFailure(at, "OID value longer than 128 sub-identifiers");
       first = false;
     }
     if (first) Fail(Peek(), "empty OID value");
@@ -494,15 +531,22 @@ class Parser {
     definition.isObjectType = true;
     bool hasStatus = false;
     while (!IsSymbol("::=")) {
-      const Token& clause = ExpectWord("::=");
-      const std::string& word = clause.text;
+      const Token& clause = PeekWord("::=");
+      const std::string_view word =
+          NextKeyword({"SYNTAX", "MAX-ACCESS", "ACCESS", "STATUS", "DESCRIPTION", "REFERENCE",
+                       "UNITS", "INDEX", "AUGMENTS", "DEFVAL"});
+      if (word.empty())
+        Fail(clause, "unexpected " + clause.text + " in OBJECT-TYPE " + definition.name);
+      const Position clausePosition = clause.position;
+      Skip();
       if (word == "SYNTAX"sv) {
         definition.syntax = Shared(ParseSyntax(0, &definition.syntaxPosition));
       } else if (word == "MAX-ACCESS"sv || word == "ACCESS"sv) {
-        const Token& value = ExpectWord("an access after ", word);
+        const Token& value = PeekWord("an access after ", word);
         std::optional<Access> access = AccessOfWord(value.text);
         if (!access) Fail(value, "unknown access " + value.text);
         definition.access = *access;
+        Skip();
       } else if (word == "STATUS"sv) {
         SkipWord("a status after STATUS");
         hasStatus = true;
@@ -531,10 +575,8 @@ class Parser {
         ExpectSymbol("}");
       } else if (word == "DEFVAL"sv) {
         if (!definition.defaults) definition.defaults = std::make_unique<ParsedDefault>();
-        definition.defaults->position = clause.position;
+        definition.defaults->position = clausePosition;
         SkipBraces(&definition.defaults->tokens);
-      } else {
-        Fail(clause, "unexpected " + word + " in OBJECT-TYPE " + definition.name);
       }
     }
     if (!definition.syntax) Fail(Peek(), "OBJECT-TYPE " + definition.name + " has no SYNTAX");

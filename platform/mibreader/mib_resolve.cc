@@ -323,7 +323,7 @@ class Resolver {
         ResolvedSyntax syntax = Syntax(*definition.syntax, definition.syntaxPosition, 0);
         isBits[i] = syntax.isBits;
         object.access = definition.access;
-        object.typeName = syntax.typeName;
+        object.typeName = std::move(syntax.typeName);
         if (syntax.isSequenceOf) {
           object.kind = ObjectKind::Table;
         } else if (IsLocalEntry(definition)) {
@@ -341,9 +341,9 @@ class Resolver {
                "syntax of " + definition.name + " has no SNMP base type");
         } else {
           object.syntax = syntax.code;
-          object.enumeration = syntax.labels;
-          object.ranges = syntax.ranges;
-          object.sizes = syntax.sizes;
+          object.enumeration = std::move(syntax.labels);
+          object.ranges = std::move(syntax.ranges);
+          object.sizes = std::move(syntax.sizes);
         }
       }
     }
