@@ -42,6 +42,12 @@ bool IsSpace(char c) {
   return of == MIB_CHAR_SPACE || of == MIB_CHAR_NEWLINE;
 }
 
+bool EightSpaces(const char* at) {
+  uint64_t eight;
+  std::memcpy(&eight, at, sizeof eight);
+  return eight == 0x2020202020202020u;
+}
+
 // One past the last byte of INPUT whose class is not CLASS, 0 when there is none: a run of CLASS
 // that starts before it ends before it too, so the run needs no check against the end.
 template <typename Pred>
@@ -112,12 +118,16 @@ class Lexer {
           AdvanceTo(size);
           return;
         }
-        for (;; ++pos_) {
+        for (;;) {
           uint8_t of = ClassOf(in_[pos_]);
           if (of == MIB_CHAR_NEWLINE) {
             ++line_;
-            lineStart_ = pos_ + 1;
-          } else if (of != MIB_CHAR_SPACE) {
+            lineStart_ = ++pos_;
+            // Lines are mostly indented with spaces: those go eight at a time.
+            while (pos_ + 8 <= size && EightSpaces(in_.data() + pos_)) pos_ += 8;
+          } else if (of == MIB_CHAR_SPACE) {
+            ++pos_;
+          } else {
             break;
           }
         }
@@ -187,26 +197,30 @@ class Lexer {
     } else if (std::string_view("{}()[],;|.").find(c) != std::string_view::npos && c != '\0') {
       Symbol(token, 1);
     } else {
-      char shown[32];
-      if (c > ' ' && c < 0x7f) {
-        std::snprintf(shown, sizeof shown, "unexpected character '%c'", c);
-      } else {
-        std::snprintf(shown, sizeof shown, "unexpected byte 0x%02X", static_cast<unsigned char>(c));
-      }
-      throw MibFailure(token->position, shown);
+      Unexpected(c, token->position);
     }
   }
 
+  // Apart from the token loop, which stays lean without it.
+  [[noreturn, gnu::noinline]] static void Unexpected(char c, Position at) {
+    char shown[32];
+    if (c > ' ' && c < 0x7f) {
+      std::snprintf(shown, sizeof shown, "unexpected character '%c'", c);
+    } else {
+      std::snprintf(shown, sizeof shown, "unexpected byte 0x%02X", static_cast<unsigned char>(c));
+    }
+    throw MibFailure(at, shown);
+  }
+
+  // LENGTH bytes, none of them a line break.
   void Symbol(Token* token, size_t length) {
     token->kind = TokenKind::Symbol;
-    for (size_t i = 0; i < length; ++i) {
-      token->text += Peek();
-      Advance();
-    }
+    token->text.assign(in_.data() + pos_, length);
+    AdvanceInLine(length);
   }
 
   // 'C0A8 0001'H or '0101'B; blanks inside are allowed and dropped.
-  void ReadBitText(Token* token) {
+  [[gnu::noinline]] void ReadBitText(Token* token) {
     Advance();
     std::string digits;
     while (!AtEnd() && Peek() != '\'') {
