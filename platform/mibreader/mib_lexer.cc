@@ -15,8 +15,8 @@ constexpr bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && 
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // What each byte may be, looked up once per byte in the loops that most bytes go through. The
-// hyphen has a class of its own: inside a word it is the one byte that needs a second look.
-constexpr uint8_t MIB_CHAR_OTHER = 0;
+// hyphen has a class of its own: inside a word it is the one byte that needs a second look. Other
+// bytes are 0.
 constexpr uint8_t MIB_CHAR_SPACE = 1;
 constexpr uint8_t MIB_CHAR_NEWLINE = 2;
 constexpr uint8_t MIB_CHAR_WORD = 3;  // letters, digits and '_'
