@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <set>
@@ -57,8 +56,10 @@ std::string Shown(const Token& token) {
 
 class Parser {
  public:
-  // NEXT fills the token it is given with the next one.
-  explicit Parser(std::function<void(Token*)> next) : next_(std::move(next)) {}
+  // NEXT fills the token it is given with the next one of SOURCE. A plain function, not a
+  // std::function: it is called for every token.
+  using Next = void (*)(void* source, Token* token);
+  Parser(Next next, void* source) : next_(next), source_(source) {}
 
   ParsedModule Run() {
     ParsedModule module;
@@ -105,7 +106,7 @@ class Parser {
     while (held_ <= ahead) {
       if (held_ > 0 && Held(held_ - 1).kind == TokenKind::End) return Held(held_ - 1);
       // Filled in place: a slot's text keeps its storage from one token to the next.
-      next_(&window_[(first_ + held_) % MIB_LOOKAHEAD]);
+      next_(source_, &window_[(first_ + held_) % MIB_LOOKAHEAD]);
       ++held_;
     }
     return Held(ahead);
@@ -621,7 +622,8 @@ class Parser {
     return definition;
   }
 
-  mutable std::function<void(Token*)> next_;
+  Next next_;
+  void* source_;
   const Token& Held(size_t ahead) const { return window_[(first_ + ahead) % MIB_LOOKAHEAD]; }
 
   // The tokens peeked at and not yet taken, HELD_ of them from FIRST_ on.
@@ -636,13 +638,21 @@ class Parser {
 
 ParsedModule ParseModule(const std::vector<Token>& tokens) {
   if (tokens.empty()) throw MibFailure({1, 1}, "empty input");
-  size_t next = 0;
-  return Parser([&](Token* token) { *token = tokens[std::min(next++, tokens.size() - 1)]; }).Run();
+  struct Source {
+    const std::vector<Token>& tokens;
+    size_t next = 0;
+  } source{tokens};
+  auto next = [](void* from, Token* token) {
+    Source& source = *static_cast<Source*>(from);
+    *token = source.tokens[std::min(source.next++, source.tokens.size() - 1)];
+  };
+  return Parser(next, &source).Run();
 }
 
 ParsedModule ParseModule(std::string_view text) {
   TokenStream stream(text);
-  return Parser([&](Token* token) { stream.Next(token); }).Run();
+  auto next = [](void* from, Token* token) { static_cast<TokenStream*>(from)->Next(token); };
+  return Parser(next, &stream).Run();
 }
 
 }  // namespace orvu::mib
