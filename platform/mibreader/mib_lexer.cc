@@ -14,33 +14,55 @@ constexpr size_t MIB_MAX_TOKENS = 1000000;
 constexpr bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// What each byte may be, looked up once per byte in the loops that most bytes go through.
+// What each byte may be, looked up once per byte in the loops that most bytes go through. The
+// hyphen has a class of its own: inside a word it is the one byte that needs a second look. Other
+// bytes are 0.
 constexpr uint8_t MIB_CHAR_SPACE = 1;
-constexpr uint8_t MIB_CHAR_WORD = 2;  // letters, digits, '-' and '_'
+constexpr uint8_t MIB_CHAR_NEWLINE = 2;
+constexpr uint8_t MIB_CHAR_WORD = 3;  // letters, digits and '_'
+constexpr uint8_t MIB_CHAR_HYPHEN = 4;
 
 struct CharClasses {
   uint8_t of[256] = {};
   constexpr CharClasses() {
     for (int c = 0; c < 256; ++c) {
       char ch = static_cast<char>(c);
-      if (ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\f' || ch == '\v')
-        of[c] = MIB_CHAR_SPACE;
-      if (IsLetter(ch) || IsDigit(ch) || ch == '-' || ch == '_') of[c] = MIB_CHAR_WORD;
+      if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\f' || ch == '\v') of[c] = MIB_CHAR_SPACE;
+      if (ch == '\n') of[c] = MIB_CHAR_NEWLINE;
+      if (IsLetter(ch) || IsDigit(ch) || ch == '_') of[c] = MIB_CHAR_WORD;
+      if (ch == '-') of[c] = MIB_CHAR_HYPHEN;
     }
   }
 };
 constexpr CharClasses MIB_CHAR_CLASSES;
 
+uint8_t ClassOf(char c) { return MIB_CHAR_CLASSES.of[static_cast<unsigned char>(c)]; }
 bool IsSpace(char c) {
-  return MIB_CHAR_CLASSES.of[static_cast<unsigned char>(c)] == MIB_CHAR_SPACE;
+  uint8_t of = ClassOf(c);
+  return of == MIB_CHAR_SPACE || of == MIB_CHAR_NEWLINE;
 }
-bool IsWordChar(char c) {
-  return MIB_CHAR_CLASSES.of[static_cast<unsigned char>(c)] == MIB_CHAR_WORD;
+
+bool EightSpaces(const char* at) {
+  uint64_t eight;
+  std::memcpy(&eight, at, sizeof eight);
+  return eight == 0x2020202020202020u;
+}
+
+// One past the last byte of INPUT whose class is not CLASS, 0 when there is none: a run of CLASS
+// that starts before it ends before it too, so the run needs no check against the end.
+template <typename Pred>
+size_t RunStop(std::string_view input, Pred inRun) {
+  size_t at = input.size();
+  while (at > 0 && inRun(input[at - 1])) --at;
+  return at;
 }
 
 class Lexer {
  public:
-  explicit Lexer(std::string_view input) : in_(input) {}
+  explicit Lexer(std::string_view input)
+      : in_(input),
+        blankStop_(RunStop(input, IsSpace)),
+        wordStop_(RunStop(input, [](char c) { return ClassOf(c) == MIB_CHAR_WORD; })) {}
 
   void Fill(Token* token) {
     SkipBlanksAndComments();
@@ -92,10 +114,21 @@ class Lexer {
     while (pos_ < size) {
       char c = in_[pos_];
       if (IsSpace(c)) {
-        for (; pos_ < size && IsSpace(in_[pos_]); ++pos_) {
-          if (in_[pos_] == '\n') {
+        if (pos_ >= blankStop_) {
+          AdvanceTo(size);
+          return;
+        }
+        for (;;) {
+          uint8_t of = ClassOf(in_[pos_]);
+          if (of == MIB_CHAR_NEWLINE) {
             ++line_;
-            lineStart_ = pos_ + 1;
+            lineStart_ = ++pos_;
+            // Lines are mostly indented with spaces: those go eight at a time.
+            while (pos_ + 8 <= size && EightSpaces(in_.data() + pos_)) pos_ += 8;
+          } else if (of == MIB_CHAR_SPACE) {
+            ++pos_;
+          } else {
+            break;
           }
         }
       } else if (c == '-' && pos_ + 1 < size && in_[pos_ + 1] == '-') {
@@ -117,10 +150,20 @@ class Lexer {
     char c = Peek();
     if (IsLetter(c)) {
       token->kind = TokenKind::Word;
-      size_t end = pos_;
+      size_t end = pos_ + 1;
       const size_t size = in_.size();
-      for (; end < size && IsWordChar(in_[end]); ++end) {
-        if (in_[end] == '-' && end + 1 < size && in_[end + 1] == '-') break;
+      for (;;) {
+        if (end < wordStop_) {
+          while (ClassOf(in_[end]) == MIB_CHAR_WORD) ++end;
+        } else {
+          while (end < size && ClassOf(in_[end]) == MIB_CHAR_WORD) ++end;
+        }
+        // A hyphen goes on the word unless it starts a comment.
+        if (end < size && in_[end] == '-' && !(end + 1 < size && in_[end + 1] == '-')) {
+          ++end;
+        } else {
+          break;
+        }
       }
       token->text.assign(in_.data() + pos_, end - pos_);
       AdvanceInLine(end - pos_);
@@ -154,26 +197,30 @@ class Lexer {
     } else if (std::string_view("{}()[],;|.").find(c) != std::string_view::npos && c != '\0') {
       Symbol(token, 1);
     } else {
-      char shown[32];
-      if (c > ' ' && c < 0x7f) {
-        std::snprintf(shown, sizeof shown, "unexpected character '%c'", c);
-      } else {
-        std::snprintf(shown, sizeof shown, "unexpected byte 0x%02X", static_cast<unsigned char>(c));
-      }
-      throw MibFailure(token->position, shown);
+      Unexpected(c, token->position);
     }
   }
 
+  // Apart from the token loop, which stays lean without it.
+  [[noreturn, gnu::noinline]] static void Unexpected(char c, Position at) {
+    char shown[32];
+    if (c > ' ' && c < 0x7f) {
+      std::snprintf(shown, sizeof shown, "unexpected character '%c'", c);
+    } else {
+      std::snprintf(shown, sizeof shown, "unexpected byte 0x%02X", static_cast<unsigned char>(c));
+    }
+    throw MibFailure(at, shown);
+  }
+
+  // LENGTH bytes, none of them a line break.
   void Symbol(Token* token, size_t length) {
     token->kind = TokenKind::Symbol;
-    for (size_t i = 0; i < length; ++i) {
-      token->text += Peek();
-      Advance();
-    }
+    token->text.assign(in_.data() + pos_, length);
+    AdvanceInLine(length);
   }
 
   // 'C0A8 0001'H or '0101'B; blanks inside are allowed and dropped.
-  void ReadBitText(Token* token) {
+  [[gnu::noinline]] void ReadBitText(Token* token) {
     Advance();
     std::string digits;
     while (!AtEnd() && Peek() != '\'') {
@@ -200,6 +247,8 @@ class Lexer {
   }
 
   std::string_view in_;
+  size_t blankStop_;  // see RunStop
+  size_t wordStop_;
   size_t pos_ = 0;
   int line_ = 1;
   size_t lineStart_ = 0;  // where the current line starts

@@ -29,9 +29,9 @@ struct ParsedOid {
 struct ParsedSyntax {
   enum class Form { Base, Named, SequenceOf, Sequence, Choice };
   Form form = Form::Base;
-  uint32_t code = 0;                      // Base: the syntax code
-  std::string typeName;                   // Named, SequenceOf: the type referred to
-  std::map<std::string, int64_t> labels;  // INTEGER enumeration, or BITS bit numbers
+  uint32_t code = 0;     // Base: the syntax code
+  std::string typeName;  // Named, SequenceOf: the type referred to
+  Labels labels;  // INTEGER enumeration, or BITS bit numbers: shared by the objects that use it
   bool hasLabels = false;
   std::vector<Range> ranges;  // (1..10 | 20)
   std::vector<Range> sizes;   // (SIZE (0..255))

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
-#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <set>
 
@@ -56,8 +56,10 @@ std::string Shown(const Token& token) {
 
 class Parser {
  public:
-  // NEXT fills the token it is given with the next one.
-  explicit Parser(std::function<void(Token*)> next) : next_(std::move(next)) {}
+  // NEXT fills the token it is given with the next one of SOURCE. A plain function, not a
+  // std::function: it is called for every token.
+  using Next = void (*)(void* source, Token* token);
+  Parser(Next next, void* source) : next_(next), source_(source) {}
 
   ParsedModule Run() {
     ParsedModule module;
@@ -104,7 +106,7 @@ class Parser {
     while (held_ <= ahead) {
       if (held_ > 0 && Held(held_ - 1).kind == TokenKind::End) return Held(held_ - 1);
       // Filled in place: a slot's text keeps its storage from one token to the next.
-      next_(&window_[(first_ + held_) % MIB_LOOKAHEAD]);
+      next_(source_, &window_[(first_ + held_) % MIB_LOOKAHEAD]);
       ++held_;
     }
     return Held(ahead);
@@ -135,8 +137,10 @@ class Parser {
   [[noreturn]] void Fail(const Token& at, const std::string& cause) const {
     throw MibFailure(at.position, cause);
   }
-  [[noreturn]] void Expected(const std::string& what) const {
-    Fail(Peek(), "expected " + what + " (found " + Shown(Peek()) + ")");
+  // WHAT and MORE are joined only when the message is made: the checks that pass build nothing.
+  [[noreturn]] void Expected(std::string_view what, std::string_view more = {}) const {
+    Fail(Peek(),
+         "expected " + std::string(what) + std::string(more) + " (found " + Shown(Peek()) + ")");
   }
   void ExpectSymbol(const char* text) {
     if (!IsSymbol(text)) Expected(text);
@@ -146,9 +150,30 @@ class Parser {
     if (!IsWord(text)) Expected(text);
     Skip();
   }
-  Token ExpectWord(const std::string& what) {
-    if (Peek().kind != TokenKind::Word) Expected(what);
+  Token ExpectWord(std::string_view what, std::string_view more = {}) {
+    if (Peek().kind != TokenKind::Word) Expected(what, more);
     return Take();
+  }
+  // The next token, which must be a word; the caller steps over it once read. Cheaper than a
+  // copy where the word is only compared or reported.
+  const Token& PeekWord(std::string_view what, std::string_view more = {}) const {
+    if (Peek().kind != TokenKind::Word) Expected(what, more);
+    return Peek();
+  }
+  // The one of WORDS the next token is, as the caller's literal, which outlives the token; empty
+  // when it is none of them.
+  std::string_view NextKeyword(std::initializer_list<std::string_view> words) const {
+    const Token& next = Peek();
+    if (next.kind != TokenKind::Word) return {};
+    for (std::string_view word : words) {
+      if (next.text == word) return word;
+    }
+    return {};
+  }
+  // The same for a word nobody reads.
+  void SkipWord(std::string_view what) {
+    if (Peek().kind != TokenKind::Word) Expected(what);
+    Skip();
   }
   // Descriptions and references are most of a module's bytes and are not kept: stepped over
   // without a copy.
@@ -169,8 +194,11 @@ class Parser {
       bool outer = (open && depth == 0) || (close && depth == 1);
       if (open) ++depth;
       if (close) --depth;
-      Token taken = Take();
-      if (inside && !outer) inside->push_back(std::move(taken));
+      if (inside && !outer) {
+        inside->push_back(Take());
+      } else {
+        Skip();
+      }
     } while (depth > 0);
   }
 
@@ -200,25 +228,25 @@ class Parser {
         Skip();
         return;
       }
-      const Token& name = ExpectWord("an imported name or ;");
+      Token name = ExpectWord("an imported name or ;");
       if (name.text == "FROM"sv) {
         if (names.empty()) Fail(name, "expected an imported name before FROM");
-        const Token& from = ExpectWord("a module name after FROM");
-        module->imports.push_back({from.text, from.position, std::move(names)});
+        Token from = ExpectWord("a module name after FROM");
+        module->imports.push_back({std::move(from.text), from.position, std::move(names)});
         names.clear();
         if (IsSymbol("{")) SkipBraces();
         continue;
       }
-      names.emplace_back(name.text, name.position);
-      if (IsSymbol(",")) Take();
+      names.emplace_back(std::move(name.text), name.position);
+      if (IsSymbol(",")) Skip();
     }
   }
 
   void ParseAssignment(ParsedModule* module) {
-    const Token& name = ExpectWord("a definition");
+    Token name = ExpectWord("a definition");
     if (IsSymbol("::=")) {
       Skip();
-      ParseTypeAssignment(module, name);
+      ParseTypeAssignment(module, &name);
     } else if (IsWord("MACRO")) {
       module->macros.push_back(name.text);
       while (!IsWord("END")) {
@@ -229,18 +257,19 @@ class Parser {
     } else if (IsWord("OBJECT") && IsWord("IDENTIFIER", 1)) {
       Skip();
       Skip();
-      ParsedDefinition definition = Start(name, ObjectKind::Node);
+      ParsedDefinition definition = Start(&name, ObjectKind::Node);
       ExpectSymbol("::=");
       definition.oid = ParseOidValue();
       module->definitions.push_back(std::move(definition));
     } else if (IsWord("OBJECT-TYPE")) {
       Skip();
-      module->definitions.push_back(ParseObjectType(name));
+      module->definitions.push_back(ParseObjectType(&name));
     } else if (IsWord("TRAP-TYPE")) {
       Skip();
-      module->definitions.push_back(ParseTrapType(name));
+      module->definitions.push_back(ParseTrapType(&name));
     } else if (Peek().kind == TokenKind::Word && SkippedMacros().count(Peek().text)) {
-      ParsedDefinition definition = Start(name, KindOfMacro(Take().text));
+      ParsedDefinition definition = Start(&name, KindOfMacro(Peek().text));
+      Skip();
       SkipToAssignment();
       definition.oid = ParseOidValue();
       module->definitions.push_back(std::move(definition));
@@ -266,10 +295,11 @@ class Parser {
     return made;
   }
 
-  ParsedDefinition Start(const Token& name, ObjectKind kind) const {
+  // The definition takes NAME's text.
+  ParsedDefinition Start(Token* name, ObjectKind kind) const {
     ParsedDefinition definition;
-    definition.name = name.text;
-    definition.position = name.position;
+    definition.name = std::move(name->text);
+    definition.position = name->position;
     definition.kind = kind;
     return definition;
   }
@@ -293,22 +323,23 @@ class Parser {
     Skip();
   }
 
-  void ParseTypeAssignment(ParsedModule* module, const Token& name) {
+  // The type takes NAME's text.
+  void ParseTypeAssignment(ParsedModule* module, Token* name) {
     ParsedType type;
-    type.name = name.text;
-    type.position = name.position;
+    type.name = std::move(name->text);
+    type.position = name->position;
     if (IsWord("TEXTUAL-CONVENTION")) {
       Skip();
       for (;;) {
-        const Token& clause = ExpectWord("SYNTAX in TEXTUAL-CONVENTION " + name.text);
+        const Token& clause = ExpectWord("SYNTAX in TEXTUAL-CONVENTION ", type.name);
         if (clause.text == "SYNTAX"sv) break;
         if (clause.text == "DISPLAY-HINT"sv || clause.text == "DESCRIPTION"sv ||
             clause.text == "REFERENCE"sv) {
           SkipText(clause.text);
         } else if (clause.text == "STATUS"sv) {
-          ExpectWord("a status after STATUS");
+          SkipWord("a status after STATUS");
         } else {
-          Fail(clause, "unexpected " + clause.text + " in TEXTUAL-CONVENTION " + name.text);
+          Fail(clause, "unexpected " + clause.text + " in TEXTUAL-CONVENTION " + type.name);
         }
       }
     }
@@ -328,29 +359,36 @@ class Parser {
         Skip();
       }
       Skip();
-      if (IsWord("IMPLICIT") || IsWord("EXPLICIT")) Take();
+      if (IsWord("IMPLICIT") || IsWord("EXPLICIT")) Skip();
       return ParseSyntax(depth + 1, at);
     }
-    const Token& word = ExpectWord("a syntax");
-    if (word.text == "INTEGER"sv) {
+    PeekWord("a syntax");
+    const std::string_view word =
+        NextKeyword({"INTEGER", "OCTET", "OBJECT", "BITS", "NULL", "CHOICE", "SEQUENCE"});
+    if (word.empty()) {
+      syntax.form = ParsedSyntax::Form::Named;
+      syntax.typeName = Peek().text;
+    }
+    Skip();
+    if (word == "INTEGER"sv) {
       syntax.code = ORVU_SYNTAX_INTEGER;
-    } else if (word.text == "OCTET"sv) {
+    } else if (word == "OCTET"sv) {
       ExpectKeyword("STRING");
       syntax.code = ORVU_SYNTAX_OCTETS;
-    } else if (word.text == "OBJECT"sv) {
+    } else if (word == "OBJECT"sv) {
       ExpectKeyword("IDENTIFIER");
       syntax.code = ORVU_SYNTAX_OID;
-    } else if (word.text == "BITS"sv) {
+    } else if (word == "BITS"sv) {
       syntax.code = ORVU_SYNTAX_OCTETS;
-    } else if (word.text == "NULL"sv) {
+    } else if (word == "NULL"sv) {
       syntax.code = ORVU_SYNTAX_NULL;
       return syntax;
-    } else if (word.text == "CHOICE"sv) {
+    } else if (word == "CHOICE"sv) {
       syntax.form = ParsedSyntax::Form::Choice;
       if (!IsSymbol("{")) Expected("{ after CHOICE");
       SkipBraces();
       return syntax;
-    } else if (word.text == "SEQUENCE"sv) {
+    } else if (word == "SEQUENCE"sv) {
       if (IsWord("OF")) {
         Skip();
         syntax.form = ParsedSyntax::Form::SequenceOf;
@@ -361,7 +399,7 @@ class Parser {
       syntax.form = ParsedSyntax::Form::Sequence;
       ExpectSymbol("{");
       while (!IsSymbol("}")) {
-        ExpectWord("a field name");
+        SkipWord("a field name");
         Position field;
         ParseSyntax(depth + 1, &field);
         if (!IsSymbol(",")) break;
@@ -369,11 +407,8 @@ class Parser {
       }
       ExpectSymbol("}");
       return syntax;
-    } else {
-      syntax.form = ParsedSyntax::Form::Named;
-      syntax.typeName = word.text;
     }
-    if (IsSymbol("{")) ParseLabels(&syntax, word.text == "BITS"sv);
+    if (IsSymbol("{")) ParseLabels(&syntax, word == "BITS"sv);
     if (IsSymbol("(")) ParseConstraint(&syntax);
     return syntax;
   }
@@ -382,21 +417,25 @@ class Parser {
   void ParseLabels(ParsedSyntax* syntax, bool bits) {
     ExpectSymbol("{");
     syntax->hasLabels = true;
+    Labels::Map labels;
     for (;;) {
-      const Token& label = ExpectWord("an enumeration label");
+      Token label = ExpectWord("an enumeration label");
       ExpectSymbol("(");
-      const Token& number = Take();
+      const Token& number = Peek();
       int64_t value = bits ? static_cast<int64_t>(Unsigned(number, 65535, "a bit number"))
                            : Signed(number, "a number");
       if (!bits && (value < INT32_MIN || value > INT32_MAX))
         Fail(number, "enumeration value " + number.text + " out of range");
-      if (!syntax->labels.emplace(label.text, value).second)
+      Skip();
+      // try_emplace leaves the label's text alone when the label is there already.
+      if (!labels.try_emplace(std::move(label.text), value).second)
         Fail(label, "label " + label.text + " given twice");
       ExpectSymbol(")");
       if (IsSymbol("}")) break;
       ExpectSymbol(",");
     }
     Skip();
+    syntax->labels = std::move(labels);
   }
 
   // (1..10 | 20) or (SIZE (0..255))
@@ -426,7 +465,12 @@ class Parser {
   }
 
   int64_t RangeValue() {
-    const Token& token = Take();
+    int64_t value = RangeBound(Peek());
+    Skip();
+    return value;
+  }
+
+  int64_t RangeBound(const Token& token) const {
     if (token.kind == TokenKind::Number) return Signed(token, "a range bound");
     if (token.kind == TokenKind::Word && token.text == "MIN"sv) return INT64_MIN;
     if (token.kind == TokenKind::Word && token.text == "MAX"sv) return INT64_MAX;
@@ -449,27 +493,33 @@ class Parser {
     ExpectSymbol("{");
     bool first = true;
     while (!IsSymbol("}")) {
-      const Token& token = Take();
+      const Token& token = Peek();
+      const Position at = token.position;
       if (token.kind == TokenKind::Word) {
-        if (IsSymbol("(")) {  // iso(1): the number counts, the name does not
+        if (IsSymbol("(", 1)) {  // iso(1): the number counts, the name does not
+          Skip();
           Skip();
           ++oid.count;
           subIds_.push_back(
-              static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a sub-identifier")));
+              static_cast<uint32_t>(Unsigned(Peek(), UINT32_MAX, "a sub-identifier")));
+          Skip();
           ExpectSymbol(")");
         } else if (first) {
           oid.parent = token.text;
-          oid.parentPosition = token.position;
+          oid.parentPosition = at;
+          Skip();
         } else {
           Fail(token, "expected a number in the OID value (found " + token.text + ")");
         }
       } else if (token.kind == TokenKind::Number) {
         ++oid.count;
         subIds_.push_back(static_cast<uint32_t>(Unsigned(token, UINT32_MAX, "a sub-identifier")));
+        Skip();
       } else {
         Fail(token, "expected a number in the OID value (found " + Shown(token) + ")");
       }
-      if (oid.count > MIB_MAX_OID_LENGTH) Fail(token, "OID value longer than 128 sub-identifiers");
+      if (oid.count > MIB_MAX_OID_LENGTH)
+        throw MibFailure(at, "OID value longer than 128 sub-identifiers");
       first = false;
     }
     if (first) Fail(Peek(), "empty OID value");
@@ -477,22 +527,29 @@ class Parser {
     return oid;
   }
 
-  ParsedDefinition ParseObjectType(const Token& name) {
+  ParsedDefinition ParseObjectType(Token* name) {
     ParsedDefinition definition = Start(name, ObjectKind::Scalar);
     definition.isObjectType = true;
     bool hasStatus = false;
     while (!IsSymbol("::=")) {
-      const Token& clause = ExpectWord("::=");
-      const std::string& word = clause.text;
+      const Token& clause = PeekWord("::=");
+      const std::string_view word =
+          NextKeyword({"SYNTAX", "MAX-ACCESS", "ACCESS", "STATUS", "DESCRIPTION", "REFERENCE",
+                       "UNITS", "INDEX", "AUGMENTS", "DEFVAL"});
+      if (word.empty())
+        Fail(clause, "unexpected " + clause.text + " in OBJECT-TYPE " + definition.name);
+      const Position clausePosition = clause.position;
+      Skip();
       if (word == "SYNTAX"sv) {
         definition.syntax = Shared(ParseSyntax(0, &definition.syntaxPosition));
       } else if (word == "MAX-ACCESS"sv || word == "ACCESS"sv) {
-        const Token& value = ExpectWord("an access after " + word);
+        const Token& value = PeekWord("an access after ", word);
         std::optional<Access> access = AccessOfWord(value.text);
         if (!access) Fail(value, "unknown access " + value.text);
         definition.access = *access;
+        Skip();
       } else if (word == "STATUS"sv) {
-        ExpectWord("a status after STATUS");
+        SkipWord("a status after STATUS");
         hasStatus = true;
       } else if (word == "DESCRIPTION"sv || word == "REFERENCE"sv || word == "UNITS"sv) {
         SkipText(word);
@@ -500,9 +557,9 @@ class Parser {
         ExpectSymbol("{");
         for (;;) {
           bool implied = IsWord("IMPLIED");
-          if (implied) Take();
-          const Token& index = ExpectWord("an index object");
-          Row(&definition).index.emplace_back(index.text, index.position);
+          if (implied) Skip();
+          Token index = ExpectWord("an index object");
+          Row(&definition).index.emplace_back(std::move(index.text), index.position);
           if (IsSymbol("}")) {
             Row(&definition).indexImplied = implied;
             break;
@@ -513,24 +570,22 @@ class Parser {
         Skip();
       } else if (word == "AUGMENTS"sv) {
         ExpectSymbol("{");
-        const Token& entry = ExpectWord("an entry after AUGMENTS");
-        Row(&definition).augments = entry.text;
+        Token entry = ExpectWord("an entry after AUGMENTS");
+        Row(&definition).augments = std::move(entry.text);
         Row(&definition).augmentsPosition = entry.position;
         ExpectSymbol("}");
       } else if (word == "DEFVAL"sv) {
         if (!definition.defaults) definition.defaults = std::make_unique<ParsedDefault>();
-        definition.defaults->position = clause.position;
+        definition.defaults->position = clausePosition;
         SkipBraces(&definition.defaults->tokens);
-      } else {
-        Fail(clause, "unexpected " + word + " in OBJECT-TYPE " + name.text);
       }
     }
-    if (!definition.syntax) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no SYNTAX");
+    if (!definition.syntax) Fail(Peek(), "OBJECT-TYPE " + definition.name + " has no SYNTAX");
     if (definition.access == Access::None)
-      Fail(Peek(), "OBJECT-TYPE " + name.text + " has no MAX-ACCESS");
-    if (!hasStatus) Fail(Peek(), "OBJECT-TYPE " + name.text + " has no STATUS");
+      Fail(Peek(), "OBJECT-TYPE " + definition.name + " has no MAX-ACCESS");
+    if (!hasStatus) Fail(Peek(), "OBJECT-TYPE " + definition.name + " has no STATUS");
     if (definition.row && !definition.row->index.empty() && !definition.row->augments.empty()) {
-      Fail(Peek(), "OBJECT-TYPE " + name.text + " has both INDEX and AUGMENTS");
+      Fail(Peek(), "OBJECT-TYPE " + definition.name + " has both INDEX and AUGMENTS");
     }
     Skip();
     definition.oid = ParseOidValue();
@@ -538,14 +593,14 @@ class Parser {
   }
 
   // SMIv1 traps: the OID is the enterprise, 0, and the trap number.
-  ParsedDefinition ParseTrapType(const Token& name) {
+  ParsedDefinition ParseTrapType(Token* name) {
     ParsedDefinition definition = Start(name, ObjectKind::Notification);
     definition.trapNumber = true;
     while (!IsSymbol("::=")) {
       const Token& clause = ExpectWord("::=");
       if (clause.text == "ENTERPRISE"sv) {
-        const Token& enterprise = ExpectWord("an enterprise after ENTERPRISE");
-        definition.oid.parent = enterprise.text;
+        Token enterprise = ExpectWord("an enterprise after ENTERPRISE");
+        definition.oid.parent = std::move(enterprise.text);
         definition.oid.parentPosition = enterprise.position;
       } else if (clause.text == "VARIABLES"sv) {
         if (!IsSymbol("{")) Expected("{ after VARIABLES");
@@ -553,11 +608,11 @@ class Parser {
       } else if (clause.text == "DESCRIPTION"sv || clause.text == "REFERENCE"sv) {
         SkipText(clause.text);
       } else {
-        Fail(clause, "unexpected " + clause.text + " in TRAP-TYPE " + name.text);
+        Fail(clause, "unexpected " + clause.text + " in TRAP-TYPE " + definition.name);
       }
     }
     if (definition.oid.parent.empty())
-      Fail(Peek(), "TRAP-TYPE " + name.text + " has no ENTERPRISE");
+      Fail(Peek(), "TRAP-TYPE " + definition.name + " has no ENTERPRISE");
     Skip();
     uint32_t number = static_cast<uint32_t>(Unsigned(Take(), UINT32_MAX, "a trap number"));
     definition.oid.first = static_cast<uint32_t>(subIds_.size());
@@ -567,7 +622,8 @@ class Parser {
     return definition;
   }
 
-  mutable std::function<void(Token*)> next_;
+  Next next_;
+  void* source_;
   const Token& Held(size_t ahead) const { return window_[(first_ + ahead) % MIB_LOOKAHEAD]; }
 
   // The tokens peeked at and not yet taken, HELD_ of them from FIRST_ on.
@@ -582,13 +638,21 @@ class Parser {
 
 ParsedModule ParseModule(const std::vector<Token>& tokens) {
   if (tokens.empty()) throw MibFailure({1, 1}, "empty input");
-  size_t next = 0;
-  return Parser([&](Token* token) { *token = tokens[std::min(next++, tokens.size() - 1)]; }).Run();
+  struct Source {
+    const std::vector<Token>& tokens;
+    size_t next = 0;
+  } source{tokens};
+  auto next = [](void* from, Token* token) {
+    Source& source = *static_cast<Source*>(from);
+    *token = source.tokens[std::min(source.next++, source.tokens.size() - 1)];
+  };
+  return Parser(next, &source).Run();
 }
 
 ParsedModule ParseModule(std::string_view text) {
   TokenStream stream(text);
-  return Parser([&](Token* token) { stream.Next(token); }).Run();
+  auto next = [](void* from, Token* token) { static_cast<TokenStream*>(from)->Next(token); };
+  return Parser(next, &stream).Run();
 }
 
 }  // namespace orvu::mib

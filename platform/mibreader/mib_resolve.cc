@@ -323,7 +323,7 @@ class Resolver {
         ResolvedSyntax syntax = Syntax(*definition.syntax, definition.syntaxPosition, 0);
         isBits[i] = syntax.isBits;
         object.access = definition.access;
-        object.typeName = syntax.typeName;
+        object.typeName = std::move(syntax.typeName);
         if (syntax.isSequenceOf) {
           object.kind = ObjectKind::Table;
         } else if (IsLocalEntry(definition)) {
@@ -341,9 +341,9 @@ class Resolver {
                "syntax of " + definition.name + " has no SNMP base type");
         } else {
           object.syntax = syntax.code;
-          object.enumeration = syntax.labels;
-          object.ranges = syntax.ranges;
-          object.sizes = syntax.sizes;
+          object.enumeration = std::move(syntax.labels);
+          object.ranges = std::move(syntax.ranges);
+          object.sizes = std::move(syntax.sizes);
         }
       }
     }
@@ -358,17 +358,24 @@ class Resolver {
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {
       Object& object = module_->objects[i];
       if (object.kind != ObjectKind::Scalar || object.oid.empty()) continue;
-      std::vector<uint32_t> parentOid(object.oid.begin(), object.oid.end() - 1);
-      auto local = std::lower_bound(
-          byOid.begin(), byOid.end(), parentOid,
-          [&](uint32_t at, const std::vector<uint32_t>& key) { return objects[at].oid < key; });
+      // The parent's OID is read in place: a copy of it is made only for the search of every
+      // loaded module, which few objects need.
+      const auto parentBegin = object.oid.begin();
+      const auto parentEnd = object.oid.end() - 1;
+      auto local = std::partition_point(byOid.begin(), byOid.end(), [&](uint32_t at) {
+        return std::lexicographical_compare(objects[at].oid.begin(), objects[at].oid.end(),
+                                            parentBegin, parentEnd);
+      });
       const Object* parent =
-          local != byOid.end() && objects[*local].oid == parentOid ? &objects[*local] : nullptr;
+          local != byOid.end() && std::equal(objects[*local].oid.begin(), objects[*local].oid.end(),
+                                             parentBegin, parentEnd)
+              ? &objects[*local]
+              : nullptr;
       // { importedEntry n } names its parent: no search of every loaded OID for it.
       const ParsedOid& written = parsed_.definitions[i].oid;
       if (!parent && written.count == 1 && ImportedModule(written.parent))
         parent = ObjectIn(ImportedModule(written.parent), written.parent);
-      if (!parent) parent = context_.findOid(parentOid);
+      if (!parent) parent = context_.findOid(std::vector<uint32_t>(parentBegin, parentEnd));
       if (parent && parent->kind == ObjectKind::Entry) object.kind = ObjectKind::Column;
     }
     for (size_t i = 0; i < parsed_.definitions.size(); ++i) {

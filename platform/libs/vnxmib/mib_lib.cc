@@ -71,9 +71,12 @@ struct MibState {
   }
 };
 
+// Never destroyed: the process's end returns the memory at once, where taking apart every loaded
+// module one by one cost a twentieth of loading a large set of modules; and a caller still busy
+// in another thread while the process exits finds the state whole.
 MibState& State() {
-  static MibState state;
-  return state;
+  static MibState* state = new MibState;
+  return *state;
 }
 
 // With /CODE an injected fault is the reason MibGetLastReason gives.

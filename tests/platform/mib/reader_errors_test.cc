@@ -29,6 +29,8 @@ const BrokenCase BROKEN_CASES[] = {
     {"BAD-MIB DEFINITIONS ::= BEGIN IMPORTS x FROM NO-SUCH-MIB; END", "NO-SUCH-MIB",
      "module NO-SUCH-MIB not found (tried "},
     {"BAD-MIB DEFINITIONS ::= BEGIN END trailing", "trailing", "unexpected text after END"},
+    // A word that runs to the last byte of the file, hyphen and all.
+    {"BAD-MIB DEFINITIONS ::= BEGIN END trailing-", "trailing-", "unexpected text after END"},
     {"OTHER-MIB DEFINITIONS ::= BEGIN END", "OTHER-MIB",
      "file holds module OTHER-MIB, not BAD-MIB"},
     {"a OBJECT IDENTIFIER ::= { nowhere 1 }\nEND", "nowhere", "unresolved OID parent nowhere"},
@@ -51,6 +53,10 @@ const BrokenCase BROKEN_CASES[] = {
      "\"open", "quoted text not closed"},
     {"x OBJECT-TYPE SYNTAX Integer32 \x01 MAX-ACCESS read-write\nEND", "\x01",
      "unexpected byte 0x01"},
+    {"x OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current FROB \"f\" ::= { bad 1 "
+     "}\nEND",
+     "FROB", "unexpected FROB in OBJECT-TYPE x"},
+    {"a OBJECT IDENTIFIER ::= { iso(x) }\nEND", "x)", "expected a sub-identifier"},
     {"x OBJECT-TYPE SYNTAX Frob MAX-ACCESS read-write STATUS current ::= { bad 1 }\nEND", "Frob",
      "unknown type Frob"},
     {"A ::= B\nB ::= A\nEND", "A ::=", "type A refers to itself"},
