@@ -43,6 +43,11 @@ class StateFileCheck {
   bool Sealed() const { return sealed_; }
   // The final line had no line end and was left out: a write cut short, never acknowledged.
   bool DroppedTornLine() const { return dropped_; }
+  // The file is one whole snapshot in a chain: its header's count of records, each sealed onto
+  // the one before, and nothing after them.
+  bool WholeSnapshot() const { return sealed_ && chained_ && !dropped_ && records_ == snapshot_; }
+  // The seal of the last record read.
+  uint32_t LastSeal() const { return chain_; }
 
  private:
   // Whether TEXT's seal at AT fits; *seal gets its value.

@@ -241,6 +241,8 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   if (check.DroppedTornLine()) found->tornLine = lines;
   // A group that the file ends inside was cut short as a whole: none of it was acknowledged.
   if (group.Open()) found->tornLine = group.StartLine();
+  found->snapshot = check.WholeSnapshot() && !found->tornLine;
+  found->lastSeal = check.LastSeal();
   return true;
 }
 
@@ -372,6 +374,25 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   fileSize_ = total;
   rewriteSize_ = total;
   chain_ = chain;
+  return true;
+}
+
+bool StateJournal::Adopt(const StateFileFound& found) {
+  struct stat st;
+  // Another name for the file would take every append too; a file others may read would stay
+  // readable, where a rewrite makes it private.
+  if (fd_ < 0 || !found.existed || !found.snapshot || fstat(fd_, &st) != 0 ||
+      static_cast<size_t>(st.st_size) != found.bytes || st.st_nlink != 1 ||
+      (st.st_mode & 077) != 0 || fcntl(fd_, F_SETFL, O_APPEND) != 0) {
+    return false;
+  }
+  created_ = false;
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  appended_ = 0;
+  fileSize_ = found.bytes;
+  rewriteSize_ = found.bytes;
+  chain_ = found.lastSeal;
   return true;
 }
 
