@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace orvu::agent {
 namespace {
@@ -53,7 +54,7 @@ std::string Hex8(uint32_t v) {
 }
 
 // The seal's position when TEXT ends in one (whether or not it matches), else npos.
-size_t SealAt(const std::string& text) {
+size_t SealAt(std::string_view text) {
   if (text.size() < STATE_SEAL_SIZE) return std::string::npos;
   size_t at = text.size() - STATE_SEAL_SIZE;
   if (text.compare(at, sizeof STATE_SEAL_KEY - 1, STATE_SEAL_KEY) != 0) return std::string::npos;
@@ -66,15 +67,15 @@ uint32_t ChainedCrc(const char* data, size_t size, uint32_t chain) {
   return Crc32(data, size, Crc32(before.data(), before.size()));
 }
 
-bool ParseHeader(const std::string& text, size_t* count, bool* chained) {
-  const std::string end = STATE_HEADER_END;
+bool ParseHeader(std::string_view text, size_t* count, bool* chained) {
+  const std::string_view end = STATE_HEADER_END;
   *chained = text.rfind(STATE_HEADER_START, 0) == 0;
-  const std::string start = *chained ? STATE_HEADER_START : STATE_OLD_HEADER_START;
+  const std::string_view start = *chained ? STATE_HEADER_START : STATE_OLD_HEADER_START;
   if (text.size() <= start.size() + end.size() || text.compare(0, start.size(), start) != 0 ||
       text.compare(text.size() - end.size(), end.size(), end) != 0) {
     return false;
   }
-  std::string digits = text.substr(start.size(), text.size() - start.size() - end.size());
+  std::string_view digits = text.substr(start.size(), text.size() - start.size() - end.size());
   if (digits.empty() || digits.size() > 12) return false;
   size_t n = 0;
   for (char c : digits) {
@@ -85,7 +86,7 @@ bool ParseHeader(const std::string& text, size_t* count, bool* chained) {
   return true;
 }
 
-bool IsBlankOrComment(const std::string& text) {
+bool IsBlankOrComment(std::string_view text) {
   size_t i = text.find_first_not_of(" \t\r");
   return i == std::string::npos || text[i] == '#';
 }
@@ -122,7 +123,7 @@ void SealTailInChain(std::string* text, size_t start, uint32_t* chain) {
   text->append(Hex8(*chain));
 }
 
-bool StateFileCheck::SealFits(const std::string& text, size_t at, uint32_t* seal) const {
+bool StateFileCheck::SealFits(std::string_view text, size_t at, uint32_t* seal) const {
   auto fits = [&](uint32_t value) {
     *seal = value;
     return text.compare(at + sizeof STATE_SEAL_KEY - 1, 8, Hex8(value)) == 0;
@@ -139,14 +140,14 @@ std::string Excerpt(const std::string& text) {
   return text.substr(0, STATE_EXCERPT_SIZE) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
-StateFileCheck::Verdict StateFileCheck::Line(const std::string& text, bool ended, std::string* body,
-                                             std::string* reason) {
+StateFileCheck::Verdict StateFileCheck::Line(std::string_view text, bool ended,
+                                             std::string_view* body, std::string* reason) {
   ++lines_;
   if (lines_ == 1 && ended && ParseHeader(text, &snapshot_, &chained_)) {
     sealed_ = true;
     return Verdict::Skip;
   }
-  for (const std::string headerStart : {STATE_HEADER_START, STATE_OLD_HEADER_START}) {
+  for (std::string_view headerStart : {STATE_HEADER_START, STATE_OLD_HEADER_START}) {
     if (lines_ == 1 && !ended &&
         (headerStart.rfind(text, 0) == 0 || text.rfind(headerStart, 0) == 0)) {
       *reason = "the file ends inside its header";
@@ -186,7 +187,7 @@ StateFileCheck::Verdict StateFileCheck::Line(const std::string& text, bool ended
   }
   chain_ = value;
   sawSeal_ = true;
-  body->assign(text, 0, seal);
+  *body = text.substr(0, seal);
   if (IsBlankOrComment(*body)) {
     *reason = "sealed line holds no record";
     return Verdict::Damaged;

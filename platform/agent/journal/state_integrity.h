@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orvu::agent {
 
@@ -35,8 +36,9 @@ class StateFileCheck {
  public:
   enum class Verdict { Record, Skip, Damaged };
   // One line, without its line end; LAST with ENDED false is a final line without one. On Record,
-  // *body is the line without its seal, to be parsed; on Damaged, *reason says why.
-  Verdict Line(const std::string& text, bool ended, std::string* body, std::string* reason);
+  // *body is the line without its seal (a view into TEXT), to be parsed; on Damaged, *reason says
+  // why.
+  Verdict Line(std::string_view text, bool ended, std::string_view* body, std::string* reason);
   // After the last line: false with *reason when the file ends before its snapshot does.
   bool Finish(std::string* reason) const;
   // The agent wrote this file (its header is there).
@@ -51,7 +53,7 @@ class StateFileCheck {
 
  private:
   // Whether TEXT's seal at AT fits; *seal gets its value.
-  bool SealFits(const std::string& text, size_t at, uint32_t* seal) const;
+  bool SealFits(std::string_view text, size_t at, uint32_t* seal) const;
 
   size_t lines_ = 0;
   bool sealed_ = false;

@@ -257,7 +257,7 @@ void Reset(StateRecord* record) {
 
 }  // namespace
 
-bool ParseStateLine(const std::string& line, StateRecord* record, std::string* error) {
+bool ParseStateLine(std::string_view line, StateRecord* record, std::string* error) {
   error->clear();
   Reset(record);
   std::string_view text = line;
