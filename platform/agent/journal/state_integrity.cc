@@ -46,10 +46,15 @@ uint32_t Crc32(const char* data, size_t size, uint32_t crc = 0) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-std::string Hex8(uint32_t v) {
+// V as eight lower-case hex digits at OUT.
+void PutHex8(uint32_t v, char* out) {
   static const char digits[] = "0123456789abcdef";
+  for (int i = 7; i >= 0; --i, v >>= 4) out[i] = digits[v & 15];
+}
+
+std::string Hex8(uint32_t v) {
   std::string out(8, '0');
-  for (int i = 7; i >= 0; --i, v >>= 4) out[static_cast<size_t>(i)] = digits[v & 15];
+  PutHex8(v, out.data());
   return out;
 }
 
@@ -63,8 +68,9 @@ size_t SealAt(std::string_view text) {
 
 // The seal of the SIZE bytes at DATA after the seal CHAIN.
 uint32_t ChainedCrc(const char* data, size_t size, uint32_t chain) {
-  std::string before = Hex8(chain);
-  return Crc32(data, size, Crc32(before.data(), before.size()));
+  char before[8];
+  PutHex8(chain, before);
+  return Crc32(data, size, Crc32(before, sizeof before));
 }
 
 bool ParseHeader(std::string_view text, size_t* count, bool* chained) {
@@ -126,7 +132,9 @@ void SealTailInChain(std::string* text, size_t start, uint32_t* chain) {
 bool StateFileCheck::SealFits(std::string_view text, size_t at, uint32_t* seal) const {
   auto fits = [&](uint32_t value) {
     *seal = value;
-    return text.compare(at + sizeof STATE_SEAL_KEY - 1, 8, Hex8(value)) == 0;
+    char hex[8];
+    PutHex8(value, hex);
+    return text.compare(at + sizeof STATE_SEAL_KEY - 1, 8, std::string_view(hex, 8)) == 0;
   };
   if (chained_) return fits(ChainedCrc(text.data(), at, chain_));
   // Without the chained header (a file of an earlier agent, or one whose header was deleted to

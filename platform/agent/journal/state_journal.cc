@@ -123,10 +123,11 @@ class GroupGathering {
 
 // Whether LINE's first word is "module".
 bool NamesModule(std::string_view line) {
-  size_t start = line.find_first_not_of(" \t\r");
-  if (start == std::string_view::npos) return false;
-  size_t end = line.find_first_of(" \t\r", start);
-  return line.substr(start, end == std::string_view::npos ? end : end - start) == "module";
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  size_t start = 0;
+  while (start < line.size() && blank(line[start])) ++start;
+  std::string_view word = line.substr(start);
+  return word.substr(0, 6) == "module" && (word.size() == 6 || blank(word[6]));
 }
 
 // Opens PATH and hands each of its lines to TAKE(text, number, ended): the line without its line
