@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -386,11 +387,16 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
 
 bool StateJournal::Adopt(const StateFileFound& found) {
   struct stat st;
+  struct statvfs fs;
   // Another name for the file would take every append too; a file others may read would stay
-  // readable, where a rewrite makes it private.
+  // readable, where a rewrite makes it private. Without room for a rewrite, the start goes the
+  // way of a rewrite that found none: it serves, and changes wait until the file can be
+  // compacted again.
   if (fd_ < 0 || !found.existed || !found.snapshot || fstat(fd_, &st) != 0 ||
       static_cast<size_t>(st.st_size) != found.bytes || st.st_nlink != 1 ||
-      (st.st_mode & 077) != 0 || fcntl(fd_, F_SETFL, O_APPEND) != 0) {
+      (st.st_mode & 077) != 0 || fstatvfs(fd_, &fs) != 0 ||
+      static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < found.bytes ||
+      fcntl(fd_, F_SETFL, O_APPEND) != 0) {
     return false;
   }
   created_ = false;

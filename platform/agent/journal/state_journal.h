@@ -57,8 +57,9 @@ class StateJournal {
   // for appending.
   bool Rewrite(const StateRecordSource& records, std::string* error);
   // Takes the locked file, read as FOUND, as the last rewrite instead of writing it again: only
-  // when it is exactly a snapshot, still as it was read, private to this user and under no other
-  // name. False (nothing changed) when a rewrite is needed.
+  // when it is exactly a snapshot, still as it was read, private to this user, under no other
+  // name, and with room on its file system to be rewritten. False (nothing changed) when a
+  // rewrite is needed.
   bool Adopt(const StateFileFound& found);
   // One record, whole or not at all, handed to the OS before this returns; refused when the file
   // is no longer the one at the path (moved or removed under the agent). A write or sync that
