@@ -33,6 +33,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     modules_.push_back(std::move(name));
   };
   if (!ReadStateModules(options.statePath, takeModule, error)) return false;
+  const std::vector<std::string> fileModules = modules_;
   modules_.insert(modules_.end(), options.modules.begin(), options.modules.end());
   std::vector<std::string> unique;
   for (const std::string& m : modules_) {
@@ -90,8 +91,11 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
     nextClient_ = std::max(nextClient_, client.clientHandle + 1);
   if (nextInstance_ == 0) nextInstance_ = 1;
   if (nextClient_ == 0) nextClient_ = 1;
-  ShareRows();
+  bool madeRows = ShareRows();
   CheckSnmpView();
+  // A file the last rewrite left as it is, whose state this start left as it read it, would be
+  // written again byte for byte: it is appended to as it is.
+  if (modules_ == fileModules && !madeRows && journal_.Adopt(found)) return true;
   if (journal_.Rewrite(SnapshotSource(), error)) return true;
   if (!journal_.RewriteLackedRoom()) return false;
   // The state read is whole: it is served, and the rewrite waits for room until the first change.

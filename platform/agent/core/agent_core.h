@@ -193,8 +193,8 @@ class AgentCore {
   // ENTRY_HANDLE's family (itself first), or just itself when no entry shares its rows.
   std::vector<uint32_t> RowFamily(uint32_t entryHandle) const;
   // Gives every entry of a family the rows that any of them has (a state file may hold one
-  // side only); applied before the state is written back.
-  void ShareRows();
+  // side only); applied before the state is written back. Whether it made any row.
+  bool ShareRows();
 
   // handle_requests.cc: the handlers for clients, entries and instances.
   proto::Reply Register(ClientContext* client, const proto::Request& request);

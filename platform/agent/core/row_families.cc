@@ -40,7 +40,8 @@ std::vector<uint32_t> AgentCore::RowFamily(uint32_t entryHandle) const {
   return {entryHandle};
 }
 
-void AgentCore::ShareRows() {
+bool AgentCore::ShareRows() {
+  bool made = false;
   for (const auto& [base, family] : rowFamilies_) {
     // Every row any member has, with the instance that stands for it.
     std::map<Oid, uint32_t> rows;
@@ -61,9 +62,11 @@ void AgentCore::ShareRows() {
         // Fits by construction: a fresh handle, an index this member lacks.
         record.handle = nextInstance_++;
         Apply(record);
+        made = true;
       }
     }
   }
+  return made;
 }
 
 }  // namespace orvu::agent

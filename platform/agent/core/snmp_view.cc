@@ -295,19 +295,23 @@ void AgentCore::CheckSnmpView() {
   constexpr size_t NAMED = 5;
   const char* state = options_.statePath.c_str();
   size_t values = 0;
-  auto warn = [&](const std::string& name, const Value& value) {
+  // Named only when it is not shown: a start checks every value of a million.
+  auto warn = [&](const Value& value, const auto& name) {
     if (SnmpCarries(value) || ++values > NAMED) return;
     std::fprintf(stderr, "orvu-agentd: %s: %s holds a value that SNMP managers are not shown: %s\n",
-                 state, name.c_str(), SnmpOidFault(value.ids).c_str());
+                 state, name().c_str(), SnmpOidFault(value.ids).c_str());
   };
-  for (const ScalarDef& s : scalars_) warn((s.fromMib ? s.name : OidText(s.oid)) + ".0", s.value);
+  for (const ScalarDef& s : scalars_)
+    warn(s.value, [&] { return (s.fromMib ? s.name : OidText(s.oid)) + ".0"; });
   for (const auto& [handle, instance] : instances_) {
     const EntryDef& e = entries_[instance.entryHandle - 1];
     const Oid& index = instance.index;  // a lambda may not capture a structured binding in C++20
     instance.values.ForEach([&](uint32_t column, const Value& value) {
-      auto def = e.columns.find(column);
-      std::string name = def != e.columns.end() ? def->second.name : OidText(Append(e.oid, column));
-      warn(name + "." + OidText(index), value);
+      warn(value, [&] {
+        auto def = e.columns.find(column);
+        return (def != e.columns.end() ? def->second.name : OidText(Append(e.oid, column))) + "." +
+               OidText(index);
+      });
     });
     std::string misfit = IndexMisfit(e, instance.index);
     if (misfit.empty()) continue;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace orvu::agent {
 namespace {
@@ -45,15 +46,20 @@ uint32_t Crc32(const char* data, size_t size, uint32_t crc = 0) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-std::string Hex8(uint32_t v) {
+// V as eight lower-case hex digits at OUT.
+void PutHex8(uint32_t v, char* out) {
   static const char digits[] = "0123456789abcdef";
+  for (int i = 7; i >= 0; --i, v >>= 4) out[i] = digits[v & 15];
+}
+
+std::string Hex8(uint32_t v) {
   std::string out(8, '0');
-  for (int i = 7; i >= 0; --i, v >>= 4) out[static_cast<size_t>(i)] = digits[v & 15];
+  PutHex8(v, out.data());
   return out;
 }
 
 // The seal's position when TEXT ends in one (whether or not it matches), else npos.
-size_t SealAt(const std::string& text) {
+size_t SealAt(std::string_view text) {
   if (text.size() < STATE_SEAL_SIZE) return std::string::npos;
   size_t at = text.size() - STATE_SEAL_SIZE;
   if (text.compare(at, sizeof STATE_SEAL_KEY - 1, STATE_SEAL_KEY) != 0) return std::string::npos;
@@ -62,19 +68,20 @@ size_t SealAt(const std::string& text) {
 
 // The seal of the SIZE bytes at DATA after the seal CHAIN.
 uint32_t ChainedCrc(const char* data, size_t size, uint32_t chain) {
-  std::string before = Hex8(chain);
-  return Crc32(data, size, Crc32(before.data(), before.size()));
+  char before[8];
+  PutHex8(chain, before);
+  return Crc32(data, size, Crc32(before, sizeof before));
 }
 
-bool ParseHeader(const std::string& text, size_t* count, bool* chained) {
-  const std::string end = STATE_HEADER_END;
+bool ParseHeader(std::string_view text, size_t* count, bool* chained) {
+  const std::string_view end = STATE_HEADER_END;
   *chained = text.rfind(STATE_HEADER_START, 0) == 0;
-  const std::string start = *chained ? STATE_HEADER_START : STATE_OLD_HEADER_START;
+  const std::string_view start = *chained ? STATE_HEADER_START : STATE_OLD_HEADER_START;
   if (text.size() <= start.size() + end.size() || text.compare(0, start.size(), start) != 0 ||
       text.compare(text.size() - end.size(), end.size(), end) != 0) {
     return false;
   }
-  std::string digits = text.substr(start.size(), text.size() - start.size() - end.size());
+  std::string_view digits = text.substr(start.size(), text.size() - start.size() - end.size());
   if (digits.empty() || digits.size() > 12) return false;
   size_t n = 0;
   for (char c : digits) {
@@ -85,7 +92,7 @@ bool ParseHeader(const std::string& text, size_t* count, bool* chained) {
   return true;
 }
 
-bool IsBlankOrComment(const std::string& text) {
+bool IsBlankOrComment(std::string_view text) {
   size_t i = text.find_first_not_of(" \t\r");
   return i == std::string::npos || text[i] == '#';
 }
@@ -122,10 +129,12 @@ void SealTailInChain(std::string* text, size_t start, uint32_t* chain) {
   text->append(Hex8(*chain));
 }
 
-bool StateFileCheck::SealFits(const std::string& text, size_t at, uint32_t* seal) const {
+bool StateFileCheck::SealFits(std::string_view text, size_t at, uint32_t* seal) const {
   auto fits = [&](uint32_t value) {
     *seal = value;
-    return text.compare(at + sizeof STATE_SEAL_KEY - 1, 8, Hex8(value)) == 0;
+    char hex[8];
+    PutHex8(value, hex);
+    return text.compare(at + sizeof STATE_SEAL_KEY - 1, 8, std::string_view(hex, 8)) == 0;
   };
   if (chained_) return fits(ChainedCrc(text.data(), at, chain_));
   // Without the chained header (a file of an earlier agent, or one whose header was deleted to
@@ -139,14 +148,14 @@ std::string Excerpt(const std::string& text) {
   return text.substr(0, STATE_EXCERPT_SIZE) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
-StateFileCheck::Verdict StateFileCheck::Line(const std::string& text, bool ended, std::string* body,
-                                             std::string* reason) {
+StateFileCheck::Verdict StateFileCheck::Line(std::string_view text, bool ended,
+                                             std::string_view* body, std::string* reason) {
   ++lines_;
   if (lines_ == 1 && ended && ParseHeader(text, &snapshot_, &chained_)) {
     sealed_ = true;
     return Verdict::Skip;
   }
-  for (const std::string headerStart : {STATE_HEADER_START, STATE_OLD_HEADER_START}) {
+  for (std::string_view headerStart : {STATE_HEADER_START, STATE_OLD_HEADER_START}) {
     if (lines_ == 1 && !ended &&
         (headerStart.rfind(text, 0) == 0 || text.rfind(headerStart, 0) == 0)) {
       *reason = "the file ends inside its header";
@@ -186,7 +195,7 @@ StateFileCheck::Verdict StateFileCheck::Line(const std::string& text, bool ended
   }
   chain_ = value;
   sawSeal_ = true;
-  body->assign(text, 0, seal);
+  *body = text.substr(0, seal);
   if (IsBlankOrComment(*body)) {
     *reason = "sealed line holds no record";
     return Verdict::Damaged;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orvu::agent {
 
@@ -35,18 +36,24 @@ class StateFileCheck {
  public:
   enum class Verdict { Record, Skip, Damaged };
   // One line, without its line end; LAST with ENDED false is a final line without one. On Record,
-  // *body is the line without its seal, to be parsed; on Damaged, *reason says why.
-  Verdict Line(const std::string& text, bool ended, std::string* body, std::string* reason);
+  // *body is the line without its seal (a view into TEXT), to be parsed; on Damaged, *reason says
+  // why.
+  Verdict Line(std::string_view text, bool ended, std::string_view* body, std::string* reason);
   // After the last line: false with *reason when the file ends before its snapshot does.
   bool Finish(std::string* reason) const;
   // The agent wrote this file (its header is there).
   bool Sealed() const { return sealed_; }
   // The final line had no line end and was left out: a write cut short, never acknowledged.
   bool DroppedTornLine() const { return dropped_; }
+  // The file is one whole snapshot in a chain: its header's count of records, each sealed onto
+  // the one before, and nothing after them.
+  bool WholeSnapshot() const { return sealed_ && chained_ && !dropped_ && records_ == snapshot_; }
+  // The seal of the last record read.
+  uint32_t LastSeal() const { return chain_; }
 
  private:
   // Whether TEXT's seal at AT fits; *seal gets its value.
-  bool SealFits(const std::string& text, size_t at, uint32_t* seal) const;
+  bool SealFits(std::string_view text, size_t at, uint32_t* seal) const;
 
   size_t lines_ = 0;
   bool sealed_ = false;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +45,8 @@ bool WriteWhole(int fd, const std::string& data, const char* operation = nullptr
   return true;
 }
 
+// Bytes read from the state file at a time.
+constexpr size_t STATE_READ_BLOCK = 256 * 1024;
 // Bytes gathered before a rewrite hands them to the file.
 constexpr size_t STATE_WRITE_BLOCK = 256 * 1024;
 // The header's record count is written as this many digits, then filled in once it is known.
@@ -121,10 +124,11 @@ class GroupGathering {
 
 // Whether LINE's first word is "module".
 bool NamesModule(std::string_view line) {
-  size_t start = line.find_first_not_of(" \t\r");
-  if (start == std::string_view::npos) return false;
-  size_t end = line.find_first_of(" \t\r", start);
-  return line.substr(start, end == std::string_view::npos ? end : end - start) == "module";
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  size_t start = 0;
+  while (start < line.size() && blank(line[start])) ++start;
+  std::string_view word = line.substr(start);
+  return word.substr(0, 6) == "module" && (word.size() == 6 || blank(word[6]));
 }
 
 // Opens PATH and hands each of its lines to TAKE(text, number, ended): the line without its line
@@ -142,12 +146,15 @@ bool ForEachLine(const std::string& path, bool* existed, size_t* bytes, size_t* 
     return false;
   }
   *existed = true;
-  std::string pending;
-  char buffer[65536];
+  // Lines are handed on where they were read; only the part of a line that a read cut off is
+  // moved, to the front of the buffer, and a line longer than the buffer doubles it.
+  std::string buffer(STATE_READ_BLOCK, '\0');
+  size_t have = 0;
   size_t line = 0;
   bool atEnd = false, ok = true;
   while (ok && !atEnd) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (have == buffer.size()) buffer.resize(2 * buffer.size());
+    ssize_t n = read(fd, buffer.data() + have, buffer.size() - have);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *error = "cannot read state file " + path + ": " + std::strerror(errno);
@@ -156,21 +163,22 @@ bool ForEachLine(const std::string& path, bool* existed, size_t* bytes, size_t* 
     }
     atEnd = n == 0;
     *bytes += static_cast<size_t>(n);
-    pending.append(buffer, static_cast<size_t>(n));
+    have += static_cast<size_t>(n);
+    const char* data = buffer.data();
     size_t start = 0;
-    while (ok && start < pending.size()) {
-      size_t end = pending.find('\n', start);
-      bool ended = end != std::string::npos;
-      if (!ended) {
-        if (!atEnd) break;
-        end = pending.size();
-      }
+    while (ok && start < have) {
+      const void* found = std::memchr(data + start, '\n', have - start);
+      bool ended = found != nullptr;
+      if (!ended && !atEnd) break;
+      size_t end = ended ? static_cast<size_t>(static_cast<const char*>(found) - data) : have;
       ++line;
-      std::string_view text(pending.data() + start, end - start);
+      std::string_view text(data + start, end - start);
       start = end + 1;
       ok = take(text, line, ended);
     }
-    pending.erase(0, std::min(start, pending.size()));
+    start = std::min(start, have);
+    std::memmove(buffer.data(), data + start, have - start);
+    have -= start;
   }
   close(fd);
   *lines = line;
@@ -207,12 +215,12 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   StateFileCheck check;
   GroupGathering group;
   // Kept from line to line, so that their room is made once.
-  std::string text, body, cause;
+  std::string cause;
+  std::string_view body;
   StateRecord record;
-  auto recordLine = [&](std::string_view view, size_t line, bool ended) {
-    text.assign(view);
+  auto recordLine = [&](std::string_view text, size_t line, bool ended) {
     cause.clear();
-    if (text.find('\0') != std::string::npos) {
+    if (text.find('\0') != std::string_view::npos) {
       *error = At(path, line) + ": not a text line";
       return false;
     }
@@ -241,6 +249,8 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   if (check.DroppedTornLine()) found->tornLine = lines;
   // A group that the file ends inside was cut short as a whole: none of it was acknowledged.
   if (group.Open()) found->tornLine = group.StartLine();
+  found->snapshot = check.WholeSnapshot() && !found->tornLine;
+  found->lastSeal = check.LastSeal();
   return true;
 }
 
@@ -372,6 +382,30 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   fileSize_ = total;
   rewriteSize_ = total;
   chain_ = chain;
+  return true;
+}
+
+bool StateJournal::Adopt(const StateFileFound& found) {
+  struct stat st;
+  struct statvfs fs;
+  // Another name for the file would take every append too; a file others may read would stay
+  // readable, where a rewrite makes it private. Without room for a rewrite, the start goes the
+  // way of a rewrite that found none: it serves, and changes wait until the file can be
+  // compacted again.
+  if (fd_ < 0 || !found.existed || !found.snapshot || fstat(fd_, &st) != 0 ||
+      static_cast<size_t>(st.st_size) != found.bytes || st.st_nlink != 1 ||
+      (st.st_mode & 077) != 0 || fstatvfs(fd_, &fs) != 0 ||
+      static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < found.bytes ||
+      fcntl(fd_, F_SETFL, O_APPEND) != 0) {
+    return false;
+  }
+  created_ = false;
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  appended_ = 0;
+  fileSize_ = found.bytes;
+  rewriteSize_ = found.bytes;
+  chain_ = found.lastSeal;
   return true;
 }
 

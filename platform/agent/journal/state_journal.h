@@ -21,6 +21,9 @@ struct StateFileFound {
   size_t bytes = 0;
   bool sealed = false;  // written by the agent: every line checked
   size_t tornLine = 0;  // a final line cut short, left out (it was never acknowledged)
+  // Exactly what a rewrite left: a chained snapshot with nothing appended, torn or cut.
+  bool snapshot = false;
+  uint32_t lastSeal = 0;  // the seal the next append chains onto, when snapshot
 };
 
 // Hands the records of PATH to TAKE in file order, one line at a time, each with its line number.
@@ -53,6 +56,11 @@ class StateJournal {
   // Writes the records RECORDS gives as the whole new file, takes the lock over to it and opens it
   // for appending.
   bool Rewrite(const StateRecordSource& records, std::string* error);
+  // Takes the locked file, read as FOUND, as the last rewrite instead of writing it again: only
+  // when it is exactly a snapshot, still as it was read, private to this user, under no other
+  // name, and with room on its file system to be rewritten. False (nothing changed) when a
+  // rewrite is needed.
+  bool Adopt(const StateFileFound& found);
   // One record, whole or not at all, handed to the OS before this returns; refused when the file
   // is no longer the one at the path (moved or removed under the agent). A write or sync that
   // fails is cut back off the file, so that a refused change never counts at the next start;

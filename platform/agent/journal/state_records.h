@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocol/messages.h"
@@ -53,7 +54,7 @@ struct StateRecord {
 };
 
 // Parses one line; blank lines and lines starting with '#' give false with an empty *error.
-bool ParseStateLine(const std::string& line, StateRecord* record, std::string* error);
+bool ParseStateLine(std::string_view line, StateRecord* record, std::string* error);
 
 // One line, without the line end.
 std::string FormatStateRecord(const StateRecord& record);

@@ -65,6 +65,38 @@ TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
   EXPECT_EQ(info.instanceHandle, instanceHandle);
   EXPECT_EQ(info.reserved, 8u);
   EXPECT_EQ(info.creationTime, TEST_CLOCK);
+  KillAgent();
+  AgentFrameworkCleanup();
+
+  // The file that start wrote is read as it is by the next, which changes nothing in it and
+  // appends onto its last seal; the start after that reads the change and writes the file anew.
+  auto fileId = [&] {
+    struct stat st {};
+    EXPECT_EQ(stat(state_.c_str(), &st), 0);
+    return std::make_pair(st.st_ino, st.st_size);
+  };
+  auto written = fileId();
+  ASSERT_TRUE(StartAgent({}));
+  EXPECT_EQ(fileId(), written) << "read, not rewritten";
+  agent = Connect();
+  SetInteger(agent, hertz, 4321);
+  KillAgent();
+  AgentFrameworkCleanup();
+  ASSERT_TRUE(StartAgent({}));
+  EXPECT_NE(fileId().first, written.first) << "a file with a change appended is rewritten";
+  agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, hertz), 4321u);
+  StopAgent();
+  AgentFrameworkCleanup();
+
+  // A start that adds a module writes it into the file, so a start without it still loads it.
+  written = fileId();
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--module", "RFC1213-MIB"}));
+  EXPECT_NE(fileId().first, written.first);
+  StopAgent();
+  std::ifstream file(state_);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("module RFC1213-MIB"), std::string::npos);
 }
 
 // A client knows the data handles of the rows after the one it asked for. A row that another

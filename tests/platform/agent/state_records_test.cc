@@ -48,6 +48,10 @@ TEST(StateRecordsTest, EveryRecordReadsBackAsItWasWritten) {
     ASSERT_TRUE(ParseStateLine(old, &record, &error)) << old << ": " << error;
     EXPECT_EQ(FormatStateRecord(record), now);
   }
+  // A value written by hand in its own order and spacing reads as the agent writes it.
+  ASSERT_TRUE(
+      ParseStateLine("value column=3  syntax=70\tsecond=2 handle=9 number=1", &record, &error));
+  EXPECT_EQ(FormatStateRecord(record), "value handle=9 column=3 syntax=70 number=1 second=2");
   EXPECT_FALSE(ParseStateLine("   # a comment", &record, &error));
   EXPECT_TRUE(error.empty());
   EXPECT_FALSE(ParseStateLine("", &record, &error));
@@ -74,6 +78,12 @@ TEST(StateRecordsTest, BadLinesSayWhatIsWrong) {
        "name=%4 file=x",
        "bad text for 'name'"},
       {"module", "one module name"},
+      {"value handle=1 column=2 syntax=4 bytes=0", "bad hex"},
+      {"value handle=1 column=2 syntax=4 bytes=00 second=1", "unknown key 'second'"},
+      {"value handle=1 column=2 syntax=2 number=1 second=x", "bad number for 'second'"},
+      {"value handle=1 column=2 syntax=2 number=1 number=2", "duplicate key 'number'"},
+      {"value handle=x column=2 syntax=2 number=1", "bad number for 'handle'"},
+      {"value handle=1 column=2 syntax=6 oid=1.-3", "bad OID"},
   };
   for (const auto& [line, expected] : cases) {
     StateRecord record;
