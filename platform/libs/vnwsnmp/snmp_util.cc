@@ -30,6 +30,28 @@ bool ForEachSubIdentifier(std::string_view text, Take take) {
   }
 }
 
+// Writes ID's decimal digits at the end of DIGITS; returns where they start.
+size_t FormatDecimal(uint32_t id, char (&digits)[10]) {
+  static constexpr char PAIRS[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  size_t at = sizeof digits;
+  while (id >= 100) {
+    uint32_t pair = (id % 100) * 2;
+    id /= 100;
+    digits[--at] = PAIRS[pair + 1];
+    digits[--at] = PAIRS[pair];
+  }
+  if (id >= 10) {
+    digits[--at] = PAIRS[id * 2 + 1];
+    digits[--at] = PAIRS[id * 2];
+  } else {
+    digits[--at] = static_cast<char>('0' + id);
+  }
+  return at;
+}
+
 }  // namespace
 
 extern "C" {
@@ -61,19 +83,18 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
   if (!oid || (oid->count > 0 && !oid->ids)) return 0;
   size_t used = 0;
   for (uint32_t i = 0; i < oid->count; ++i) {
-    uint32_t id = oid->ids[i];
-    size_t digits = 1;
-    for (uint32_t rest = id / 10; rest != 0; rest /= 10) ++digits;
-    size_t length = digits + (i > 0 ? 1 : 0);
+    // Listings print every leaf's OID through here: two digits per division, one pass.
+    char digits[10];
+    size_t start = FormatDecimal(oid->ids[i], digits);
+    size_t width = sizeof digits - start;
+    size_t length = width + (i > 0 ? 1 : 0);
     if (used + length + 1 > size) {
       buffer[0] = '\0';
       return 0;
     }
-    if (i > 0) buffer[used] = '.';
-    used += length;
-    // The digits go straight to their place, last one first.
-    for (size_t at = used; digits > 0; --digits, id /= 10)
-      buffer[--at] = static_cast<char>('0' + id % 10);
+    if (i > 0) buffer[used++] = '.';
+    std::memcpy(buffer + used, digits + start, width);
+    used += width;
   }
   buffer[used] = '\0';
   return 1;

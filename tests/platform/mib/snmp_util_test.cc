@@ -89,6 +89,13 @@ TEST(SnmpOidToString, NeverWritesPastTheSize) {
   SnmpOid broken{2, nullptr};
   EXPECT_FALSE(SnmpOidToString(&broken, sizeof buffer, buffer));
 
+  // Every digit count, and the widths where a pair of digits gives way to a single one.
+  uint32_t widths[] = {0, 9, 10, 99, 100, 101, 1000, 99999, 1000000000};
+  SnmpOid wide{9, widths};
+  char text[64];
+  ASSERT_TRUE(SnmpOidToString(&wide, sizeof text, text));
+  EXPECT_STREQ(text, "0.9.10.99.100.101.1000.99999.1000000000");
+
   SnmpOid parsed{0, nullptr};
   ASSERT_TRUE(SnmpOidToString(&oid, sizeof buffer, buffer));
   ASSERT_TRUE(SnmpStringToOid(buffer, &parsed));
