@@ -6,6 +6,7 @@
 // it too, for the faults of its own that the tests inject (a failed write of its state file).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -29,6 +30,10 @@ using FaultCodeSink = void (*)(int32_t code, const std::string& text);
 // Windows the thread's last error) becomes CODE, and SINK, when given, takes it too.
 bool InjectedFailure(const char* operation, int64_t* result, FaultCodeSink sink);
 
+// True once ORVU_FAULTS has been read and names no fault: the check at the start of every
+// operation is then a single load, where a listing makes several calls for each leaf.
+extern std::atomic<bool> gNoFaults;
+
 }  // namespace orvu
 
 // The first statement of an exported operation returning TYPE: the injected result, when there is
@@ -36,6 +41,7 @@ bool InjectedFailure(const char* operation, int64_t* result, FaultCodeSink sink)
 #define ORVU_FAULT_POINT(operation, type, sink)                  \
   do {                                                           \
     int64_t orvuInjected = 0;                                    \
-    if (::orvu::InjectedFailure(operation, &orvuInjected, sink)) \
+    if (!::orvu::gNoFaults.load(std::memory_order_relaxed) &&    \
+        ::orvu::InjectedFailure(operation, &orvuInjected, sink)) \
       return static_cast<type>(orvuInjected);                    \
   } while (0)
