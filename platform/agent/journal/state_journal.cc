@@ -510,11 +510,11 @@ bool StateJournal::MakeNotedCut(std::string* said, std::string* error) {
   std::string refused = end == std::string::npos ? std::string() : note.substr(end + 1);
   size_t space = head.find(" state=");
   unsigned long long size = 0;
-  bool parsed = head.rfind("size=", 0) == 0 && space != std::string::npos &&
-                std::sscanf(head.c_str(), "size=%llu", &size) == 1 &&
-                head.substr(space + 7) == path_;
+  bool wellFormed = head.rfind("size=", 0) == 0 && space != std::string::npos &&
+                    std::sscanf(head.c_str(), "size=%llu", &size) == 1;
+  bool ours = wellFormed && head.substr(space + 7) == path_;
   struct stat st;
-  bool fits = parsed && !refused.empty() && fstat(fd_, &st) == 0 &&
+  bool fits = ours && !refused.empty() && fstat(fd_, &st) == 0 &&
               static_cast<unsigned long long>(st.st_size) > size &&
               static_cast<unsigned long long>(st.st_size) - size <= refused.size();
   if (fits) {
@@ -533,11 +533,11 @@ bool StateJournal::MakeNotedCut(std::string* said, std::string* error) {
             ": cut off the change that was refused before the last stop, when the file "
             "system would not take the cut (noted in " +
             cutNote_ + ")";
-  } else if (parsed && head.substr(space + 7) == path_) {
+  } else if (ours) {
     *said = "left alone " + cutNote_ + ": " + path_ + " no longer ends in the change it notes";
   }
-  // A note for another state file belongs to that file's agent.
-  if (fits || !parsed || head.substr(space + 7) == path_) unlink(cutNote_.c_str());
+  // A note for another state file belongs to that file's agent; one that does not read, to nobody.
+  if (ours || !wellFormed) unlink(cutNote_.c_str());
   return true;
 }
 

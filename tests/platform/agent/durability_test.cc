@@ -451,6 +451,15 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
     AgentFrameworkCleanup();
     StopAgent();
   }
+  // A note beside the socket that names another state file is that file's agent's to make.
+  std::string note = socket_ + ".cut";
+  std::ofstream(note) << "size=1 state=" << dir_ << "/other-state\nx";
+  std::filesystem::permissions(
+      note, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  ASSERT_TRUE(StartAgent({}));
+  StopAgent();
+  EXPECT_TRUE(std::filesystem::exists(note));
+  std::filesystem::remove(note);
 }
 
 // With no room for its start-up rewrite (here a file-size limit below the state's size, as a
