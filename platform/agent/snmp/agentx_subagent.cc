@@ -1,21 +1,12 @@
 #include "agent/snmp/agentx_subagent.h"
 
-// net-snmp's headers must come in this order.
-// clang-format off
-#include <net-snmp/net-snmp-config.h>
-#include <net-snmp/net-snmp-includes.h>
-#include <net-snmp/agent/net-snmp-agent-includes.h>
-#include <net-snmp/library/large_fd_set.h>
-// clang-format on
-
-// The library's subagent session and its opening, which its headers do not declare.
-extern "C" {
-extern netsnmp_session* main_session;
-int subagent_open_master_session(void);
-}
-
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,31 +15,68 @@ int subagent_open_master_session(void);
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "agent/snmp/agentx_pdu.h"
 #include "common/faults.h"
 
 namespace orvu::agent {
 namespace {
 
-using proto::Value;
-using proto::ValueKind;
+using namespace agentx;
+using Clock = std::chrono::steady_clock;
 
 constexpr char SUBAGENT_NAME[] = "orvu-agentd";
-constexpr char UNDO_DATA[] = "orvu-undo";
-// Descriptors are numbered far higher than FD_SETSIZE once a thousand clients are connected.
-constexpr int SUBAGENT_FD_SET_SIZE = 65536;
-
 // How soon the subagent tries again to open a session while there is none, and how long it waits
-// for a master's answer to its goodbye.
+// for the master's answer to its Open and Register before it starts over.
 constexpr int AGENTX_RETRY_MS = 20;
-constexpr int AGENTX_CLOSE_WAIT_MS = 200;
+constexpr int AGENTX_ANSWER_WAIT_MS = 1000;
+constexpr uint8_t AGENTX_PRIORITY = 127;  // the RFC's default
+constexpr size_t AGENTX_READ_CHUNK = 65536;
+
+// Where the master listens: a Unix socket, or a TCP host and port.
+struct MasterAddress {
+  std::string text;
+  std::string path;
+  std::string host;
+  std::string port;
+};
+
+enum class Phase { Closed, Connecting, Opening, Registering, Open };
+
+// What a set keeps from TestSet to CleanupSet: the master sends the phases one by one, under the
+// transaction id of the SNMP request.
+struct PendingSet {
+  uint32_t transaction = 0;
+  bool tested = false;  // TestSet passed
+  bool committed = false;
+  std::vector<SnmpVarBind> varbinds;
+  std::vector<SnmpSetTarget> targets;
+  // What CommitSet did, for UndoSet: the targets it wrote or whose row it created.
+  std::vector<size_t> written;
+  std::vector<size_t> created;
+};
+
+struct Session {
+  int fd = -1;
+  Phase phase = Phase::Closed;
+  uint32_t id = 0;
+  uint32_t nextPacket = 1;
+  uint32_t awaited = 0;  // the packet id of the Open or Register whose answer is due
+  size_t registered = 0;
+  Clock::time_point deadline;
+  std::string in;
+  std::string out;
+  PendingSet set;
+  bool saidUnreachable = false;  // once per loss of the master, not per attempt
+};
 
 AgentCore* gCore = nullptr;
 bool gStarted = false;
+MasterAddress gAddress;
+std::vector<Oid> gRoots;
 // The core belongs to whoever holds gCoreLock: the main loop, but for its waits, and the
 // subagent's thread while it answers a request.
 std::mutex gCoreLock;
@@ -56,239 +84,405 @@ std::unique_lock<std::mutex> gMainHold;
 std::thread gThread;
 std::atomic<bool> gStop{false};
 int gWake[2] = {-1, -1};
-std::chrono::steady_clock::time_point gNextAttempt;
+Clock::time_point gNextAttempt;
 SubagentCounters gCounters;
-netsnmp_large_fd_set gReadSet;
-netsnmp_large_fd_set gWriteSet;
-netsnmp_large_fd_set gExceptSet;
+Session gSession;
+// The open session's socket, for StopSubagent to end a read that waits on it; gFdLock keeps it
+// from being closed under that call.
+std::mutex gFdLock;
+int gOpenFd = -1;
 
-Oid OidOf(const oid* ids, size_t count) { return Oid(ids, ids + count); }
-
-std::vector<oid> NetOid(const Oid& ids) { return std::vector<oid>(ids.begin(), ids.end()); }
-
-// The value a varbind carries, in the agent's own form; false for types the agent never holds.
-bool ValueOfVarBind(const netsnmp_variable_list* vb, Value* v) {
-  *v = Value();
-  v->syntax = vb->type;
-  switch (vb->type) {
-    case ASN_INTEGER:
-    case ASN_COUNTER:
-    case ASN_GAUGE:
-    case ASN_TIMETICKS:
-      v->kind = ValueKind::Number;
-      v->number = static_cast<uint32_t>(*vb->val.integer);
-      return true;
-    case ASN_NULL: return true;
-    case ASN_OCTET_STR:
-    case ASN_IPADDRESS:
-    case ASN_OPAQUE:
-      v->kind = ValueKind::Bytes;
-      v->bytes.assign(reinterpret_cast<const char*>(vb->val.string), vb->val_len);
-      return true;
-    case ASN_OBJECT_ID:
-      v->kind = ValueKind::Oid;
-      v->ids = OidOf(vb->val.objid, vb->val_len / sizeof(oid));
-      return true;
-    case ASN_OPAQUE_FLOAT:
-    case ASN_OPAQUE_DOUBLE: {
-      // The library unwraps a float or double from its Opaque; it goes back into one as the
-      // BER that net-snmp's managers read: tag 9f 78 or 9f 79, length, value in network order.
-      v->syntax = ASN_OPAQUE;
-      v->kind = ValueKind::Bytes;
-      uint64_t bits = 0;
-      size_t size = 0;
-      if (vb->type == ASN_OPAQUE_FLOAT) {
-        uint32_t b = 0;
-        std::memcpy(&b, vb->val.floatVal, sizeof b);
-        bits = b;
-        size = 4;
-      } else {
-        std::memcpy(&bits, vb->val.doubleVal, sizeof bits);
-        size = 8;
-      }
-      v->bytes = {static_cast<char>(ASN_OPAQUE_TAG1), static_cast<char>(vb->type),
-                  static_cast<char>(size)};
-      for (size_t i = size; i-- > 0;) v->bytes.push_back(static_cast<char>(bits >> (8 * i)));
-      return true;
+bool ParseAddress(const std::string& text, MasterAddress* address, std::string* error) {
+  address->text = text;
+  std::string rest = text;
+  if (rest.rfind("unix:", 0) == 0) {
+    address->path = rest.substr(5);
+  } else if (rest.rfind("tcp:", 0) == 0) {
+    rest = rest.substr(4);
+    size_t colon = rest.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) {
+      *error = "--agentx " + text + ": a TCP address is tcp:HOST:PORT";
+      return false;
     }
-    case ASN_COUNTER64:
-      v->kind = ValueKind::Pair;
-      v->number = static_cast<uint32_t>(vb->val.counter64->high);
-      v->second = static_cast<uint32_t>(vb->val.counter64->low);
-      return true;
-    default: return false;
-  }
-}
-
-// Puts V into VB under the SNMP type of its syntax. AgentX has no NsapAddress (net-snmp's master
-// answers one with genError and drops the session), so it goes as an OCTET STRING; a syntax code
-// that no MIB gives goes by the form the value has.
-void SetVarBind(netsnmp_variable_list* vb, const Value& v) {
-  bool known = false;
-  ValueKind expected = proto::KindOfSyntax(v.syntax, &known);
-  bool fits = known && expected == v.kind && v.syntax < 128;
-  if (fits && v.syntax == ORVU_SYNTAX_IPADDR && v.bytes.size() != 4) fits = false;
-  u_char type = 0;
-  if (fits) {
-    type = v.syntax == ORVU_SYNTAX_NSAPADDR ? ASN_OCTET_STR : static_cast<u_char>(v.syntax);
+    address->host = rest.substr(0, colon);
+    address->port = rest.substr(colon + 1);
+    if (address->host.size() > 2 && address->host.front() == '[' && address->host.back() == ']')
+      address->host = address->host.substr(1, address->host.size() - 2);
+    if (address->port.find_first_not_of("0123456789") != std::string::npos ||
+        address->port.size() > 5 || std::stoul(address->port) == 0 ||
+        std::stoul(address->port) > 65535) {
+      *error = "--agentx " + text + ": the port is a number from 1 to 65535";
+      return false;
+    }
+  } else if (rest.rfind("udp:", 0) == 0 || rest.rfind("udp6:", 0) == 0) {
+    *error = "--agentx " + text + ": AgentX runs over a Unix socket or TCP, not UDP";
+    return false;
   } else {
-    switch (v.kind) {
-      case ValueKind::Number: type = ASN_GAUGE; break;
-      case ValueKind::Pair: type = ASN_COUNTER64; break;
-      case ValueKind::Bytes: type = ASN_OCTET_STR; break;
-      case ValueKind::Oid: type = ASN_OBJECT_ID; break;
-    }
+    address->path = rest;
   }
-  switch (type) {
-    case ASN_NULL: snmp_set_var_typed_value(vb, ASN_NULL, nullptr, 0); break;
-    case ASN_INTEGER: {
-      long number = static_cast<int32_t>(v.number);
-      snmp_set_var_typed_value(vb, type, &number, sizeof number);
-      break;
-    }
-    case ASN_COUNTER:
-    case ASN_GAUGE:
-    case ASN_TIMETICKS: {
-      u_long number = v.number;
-      snmp_set_var_typed_value(vb, type, &number, sizeof number);
-      break;
-    }
-    case ASN_COUNTER64: {
-      counter64 number;
-      number.high = v.number;
-      number.low = v.second;
-      snmp_set_var_typed_value(vb, type, &number, sizeof number);
-      break;
-    }
-    case ASN_OBJECT_ID: {
-      std::vector<oid> ids = NetOid(v.ids);
-      snmp_set_var_typed_value(vb, type, ids.data(), ids.size() * sizeof(oid));
-      break;
-    }
-    default: snmp_set_var_typed_value(vb, type, v.bytes.data(), v.bytes.size()); break;
+  if (address->host.empty() && address->path.empty()) {
+    *error = "--agentx needs an address";
+    return false;
+  }
+  if (!address->path.empty() && address->path.size() >= sizeof(sockaddr_un{}.sun_path)) {
+    *error = "--agentx " + text + ": a Unix socket path is at most 107 bytes";
+    return false;
+  }
+  return true;
+}
+
+void SaidUnreachable(const std::string& why) {
+  if (gSession.saidUnreachable) return;
+  gSession.saidUnreachable = true;
+  std::fprintf(
+      stderr, "orvu-agentd: no AgentX master answers at %s yet (%s); trying again until one does\n",
+      gAddress.text.c_str(), why.c_str());
+}
+
+void CloseSession() {
+  if (gSession.fd >= 0) {
+    std::lock_guard<std::mutex> lock(gFdLock);
+    gOpenFd = -1;
+    close(gSession.fd);
+  }
+  gSession.fd = -1;
+  gSession.phase = Phase::Closed;
+  gSession.in.clear();
+  gSession.out.clear();
+  gSession.set = PendingSet();
+  gNextAttempt = Clock::now() + std::chrono::milliseconds(AGENTX_RETRY_MS);
+}
+
+// The master went away or broke the protocol: the session ends and a new one starts as soon as a
+// master answers.
+void LoseSession(const std::string& why) {
+  bool wasOpen = gSession.phase == Phase::Open;
+  CloseSession();
+  if (wasOpen) {
+    std::fprintf(
+        stderr, "orvu-agentd: the AgentX master went away (%s); joining it again once it answers\n",
+        why.c_str());
+    gSession.saidUnreachable = true;
+  } else {
+    SaidUnreachable(why);
   }
 }
 
-bool StartsWith(const Oid& name, const oid* root, size_t rootLength) {
-  return name.size() >= rootLength && std::equal(root, root + rootLength, name.begin());
+// Writes what the session has queued; false when the master is gone.
+bool Flush() {
+  while (!gSession.out.empty()) {
+    ssize_t n = send(gSession.fd, gSession.out.data(), gSession.out.size(), MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;  // the loop waits for room
+      LoseSession(std::strerror(errno));
+      return false;
+    }
+    gSession.out.erase(0, static_cast<size_t>(n));
+  }
+  return true;
 }
 
-int ErrorOf(SnmpOutcome outcome) {
+// Tells the master why the session ends; what it does with that is up to it.
+void SendClose(uint8_t reason) {
+  std::string& out = gSession.out;
+  size_t start = BeginPacket(&out, AGENTX_CLOSE, gSession.id, 0, gSession.nextPacket++);
+  PutU8(&out, reason);
+  PutU8(&out, 0);
+  PutU16(&out, 0);
+  EndPacket(&out, start);
+  Flush();
+}
+
+void SendOpen() {
+  std::string& out = gSession.out;
+  gSession.awaited = gSession.nextPacket++;
+  size_t start = BeginPacket(&out, AGENTX_OPEN, 0, 0, gSession.awaited);
+  PutU8(&out, 0);  // no timeout of the session's own: the master's default
+  PutU8(&out, 0);
+  PutU16(&out, 0);
+  PutOid(&out, {});
+  PutOctets(&out, SUBAGENT_NAME, sizeof SUBAGENT_NAME - 1);
+  EndPacket(&out, start);
+  gSession.phase = Phase::Opening;
+  gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
+}
+
+// Registers the next of the agent's subtrees, or opens the session for requests after the last.
+void RegisterNext() {
+  if (gSession.registered == gRoots.size()) {
+    gSession.phase = Phase::Open;
+    gSession.saidUnreachable = false;
+    // From now on the thread only waits for requests: in the read itself, not in a poll first.
+    int flags = fcntl(gSession.fd, F_GETFL);
+    fcntl(gSession.fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::lock_guard<std::mutex> lock(gFdLock);
+    gOpenFd = gSession.fd;
+    return;
+  }
+  std::string& out = gSession.out;
+  gSession.awaited = gSession.nextPacket++;
+  size_t start = BeginPacket(&out, AGENTX_REGISTER, gSession.id, 0, gSession.awaited);
+  PutU8(&out, 0);
+  PutU8(&out, AGENTX_PRIORITY);
+  PutU8(&out, 0);
+  PutU8(&out, 0);
+  PutOid(&out, gRoots[gSession.registered]);
+  EndPacket(&out, start);
+  gSession.phase = Phase::Registering;
+  gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
+}
+
+// Starts a connection to the master; the session opens once it is made.
+void Connect() {
+  gNextAttempt = Clock::now() + std::chrono::milliseconds(AGENTX_RETRY_MS);
+  int fd = -1;
+  int made = -1;
+  if (!gAddress.path.empty()) {
+    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return SaidUnreachable(std::strerror(errno));
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    std::memcpy(where.sun_path, gAddress.path.data(), gAddress.path.size());
+    made = connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where);
+  } else {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    int status = getaddrinfo(gAddress.host.c_str(), gAddress.port.c_str(), &hints, &found);
+    if (status != 0) return SaidUnreachable(gai_strerror(status));
+    fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd >= 0) {
+      int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      made = connect(fd, found->ai_addr, found->ai_addrlen);
+    }
+    freeaddrinfo(found);
+    if (fd < 0) return SaidUnreachable(std::strerror(errno));
+  }
+  gSession.fd = fd;
+  gSession.id = 0;
+  gSession.registered = 0;
+  if (made == 0) {
+    SendOpen();
+  } else if (errno == EINPROGRESS) {
+    gSession.phase = Phase::Connecting;
+    gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
+  } else {
+    std::string why = std::strerror(errno);
+    CloseSession();
+    SaidUnreachable(why);
+  }
+}
+
+uint16_t ErrorOf(SnmpOutcome outcome) {
   switch (outcome) {
-    case SnmpOutcome::Ok: return SNMP_ERR_NOERROR;
-    case SnmpOutcome::NoSuchObject: return SNMP_NOSUCHOBJECT;
-    case SnmpOutcome::NoSuchInstance: return SNMP_NOSUCHINSTANCE;
-    case SnmpOutcome::NotWritable: return SNMP_ERR_NOTWRITABLE;
-    case SnmpOutcome::WrongType: return SNMP_ERR_WRONGTYPE;
-    case SnmpOutcome::WrongLength: return SNMP_ERR_WRONGLENGTH;
-    case SnmpOutcome::WrongValue: return SNMP_ERR_WRONGVALUE;
-    case SnmpOutcome::NoCreation: return SNMP_ERR_NOCREATION;
-    case SnmpOutcome::CommitFailed: return SNMP_ERR_COMMITFAILED;
-    case SnmpOutcome::InconsistentValue: return SNMP_ERR_INCONSISTENTVALUE;
+    case SnmpOutcome::Ok: return AGENTX_NO_ERROR;
+    case SnmpOutcome::NotWritable:
+    case SnmpOutcome::NoSuchObject:
+    case SnmpOutcome::NoSuchInstance: return AGENTX_NOT_WRITABLE;
+    case SnmpOutcome::WrongType: return AGENTX_WRONG_TYPE;
+    case SnmpOutcome::WrongLength: return AGENTX_WRONG_LENGTH;
+    case SnmpOutcome::WrongValue: return AGENTX_WRONG_VALUE;
+    case SnmpOutcome::NoCreation: return AGENTX_NO_CREATION;
+    case SnmpOutcome::CommitFailed: return AGENTX_COMMIT_FAILED;
+    case SnmpOutcome::InconsistentValue: return AGENTX_INCONSISTENT_VALUE;
   }
-  return SNMP_ERR_GENERR;
+  return AGENTX_GEN_ERR;
 }
 
-void AnswerGet(netsnmp_agent_request_info* info, netsnmp_request_info* request) {
-  netsnmp_variable_list* vb = request->requestvb;
-  SnmpVarBind found;
-  SnmpOutcome outcome = gCore->SnmpGet(OidOf(vb->name, vb->name_length), &found);
-  if (outcome == SnmpOutcome::Ok) {
-    SetVarBind(vb, found.value);
-  } else {
-    netsnmp_set_request_error(info, request, ErrorOf(outcome));
-  }
+size_t BeginResponse(const Header& request, uint16_t error, uint16_t index) {
+  std::string& out = gSession.out;
+  size_t start = BeginPacket(&out, AGENTX_RESPONSE, request.sessionId, request.transactionId,
+                             request.packetId);
+  PutU32(&out, 0);  // sysUpTime: a master ignores a subagent's
+  PutU16(&out, error);
+  PutU16(&out, index);
+  return start;
 }
 
-// The next object within the registration. A NULL value is stepped over: net-snmp's master takes
-// a NULL in a GetNext answer for no answer at all and would end the walk of the subtree there, so
-// a walk goes on past a NULL column (a Get of the object still gives it).
-void AnswerNext(netsnmp_handler_registration* registration, netsnmp_request_info* request) {
-  netsnmp_variable_list* vb = request->requestvb;
-  Oid from = OidOf(vb->name, vb->name_length);
-  SnmpVarBind found;
-  bool have = false;
-  if (request->inclusive && gCore->SnmpGet(from, &found) == SnmpOutcome::Ok) have = true;
-  while (!have || found.value.syntax == ASN_NULL) {
-    if (have) from = found.oid;
-    if (!gCore->SnmpNext(from, &found)) return;
+void Respond(const Header& request, uint16_t error, uint16_t index) {
+  EndPacket(&gSession.out, BeginResponse(request, error, index));
+}
+
+bool Within(const Oid& name, const Oid& end) { return end.empty() || name < end; }
+
+void PutFound(const SnmpVarBind& found) {
+  PutVarBind(&gSession.out, TypeOfValue(found.value), found.oid, found.value);
+}
+
+void PutEnd(const Oid& start) {
+  PutVarBind(&gSession.out, AGENTX_END_OF_MIB_VIEW, start, proto::Value());
+}
+
+// The first object of RANGE, or false when it holds none. A NULL value is stepped over: net-snmp's
+// master takes a NULL in a GetNext answer for no answer at all and would end the walk of the
+// subtree there, so a walk goes on past a NULL column (a Get of the object still gives it).
+bool NextIn(const SearchRange& range, SnmpVarBind* found) {
+  Oid from = range.start;
+  bool have = range.include && gCore->SnmpGet(from, found) == SnmpOutcome::Ok;
+  while (!have || found->value.syntax == AGENTX_NULL) {
+    if (have) from = found->oid;
+    if (!gCore->SnmpNext(from, found)) return false;
     have = true;
   }
-  if (!StartsWith(found.oid, registration->rootoid, registration->rootoid_len)) return;
-  std::vector<oid> name = NetOid(found.oid);
-  snmp_set_var_objid(vb, name.data(), name.size());
-  SetVarBind(vb, found.value);
+  return Within(found->oid, range.end);
 }
 
-struct UndoRecord {
-  SnmpSetTarget target;
-  Oid oid;  // the varbind's name: a row this set created goes again by its RowStatus object
-};
-
-void FreeUndo(void* data) { delete static_cast<UndoRecord*>(data); }
-
-// One set as the core checks it: its varbinds, the requests they came from, and their targets.
-struct CheckedSet {
-  std::vector<SnmpVarBind> varbinds;
-  std::vector<netsnmp_request_info*> order;
-  std::vector<SnmpSetTarget> targets;
-  netsnmp_request_info* refused = nullptr;  // the first varbind the set cannot write
-};
-
-// Checks the varbinds of REQUESTS as one set; the outcome, with set->refused on a refusal.
-SnmpOutcome CheckSet(netsnmp_request_info* requests, CheckedSet* set) {
-  for (netsnmp_request_info* request = requests; request; request = request->next) {
-    if (request->processed) continue;
-    netsnmp_variable_list* vb = request->requestvb;
-    SnmpVarBind& varbind = set->varbinds.emplace_back();
-    varbind.oid = OidOf(vb->name, vb->name_length);
-    set->order.push_back(request);
-    if (!ValueOfVarBind(vb, &varbind.value)) {
-      set->refused = request;
-      return SnmpOutcome::WrongType;
+void AnswerGet(const Pdu& pdu) {
+  size_t start = BeginResponse(pdu.header, 0, 0);
+  SnmpVarBind found;
+  for (const SearchRange& range : pdu.ranges) {
+    ++gCounters.requests;
+    SnmpOutcome outcome = gCore->SnmpGet(range.start, &found);
+    if (outcome == SnmpOutcome::Ok) {
+      PutFound(found);
+    } else {
+      uint16_t type =
+          outcome == SnmpOutcome::NoSuchInstance ? AGENTX_NO_SUCH_INSTANCE : AGENTX_NO_SUCH_OBJECT;
+      PutVarBind(&gSession.out, type, range.start, proto::Value());
     }
   }
-  size_t failed = 0;
+  EndPacket(&gSession.out, start);
+}
+
+void AnswerNext(const Pdu& pdu) {
+  size_t start = BeginResponse(pdu.header, 0, 0);
+  SnmpVarBind found;
+  for (const SearchRange& range : pdu.ranges) {
+    ++gCounters.requests;
+    if (NextIn(range, &found)) {
+      PutFound(found);
+    } else {
+      PutEnd(range.start);
+    }
+  }
+  EndPacket(&gSession.out, start);
+}
+
+// GetBulk as RFC 2741 7.2.3.2 has it: the first non-repeaters ranges once, then the others
+// repeatedly, each from where it ended; it stops early once every repeater is at its end.
+void AnswerBulk(const Pdu& pdu) {
+  size_t start = BeginResponse(pdu.header, 0, 0);
+  size_t fixed = std::min<size_t>(pdu.nonRepeaters, pdu.ranges.size());
+  SnmpVarBind found;
+  for (size_t i = 0; i < fixed; ++i) {
+    ++gCounters.requests;
+    if (NextIn(pdu.ranges[i], &found)) {
+      PutFound(found);
+    } else {
+      PutEnd(pdu.ranges[i].start);
+    }
+  }
+  std::vector<SearchRange> repeaters(pdu.ranges.begin() + static_cast<ptrdiff_t>(fixed),
+                                     pdu.ranges.end());
+  std::vector<bool> ended(repeaters.size(), false);
+  size_t open = repeaters.size();
+  for (uint16_t round = 0; round < pdu.maxRepetitions && open > 0; ++round) {
+    for (size_t i = 0; i < repeaters.size(); ++i) {
+      ++gCounters.requests;
+      if (!ended[i] && NextIn(repeaters[i], &found)) {
+        PutFound(found);
+        repeaters[i].start = found.oid;
+        repeaters[i].include = false;
+      } else {
+        if (!ended[i]) --open;
+        ended[i] = true;
+        PutEnd(repeaters[i].start);
+      }
+    }
+  }
+  EndPacket(&gSession.out, start);
+}
+
+// The value a varbind carries, in the agent's form: the SMI's types as they came, and a refusal
+// for the exceptions, which no set can write.
+bool SettableValue(const VarBind& vb) {
+  return vb.value.syntax != AGENTX_NO_SUCH_OBJECT && vb.value.syntax != AGENTX_NO_SUCH_INSTANCE &&
+         vb.value.syntax != AGENTX_END_OF_MIB_VIEW;
+}
+
+// Checks the varbinds of a set as one; the outcome, and the position of the refused one.
+SnmpOutcome CheckSet(PendingSet* set, size_t* failed) {
   std::string why;
-  SnmpOutcome outcome = gCore->SnmpCheckSets(set->varbinds, &set->targets, &failed, &why);
-  if (outcome != SnmpOutcome::Ok) set->refused = set->order[failed];
-  return outcome;
+  set->targets.clear();
+  return gCore->SnmpCheckSets(set->varbinds, &set->targets, failed, &why);
 }
 
 // TestSet: every varbind is checked, as one set, before anything is written, so a set with one
 // bad varbind changes nothing.
-void TestSet(netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
-  CheckedSet set;
-  SnmpOutcome outcome = CheckSet(requests, &set);
-  if (set.refused) {
-    ++gCounters.setsRefused;
-    netsnmp_set_request_error(info, set.refused, ErrorOf(outcome));
+void TestSet(const Pdu& pdu) {
+  PendingSet& set = gSession.set;
+  set = PendingSet();
+  set.transaction = pdu.header.transactionId;
+  size_t failed = 0;
+  SnmpOutcome outcome = SnmpOutcome::Ok;
+  for (size_t i = 0; i < pdu.varbinds.size() && outcome == SnmpOutcome::Ok; ++i) {
+    SnmpVarBind& vb = set.varbinds.emplace_back();
+    vb.oid = pdu.varbinds[i].name;
+    vb.value = pdu.varbinds[i].value;
+    if (!SettableValue(pdu.varbinds[i])) {
+      outcome = SnmpOutcome::WrongType;
+      failed = i;
+    }
   }
+  if (outcome == SnmpOutcome::Ok) outcome = CheckSet(&set, &failed);
+  if (outcome != SnmpOutcome::Ok) {
+    ++gCounters.setsRefused;
+    Respond(pdu.header, ErrorOf(outcome), static_cast<uint16_t>(failed + 1));
+    return;
+  }
+  set.tested = true;
+  Respond(pdu.header, AGENTX_NO_ERROR, 0);
+}
+
+// Takes back what CommitSet did: values return to what they were, rows it created go; each undo
+// is journaled like any change. False when one of them could not be written.
+bool Undo(PendingSet* set) {
+  bool whole = true;
+  for (size_t i : set->written) {
+    const SnmpSetTarget& t = set->targets[i];
+    if (gCore->SnmpCommitSet(t, t.previous)) {
+      ++gCounters.setsUndone;
+    } else {
+      whole = false;
+    }
+  }
+  for (size_t i : set->created) {
+    if (gCore->SnmpDestroyRow(set->varbinds[i].oid)) {
+      ++gCounters.setsUndone;
+    } else {
+      whole = false;
+    }
+  }
+  set->written.clear();
+  set->created.clear();
+  set->committed = false;
+  return whole;
 }
 
 // CommitSet: the set is checked again (a library client may have removed an instance since
 // TestSet); the rows it creates come first, then all its values as one journal record, written
 // before the master hears back. Rows it destroys go at the end (CleanupSet), when nothing can undo
-// it.
-void CommitSet(netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
-  CheckedSet set;
-  if (CheckSet(requests, &set) != SnmpOutcome::Ok) {
-    netsnmp_set_request_error(info, set.refused, SNMP_ERR_COMMITFAILED);
+// it. A commit that fails takes back what it did before it answers.
+void CommitSet(const Pdu& pdu) {
+  PendingSet& set = gSession.set;
+  size_t failed = 0;
+  if (!set.tested || set.transaction != pdu.header.transactionId ||
+      CheckSet(&set, &failed) != SnmpOutcome::Ok) {
+    Respond(pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(failed + 1));
     return;
   }
   std::vector<SnmpSetTarget>& targets = set.targets;
-  const std::vector<SnmpVarBind>& varbinds = set.varbinds;
-  const std::vector<netsnmp_request_info*>& order = set.order;
   for (size_t i = 0; i < targets.size(); ++i) {
     if (targets[i].row != RowChange::Create) continue;
     uint32_t handle = gCore->SnmpCreateRow(targets[i]);
     if (handle == 0) {
-      netsnmp_set_request_error(info, order[i], SNMP_ERR_COMMITFAILED);
+      Undo(&set);
+      Respond(pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(i + 1));
       return;
     }
-    netsnmp_request_add_list_data(
-        order[i],
-        netsnmp_create_data_list(UNDO_DATA, new UndoRecord{targets[i], varbinds[i].oid}, FreeUndo));
+    set.created.push_back(i);
     for (SnmpSetTarget& t : targets) {
       if (t.instanceHandle == 0 && t.entryHandle == targets[i].entryHandle &&
           t.index == targets[i].index)
@@ -297,189 +491,197 @@ void CommitSet(netsnmp_agent_request_info* info, netsnmp_request_info* requests)
   }
   // The values go in one journal append: a failed write leaves none of them, never a half set.
   std::vector<SnmpSetTarget> writes;
-  for (const SnmpSetTarget& t : targets) {
-    if (t.row != RowChange::Destroy) writes.push_back(t);
+  std::vector<size_t> positions;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i].row == RowChange::Destroy) continue;
+    writes.push_back(targets[i]);
+    positions.push_back(i);
   }
-  if (writes.empty()) return;
-  if (!gCore->SnmpCommitSets(writes)) {
-    for (size_t i = 0; i < targets.size(); ++i) {
-      if (targets[i].row == RowChange::Destroy) continue;
-      netsnmp_set_request_error(info, order[i], SNMP_ERR_COMMITFAILED);
+  if (!writes.empty() && !gCore->SnmpCommitSets(writes)) {
+    Undo(&set);
+    Respond(pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(positions.front() + 1));
+    return;
+  }
+  for (size_t i : positions) {
+    ++gCounters.setsCommitted;
+    if (targets[i].row == RowChange::None) set.written.push_back(i);
+  }
+  set.committed = true;
+  Respond(pdu.header, AGENTX_NO_ERROR, 0);
+}
+
+void UndoSet(const Pdu& pdu) {
+  PendingSet& set = gSession.set;
+  bool whole = set.transaction != pdu.header.transactionId || Undo(&set);
+  Respond(pdu.header, whole ? AGENTX_NO_ERROR : AGENTX_UNDO_FAILED, 0);
+}
+
+// CleanupSet ends the set either way, and has no answer; after a set that went through, the rows
+// it destroys go.
+void CleanupSet(const Pdu& pdu) {
+  PendingSet& set = gSession.set;
+  if (set.transaction == pdu.header.transactionId && set.committed) {
+    for (size_t i = 0; i < set.targets.size(); ++i) {
+      if (set.targets[i].row == RowChange::Destroy) gCore->SnmpDestroyRow(set.varbinds[i].oid);
+    }
+  }
+  set = PendingSet();
+}
+
+// The master's answer to the Open or the Register the session waits for.
+void TakeResponse(const Pdu& pdu) {
+  if (pdu.header.packetId != gSession.awaited) return;  // a late answer to an earlier session
+  if (gSession.phase == Phase::Opening) {
+    if (pdu.error != AGENTX_NO_ERROR) {
+      LoseSession("the master refused the session, error " + std::to_string(pdu.error));
       return;
     }
-  }
-  for (size_t i = 0; i < targets.size(); ++i) {
-    const SnmpSetTarget& t = targets[i];
-    if (t.row == RowChange::Destroy) continue;
-    ++gCounters.setsCommitted;
-    if (t.row == RowChange::None) {
-      netsnmp_request_add_list_data(
-          order[i],
-          netsnmp_create_data_list(UNDO_DATA, new UndoRecord{t, varbinds[i].oid}, FreeUndo));
+    gSession.id = pdu.header.sessionId;
+    RegisterNext();
+  } else if (gSession.phase == Phase::Registering) {
+    if (pdu.error != AGENTX_NO_ERROR) {
+      std::fprintf(stderr,
+                   "orvu-agentd: the AgentX master did not take the subtree %s (error %u); "
+                   "managers do not see it through this master\n",
+                   OidText(gRoots[gSession.registered]).c_str(), pdu.error);
     }
+    ++gSession.registered;
+    RegisterNext();
   }
 }
 
-// CleanupSet after a set that succeeded: the rows it destroys go.
-void FinishSet(netsnmp_request_info* requests) {
-  for (netsnmp_request_info* request = requests; request; request = request->next) {
-    netsnmp_variable_list* vb = request->requestvb;
-    if (vb->type != ASN_INTEGER || *vb->val.integer != ROW_DESTROY) continue;
-    gCore->SnmpDestroyRow(OidOf(vb->name, vb->name_length));
+void Dispatch(const Pdu& pdu) {
+  if (pdu.header.type == AGENTX_RESPONSE) return TakeResponse(pdu);
+  if (pdu.header.type == AGENTX_CLOSE) return LoseSession("it closed the session");
+  if (gSession.phase != Phase::Open) return;
+  if (pdu.header.flags & AGENTX_NON_DEFAULT_CONTEXT) {
+    if (pdu.header.type != AGENTX_CLEANUPSET) Respond(pdu.header, AGENTX_UNSUPPORTED_CONTEXT, 0);
+    return;
   }
-}
-
-// UndoSet: what CommitSet wrote goes back, journaled like any change; a row it created goes.
-void UndoSet(netsnmp_request_info* request) {
-  auto* undo = static_cast<UndoRecord*>(netsnmp_request_get_list_data(request, UNDO_DATA));
-  if (!undo) return;
-  bool undone = undo->target.row == RowChange::Create
-                    ? gCore->SnmpDestroyRow(undo->oid)
-                    : gCore->SnmpCommitSet(undo->target, undo->target.previous);
-  if (undone) ++gCounters.setsUndone;
-}
-
-int Handle(netsnmp_mib_handler*, netsnmp_handler_registration* registration,
-           netsnmp_agent_request_info* info, netsnmp_request_info* requests) {
   // The core is the main loop's too; it lets go of it only while it waits for its clients.
   std::lock_guard<std::mutex> lock(gCoreLock);
-  switch (info->mode) {
-    case MODE_SET_RESERVE1: TestSet(info, requests); return SNMP_ERR_NOERROR;
-    case MODE_SET_ACTION: CommitSet(info, requests); return SNMP_ERR_NOERROR;
-    case MODE_SET_COMMIT: FinishSet(requests); return SNMP_ERR_NOERROR;
+  switch (pdu.header.type) {
+    case AGENTX_GET: AnswerGet(pdu); break;
+    case AGENTX_GETNEXT: AnswerNext(pdu); break;
+    case AGENTX_GETBULK: AnswerBulk(pdu); break;
+    case AGENTX_TESTSET: TestSet(pdu); break;
+    case AGENTX_COMMITSET: CommitSet(pdu); break;
+    case AGENTX_UNDOSET: UndoSet(pdu); break;
+    case AGENTX_CLEANUPSET: CleanupSet(pdu); break;
+    case AGENTX_PING: Respond(pdu.header, AGENTX_NO_ERROR, 0); break;
     default: break;
   }
-  for (netsnmp_request_info* request = requests; request; request = request->next) {
-    if (request->processed) continue;
-    switch (info->mode) {
-      case MODE_GET:
-        ++gCounters.requests;
-        AnswerGet(info, request);
-        break;
-      case MODE_GETNEXT:
-        ++gCounters.requests;
-        AnswerNext(registration, request);
-        break;
-      case MODE_SET_UNDO: UndoSet(request); break;
-      default: break;  // RESERVE2, FREE: nothing held between the phases
-    }
-  }
-  return SNMP_ERR_NOERROR;
 }
 
-// The library's words, except its note that it gives up on a master that went away: this thread
-// does not, it opens a new session as soon as one answers.
-int LogLine(int, int, void* serverArgument, void*) {
-  const auto* message = static_cast<const snmp_log_message*>(serverArgument);
-  if (!message || !message->msg) return 0;
-  if (std::strstr(message->msg, "not reconnecting")) {
-    std::fputs("orvu-agentd: the AgentX master went away; joining it again once it answers\n",
-               stderr);
+// Answers every whole packet in DATA; the bytes of a packet not yet whole stay in the session.
+void TakePackets(const char* data, size_t size) {
+  size_t at = 0;
+  Pdu pdu;
+  std::string why;
+  while (gSession.fd >= 0 && size - at >= AGENTX_HEADER_SIZE) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data + at);
+    pdu = Pdu();
+    if (!ReadHeader(bytes, &pdu.header, &why)) {
+      SendClose(AGENTX_CLOSE_PARSE_ERROR);
+      LoseSession("it sent " + why);
+      return;
+    }
+    if (size - at < AGENTX_HEADER_SIZE + pdu.header.payloadLength) break;
+    why.clear();
+    if (ReadPayload(bytes + AGENTX_HEADER_SIZE, &pdu, &why)) {
+      Dispatch(pdu);
+    } else if (pdu.header.type != AGENTX_RESPONSE && pdu.header.type != AGENTX_CLEANUPSET) {
+      Respond(pdu.header, AGENTX_PARSE_ERROR, 0);
+    }
+    at += AGENTX_HEADER_SIZE + pdu.header.payloadLength;
+  }
+  if (gSession.fd >= 0) gSession.in.assign(data + at, size - at);
+}
+
+// Reads what the master sent and answers every whole packet in it. A read of the open session
+// waits for the master (the socket blocks then): a request costs one read and one write.
+void Receive() {
+  static char chunk[AGENTX_READ_CHUNK];
+  ssize_t n = recv(gSession.fd, chunk, sizeof chunk, 0);
+  if (n <= 0) {
+    // At the agent's exit StopSubagent ends the read; the session stays to say goodbye.
+    if (gStop.load()) return;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    LoseSession(n == 0 ? "it closed the connection" : std::strerror(errno));
+    return;
+  }
+  if (gSession.in.empty()) return TakePackets(chunk, static_cast<size_t>(n));
+  std::string joined = std::move(gSession.in);
+  joined.append(chunk, static_cast<size_t>(n));
+  TakePackets(joined.data(), joined.size());
+}
+
+// The session's descriptor for the next wait, and how long the wait may last.
+void Prepare(std::vector<pollfd>* fds, int* timeoutMs) {
+  auto now = Clock::now();
+  auto until = [&](Clock::time_point when) {
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
+    return static_cast<int>(std::clamp<long long>(ms, 0, 3600000));
+  };
+  if (gSession.fd < 0) {
+    *timeoutMs = until(gNextAttempt);
+    return;
+  }
+  short events = gSession.phase == Phase::Connecting ? POLLOUT : POLLIN;
+  if (!gSession.out.empty()) events |= POLLOUT;
+  fds->push_back({gSession.fd, events, 0});
+  *timeoutMs = gSession.phase == Phase::Open ? -1 : until(gSession.deadline);
+}
+
+void Serve(const pollfd& polled) {
+  if (gSession.phase == Phase::Connecting) {
+    if (!(polled.revents & (POLLOUT | POLLERR | POLLHUP))) return;
+    int error = 0;
+    socklen_t size = sizeof error;
+    getsockopt(gSession.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+    if (error != 0) {
+      CloseSession();
+      SaidUnreachable(std::strerror(error));
+      return;
+    }
+    SendOpen();
   } else {
-    std::fputs(message->msg, stderr);
+    if (polled.revents & POLLOUT) Flush();
+    if (gSession.fd >= 0 && polled.revents & (POLLIN | POLLHUP | POLLERR)) Receive();
   }
-  return 0;
-}
-
-// A master that takes a connection and never answers holds the subagent's thread one second per
-// attempt, and so the agent's exit no longer than that. init_snmp sets the library's defaults
-// first, so this runs after it has.
-int ShortWaits(int, int, void*, void*) {
-  netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_TIMEOUT, 1);
-  netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_RETRIES, 0);
-  return 0;
-}
-
-// Opens a session when there is none and, once one is open, has the master serve the subtrees.
-void JoinMaster() {
-  if (main_session) return;
-  auto now = std::chrono::steady_clock::now();
-  if (now < gNextAttempt) return;
-  gNextAttempt = now + std::chrono::milliseconds(AGENTX_RETRY_MS);
-  if (subagent_open_master_session() == 0) register_mib_reattach();
-}
-
-void ClearSets(const pollfd* fds, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    NETSNMP_LARGE_FD_CLR(fds[i].fd, &gReadSet);
-    NETSNMP_LARGE_FD_CLR(fds[i].fd, &gWriteSet);
-    NETSNMP_LARGE_FD_CLR(fds[i].fd, &gExceptSet);
-  }
-}
-
-// The library's descriptors and the wake pipe for one poll; its next timer lowers *timeoutMs.
-void PollSet(std::vector<pollfd>* fds, int* timeoutMs) {
-  int count = 0;
-  int block = 1;
-  timeval timeout{};
-  snmp_select_info2(&count, &gReadSet, &timeout, &block);
-  netsnmp_external_event_info2(&count, &gReadSet, &gWriteSet, &gExceptSet);
-  for (int fd = 0; fd < count && fd < SUBAGENT_FD_SET_SIZE; ++fd) {
-    short events = 0;
-    if (NETSNMP_LARGE_FD_ISSET(fd, &gReadSet)) events |= POLLIN;
-    if (NETSNMP_LARGE_FD_ISSET(fd, &gWriteSet)) events |= POLLOUT;
-    if (NETSNMP_LARGE_FD_ISSET(fd, &gExceptSet)) events |= POLLPRI;
-    if (events) fds->push_back({fd, events, 0});
-  }
-  // The sets go back to empty bit by bit: zeroing them whole costs 24 KiB of writes per wait.
-  ClearSets(fds->data() + 1, fds->size() - 1);
-  *timeoutMs = main_session ? -1 : AGENTX_RETRY_MS;
-  if (!block) {
-    long ms = timeout.tv_sec * 1000L + (timeout.tv_usec + 999) / 1000;
-    if (*timeoutMs < 0 || ms < *timeoutMs) *timeoutMs = static_cast<int>(std::min(ms, 3600000L));
-  }
-}
-
-// Lets the library read what POLLED has ready, and run its due timers and the requests it kept
-// waiting.
-void Dispatch(const pollfd* polled, size_t count) {
-  int ready = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const pollfd& p = polled[i];
-    if (p.revents == 0) continue;
-    ++ready;
-    // A hang-up or an error reads as readable: the library's read then notices the loss.
-    if (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-      if (p.events & POLLIN) NETSNMP_LARGE_FD_SET(p.fd, &gReadSet);
-    }
-    if (p.revents & POLLOUT) NETSNMP_LARGE_FD_SET(p.fd, &gWriteSet);
-    if (p.revents & POLLPRI) NETSNMP_LARGE_FD_SET(p.fd, &gExceptSet);
-  }
-  if (ready > 0) {
-    netsnmp_dispatch_external_events2(&ready, &gReadSet, &gWriteSet, &gExceptSet);
-    snmp_read2(&gReadSet);
-  }
-  ClearSets(polled, count);
-  snmp_timeout();
-  run_alarms();
-  netsnmp_check_outstanding_agent_requests();
+  if (gSession.fd >= 0) Flush();
 }
 
 // The subagent's own thread: whatever the master does (stopped, slow, silent, gone), only this
 // thread waits for it, and the agent's clients never do.
 void Run() {
-  init_snmp(SUBAGENT_NAME);
-  if (main_session) register_mib_reattach();
-  // The first failed attempt says so; the retries while no master answers do not.
-  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
-  gNextAttempt = std::chrono::steady_clock::now() + std::chrono::milliseconds(AGENTX_RETRY_MS);
+  gNextAttempt = Clock::now();
   std::vector<pollfd> fds;
   while (!gStop.load()) {
-    JoinMaster();
+    if (gSession.fd < 0 && Clock::now() >= gNextAttempt) {
+      Connect();
+      if (gSession.fd >= 0) Flush();
+    }
+    if (gSession.phase == Phase::Open) {
+      if (Flush() && gSession.fd >= 0 && !gStop.load()) Receive();
+      if (gSession.fd >= 0) Flush();
+      continue;
+    }
+    if (gSession.fd >= 0 && Clock::now() >= gSession.deadline) {
+      LoseSession("no answer within a second");
+      continue;
+    }
     fds.clear();
     fds.push_back({gWake[0], POLLIN, 0});
     int timeoutMs = -1;
-    PollSet(&fds, &timeoutMs);
+    Prepare(&fds, &timeoutMs);
     if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) break;
-    Dispatch(fds.data() + 1, fds.size() - 1);
+    if (fds.size() > 1 && fds[1].revents != 0) Serve(fds[1]);
   }
-  // Saying goodbye to a master that does not answer must not hold up the agent's exit.
-  if (main_session) {
-    main_session->timeout = AGENTX_CLOSE_WAIT_MS * 1000L;
-    main_session->retries = 0;
+  if (gSession.phase == Phase::Open) {
+    SendClose(AGENTX_CLOSE_SHUTDOWN);
   }
-  snmp_shutdown(SUBAGENT_NAME);
-  shutdown_agent();
+  CloseSession();
 }
 
 }  // namespace
@@ -489,56 +691,19 @@ bool StartSubagent(AgentCore* core, const std::string& address, std::string* err
     *error = "--agentx needs an address";
     return false;
   }
+  if (!ParseAddress(address, &gAddress, error)) return false;
   InjectedFault fault;
   if (CheckFault("StartSubagent", &fault)) {
     *error = "cannot start the AgentX subagent at " + address + ": injected fault";
     return false;
   }
   gCore = core;
-  // The agent reads no MIB through net-snmp: names are its own business, and net-snmp's default
-  // list only warns about modules that the system lacks.
-  setenv("MIBS", "", 1);
-  snmp_disable_log();
-  netsnmp_register_loghandler(NETSNMP_LOGHANDLER_CALLBACK, LOG_DEBUG);
-  snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, LogLine, nullptr);
-  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
-  netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, address.c_str());
-  // Timers run from the subagent's loop, never from SIGALRM; nothing is read from or written to
-  // net-snmp's configuration and persistence folders.
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
-  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
-  // Ahead of the library's own first attempt to reach the master.
-  netsnmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_READ_CONFIG, ShortWaits,
-                            nullptr, NETSNMP_CALLBACK_HIGHEST_PRIORITY);
-  if (init_agent(SUBAGENT_NAME) != 0) {
-    *error = "net-snmp's agent library did not start";
-    return false;
-  }
-  // No pings and no reconnect timer of the library's: its ping waits for the answer, and its
-  // retry comes a whole second later. The subagent's loop opens a session whenever there is none.
-  netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 0);
-  for (const Oid& root : core->SnmpRoots()) {
-    std::vector<oid> ids = NetOid(root);
-    netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
-        SUBAGENT_NAME, Handle, ids.data(), ids.size(), HANDLER_CAN_RWRITE);
-    if (!registration || netsnmp_register_handler(registration) != MIB_REGISTERED_OK) {
-      *error = "cannot register the subtree " + OidText(root);
-      return false;
-    }
-  }
+  gRoots = core->SnmpRoots();
   if (pipe2(gWake, O_CLOEXEC | O_NONBLOCK) != 0) {
     *error = std::string("cannot make the subagent's wake pipe: ") + std::strerror(errno);
     return false;
   }
-  netsnmp_large_fd_set_init(&gReadSet, SUBAGENT_FD_SET_SIZE);
-  netsnmp_large_fd_set_init(&gWriteSet, SUBAGENT_FD_SET_SIZE);
-  netsnmp_large_fd_set_init(&gExceptSet, SUBAGENT_FD_SET_SIZE);
-  NETSNMP_LARGE_FD_ZERO(&gReadSet);
-  NETSNMP_LARGE_FD_ZERO(&gWriteSet);
-  NETSNMP_LARGE_FD_ZERO(&gExceptSet);
+  gSession = Session();
   gMainHold = std::unique_lock<std::mutex>(gCoreLock);
   gStop.store(false);
   // Signals are the main loop's: the thread starts with all of them blocked.
@@ -567,13 +732,14 @@ void StopSubagent() {
   if (write(gWake[1], &wake, 1) < 0) {
     // The pipe is empty but for earlier wakes, so a failed write means one is waiting already.
   }
+  {
+    std::lock_guard<std::mutex> lock(gFdLock);
+    if (gOpenFd >= 0) shutdown(gOpenFd, SHUT_RD);
+  }
   if (gMainHold.owns_lock()) gMainHold.unlock();
   gThread.join();
   close(gWake[0]);
   close(gWake[1]);
-  netsnmp_large_fd_set_cleanup(&gReadSet);
-  netsnmp_large_fd_set_cleanup(&gWriteSet);
-  netsnmp_large_fd_set_cleanup(&gExceptSet);
   gStarted = false;
 }
 

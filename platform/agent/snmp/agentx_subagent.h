@@ -1,5 +1,6 @@
-// orvu-agentd as an AgentX subagent of a master agent (RFC 2741): net-snmp's agent library in
-// subagent mode, in a thread of its own that shares the core with the agent's event loop.
+// orvu-agentd as an AgentX subagent of a master agent (RFC 2741): a session of its own
+// (agentx_pdu.h reads and writes the packets), in a thread of its own that shares the core with the
+// agent's event loop.
 #pragma once
 
 #include <poll.h>
