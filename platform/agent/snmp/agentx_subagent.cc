@@ -35,6 +35,9 @@ constexpr int AGENTX_RETRY_MS = 20;
 constexpr int AGENTX_ANSWER_WAIT_MS = 1000;
 constexpr uint8_t AGENTX_PRIORITY = 127;  // the RFC's default
 constexpr size_t AGENTX_READ_CHUNK = 65536;
+constexpr size_t AGENTX_BULK_BYTES = 1u << 20;
+// A master that refuses the session is asked again only after this long.
+constexpr int AGENTX_REFUSED_RETRY_MS = 1000;
 
 // Where the master listens: a Unix socket, or a TCP host and port.
 struct MasterAddress {
@@ -378,7 +381,11 @@ void AnswerBulk(const Pdu& pdu) {
                                      pdu.ranges.end());
   std::vector<bool> ended(repeaters.size(), false);
   size_t open = repeaters.size();
-  for (uint16_t round = 0; round < pdu.maxRepetitions && open > 0; ++round) {
+  // A repetition count is the master's to choose; the answer stops short of a megabyte, which the
+  // RFC allows (fewer repetitions than asked), so the core is not held for long.
+  for (uint16_t round = 0;
+       round < pdu.maxRepetitions && open > 0 && gSession.out.size() - start < AGENTX_BULK_BYTES;
+       ++round) {
     for (size_t i = 0; i < repeaters.size(); ++i) {
       ++gCounters.requests;
       if (!ended[i] && NextIn(repeaters[i], &found)) {
@@ -534,6 +541,7 @@ void TakeResponse(const Pdu& pdu) {
   if (gSession.phase == Phase::Opening) {
     if (pdu.error != AGENTX_NO_ERROR) {
       LoseSession("the master refused the session, error " + std::to_string(pdu.error));
+      gNextAttempt = Clock::now() + std::chrono::milliseconds(AGENTX_REFUSED_RETRY_MS);
       return;
     }
     gSession.id = pdu.header.sessionId;
