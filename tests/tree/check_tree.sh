@@ -62,7 +62,7 @@ layer() {
     protocol/*) echo p4 ;;
     libs/*/*) local rest=${1#libs/}; echo "p5${rest%%/*}" ;;
     agent/journal/*) echo p6a ;;
-    agent/snmp/agentx_subagent.*) echo p6d ;;  # a library of its own, above the core
+    agent/snmp/agentx_subagent.*|agent/snmp/agentx_answers.*) echo p6d ;;  # above the core
     agent/snmp/*) echo p6b ;;
     agent/core/*) echo p6c ;;
     agent/daemon/*) echo p6d ;;

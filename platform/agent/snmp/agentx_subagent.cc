@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "agent/snmp/agentx_answers.h"
 #include "agent/snmp/agentx_pdu.h"
 #include "common/faults.h"
 
@@ -35,7 +36,6 @@ constexpr int AGENTX_RETRY_MS = 20;
 constexpr int AGENTX_ANSWER_WAIT_MS = 1000;
 constexpr uint8_t AGENTX_PRIORITY = 127;  // the RFC's default
 constexpr size_t AGENTX_READ_CHUNK = 65536;
-constexpr size_t AGENTX_BULK_BYTES = 1u << 20;
 // A master that refuses the session is asked again only after this long.
 constexpr int AGENTX_REFUSED_RETRY_MS = 1000;
 
@@ -48,19 +48,6 @@ struct MasterAddress {
 };
 
 enum class Phase { Closed, Connecting, Opening, Registering, Open };
-
-// What a set keeps from TestSet to CleanupSet: the master sends the phases one by one, under the
-// transaction id of the SNMP request.
-struct PendingSet {
-  uint32_t transaction = 0;
-  bool tested = false;  // TestSet passed
-  bool committed = false;
-  std::vector<SnmpVarBind> varbinds;
-  std::vector<SnmpSetTarget> targets;
-  // What CommitSet did, for UndoSet: the targets it wrote or whose row it created.
-  std::vector<size_t> written;
-  std::vector<size_t> created;
-};
 
 struct Session {
   int fd = -1;
@@ -278,263 +265,6 @@ void Connect() {
   }
 }
 
-uint16_t ErrorOf(SnmpOutcome outcome) {
-  switch (outcome) {
-    case SnmpOutcome::Ok: return AGENTX_NO_ERROR;
-    case SnmpOutcome::NotWritable:
-    case SnmpOutcome::NoSuchObject:
-    case SnmpOutcome::NoSuchInstance: return AGENTX_NOT_WRITABLE;
-    case SnmpOutcome::WrongType: return AGENTX_WRONG_TYPE;
-    case SnmpOutcome::WrongLength: return AGENTX_WRONG_LENGTH;
-    case SnmpOutcome::WrongValue: return AGENTX_WRONG_VALUE;
-    case SnmpOutcome::NoCreation: return AGENTX_NO_CREATION;
-    case SnmpOutcome::CommitFailed: return AGENTX_COMMIT_FAILED;
-    case SnmpOutcome::InconsistentValue: return AGENTX_INCONSISTENT_VALUE;
-  }
-  return AGENTX_GEN_ERR;
-}
-
-size_t BeginResponse(const Header& request, uint16_t error, uint16_t index) {
-  std::string& out = gSession.out;
-  size_t start = BeginPacket(&out, AGENTX_RESPONSE, request.sessionId, request.transactionId,
-                             request.packetId);
-  PutU32(&out, 0);  // sysUpTime: a master ignores a subagent's
-  PutU16(&out, error);
-  PutU16(&out, index);
-  return start;
-}
-
-void Respond(const Header& request, uint16_t error, uint16_t index) {
-  EndPacket(&gSession.out, BeginResponse(request, error, index));
-}
-
-bool Within(const Oid& name, const Oid& end) { return end.empty() || name < end; }
-
-void PutFound(const SnmpVarBind& found) {
-  PutVarBind(&gSession.out, TypeOfValue(found.value), found.oid, found.value);
-}
-
-void PutEnd(const Oid& start) {
-  PutVarBind(&gSession.out, AGENTX_END_OF_MIB_VIEW, start, proto::Value());
-}
-
-// The first object of RANGE, or false when it holds none. A NULL value is stepped over: net-snmp's
-// master takes a NULL in a GetNext answer for no answer at all and would end the walk of the
-// subtree there, so a walk goes on past a NULL column (a Get of the object still gives it).
-bool NextIn(const SearchRange& range, SnmpVarBind* found) {
-  Oid from = range.start;
-  bool have = range.include && gCore->SnmpGet(from, found) == SnmpOutcome::Ok;
-  while (!have || found->value.syntax == AGENTX_NULL) {
-    if (have) from = found->oid;
-    if (!gCore->SnmpNext(from, found)) return false;
-    have = true;
-  }
-  return Within(found->oid, range.end);
-}
-
-void AnswerGet(const Pdu& pdu) {
-  size_t start = BeginResponse(pdu.header, 0, 0);
-  SnmpVarBind found;
-  for (const SearchRange& range : pdu.ranges) {
-    ++gCounters.requests;
-    SnmpOutcome outcome = gCore->SnmpGet(range.start, &found);
-    if (outcome == SnmpOutcome::Ok) {
-      PutFound(found);
-    } else {
-      uint16_t type =
-          outcome == SnmpOutcome::NoSuchInstance ? AGENTX_NO_SUCH_INSTANCE : AGENTX_NO_SUCH_OBJECT;
-      PutVarBind(&gSession.out, type, range.start, proto::Value());
-    }
-  }
-  EndPacket(&gSession.out, start);
-}
-
-void AnswerNext(const Pdu& pdu) {
-  size_t start = BeginResponse(pdu.header, 0, 0);
-  SnmpVarBind found;
-  for (const SearchRange& range : pdu.ranges) {
-    ++gCounters.requests;
-    if (NextIn(range, &found)) {
-      PutFound(found);
-    } else {
-      PutEnd(range.start);
-    }
-  }
-  EndPacket(&gSession.out, start);
-}
-
-// GetBulk as RFC 2741 7.2.3.2 has it: the first non-repeaters ranges once, then the others
-// repeatedly, each from where it ended; it stops early once every repeater is at its end.
-void AnswerBulk(const Pdu& pdu) {
-  size_t start = BeginResponse(pdu.header, 0, 0);
-  size_t fixed = std::min<size_t>(pdu.nonRepeaters, pdu.ranges.size());
-  SnmpVarBind found;
-  for (size_t i = 0; i < fixed; ++i) {
-    ++gCounters.requests;
-    if (NextIn(pdu.ranges[i], &found)) {
-      PutFound(found);
-    } else {
-      PutEnd(pdu.ranges[i].start);
-    }
-  }
-  std::vector<SearchRange> repeaters(pdu.ranges.begin() + static_cast<ptrdiff_t>(fixed),
-                                     pdu.ranges.end());
-  std::vector<bool> ended(repeaters.size(), false);
-  size_t open = repeaters.size();
-  // A repetition count is the master's to choose; the answer stops short of a megabyte, which the
-  // RFC allows (fewer repetitions than asked), so the core is not held for long.
-  for (uint16_t round = 0;
-       round < pdu.maxRepetitions && open > 0 && gSession.out.size() - start < AGENTX_BULK_BYTES;
-       ++round) {
-    for (size_t i = 0; i < repeaters.size(); ++i) {
-      ++gCounters.requests;
-      if (!ended[i] && NextIn(repeaters[i], &found)) {
-        PutFound(found);
-        repeaters[i].start = found.oid;
-        repeaters[i].include = false;
-      } else {
-        if (!ended[i]) --open;
-        ended[i] = true;
-        PutEnd(repeaters[i].start);
-      }
-    }
-  }
-  EndPacket(&gSession.out, start);
-}
-
-// The value a varbind carries, in the agent's form: the SMI's types as they came, and a refusal
-// for the exceptions, which no set can write.
-bool SettableValue(const VarBind& vb) {
-  return vb.value.syntax != AGENTX_NO_SUCH_OBJECT && vb.value.syntax != AGENTX_NO_SUCH_INSTANCE &&
-         vb.value.syntax != AGENTX_END_OF_MIB_VIEW;
-}
-
-// Checks the varbinds of a set as one; the outcome, and the position of the refused one.
-SnmpOutcome CheckSet(PendingSet* set, size_t* failed) {
-  std::string why;
-  set->targets.clear();
-  return gCore->SnmpCheckSets(set->varbinds, &set->targets, failed, &why);
-}
-
-// TestSet: every varbind is checked, as one set, before anything is written, so a set with one
-// bad varbind changes nothing.
-void TestSet(const Pdu& pdu) {
-  PendingSet& set = gSession.set;
-  set = PendingSet();
-  set.transaction = pdu.header.transactionId;
-  size_t failed = 0;
-  SnmpOutcome outcome = SnmpOutcome::Ok;
-  for (size_t i = 0; i < pdu.varbinds.size() && outcome == SnmpOutcome::Ok; ++i) {
-    SnmpVarBind& vb = set.varbinds.emplace_back();
-    vb.oid = pdu.varbinds[i].name;
-    vb.value = pdu.varbinds[i].value;
-    if (!SettableValue(pdu.varbinds[i])) {
-      outcome = SnmpOutcome::WrongType;
-      failed = i;
-    }
-  }
-  if (outcome == SnmpOutcome::Ok) outcome = CheckSet(&set, &failed);
-  if (outcome != SnmpOutcome::Ok) {
-    ++gCounters.setsRefused;
-    Respond(pdu.header, ErrorOf(outcome), static_cast<uint16_t>(failed + 1));
-    return;
-  }
-  set.tested = true;
-  Respond(pdu.header, AGENTX_NO_ERROR, 0);
-}
-
-// Takes back what CommitSet did: values return to what they were, rows it created go; each undo
-// is journaled like any change. False when one of them could not be written.
-bool Undo(PendingSet* set) {
-  bool whole = true;
-  for (size_t i : set->written) {
-    const SnmpSetTarget& t = set->targets[i];
-    if (gCore->SnmpCommitSet(t, t.previous)) {
-      ++gCounters.setsUndone;
-    } else {
-      whole = false;
-    }
-  }
-  for (size_t i : set->created) {
-    if (gCore->SnmpDestroyRow(set->varbinds[i].oid)) {
-      ++gCounters.setsUndone;
-    } else {
-      whole = false;
-    }
-  }
-  set->written.clear();
-  set->created.clear();
-  set->committed = false;
-  return whole;
-}
-
-// CommitSet: the set is checked again (a library client may have removed an instance since
-// TestSet); the rows it creates come first, then all its values as one journal record, written
-// before the master hears back. Rows it destroys go at the end (CleanupSet), when nothing can undo
-// it. A commit that fails takes back what it did before it answers.
-void CommitSet(const Pdu& pdu) {
-  PendingSet& set = gSession.set;
-  size_t failed = 0;
-  if (!set.tested || set.transaction != pdu.header.transactionId ||
-      CheckSet(&set, &failed) != SnmpOutcome::Ok) {
-    Respond(pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(failed + 1));
-    return;
-  }
-  std::vector<SnmpSetTarget>& targets = set.targets;
-  for (size_t i = 0; i < targets.size(); ++i) {
-    if (targets[i].row != RowChange::Create) continue;
-    uint32_t handle = gCore->SnmpCreateRow(targets[i]);
-    if (handle == 0) {
-      Undo(&set);
-      Respond(pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(i + 1));
-      return;
-    }
-    set.created.push_back(i);
-    for (SnmpSetTarget& t : targets) {
-      if (t.instanceHandle == 0 && t.entryHandle == targets[i].entryHandle &&
-          t.index == targets[i].index)
-        t.instanceHandle = handle;
-    }
-  }
-  // The values go in one journal append: a failed write leaves none of them, never a half set.
-  std::vector<SnmpSetTarget> writes;
-  std::vector<size_t> positions;
-  for (size_t i = 0; i < targets.size(); ++i) {
-    if (targets[i].row == RowChange::Destroy) continue;
-    writes.push_back(targets[i]);
-    positions.push_back(i);
-  }
-  if (!writes.empty() && !gCore->SnmpCommitSets(writes)) {
-    Undo(&set);
-    Respond(pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(positions.front() + 1));
-    return;
-  }
-  for (size_t i : positions) {
-    ++gCounters.setsCommitted;
-    if (targets[i].row == RowChange::None) set.written.push_back(i);
-  }
-  set.committed = true;
-  Respond(pdu.header, AGENTX_NO_ERROR, 0);
-}
-
-void UndoSet(const Pdu& pdu) {
-  PendingSet& set = gSession.set;
-  bool whole = set.transaction != pdu.header.transactionId || Undo(&set);
-  Respond(pdu.header, whole ? AGENTX_NO_ERROR : AGENTX_UNDO_FAILED, 0);
-}
-
-// CleanupSet ends the set either way, and has no answer; after a set that went through, the rows
-// it destroys go.
-void CleanupSet(const Pdu& pdu) {
-  PendingSet& set = gSession.set;
-  if (set.transaction == pdu.header.transactionId && set.committed) {
-    for (size_t i = 0; i < set.targets.size(); ++i) {
-      if (set.targets[i].row == RowChange::Destroy) gCore->SnmpDestroyRow(set.varbinds[i].oid);
-    }
-  }
-  set = PendingSet();
-}
-
 // The master's answer to the Open or the Register the session waits for.
 void TakeResponse(const Pdu& pdu) {
   if (pdu.header.packetId != gSession.awaited) return;  // a late answer to an earlier session
@@ -563,22 +293,13 @@ void Dispatch(const Pdu& pdu) {
   if (pdu.header.type == AGENTX_CLOSE) return LoseSession("it closed the session");
   if (gSession.phase != Phase::Open) return;
   if (pdu.header.flags & AGENTX_NON_DEFAULT_CONTEXT) {
-    if (pdu.header.type != AGENTX_CLEANUPSET) Respond(pdu.header, AGENTX_UNSUPPORTED_CONTEXT, 0);
+    if (pdu.header.type != AGENTX_CLEANUPSET)
+      Respond(&gSession.out, pdu.header, AGENTX_UNSUPPORTED_CONTEXT, 0);
     return;
   }
   // The core is the main loop's too; it lets go of it only while it waits for its clients.
   std::lock_guard<std::mutex> lock(gCoreLock);
-  switch (pdu.header.type) {
-    case AGENTX_GET: AnswerGet(pdu); break;
-    case AGENTX_GETNEXT: AnswerNext(pdu); break;
-    case AGENTX_GETBULK: AnswerBulk(pdu); break;
-    case AGENTX_TESTSET: TestSet(pdu); break;
-    case AGENTX_COMMITSET: CommitSet(pdu); break;
-    case AGENTX_UNDOSET: UndoSet(pdu); break;
-    case AGENTX_CLEANUPSET: CleanupSet(pdu); break;
-    case AGENTX_PING: Respond(pdu.header, AGENTX_NO_ERROR, 0); break;
-    default: break;
-  }
+  AnswerRequest({gCore, &gSession.set, &gCounters, &gSession.out}, pdu);
 }
 
 // Answers every whole packet in DATA; the bytes of a packet not yet whole stay in the session.
@@ -599,7 +320,7 @@ void TakePackets(const char* data, size_t size) {
     if (ReadPayload(bytes + AGENTX_HEADER_SIZE, &pdu, &why)) {
       Dispatch(pdu);
     } else if (pdu.header.type != AGENTX_RESPONSE && pdu.header.type != AGENTX_CLEANUPSET) {
-      Respond(pdu.header, AGENTX_PARSE_ERROR, 0);
+      Respond(&gSession.out, pdu.header, AGENTX_PARSE_ERROR, 0);
     }
     at += AGENTX_HEADER_SIZE + pdu.header.payloadLength;
   }

@@ -1,0 +1,282 @@
+#include "agent/snmp/agentx_answers.h"
+
+#include <algorithm>
+
+namespace orvu::agent::agentx {
+namespace {
+
+// A GetBulk answer stops short of this many bytes, which the RFC allows (fewer repetitions than
+// asked), so that the core is not held for long whatever repetition count the master chooses.
+constexpr size_t AGENTX_BULK_BYTES = 1u << 20;
+
+uint16_t ErrorOf(SnmpOutcome outcome) {
+  switch (outcome) {
+    case SnmpOutcome::Ok: return AGENTX_NO_ERROR;
+    case SnmpOutcome::NotWritable:
+    case SnmpOutcome::NoSuchObject:
+    case SnmpOutcome::NoSuchInstance: return AGENTX_NOT_WRITABLE;
+    case SnmpOutcome::WrongType: return AGENTX_WRONG_TYPE;
+    case SnmpOutcome::WrongLength: return AGENTX_WRONG_LENGTH;
+    case SnmpOutcome::WrongValue: return AGENTX_WRONG_VALUE;
+    case SnmpOutcome::NoCreation: return AGENTX_NO_CREATION;
+    case SnmpOutcome::CommitFailed: return AGENTX_COMMIT_FAILED;
+    case SnmpOutcome::InconsistentValue: return AGENTX_INCONSISTENT_VALUE;
+  }
+  return AGENTX_GEN_ERR;
+}
+
+size_t BeginResponse(std::string* out, const Header& request, uint16_t error, uint16_t index) {
+  size_t start =
+      BeginPacket(out, AGENTX_RESPONSE, request.sessionId, request.transactionId, request.packetId);
+  PutU32(out, 0);  // sysUpTime: a master ignores a subagent's
+  PutU16(out, error);
+  PutU16(out, index);
+  return start;
+}
+
+bool Within(const Oid& name, const Oid& end) { return end.empty() || name < end; }
+
+void PutFound(std::string* out, const SnmpVarBind& found) {
+  PutVarBind(out, TypeOfValue(found.value), found.oid, found.value);
+}
+
+void PutEnd(std::string* out, const Oid& start) {
+  PutVarBind(out, AGENTX_END_OF_MIB_VIEW, start, proto::Value());
+}
+
+// The first object of RANGE, or false when it holds none. A NULL value is stepped over: net-snmp's
+// master takes a NULL in a GetNext answer for no answer at all and would end the walk of the
+// subtree there, so a walk goes on past a NULL column (a Get of the object still gives it).
+bool NextIn(const Answering& a, const SearchRange& range, SnmpVarBind* found) {
+  Oid from = range.start;
+  bool have = range.include && a.core->SnmpGet(from, found) == SnmpOutcome::Ok;
+  while (!have || found->value.syntax == AGENTX_NULL) {
+    if (have) from = found->oid;
+    if (!a.core->SnmpNext(from, found)) return false;
+    have = true;
+  }
+  return Within(found->oid, range.end);
+}
+
+void AnswerGet(const Answering& a, const Pdu& pdu) {
+  size_t start = BeginResponse(a.out, pdu.header, 0, 0);
+  SnmpVarBind found;
+  for (const SearchRange& range : pdu.ranges) {
+    ++a.counters->requests;
+    SnmpOutcome outcome = a.core->SnmpGet(range.start, &found);
+    if (outcome == SnmpOutcome::Ok) {
+      PutFound(a.out, found);
+    } else {
+      uint16_t type =
+          outcome == SnmpOutcome::NoSuchInstance ? AGENTX_NO_SUCH_INSTANCE : AGENTX_NO_SUCH_OBJECT;
+      PutVarBind(a.out, type, range.start, proto::Value());
+    }
+  }
+  EndPacket(a.out, start);
+}
+
+void AnswerNext(const Answering& a, const Pdu& pdu) {
+  size_t start = BeginResponse(a.out, pdu.header, 0, 0);
+  SnmpVarBind found;
+  for (const SearchRange& range : pdu.ranges) {
+    ++a.counters->requests;
+    if (NextIn(a, range, &found)) {
+      PutFound(a.out, found);
+    } else {
+      PutEnd(a.out, range.start);
+    }
+  }
+  EndPacket(a.out, start);
+}
+
+// GetBulk as RFC 2741 7.2.3.2 has it: the first non-repeaters ranges once, then the others
+// repeatedly, each from where it ended; it stops early once every repeater is at its end.
+void AnswerBulk(const Answering& a, const Pdu& pdu) {
+  size_t start = BeginResponse(a.out, pdu.header, 0, 0);
+  size_t fixed = std::min<size_t>(pdu.nonRepeaters, pdu.ranges.size());
+  SnmpVarBind found;
+  for (size_t i = 0; i < fixed; ++i) {
+    ++a.counters->requests;
+    if (NextIn(a, pdu.ranges[i], &found)) {
+      PutFound(a.out, found);
+    } else {
+      PutEnd(a.out, pdu.ranges[i].start);
+    }
+  }
+  std::vector<SearchRange> repeaters(pdu.ranges.begin() + static_cast<ptrdiff_t>(fixed),
+                                     pdu.ranges.end());
+  std::vector<bool> ended(repeaters.size(), false);
+  size_t open = repeaters.size();
+  for (uint16_t round = 0;
+       round < pdu.maxRepetitions && open > 0 && a.out->size() - start < AGENTX_BULK_BYTES;
+       ++round) {
+    for (size_t i = 0; i < repeaters.size(); ++i) {
+      ++a.counters->requests;
+      if (!ended[i] && NextIn(a, repeaters[i], &found)) {
+        PutFound(a.out, found);
+        repeaters[i].start = found.oid;
+        repeaters[i].include = false;
+      } else {
+        if (!ended[i]) --open;
+        ended[i] = true;
+        PutEnd(a.out, repeaters[i].start);
+      }
+    }
+  }
+  EndPacket(a.out, start);
+}
+
+// The value a varbind carries, in the agent's form: the SMI's types as they came, and a refusal
+// for the exceptions, which no set can write.
+bool SettableValue(const VarBind& vb) {
+  return vb.value.syntax != AGENTX_NO_SUCH_OBJECT && vb.value.syntax != AGENTX_NO_SUCH_INSTANCE &&
+         vb.value.syntax != AGENTX_END_OF_MIB_VIEW;
+}
+
+// Checks the varbinds of a set as one; the outcome, and the position of the refused one.
+SnmpOutcome CheckSet(const Answering& a, PendingSet* set, size_t* failed) {
+  std::string why;
+  set->targets.clear();
+  return a.core->SnmpCheckSets(set->varbinds, &set->targets, failed, &why);
+}
+
+// TestSet: every varbind is checked, as one set, before anything is written, so a set with one
+// bad varbind changes nothing.
+void TestSet(const Answering& a, const Pdu& pdu) {
+  PendingSet& set = *a.set;
+  set = PendingSet();
+  set.transaction = pdu.header.transactionId;
+  size_t failed = 0;
+  SnmpOutcome outcome = SnmpOutcome::Ok;
+  for (size_t i = 0; i < pdu.varbinds.size() && outcome == SnmpOutcome::Ok; ++i) {
+    SnmpVarBind& vb = set.varbinds.emplace_back();
+    vb.oid = pdu.varbinds[i].name;
+    vb.value = pdu.varbinds[i].value;
+    if (!SettableValue(pdu.varbinds[i])) {
+      outcome = SnmpOutcome::WrongType;
+      failed = i;
+    }
+  }
+  if (outcome == SnmpOutcome::Ok) outcome = CheckSet(a, &set, &failed);
+  if (outcome != SnmpOutcome::Ok) {
+    ++a.counters->setsRefused;
+    Respond(a.out, pdu.header, ErrorOf(outcome), static_cast<uint16_t>(failed + 1));
+    return;
+  }
+  set.tested = true;
+  Respond(a.out, pdu.header, AGENTX_NO_ERROR, 0);
+}
+
+// Takes back what CommitSet did: values return to what they were, rows it created go; each undo
+// is journaled like any change. False when one of them could not be written.
+bool Undo(const Answering& a, PendingSet* set) {
+  bool whole = true;
+  for (size_t i : set->written) {
+    const SnmpSetTarget& t = set->targets[i];
+    if (a.core->SnmpCommitSet(t, t.previous)) {
+      ++a.counters->setsUndone;
+    } else {
+      whole = false;
+    }
+  }
+  for (size_t i : set->created) {
+    if (a.core->SnmpDestroyRow(set->varbinds[i].oid)) {
+      ++a.counters->setsUndone;
+    } else {
+      whole = false;
+    }
+  }
+  set->written.clear();
+  set->created.clear();
+  set->committed = false;
+  return whole;
+}
+
+// CommitSet: the set is checked again (a library client may have removed an instance since
+// TestSet); the rows it creates come first, then all its values as one journal record, written
+// before the master hears back. Rows it destroys go at the end (CleanupSet), when nothing can undo
+// it. A commit that fails takes back what it did before it answers.
+void CommitSet(const Answering& a, const Pdu& pdu) {
+  PendingSet& set = *a.set;
+  size_t failed = 0;
+  if (!set.tested || set.transaction != pdu.header.transactionId ||
+      CheckSet(a, &set, &failed) != SnmpOutcome::Ok) {
+    Respond(a.out, pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(failed + 1));
+    return;
+  }
+  std::vector<SnmpSetTarget>& targets = set.targets;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i].row != RowChange::Create) continue;
+    uint32_t handle = a.core->SnmpCreateRow(targets[i]);
+    if (handle == 0) {
+      Undo(a, &set);
+      Respond(a.out, pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(i + 1));
+      return;
+    }
+    set.created.push_back(i);
+    for (SnmpSetTarget& t : targets) {
+      if (t.instanceHandle == 0 && t.entryHandle == targets[i].entryHandle &&
+          t.index == targets[i].index)
+        t.instanceHandle = handle;
+    }
+  }
+  // The values go in one journal append: a failed write leaves none of them, never a half set.
+  std::vector<SnmpSetTarget> writes;
+  std::vector<size_t> positions;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i].row == RowChange::Destroy) continue;
+    writes.push_back(targets[i]);
+    positions.push_back(i);
+  }
+  if (!writes.empty() && !a.core->SnmpCommitSets(writes)) {
+    Undo(a, &set);
+    Respond(a.out, pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(positions.front() + 1));
+    return;
+  }
+  for (size_t i : positions) {
+    ++a.counters->setsCommitted;
+    if (targets[i].row == RowChange::None) set.written.push_back(i);
+  }
+  set.committed = true;
+  Respond(a.out, pdu.header, AGENTX_NO_ERROR, 0);
+}
+
+void UndoSet(const Answering& a, const Pdu& pdu) {
+  PendingSet& set = *a.set;
+  bool whole = set.transaction != pdu.header.transactionId || Undo(a, &set);
+  Respond(a.out, pdu.header, whole ? AGENTX_NO_ERROR : AGENTX_UNDO_FAILED, 0);
+}
+
+// CleanupSet ends the set either way, and has no answer; after a set that went through, the rows
+// it destroys go.
+void CleanupSet(const Answering& a, const Pdu& pdu) {
+  PendingSet& set = *a.set;
+  if (set.transaction == pdu.header.transactionId && set.committed) {
+    for (size_t i = 0; i < set.targets.size(); ++i) {
+      if (set.targets[i].row == RowChange::Destroy) a.core->SnmpDestroyRow(set.varbinds[i].oid);
+    }
+  }
+  set = PendingSet();
+}
+
+}  // namespace
+
+void Respond(std::string* out, const Header& request, uint16_t error, uint16_t index) {
+  EndPacket(out, BeginResponse(out, request, error, index));
+}
+
+void AnswerRequest(const Answering& a, const Pdu& pdu) {
+  switch (pdu.header.type) {
+    case AGENTX_GET: AnswerGet(a, pdu); break;
+    case AGENTX_GETNEXT: AnswerNext(a, pdu); break;
+    case AGENTX_GETBULK: AnswerBulk(a, pdu); break;
+    case AGENTX_TESTSET: TestSet(a, pdu); break;
+    case AGENTX_COMMITSET: CommitSet(a, pdu); break;
+    case AGENTX_UNDOSET: UndoSet(a, pdu); break;
+    case AGENTX_CLEANUPSET: CleanupSet(a, pdu); break;
+    case AGENTX_PING: Respond(a.out, pdu.header, AGENTX_NO_ERROR, 0); break;
+    default: break;
+  }
+}
+
+}  // namespace orvu::agent::agentx
