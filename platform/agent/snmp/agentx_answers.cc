@@ -9,20 +9,25 @@ namespace {
 // asked), so that the core is not held for long whatever repetition count the master chooses.
 constexpr size_t AGENTX_BULK_BYTES = 1u << 20;
 
+// SNMP's error-status codes (RFC 3416), which a Response carries as they are.
+constexpr uint16_t SNMP_NO_ERROR = 0;
+constexpr uint16_t SNMP_COMMIT_FAILED = 14;
+constexpr uint16_t SNMP_UNDO_FAILED = 15;
+
 uint16_t ErrorOf(SnmpOutcome outcome) {
   switch (outcome) {
-    case SnmpOutcome::Ok: return AGENTX_NO_ERROR;
+    case SnmpOutcome::Ok: return SNMP_NO_ERROR;
     case SnmpOutcome::NotWritable:
     case SnmpOutcome::NoSuchObject:
-    case SnmpOutcome::NoSuchInstance: return AGENTX_NOT_WRITABLE;
-    case SnmpOutcome::WrongType: return AGENTX_WRONG_TYPE;
-    case SnmpOutcome::WrongLength: return AGENTX_WRONG_LENGTH;
-    case SnmpOutcome::WrongValue: return AGENTX_WRONG_VALUE;
-    case SnmpOutcome::NoCreation: return AGENTX_NO_CREATION;
-    case SnmpOutcome::CommitFailed: return AGENTX_COMMIT_FAILED;
-    case SnmpOutcome::InconsistentValue: return AGENTX_INCONSISTENT_VALUE;
+    case SnmpOutcome::NoSuchInstance: return 17;  // notWritable
+    case SnmpOutcome::WrongType: return 7;        // wrongType
+    case SnmpOutcome::WrongLength: return 8;      // wrongLength
+    case SnmpOutcome::WrongValue: return 10;      // wrongValue
+    case SnmpOutcome::NoCreation: return 11;      // noCreation
+    case SnmpOutcome::CommitFailed: return SNMP_COMMIT_FAILED;
+    case SnmpOutcome::InconsistentValue: return 12;  // inconsistentValue
   }
-  return AGENTX_GEN_ERR;
+  return 5;  // genErr
 }
 
 size_t BeginResponse(std::string* out, const Header& request, uint16_t error, uint16_t index) {
@@ -164,7 +169,7 @@ void TestSet(const Answering& a, const Pdu& pdu) {
     return;
   }
   set.tested = true;
-  Respond(a.out, pdu.header, AGENTX_NO_ERROR, 0);
+  Respond(a.out, pdu.header, SNMP_NO_ERROR, 0);
 }
 
 // Takes back what CommitSet did: values return to what they were, rows it created go; each undo
@@ -201,7 +206,7 @@ void CommitSet(const Answering& a, const Pdu& pdu) {
   size_t failed = 0;
   if (!set.tested || set.transaction != pdu.header.transactionId ||
       CheckSet(a, &set, &failed) != SnmpOutcome::Ok) {
-    Respond(a.out, pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(failed + 1));
+    Respond(a.out, pdu.header, SNMP_COMMIT_FAILED, static_cast<uint16_t>(failed + 1));
     return;
   }
   std::vector<SnmpSetTarget>& targets = set.targets;
@@ -210,7 +215,7 @@ void CommitSet(const Answering& a, const Pdu& pdu) {
     uint32_t handle = a.core->SnmpCreateRow(targets[i]);
     if (handle == 0) {
       Undo(a, &set);
-      Respond(a.out, pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(i + 1));
+      Respond(a.out, pdu.header, SNMP_COMMIT_FAILED, static_cast<uint16_t>(i + 1));
       return;
     }
     set.created.push_back(i);
@@ -230,7 +235,7 @@ void CommitSet(const Answering& a, const Pdu& pdu) {
   }
   if (!writes.empty() && !a.core->SnmpCommitSets(writes)) {
     Undo(a, &set);
-    Respond(a.out, pdu.header, AGENTX_COMMIT_FAILED, static_cast<uint16_t>(positions.front() + 1));
+    Respond(a.out, pdu.header, SNMP_COMMIT_FAILED, static_cast<uint16_t>(positions.front() + 1));
     return;
   }
   for (size_t i : positions) {
@@ -238,13 +243,13 @@ void CommitSet(const Answering& a, const Pdu& pdu) {
     if (targets[i].row == RowChange::None) set.written.push_back(i);
   }
   set.committed = true;
-  Respond(a.out, pdu.header, AGENTX_NO_ERROR, 0);
+  Respond(a.out, pdu.header, SNMP_NO_ERROR, 0);
 }
 
 void UndoSet(const Answering& a, const Pdu& pdu) {
   PendingSet& set = *a.set;
   bool whole = set.transaction != pdu.header.transactionId || Undo(a, &set);
-  Respond(a.out, pdu.header, whole ? AGENTX_NO_ERROR : AGENTX_UNDO_FAILED, 0);
+  Respond(a.out, pdu.header, whole ? SNMP_NO_ERROR : SNMP_UNDO_FAILED, 0);
 }
 
 // CleanupSet ends the set either way, and has no answer; after a set that went through, the rows
@@ -274,7 +279,7 @@ void AnswerRequest(const Answering& a, const Pdu& pdu) {
     case AGENTX_COMMITSET: CommitSet(a, pdu); break;
     case AGENTX_UNDOSET: UndoSet(a, pdu); break;
     case AGENTX_CLEANUPSET: CleanupSet(a, pdu); break;
-    case AGENTX_PING: Respond(a.out, pdu.header, AGENTX_NO_ERROR, 0); break;
+    case AGENTX_PING: Respond(a.out, pdu.header, SNMP_NO_ERROR, 0); break;
     default: break;
   }
 }

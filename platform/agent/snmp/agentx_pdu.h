@@ -32,10 +32,9 @@ enum PduType : uint8_t {
   AGENTX_RESPONSE = 18,
 };
 
-enum HeaderFlag : uint8_t {
-  AGENTX_NON_DEFAULT_CONTEXT = 0x08,
-  AGENTX_NETWORK_BYTE_ORDER = 0x10,
-};
+// The header's flags that the subagent reads.
+constexpr uint8_t AGENTX_NON_DEFAULT_CONTEXT = 0x08;
+constexpr uint8_t AGENTX_NETWORK_BYTE_ORDER = 0x10;
 
 // Varbind types beyond the SMI's own tags, which AgentX shares.
 enum VarBindType : uint16_t {
@@ -45,29 +44,12 @@ enum VarBindType : uint16_t {
   AGENTX_END_OF_MIB_VIEW = 130,
 };
 
-// res.error values: SNMP's error-status codes, and AgentX's own from 256 on.
-enum ResponseError : uint16_t {
-  AGENTX_NO_ERROR = 0,
-  AGENTX_GEN_ERR = 5,
-  AGENTX_WRONG_TYPE = 7,
-  AGENTX_WRONG_LENGTH = 8,
-  AGENTX_WRONG_VALUE = 10,
-  AGENTX_NO_CREATION = 11,
-  AGENTX_INCONSISTENT_VALUE = 12,
-  AGENTX_COMMIT_FAILED = 14,
-  AGENTX_UNDO_FAILED = 15,
-  AGENTX_NOT_WRITABLE = 17,
-  AGENTX_UNSUPPORTED_CONTEXT = 262,
-  AGENTX_PARSE_ERROR = 266,
-  AGENTX_PROCESSING_ERROR = 268,
-};
-
-enum CloseReason : uint8_t {
-  AGENTX_CLOSE_OTHER = 1,
-  AGENTX_CLOSE_PARSE_ERROR = 2,
-  AGENTX_CLOSE_PROTOCOL_ERROR = 3,
-  AGENTX_CLOSE_SHUTDOWN = 5,
-};
+// res.error values of AgentX's own (RFC 2741 6.2.16); SNMP's error-status codes go as they are.
+constexpr uint16_t AGENTX_UNSUPPORTED_CONTEXT = 262;
+constexpr uint16_t AGENTX_PARSE_ERROR = 266;
+// Why a session ends, in a Close.
+constexpr uint8_t AGENTX_CLOSE_PARSE_ERROR = 2;
+constexpr uint8_t AGENTX_CLOSE_SHUTDOWN = 5;
 
 constexpr size_t AGENTX_HEADER_SIZE = 20;
 // Far above any SNMP message a master forwards; a larger announced payload means a broken stream.

@@ -269,7 +269,7 @@ void Connect() {
 void TakeResponse(const Pdu& pdu) {
   if (pdu.header.packetId != gSession.awaited) return;  // a late answer to an earlier session
   if (gSession.phase == Phase::Opening) {
-    if (pdu.error != AGENTX_NO_ERROR) {
+    if (pdu.error != 0) {
       LoseSession("the master refused the session, error " + std::to_string(pdu.error));
       gNextAttempt = Clock::now() + std::chrono::milliseconds(AGENTX_REFUSED_RETRY_MS);
       return;
@@ -277,7 +277,7 @@ void TakeResponse(const Pdu& pdu) {
     gSession.id = pdu.header.sessionId;
     RegisterNext();
   } else if (gSession.phase == Phase::Registering) {
-    if (pdu.error != AGENTX_NO_ERROR) {
+    if (pdu.error != 0) {
       std::fprintf(stderr,
                    "orvu-agentd: the AgentX master did not take the subtree %s (error %u); "
                    "managers do not see it through this master\n",
