@@ -108,10 +108,13 @@ for round in $(seq "$runs"); do
   system_before=$(system_ticks "$agent_pid")
   before=$(cpu_ticks "$agent_pid")
   master_before=$(cpu_ticks "$snmpd_pid")
+  master_system_before=$(system_ticks "$snmpd_pid")
   through=$(walk ".$entry.3" "$rows")
   after=$(cpu_ticks "$agent_pid")
   system_after=$(system_ticks "$agent_pid")
   master_after=$(cpu_ticks "$snmpd_pid")
+  master_system=$(awk -v t=$(($(system_ticks "$snmpd_pid") - master_system_before)) -v hz="$ticks" \
+    -v n="$rows" 'BEGIN { printf "%.2f", t / hz * 1e6 / n }')
   if [ -n "${perf_pid:-}" ]; then
     kill -INT "$perf_pid" && wait "$perf_pid" || true
     perf_pid=""
@@ -122,7 +125,7 @@ for round in $(seq "$runs"); do
   master_cpu=$(awk -v t=$((master_after - master_before)) -v hz="$ticks" -v n="$rows" \
     'BEGIN { printf "%.2f", t / hz * 1e6 / n }')
   say "round $round: snmpd's own $own s, through the agent $through s, agent CPU $cpu us per varbind" \
-    "($system us in the kernel), snmpd's $master_cpu us"
+    "($system us in the kernel), snmpd's $master_cpu us ($master_system us)"
   [ -z "$best_own" ] || awk -v a="$own" -v b="$best_own" 'BEGIN { exit !(a < b) }' && best_own=$own
   [ -z "$best_agent" ] || awk -v a="$through" -v b="$best_agent" 'BEGIN { exit !(a < b) }' &&
     best_agent=$through
