@@ -2,7 +2,9 @@
 # The SNMP path through net-snmp's snmpd as AgentX master, in one run:
 # - snmpbulkwalk -Cr50 of ROWS rows of speakerFreqTable (one column) through snmpd and the agent,
 #   next to snmpbulkwalk -Cr50 of 16,000 of snmpd's own objects (override constants), both in
-#   varbinds per second, and the agent's CPU time per varbind on that path;
+#   varbinds per second, and the agent's and snmpd's CPU time per varbind on that path (with the
+#   kernel's part), next to the floor: what one bare request and answer over a Unix socket cost
+#   the answering process on the same core (round_trip_floor);
 # - after snmpd restarts, how long the agent's objects take to come back once snmpd answers.
 # Everything runs pinned to one core (taskset -c 0). Nothing is installed; everything lives in a
 # temporary folder that goes at the end.
@@ -149,5 +151,10 @@ echo "  snmpd's own objects: 16,000 varbinds in $best_own s, $own_rate varbinds/
 echo "  through snmpd and orvu-agentd: $rows varbinds in $best_agent s, $agent_rate varbinds/s" \
   "($(awk -v a="$agent_rate" -v o="$own_rate" 'BEGIN { printf "%.2f", a / o }') of snmpd's own rate)"
 echo "  orvu-agentd's CPU per varbind on that path: $best_cpu us (snmpd's: $best_master us)"
+if [ -x "$bin/round_trip_floor" ]; then
+  read -r floor_user floor_system < <("${pin[@]}" "$bin/round_trip_floor" 200000)
+  echo "  the floor, one bare round trip over a Unix socket on one core: $floor_user us user +" \
+    "$floor_system us system for the answering side"
+fi
 echo "After snmpd restarts: the agent's objects answer $back ms after snmpd does" \
   "(each probe is one snmpget, a few ms)"
