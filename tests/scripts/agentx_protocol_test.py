@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """orvu-agentd --agentx against a master played by this script, packet by packet: what net-snmp's
 snmpd never sends (GetBulk, packets in network byte order, a broken packet) and what it sends
-(little-endian Get, GetNext, the set phases), checked field by field.
+(little-endian Get, GetNext, the set phases), checked field by field, over a Unix socket and then
+over TCP.
 Usage: agentx_protocol_test.py BUILD_DIR"""
 import os
 import signal
@@ -130,7 +131,7 @@ def join(listener):
     return conn, packets, subtrees
 
 
-def main():
+def run(transport):
     work = tempfile.mkdtemp()
     master_path = os.path.join(work, "master.sock")
     with open(os.path.join(work, "state"), "w") as state:
@@ -138,13 +139,19 @@ def main():
         for row in (1, 2):
             state.write(f"instance entry={'.'.join(map(str, ENTRY))} index={row} handle={row} creator=1 "
                         f"time=0 enabled=8\nvalue handle={row} column=3 syntax=2 number={100 * row}\n")
-    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    listener.bind(master_path)
+    if transport == "unix":
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(master_path)
+        address = master_path
+    else:
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.bind(("127.0.0.1", 0))
+        address = f"tcp:localhost:{listener.getsockname()[1]}"
     listener.listen(4)
     listener.settimeout(10)
     env = dict(os.environ, ORVU_MIB_PATH=os.path.join(TOP, "mibs"))
     agent = subprocess.Popen([os.path.join(BIN, "orvu-agentd"), "--socket", os.path.join(work, "agent.sock"),
-                              "--state", os.path.join(work, "state"), "--agentx", master_path],
+                              "--state", os.path.join(work, "state"), "--agentx", address],
                              env=env, stderr=subprocess.PIPE, text=True)
     try:
         conn, packets, subtrees = join(listener)
@@ -201,10 +208,14 @@ def main():
         subprocess.run(["rm", "-rf", work])
     err = agent.stderr.read()
     for failure in failures:
-        print("agentx_protocol_test: " + failure, file=sys.stderr)
+        print(f"agentx_protocol_test ({transport}): " + failure, file=sys.stderr)
     if failures:
         print(err, file=sys.stderr)
-    return 1 if failures else 0
+    return not failures
+
+
+def main():
+    return 0 if run("unix") and run("tcp") else 1
 
 
 if __name__ == "__main__":

@@ -241,14 +241,25 @@ void Connect() {
     addrinfo* found = nullptr;
     int status = getaddrinfo(gAddress.host.c_str(), gAddress.port.c_str(), &hints, &found);
     if (status != 0) return SaidUnreachable(gai_strerror(status));
-    fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd >= 0) {
+    // A name may stand for several addresses (localhost: ::1 and 127.0.0.1); the first that
+    // takes the connection, or may still take it, is the master's.
+    int lastError = 0;
+    for (addrinfo* at = found; at; at = at->ai_next) {
+      fd = socket(at->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      if (fd < 0) {
+        lastError = errno;
+        continue;
+      }
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      made = connect(fd, found->ai_addr, found->ai_addrlen);
+      made = connect(fd, at->ai_addr, at->ai_addrlen);
+      if (made == 0 || errno == EINPROGRESS) break;
+      lastError = errno;
+      close(fd);
+      fd = -1;
     }
     freeaddrinfo(found);
-    if (fd < 0) return SaidUnreachable(std::strerror(errno));
+    if (fd < 0) return SaidUnreachable(std::strerror(lastError));
   }
   gSession.fd = fd;
   gSession.id = 0;
