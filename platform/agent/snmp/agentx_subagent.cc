@@ -250,8 +250,11 @@ void Connect() {
         lastError = errno;
         continue;
       }
+      // Answers go out at once; a master whose host vanished is noticed by the kernel's probes,
+      // since the open session waits in its read without a timeout.
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
       made = connect(fd, at->ai_addr, at->ai_addrlen);
       if (made == 0 || errno == EINPROGRESS) break;
       lastError = errno;
@@ -356,7 +359,8 @@ void Receive() {
   TakePackets(joined.data(), joined.size());
 }
 
-// The session's descriptor for the next wait, and how long the wait may last.
+// The descriptor for the next wait while the session is being made, and how long the wait may
+// last (an open session waits in its read instead).
 void Prepare(std::vector<pollfd>* fds, int* timeoutMs) {
   auto now = Clock::now();
   auto until = [&](Clock::time_point when) {
@@ -370,7 +374,7 @@ void Prepare(std::vector<pollfd>* fds, int* timeoutMs) {
   short events = gSession.phase == Phase::Connecting ? POLLOUT : POLLIN;
   if (!gSession.out.empty()) events |= POLLOUT;
   fds->push_back({gSession.fd, events, 0});
-  *timeoutMs = gSession.phase == Phase::Open ? -1 : until(gSession.deadline);
+  *timeoutMs = until(gSession.deadline);
 }
 
 void Serve(const pollfd& polled) {
