@@ -1,5 +1,6 @@
 #include "orvu/snmp_util.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +53,20 @@ size_t FormatDecimal(uint32_t id, char (&digits)[10]) {
   return at;
 }
 
+// The text of the last OID formatted on this thread, up to its first OID_TEXT_MEMO_IDS
+// sub-identifiers: ends[i] is where the text of ids[0..i] ends.
+constexpr uint32_t OID_TEXT_MEMO_IDS = 64;
+struct OidTextMemo {
+  uint32_t count;
+  uint32_t ids[OID_TEXT_MEMO_IDS];
+  uint32_t ends[OID_TEXT_MEMO_IDS];
+  char text[OID_TEXT_MEMO_IDS * 11];
+};
+thread_local OidTextMemo tLastOidText;
+
+// Out of line, so that the thread's block is looked up once a call and not at every use of it.
+[[gnu::noinline]] OidTextMemo* LastOidText() { return &tLastOidText; }
+
 }  // namespace
 
 extern "C" {
@@ -81,9 +96,19 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
   if (!buffer || size == 0) return 0;
   buffer[0] = '\0';
   if (!oid || (oid->count > 0 && !oid->ids)) return 0;
-  size_t used = 0;
-  for (uint32_t i = 0; i < oid->count; ++i) {
-    // Listings print every leaf's OID through here: two digits per division, one pass.
+  // Listings print every leaf's OID through here, and the leaves of a table share all but their
+  // last few sub-identifiers with the OID before: that part's text is copied, not formatted.
+  OidTextMemo& memo = *LastOidText();
+  uint32_t same = 0;
+  uint32_t comparable = std::min(oid->count, memo.count);
+  while (same < comparable && memo.ids[same] == oid->ids[same]) ++same;
+  size_t kept = same > 0 ? memo.ends[same - 1] : 0;
+  memo.count = same;
+  if (kept + 1 > size) return 0;
+  std::memcpy(buffer, memo.text, kept);
+  size_t used = kept;
+  for (uint32_t i = same; i < oid->count; ++i) {
+    // Two digits per division, one pass.
     char digits[10];
     size_t start = FormatDecimal(oid->ids[i], digits);
     size_t width = sizeof digits - start;
@@ -95,8 +120,17 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
     if (i > 0) buffer[used++] = '.';
     std::memcpy(buffer + used, digits + start, width);
     used += width;
+    if (i < OID_TEXT_MEMO_IDS) {
+      memo.ids[i] = oid->ids[i];
+      memo.ends[i] = static_cast<uint32_t>(used);
+    }
   }
   buffer[used] = '\0';
+  uint32_t remembered = std::min(oid->count, OID_TEXT_MEMO_IDS);
+  if (remembered > same) {
+    std::memcpy(memo.text + kept, buffer + kept, memo.ends[remembered - 1] - kept);
+  }
+  memo.count = remembered;
   return 1;
 }
 
