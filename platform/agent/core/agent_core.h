@@ -214,10 +214,17 @@ class AgentCore {
   // The leaf COLUMN of INSTANCE, which has that column, into *ITEM.
   void ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
                   proto::DataItem* item);
+  // The same, where STORED is the cursor at the column's stored value, or nullptr when the
+  // instance stores none for it.
+  void ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                  const StoredValues::Cursor* stored, proto::DataItem* item);
   // The key behind a data handle whose object still exists, or a failure reply.
   bool KeyOfHandle(uint32_t dataHandle, DataKey* key, proto::Reply* reply) const;
   bool ColumnExists(const EntryDef& entry, const Instance& instance, uint32_t column) const;
   proto::Value ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column) const;
+  // The value of COLUMN, a stored value already in *VALUE when HAS_STORED is set.
+  void ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column, bool hasStored,
+                   proto::Value* value) const;
 
   // handle_prefetch.cc: the handlers GetDataHandle and ReadRows.
   proto::Reply GetDataHandle(const proto::Request& request);

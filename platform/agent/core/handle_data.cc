@@ -19,17 +19,23 @@ bool AgentCore::ColumnExists(const EntryDef& entry, const Instance& instance,
 Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance,
                              uint32_t column) const {
   Value v;
-  if (instance.values.Get(column, &v)) {
+  ColumnValue(entry, instance, column, instance.values.Get(column, &v), &v);
+  return v;
+}
+
+void AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column,
+                            bool hasStored, Value* v) const {
+  if (hasStored) {
     // A row out of service is notReady for as long as a required column has no value.
-    if (column == entry.statusColumn && v.kind == ValueKind::Number &&
-        (v.number == ROW_NOT_IN_SERVICE || v.number == ROW_NOT_READY)) {
-      v.number = RowComplete(entry, &instance, {}) ? ROW_NOT_IN_SERVICE : ROW_NOT_READY;
+    if (column == entry.statusColumn && v->kind == ValueKind::Number &&
+        (v->number == ROW_NOT_IN_SERVICE || v->number == ROW_NOT_READY)) {
+      v->number = RowComplete(entry, &instance, {}) ? ROW_NOT_IN_SERVICE : ROW_NOT_READY;
     }
-    return v;
+    return;
   }
   const ColumnDef& def = entry.columns.at(column);
-  if (def.indexPosition >= 0 && IndexColumnValue(entry, def, instance.index, &v)) return v;
-  return def.initial;
+  if (def.indexPosition >= 0 && IndexColumnValue(entry, def, instance.index, v)) return;
+  *v = def.initial;
 }
 
 uint32_t AgentCore::DataHandle(const DataKey& key) {
@@ -75,12 +81,21 @@ bool AgentCore::ReadItem(const DataKey& key, proto::DataItem* item) {
 
 void AgentCore::ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
                            proto::DataItem* item) {
+  StoredValues::Cursor stored(instance.values);
+  while (!stored.AtEnd() && stored.Column() < column) stored.Next();
+  bool has = !stored.AtEnd() && stored.Column() == column;
+  ReadColumn(entry, instance, column, has ? &stored : nullptr, item);
+}
+
+void AgentCore::ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                           const StoredValues::Cursor* stored, proto::DataItem* item) {
   item->oid.clear();
   item->oid.reserve(entry.oid.size() + 1 + instance.index.size());
   item->oid.insert(item->oid.end(), entry.oid.begin(), entry.oid.end());
   item->oid.push_back(column);
   item->oid.insert(item->oid.end(), instance.index.begin(), instance.index.end());
-  item->value = ColumnValue(entry, instance, column);
+  if (stored) stored->Value(&item->value);
+  ColumnValue(entry, instance, column, stored != nullptr, &item->value);
   item->dataHandle = DataHandle(DataKey::Column(instance.handle, column));
 }
 

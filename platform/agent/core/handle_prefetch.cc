@@ -90,23 +90,27 @@ void AgentCore::AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t b
   if (found == instances_.end()) return;
   const Instance& instance = found->second;
   const EntryDef& entry = entries_[instance.entryHandle - 1];
-  std::vector<uint32_t> columns;
-  for (const auto& [number, def] : entry.columns) columns.push_back(number);
-  instance.values.ForEachColumn([&](uint32_t number) { columns.push_back(number); });
-  std::sort(columns.begin(), columns.end());
-  columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+  // The entry's columns and the ones the instance stores, both in column order, merged in one
+  // walk: each stored value is read where the walk passes it.
+  auto def = entry.columns.begin();
+  StoredValues::Cursor stored(instance.values);
   size_t rowBytes = 0;
-  for (uint32_t c : columns) {
-    if (c == skipColumn) continue;
-    proto::DataItem item;
-    // Every column here is one of the entry's or one the instance stores.
-    ReadColumn(entry, instance, c, &item);
-    // A leaf left out is read on its own when it is asked for.
-    size_t size = PayloadSize(item.value);
-    if (rowBytes + size > AGENT_ROW_PREFETCH_BYTES || *used + size > budget) continue;
-    rowBytes += size;
-    *used += size;
-    items->push_back(std::move(item));
+  while (def != entry.columns.end() || !stored.AtEnd()) {
+    bool has = !stored.AtEnd() && (def == entry.columns.end() || stored.Column() <= def->first);
+    uint32_t c = has ? stored.Column() : def->first;
+    if (def != entry.columns.end() && def->first == c) ++def;
+    if (c != skipColumn) {
+      proto::DataItem item;
+      ReadColumn(entry, instance, c, has ? &stored : nullptr, &item);
+      // A leaf left out is read on its own when it is asked for.
+      size_t size = PayloadSize(item.value);
+      if (rowBytes + size <= AGENT_ROW_PREFETCH_BYTES && *used + size <= budget) {
+        rowBytes += size;
+        *used += size;
+        items->push_back(std::move(item));
+      }
+    }
+    if (has) stored.Next();
   }
 }
 

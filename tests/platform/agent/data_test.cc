@@ -266,6 +266,12 @@ TEST_F(DataTest, AListingReadsARowInOneRoundTripAndReadsAgainAfterwards) {
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
   CreateInstance(agent, 50);
+  // Stored values between columns that show their defaults: the row carries both.
+  TestOid stored = LeafOid(3, {50});
+  ASSERT_TRUE(Write(agent, stored, Number(ORVU_SYNTAX_INTEGER, 777))) << LastErrorText();
+  std::string text = "xyz";
+  TestOid storedText = LeafOid(14, {50});
+  ASSERT_TRUE(Write(agent, storedText, Bytes(ORVU_SYNTAX_OCTETS, text))) << LastErrorText();
   SnmpOid oid;
   SnmpValue value;
   TestOid first = LeafOid(1, {50});
@@ -275,6 +281,15 @@ TEST_F(DataTest, AListingReadsARowInOneRoundTripAndReadsAgainAfterwards) {
   for (uint32_t column = 2; column <= 16; ++column) {
     TestOid leaf = LeafOid(column, {50});
     ASSERT_TRUE(Read(agent, leaf, &oid, &value)) << "column " << column << ": " << LastErrorText();
+    ASSERT_EQ(oid.count, leaf.Ptr()->count);
+    EXPECT_EQ(oid.ids[oid.count - 2], column);
+    if (column == 3) {
+      EXPECT_EQ(value.number, 777u);
+    }
+    if (column == 14) {
+      ASSERT_EQ(value.number, text.size());
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(value.data), value.number), text);
+    }
     Release(&oid, &value);
   }
   // Each leaf of the row is handed out once; reading one again asks the agent, which is gone.
