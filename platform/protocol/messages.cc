@@ -259,16 +259,46 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::stri
   return true;
 }
 
-std::string EncodeReply(Op op, const Reply& reply) {
-  Writer writer;
+namespace {
+
+// At least the bytes that a reply's items take: rows of a listing come a page at a time, and a
+// writer that grows as it goes copies the page several times over.
+size_t ItemBytes(const Reply& reply) {
+  size_t size = 4;
+  for (const DataItem& item : reply.items) {
+    size += 4 + 4 + 4 * item.oid.size() + 4 + 1 + 8 + item.value.bytes.size() +
+            4 * item.value.ids.size();
+  }
+  return size;
+}
+
+void PutReply(Writer& writer, Op op, const Reply& reply) {
   writer.I32(reply.status);
   if (reply.status != 0) {
     writer.Text(reply.text);
-    return std::move(writer.Out());
+    return;
   }
   Encoder encoder{writer};
   ReplyFields(encoder, op, reply);
+}
+
+}  // namespace
+
+std::string EncodeReply(Op op, const Reply& reply) {
+  Writer writer;
+  writer.Reserve(ItemBytes(reply));
+  PutReply(writer, op, reply);
   return std::move(writer.Out());
+}
+
+std::string FramedReply(Op op, const Reply& reply) {
+  Writer writer;
+  writer.Reserve(4 + ItemBytes(reply));
+  writer.U32(0);
+  PutReply(writer, op, reply);
+  std::string& out = writer.Out();
+  wire::PutU32(reinterpret_cast<uint8_t*>(out.data()), static_cast<uint32_t>(out.size() - 4));
+  return std::move(out);
 }
 
 bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* reply) {

@@ -170,6 +170,8 @@ std::string EncodeRequest(const Request& request);
 bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::string* error);
 
 std::string EncodeReply(Op op, const Reply& reply);
+// Frame(EncodeReply(OP, REPLY)), written in one buffer.
+std::string FramedReply(Op op, const Reply& reply);
 bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* reply);
 
 // Prepends the frame header.

@@ -36,6 +36,7 @@ class Writer {
   void Text(const std::string& text) { Bytes(text.data(), text.size()); }
   void Ids(const uint32_t* ids, size_t count);  // u32 count, then the sub-identifiers
   void Ids(const std::vector<uint32_t>& ids) { Ids(ids.data(), ids.size()); }
+  void Reserve(size_t size) { out_.reserve(size); }
   std::string& Out() { return out_; }
 
  private:
