@@ -15,26 +15,29 @@ void Writer::Ids(const uint32_t* ids, size_t count) {
   for (size_t i = 0; i < count; ++i) PutU32(at + 4 * i, ids[i]);
 }
 
-std::string Reader::Bytes() {
+void Reader::Bytes(std::string* out) {
   uint32_t n = U32();
-  if (!Take(n)) return {};
-  std::string s(reinterpret_cast<const char*>(data_ + pos_), n);
+  if (!Take(n)) {
+    out->clear();
+    return;
+  }
+  out->assign(reinterpret_cast<const char*>(data_ + pos_), n);
   pos_ += n;
-  return s;
 }
 
-std::vector<uint32_t> Reader::Ids() {
+void Reader::Ids(std::vector<uint32_t>* out) {
   uint32_t n = U32();
   // The count is checked against what is left before anything is allocated, so a forged
   // count cannot make the reader reserve gigabytes.
   if (!ok_ || n > (size_ - pos_) / 4) {
     ok_ = false;
-    return {};
+    out->clear();
+    return;
   }
-  std::vector<uint32_t> ids(n);
+  out->resize(n);
+  uint32_t* ids = out->data();
   for (uint32_t i = 0; i < n; ++i) ids[i] = GetU32(data_ + pos_ + 4 * i);
   pos_ += 4 * static_cast<size_t>(n);
-  return ids;
 }
 
 }  // namespace orvu::wire

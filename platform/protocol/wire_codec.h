@@ -59,8 +59,9 @@ class Reader {
     return v;
   }
   int32_t I32() { return static_cast<int32_t>(U32()); }
-  std::string Bytes();
-  std::vector<uint32_t> Ids();
+  // Into *OUT, whose room is reused: a client decodes page after page of alike rows.
+  void Bytes(std::string* out);
+  void Ids(std::vector<uint32_t>* out);
   bool Ok() const { return ok_; }
   bool AtEnd() const { return ok_ && pos_ == size_; }
   void Fail() { ok_ = false; }

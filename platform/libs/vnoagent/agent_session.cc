@@ -189,8 +189,12 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     return false;
   }
   if (request.op == proto::Op::ReadRows) {
-    row_.clear();
-    for (proto::DataItem& item : reply->items) row_.push_back({std::move(item), false});
+    // Swapped, not moved: the reply keeps the old rows' room for the next read.
+    row_.resize(reply->items.size());
+    for (size_t n = 0; n < row_.size(); ++n) {
+      std::swap(row_[n].item, reply->items[n]);
+      row_[n].used = false;
+    }
     rowCursor_ = 0;
   } else if (request.op == proto::Op::GetData && reply->items.size() > 1) {
     // GetData's first item goes to the caller; the rest of its row replaces what is held of that
@@ -297,10 +301,9 @@ uint32_t AgentSession::RowHandleFor(const uint32_t* ids, size_t count) {
     for (size_t n = page_.current; n < last; ++n) {
       request.handles.push_back(page_.records[n].instanceHandle);
     }
-    proto::Reply reply;
     page_.rowsUntil = last;
     // A failed read-ahead costs nothing more: the leaf is then asked for on its own.
-    if (!Call(request, &reply)) return 0;
+    if (!Call(request, &rowsReply_)) return 0;
     found = FindInRow(ids, count, 0);
   }
   return found == SIZE_MAX ? 0 : row_[found].item.dataHandle;

@@ -114,6 +114,9 @@ class AgentSession {
   Taken modules_, clients_;
   Page page_;
   std::vector<RowItem> row_;
+  // The reply that rows are read into: after a read it holds the rows that the read replaced,
+  // whose strings and vectors the next read writes over instead of allocating anew.
+  proto::Reply rowsReply_;
   size_t rowCursor_ = 0;  // rows are mostly read in order: the search starts here
 };
 
