@@ -129,9 +129,11 @@ Reply AgentCore::GetData(const Request& request) {
   ReadItem(key, &item);
   size_t used = 0;
   reply.items.push_back(std::move(item));
+  size_t filled = reply.items.size();
   // The rest of the row comes with the first read: a listing reads the leaves of one instance in
   // turn, while a set, which reads nothing, never carries the row.
-  if (!key.IsScalar()) AppendRow(key.instance, key.leaf, SIZE_MAX, &used, &reply.items);
+  if (!key.IsScalar()) AppendRow(key.instance, key.leaf, SIZE_MAX, &used, &reply.items, &filled);
+  reply.items.resize(filled);
   return reply;
 }
 

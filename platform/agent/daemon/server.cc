@@ -160,6 +160,7 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
       if (c->secret != nullptr) c->closeAfterSend = true;
     }
     c->out = proto::FramedReply(request.op, reply);
+    core->Recycle(std::move(reply));
     c->sent = 0;
     c->in.erase(0, 4 + static_cast<size_t>(size));
     Pool(buffers, *c) -= 4 + static_cast<size_t>(size);
