@@ -149,6 +149,15 @@ TEST(SnmpOidToString, FollowsTheOidBeforeItWhereverTheyPart) {
   table[12] = 123456;
   ASSERT_TRUE(SnmpOidToString(&oid, sizeof buffer, buffer));
   EXPECT_EQ(std::string(buffer), dotted(table));
+  // Past what is remembered, the room is checked sub-identifier by sub-identifier.
+  SnmpOid deepOid{static_cast<uint32_t>(deep.size()), deep.data()};
+  const std::string deepText = dotted(deep);
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_FALSE(SnmpOidToString(&deepOid, static_cast<uint32_t>(deepText.size()), buffer));
+  EXPECT_EQ(buffer[0], '\0');
+  EXPECT_EQ(buffer[deepText.size()], '#');
+  ASSERT_TRUE(SnmpOidToString(&deepOid, static_cast<uint32_t>(deepText.size() + 1), buffer));
+  EXPECT_EQ(std::string(buffer), deepText);
 }
 
 TEST(SnmpFreeValue, ReleasesByteAndOidPairsOnly) {
