@@ -22,6 +22,9 @@ constexpr uint8_t LISTING_LEAF_FLAGS =
 // entry.leaf.index, each OID at most as long as the record holds.
 constexpr uint32_t LEAF_OID_MAX_IDS = TABLE_OID_MAX_IDS + 1 + TABLE_OID_MAX_IDS;
 
+// Text of an instance's leaves held before it is written.
+constexpr size_t LEAF_TEXT_HELD = 16 * 1024;
+
 // The record holds at most 128 sub-identifiers per OID; a larger count from the library is taken
 // as 128, so that nothing is read past the record.
 uint32_t UsableCount(uint32_t count) { return std::min(count, TABLE_OID_MAX_IDS); }
@@ -63,16 +66,17 @@ void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
   uint32_t leafSlot = 0;
   SnmpOid leafOid = BuildLeafOid(info, leafIds, &leafSlot);
   uint32_t leafCount = info->leafCount;
-  // A leaf's number and its line go out in one write; where the leaf fails, its number alone
-  // goes out before anything else is said.
+  // The instance's leaves go out in one write, each leaf's number and line; where a leaf fails,
+  // what came before and its number alone go out before anything else is said.
   static std::string text;
+  text.clear();
   // A leaf count of 4294967295 must still end, not wrap round to leaf 0.
   for (uint32_t leaf = 1; leaf <= leafCount && leaf != 0; ++leaf) {
     leafIds[leafSlot] = leaf;
     SnmpOid returnedOid{};
     SnmpValue value{};
     // "\n    %d: "
-    text.assign("\n    ");
+    text += "\n    ";
     AppendSigned(text, static_cast<int32_t>(leaf));
     text += ": ";
     size_t numberSize = text.size();
@@ -91,9 +95,14 @@ void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
     }
     // A value of a syntax the tool does not know prints nothing after the number.
     if (!AppendVarBind(text, returnedOid, value, LISTING_LEAF_FLAGS)) text.resize(numberSize);
-    PrintText(text);
     GiveBackLeaf(&returnedOid, &value);
+    // Rows of large values go out as they come, so that the text held stays small.
+    if (text.size() >= LEAF_TEXT_HELD) {
+      PrintText(text);
+      text.clear();
+    }
   }
+  PrintText(text);
 }
 
 void PrintInstance(AgentHandle agent, uint32_t index, TableInstanceInfo* info) {
