@@ -1,5 +1,8 @@
 #include "protocol/wire_codec.h"
 
+#include <bit>
+#include <cstring>
+
 namespace orvu::wire {
 
 void Writer::Bytes(const void* data, size_t size) {
@@ -36,7 +39,11 @@ void Reader::Ids(std::vector<uint32_t>* out) {
   }
   out->resize(n);
   uint32_t* ids = out->data();
-  for (uint32_t i = 0; i < n; ++i) ids[i] = GetU32(data_ + pos_ + 4 * i);
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n > 0) std::memcpy(ids, data_ + pos_, 4 * static_cast<size_t>(n));
+  } else {
+    for (uint32_t i = 0; i < n; ++i) ids[i] = GetU32(data_ + pos_ + 4 * i);
+  }
   pos_ += 4 * static_cast<size_t>(n);
 }
 
