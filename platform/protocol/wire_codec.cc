@@ -12,10 +12,15 @@ void Writer::Bytes(const void* data, size_t size) {
 
 void Writer::Ids(const uint32_t* ids, size_t count) {
   U32(static_cast<uint32_t>(count));
-  size_t start = out_.size();
-  out_.resize(start + 4 * count);
-  auto* at = reinterpret_cast<uint8_t*>(out_.data() + start);
-  for (size_t i = 0; i < count; ++i) PutU32(at + 4 * i, ids[i]);
+  // The wire is little-endian: on such a host the sub-identifiers are their own bytes.
+  if constexpr (std::endian::native == std::endian::little) {
+    if (count > 0) out_.append(reinterpret_cast<const char*>(ids), 4 * count);
+  } else {
+    size_t start = out_.size();
+    out_.resize(start + 4 * count);
+    auto* at = reinterpret_cast<uint8_t*>(out_.data() + start);
+    for (size_t i = 0; i < count; ++i) PutU32(at + 4 * i, ids[i]);
+  }
 }
 
 void Reader::Bytes(std::string* out) {
