@@ -1,4 +1,5 @@
 // Data handles: what each stands for, reading the leaf behind one, and GetData and SetData.
+#include <algorithm>
 #include <cstdint>
 
 #include "agent/core/agent_core.h"
@@ -89,11 +90,13 @@ void AgentCore::ReadColumn(const EntryDef& entry, const Instance& instance, uint
 
 void AgentCore::ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
                            const StoredValues::Cursor* stored, proto::DataItem* item) {
-  item->oid.clear();
-  item->oid.reserve(entry.oid.size() + 1 + instance.index.size());
-  item->oid.insert(item->oid.end(), entry.oid.begin(), entry.oid.end());
-  item->oid.push_back(column);
-  item->oid.insert(item->oid.end(), instance.index.begin(), instance.index.end());
+  // entry.column.index, written into the room the item already has where it can.
+  size_t entryLength = entry.oid.size();
+  item->oid.resize(entryLength + 1 + instance.index.size());
+  uint32_t* ids = item->oid.data();
+  std::copy(entry.oid.begin(), entry.oid.end(), ids);
+  ids[entryLength] = column;
+  std::copy(instance.index.begin(), instance.index.end(), ids + entryLength + 1);
   if (stored) stored->Value(&item->value);
   ColumnValue(entry, instance, column, stored != nullptr, &item->value);
   item->dataHandle = DataHandle(DataKey::Column(instance.handle, column));
