@@ -220,6 +220,14 @@ struct Decoder {
 
 }  // namespace
 
+void TrimKeptItems(std::vector<DataItem>* items) {
+  for (DataItem& item : *items) {
+    if (item.value.bytes.capacity() > PROTO_KEPT_VALUE_BYTES) std::string().swap(item.value.bytes);
+    if (item.value.ids.capacity() * sizeof(uint32_t) > PROTO_KEPT_VALUE_BYTES)
+      std::vector<uint32_t>().swap(item.value.ids);
+  }
+}
+
 std::string EncodeRequest(const Request& request) {
   Writer writer;
   writer.U32(static_cast<uint32_t>(request.op));

@@ -135,7 +135,9 @@ Reply AgentCore::ReadRows(const Request& request) {
 }
 
 void AgentCore::Recycle(Reply&& reply) {
-  if (reply.items.capacity() > spareItems_.capacity()) spareItems_ = std::move(reply.items);
+  if (reply.items.capacity() <= spareItems_.capacity()) return;
+  spareItems_ = std::move(reply.items);
+  proto::TrimKeptItems(&spareItems_);
 }
 
 }  // namespace orvu::agent

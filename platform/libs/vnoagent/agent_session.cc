@@ -192,6 +192,7 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
   if (request.op == proto::Op::ReadRows) {
     // Swapped: the reply keeps the old rows' room for the next read.
     std::swap(row_, reply->items);
+    proto::TrimKeptItems(&reply->items);
     rowUsed_.assign(row_.size(), 0);
     rowCursor_ = 0;
   } else if (request.op == proto::Op::GetData && reply->items.size() > 1) {

@@ -177,6 +177,15 @@ TEST(ReplyDecoding, OverAnEarlierReplyReadsAsFresh) {
       EXPECT_EQ(reused.items[n].value, step.reply->items[n].value);
     }
   }
+  // Items kept for reuse give back the room of large values and keep that of small ones.
+  std::vector<proto::DataItem> kept = {item(1, {1}, bytes), item(2, {2}, ids)};
+  kept[0].value.bytes.assign(100000, 'x');
+  kept[1].value.ids.assign(1000, 7);
+  kept.push_back(item(3, {3}, bytes));
+  proto::TrimKeptItems(&kept);
+  EXPECT_LE(kept[0].value.bytes.capacity(), proto::PROTO_KEPT_VALUE_BYTES);
+  EXPECT_LE(kept[1].value.ids.capacity() * sizeof(uint32_t), proto::PROTO_KEPT_VALUE_BYTES);
+  EXPECT_EQ(kept[2].value.bytes, bytes.bytes);
 }
 
 TEST_F(RobustnessTest, HundredsOfClientsAtOnce) {
