@@ -178,6 +178,7 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::stri
 std::string EncodeReply(Op op, const Reply& reply);
 // Frame(EncodeReply(OP, REPLY)), written in one buffer.
 std::string FramedReply(Op op, const Reply& reply);
+// *REPLY as if fresh, but the items it held are written over (their room reused).
 bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* reply);
 
 // Prepends the frame header.
