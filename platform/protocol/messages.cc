@@ -25,31 +25,32 @@ void PutValue(Writer& writer, const Value& value) {
   }
 }
 
-Value GetValue(Reader& reader) {
-  Value value;
-  value.syntax = reader.U32();
+// Into *VALUE as into a fresh one, its room for bytes and ids kept.
+void GetValue(Reader& reader, Value* value) {
+  value->syntax = reader.U32();
+  value->kind = ValueKind::Number;
+  value->number = 0;
+  value->second = 0;
+  value->bytes.clear();
+  value->ids.clear();
   uint8_t kind = reader.U8();
   switch (kind) {
-    case 0:
-      value.kind = ValueKind::Number;
-      value.number = reader.U32();
-      break;
+    case 0: value->number = reader.U32(); break;
     case 1:
-      value.kind = ValueKind::Pair;
-      value.number = reader.U32();
-      value.second = reader.U32();
+      value->kind = ValueKind::Pair;
+      value->number = reader.U32();
+      value->second = reader.U32();
       break;
     case 2:
-      value.kind = ValueKind::Bytes;
-      value.bytes = reader.Bytes();
+      value->kind = ValueKind::Bytes;
+      reader.Bytes(&value->bytes);
       break;
     case 3:
-      value.kind = ValueKind::Oid;
-      value.ids = reader.Ids();
+      value->kind = ValueKind::Oid;
+      reader.Ids(&value->ids);
       break;
     default: reader.Fail(); break;
   }
-  return value;
 }
 
 // Each operation's fields in wire order, declared once for both directions: F is an Encoder
@@ -199,19 +200,33 @@ struct Decoder {
   Reader& reader;
   void operator()(uint32_t& value) { value = reader.U32(); }
   void operator()(int32_t& value) { value = reader.I32(); }
-  void operator()(std::string& value) { value = reader.Bytes(); }
-  void operator()(std::vector<uint32_t>& value) { value = reader.Ids(); }
-  void operator()(Value& value) { value = GetValue(reader); }
+  void operator()(std::string& value) { reader.Bytes(&value); }
+  void operator()(std::vector<uint32_t>& value) { reader.Ids(&value); }
+  void operator()(Value& value) { GetValue(reader, &value); }
   // Nothing is reserved from the count: every record takes bytes, so a forged count ends the loop
-  // as soon as the input runs short.
+  // as soon as the input runs short. Records already in LIST are written over, every field of
+  // them, so that their strings and vectors keep their room.
   template <typename Record>
   void operator()(std::vector<Record>& list) {
     uint32_t count = reader.U32();
-    for (uint32_t i = 0; i < count && reader.Ok(); ++i) RecordFields(*this, list.emplace_back());
+    size_t n = 0;
+    for (; n < count && reader.Ok(); ++n) {
+      if (n == list.size()) list.emplace_back();
+      RecordFields(*this, list[n]);
+    }
+    list.resize(n);
   }
 };
 
 }  // namespace
+
+void TrimKeptItems(std::vector<DataItem>* items) {
+  for (DataItem& item : *items) {
+    if (item.value.bytes.capacity() > PROTO_KEPT_VALUE_BYTES) std::string().swap(item.value.bytes);
+    if (item.value.ids.capacity() * sizeof(uint32_t) > PROTO_KEPT_VALUE_BYTES)
+      std::vector<uint32_t>().swap(item.value.ids);
+  }
+}
 
 std::string EncodeRequest(const Request& request) {
   Writer writer;
@@ -259,26 +274,60 @@ bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::stri
   return true;
 }
 
-std::string EncodeReply(Op op, const Reply& reply) {
-  Writer writer;
+namespace {
+
+// At least the bytes that a reply's items take: rows of a listing come a page at a time, and a
+// writer that grows as it goes copies the page several times over.
+size_t ItemBytes(const Reply& reply) {
+  size_t size = 4;
+  for (const DataItem& item : reply.items) {
+    size += 4 + 4 + 4 * item.oid.size() + 4 + 1 + 8 + item.value.bytes.size() +
+            4 * item.value.ids.size();
+  }
+  return size;
+}
+
+void PutReply(Writer& writer, Op op, const Reply& reply) {
   writer.I32(reply.status);
   if (reply.status != 0) {
     writer.Text(reply.text);
-    return std::move(writer.Out());
+    return;
   }
   Encoder encoder{writer};
   ReplyFields(encoder, op, reply);
+}
+
+}  // namespace
+
+std::string EncodeReply(Op op, const Reply& reply) {
+  Writer writer;
+  writer.Reserve(ItemBytes(reply));
+  PutReply(writer, op, reply);
   return std::move(writer.Out());
 }
 
+std::string FramedReply(Op op, const Reply& reply) {
+  Writer writer;
+  writer.Reserve(4 + ItemBytes(reply));
+  writer.U32(0);
+  PutReply(writer, op, reply);
+  std::string& out = writer.Out();
+  wire::PutU32(reinterpret_cast<uint8_t*>(out.data()), static_cast<uint32_t>(out.size() - 4));
+  return std::move(out);
+}
+
 bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* reply) {
+  // The items a reply held before are written over in place (a listing decodes its rows a page
+  // at a time into one reply); everything else starts afresh.
+  std::vector<DataItem> items = std::move(reply->items);
   *reply = Reply{};
   Reader reader(data, size);
   reply->status = reader.I32();
   if (reader.Ok() && reply->status != 0) {
-    reply->text = reader.Bytes();
+    reader.Bytes(&reply->text);
     return reader.AtEnd();
   }
+  if (op == Op::GetData || op == Op::ReadRows) reply->items = std::move(items);
   Decoder decoder{reader};
   ReplyFields(decoder, op, *reply);
   return reader.AtEnd();

@@ -165,11 +165,20 @@ struct Reply {
   std::vector<uint32_t> ahead;
 };
 
+// Items kept to be written over (a listing's pages of rows) keep the room of their values only
+// up to this size: a page of small values must not go on holding the room of large ones.
+constexpr size_t PROTO_KEPT_VALUE_BYTES = 256;
+// Gives back the room of every value in ITEMS larger than PROTO_KEPT_VALUE_BYTES.
+void TrimKeptItems(std::vector<DataItem>* items);
+
 std::string EncodeRequest(const Request& request);
 // Pure: the body of one frame in, a request or a reason out.
 bool DecodeRequest(const uint8_t* data, size_t size, Request* request, std::string* error);
 
 std::string EncodeReply(Op op, const Reply& reply);
+// Frame(EncodeReply(OP, REPLY)), written in one buffer.
+std::string FramedReply(Op op, const Reply& reply);
+// *REPLY as if fresh, but the items it held are written over (their room reused).
 bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* reply);
 
 // Prepends the frame header.

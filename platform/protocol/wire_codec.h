@@ -36,6 +36,7 @@ class Writer {
   void Text(const std::string& text) { Bytes(text.data(), text.size()); }
   void Ids(const uint32_t* ids, size_t count);  // u32 count, then the sub-identifiers
   void Ids(const std::vector<uint32_t>& ids) { Ids(ids.data(), ids.size()); }
+  void Reserve(size_t size) { out_.reserve(size); }
   std::string& Out() { return out_; }
 
  private:
@@ -58,8 +59,9 @@ class Reader {
     return v;
   }
   int32_t I32() { return static_cast<int32_t>(U32()); }
-  std::string Bytes();
-  std::vector<uint32_t> Ids();
+  // Into *OUT, whose room is reused: a client decodes page after page of alike rows.
+  void Bytes(std::string* out);
+  void Ids(std::vector<uint32_t>* out);
   bool Ok() const { return ok_; }
   bool AtEnd() const { return ok_ && pos_ == size_; }
   void Fail() { ok_ = false; }

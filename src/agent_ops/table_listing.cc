@@ -22,6 +22,9 @@ constexpr uint8_t LISTING_LEAF_FLAGS =
 // entry.leaf.index, each OID at most as long as the record holds.
 constexpr uint32_t LEAF_OID_MAX_IDS = TABLE_OID_MAX_IDS + 1 + TABLE_OID_MAX_IDS;
 
+// Text of an instance's leaves held before it is written.
+constexpr size_t LEAF_TEXT_HELD = 16 * 1024;
+
 // The record holds at most 128 sub-identifiers per OID; a larger count from the library is taken
 // as 128, so that nothing is read past the record.
 uint32_t UsableCount(uint32_t count) { return std::min(count, TABLE_OID_MAX_IDS); }
@@ -57,41 +60,49 @@ void GiveBackLeaf(SnmpOid* oid, SnmpValue* value) {
 // every instance and leaf. The tool runs on one thread, so one buffer per line serves every call.
 void PrintText(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-// "\n    %d: "
-void PrintLeafNumber(uint32_t leaf) {
-  static std::string text;
-  text.assign("\n    ");
-  AppendSigned(text, static_cast<int32_t>(leaf));
-  text += ": ";
-  PrintText(text);
-}
-
 void PrintLeaves(AgentHandle agent, TableInstanceInfo* info) {
   std::fputs("    Instance leafs:", stdout);
   uint32_t leafIds[LEAF_OID_MAX_IDS];
   uint32_t leafSlot = 0;
   SnmpOid leafOid = BuildLeafOid(info, leafIds, &leafSlot);
   uint32_t leafCount = info->leafCount;
+  // The instance's leaves go out in one write, each leaf's number and line; where a leaf fails,
+  // what came before and its number alone go out before anything else is said.
+  static std::string text;
+  text.clear();
   // A leaf count of 4294967295 must still end, not wrap round to leaf 0.
   for (uint32_t leaf = 1; leaf <= leafCount && leaf != 0; ++leaf) {
     leafIds[leafSlot] = leaf;
     SnmpOid returnedOid{};
     SnmpValue value{};
-    PrintLeafNumber(leaf);
+    // "\n    %d: "
+    text += "\n    ";
+    AppendSigned(text, static_cast<int32_t>(leaf));
+    text += ": ";
+    size_t numberSize = text.size();
     // A refused data handle ends this instance's leaves without a word.
     uint32_t dataHandle = gApi.AgentGetDataHandle(agent, 0, &leafOid);
     if (dataHandle == 0) {
+      PrintText(text);
       return;
     }
     if (gApi.AgentGetData(agent, dataHandle, &returnedOid, &value) == 0) {
+      PrintText(text);
       std::printf("\nError: %d", gApi.AgentGetLastError());
       NoteFailedStep();
       ReportReason("leaf " + std::to_string(leaf) + ": " + LastAgentErrorText());
       return;
     }
-    PrintVarBind(returnedOid, value, LISTING_LEAF_FLAGS);
+    // A value of a syntax the tool does not know prints nothing after the number.
+    if (!AppendVarBind(text, returnedOid, value, LISTING_LEAF_FLAGS)) text.resize(numberSize);
     GiveBackLeaf(&returnedOid, &value);
+    // Rows of large values go out as they come, so that the text held stays small.
+    if (text.size() >= LEAF_TEXT_HELD) {
+      PrintText(text);
+      text.clear();
+    }
   }
+  PrintText(text);
 }
 
 void PrintInstance(AgentHandle agent, uint32_t index, TableInstanceInfo* info) {

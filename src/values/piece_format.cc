@@ -1,13 +1,14 @@
 #include "values/piece_format.h"
 
 void AppendUnsigned(std::string& line, uint32_t number) {
+  // Written from the end, then appended in one step: a listing prints several numbers a leaf.
   char digits[10];
-  size_t count = 0;
+  size_t at = sizeof digits;
   do {
-    digits[count++] = static_cast<char>('0' + number % 10);
+    digits[--at] = static_cast<char>('0' + number % 10);
     number /= 10;
   } while (number != 0);
-  while (count > 0) line += digits[--count];
+  line.append(digits + at, sizeof digits - at);
 }
 
 void AppendSigned(std::string& line, int32_t number) {
@@ -22,18 +23,18 @@ constexpr char HEX_DIGITS[] = "0123456789abcdef";
 }  // namespace
 
 void AppendHexByte(std::string& line, unsigned char byte) {
-  line += HEX_DIGITS[byte >> 4];
-  line += HEX_DIGITS[byte & 0xF];
+  char pair[2] = {HEX_DIGITS[byte >> 4], HEX_DIGITS[byte & 0xF]};
+  line.append(pair, 2);
 }
 
 void AppendHex(std::string& line, uint32_t number) {
   char digits[8];
-  size_t count = 0;
+  size_t at = sizeof digits;
   do {
-    digits[count++] = HEX_DIGITS[number & 0xF];
+    digits[--at] = HEX_DIGITS[number & 0xF];
     number >>= 4;
   } while (number != 0);
-  while (count > 0) line += digits[--count];
+  line.append(digits + at, sizeof digits - at);
 }
 
 void AppendTwoDigits(std::string& line, uint32_t number) {

@@ -7,11 +7,7 @@
 #include "values/syntax_table.h"
 #include "values/value_text.h"
 
-int PrintVarBind(SnmpOid oid, SnmpValue value, uint8_t flags) {
-  // The tool runs on one thread; one line buffer, kept between calls, spares a heap block per
-  // leaf of a listing.
-  static std::string line;
-  line.clear();
+bool AppendVarBind(std::string& line, SnmpOid oid, SnmpValue value, uint8_t flags) {
   if (flags & PRINT_NEWLINE) line += "\n";
   if (flags & PRINT_OID_NUMERIC) AppendNumericOid(line, oid);
   if (flags & PRINT_OID_SYMBOLIC) AppendSymbolicOid(line, oid);
@@ -21,7 +17,15 @@ int PrintVarBind(SnmpOid oid, SnmpValue value, uint8_t flags) {
     if (tag != nullptr) line += tag;
     line += " ";
   }
-  if ((flags & PRINT_VALUE) && !AppendValueText(line, value)) return 0;
+  return !(flags & PRINT_VALUE) || AppendValueText(line, value);
+}
+
+int PrintVarBind(SnmpOid oid, SnmpValue value, uint8_t flags) {
+  // The tool runs on one thread; one line buffer, kept between calls, spares a heap block per
+  // leaf of a listing.
+  static std::string line;
+  line.clear();
+  if (!AppendVarBind(line, oid, value, flags)) return 0;
   // One write, so that the line reaches the output whole.
   std::fwrite(line.data(), 1, line.size(), stdout);
   return 1;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "values/snmp_value.h"
 
@@ -15,3 +16,6 @@ constexpr uint8_t PRINT_NEWLINE = 0x20;
 // Writes the line with one output call and returns 1; returns 0 and writes nothing when
 // PRINT_VALUE is set and the value's syntax is not a known one.
 int PrintVarBind(SnmpOid oid, SnmpValue value, uint8_t flags);
+// The same line appended to LINE; false when PRINT_VALUE is set and the value's syntax is not a
+// known one, and then LINE may hold part of it.
+bool AppendVarBind(std::string& line, SnmpOid oid, SnmpValue value, uint8_t flags);

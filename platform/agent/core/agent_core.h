@@ -122,6 +122,9 @@ class AgentCore {
 
   // handle_requests.cc: the answer to every request of a library client.
   proto::Reply Handle(ClientContext* client, const proto::Request& request);
+  // Takes back a reply once it is sent: the next read of rows writes its leaves over the items
+  // of this one instead of allocating them anew.
+  void Recycle(proto::Reply&& reply);
   // True when the client held an instance snapshot, which is now gone.
   bool Disconnect(const ClientContext& client);
   size_t ConnectedClients() const { return clients_.size(); }
@@ -214,10 +217,17 @@ class AgentCore {
   // The leaf COLUMN of INSTANCE, which has that column, into *ITEM.
   void ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
                   proto::DataItem* item);
+  // The same, where STORED is the cursor at the column's stored value, or nullptr when the
+  // instance stores none for it.
+  void ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                  const StoredValues::Cursor* stored, proto::DataItem* item);
   // The key behind a data handle whose object still exists, or a failure reply.
   bool KeyOfHandle(uint32_t dataHandle, DataKey* key, proto::Reply* reply) const;
   bool ColumnExists(const EntryDef& entry, const Instance& instance, uint32_t column) const;
   proto::Value ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column) const;
+  // The value of COLUMN, a stored value already in *VALUE when HAS_STORED is set.
+  void ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column, bool hasStored,
+                   proto::Value* value) const;
 
   // handle_prefetch.cc: the handlers GetDataHandle and ReadRows.
   proto::Reply GetDataHandle(const proto::Request& request);
@@ -226,10 +236,11 @@ class AgentCore {
   void RowsAhead(const EntryDef& entry, const Oid& index, uint32_t count,
                  proto::Reply* reply) const;
   proto::Reply ReadRows(const proto::Request& request);
-  // Appends the leaves of INSTANCE_HANDLE's row but SKIP_COLUMN, as long as the row's payload
-  // stays within BUDGET bytes; the bytes taken are added to *USED.
+  // Puts the leaves of INSTANCE_HANDLE's row but SKIP_COLUMN into ITEMS from *FILLED on (writing
+  // over items there, appending past its end), as long as the row's payload stays within BUDGET
+  // bytes; the bytes taken are added to *USED, the leaves to *FILLED.
   void AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t budget, size_t* used,
-                 std::vector<proto::DataItem>* items);
+                 std::vector<proto::DataItem>* items, size_t* filled);
 
   // snmp_view.cc: lookups in OID order and the checks of a value before it is written.
   // The entry whose OID starts OID with room for a column, or nullptr.
@@ -283,6 +294,8 @@ class AgentCore {
   uint32_t nextData_ = 1;
   // Counts rows and scalars that came or went: what a client was told of them holds until it moves.
   uint32_t generation_ = 0;
+  // The items of a reply sent before (Recycle), with their room for OIDs and values.
+  std::vector<proto::DataItem> spareItems_;
 };
 
 }  // namespace orvu::agent

@@ -1,4 +1,5 @@
 // Data handles: what each stands for, reading the leaf behind one, and GetData and SetData.
+#include <algorithm>
 #include <cstdint>
 
 #include "agent/core/agent_core.h"
@@ -19,17 +20,23 @@ bool AgentCore::ColumnExists(const EntryDef& entry, const Instance& instance,
 Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance,
                              uint32_t column) const {
   Value v;
-  if (instance.values.Get(column, &v)) {
+  ColumnValue(entry, instance, column, instance.values.Get(column, &v), &v);
+  return v;
+}
+
+void AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column,
+                            bool hasStored, Value* v) const {
+  if (hasStored) {
     // A row out of service is notReady for as long as a required column has no value.
-    if (column == entry.statusColumn && v.kind == ValueKind::Number &&
-        (v.number == ROW_NOT_IN_SERVICE || v.number == ROW_NOT_READY)) {
-      v.number = RowComplete(entry, &instance, {}) ? ROW_NOT_IN_SERVICE : ROW_NOT_READY;
+    if (column == entry.statusColumn && v->kind == ValueKind::Number &&
+        (v->number == ROW_NOT_IN_SERVICE || v->number == ROW_NOT_READY)) {
+      v->number = RowComplete(entry, &instance, {}) ? ROW_NOT_IN_SERVICE : ROW_NOT_READY;
     }
-    return v;
+    return;
   }
   const ColumnDef& def = entry.columns.at(column);
-  if (def.indexPosition >= 0 && IndexColumnValue(entry, def, instance.index, &v)) return v;
-  return def.initial;
+  if (def.indexPosition >= 0 && IndexColumnValue(entry, def, instance.index, v)) return;
+  *v = def.initial;
 }
 
 uint32_t AgentCore::DataHandle(const DataKey& key) {
@@ -75,12 +82,23 @@ bool AgentCore::ReadItem(const DataKey& key, proto::DataItem* item) {
 
 void AgentCore::ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
                            proto::DataItem* item) {
-  item->oid.clear();
-  item->oid.reserve(entry.oid.size() + 1 + instance.index.size());
-  item->oid.insert(item->oid.end(), entry.oid.begin(), entry.oid.end());
-  item->oid.push_back(column);
-  item->oid.insert(item->oid.end(), instance.index.begin(), instance.index.end());
-  item->value = ColumnValue(entry, instance, column);
+  StoredValues::Cursor stored(instance.values);
+  while (!stored.AtEnd() && stored.Column() < column) stored.Next();
+  bool has = !stored.AtEnd() && stored.Column() == column;
+  ReadColumn(entry, instance, column, has ? &stored : nullptr, item);
+}
+
+void AgentCore::ReadColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                           const StoredValues::Cursor* stored, proto::DataItem* item) {
+  // entry.column.index, written into the room the item already has where it can.
+  size_t entryLength = entry.oid.size();
+  item->oid.resize(entryLength + 1 + instance.index.size());
+  uint32_t* ids = item->oid.data();
+  std::copy(entry.oid.begin(), entry.oid.end(), ids);
+  ids[entryLength] = column;
+  std::copy(instance.index.begin(), instance.index.end(), ids + entryLength + 1);
+  if (stored) stored->Value(&item->value);
+  ColumnValue(entry, instance, column, stored != nullptr, &item->value);
   item->dataHandle = DataHandle(DataKey::Column(instance.handle, column));
 }
 
@@ -114,9 +132,11 @@ Reply AgentCore::GetData(const Request& request) {
   ReadItem(key, &item);
   size_t used = 0;
   reply.items.push_back(std::move(item));
+  size_t filled = reply.items.size();
   // The rest of the row comes with the first read: a listing reads the leaves of one instance in
   // turn, while a set, which reads nothing, never carries the row.
-  if (!key.IsScalar()) AppendRow(key.instance, key.leaf, SIZE_MAX, &used, &reply.items);
+  if (!key.IsScalar()) AppendRow(key.instance, key.leaf, SIZE_MAX, &used, &reply.items, &filled);
+  reply.items.resize(filled);
   return reply;
 }
 

@@ -85,43 +85,59 @@ void AgentCore::RowsAhead(const EntryDef& entry, const Oid& index, uint32_t coun
 }
 
 void AgentCore::AppendRow(uint32_t instanceHandle, uint32_t skipColumn, size_t budget, size_t* used,
-                          std::vector<proto::DataItem>* items) {
+                          std::vector<proto::DataItem>* items, size_t* filled) {
   auto found = instances_.find(instanceHandle);
   if (found == instances_.end()) return;
   const Instance& instance = found->second;
   const EntryDef& entry = entries_[instance.entryHandle - 1];
-  std::vector<uint32_t> columns;
-  for (const auto& [number, def] : entry.columns) columns.push_back(number);
-  instance.values.ForEachColumn([&](uint32_t number) { columns.push_back(number); });
-  std::sort(columns.begin(), columns.end());
-  columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+  // The entry's columns and the ones the instance stores, both in column order, merged in one
+  // walk: each stored value is read where the walk passes it.
+  auto def = entry.columns.begin();
+  StoredValues::Cursor stored(instance.values);
   size_t rowBytes = 0;
-  for (uint32_t c : columns) {
-    if (c == skipColumn) continue;
-    proto::DataItem item;
-    // Every column here is one of the entry's or one the instance stores.
-    ReadColumn(entry, instance, c, &item);
-    // A leaf left out is read on its own when it is asked for.
-    size_t size = PayloadSize(item.value);
-    if (rowBytes + size > AGENT_ROW_PREFETCH_BYTES || *used + size > budget) continue;
-    rowBytes += size;
-    *used += size;
-    items->push_back(std::move(item));
+  while (def != entry.columns.end() || !stored.AtEnd()) {
+    bool has = !stored.AtEnd() && (def == entry.columns.end() || stored.Column() <= def->first);
+    uint32_t c = has ? stored.Column() : def->first;
+    if (def != entry.columns.end() && def->first == c) ++def;
+    if (c != skipColumn) {
+      if (*filled == items->size()) items->emplace_back();
+      proto::DataItem& item = (*items)[*filled];
+      ReadColumn(entry, instance, c, has ? &stored : nullptr, &item);
+      // A leaf left out is read on its own when it is asked for; its item is written over next.
+      size_t size = PayloadSize(item.value);
+      if (rowBytes + size <= AGENT_ROW_PREFETCH_BYTES && *used + size <= budget) {
+        rowBytes += size;
+        *used += size;
+        ++*filled;
+      }
+    }
+    if (has) stored.Next();
   }
 }
 
 // The rows that a listing is about to read, in one round trip instead of one per instance.
 Reply AgentCore::ReadRows(const Request& request) {
   Reply reply;
+  // Rows of one page are mostly alike: the items of the page before are written over.
+  reply.items = std::move(spareItems_);
+  spareItems_.clear();
   size_t used = 0;
+  size_t filled = 0;
   size_t rows = std::min<size_t>(request.handles.size(), proto::PROTO_ROWS_PER_READ);
   for (size_t n = 0; n < rows && used < AGENT_ROWS_REPLY_BYTES; ++n) {
-    AppendRow(request.handles[n], 0, AGENT_ROWS_REPLY_BYTES, &used, &reply.items);
-    // Rows of one page are mostly alike: room for the rest, sized on the first, saves the
-    // vector's copies of every item as it grows.
-    if (n == 0) reply.items.reserve(reply.items.size() * rows);
+    AppendRow(request.handles[n], 0, AGENT_ROWS_REPLY_BYTES, &used, &reply.items, &filled);
+    // Room for the rest, sized on the first row, saves the vector's copies of every item as it
+    // grows.
+    if (n == 0) reply.items.reserve(filled * rows);
   }
+  reply.items.resize(filled);
   return reply;
+}
+
+void AgentCore::Recycle(Reply&& reply) {
+  if (reply.items.capacity() <= spareItems_.capacity()) return;
+  spareItems_ = std::move(reply.items);
+  proto::TrimKeptItems(&spareItems_);
 }
 
 }  // namespace orvu::agent

@@ -33,6 +33,19 @@ class StoredValues {
   void ForEachColumn(F f) const {
     for (const uint8_t* p = Begin(); p != End(); p = Skip(p)) f(ColumnAt(p));
   }
+  // The stored values one after another, in column order, each unpacked only when asked for.
+  class Cursor {
+   public:
+    explicit Cursor(const StoredValues& values) : at_(values.Begin()), end_(values.End()) {}
+    bool AtEnd() const { return at_ == end_; }
+    uint32_t Column() const { return ColumnAt(at_); }
+    void Value(proto::Value* value) const { Unpack(at_, value); }
+    void Next() { at_ = Skip(at_); }
+
+   private:
+    const uint8_t* at_;
+    const uint8_t* end_;
+  };
   // F(column, value) for each stored value, in column order.
   template <typename F>
   void ForEach(F f) const {

@@ -43,7 +43,7 @@ std::string ErrorFrame(int32_t code, const std::string& text) {
   proto::Reply reply;
   reply.status = code;
   reply.text = text;
-  return proto::Frame(proto::EncodeReply(proto::Op::Register, reply));
+  return proto::FramedReply(proto::Op::Register, reply);
 }
 
 // What all connections hold of unfinished requests and unsent replies, against the budget.
@@ -159,7 +159,8 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
       reply.text = decoded ? "no challenge is expected here" : "malformed request: " + error;
       if (c->secret != nullptr) c->closeAfterSend = true;
     }
-    c->out = proto::Frame(proto::EncodeReply(request.op, reply));
+    c->out = proto::FramedReply(request.op, reply);
+    core->Recycle(std::move(reply));
     c->sent = 0;
     c->in.erase(0, 4 + static_cast<size_t>(size));
     Pool(buffers, *c) -= 4 + static_cast<size_t>(size);
@@ -172,7 +173,7 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
       reply.status = AGENT_ERR_REFUSED;
       reply.text = "the agent refused a reply of " + std::to_string(wanted) +
                    " bytes: it would pass its budget of " + BudgetText();
-      c->out = proto::Frame(proto::EncodeReply(request.op, reply));
+      c->out = proto::FramedReply(request.op, reply);
     }
     Pool(buffers, *c) += c->out.size();
     if (c->in.empty()) std::string().swap(c->in);

@@ -134,6 +134,7 @@ constexpr size_t SESSION_RECEIVE_CHUNK = 64 * 1024;
 bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
   if (DropsRow(request.op)) {
     row_.clear();
+    rowUsed_.clear();
     page_.rowsUntil = page_.current == SIZE_MAX ? 0 : page_.current + 1;
   }
   if (request.op != proto::Op::GetDataHandle && request.op != proto::Op::SetData)
@@ -189,20 +190,30 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     return false;
   }
   if (request.op == proto::Op::ReadRows) {
-    row_.clear();
-    for (proto::DataItem& item : reply->items) row_.push_back({std::move(item), false});
+    // Swapped: the reply keeps the old rows' room for the next read.
+    std::swap(row_, reply->items);
+    proto::TrimKeptItems(&reply->items);
+    rowUsed_.assign(row_.size(), 0);
     rowCursor_ = 0;
   } else if (request.op == proto::Op::GetData && reply->items.size() > 1) {
     // GetData's first item goes to the caller; the rest of its row replaces what is held of that
     // row, next to the rows read ahead for a listing.
     auto fresh = reply->items.begin() + 1;
-    std::erase_if(row_, [&](const RowItem& held) {
-      return held.used || std::any_of(fresh, reply->items.end(), [&](const proto::DataItem& item) {
-               return item.oid == held.item.oid;
-             });
-    });
-    rowCursor_ = row_.size();
-    for (auto it = fresh; it != reply->items.end(); ++it) row_.push_back({*it, false});
+    size_t kept = 0;
+    for (size_t n = 0; n < row_.size(); ++n) {
+      const std::vector<uint32_t>& oid = row_[n].oid;
+      if (rowUsed_[n] || std::any_of(fresh, reply->items.end(), [&](const proto::DataItem& item) {
+            return item.oid == oid;
+          })) {
+        continue;
+      }
+      if (kept != n) row_[kept] = std::move(row_[n]);
+      ++kept;
+    }
+    row_.resize(kept);
+    rowCursor_ = kept;
+    row_.insert(row_.end(), fresh, reply->items.end());
+    rowUsed_.assign(row_.size(), 0);
   }
   return true;
 }
@@ -278,10 +289,10 @@ size_t AgentSession::FindInRow(const uint32_t* ids, size_t count, uint32_t dataH
   for (size_t step = 0; step < held; ++step) {
     size_t n = rowCursor_ + step;
     if (n >= held) n -= held;
-    const RowItem& item = row_[n];
-    if (item.used) continue;
-    if (ids ? std::equal(ids, ids + count, item.item.oid.begin(), item.item.oid.end())
-            : item.item.dataHandle == dataHandle) {
+    const proto::DataItem& item = row_[n];
+    if (rowUsed_[n]) continue;
+    if (ids ? std::equal(ids, ids + count, item.oid.begin(), item.oid.end())
+            : item.dataHandle == dataHandle) {
       return n;
     }
   }
@@ -297,21 +308,20 @@ uint32_t AgentSession::RowHandleFor(const uint32_t* ids, size_t count) {
     for (size_t n = page_.current; n < last; ++n) {
       request.handles.push_back(page_.records[n].instanceHandle);
     }
-    proto::Reply reply;
     page_.rowsUntil = last;
     // A failed read-ahead costs nothing more: the leaf is then asked for on its own.
-    if (!Call(request, &reply)) return 0;
+    if (!Call(request, &rowsReply_)) return 0;
     found = FindInRow(ids, count, 0);
   }
-  return found == SIZE_MAX ? 0 : row_[found].item.dataHandle;
+  return found == SIZE_MAX ? 0 : row_[found].dataHandle;
 }
 
 const proto::DataItem* AgentSession::TakeFromRow(uint32_t dataHandle) {
   size_t found = FindInRow(nullptr, 0, dataHandle);
   if (found == SIZE_MAX) return nullptr;
-  row_[found].used = true;
+  rowUsed_[found] = 1;
   rowCursor_ = found + 1;
-  return &row_[found].item;
+  return &row_[found];
 }
 
 uint32_t AgentSession::AheadHandleFor(const uint32_t* ids, size_t count) const {

@@ -61,10 +61,6 @@ class AgentSession {
   Answered& LastAnswered() { return answered_; }
 
  private:
-  struct RowItem {
-    proto::DataItem item;
-    bool used = false;
-  };
   struct Taken {
     bool valid = false;
     proto::Reply reply;
@@ -113,7 +109,12 @@ class AgentSession {
   Answered answered_;
   Taken modules_, clients_;
   Page page_;
-  std::vector<RowItem> row_;
+  // The leaves held, and beside each whether it was handed out.
+  std::vector<proto::DataItem> row_;
+  std::vector<uint8_t> rowUsed_;
+  // The reply that rows are read into: after a read it holds the rows that the read replaced,
+  // whose strings and vectors the next read writes over instead of allocating anew.
+  proto::Reply rowsReply_;
   size_t rowCursor_ = 0;  // rows are mostly read in order: the search starts here
 };
 

@@ -1,5 +1,6 @@
 #include "orvu/snmp_util.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,27 +31,56 @@ bool ForEachSubIdentifier(std::string_view text, Take take) {
   }
 }
 
-// Writes ID's decimal digits at the end of DIGITS; returns where they start.
-size_t FormatDecimal(uint32_t id, char (&digits)[10]) {
+// Digits of ID in decimal.
+size_t DecimalWidth(uint32_t id) {
+  size_t width = 1;
+  for (uint64_t bound = 10; id >= bound && width < 10; bound *= 10) ++width;
+  return width;
+}
+
+// Writes ID's decimal digits, two per division, so that they end just before END.
+void WriteDecimal(uint32_t id, char* end) {
   static constexpr char PAIRS[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  size_t at = sizeof digits;
   while (id >= 100) {
     uint32_t pair = (id % 100) * 2;
     id /= 100;
-    digits[--at] = PAIRS[pair + 1];
-    digits[--at] = PAIRS[pair];
+    *--end = PAIRS[pair + 1];
+    *--end = PAIRS[pair];
   }
   if (id >= 10) {
-    digits[--at] = PAIRS[id * 2 + 1];
-    digits[--at] = PAIRS[id * 2];
+    *--end = PAIRS[id * 2 + 1];
+    *--end = PAIRS[id * 2];
   } else {
-    digits[--at] = static_cast<char>('0' + id);
+    *--end = static_cast<char>('0' + id);
   }
-  return at;
 }
+
+// Appends ".ID" (or "ID" first, at AT 0) at TEXT + AT; returns the new end.
+size_t AppendId(char* text, size_t at, uint32_t id) {
+  if (at > 0) text[at++] = '.';
+  size_t width = DecimalWidth(id);
+  WriteDecimal(id, text + at + width);
+  return at + width;
+}
+
+// The text of the last OID formatted on this thread, up to its first OID_TEXT_MEMO_IDS
+// sub-identifiers: ends[i] is where the text of ids[0..i] ends.
+constexpr uint32_t OID_TEXT_MEMO_IDS = 64;
+// The widest sub-identifier, "4294967295", and its dot.
+constexpr size_t OID_TEXT_CHARS_PER_ID = 11;
+struct OidTextMemo {
+  uint32_t count;
+  uint32_t ids[OID_TEXT_MEMO_IDS];
+  uint32_t ends[OID_TEXT_MEMO_IDS];
+  char text[OID_TEXT_MEMO_IDS * OID_TEXT_CHARS_PER_ID];
+};
+thread_local OidTextMemo tLastOidText;
+
+// Out of line, so that the thread's block is looked up once a call and not at every use of it.
+[[gnu::noinline]] OidTextMemo* LastOidText() { return &tLastOidText; }
 
 }  // namespace
 
@@ -81,20 +111,30 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
   if (!buffer || size == 0) return 0;
   buffer[0] = '\0';
   if (!oid || (oid->count > 0 && !oid->ids)) return 0;
-  size_t used = 0;
-  for (uint32_t i = 0; i < oid->count; ++i) {
-    // Listings print every leaf's OID through here: two digits per division, one pass.
-    char digits[10];
-    size_t start = FormatDecimal(oid->ids[i], digits);
-    size_t width = sizeof digits - start;
-    size_t length = width + (i > 0 ? 1 : 0);
-    if (used + length + 1 > size) {
+  // Listings print every leaf's OID through here, and the leaves of a table share all but their
+  // last few sub-identifiers with the OID before: that part's text is kept, and only the rest is
+  // formatted. The text of the first OID_TEXT_MEMO_IDS sub-identifiers is put together in the
+  // memo and copied out in one piece.
+  OidTextMemo& memo = *LastOidText();
+  uint32_t same = 0;
+  uint32_t comparable = std::min(oid->count, memo.count);
+  while (same < comparable && memo.ids[same] == oid->ids[same]) ++same;
+  size_t used = same > 0 ? memo.ends[same - 1] : 0;
+  uint32_t remembered = std::min(oid->count, OID_TEXT_MEMO_IDS);
+  for (uint32_t i = same; i < remembered; ++i) {
+    used = AppendId(memo.text, used, oid->ids[i]);
+    memo.ids[i] = oid->ids[i];
+    memo.ends[i] = static_cast<uint32_t>(used);
+  }
+  memo.count = remembered;
+  if (used + 1 > size) return 0;
+  std::memcpy(buffer, memo.text, used);
+  for (uint32_t i = remembered; i < oid->count; ++i) {
+    if (used + 1 + DecimalWidth(oid->ids[i]) + 1 > size) {
       buffer[0] = '\0';
       return 0;
     }
-    if (i > 0) buffer[used++] = '.';
-    std::memcpy(buffer + used, digits + start, width);
-    used += width;
+    used = AppendId(buffer, used, oid->ids[i]);
   }
   buffer[used] = '\0';
   return 1;

@@ -1,5 +1,6 @@
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "framework_fixture.h"
 #include "protocol/agent_errors.h"
@@ -266,6 +267,12 @@ TEST_F(DataTest, AListingReadsARowInOneRoundTripAndReadsAgainAfterwards) {
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
   CreateInstance(agent, 50);
+  // Stored values between columns that show their defaults: the row carries both.
+  TestOid stored = LeafOid(3, {50});
+  ASSERT_TRUE(Write(agent, stored, Number(ORVU_SYNTAX_INTEGER, 777))) << LastErrorText();
+  std::string text = "xyz";
+  TestOid storedText = LeafOid(14, {50});
+  ASSERT_TRUE(Write(agent, storedText, Bytes(ORVU_SYNTAX_OCTETS, text))) << LastErrorText();
   SnmpOid oid;
   SnmpValue value;
   TestOid first = LeafOid(1, {50});
@@ -275,6 +282,15 @@ TEST_F(DataTest, AListingReadsARowInOneRoundTripAndReadsAgainAfterwards) {
   for (uint32_t column = 2; column <= 16; ++column) {
     TestOid leaf = LeafOid(column, {50});
     ASSERT_TRUE(Read(agent, leaf, &oid, &value)) << "column " << column << ": " << LastErrorText();
+    ASSERT_EQ(oid.count, leaf.Ptr()->count);
+    EXPECT_EQ(oid.ids[oid.count - 2], column);
+    if (column == 3) {
+      EXPECT_EQ(value.number, 777u);
+    }
+    if (column == 14) {
+      ASSERT_EQ(value.number, text.size());
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(value.data), value.number), text);
+    }
     Release(&oid, &value);
   }
   // Each leaf of the row is handed out once; reading one again asks the agent, which is gone.
@@ -310,6 +326,71 @@ TEST_F(DataTest, AListingReadsRowsAheadInBatchesAndPagesTheSnapshot) {
   TestOid past = LeafOid(1, {65});
   EXPECT_FALSE(Read(agent, past, &oid, &value));
   EXPECT_EQ(AgentGetLastError(), AGENT_ERR_CONNECTION_LOST);
+}
+
+// Pages of rows whose values change in kind and size from row to row, and a row with a leaf too
+// large to come along (it is read on its own): each page is written and read over the room of
+// the page before, and every leaf still reads as stored.
+TEST_F(DataTest, RowsOfEveryShapeReadAsStoredPageAfterPage) {
+  constexpr uint32_t ROWS = 150;
+  constexpr uint32_t FAT_ROW = 70;
+  auto text = [](uint32_t row) { return std::string(row % 23, static_cast<char>('a' + row % 26)); };
+  auto oidOf = [](uint32_t row) {
+    std::vector<uint32_t> ids = {1, 3};
+    for (uint32_t n = 0; n < row % 6; ++n) ids.push_back(row * 10 + n);
+    return ids;
+  };
+  std::string state = "module VORNEL-VNBEEP-MIB\n";
+  for (uint32_t row = 1; row <= ROWS; ++row) {
+    std::string handle = std::to_string(row);
+    state += "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=" + handle + " handle=" + handle +
+             " creator=1 time=0\n";
+    std::string hex;
+    for (unsigned char c : text(row))
+      hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+    if (row % 3 != 0) state += "value handle=" + handle + " column=2 syntax=4 bytes=" + hex + "\n";
+    std::string dotted;
+    for (uint32_t id : oidOf(row)) dotted += (dotted.empty() ? "" : ".") + std::to_string(id);
+    state += "value handle=" + handle + " column=6 syntax=6 oid=" + dotted + "\n";
+    if (row == FAT_ROW)
+      state += "value handle=" + handle +
+               " column=14 syntax=4 bytes=" + std::string(2 * 70000, '7') + "\n";
+  }
+  WriteState(state);
+  ASSERT_TRUE(StartAgent({}));
+  AgentHandle agent = Connect();
+  TableInstanceInfo info{};
+  info.size = ORVU_INSTANCE_INFO_SIZE;
+  uint32_t entry = 0;
+  TestOid entryOid{1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1};
+  entry = AgentFindTableEntry(agent, entryOid.Ptr());
+  ASSERT_NE(entry, 0u) << LastErrorText();
+  ASSERT_EQ(AgentEnumTableInstances(agent, 0, entry, &info), 1);
+  SnmpOid oid;
+  SnmpValue value;
+  for (uint32_t row = 1; row <= ROWS; ++row) {
+    ASSERT_EQ(AgentEnumTableInstances(agent, row, entry, &info), 1) << "instance " << row;
+    for (uint32_t column : {2u, 6u, 14u}) {
+      TestOid leaf = LeafOid(column, {row});
+      ASSERT_TRUE(Read(agent, leaf, &oid, &value))
+          << row << "." << column << ": " << LastErrorText();
+      ASSERT_EQ(oid.count, leaf.Ptr()->count);
+      EXPECT_EQ(oid.ids[oid.count - 1], row);
+      std::string bytes(reinterpret_cast<char*>(value.data), value.data ? value.number : 0);
+      if (column == 2 && row % 3 != 0) {
+        EXPECT_EQ(bytes, text(row)) << row;
+      }
+      if (column == 6) {
+        std::vector<uint32_t> ids = oidOf(row);
+        ASSERT_EQ(value.number, ids.size()) << row;
+        EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(value.data), ids.data(), 4 * ids.size()), 0);
+      }
+      if (column == 14 && row == FAT_ROW) {
+        EXPECT_EQ(bytes, std::string(70000, '\x77'));
+      }
+      Release(&oid, &value);
+    }
+  }
 }
 
 TEST_F(DataTest, FreeValueReleasesOnlyWhatTheLibraryAttached) {

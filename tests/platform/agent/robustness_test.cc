@@ -114,6 +114,80 @@ TEST_F(RobustnessTest, RandomRequestsOfEveryKindGetAReply) {
   EXPECT_NE(AgentEnumModules(agent, 0, name, 127, &handle), 0) << LastErrorText();
 }
 
+// A reply decoded over one decoded before (as a listing reads its pages of rows) reads as a
+// fresh one: items of every value kind over each other, fewer items, a failure, other fields.
+TEST(ReplyDecoding, OverAnEarlierReplyReadsAsFresh) {
+  auto item = [](uint32_t handle, std::vector<uint32_t> oid, proto::Value value) {
+    proto::DataItem made;
+    made.dataHandle = handle;
+    made.oid = std::move(oid);
+    made.value = std::move(value);
+    return made;
+  };
+  auto value = [](uint32_t syntax, proto::ValueKind kind) {
+    proto::Value made;
+    made.syntax = syntax;
+    made.kind = kind;
+    return made;
+  };
+  proto::Value number = value(2, proto::ValueKind::Number);
+  number.number = 7;
+  proto::Value pair = value(70, proto::ValueKind::Pair);
+  pair.number = 1;
+  pair.second = 2;
+  proto::Value bytes = value(4, proto::ValueKind::Bytes);
+  bytes.bytes = std::string(40, 'b');
+  proto::Value ids = value(6, proto::ValueKind::Oid);
+  ids.ids = {1, 3, 6, 1, 4, 1};
+  proto::Reply rows;
+  rows.items = {item(1, {1, 3, 6, 1, 2}, bytes), item(2, {1, 3, 6, 1, 3}, ids),
+                item(3, {1, 3}, number)};
+  proto::Reply fewer;
+  fewer.items = {item(4, {9}, number), item(5, {}, pair)};
+  proto::Reply failed;
+  failed.status = 3;
+  failed.text = "no";
+  proto::Reply handle;
+  handle.handle = 12;
+  handle.columns = {2, 3};
+  struct Step {
+    proto::Op op;
+    const proto::Reply* reply;
+  };
+  const Step steps[] = {{proto::Op::ReadRows, &rows},       {proto::Op::ReadRows, &fewer},
+                        {proto::Op::ReadRows, &rows},       {proto::Op::GetData, &fewer},
+                        {proto::Op::ReadRows, &failed},     {proto::Op::ReadRows, &rows},
+                        {proto::Op::GetDataHandle, &handle}};
+  proto::Reply reused;
+  for (const Step& step : steps) {
+    std::string body = proto::EncodeReply(step.op, *step.reply);
+    EXPECT_EQ(proto::FramedReply(step.op, *step.reply), proto::Frame(body));
+    auto* data = reinterpret_cast<const uint8_t*>(body.data());
+    proto::Reply fresh;
+    ASSERT_TRUE(proto::DecodeReply(step.op, data, body.size(), &fresh));
+    ASSERT_TRUE(proto::DecodeReply(step.op, data, body.size(), &reused));
+    EXPECT_EQ(reused.status, fresh.status);
+    EXPECT_EQ(reused.text, fresh.text);
+    EXPECT_EQ(reused.handle, fresh.handle);
+    EXPECT_EQ(reused.columns, fresh.columns);
+    ASSERT_EQ(reused.items.size(), step.reply->status == 0 ? step.reply->items.size() : 0);
+    for (size_t n = 0; n < reused.items.size(); ++n) {
+      EXPECT_EQ(reused.items[n].dataHandle, step.reply->items[n].dataHandle);
+      EXPECT_EQ(reused.items[n].oid, step.reply->items[n].oid);
+      EXPECT_EQ(reused.items[n].value, step.reply->items[n].value);
+    }
+  }
+  // Items kept for reuse give back the room of large values and keep that of small ones.
+  std::vector<proto::DataItem> kept = {item(1, {1}, bytes), item(2, {2}, ids)};
+  kept[0].value.bytes.assign(100000, 'x');
+  kept[1].value.ids.assign(1000, 7);
+  kept.push_back(item(3, {3}, bytes));
+  proto::TrimKeptItems(&kept);
+  EXPECT_LE(kept[0].value.bytes.capacity(), proto::PROTO_KEPT_VALUE_BYTES);
+  EXPECT_LE(kept[1].value.ids.capacity() * sizeof(uint32_t), proto::PROTO_KEPT_VALUE_BYTES);
+  EXPECT_EQ(kept[2].value.bytes, bytes.bytes);
+}
+
 TEST_F(RobustnessTest, HundredsOfClientsAtOnce) {
   ASSERT_TRUE(StartAgent());
   ASSERT_NE(AgentFrameworkInit(), 0);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -101,6 +102,62 @@ TEST(SnmpOidToString, NeverWritesPastTheSize) {
   ASSERT_TRUE(SnmpStringToOid(buffer, &parsed));
   EXPECT_EQ(parsed.count, 3u);
   SnmpFreeValue(ORVU_SYNTAX_OID, &parsed);
+}
+
+// Each text is formatted after the one before it, whose text may share a beginning with it.
+TEST(SnmpOidToString, FollowsTheOidBeforeItWhereverTheyPart) {
+  auto dotted = [](const std::vector<uint32_t>& ids) {
+    std::string text;
+    for (size_t i = 0; i < ids.size(); ++i) text += (i ? "." : "") + std::to_string(ids[i]);
+    return text;
+  };
+  std::vector<uint32_t> deep(100);
+  for (size_t i = 0; i < deep.size(); ++i) deep[i] = static_cast<uint32_t>(i * 7919);
+  std::vector<uint32_t> deepOther = deep;
+  deepOther[80] = 1;
+  std::vector<std::vector<uint32_t>> sequence = {
+      {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1, 2, 7},
+      {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1, 3, 7},     // parts near the end
+      {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1, 3, 7},     // the same again
+      {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1, 3, 70},    // one id wider
+      {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1, 3},        // shorter: a prefix of the one before
+      {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1, 3, 7, 8},  // longer
+      {2, 3, 6, 1},                                     // parts at the first id
+      {},
+      {2},
+      deep,  // longer than what is remembered
+      deepOther,
+      deep,
+      {0, 0}};
+  char buffer[1200];
+  for (const std::vector<uint32_t>& ids : sequence) {
+    SnmpOid oid{static_cast<uint32_t>(ids.size()), const_cast<uint32_t*>(ids.data())};
+    ASSERT_TRUE(SnmpOidToString(&oid, sizeof buffer, buffer));
+    EXPECT_EQ(std::string(buffer), dotted(ids));
+  }
+  // Refused for want of room, also where the beginning is copied; the next call is not misled.
+  std::vector<uint32_t> table = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1, 4, 12};
+  SnmpOid oid{static_cast<uint32_t>(table.size()), table.data()};
+  ASSERT_TRUE(SnmpOidToString(&oid, sizeof buffer, buffer));
+  const std::string expected = dotted(table);
+  for (size_t room : {size_t{3}, expected.size() - 2, expected.size()}) {
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_FALSE(SnmpOidToString(&oid, static_cast<uint32_t>(room), buffer));
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(buffer[room], '#');
+  }
+  table[12] = 123456;
+  ASSERT_TRUE(SnmpOidToString(&oid, sizeof buffer, buffer));
+  EXPECT_EQ(std::string(buffer), dotted(table));
+  // Past what is remembered, the room is checked sub-identifier by sub-identifier.
+  SnmpOid deepOid{static_cast<uint32_t>(deep.size()), deep.data()};
+  const std::string deepText = dotted(deep);
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_FALSE(SnmpOidToString(&deepOid, static_cast<uint32_t>(deepText.size()), buffer));
+  EXPECT_EQ(buffer[0], '\0');
+  EXPECT_EQ(buffer[deepText.size()], '#');
+  ASSERT_TRUE(SnmpOidToString(&deepOid, static_cast<uint32_t>(deepText.size() + 1), buffer));
+  EXPECT_EQ(std::string(buffer), deepText);
 }
 
 TEST(SnmpFreeValue, ReleasesByteAndOidPairsOnly) {
