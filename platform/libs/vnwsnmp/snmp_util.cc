@@ -1,6 +1,7 @@
 #include "orvu/snmp_util.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,7 +67,7 @@ size_t AppendId(char* text, size_t at, uint32_t id) {
   return at + width;
 }
 
-// The text of the last OID formatted on this thread, up to its first OID_TEXT_MEMO_IDS
+// The text of the last OID formatted, up to its first OID_TEXT_MEMO_IDS
 // sub-identifiers: ends[i] is where the text of ids[0..i] ends.
 constexpr uint32_t OID_TEXT_MEMO_IDS = 64;
 // The widest sub-identifier, "4294967295", and its dot.
@@ -77,10 +78,26 @@ struct OidTextMemo {
   uint32_t ends[OID_TEXT_MEMO_IDS];
   char text[OID_TEXT_MEMO_IDS * OID_TEXT_CHARS_PER_ID];
 };
-thread_local OidTextMemo tLastOidText;
+// One memo for the process, taken by one call at a time: a call that finds it taken formats
+// without it. No thread-local storage: this library is loaded with dlopen, where a thread's
+// blocks live in dynamic TLS, which LeakSanitizer's thread scan misreads (it crashed at the tool's
+// exit).
+OidTextMemo gLastOidText;
+std::atomic<bool> gLastOidTextTaken{false};
 
-// Out of line, so that the thread's block is looked up once a call and not at every use of it.
-[[gnu::noinline]] OidTextMemo* LastOidText() { return &tLastOidText; }
+// Writes the sub-identifiers of OID from FIRST on after the USED characters of BUFFER and ends the
+// text; 1, or 0 with an empty BUFFER when SIZE is too small.
+int AppendIds(const SnmpOid* oid, uint32_t first, size_t used, uint32_t size, char* buffer) {
+  for (uint32_t i = first; i < oid->count; ++i) {
+    if (used + 1 + DecimalWidth(oid->ids[i]) + 1 > size) {
+      buffer[0] = '\0';
+      return 0;
+    }
+    used = AppendId(buffer, used, oid->ids[i]);
+  }
+  buffer[used] = '\0';
+  return 1;
+}
 
 }  // namespace
 
@@ -115,7 +132,9 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
   // last few sub-identifiers with the OID before: that part's text is kept, and only the rest is
   // formatted. The text of the first OID_TEXT_MEMO_IDS sub-identifiers is put together in the
   // memo and copied out in one piece.
-  OidTextMemo& memo = *LastOidText();
+  if (gLastOidTextTaken.exchange(true, std::memory_order_acquire))
+    return AppendIds(oid, 0, 0, size, buffer);
+  OidTextMemo& memo = gLastOidText;
   uint32_t same = 0;
   uint32_t comparable = std::min(oid->count, memo.count);
   while (same < comparable && memo.ids[same] == oid->ids[same]) ++same;
@@ -127,17 +146,11 @@ ORVU_EXPORT int ORVU_CALL SnmpOidToString(const SnmpOid* oid, uint32_t size, cha
     memo.ends[i] = static_cast<uint32_t>(used);
   }
   memo.count = remembered;
-  if (used + 1 > size) return 0;
-  std::memcpy(buffer, memo.text, used);
-  for (uint32_t i = remembered; i < oid->count; ++i) {
-    if (used + 1 + DecimalWidth(oid->ids[i]) + 1 > size) {
-      buffer[0] = '\0';
-      return 0;
-    }
-    used = AppendId(buffer, used, oid->ids[i]);
-  }
-  buffer[used] = '\0';
-  return 1;
+  bool fits = used + 1 <= size;
+  if (fits) std::memcpy(buffer, memo.text, used);
+  gLastOidTextTaken.store(false, std::memory_order_release);
+  if (!fits) return 0;
+  return AppendIds(oid, remembered, used, size, buffer);
 }
 
 ORVU_EXPORT int ORVU_CALL SnmpFreeValue(uint32_t syntax, void* pair) {
