@@ -95,8 +95,19 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   CheckSnmpView();
   // A file the last rewrite left as it is, whose state this start left as it read it, would be
   // written again byte for byte: it is appended to as it is.
-  if (modules_ == fileModules && !madeRows && journal_.Adopt(found)) return true;
-  if (journal_.Rewrite(SnapshotSource(), error)) return true;
+  bool asRead = modules_ == fileModules && !madeRows;
+  if (asRead && journal_.Adopt(found)) return true;
+  // Any other file whose state is served as it was read (written by hand, or with changes
+  // appended) stays the state file, untouched, until its rewrite is in place: a large one is
+  // rewritten after the start, between requests, so that nobody waits for the copy. A crash
+  // before then leaves the file that this start read; a change first finishes the rewrite.
+  bool inParts = asRead && found.bytes >= AGENT_REWRITE_IN_PARTS_BYTES;
+  if (inParts && journal_.BeginRewrite(error)) {
+    SnapshotHead([this](const StateRecord& record) { journal_.AddToRewrite(record); });
+    rewriteFrom_ = 0;
+    return true;
+  }
+  if (!inParts && journal_.Rewrite(SnapshotSource(), error)) return true;
   if (!journal_.RewriteLackedRoom()) return false;
   // The state read is whole: it is served, and the rewrite waits for room until the first change.
   std::fprintf(stderr,

@@ -115,10 +115,19 @@ struct InstanceListing {
 // (a group) are checked against the state before it, so a group holds none that makes or removes
 // an instance. A write that fails is cut back off the file (state_journal.h), and the change is
 // refused with the reason and not applied.
+// A state file of this many bytes and more, which start-up would write again as it read it, is
+// served first and rewritten between requests, this many records at a time (a few milliseconds).
+constexpr size_t AGENT_REWRITE_IN_PARTS_BYTES = 8u << 20;
+constexpr size_t AGENT_REWRITE_PART_RECORDS = 32768;
+
 class AgentCore {
  public:
   // agent_core.cc: start-up.
   bool Start(const AgentOptions& options, std::string* error);
+  // commit.cc: a large state file that start-up served as it read it is rewritten a part at a
+  // time between requests (records written per part); any change finishes it first.
+  bool RewriteUnderway() const { return rewriteFrom_.has_value(); }
+  void ContinueRewrite(size_t records = AGENT_REWRITE_PART_RECORDS);
 
   // handle_requests.cc: the answer to every request of a library client.
   proto::Reply Handle(ClientContext* client, const proto::Request& request);
@@ -178,6 +187,13 @@ class AgentCore {
   std::map<uint32_t, Instance>::iterator FindApplied(uint32_t handle);
   // journal_snapshot.cc: hands the records that restate the live state to OUT, one at a time.
   void Snapshot(const std::function<void(const StateRecord&)>& out) const;
+  // The same in three parts: the modules and resident clients; the instances from handle FROM
+  // on, each with its values, up to the first instance after RECORDS records (whose handle is
+  // returned to go on from; nothing once all are out); the stored scalars.
+  void SnapshotHead(const std::function<void(const StateRecord&)>& out) const;
+  std::optional<uint32_t> SnapshotRows(uint32_t from, size_t records,
+                                       const std::function<void(const StateRecord&)>& out) const;
+  void SnapshotTail(const std::function<void(const StateRecord&)>& out) const;
   StateRecordSource SnapshotSource() const {
     return [this](const std::function<void(const StateRecord&)>& out) { Snapshot(out); };
   }
@@ -272,6 +288,8 @@ class AgentCore {
   StateJournal journal_;
   // The start-up rewrite found no room: no change goes in before it is done.
   bool rewritePending_ = false;
+  // The instance handle a rewrite under way goes on from.
+  std::optional<uint32_t> rewriteFrom_;
   std::vector<std::string> modules_;
   std::vector<EntryDef> entries_;  // handle = position + 1
   std::map<Oid, uint32_t> entryByOid_;

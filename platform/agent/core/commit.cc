@@ -39,7 +39,9 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
       return false;
     }
   }
-  // The file is appended to only after the agent rewrote it: at start, or once there is room.
+  // The file is appended to only after the agent rewrote it: at start, between requests after
+  // it, or once there is room.
+  ContinueRewrite(SIZE_MAX);
   if (rewritePending_ && !journal_.Rewrite(SnapshotSource(), &error)) {
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error +
                                          " (the state file waits for room to be rewritten)");
@@ -61,6 +63,20 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
   }
   return true;
+}
+
+void AgentCore::ContinueRewrite(size_t records) {
+  if (!rewriteFrom_) return;
+  auto add = [this](const StateRecord& record) { journal_.AddToRewrite(record); };
+  rewriteFrom_ = SnapshotRows(*rewriteFrom_, records, add);
+  if (rewriteFrom_) return;
+  SnapshotTail(add);
+  std::string error;
+  if (journal_.FinishRewrite(&error)) return;
+  // The file read at start stays the state file; the next change tries the rewrite again, whole,
+  // and is refused when that fails too.
+  std::fprintf(stderr, "orvu-agentd: %s; changes wait until it can be rewritten\n", error.c_str());
+  rewritePending_ = true;
 }
 
 StateRecord AgentCore::ValueRecord(uint32_t instanceHandle, uint32_t leaf,

@@ -380,6 +380,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
       timeoutMs = static_cast<int>(std::clamp<long long>(left + 1, 0, 60000));
     }
     if (extra) extra->pollSet(&fds, &timeoutMs);
+    if (core->RewriteUnderway()) timeoutMs = 0;
     timespec wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
     int ready = ppoll(fds.data(), fds.size(), timeoutMs < 0 ? nullptr : &wait, &waitMask);
     if (extra) extra->dispatch(fds.data() + extraFirst, fds.size() - extraFirst);
@@ -414,6 +415,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     if (!roomLeft) {
       acceptAgain = Clock::now() + std::chrono::milliseconds(SERVER_ACCEPT_PAUSE_MS);
     }
+    core->ContinueRewrite();
   }
   for (Connection& c : connections) {
     core->Disconnect(c.context);

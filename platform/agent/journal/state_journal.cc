@@ -255,6 +255,7 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
 }
 
 StateJournal::~StateJournal() {
+  AbandonRewrite();
   std::string ignored;
   if (fd_ >= 0 && cutPending_) CutBack(&ignored);
   // A start that failed before its first rewrite leaves no empty state file of its own making.
@@ -311,6 +312,13 @@ bool StateJournal::KeepCopy(std::string* error) {
 }
 
 bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error) {
+  if (!BeginRewrite(error)) return false;
+  records([this](const StateRecord& record) { AddToRewrite(record); });
+  return FinishRewrite(error);
+}
+
+bool StateJournal::BeginRewrite(std::string* error) {
+  AbandonRewrite();
   std::string temp = path_ + ".new";
   if (!ClearOwnFile(temp, error)) return false;
   int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -321,46 +329,63 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   }
   // The records are written out in blocks as they come: the whole new file is never in memory.
   // The header's count is known only at the end and is written into its place then.
+  rewrite_ = NewFile{};
+  rewrite_.fd = fd;
+  rewrite_.path = temp;
   std::string header = StateHeader(0);
-  size_t countAt = header.rfind('0');
-  header.insert(countAt, STATE_COUNT_DIGITS - 1, '0');
-  std::string block = header + "\n";
-  size_t total = 0;
-  size_t count = 0;
-  bool ok = true;
-  int writeError = 0;  // kept apart: the records formatted after a failed write may touch errno
-  uint32_t chain = 0;
-  auto flush = [&] {
-    ok = WriteWhole(fd, block, "StateRewrite");
-    if (!ok) writeError = errno;
-    total += block.size();
-    block.clear();
-  };
-  records([&](const StateRecord& record) {
-    if (!ok) return;
-    size_t start = block.size();
-    AppendStateRecord(&block, record);
-    SealTailInChain(&block, start, &chain);
-    block += '\n';
-    ++count;
-    if (block.size() >= STATE_WRITE_BLOCK) flush();
-  });
-  if (ok) flush();
-  std::string digits = std::to_string(count);
+  rewrite_.countAt = header.rfind('0');
+  header.insert(rewrite_.countAt, STATE_COUNT_DIGITS - 1, '0');
+  rewrite_.block = header + "\n";
+  return true;
+}
+
+void StateJournal::FlushRewrite() {
+  if (!rewrite_.writeError && !WriteWhole(rewrite_.fd, rewrite_.block, "StateRewrite"))
+    rewrite_.writeError = errno ? errno : EIO;
+  rewrite_.bytes += rewrite_.block.size();
+  rewrite_.block.clear();
+}
+
+void StateJournal::AddToRewrite(const StateRecord& record) {
+  if (rewrite_.fd < 0 || rewrite_.writeError) return;
+  std::string& block = rewrite_.block;
+  size_t start = block.size();
+  AppendStateRecord(&block, record);
+  SealTailInChain(&block, start, &rewrite_.chain);
+  block += '\n';
+  ++rewrite_.records;
+  if (block.size() >= STATE_WRITE_BLOCK) FlushRewrite();
+}
+
+void StateJournal::AbandonRewrite() {
+  if (rewrite_.fd < 0) return;
+  close(rewrite_.fd);
+  unlink(rewrite_.path.c_str());
+  rewrite_ = NewFile{};
+}
+
+bool StateJournal::FinishRewrite(std::string* error) {
+  if (rewrite_.fd < 0) {
+    *error = "no rewrite of " + path_ + " is under way";
+    return false;
+  }
+  FlushRewrite();
+  int fd = rewrite_.fd;
+  std::string digits = std::to_string(rewrite_.records);
   digits.insert(0, STATE_COUNT_DIGITS - digits.size(), '0');
   // The new file reaches the disk before it replaces the old one, so that a crash leaves one of
   // the two whole, never an empty file under the state file's name. It is locked before it is
   // named, so the lock never leaves the file at the path.
-  ok = ok &&
-       pwrite(fd, digits.data(), digits.size(), static_cast<off_t>(countAt)) ==
-           static_cast<ssize_t>(digits.size()) &&
-       fsync(fd) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 && fcntl(fd, F_SETFL, O_APPEND) == 0;
-  int saved = writeError ? writeError : errno;
-  if (!ok || rename(temp.c_str(), path_.c_str()) != 0) {
+  bool ok = !rewrite_.writeError &&
+            pwrite(fd, digits.data(), digits.size(), static_cast<off_t>(rewrite_.countAt)) ==
+                static_cast<ssize_t>(digits.size()) &&
+            fsync(fd) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            fcntl(fd, F_SETFL, O_APPEND) == 0;
+  int saved = rewrite_.writeError ? rewrite_.writeError : errno;
+  if (!ok || rename(rewrite_.path.c_str(), path_.c_str()) != 0) {
     if (ok) saved = errno;
     rewriteFailure_ = saved;
-    close(fd);
-    unlink(temp.c_str());
+    AbandonRewrite();
     *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
     return false;
   }
@@ -379,9 +404,10 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
   device_ = st.st_dev;
   inode_ = st.st_ino;
   appended_ = 0;
-  fileSize_ = total;
-  rewriteSize_ = total;
-  chain_ = chain;
+  fileSize_ = rewrite_.bytes;
+  rewriteSize_ = rewrite_.bytes;
+  chain_ = rewrite_.chain;
+  rewrite_ = NewFile{};
   return true;
 }
 
@@ -414,8 +440,8 @@ bool StateJournal::Append(const StateRecord& record, std::string* error) {
 }
 
 bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* error) {
-  if (fd_ < 0) {
-    *error = "state file " + path_ + " is not open";
+  if (fd_ < 0 || Rewriting()) {
+    *error = "state file " + path_ + (fd_ < 0 ? " is not open" : " is being rewritten");
     return false;
   }
   // One look at the path per change besides the write: a file moved or removed under the agent

@@ -56,6 +56,16 @@ class StateJournal {
   // Writes the records RECORDS gives as the whole new file, takes the lock over to it and opens it
   // for appending.
   bool Rewrite(const StateRecordSource& records, std::string* error);
+  // The same rewrite a part at a time, so that the agent can serve between the parts: Begin makes
+  // the new file, Add takes the records in order, Finish puts the file in place of the old one
+  // (false, with *error, when any step failed; the old file stays). Until Finish the old file is
+  // the state file, untouched, and nothing may be appended. Abandon, or the journal's end, drops
+  // the new file.
+  bool BeginRewrite(std::string* error);
+  void AddToRewrite(const StateRecord& record);
+  bool FinishRewrite(std::string* error);
+  void AbandonRewrite();
+  bool Rewriting() const { return rewrite_.fd >= 0; }
   // Takes the locked file, read as FOUND, as the last rewrite instead of writing it again: only
   // when it is exactly a snapshot, still as it was read, private to this user, under no other
   // name, and with room on its file system to be rewritten. False (nothing changed) when a
@@ -90,6 +100,20 @@ class StateJournal {
   bool CutBack(std::string* why);
   // Writes down the cut that CutBack could not make, for the next start.
   void NoteFailedCut();
+  // Hands the gathered block of the rewrite to its file.
+  void FlushRewrite();
+
+  // The new file of a rewrite under way.
+  struct NewFile {
+    int fd = -1;
+    std::string path;
+    std::string block;  // formatted, not yet written
+    size_t bytes = 0;   // handed to the file
+    size_t records = 0;
+    size_t countAt = 0;  // where the header's count goes
+    uint32_t chain = 0;
+    int writeError = 0;  // kept apart: the records formatted after a failed write may touch errno
+  };
 
   std::string path_;
   bool sync_ = false;
@@ -105,6 +129,7 @@ class StateJournal {
   std::string refused_;      // the text of the change that waits to be cut off
   bool noted_ = false;       // cutNote_ holds the cut that waits
   bool created_ = false;     // Lock made the file, and no rewrite has filled it yet
+  NewFile rewrite_;
 };
 
 }  // namespace orvu::agent

@@ -154,6 +154,65 @@ TEST_F(DurabilityTest, ManyChangesKeepTheFileShortAndTheLastValue) {
   EXPECT_EQ(ReadInteger(agent, control), 2500u % 3 + 1);
 }
 
+// A large state file that the agent did not write itself is served as soon as it is read and
+// rewritten sealed between requests. Until the rewrite is in place the file read stays as it
+// was: a stop in between leaves it so, and a change first finishes the rewrite, so that a kill
+// right after the change loses neither.
+TEST_F(DurabilityTest, ALargeHandWrittenFileIsServedAtOnceAndSealedBetweenRequests) {
+  constexpr uint32_t ROWS = 12000;  // more records than one part of the rewrite
+  std::string text = "module VORNEL-VNBEEP-MIB\n";
+  const std::string fill(600, 'a');
+  for (uint32_t i = 1; i <= ROWS; ++i) {
+    std::string n = std::to_string(i);
+    text += "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=" + n + " handle=" + n +
+            " creator=1 time=86400 enabled=8\nvalue handle=" + n +
+            " column=3 syntax=2 number=" + n + "\nvalue handle=" + n +
+            " column=14 syntax=4 bytes=" + fill + "\n";
+  }
+  ASSERT_GE(text.size(), agent::AGENT_REWRITE_IN_PARTS_BYTES);
+  const std::string sealedStart = "# orvu-agentd state:";
+  auto sealed = [&] { return ReadState().rfind(sealedStart, 0) == 0; };
+  auto leftBeside = [&] { return std::filesystem::exists(state_ + ".new"); };
+  TestOid first = LeafOid(3, {1}), last = LeafOid(3, {ROWS});
+
+  WriteState(text);
+  ASSERT_TRUE(StartAgent({}));
+  StopAgent();
+  EXPECT_TRUE(ReadState() == text || sealed()) << "the file read, or its rewrite whole";
+  EXPECT_FALSE(leftBeside());
+
+  WriteState(text);
+  ASSERT_TRUE(StartAgent({}));
+  AgentHandle agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, last), ROWS);
+  SetInteger(agent, first, 4242);
+  KillAgent();
+  AgentFrameworkCleanup();
+  EXPECT_TRUE(sealed());
+  EXPECT_FALSE(leftBeside());
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, first), 4242u);
+  EXPECT_EQ(ReadInteger(agent, last), ROWS);
+  StopAgent();
+  AgentFrameworkCleanup();
+
+  // Left to itself, the agent seals the file without a change to prompt it.
+  WriteState(text);
+  ASSERT_TRUE(StartAgent({}));
+  for (int i = 0; i < 1000 && !sealed(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(sealed());
+  std::ifstream old(state_ + ".old");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), std::istreambuf_iterator<char>()),
+            text);
+  StopAgent();
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, first), 1u);
+  EXPECT_EQ(ReadInteger(agent, last), ROWS);
+}
+
 // A record whose write was cut short (the agent killed in the middle of it) was never
 // acknowledged: the next start leaves it out, says so, keeps the file as it was beside it, and
 // takes everything before it.
