@@ -97,14 +97,21 @@ start_agent() { # NAME STATE -> pid in agent_pid
 
 # Seconds from starting an agent on STATE to its readiness (--detach returns only once it
 # serves); it is stopped again before this returns. The first start on a hand-written file seals
-# it, so a second start reads the sealed form.
-startup() { # STATE
+# it once it serves, between requests: with "sealed", the agent is stopped only once it has, so
+# that a second start reads the sealed form.
+startup() { # STATE [sealed]
   local start end pid
   start=$(now)
   ORVU_MIB_PATH="$top/mibs" "${pin[@]}" "$bin/orvu-agentd" --socket "$work/boot.sock" \
     --state "$1" --clock 86400 --detach --pid-file "$work/boot.pid" > "$work/boot.log" 2>&1 ||
     { say "orvu-agentd did not start on $1:"; cat "$work/boot.log" >&2; exit 1; }
   end=$(now)
+  if [ "${2:-}" = sealed ]; then
+    for _ in $(seq 6000); do
+      head -c 20 "$1" | grep -q '^# orvu-agentd state' && break
+      sleep 0.01
+    done
+  fi
   pid=$(cat "$work/boot.pid")
   kill "$pid"
   while kill -0 "$pid" 2> /dev/null; do sleep 0.01; done
@@ -315,7 +322,7 @@ for round in $(seq "$runs"); do
   for n in "${sizes[@]}"; do
     [ "$n" -ge 10000 ] || continue
     cp "$work/hand.$n" "$work/boot.state"
-    keep "boot.hand.$n" "$(startup "$work/boot.state")"
+    keep "boot.hand.$n" "$(startup "$work/boot.state" sealed)"
     sealed_bytes[$n]=$(wc -c < "$work/boot.state")
     keep "boot.sealed.$n" "$(startup "$work/boot.state")"
     rm -f "$work/boot.state" "$work/boot.state.old"
