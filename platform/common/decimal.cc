@@ -4,11 +4,13 @@ namespace orvu {
 
 bool ParseDigits(std::string_view text, uint64_t max, uint64_t* out) {
   if (text.empty()) return false;
+  // One division per number, not per digit: a start-up reads millions of them.
+  const uint64_t tenth = max / 10, lastDigit = max % 10;
   uint64_t value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     uint64_t digit = static_cast<uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return false;
+    if (value > tenth || (value == tenth && digit > lastDigit)) return false;
     value = value * 10 + digit;
   }
   *out = value;

@@ -83,9 +83,12 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   if (found.tornLine || (!found.sealed && found.bytes > 0)) {
     if (!journal_.KeepCopy(error)) return false;
   }
-  for (const auto& [handle, instance] : instances_) {
-    nextInstance_ = std::max(nextInstance_, handle + 1);
-    nextClient_ = std::max(nextClient_, instance.creator + 1);
+  // The instances read raised nextClient_ past their creators as they were applied; the next
+  // instance handle follows the highest one that has a next.
+  for (auto it = instances_.rbegin(); it != instances_.rend(); ++it) {
+    if (it->first == UINT32_MAX) continue;
+    nextInstance_ = std::max(nextInstance_, it->first + 1);
+    break;
   }
   for (const proto::ClientRecord& client : resident_)
     nextClient_ = std::max(nextClient_, client.clientHandle + 1);

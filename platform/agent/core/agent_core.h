@@ -182,6 +182,9 @@ class AgentCore {
   bool Check(const StateRecord& record, std::string* error) const;
   // How one checked record changes the state, at start and after each append.
   void Apply(const StateRecord& record);
+  // The entry of OID (its first definition), 0 when none; a row after row of one entry finds it
+  // without a search.
+  uint32_t EntryHandleOf(const Oid& oid) const;
   // The instance of HANDLE, found once for the run of records that a row's values make.
   bool LastApplied(uint32_t handle) const;
   std::map<uint32_t, Instance>::iterator FindApplied(uint32_t handle);
@@ -298,8 +301,12 @@ class AgentCore {
   std::vector<ScalarDef> scalars_;
   std::map<Oid, size_t> scalarByOid_;
   std::map<uint32_t, Instance> instances_;  // by handle
-  // The instance the last value record went to (end() when none).
+  // The instance the last instance or value record went to (end() when none), and the highest
+  // column it stores.
   std::map<uint32_t, Instance>::iterator lastApplied_ = instances_.end();
+  uint32_t lastColumn_ = 0;
+  // The entry EntryHandleOf found last.
+  mutable uint32_t entryMemo_ = 0;
   std::vector<std::map<Oid, uint32_t>> instancesByIndex_;  // per entry: index -> instance handle
   std::set<uint32_t> snmpHidden_;  // instances SNMP does not see: their index does not fit
   std::vector<proto::ClientRecord> resident_;

@@ -13,19 +13,35 @@ std::map<uint32_t, Instance>::iterator AgentCore::FindApplied(uint32_t handle) {
   return LastApplied(handle) ? lastApplied_ : instances_.find(handle);
 }
 
+// A start reads instances in the order of their handles, and mostly of their indexes: a key past
+// the last one of its map is new without a search, and goes in at the end.
+template <typename Map, typename Key>
+bool PastLast(const Map& map, const Key& key) {
+  return map.empty() || map.rbegin()->first < key;
+}
+
+uint32_t AgentCore::EntryHandleOf(const Oid& oid) const {
+  if (entryMemo_ != 0 && entries_[entryMemo_ - 1].oid == oid) return entryMemo_;
+  auto it = entryByOid_.find(oid);
+  if (it == entryByOid_.end()) return 0;
+  entryMemo_ = it->second;
+  return it->second;
+}
+
 bool AgentCore::Check(const StateRecord& record, std::string* error) const {
   switch (record.type) {
     case RecordType::Module:
     case RecordType::Client:
     case RecordType::Scalar: return true;
     case RecordType::Instance: {
-      if (instances_.count(record.handle) || record.handle == 0) {
+      if (record.handle == 0 ||
+          (!PastLast(instances_, record.handle) && instances_.count(record.handle))) {
         *error = "instance handle " + std::to_string(record.handle) + " is 0 or used twice";
         return false;
       }
-      auto entry = entryByOid_.find(record.entryOid);
-      if (entry != entryByOid_.end() &&
-          instancesByIndex_[entry->second - 1].count(record.indexOid)) {
+      uint32_t entry = EntryHandleOf(record.entryOid);
+      if (entry && !PastLast(instancesByIndex_[entry - 1], record.indexOid) &&
+          instancesByIndex_[entry - 1].count(record.indexOid)) {
         *error = "instance " + OidText(record.indexOid) + " of " + OidText(record.entryOid) +
                  " stated twice";
         return false;
@@ -53,7 +69,8 @@ void AgentCore::Apply(const StateRecord& record) {
     case RecordType::Module: return;
     case RecordType::Client: resident_.push_back(record.client); return;
     case RecordType::Instance: {
-      EntryDef* entry = EntryByOid(record.entryOid);
+      uint32_t entryHandle = EntryHandleOf(record.entryOid);
+      EntryDef* entry = entryHandle ? &entries_[entryHandle - 1] : nullptr;
       if (!entry) {
         EntryDef stateOnly;
         stateOnly.handle = static_cast<uint32_t>(entries_.size() + 1);
@@ -64,9 +81,18 @@ void AgentCore::Apply(const StateRecord& record) {
         entry = &entries_.back();
         IndexEntry(*entry);
       }
-      instancesByIndex_[entry->handle - 1].emplace(record.indexOid, record.handle);
+      auto& byIndex = instancesByIndex_[entry->handle - 1];
+      byIndex.emplace_hint(PastLast(byIndex, record.indexOid) ? byIndex.end() : byIndex.begin(),
+                           record.indexOid, record.handle);
       ++generation_;
-      Instance& instance = instances_[record.handle];
+      auto it = PastLast(instances_, record.handle)
+                    ? instances_.emplace_hint(instances_.end(), record.handle, Instance{})
+                    : instances_.try_emplace(record.handle).first;
+      // Its values follow: they find it, and their place, without a search.
+      lastApplied_ = it;
+      lastColumn_ = 0;
+      nextClient_ = std::max(nextClient_, record.creator + 1);
+      Instance& instance = it->second;
       instance.handle = record.handle;
       instance.entryHandle = entry->handle;
       instance.index = record.indexOid;
@@ -84,7 +110,13 @@ void AgentCore::Apply(const StateRecord& record) {
       if (record.type == RecordType::Enable) {
         instance.enabledFlags = record.enabledFlags;
       } else if (record.type == RecordType::Value) {
-        instance.values.Set(record.column, record.value);
+        bool last = it == lastApplied_;
+        if (last && record.column > lastColumn_) {
+          instance.values.Append(record.column, record.value);
+        } else {
+          instance.values.Set(record.column, record.value);
+        }
+        lastColumn_ = last ? std::max(lastColumn_, record.column) : instance.values.LastColumn();
         lastApplied_ = it;
       } else {
         ++generation_;

@@ -303,16 +303,21 @@ void AgentCore::CheckSnmpView() {
   };
   for (const ScalarDef& s : scalars_)
     warn(s.value, [&] { return (s.fromMib ? s.name : OidText(s.oid)) + ".0"; });
+  Value value;
   for (const auto& [handle, instance] : instances_) {
     const EntryDef& e = entries_[instance.entryHandle - 1];
     const Oid& index = instance.index;  // a lambda may not capture a structured binding in C++20
-    instance.values.ForEach([&](uint32_t column, const Value& value) {
+    // Only an OID value can be one that SNMP cannot carry: the others are not unpacked.
+    for (StoredValues::Cursor at(instance.values); !at.AtEnd(); at.Next()) {
+      if (at.Kind() != proto::ValueKind::Oid) continue;
+      at.Value(&value);
+      uint32_t column = at.Column();
       warn(value, [&] {
         auto def = e.columns.find(column);
         return (def != e.columns.end() ? def->second.name : OidText(Append(e.oid, column))) + "." +
                OidText(index);
       });
-    });
+    }
     std::string misfit = IndexMisfit(e, instance.index);
     if (misfit.empty()) continue;
     if (snmpHidden_.size() < NAMED) {

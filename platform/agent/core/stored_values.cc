@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <new>
-#include <string>
 
 namespace orvu::agent {
 namespace {
@@ -10,12 +9,19 @@ namespace {
 // An item: column, syntax and kind, then the value by its kind: a number; two numbers; a length
 // and that many bytes; a count and that many sub-identifiers of 4 bytes. Numbers and lengths are
 // written 7 bits a byte, low bits first, so that the small ones most values hold take one byte.
-void PutVarint(std::string* out, uint32_t v) {
+uint8_t* PutVarint(uint8_t* out, uint32_t v) {
   while (v >= 0x80) {
-    out->push_back(static_cast<char>(v | 0x80));
+    *out++ = static_cast<uint8_t>(v | 0x80);
     v >>= 7;
   }
-  out->push_back(static_cast<char>(v));
+  *out++ = static_cast<uint8_t>(v);
+  return out;
+}
+
+size_t VarintSize(uint32_t v) {
+  size_t size = 1;
+  for (; v >= 0x80; v >>= 7) ++size;
+  return size;
 }
 
 uint32_t GetVarint(const uint8_t** p) {
@@ -43,24 +49,36 @@ Payload PayloadOf(const uint8_t* item) {
   return payload;
 }
 
-void Encode(uint32_t column, const proto::Value& value, std::string* out) {
-  PutVarint(out, column);
-  PutVarint(out, value.syntax);
-  out->push_back(static_cast<char>(value.kind));
+size_t EncodedSize(uint32_t column, const proto::Value& value) {
+  size_t size = VarintSize(column) + VarintSize(value.syntax) + 1;
+  switch (value.kind) {
+    case proto::ValueKind::Number: return size + VarintSize(value.number);
+    case proto::ValueKind::Pair: return size + VarintSize(value.number) + VarintSize(value.second);
+    case proto::ValueKind::Bytes:
+      return size + VarintSize(static_cast<uint32_t>(value.bytes.size())) + value.bytes.size();
+    case proto::ValueKind::Oid:
+      return size + VarintSize(static_cast<uint32_t>(value.ids.size())) +
+             value.ids.size() * sizeof(uint32_t);
+  }
+  return size;
+}
+
+// Writes the item of EncodedSize(column, value) bytes at OUT.
+void Encode(uint32_t column, const proto::Value& value, uint8_t* out) {
+  out = PutVarint(out, column);
+  out = PutVarint(out, value.syntax);
+  *out++ = static_cast<uint8_t>(value.kind);
   switch (value.kind) {
     case proto::ValueKind::Number: PutVarint(out, value.number); break;
-    case proto::ValueKind::Pair:
-      PutVarint(out, value.number);
-      PutVarint(out, value.second);
-      break;
+    case proto::ValueKind::Pair: PutVarint(PutVarint(out, value.number), value.second); break;
     case proto::ValueKind::Bytes:
-      PutVarint(out, static_cast<uint32_t>(value.bytes.size()));
-      out->append(value.bytes);
+      out = PutVarint(out, static_cast<uint32_t>(value.bytes.size()));
+      if (!value.bytes.empty()) std::memcpy(out, value.bytes.data(), value.bytes.size());
       break;
     case proto::ValueKind::Oid:
-      PutVarint(out, static_cast<uint32_t>(value.ids.size()));
-      out->append(reinterpret_cast<const char*>(value.ids.data()),
-                  value.ids.size() * sizeof(uint32_t));
+      out = PutVarint(out, static_cast<uint32_t>(value.ids.size()));
+      if (!value.ids.empty())
+        std::memcpy(out, value.ids.data(), value.ids.size() * sizeof(uint32_t));
       break;
   }
 }
@@ -81,6 +99,8 @@ StoredValues& StoredValues::operator=(const StoredValues& other) {
 }
 
 uint32_t StoredValues::ColumnAt(const uint8_t* item) { return GetVarint(&item); }
+
+proto::ValueKind StoredValues::KindAt(const uint8_t* item) { return PayloadOf(item).kind; }
 
 const uint8_t* StoredValues::Skip(const uint8_t* item) {
   Payload payload = PayloadOf(item);
@@ -129,33 +149,36 @@ void StoredValues::Set(uint32_t column, const proto::Value& value) {
   const uint8_t* at = Begin();
   while (at != End() && ColumnAt(at) < column) at = Skip(at);
   const uint8_t* after = at != End() && ColumnAt(at) == column ? Skip(at) : at;
-  // A start sets a million values: the encoding's room is made once.
-  thread_local std::string item;
-  item.clear();
-  Encode(column, value, &item);
+  size_t item = EncodedSize(column, value);
   size_t before = static_cast<size_t>(at - Begin());
   size_t old = static_cast<size_t>(after - at);
   size_t rest = static_cast<size_t>(End() - after);
-  size_t size = before + item.size() + rest;
-  if (size > size_) {
-    // Grown in place: what follows the item moves back once the block has room for it.
-    uint8_t* grown = static_cast<uint8_t*>(std::realloc(block_.get(), size));
-    if (!grown) throw std::bad_alloc();
-    block_.release();
-    block_.reset(grown);
-  }
+  size_t size = before + item + rest;
+  if (size > size_) Resize(size);
   uint8_t* base = block_.get();
-  if (rest > 0 && item.size() != old)
-    std::memmove(base + before + item.size(), base + before + old, rest);
-  std::memcpy(base + before, item.data(), item.size());
-  if (size < size_) {
-    uint8_t* shrunk = static_cast<uint8_t*>(std::realloc(base, size));
-    if (shrunk) {
-      block_.release();
-      block_.reset(shrunk);
-    }
-  }
+  if (rest > 0 && item != old) std::memmove(base + before + item, base + before + old, rest);
+  Encode(column, value, base + before);
+  if (size < size_) Resize(size);
   size_ = static_cast<uint32_t>(size);
+}
+
+void StoredValues::Append(uint32_t column, const proto::Value& value) {
+  size_t item = EncodedSize(column, value);
+  Resize(size_ + item);
+  Encode(column, value, block_.get() + size_);
+  size_ += static_cast<uint32_t>(item);
+}
+
+void StoredValues::Resize(size_t size) {
+  // Grown in place where the heap allows: a start sets a row's values one after another.
+  uint8_t* block = static_cast<uint8_t*>(std::realloc(block_.get(), size));
+  if (!block) {
+    // A smaller block that cannot move keeps the larger one it had.
+    if (size < size_) return;
+    throw std::bad_alloc();
+  }
+  block_.release();
+  block_.reset(block);
 }
 
 void StoredValues::Unpack(const uint8_t* item, proto::Value* value) {

@@ -25,6 +25,8 @@ class StoredValues {
   // The value stored for COLUMN into *VALUE; false when there is none.
   bool Get(uint32_t column, proto::Value* value) const;
   void Set(uint32_t column, const proto::Value& value);
+  // Set for a COLUMN past every stored one, without looking for its place.
+  void Append(uint32_t column, const proto::Value& value);
   // The highest column with a stored value, 0 when there is none.
   uint32_t LastColumn() const;
 
@@ -39,6 +41,7 @@ class StoredValues {
     explicit Cursor(const StoredValues& values) : at_(values.Begin()), end_(values.End()) {}
     bool AtEnd() const { return at_ == end_; }
     uint32_t Column() const { return ColumnAt(at_); }
+    proto::ValueKind Kind() const { return KindAt(at_); }
     void Value(proto::Value* value) const { Unpack(at_, value); }
     void Next() { at_ = Skip(at_); }
 
@@ -62,6 +65,9 @@ class StoredValues {
   // The item that holds COLUMN's value, or nullptr.
   const uint8_t* Find(uint32_t column) const;
   static uint32_t ColumnAt(const uint8_t* item);
+  static proto::ValueKind KindAt(const uint8_t* item);
+  // Makes the block SIZE bytes, keeping what fits.
+  void Resize(size_t size);
   // The item after the one at ITEM.
   static const uint8_t* Skip(const uint8_t* item);
   static void Unpack(const uint8_t* item, proto::Value* value);

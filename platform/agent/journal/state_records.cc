@@ -22,20 +22,29 @@ bool ParseNumber(std::string_view text, uint32_t* out) {
   return true;
 }
 
+// Sub-identifiers of up to 4294967295, digits only, between single dots.
 bool ParseOid(std::string_view text, std::vector<uint32_t>* out) {
   out->clear();
   if (text.empty()) return true;
-  size_t start = 0;
-  while (true) {
-    size_t dot = text.find('.', start);
-    std::string_view part =
-        text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
-    uint32_t id = 0;
-    if (part.empty() || part[0] == '-' || !ParseNumber(part, &id)) return false;
-    out->push_back(id);
-    if (dot == std::string::npos) return true;
-    start = dot + 1;
+  uint64_t id = 0;
+  bool digits = false;
+  for (char c : text) {
+    if (c == '.') {
+      if (!digits) return false;
+      out->push_back(static_cast<uint32_t>(id));
+      id = 0;
+      digits = false;
+    } else if (c >= '0' && c <= '9') {
+      id = id * 10 + static_cast<uint64_t>(c - '0');
+      if (id > UINT32_MAX) return false;
+      digits = true;
+    } else {
+      return false;
+    }
   }
+  if (!digits) return false;
+  out->push_back(static_cast<uint32_t>(id));
+  return true;
 }
 
 int HexDigit(char c) {
@@ -255,47 +264,84 @@ void Reset(StateRecord* record) {
   record->line = 0;
 }
 
-// A value line as the agent writes it (a million of them at a start): its fields in the order
-// they are written, each well formed. Any other line is left to the full parse, and so are its
-// errors.
-bool QuickValue(const std::vector<std::string_view>& tokens, StateRecord* record) {
-  auto field = [&](size_t at, std::string_view key, std::string_view* value) {
-    if (at >= tokens.size() || tokens[at].size() <= key.size() ||
-        tokens[at].substr(0, key.size()) != key || tokens[at][key.size()] != '=') {
-      return false;
-    }
-    *value = tokens[at].substr(key.size() + 1);
-    return true;
-  };
-  std::string_view handle, column, syntax, form;
-  Value& v = record->value;
-  if (tokens.size() < 5 || tokens.size() > 6 || !field(1, "handle", &handle) ||
-      !field(2, "column", &column) || !field(3, "syntax", &syntax) ||
-      !ParseNumber(handle, &record->handle) || !ParseNumber(column, &record->column) ||
-      !ParseNumber(syntax, &v.syntax)) {
+// The word of *LINE up to its first blank; *LINE keeps what follows that blank.
+std::string_view NextWord(std::string_view* line) {
+  size_t blank = line->find(' ');
+  std::string_view word = line->substr(0, blank);
+  line->remove_prefix(blank == std::string_view::npos ? line->size() : blank + 1);
+  return word;
+}
+
+// WORD as KEY=VALUE, with *value getting VALUE.
+bool Keyed(std::string_view word, std::string_view key, std::string_view* value) {
+  if (word.size() <= key.size() || word.compare(0, key.size(), key) != 0 ||
+      word[key.size()] != '=') {
     return false;
   }
-  std::string_view second;
+  *value = word.substr(key.size() + 1);
+  return true;
+}
+
+bool KeyedNumber(std::string_view* line, std::string_view key, uint32_t* out) {
+  std::string_view text;
+  return Keyed(NextWord(line), key, &text) && ParseNumber(text, out);
+}
+
+bool KeyedOid(std::string_view* line, std::string_view key, std::vector<uint32_t>* out) {
+  std::string_view text;
+  return Keyed(NextWord(line), key, &text) && ParseOid(text, out) && !out->empty();
+}
+
+// The lines a start reads a million of, value and instance, as the agent writes them: single
+// blanks, the fields in the order written, each well formed. Any other line is left to the full
+// parse, and so are its errors.
+bool QuickValue(std::string_view line, StateRecord* record) {
+  Value& v = record->value;
+  std::string_view form;
+  if (NextWord(&line) != "value" || !KeyedNumber(&line, "handle", &record->handle) ||
+      !KeyedNumber(&line, "column", &record->column) || !KeyedNumber(&line, "syntax", &v.syntax)) {
+    return false;
+  }
+  std::string_view word = NextWord(&line);
   bool ok = false;
-  if (field(4, "number", &form)) {
+  if (Keyed(word, "number", &form)) {
     ok = ParseNumber(form, &v.number);
     v.kind = ValueKind::Number;
-    if (ok && tokens.size() == 6) {
-      ok = field(5, "second", &second) && ParseNumber(second, &v.second);
+    if (ok && !line.empty()) {
+      ok = KeyedNumber(&line, "second", &v.second);
       v.kind = ValueKind::Pair;
     }
-  } else if (tokens.size() == 5 && field(4, "bytes", &form)) {
+  } else if (Keyed(word, "bytes", &form)) {
     ok = ParseHex(form, &v.bytes);
     v.kind = ValueKind::Bytes;
-  } else if (tokens.size() == 5 && field(4, "oid", &form)) {
+  } else if (Keyed(word, "oid", &form)) {
     ok = ParseOid(form, &v.ids);
     v.kind = ValueKind::Oid;
   }
-  if (!ok) {
-    Reset(record);
+  if (!ok || !line.empty()) return false;
+  record->type = RecordType::Value;
+  return true;
+}
+
+bool QuickInstance(std::string_view line, StateRecord* record) {
+  uint32_t time = 0, n = 0;
+  if (NextWord(&line) != "instance" || !KeyedOid(&line, "entry", &record->entryOid) ||
+      !KeyedOid(&line, "index", &record->indexOid) ||
+      !KeyedNumber(&line, "handle", &record->handle) ||
+      !KeyedNumber(&line, "creator", &record->creator) || !KeyedNumber(&line, "time", &time)) {
     return false;
   }
-  record->type = RecordType::Value;
+  record->time = static_cast<int32_t>(time);
+  if (line.substr(0, 8) == "enabled=") {
+    if (!KeyedNumber(&line, "enabled", &n)) return false;
+    record->enabledFlags = n;
+  }
+  if (line.substr(0, 7) == "leaves=") {
+    if (!KeyedNumber(&line, "leaves", &n)) return false;
+    record->leaves = n;
+  }
+  if (!line.empty()) return false;
+  record->type = RecordType::Instance;
   return true;
 }
 
@@ -303,6 +349,11 @@ bool QuickValue(const std::vector<std::string_view>& tokens, StateRecord* record
 
 bool ParseStateLine(std::string_view line, StateRecord* record, std::string* error) {
   error->clear();
+  Reset(record);
+  if ((line.substr(0, 6) == "value " && QuickValue(line, record)) ||
+      (line.substr(0, 9) == "instance " && QuickInstance(line, record))) {
+    return true;
+  }
   Reset(record);
   std::string_view text = line;
   // A start reads a million lines: the token list keeps its room from one to the next.
@@ -317,7 +368,6 @@ bool ParseStateLine(std::string_view line, StateRecord* record, std::string* err
   }
   if (tokens.empty() || tokens[0][0] == '#') return false;
   std::string_view type = tokens[0];
-  if (type == "value" && QuickValue(tokens, record)) return true;
   if (type == "module") {
     if (tokens.size() != 2) {
       *error = "'module' takes one module name";

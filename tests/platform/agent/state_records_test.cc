@@ -48,10 +48,16 @@ TEST(StateRecordsTest, EveryRecordReadsBackAsItWasWritten) {
     ASSERT_TRUE(ParseStateLine(old, &record, &error)) << old << ": " << error;
     EXPECT_EQ(FormatStateRecord(record), now);
   }
-  // A value written by hand in its own order and spacing reads as the agent writes it.
+  // Records written by hand in their own order and spacing read as the agent writes them.
   ASSERT_TRUE(
       ParseStateLine("value column=3  syntax=70\tsecond=2 handle=9 number=1", &record, &error));
   EXPECT_EQ(FormatStateRecord(record), "value handle=9 column=3 syntax=70 number=1 second=2");
+  ASSERT_TRUE(
+      ParseStateLine("instance entry=1.3 index=007 handle=1 creator=0 time=0 leaves=4 "
+                     "enabled=8\r",
+                     &record, &error));
+  EXPECT_EQ(FormatStateRecord(record),
+            "instance entry=1.3 index=7 handle=1 creator=0 time=0 enabled=8 leaves=4");
   EXPECT_FALSE(ParseStateLine("   # a comment", &record, &error));
   EXPECT_TRUE(error.empty());
   EXPECT_FALSE(ParseStateLine("", &record, &error));
@@ -84,6 +90,13 @@ TEST(StateRecordsTest, BadLinesSayWhatIsWrong) {
       {"value handle=1 column=2 syntax=2 number=1 number=2", "duplicate key 'number'"},
       {"value handle=x column=2 syntax=2 number=1", "bad number for 'handle'"},
       {"value handle=1 column=2 syntax=6 oid=1.-3", "bad OID"},
+      {"value handle=1 column=2 syntax=6 oid=1.4294967296", "bad OID"},
+      {"value handle=1 column=2 syntax=6 oid=1.", "bad OID"},
+      {"value handle=1 column=2 syntax=6 oid=.1", "bad OID"},
+      {"instance entry=1.3 index=1 handle=1 creator=0 time=0 enabled=x",
+       "bad number for 'enabled'"},
+      {"instance entry=1.3 index=1 handle=1 creator=0 time=0 leaves=1 leaves=2", "duplicate key"},
+      {"instance entry=1.3 index=01.x handle=1 creator=0 time=0", "bad OID for 'index'"},
   };
   for (const auto& [line, expected] : cases) {
     StateRecord record;
