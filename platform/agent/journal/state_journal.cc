@@ -135,9 +135,11 @@ bool NamesModule(std::string_view line) {
 // end, its number from 1, and whether its line end was there. The file is read a block at a time
 // and never held whole. A missing file has no lines (*existed false). False with *error when the
 // file cannot be read, or when TAKE returns false (having set *error); *bytes counts what was read.
+// *sawNul, when given, turns true once a NUL byte was read, before the line holding it is handed
+// on.
 template <typename Take>
 bool ForEachLine(const std::string& path, bool* existed, size_t* bytes, size_t* lines, Take take,
-                 std::string* error) {
+                 std::string* error, bool* sawNul = nullptr) {
   *existed = false;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
@@ -162,6 +164,8 @@ bool ForEachLine(const std::string& path, bool* existed, size_t* bytes, size_t* 
       break;
     }
     atEnd = n == 0;
+    if (sawNul && !*sawNul && std::memchr(buffer.data() + have, '\0', static_cast<size_t>(n)))
+      *sawNul = true;
     *bytes += static_cast<size_t>(n);
     have += static_cast<size_t>(n);
     const char* data = buffer.data();
@@ -218,9 +222,11 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   std::string cause;
   std::string_view body;
   StateRecord record;
+  // Lines are searched for a NUL only once one was read: a text file has none.
+  bool sawNul = false;
   auto recordLine = [&](std::string_view text, size_t line, bool ended) {
     cause.clear();
-    if (text.find('\0') != std::string_view::npos) {
+    if (sawNul && text.find('\0') != std::string_view::npos) {
       *error = At(path, line) + ": not a text line";
       return false;
     }
@@ -239,7 +245,8 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
     return ok;
   };
   size_t lines = 0;
-  if (!ForEachLine(path, &found->existed, &found->bytes, &lines, recordLine, error)) return false;
+  if (!ForEachLine(path, &found->existed, &found->bytes, &lines, recordLine, error, &sawNul))
+    return false;
   if (!found->existed) return true;
   if (!check.Finish(&cause)) {
     *error = At(path, lines) + ": " + cause;

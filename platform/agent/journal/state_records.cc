@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <string_view>
 
 #include "agent/journal/dotted_oid.h"
@@ -16,6 +17,19 @@ using proto::ValueKind;
 
 // A 32-bit field, written signed or unsigned.
 bool ParseNumber(std::string_view text, uint32_t* out) {
+  // Up to nine digits cannot leave the range: most numbers of a state file take this way.
+  if (!text.empty() && text.size() <= 9) {
+    uint32_t value = 0;
+    bool digits = true;
+    for (char c : text) {
+      digits = digits && c >= '0' && c <= '9';
+      value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (digits) {
+      *out = value;
+      return true;
+    }
+  }
   int64_t value = 0;
   if (!ParseDecimal(text, INT32_MIN, UINT32_MAX, &value)) return false;
   *out = static_cast<uint32_t>(value);
@@ -265,29 +279,34 @@ void Reset(StateRecord* record) {
 }
 
 // The word of *LINE up to its first blank; *LINE keeps what follows that blank.
-std::string_view NextWord(std::string_view* line) {
-  size_t blank = line->find(' ');
+// Words are short: a loop finds their end sooner than a call to search for it.
+inline std::string_view NextWord(std::string_view* line) {
+  size_t blank = 0;
+  while (blank < line->size() && (*line)[blank] != ' ') ++blank;
   std::string_view word = line->substr(0, blank);
-  line->remove_prefix(blank == std::string_view::npos ? line->size() : blank + 1);
+  line->remove_prefix(blank == line->size() ? blank : blank + 1);
   return word;
 }
 
-// WORD as KEY=VALUE, with *value getting VALUE.
-bool Keyed(std::string_view word, std::string_view key, std::string_view* value) {
-  if (word.size() <= key.size() || word.compare(0, key.size(), key) != 0 ||
-      word[key.size()] != '=') {
+// WORD as KEY=VALUE, with *value getting VALUE. KEY is a literal, so that its comparison is
+// made inline.
+template <size_t N>
+inline bool Keyed(std::string_view word, const char (&key)[N], std::string_view* value) {
+  constexpr size_t size = N - 1;
+  if (word.size() <= size || std::memcmp(word.data(), key, size) != 0 || word[size] != '=')
     return false;
-  }
-  *value = word.substr(key.size() + 1);
+  *value = word.substr(size + 1);
   return true;
 }
 
-bool KeyedNumber(std::string_view* line, std::string_view key, uint32_t* out) {
+template <size_t N>
+inline bool KeyedNumber(std::string_view* line, const char (&key)[N], uint32_t* out) {
   std::string_view text;
   return Keyed(NextWord(line), key, &text) && ParseNumber(text, out);
 }
 
-bool KeyedOid(std::string_view* line, std::string_view key, std::vector<uint32_t>* out) {
+template <size_t N>
+bool KeyedOid(std::string_view* line, const char (&key)[N], std::vector<uint32_t>* out) {
   std::string_view text;
   return Keyed(NextWord(line), key, &text) && ParseOid(text, out) && !out->empty();
 }

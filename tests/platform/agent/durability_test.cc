@@ -656,6 +656,10 @@ TEST_F(DurabilityTest, CorruptOrUnreadableStateStopsTheStartAndIsLeftAlone) {
        "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=5 handle=2 creator=0 time=0\n",
        ":3: instance 5 of 1.3.6.1.4.1.32473.99.1.9.1 stated twice"},
       {"\nmodule NO-SUCH-MIB\n", ":2: cannot load module NO-SUCH-MIB"},
+      {"module VORNEL-VNBEEP-MIB\nclient handle=1 id=2 process-handle=3 process=4 thread-handle=5 "
+       "thread=6 time=7 flags=8 name=a" +
+           std::string(1, '\0') + " file=x\n",
+       ":2: not a text line"},
   };
   for (const auto& [text, message] : meanings) {
     WriteState(text);
