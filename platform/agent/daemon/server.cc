@@ -415,7 +415,10 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     if (!roomLeft) {
       acceptAgain = Clock::now() + std::chrono::milliseconds(SERVER_ACCEPT_PAUSE_MS);
     }
-    core->ContinueRewrite();
+    if (core->RewriteUnderway()) {
+      core->ContinueRewrite();
+      if (!core->RewriteUnderway()) ReturnFreeMemory();
+    }
   }
   for (Connection& c : connections) {
     core->Disconnect(c.context);
