@@ -197,6 +197,24 @@ TEST_F(DurabilityTest, ALargeHandWrittenFileIsServedAtOnceAndSealedBetweenReques
   StopAgent();
   AgentFrameworkCleanup();
 
+  // A copy that fails (here at its first write) leaves the file as it was, and the next change
+  // writes the copy again, whole, before it goes in.
+  WriteState(text);
+  agent_->options.env["ORVU_FAULTS"] = "StateRewrite=100/5@1";
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  SetInteger(agent, last, 77);
+  KillAgent();
+  AgentFrameworkCleanup();
+  agent_->options.env.erase("ORVU_FAULTS");
+  EXPECT_TRUE(sealed());
+  EXPECT_FALSE(leftBeside());
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  EXPECT_EQ(ReadInteger(agent, last), 77u);
+  StopAgent();
+  AgentFrameworkCleanup();
+
   // Left to itself, the agent seals the file without a change to prompt it.
   WriteState(text);
   ASSERT_TRUE(StartAgent({}));
