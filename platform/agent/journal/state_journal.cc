@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "agent/journal/state_integrity.h"
 #include "common/faults.h"
@@ -336,7 +337,7 @@ bool StateJournal::BeginRewrite(std::string* error) {
   }
   // The records are written out in blocks as they come: the whole new file is never in memory.
   // The header's count is known only at the end and is written into its place then.
-  rewrite_ = NewFile{};
+  DropNewFile();
   rewrite_.fd = fd;
   rewrite_.path = temp;
   std::string header = StateHeader(0);
@@ -344,6 +345,13 @@ bool StateJournal::BeginRewrite(std::string* error) {
   header.insert(rewrite_.countAt, STATE_COUNT_DIGITS - 1, '0');
   rewrite_.block = header + "\n";
   return true;
+}
+
+void StateJournal::DropNewFile() {
+  // Swapped out rather than assigned: a string assigned an empty one keeps its room, and the
+  // block's is a quarter of a megabyte and more.
+  NewFile done;
+  std::swap(rewrite_, done);
 }
 
 void StateJournal::FlushRewrite() {
@@ -368,7 +376,7 @@ void StateJournal::AbandonRewrite() {
   if (rewrite_.fd < 0) return;
   close(rewrite_.fd);
   unlink(rewrite_.path.c_str());
-  rewrite_ = NewFile{};
+  DropNewFile();
 }
 
 bool StateJournal::FinishRewrite(std::string* error) {
@@ -414,7 +422,7 @@ bool StateJournal::FinishRewrite(std::string* error) {
   fileSize_ = rewrite_.bytes;
   rewriteSize_ = rewrite_.bytes;
   chain_ = rewrite_.chain;
-  rewrite_ = NewFile{};
+  DropNewFile();
   return true;
 }
 

@@ -102,6 +102,8 @@ class StateJournal {
   void NoteFailedCut();
   // Hands the gathered block of the rewrite to its file.
   void FlushRewrite();
+  // Forgets the rewrite's file and lets go of its block.
+  void DropNewFile();
 
   // The new file of a rewrite under way.
   struct NewFile {
