@@ -379,8 +379,9 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
       timeoutMs = static_cast<int>(std::clamp<long long>(left + 1, 0, 60000));
     }
-    if (extra) extra->pollSet(&fds, &timeoutMs);
+    // Asked before pollSet, which lets the subagent's thread have the core during the wait.
     if (core->RewriteUnderway()) timeoutMs = 0;
+    if (extra) extra->pollSet(&fds, &timeoutMs);
     timespec wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
     int ready = ppoll(fds.data(), fds.size(), timeoutMs < 0 ? nullptr : &wait, &waitMask);
     if (extra) extra->dispatch(fds.data() + extraFirst, fds.size() - extraFirst);
