@@ -337,7 +337,6 @@ bool StateJournal::BeginRewrite(std::string* error) {
   }
   // The records are written out in blocks as they come: the whole new file is never in memory.
   // The header's count is known only at the end and is written into its place then.
-  DropNewFile();
   rewrite_.fd = fd;
   rewrite_.path = temp;
   std::string header = StateHeader(0);
