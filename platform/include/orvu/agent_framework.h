@@ -48,6 +48,27 @@ extern "C" {
                                                 uint32_t dataHandle, const SnmpValue* value);
 /* 98 */ ORVU_EXPORT int ORVU_CALL AgentFreeValue(uint32_t syntax, void* payload);
 
+/* Beyond the binding table, and missing from older libraries: a change set. The agent checks
+   every change (existence, types, ranges, sizes, indexes, RowStatus rules) before it applies any,
+   writes the whole set to its journal as one unit before it answers, and applies it whole, or
+   refuses it whole and changes nothing.
+   CREATE and REMOVE name a table entry (ENTRY) and an instance suffix (OBJECT); SET names an
+   object with its instance suffix, or a scalar with .0 (OBJECT), and its VALUE; ENTRY is unused
+   for SET. Changes apply in the order given: a SET may write a row that an earlier CREATE of the
+   same set makes.
+   Returns 0 when the set was applied. Otherwise an AgentError code; *FAILEDINDEX (when not null)
+   is then the position of the refused change, or COUNT when the refusal concerns the set as a whole
+   (storage, connection), and AgentErrorText(code) names the object, the value and the reason. */
+enum { ORVU_CHANGE_CREATE = 1, ORVU_CHANGE_REMOVE = 2, ORVU_CHANGE_SET = 3 };
+typedef struct AgentChange {
+  uint32_t kind;
+  SnmpOid entry;
+  SnmpOid object;
+  SnmpValue value;
+} AgentChange;
+/* 53 */ ORVU_EXPORT int ORVU_CALL AgentApplyChanges(AgentHandle agent, const AgentChange* changes,
+                                                     uint32_t count, uint32_t* failedIndex);
+
 #ifdef __cplusplus
 }
 #endif
