@@ -12,8 +12,12 @@ set(CPACK_STRIP_FILES OFF)
 if(OASET_WIN32_CROSS)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME oaset-${PROJECT_VERSION}-win32)
+  # Debug information names the build machine's folders; the zip is for other machines.
+  set(CPACK_STRIP_FILES ON)
   install(TARGETS oaset vnoagent vnwsnmp vnxmib RUNTIME DESTINATION . LIBRARY DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/README.txt DESTINATION .)
+  # The MIB library looks for modules in the folder mibs beside itself.
+  install(DIRECTORY ${CMAKE_SOURCE_DIR}/mibs/ DESTINATION mibs)
 else()
   set(CPACK_GENERATOR DEB)
   # The units name the agent under the final prefix, so the staging goes through DESTDIR.

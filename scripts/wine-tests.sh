@@ -56,6 +56,19 @@ for file in oaset.exe vnoagent.dll VnWsnmp.dll VNXMIB.dll README.txt; do
   [ -f "$unpacked/$file" ] || { echo "wine-tests.sh: $file is not in the zip" && exit 1; }
 done
 echo "wine-tests.sh: $(basename "$zip") unpacked: $(cd "$unpacked" && echo *)"
+# A zip is unpacked anywhere: nothing in it may name the machine it was built on.
+if grep -rlaF -e "$top" -e "$win" "$unpacked"; then
+  echo "wine-tests.sh: the files above name the build machine's folders"
+  status=1
+fi
+# The sample modules come with the zip and are found beside the MIB library, with no variable set.
+loaded=$(cd "$work" && env -u ORVU_MIB_PATH ORVU_AGENT_ENDPOINT='Z:\nonexistent-oaset\endpoint' \
+  wine "$unpacked/oaset.exe" -wVORNEL-VNBEEP-MIB 2>&1 | tr -d '\r')
+if ! grep -q '^1: VORNEL-VNBEEP-MIB ... OK$' <<<"$loaded"; then
+  echo "$loaded"
+  echo "wine-tests.sh: the unpacked oaset.exe does not load the sample module by itself"
+  status=1
+fi
 # Not shipped: the MIB library as older distributions have it, which one end-to-end test runs the
 # tool with; it takes it from beside the programs under test, as on Linux.
 cp -r "$win/bin/without-last-reason" "$unpacked/"

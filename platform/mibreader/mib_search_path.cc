@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,8 +30,24 @@ std::string OwnFile() {
 
 }  // namespace
 
+#if defined(_WIN32)
+// A Windows copy is unpacked anywhere: its modules are in the folder beside the DLL (or program)
+// that holds this code, never where it was built.
 std::string DefaultMibFolder() {
-#if !defined(_WIN32)
+  HMODULE own = nullptr;
+  char path[MAX_PATH + 1] = {};
+  DWORD length = 0;
+  if (GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&DefaultMibFolder), &own))
+    length = GetModuleFileNameA(own, path, MAX_PATH);
+  std::string file = length == 0 || length >= MAX_PATH ? std::string() : std::string(path, length);
+  size_t slash = file.find_last_of("\\/");
+  return (slash == std::string::npos ? std::string(".\\") : file.substr(0, slash + 1)) +
+         MIB_WINDOWS_FOLDER;
+}
+#else
+std::string DefaultMibFolder() {
   std::string own = OwnFile();
   size_t slash = own.rfind('/');
   if (slash != std::string::npos) {
@@ -37,9 +55,9 @@ std::string DefaultMibFolder() {
     struct stat status {};
     if (stat(installed.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return installed;
   }
-#endif
   return ORVU_DEFAULT_MIB_DIR;
 }
+#endif
 
 std::vector<std::string> DefaultSearchPath() {
   std::vector<std::string> folders;

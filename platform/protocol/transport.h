@@ -74,7 +74,8 @@ bool PeerInGroup(Socket s, uint32_t groupId);
 // that is no symbolic link, owned by the user and closed to others, in a folder that no other
 // user may write; it is opened without blocking, so that a FIFO there cannot hold the caller.
 // Otherwise false with *why (the reason alone), and *missing set when there is no such file. On
-// Windows the file is read as it is.
+// Windows the same holds of the file's owner and access list and of its folder's; there the
+// system and the administrators may own them too.
 bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
                  bool* missing);
 

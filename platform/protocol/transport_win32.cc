@@ -6,10 +6,12 @@
 #include <windows.h>
 // bcrypt.h needs the types of windows.h.
 #include <bcrypt.h>
+// The owner and access list of the endpoint file and its folder.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 
 #include "protocol/transport.h"
@@ -167,19 +169,165 @@ bool RandomBytes(void* data, size_t size) {
                                         static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
-// Under Wine the file's owner and mode say nothing that Windows would check; it is read as it is.
-bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
-                 bool* missing) {
-  std::ifstream in(path, std::ios::binary);
-  *missing = !in;
-  if (!in) {
-    *why = "no such file";
+namespace {
+
+// The owner and the access list of an open file or folder, as one block the system allocated.
+struct Security {
+  PSECURITY_DESCRIPTOR block = nullptr;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  Security() = default;
+  Security(const Security&) = delete;
+  Security& operator=(const Security&) = delete;
+  ~Security() {
+    if (block) LocalFree(block);
+  }
+};
+
+bool ReadSecurity(HANDLE handle, Security* security) {
+  return GetSecurityInfo(handle, SE_FILE_OBJECT,
+                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &security->owner,
+                         nullptr, &security->dacl, nullptr, &security->block) == ERROR_SUCCESS &&
+         security->owner != nullptr;
+}
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text) || !text) return "(unreadable SID)";
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+bool IsCurrentUser(PSID sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) char buffer[256];
+  DWORD size = 0;
+  bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+              EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+  CloseHandle(token);
+  return same;
+}
+
+// The accounts that may own and write the agent's files besides the user: the system, whose
+// account a service runs as, and the administrators, who may do anything on the machine anyway.
+bool IsSystemOrAdministrators(PSID sid) {
+  return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+}
+
+bool IsTrusted(PSID sid) { return IsCurrentUser(sid) || IsSystemOrAdministrators(sid); }
+
+constexpr ACCESS_MASK WRITE_ACCESS = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                     FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE |
+                                     WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// The first account other than the trusted ones that the access list lets in (with MASK, any of
+// its bits), or an empty text when there is none. A missing list lets everyone in.
+std::string UntrustedAccess(const Security& security, ACCESS_MASK mask) {
+  if (security.dacl == nullptr) return "everyone (it has no access list)";
+  for (DWORD i = 0; i < security.dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(security.dacl, i, &entry)) continue;
+    auto* header = static_cast<ACE_HEADER*>(entry);
+    // An entry only for what is made inside a folder says nothing of the folder itself.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+      continue;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    PSID sid = &allowed->SidStart;
+    if ((allowed->Mask & mask) != 0 && !IsTrusted(sid)) return SidText(sid);
+  }
+  return std::string();
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);
+  return path.substr(0, slash);
+}
+
+// The same checks as on POSIX systems, in the terms of Windows: the file's owner is the user,
+// the system or the administrators; no one else may write it, nor read it when it is the
+// user's own (a service's file may be readable by a group it names); its folder belongs to one
+// of the same and no one else may write in it.
+bool CheckOwnFile(HANDLE file, const std::string& path, std::string* why) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  Security own;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *why = "it is not a regular file";
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    *why = "it is a symbolic link";
+  } else if (!ReadSecurity(file, &own)) {
+    *why = "its owner cannot be read (error " + std::to_string(GetLastError()) + ")";
+  } else if (!IsTrusted(own.owner)) {
+    *why = "it belongs to user " + SidText(own.owner);
+  } else {
+    bool service = !IsCurrentUser(own.owner);
+    std::string other = UntrustedAccess(own, service ? WRITE_ACCESS : ~ACCESS_MASK{0});
+    if (!other.empty())
+      *why = "others may use it (" + other + " may " + (service ? "write" : "open") + " it)";
+  }
+  if (!why->empty()) return false;
+  std::string folder = FolderOf(path);
+  HANDLE handle = CreateFileA(folder.c_str(), READ_CONTROL,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  Security around;
+  if (handle == INVALID_HANDLE_VALUE) {
+    *why =
+        "its folder " + folder + " cannot be opened (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
-  text->assign(limit, '\0');
-  in.read(text->data(), static_cast<std::streamsize>(limit));
-  text->resize(static_cast<size_t>(in.gcount()));
-  return true;
+  bool read = ReadSecurity(handle, &around);
+  CloseHandle(handle);
+  if (!read) {
+    *why = "its folder " + folder + ": its owner cannot be read";
+  } else if (!IsTrusted(around.owner)) {
+    *why = "its folder " + folder + " belongs to user " + SidText(around.owner);
+  } else {
+    std::string other = UntrustedAccess(around, WRITE_ACCESS);
+    if (!other.empty())
+      *why =
+          "its folder " + folder + " may be written by other users (" + other + " may write in it)";
+  }
+  return why->empty();
+}
+
+}  // namespace
+
+bool ReadOwnFile(const std::string& path, size_t limit, std::string* text, std::string* why,
+                 bool* missing) {
+  why->clear();
+  text->clear();
+  *missing = false;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    *missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    *why = *missing ? "no such file" : "cannot be opened (error " + std::to_string(code) + ")";
+    return false;
+  }
+  if (CheckOwnFile(file, path, why)) {
+    text->assign(limit, '\0');
+    size_t got = 0;
+    while (got < limit) {
+      DWORD n = 0;
+      DWORD piece = limit - got > (1u << 30) ? (1u << 30) : static_cast<DWORD>(limit - got);
+      if (!ReadFile(file, text->data() + got, piece, &n, nullptr)) {
+        *why = "cannot be read (error " + std::to_string(GetLastError()) + ")";
+        break;
+      }
+      if (n == 0) break;
+      got += n;
+    }
+    text->resize(got);
+  }
+  CloseHandle(file);
+  return why->empty();
 }
 
 void Close(Socket s) {

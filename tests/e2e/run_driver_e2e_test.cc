@@ -633,8 +633,11 @@ TEST(LoopbackE2e, OnlyTheAgentThatProvesItselfIsTalkedTo) {
 
 // The endpoint file is believed only when it is the user's own, in a folder no other user may
 // write; anything else is refused with the path and the reason, and a FIFO does not hold the run.
+// oaset.exe reads the same from the owner and access list that Windows shows it (under Wine,
+// made from the file's owner and mode: another user's file belongs to the anonymous SID, and
+// others' rights are Everyone's).
 TEST(LoopbackE2e, AnEndpointFileThatIsNotTheUsersOwnIsRefused) {
-  if (WindowsMode()) GTEST_SKIP() << "owners and modes are POSIX's";
+  const bool windows = WindowsMode();
   TestAgentOptions options;
   options.tcp = true;
   TestAgent agent(options);
@@ -655,30 +658,36 @@ TEST(LoopbackE2e, AnEndpointFileThatIsNotTheUsersOwnIsRefused) {
          WritePrivate(path, text);
          chmod(path.c_str(), 0644);
        },
-       "others may use it (mode 644)"},
-      {agent.dir + "/link",
-       [&](const std::string& path) { symlink(agent.endpoint.c_str(), path.c_str()); },
-       "it is a symbolic link"},
-      {agent.dir + "/fifo", [](const std::string& path) { mkfifo(path.c_str(), 0600); },
-       "it is not a regular file"},
+       windows ? "others may use it (S-1-1-0 may open it)" : "others may use it (mode 644)"},
       {shared + "/endpoint", [&](const std::string& path) { WritePrivate(path, text); },
-       "its folder " + shared + " may be written by other users (mode 1777)"},
+       windows ? "its folder " + ClientPath(shared) +
+                     " may be written by other users (S-1-1-0 may write in it)"
+               : "its folder " + shared + " may be written by other users (mode 1777)"},
   };
+  if (!windows) {
+    cases.push_back(
+        {agent.dir + "/link",
+         [&](const std::string& path) { symlink(agent.endpoint.c_str(), path.c_str()); },
+         "it is a symbolic link"});
+    cases.push_back({agent.dir + "/fifo",
+                     [](const std::string& path) { mkfifo(path.c_str(), 0600); },
+                     "it is not a regular file"});
+  }
   if (geteuid() == 0) {
     cases.push_back({agent.dir + "/foreign",
                      [&](const std::string& path) {
                        WritePrivate(path, text);
                        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
                      },
-                     "it belongs to user 65534"});
+                     windows ? "it belongs to user S-1-5-7" : "it belongs to user 65534"});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     c.make(c.path);
     OasetRun run = RunOaset(&agent, {"-o"}, {{"ORVU_AGENT_ENDPOINT", c.path}});
-    EXPECT_EQ(run.out, BannerText() + CONNECTION_FAILED + "no trusted agent at " + c.path +
-                           ": the endpoint file is not this user's own: " + c.reason +
-                           FinishedText());
+    EXPECT_EQ(run.out,
+              BannerText() + CONNECTION_FAILED + "no trusted agent at " + ClientPath(c.path) +
+                  ": the endpoint file is not this user's own: " + c.reason + FinishedText());
     EXPECT_EQ(run.status, 0);
   }
 }

@@ -2,6 +2,9 @@
 // defaults of every base syntax, AUGMENTS, SMIv1 forms, comments and quotes where they are legal.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "../../test_environment.h"
 #include "mib_test_folder.h"
@@ -250,9 +253,17 @@ TEST(ReaderSearchPath, SplitsTheVariableAndFallsBackToTheInstalledFolder) {
   EXPECT_EQ(DefaultSearchPath(), (std::vector<std::string>{"/a", "/b/"}));
   SetMibPath("::");
 #endif
-  EXPECT_EQ(DefaultSearchPath(), std::vector<std::string>{ORVU_TEST_DEFAULT_MIB_DIR});
+#ifdef _WIN32
+  // The reader is linked into this program: its folder, never the build machine's source tree.
+  char own[MAX_PATH + 1] = {};
+  std::string program(own, GetModuleFileNameA(nullptr, own, MAX_PATH));
+  const std::string fallback = program.substr(0, program.find_last_of("\\/") + 1) + "mibs";
+#else
+  const std::string fallback = ORVU_TEST_DEFAULT_MIB_DIR;
+#endif
+  EXPECT_EQ(DefaultSearchPath(), std::vector<std::string>{fallback});
   SetMibPath("");
-  EXPECT_EQ(DefaultSearchPath(), std::vector<std::string>{ORVU_TEST_DEFAULT_MIB_DIR});
+  EXPECT_EQ(DefaultSearchPath(), std::vector<std::string>{fallback});
   SetMibPath(kept);
 }
 
