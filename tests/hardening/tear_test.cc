@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -229,20 +229,23 @@ TEST(AgentTearTest, KilledChangeSetsAreWholeOrAbsent) {
     changes.reserve(FIRST_ROWS * 11);
     for (uint32_t row = 1; row <= FIRST_ROWS; ++row) {
       oids.push_back({row});
-      changes.push_back({ORVU_CHANGE_CREATE,
-                         {static_cast<uint32_t>(TEAR_ENTRY.size()),
-                          const_cast<uint32_t*>(TEAR_ENTRY.data())},
-                         {1, oids.back().data()},
-                         {}});
+      changes.push_back(
+          {ORVU_CHANGE_CREATE,
+           {static_cast<uint32_t>(TEAR_ENTRY.size()), const_cast<uint32_t*>(TEAR_ENTRY.data())},
+           {1, oids.back().data()},
+           {}});
       texts.push_back(std::string("first ") + std::to_string(row));
-      const uint32_t numbers[][3] = {{3, ORVU_SYNTAX_INTEGER, 440}, {4, ORVU_SYNTAX_INTEGER, 2},
-                                     {8, ORVU_SYNTAX_CNTR32, 0}, {9, ORVU_SYNTAX_GAUGE32, 50},
+      const uint32_t numbers[][3] = {{3, ORVU_SYNTAX_INTEGER, 440},
+                                     {4, ORVU_SYNTAX_INTEGER, 2},
+                                     {8, ORVU_SYNTAX_CNTR32, 0},
+                                     {9, ORVU_SYNTAX_GAUGE32, 50},
                                      {10, ORVU_SYNTAX_TIMETICKS, 25}};
       for (const auto& n : numbers) {
         oids.push_back(Column(n[0], row));
-        changes.push_back(
-            {ORVU_CHANGE_SET, {}, {static_cast<uint32_t>(oids.back().size()), oids.back().data()},
-             {n[1], n[2], 0}});
+        changes.push_back({ORVU_CHANGE_SET,
+                           {},
+                           {static_cast<uint32_t>(oids.back().size()), oids.back().data()},
+                           {n[1], n[2], 0}});
       }
       const std::pair<uint32_t, uint32_t> octets[] = {{2, ORVU_SYNTAX_OCTETS},
                                                       {7, ORVU_SYNTAX_IPADDR},
@@ -253,15 +256,15 @@ TEST(AgentTearTest, KilledChangeSetsAreWholeOrAbsent) {
         oids.push_back(Column(column, row));
         const std::string& text = texts.back();
         uint32_t size = column == 7 ? 4 : static_cast<uint32_t>(text.size());
-        changes.push_back(
-            {ORVU_CHANGE_SET, {}, {static_cast<uint32_t>(oids.back().size()), oids.back().data()},
-             {syntax, size, reinterpret_cast<uintptr_t>(text.data())}});
+        changes.push_back({ORVU_CHANGE_SET,
+                           {},
+                           {static_cast<uint32_t>(oids.back().size()), oids.back().data()},
+                           {syntax, size, reinterpret_cast<uintptr_t>(text.data())}});
       }
     }
     uint32_t failed = 0;
-    ASSERT_EQ(AgentApplyChanges(first, changes.data(), static_cast<uint32_t>(changes.size()),
-                                &failed),
-              0)
+    ASSERT_EQ(
+        AgentApplyChanges(first, changes.data(), static_cast<uint32_t>(changes.size()), &failed), 0)
         << failed;
     std::string descr;
     ReadNumber(first, 2, FIRST_ROWS, &descr);
@@ -270,15 +273,14 @@ TEST(AgentTearTest, KilledChangeSetsAreWholeOrAbsent) {
     // The rows the rounds do not write go in one set too.
     changes.clear();
     for (uint32_t row = rows + 1; row <= FIRST_ROWS; ++row) {
-      changes.push_back({ORVU_CHANGE_REMOVE,
-                         {static_cast<uint32_t>(TEAR_ENTRY.size()),
-                          const_cast<uint32_t*>(TEAR_ENTRY.data())},
-                         {1, oids[(row - 1) * 11].data()},
-                         {}});
+      changes.push_back(
+          {ORVU_CHANGE_REMOVE,
+           {static_cast<uint32_t>(TEAR_ENTRY.size()), const_cast<uint32_t*>(TEAR_ENTRY.data())},
+           {1, oids[(row - 1) * 11].data()},
+           {}});
     }
-    ASSERT_EQ(AgentApplyChanges(first, changes.data(), static_cast<uint32_t>(changes.size()),
-                                &failed),
-              0)
+    ASSERT_EQ(
+        AgentApplyChanges(first, changes.data(), static_cast<uint32_t>(changes.size()), &failed), 0)
         << failed;
     EXPECT_FALSE(RowThere(first, FIRST_ROWS));
     // The rounds start from rows whose columns read as a round 0 would leave them.
