@@ -235,6 +235,16 @@ TEST_F(DurabilityTest, AChangeSetIsAppliedWholeOrRefusedWhole) {
     EXPECT_EQ(ReadState(), before) << "a refused set wrote nothing";
   }
   EXPECT_NE(ReadState().find("\ngroup records=5 crc="), std::string::npos) << ReadState();
+  // A set larger than one request may take is refused before anything is sent.
+  char byte = 'x';
+  TestOid descr = LeafOid(2, {21});
+  AgentChange huge{ORVU_CHANGE_SET,
+                   {},
+                   *descr.Ptr(),
+                   {ORVU_SYNTAX_OCTETS, 40u << 20, reinterpret_cast<uintptr_t>(&byte)}};
+  uint32_t failed = 0;
+  EXPECT_EQ(AgentApplyChanges(agent, &huge, 1, &failed), AGENT_ERR_VALUE_TOO_LARGE);
+  EXPECT_EQ(failed, 0u);
   KillAgent();
   AgentFrameworkCleanup();
   ASSERT_TRUE(StartAgent({}));
