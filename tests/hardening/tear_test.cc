@@ -263,9 +263,14 @@ TEST(AgentTearTest, KilledChangeSetsAreWholeOrAbsent) {
       }
     }
     uint32_t failed = 0;
+    auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(
         AgentApplyChanges(first, changes.data(), static_cast<uint32_t>(changes.size()), &failed), 0)
         << failed;
+    std::printf("changesets: the first set, %zu changes, took %lld ms\n", changes.size(),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
     std::string descr;
     ReadNumber(first, 2, FIRST_ROWS, &descr);
     EXPECT_EQ(descr, "first " + std::to_string(FIRST_ROWS));
