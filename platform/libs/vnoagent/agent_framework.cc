@@ -520,8 +520,10 @@ ORVU_EXPORT int ORVU_CALL AgentApplyChanges(AgentHandle agent, const AgentChange
   request.op = proto::Op::ApplyChanges;
   // Counted as it is read, so that a set too large for the agent is refused before it is copied
   // whole: a change takes at least its kind, two OID counts and a value's syntax, form and number.
+  constexpr size_t CHANGE_MIN_BYTES = 4 + 4 + 4 + 4 + 1 + 4;
   size_t bytes = 8;
-  request.changes.reserve(std::min<size_t>(count, proto::PROTO_MAX_CHANGES_REQUEST / 21));
+  request.changes.reserve(
+      std::min<size_t>(count, proto::PROTO_MAX_CHANGES_REQUEST / CHANGE_MIN_BYTES));
   for (uint32_t i = 0; i < count; ++i) {
     const AgentChange& change = changes[i];
     proto::Change& to = request.changes.emplace_back();
