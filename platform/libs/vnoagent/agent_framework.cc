@@ -536,8 +536,8 @@ ORVU_EXPORT int ORVU_CALL AgentApplyChanges(AgentHandle agent, const AgentChange
       if (failedIndex) *failedIndex = i;
       return orvu::client::LastErrorCode();
     }
-    bytes +=
-        21 + 4 * (to.entry.size() + to.object.size() + to.value.ids.size()) + to.value.bytes.size();
+    bytes += CHANGE_MIN_BYTES + 4 * (to.entry.size() + to.object.size() + to.value.ids.size()) +
+             to.value.bytes.size();
     if (bytes > proto::PROTO_MAX_CHANGES_REQUEST) {
       Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE,
            "value too large: the change set passes the " +
