@@ -128,7 +128,17 @@ std::string BudgetText() {
 void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
   while (c->out.empty() && c->in.size() >= 4) {
     uint32_t size = wire::GetU32(reinterpret_cast<const uint8_t*>(c->in.data()));
-    if (size > (IsStranger(*c) ? SERVER_STRANGER_REQUEST : proto::PROTO_MAX_REQUEST)) {
+    // A registered client's change set may be larger than other requests; its limit depends on
+    // the operation code, which follows the length. Anyone else is held to the plain limit at once.
+    bool larger = !IsStranger(*c) && c->context.clientHandle != 0 &&
+                  size > proto::PROTO_MAX_REQUEST && size <= proto::PROTO_MAX_CHANGES_REQUEST;
+    if (larger && c->in.size() < 8) return;
+    uint32_t limit =
+        IsStranger(*c) ? SERVER_STRANGER_REQUEST
+        : larger
+            ? proto::RequestLimit(wire::GetU32(reinterpret_cast<const uint8_t*>(c->in.data()) + 4))
+            : proto::PROTO_MAX_REQUEST;
+    if (size > limit) {
       c->out =
           ErrorFrame(AGENT_ERR_BAD_REQUEST,
                      "request of " + std::to_string(size) + " bytes is larger than the agent " +
@@ -182,7 +192,8 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
 
 void ReadFrom(AgentCore* core, Connection* c, Buffers* buffers) {
   char buffer[65536];
-  while (c->out.empty() && c->in.size() <= 4 + proto::PROTO_MAX_REQUEST) {
+  // HandleInput refuses a frame past its operation's limit as soon as its header is in.
+  while (c->out.empty() && c->in.size() <= 4 + proto::PROTO_MAX_CHANGES_REQUEST) {
     // A stranger's bytes are read no further than its one small request.
     size_t want = sizeof buffer;
     if (IsStranger(*c)) {
