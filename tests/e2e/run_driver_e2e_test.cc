@@ -167,7 +167,8 @@ TEST(ModuleLoadingE2e, AFailedModuleGivesTheReadersReasonUnlessTheLibraryHasNone
                           "\nSetting OID:\n\n1: speakerContrl *** (int, int32) 2 ... " +
                           "\n  FAILED (While converting OID to internal form)\n" + FinishedText());
   EXPECT_EQ(name.err,
-            "oaset: 1: no object speakerContrl in the loaded modules VORNEL-VNBEEP-MIB\n");
+            "oaset: 1: speakerContrl: not set: no object speakerContrl in the loaded modules "
+            "VORNEL-VNBEEP-MIB\n");
   std::filesystem::remove_all(dir);
 }
 
