@@ -47,6 +47,54 @@ std::string RefusedForStorage(AgentHandle agent, TestOid& object, uint32_t numbe
   return AgentTest::LastErrorText();
 }
 
+// A change set as a test writes it: each change owns its OIDs and bytes.
+struct TestChange {
+  uint32_t kind = ORVU_CHANGE_SET;
+  std::vector<uint32_t> entry;
+  std::vector<uint32_t> object;
+  uint32_t syntax = ORVU_SYNTAX_INTEGER;
+  uint32_t number = 0;
+  std::string bytes;
+};
+
+const std::vector<uint32_t> FREQ_ENTRY(std::begin(ENTRY_IDS), std::end(ENTRY_IDS));
+const std::vector<uint32_t> SCHEDULE_ENTRY = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 12, 1};
+
+TestChange Create(const std::vector<uint32_t>& entry, uint32_t index) {
+  return {ORVU_CHANGE_CREATE, entry, {index}, 0, 0, {}};
+}
+TestChange Remove(const std::vector<uint32_t>& entry, uint32_t index) {
+  return {ORVU_CHANGE_REMOVE, entry, {index}, 0, 0, {}};
+}
+TestChange SetColumn(const std::vector<uint32_t>& entry, uint32_t column, uint32_t index,
+                     uint32_t number, uint32_t syntax = ORVU_SYNTAX_INTEGER) {
+  std::vector<uint32_t> object = entry;
+  object.push_back(column);
+  object.push_back(index);
+  return {ORVU_CHANGE_SET, {}, object, syntax, number, {}};
+}
+TestChange SetText(uint32_t column, uint32_t index, const std::string& text) {
+  TestChange change = SetColumn(FREQ_ENTRY, column, index, 0, ORVU_SYNTAX_OCTETS);
+  change.bytes = text;
+  return change;
+}
+
+// The agent's answer to CHANGES: its status, and the refused change's position in *failed.
+int Apply(AgentHandle agent, const std::vector<TestChange>& changes, uint32_t* failed) {
+  std::vector<AgentChange> records(changes.size());
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const TestChange& c = changes[i];
+    AgentChange& r = records[i];
+    r.kind = c.kind;
+    r.entry = {static_cast<uint32_t>(c.entry.size()), const_cast<uint32_t*>(c.entry.data())};
+    r.object = {static_cast<uint32_t>(c.object.size()), const_cast<uint32_t*>(c.object.data())};
+    r.value.syntax = c.syntax;
+    r.value.number = c.bytes.empty() ? c.number : static_cast<uint32_t>(c.bytes.size());
+    if (!c.bytes.empty()) r.value.data = reinterpret_cast<uintptr_t>(c.bytes.data());
+  }
+  return AgentApplyChanges(agent, records.data(), static_cast<uint32_t>(records.size()), failed);
+}
+
 TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
   ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--fsync"}));
   AgentHandle agent = Connect();
@@ -97,6 +145,108 @@ TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
   std::ifstream file(state_);
   std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("module RFC1213-MIB"), std::string::npos);
+}
+
+// A change set is checked whole before anything is written: a refused one leaves the state file
+// as it was, to the byte, and names the change at fault; one that passes is applied whole, each
+// change seeing what the ones before it made or removed, and all of it is there after a kill.
+TEST_F(DurabilityTest, AChangeSetIsAppliedWholeOrRefusedWhole) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  const std::vector<uint32_t> volume = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 2, 0};
+  const std::vector<uint32_t> nowhere = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 99, 1};
+  TestChange tooLong = SetText(2, 21, std::string(65, 'a'));
+  struct Case {
+    std::vector<TestChange> changes;
+    int status;
+    uint32_t failed;
+    const char* text;
+  };
+  const Case cases[] = {
+      {{Create(FREQ_ENTRY, 21),
+        SetText(2, 21, "low beep"),
+        SetColumn(FREQ_ENTRY, 3, 21, 220),
+        SetColumn(FREQ_ENTRY, 4, 21, 2),
+        {ORVU_CHANGE_SET, {}, volume, ORVU_SYNTAX_INTEGER, 40, {}}},
+       0,
+       5,
+       ""},
+      {{Create(FREQ_ENTRY, 22), SetColumn(FREQ_ENTRY, 3, 22, 19)},
+       AGENT_ERR_WRONG_VALUE,
+       1,
+       "change [1] set speakerFreqHertz.22 = 19 (syntax 2): wrong value for object "
+       "speakerFreqHertz.22: it takes 20..20000, not 19"},
+      {{SetColumn(FREQ_ENTRY, 3, 21, 300), Create(FREQ_ENTRY, 21)},
+       AGENT_ERR_INSTANCE_EXISTS,
+       1,
+       "change [1] create speakerFreqEntry.21: instance already exists"},
+      {{Remove(FREQ_ENTRY, 21), SetColumn(FREQ_ENTRY, 3, 21, 300)},
+       AGENT_ERR_NO_SUCH_INSTANCE,
+       1,
+       "change [1] set speakerFreqHertz.21 = 300 (syntax 2): no such instance"},
+      {{SetColumn(FREQ_ENTRY, 16, 21, 5, ORVU_SYNTAX_TIMETICKS)},
+       AGENT_ERR_READ_ONLY,
+       0,
+       "object is read-only: speakerFreqLastChange.21"},
+      {{SetText(3, 21, "loud")},
+       AGENT_ERR_WRONG_SYNTAX,
+       0,
+       "change [0] set speakerFreqHertz.21 = \"loud\" (syntax 4): wrong syntax"},
+      {{tooLong}, AGENT_ERR_WRONG_LENGTH, 0, "it takes 0..64 bytes, not 65"},
+      {{Create(FREQ_ENTRY, 23), Create(FREQ_ENTRY, 0)},
+       AGENT_ERR_BAD_INSTANCE,
+       1,
+       "change [1] create speakerFreqEntry.0: bad instance OID"},
+      {{Create(nowhere, 1)}, AGENT_ERR_NO_SUCH_ENTRY, 0, "no such table entry"},
+      {{Create(FREQ_ENTRY, 24), {9, {}, volume, 0, 0, {}}},
+       AGENT_ERR_BAD_ARGUMENT,
+       1,
+       "no such kind"},
+      // RowStatus: rows come by CREATE; active needs every column without a default, which a
+      // later change of the same set may give.
+      {{Create(SCHEDULE_ENTRY, 5), SetColumn(SCHEDULE_ENTRY, 4, 5, 4)},
+       AGENT_ERR_WRONG_VALUE,
+       1,
+       "active(1) or notInService(2) only"},
+      {{Create(SCHEDULE_ENTRY, 5), SetColumn(SCHEDULE_ENTRY, 4, 5, 1)},
+       AGENT_ERR_WRONG_VALUE,
+       1,
+       "lacks a value without a default"},
+      {{Create(SCHEDULE_ENTRY, 5), SetColumn(SCHEDULE_ENTRY, 4, 5, 1),
+        SetColumn(SCHEDULE_ENTRY, 2, 5, 7)},
+       0,
+       3,
+       ""},
+      // A row removed and made anew in one set starts from its defaults.
+      {{Remove(FREQ_ENTRY, 21), Create(FREQ_ENTRY, 21), SetColumn(FREQ_ENTRY, 3, 21, 880)},
+       0,
+       3,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string before = ReadState();
+    uint32_t failed = 0;
+    EXPECT_EQ(Apply(agent, c.changes, &failed), c.status) << LastErrorText();
+    EXPECT_EQ(failed, c.failed);
+    if (c.status == 0) continue;
+    EXPECT_NE(LastErrorText().find(c.text), std::string::npos) << LastErrorText();
+    EXPECT_EQ(ReadState(), before) << "a refused set wrote nothing";
+  }
+  EXPECT_NE(ReadState().find("\ngroup records=5 crc="), std::string::npos) << ReadState();
+  KillAgent();
+  AgentFrameworkCleanup();
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  TestOid hertz = LeafOid(3, {21}), mode = LeafOid(4, {21});
+  TestOid tone{1, 3, 6, 1, 4, 1, 32473, 99, 1, 12, 1, 2, 5};
+  TestOid volumeOid{1, 3, 6, 1, 4, 1, 32473, 99, 1, 2};
+  EXPECT_EQ(ReadInteger(agent, hertz), 880u);
+  EXPECT_EQ(ReadInteger(agent, mode), 1u) << "the row made anew has its defaults";
+  EXPECT_EQ(ReadInteger(agent, tone), 7u);
+  EXPECT_EQ(ReadInteger(agent, volumeOid), 40u);
+  TestOid absent = LeafOid(3, {23});
+  EXPECT_EQ(AgentGetDataHandle(agent, 0, absent.Ptr()), 0u) << "no part of a refused set stays";
 }
 
 // A client knows the data handles of the rows after the one it asked for. A row that another
@@ -464,7 +614,8 @@ TEST_F(DurabilityTest, AnSnmpSetIsOneChangeAllOrNothing) {
     EXPECT_EQ(core.SnmpCheckSet(volume, value, &targets[0], &why), agent::SnmpOutcome::Ok) << why;
     value.number = controlValue;
     EXPECT_EQ(core.SnmpCheckSet(control, value, &targets[1], &why), agent::SnmpOutcome::Ok) << why;
-    return core.SnmpCommitSets(targets);
+    std::vector<agent::StateRecord> undo;
+    return core.SnmpCommitWhole(targets, &undo);
   };
   auto read = [&](const agent::Oid& oid) {
     agent::SnmpVarBind found;
