@@ -40,9 +40,13 @@ bool ApplyChanges(AgentHandle agent, const std::vector<PlannedChange>& changes) 
   if (code == 0) return true;
   char text[CHANGE_ERROR_TEXT_SIZE] = {};
   const char* reason = gApi.AgentErrorText(code, text, sizeof text);
-  std::string where =
-      failedIndex < changes.size() ? ChangeText(changes[failedIndex]) + ": " : std::string();
-  ReportError(where + (reason ? reason : "error " + std::to_string(code)) +
-              " (nothing was changed)");
+  // The library's text names the refused change itself; without one, the position says which.
+  if (reason != nullptr && reason[0] != '\0') {
+    ReportError(std::string(reason) + " (nothing was changed)");
+  } else {
+    std::string where =
+        failedIndex < changes.size() ? ChangeText(changes[failedIndex]) + ": " : std::string();
+    ReportError(where + "refused with error " + std::to_string(code) + " (nothing was changed)");
+  }
   return false;
 }

@@ -91,7 +91,7 @@ void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportO
       DiffTexts texts = MakeDiffTexts(changes);
       document["diff"] = {{"before", texts.before}, {"after", texts.after}};
     }
-    std::string text = document.dump() + "\n";
+    std::string text = JsonDocumentText(document);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return;
   }

@@ -7,6 +7,7 @@
 #include "agentapi/agent_records.h"
 #include "agentapi/outside_api.h"
 #include "orvuctl/commands.h"
+#include "orvuctl/plain_value.h"
 #include "orvuctl/report_error.h"
 
 namespace {
@@ -23,7 +24,7 @@ int RunModules(const AgentSession& session, const OrvuctlCommand& command) {
   if (command.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const std::string& module : session.modules) list.push_back({{"name", module}});
-    Print(nlohmann::ordered_json{{"modules", std::move(list)}}.dump() + "\n");
+    Print(JsonDocumentText({{"modules", std::move(list)}}));
     return ORVUCTL_EXIT_DONE;
   }
   std::string out;
@@ -55,6 +56,6 @@ int RunClients(const AgentSession& session, const OrvuctlCommand& command) {
     client["file"] = file;
     list.push_back(std::move(client));
   }
-  Print(command.json ? nlohmann::ordered_json{{"clients", std::move(list)}}.dump() + "\n" : out);
+  Print(command.json ? JsonDocumentText({{"clients", std::move(list)}}) : out);
   return ORVUCTL_EXIT_DONE;
 }

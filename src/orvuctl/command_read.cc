@@ -11,7 +11,7 @@ namespace {
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-void PrintJson(const nlohmann::ordered_json& document) { Print(document.dump() + "\n"); }
+void PrintJson(const nlohmann::ordered_json& document) { Print(JsonDocumentText(document)); }
 
 nlohmann::ordered_json ValueEntry(const ResolvedName& name, const PlainValue& value) {
   nlohmann::ordered_json entry;

@@ -308,6 +308,10 @@ nlohmann::ordered_json PlainJson(const PlainValue& value) {
   }
 }
 
+std::string JsonDocumentText(const nlohmann::ordered_json& document) {
+  return document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
 std::string PlainText(const PlainValue& value, const ValueShape* shape) {
   switch (value.syntax) {
     case SYNTAX_INTEGER: {
@@ -326,7 +330,8 @@ std::string PlainText(const PlainValue& value, const ValueShape* shape) {
     case SYNTAX_OID: return DottedText(value.ids);
     case SYNTAX_NULL: return "null";
     default:
-      if (IsPrintableUtf8(value.bytes)) return nlohmann::ordered_json(value.bytes).dump();
+      if (IsPrintableUtf8(value.bytes))
+        return nlohmann::ordered_json(value.bytes).dump();  // valid UTF-8, checked above
       return "0x" + HexOf(value.bytes);
   }
 }
