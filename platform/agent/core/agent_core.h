@@ -231,6 +231,8 @@ class AgentCore {
   // INDEX in every entry of its family, with handles from *NEXT on that are neither in use nor
   // TAKEN (*NEXT is left past the last one given).
   proto::Reply ApplyChanges(const ClientContext& client, const proto::Request& request);
+  // A change as a refusal names it: its kind, object (by name where it has one) and value.
+  std::string ChangeText(const proto::Change& change) const;
   void FamilyRowRecords(const EntryDef& entry, const Oid& index, uint32_t creator,
                         const std::set<uint32_t>& taken, uint32_t* next,
                         std::vector<StateRecord>* records) const;

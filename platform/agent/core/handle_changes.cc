@@ -86,6 +86,32 @@ void AgentCore::FamilyRowRecords(const EntryDef& entry, const Oid& index, uint32
   }
 }
 
+std::string AgentCore::ChangeText(const Change& change) const {
+  const Oid& oid = change.object;
+  if (change.kind == proto::PROTO_CHANGE_CREATE || change.kind == proto::PROTO_CHANGE_REMOVE) {
+    auto entry = entryByOid_.find(change.entry);
+    return std::string(change.kind == proto::PROTO_CHANGE_CREATE ? "create " : "remove ") +
+           (entry != entryByOid_.end() ? entries_[entry->second - 1].name : OidText(change.entry)) +
+           "." + OidText(oid);
+  }
+  if (change.kind != proto::PROTO_CHANGE_SET) return "of kind " + std::to_string(change.kind);
+  std::string name = OidText(oid);
+  auto scalar = scalarByOid_.find(oid);
+  if (scalar == scalarByOid_.end() && !oid.empty() && oid.back() == 0)
+    scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
+  const EntryDef* entry = EntryAbove(oid);
+  if (scalar != scalarByOid_.end()) {
+    const ScalarDef& s = scalars_[scalar->second];
+    name = (s.fromMib ? s.name : OidText(s.oid)) + ".0";
+  } else if (entry && oid.size() >= entry->oid.size() + 2) {
+    auto def = entry->columns.find(oid[entry->oid.size()]);
+    if (def != entry->columns.end())
+      name = def->second.name + "." +
+             OidText(Oid(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end()));
+  }
+  return "set " + name + " = " + ShownValue(change.value);
+}
+
 Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& request) {
   const std::vector<Change>& changes = request.changes;
   // The rows as the changes so far leave them: made by this set (entry handle and index to
@@ -109,7 +135,8 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
   std::map<Row, std::vector<uint32_t>> written;
   for (const Change& change : changes) {
     if (change.kind != proto::PROTO_CHANGE_SET) continue;
-    if (const EntryDef* entry = EntryAbove(change.object)) {
+    const EntryDef* entry = EntryAbove(change.object);
+    if (entry && entry->statusColumn != 0) {
       written[Row(entry->handle,
                   Oid(change.object.begin() + entry->oid.size() + 1, change.object.end()))]
           .push_back(change.object[entry->oid.size()]);
@@ -120,17 +147,16 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
   records.reserve(changes.size());
   for (size_t i = 0; i < changes.size(); ++i) {
     const Change& change = changes[i];
-    std::string what;
+    // Named only when refused: a set of 100,000 changes goes through here 100,000 times.
     auto refuse = [&](int32_t code, const std::string& why) {
-      Reply reply = Fail(code, "change [" + std::to_string(i) + "] " + what + ": " + why);
+      Reply reply =
+          Fail(code, "change [" + std::to_string(i) + "] " + ChangeText(change) + ": " + why);
       reply.failedChange = static_cast<uint32_t>(i + 1);
       return reply;
     };
     if (change.kind == proto::PROTO_CHANGE_CREATE || change.kind == proto::PROTO_CHANGE_REMOVE) {
       bool create = change.kind == proto::PROTO_CHANGE_CREATE;
       const EntryDef* entry = EntryByOid(change.entry);
-      std::string name = entry ? entry->name : OidText(change.entry);
-      what = std::string(create ? "create " : "remove ") + name + "." + OidText(change.object);
       if (!entry) return refuse(AGENT_ERR_NO_SUCH_ENTRY, "no such table entry");
       if (change.object.empty()) return refuse(AGENT_ERR_BAD_INSTANCE, "the instance is empty");
       std::vector<uint32_t> family = RowFamily(entry->handle);
@@ -165,18 +191,14 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
       continue;
     }
     if (change.kind != proto::PROTO_CHANGE_SET) {
-      what = "of kind " + std::to_string(change.kind);
       return refuse(AGENT_ERR_BAD_ARGUMENT, "no such kind of change (1 create, 2 remove, 3 set)");
     }
     const Oid& oid = change.object;
-    what = "set " + OidText(oid) + " = " + ShownValue(change.value);
     // A scalar, named with .0 or without, as for a data handle.
     auto scalar = scalarByOid_.find(oid);
     if (scalar == scalarByOid_.end() && !oid.empty() && oid.back() == 0)
       scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
     if (scalar != scalarByOid_.end()) {
-      const ScalarDef& s = scalars_[scalar->second];
-      what = "set " + (s.fromMib ? s.name : OidText(s.oid)) + ".0 = " + ShownValue(change.value);
       std::string why;
       SnmpOutcome outcome =
           WriteCheck(0, static_cast<uint32_t>(scalar->second), change.value, &why);
@@ -190,11 +212,6 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
     uint32_t column = oid[entry->oid.size()];
     Oid index(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end());
     auto def = entry->columns.find(column);
-    std::string name =
-        (def != entry->columns.end() ? def->second.name
-                                     : OidText(entry->oid) + "." + std::to_string(column)) +
-        "." + OidText(index);
-    what = "set " + name + " = " + ShownValue(change.value);
     uint32_t handle = rowOf(entry->handle, index);
     if (handle == 0) return refuse(AGENT_ERR_NO_SUCH_INSTANCE, "no such instance");
     auto fresh = madeEntry.find(handle);
@@ -207,8 +224,8 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
       outcome = WriteCheck(handle, column, change.value, &why);
     } else {
       if (def == entry->columns.end()) return refuse(AGENT_ERR_NO_SUCH_OBJECT, "no such object");
-      outcome = ValueCheck(def->second.syntax, def->second.writable, &def->second.limits, name,
-                           change.value, &why);
+      outcome = ValueCheck(def->second.syntax, def->second.writable, &def->second.limits,
+                           def->second.name + "." + OidText(index), change.value, &why);
     }
     if (outcome != SnmpOutcome::Ok) return refuse(ErrorOfOutcome(outcome), why);
     if (column == entry->statusColumn && entry->statusColumn != 0) {

@@ -518,10 +518,15 @@ ORVU_EXPORT int ORVU_CALL AgentApplyChanges(AgentHandle agent, const AgentChange
   }
   proto::Request request;
   request.op = proto::Op::ApplyChanges;
-  request.changes.resize(count);
+  // Counted as it is read, so that a set too large for the agent is refused before it is copied
+  // whole: a change takes at least its kind, two OID counts and a value's syntax, form and number.
+  constexpr size_t CHANGE_MIN_BYTES = 4 + 4 + 4 + 4 + 1 + 4;
+  size_t bytes = 8;
+  request.changes.reserve(
+      std::min<size_t>(count, proto::PROTO_MAX_CHANGES_REQUEST / CHANGE_MIN_BYTES));
   for (uint32_t i = 0; i < count; ++i) {
     const AgentChange& change = changes[i];
-    proto::Change& to = request.changes[i];
+    proto::Change& to = request.changes.emplace_back();
     to.kind = change.kind;
     bool read = ReadOid(&change.object, &to.object, "object") &&
                 (change.kind == ORVU_CHANGE_SET
@@ -529,6 +534,15 @@ ORVU_EXPORT int ORVU_CALL AgentApplyChanges(AgentHandle agent, const AgentChange
                      : ReadOid(&change.entry, &to.entry, "entry"));
     if (!read) {
       if (failedIndex) *failedIndex = i;
+      return orvu::client::LastErrorCode();
+    }
+    bytes += CHANGE_MIN_BYTES + 4 * (to.entry.size() + to.object.size() + to.value.ids.size()) +
+             to.value.bytes.size();
+    if (bytes > proto::PROTO_MAX_CHANGES_REQUEST) {
+      Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE,
+           "value too large: the change set passes the " +
+               std::to_string(proto::PROTO_MAX_CHANGES_REQUEST >> 20) +
+               " MiB that one request may take at change " + std::to_string(i));
       return orvu::client::LastErrorCode();
     }
   }

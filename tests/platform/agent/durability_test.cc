@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -234,6 +235,16 @@ TEST_F(DurabilityTest, AChangeSetIsAppliedWholeOrRefusedWhole) {
     EXPECT_EQ(ReadState(), before) << "a refused set wrote nothing";
   }
   EXPECT_NE(ReadState().find("\ngroup records=5 crc="), std::string::npos) << ReadState();
+  // A set larger than one request may take is refused before anything is sent.
+  char byte = 'x';
+  TestOid descr = LeafOid(2, {21});
+  AgentChange huge{ORVU_CHANGE_SET,
+                   {},
+                   *descr.Ptr(),
+                   {ORVU_SYNTAX_OCTETS, 40u << 20, reinterpret_cast<uintptr_t>(&byte)}};
+  uint32_t failed = 0;
+  EXPECT_EQ(AgentApplyChanges(agent, &huge, 1, &failed), AGENT_ERR_VALUE_TOO_LARGE);
+  EXPECT_EQ(failed, 0u);
   KillAgent();
   AgentFrameworkCleanup();
   ASSERT_TRUE(StartAgent({}));
@@ -247,6 +258,129 @@ TEST_F(DurabilityTest, AChangeSetIsAppliedWholeOrRefusedWhole) {
   EXPECT_EQ(ReadInteger(agent, volumeOid), 40u);
   TestOid absent = LeafOid(3, {23});
   EXPECT_EQ(AgentGetDataHandle(agent, 0, absent.Ptr()), 0u) << "no part of a refused set stays";
+}
+
+// A module whose second table AUGMENTS the first: each row is a family of two instances.
+constexpr const char* FAMILY_MIB =
+    "FAM-MIB DEFINITIONS ::= BEGIN\n"
+    "IMPORTS OBJECT-TYPE, Integer32, enterprises FROM SNMPv2-SMI;\n"
+    "famTable OBJECT-TYPE SYNTAX SEQUENCE OF FamEntry MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"t\" ::= { enterprises 32473 98 1 }\n"
+    "famEntry OBJECT-TYPE SYNTAX FamEntry MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"e\" INDEX { famIndex } ::= { famTable 1 }\n"
+    "FamEntry ::= SEQUENCE { famIndex Integer32, famValue Integer32 }\n"
+    "famIndex OBJECT-TYPE SYNTAX Integer32 (1..100) MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"i\" ::= { famEntry 1 }\n"
+    "famValue OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current\n"
+    "  DESCRIPTION \"v\" DEFVAL { 1 } ::= { famEntry 2 }\n"
+    "famXTable OBJECT-TYPE SYNTAX SEQUENCE OF FamXEntry MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"t\" ::= { enterprises 32473 98 2 }\n"
+    "famXEntry OBJECT-TYPE SYNTAX FamXEntry MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"e\" AUGMENTS { famEntry } ::= { famXTable 1 }\n"
+    "FamXEntry ::= SEQUENCE { famXValue Integer32 }\n"
+    "famXValue OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current\n"
+    "  DESCRIPTION \"x\" DEFVAL { 1 } ::= { famXEntry 1 }\n"
+    "END\n";
+const std::vector<uint32_t> FAM_ENTRY = {1, 3, 6, 1, 4, 1, 32473, 98, 1, 1};
+const std::vector<uint32_t> FAMX_ENTRY = {1, 3, 6, 1, 4, 1, 32473, 98, 2, 1};
+
+// A change of several records (a row of an AUGMENTS family made or removed, a change set) is one
+// unit on disk. Its append is cut short (within the group line, right after its first record,
+// one byte before its end), the cut that should take it back fails, and the agent dies before it
+// can try again: the next start leaves the whole unit out, never a part of it.
+TEST_F(DurabilityTest, AChangeOfSeveralRecordsCutShortCountsForNothing) {
+  std::ofstream(dir_ + "/FAM-MIB") << FAMILY_MIB;
+  agent_->options.env["ORVU_MIB_PATH"] = dir_ + ":" + MibsDir();
+  const std::vector<std::string> args = {"--module", "VORNEL-VNBEEP-MIB", "--module", "FAM-MIB"};
+  SnmpOid famEntry{static_cast<uint32_t>(FAM_ENTRY.size()),
+                   const_cast<uint32_t*>(FAM_ENTRY.data())};
+  auto leaf = [](const std::vector<uint32_t>& entry, uint32_t column, uint32_t index) {
+    std::vector<uint32_t> ids = entry;
+    ids.insert(ids.end(), {column, index});
+    return TestOid(ids);
+  };
+  auto there = [&](AgentHandle agent, const std::vector<uint32_t>& entry, uint32_t index) {
+    TestOid object = leaf(entry, entry == FAM_ENTRY ? 2 : 1, index);
+    return AgentGetDataHandle(agent, 0, object.Ptr()) != 0;
+  };
+  TestOid volume{1, 3, 6, 1, 4, 1, 32473, 99, 1, 2};
+  struct Case {
+    const char* what;
+    std::function<bool(AgentHandle)> change;  // true when the agent acknowledged it
+  };
+  const Case cases[] = {
+      {"a row made in both entries",
+       [&](AgentHandle agent) {
+         uint32_t seven = 7, instance = 0;
+         SnmpOid index{1, &seven};
+         return AgentCreateTableEntry(agent, 0, 0, &famEntry, &index, &instance) != 0;
+       }},
+      {"a row removed from both entries",
+       [&](AgentHandle agent) {
+         uint32_t eight = 8;
+         SnmpOid index{1, &eight};
+         uint32_t entry = AgentFindTableEntry(agent, &famEntry);
+         return AgentRemoveTableEntry(agent, 0, entry,
+                                      AgentFindTableInstance(agent, entry, &index)) != 0;
+       }},
+      {"a change set",
+       [&](AgentHandle agent) {
+         uint32_t failed = 0;
+         return Apply(agent,
+                      {Create(FAM_ENTRY, 9),
+                       SetColumn(FAM_ENTRY, 2, 9, 99),
+                       SetColumn(FAMX_ENTRY, 1, 9, 98),
+                       {ORVU_CHANGE_SET, {}, {1, 3, 6, 1, 4, 1, 32473, 99, 1, 2, 0}, 2, 77, {}}},
+                      &failed) == 0;
+       }},
+  };
+  TestOid extra = leaf(FAMX_ENTRY, 1, 8);
+  // The rows and value that each case starts from are the first two appends.
+  auto begin = [&](const std::string& faults) {
+    std::filesystem::remove(state_);
+    if (!faults.empty()) agent_->options.env["ORVU_FAULTS"] = faults;
+    EXPECT_TRUE(StartAgent(args));
+    AgentHandle agent = Connect();
+    uint32_t eight = 8, instance = 0;
+    SnmpOid index{1, &eight};
+    EXPECT_NE(AgentCreateTableEntry(agent, 0, 0, &famEntry, &index, &instance), 0u);
+    SetInteger(agent, extra, 5);
+    return agent;
+  };
+  for (const Case& c : cases) {
+    // What the change appends when nothing fails, to cut it short where it tells.
+    AgentHandle agent = begin("");
+    size_t before = ReadState().size();
+    ASSERT_TRUE(c.change(agent)) << LastErrorText();
+    std::string unit = ReadState().substr(before);
+    AgentFrameworkCleanup();
+    StopAgent();
+    ASSERT_EQ(unit.rfind("group records=", 0), 0u) << unit;
+    size_t firstRecord = unit.find('\n', unit.find('\n') + 1) + 1;
+    for (size_t bytes : {size_t{10}, firstRecord, unit.size() - 1}) {
+      SCOPED_TRACE(std::string(c.what) + ", cut after " + std::to_string(bytes) + " of " +
+                   std::to_string(unit.size()) + " bytes");
+      agent = begin("StateWrite=" + std::to_string(bytes) + "/5@3;StateCut=0");
+      EXPECT_FALSE(c.change(agent));
+      EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE) << LastErrorText();
+      KillAgent();
+      AgentFrameworkCleanup();
+      // As if the agent died before it noted the cut that failed.
+      std::filesystem::remove(socket_ + ".cut");
+      agent_->options.env.erase("ORVU_FAULTS");
+      ASSERT_TRUE(StartAgent(args));
+      agent = Connect();
+      for (const auto& entry : {FAM_ENTRY, FAMX_ENTRY}) {
+        EXPECT_FALSE(there(agent, entry, 7));
+        EXPECT_TRUE(there(agent, entry, 8));
+        EXPECT_FALSE(there(agent, entry, 9));
+      }
+      EXPECT_EQ(ReadInteger(agent, extra), 5u) << "the row kept its value";
+      EXPECT_EQ(ReadInteger(agent, volume), 50u);
+      AgentFrameworkCleanup();
+      StopAgent();
+    }
+  }
 }
 
 // A client knows the data handles of the rows after the one it asked for. A row that another
