@@ -10,7 +10,7 @@ namespace proto = orvu::proto;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  auto op = static_cast<proto::Op>(data[0] % static_cast<uint32_t>(proto::Op::SetData) + 1);
+  auto op = static_cast<proto::Op>(data[0] % static_cast<uint32_t>(proto::Op::ApplyChanges) + 1);
   proto::Reply reply;
   if (proto::DecodeReply(op, data + 1, size - 1, &reply)) {
     std::string again = proto::EncodeReply(op, reply);

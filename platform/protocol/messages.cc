@@ -80,6 +80,11 @@ void RecordFields(F& f, R& record) {
     f(record.leafCount);
     f(record.entryOid);
     f(record.indexOid);
+  } else if constexpr (std::is_same_v<Record, Change>) {
+    f(record.kind);
+    f(record.entry);
+    f(record.object);
+    f(record.value);
   } else {
     static_assert(std::is_same_v<Record, DataItem>);
     f(record.dataHandle);
@@ -141,6 +146,7 @@ bool RequestFields(F& f, Q& request) {
       f(request.dataHandle);
       f(request.value);
       return true;
+    case Op::ApplyChanges: f(request.changes); return true;
   }
   return false;
 }
@@ -175,7 +181,8 @@ void ReplyFields(F& f, Op op, P& reply) {
       f(reply.nonce);
       f(reply.proof);
       break;
-    case Op::SetData: f(reply.generation); break;
+    case Op::SetData:
+    case Op::ApplyChanges: f(reply.generation); break;
     case Op::EnableInstance:
     case Op::RemoveInstance:
     case Op::Unregister: break;
@@ -291,6 +298,7 @@ void PutReply(Writer& writer, Op op, const Reply& reply) {
   writer.I32(reply.status);
   if (reply.status != 0) {
     writer.Text(reply.text);
+    if (op == Op::ApplyChanges && reply.failedChange != 0) writer.U32(reply.failedChange);
     return;
   }
   Encoder encoder{writer};
@@ -325,6 +333,11 @@ bool DecodeReply(Op op, const uint8_t* data, size_t size, Reply* reply) {
   reply->status = reader.I32();
   if (reader.Ok() && reply->status != 0) {
     reader.Bytes(&reply->text);
+    // A refused change set names the change; a refusal before the request was read does not.
+    if (op == Op::ApplyChanges && !reader.AtEnd()) {
+      reply->failedChange = reader.U32();
+      if (reply->failedChange == 0) return false;
+    }
     return reader.AtEnd();
   }
   if (op == Op::GetData || op == Op::ReadRows) reply->items = std::move(items);

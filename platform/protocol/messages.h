@@ -14,10 +14,15 @@
 namespace orvu::proto {
 
 // 2: GetDataHandle tells the rows ahead, SetData the agent's row count (a library of version 1
-// could not read either reply).
+// could not read either reply). ApplyChanges came later without a new version: it is a request of
+// its own that changes no other, so libraries of version 2 with and without it both register; an
+// agent without it refuses the request as malformed and closes the connection.
 constexpr uint32_t PROTO_VERSION = 2;
 constexpr uint32_t PROTO_MAX_REQUEST = 1u
                                        << 20;  // body bytes; larger requests close the connection
+// ApplyChanges alone may be larger: a change set of 100,000 values takes some 10 MiB. The agent
+// counts it against the budget of all connections like any request, so two at most are held.
+constexpr uint32_t PROTO_MAX_CHANGES_REQUEST = 32u << 20;
 constexpr uint32_t PROTO_MAX_REPLY = 256u << 20;  // body bytes the library accepts
 // Client name (and self-reported file name) bytes kept by the agent.
 constexpr uint32_t PROTO_MAX_NAME = 4096;
@@ -42,7 +47,15 @@ enum class Op : uint32_t {
   // The first request of a TCP peer: its nonce, which the agent answers with its own nonce and
   // its proof (proof.h); the registration that follows carries the client's proof.
   Challenge = 15,
+  // A change set: creations, removals and writes, applied whole or refused whole.
+  ApplyChanges = 16,
 };
+
+// The body bytes the agent takes for a request of operation code OP.
+inline uint32_t RequestLimit(uint32_t op) {
+  return op == static_cast<uint32_t>(Op::ApplyChanges) ? PROTO_MAX_CHANGES_REQUEST
+                                                       : PROTO_MAX_REQUEST;
+}
 
 using orvu::KindOfSyntax;
 using orvu::ValueKind;
@@ -81,6 +94,18 @@ struct Value {
   bool operator==(const Value&) const = default;
 };
 
+// One part of a change set, as the framework header's AgentChange: CHANGE_CREATE and CHANGE_REMOVE
+// name an entry and an instance suffix (object), CHANGE_SET an object with its suffix and a value.
+constexpr uint32_t PROTO_CHANGE_CREATE = 1;
+constexpr uint32_t PROTO_CHANGE_REMOVE = 2;
+constexpr uint32_t PROTO_CHANGE_SET = 3;
+struct Change {
+  uint32_t kind = 0;
+  std::vector<uint32_t> entry;
+  std::vector<uint32_t> object;
+  Value value;
+};
+
 struct Request {
   Op op = Op::Register;
   uint32_t version = PROTO_VERSION;  // Register
@@ -103,6 +128,7 @@ struct Request {
   uint32_t count = 0;             // EnumInstances: records wanted; GetDataHandle: rows ahead
   std::vector<uint32_t> handles;  // ReadRows: instance handles
   std::string nonce;              // Challenge
+  std::vector<Change> changes;    // ApplyChanges
 };
 
 struct ModuleRecord {
@@ -144,6 +170,9 @@ struct Reply {
   std::string text;  // with a nonzero status
   // client, entry, instance or data handle; EnumInstances: the records in the snapshot
   uint32_t handle = 0;
+  // ApplyChanges refused for one change: 1 + its position, after the text of the failed reply;
+  // 0 (and nothing after the text) when the refusal concerns the set as a whole.
+  uint32_t failedChange = 0;
   uint32_t instanceHandle = 0;  // CreateInstance: the new instance's handle (handle: its entry)
   std::vector<ModuleRecord> modules;
   std::vector<ClientRecord> clients;

@@ -244,6 +244,33 @@ TEST_F(AgentxTest, ASetThatCannotBeStoredLeavesNoneOfItsVarbinds) {
   EXPECT_EQ(Get({Leaf(FREQ, 2, "7"), VOLUME}), unchanged);
 }
 
+// A destroy is stored before CommitSet answers: when the disk refuses it, snmpset fails and the
+// row stays, before and after a restart; the next destroy goes through.
+TEST_F(AgentxTest, ADestroyThatCannotBeStoredLeavesTheRow) {
+  TestAgentOptions options;
+  options.extraArgs = AgentxArgs(master);
+  options.extraArgs.push_back("--fsync");
+  // The start-up rewrite and the creation sync first; the destroy finds no room.
+  options.env["ORVU_FAULTS"] = "StateSync=0/28@3";
+  agent.reset();
+  agent = std::make_unique<TestAgent>(options);
+  ASSERT_TRUE(agent->Running());
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  Oaset({"-a" + SCHEDULE, "-i4"});
+  const std::string status = Leaf(SCHEDULE, 4, "4");
+  OasetRun destroy = Set({status, "i", "6"});
+  EXPECT_NE(destroy.status, 0);
+  EXPECT_NE(destroy.err.find("commitFailed"), std::string::npos) << destroy.err;
+  EXPECT_EQ(Get({status}), status + " = INTEGER: 1\n");
+  agent->Kill9();
+  ASSERT_TRUE(agent->Start());
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  EXPECT_EQ(Get({status}), status + " = INTEGER: 1\n");
+  destroy = Set({status, "i", "6"});
+  EXPECT_EQ(destroy.status, 0) << destroy.err;
+  EXPECT_EQ(Get({status}), status + " = No Such Instance currently exists at this OID\n");
+}
+
 // A walk lists every scalar and every readable column of every instance, in OID order, across
 // the tables; GetNext and GetBulk agree. The NULL column is stepped over, the not-accessible
 // index columns are not served.

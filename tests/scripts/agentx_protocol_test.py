@@ -16,8 +16,10 @@ TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))
 BIN = os.path.join(sys.argv[1], "bin")
 ENTRY = [1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1]
 HERTZ = ENTRY + [3]
-OPEN, CLOSE, REGISTER, GET, GETNEXT, GETBULK, TESTSET, COMMITSET, CLEANUPSET = 1, 2, 3, 5, 6, 7, 8, 9, 11
+SCHEDULE_STATUS = [1, 3, 6, 1, 4, 1, 32473, 99, 1, 12, 1, 4]
+OPEN, CLOSE, REGISTER, GET, GETNEXT, GETBULK, TESTSET, COMMITSET, UNDOSET, CLEANUPSET = 1, 2, 3, 5, 6, 7, 8, 9, 10, 11
 RESPONSE = 18
+COMMIT_FAILED, PROCESSING_ERROR = 14, 268
 failures = []
 
 
@@ -139,6 +141,8 @@ def run(transport):
         for row in (1, 2):
             state.write(f"instance entry={'.'.join(map(str, ENTRY))} index={row} handle={row} creator=1 "
                         f"time=0 enabled=8\nvalue handle={row} column=3 syntax=2 number={100 * row}\n")
+        state.write("instance entry=1.3.6.1.4.1.32473.99.1.12.1 index=3 handle=3 creator=1 time=0\n"
+                    "value handle=3 column=2 syntax=2 number=7\nvalue handle=3 column=4 syntax=2 number=1\n")
     if transport == "unix":
         listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         listener.bind(master_path)
@@ -149,7 +153,8 @@ def run(transport):
         address = f"tcp:localhost:{listener.getsockname()[1]}"
     listener.listen(4)
     listener.settimeout(10)
-    env = dict(os.environ, ORVU_MIB_PATH=os.path.join(TOP, "mibs"))
+    # The second change the agent appends (the first destroy below) finds the disk full.
+    env = dict(os.environ, ORVU_MIB_PATH=os.path.join(TOP, "mibs"), ORVU_FAULTS="StateWrite=0/28@2")
     agent = subprocess.Popen([os.path.join(BIN, "orvu-agentd"), "--socket", os.path.join(work, "agent.sock"),
                               "--state", os.path.join(work, "state"), "--agentx", address],
                              env=env, stderr=subprocess.PIPE, text=True)
@@ -180,6 +185,41 @@ def run(transport):
         packets.send(CLEANUPSET, [], transaction=5)
         packets.send(GET, [oid(HERTZ + [1]), oid([])])
         check("the value after the set", response(packets)[2][0][2], 555)
+
+        # A destroy is stored before CommitSet answers: with the journal's append refused, the
+        # commit fails and the row stays, in the agent and in the file the next start reads.
+        def destroy(transaction):
+            packets.send(TESTSET, [integer_vb(SCHEDULE_STATUS + [3], 6)], transaction=transaction)
+            check("TestSet of a destroy", response(packets)[:2], (0, 0))
+            packets.send(COMMITSET, [], transaction=transaction)
+            return response(packets)[:2]
+        check("a destroy the journal refuses", destroy(10), (COMMIT_FAILED, 1))
+        packets.send(UNDOSET, [], transaction=10)
+        check("UndoSet after the refused destroy", response(packets)[:2], (0, 0))
+        packets.send(CLEANUPSET, [], transaction=10)
+        packets.send(GET, [oid(SCHEDULE_STATUS + [3]), oid([])])
+        check("the row the refused destroy leaves", response(packets)[2][0][2], 1)
+        with open(os.path.join(work, "state")) as state:
+            check("the refused destroy in the state file", "remove handle=3" in state.read(), False)
+        check("a destroy the journal takes", destroy(11), (0, 0))
+        packets.send(CLEANUPSET, [], transaction=11)
+        with open(os.path.join(work, "state")) as state:
+            check("the destroy in the state file", "remove handle=3" in state.read(), True)
+
+        # A second CommitSet of one set is the master's error, not a second commit; the UndoSet
+        # after it takes back the first.
+        packets.send(TESTSET, [integer_vb(HERTZ + [1], 777)], transaction=12)
+        check("TestSet", response(packets)[:2], (0, 0))
+        packets.send(COMMITSET, [], transaction=12)
+        check("CommitSet", response(packets)[:2], (0, 0))
+        packets.send(COMMITSET, [], transaction=12)
+        check("a second CommitSet", response(packets)[:2], (PROCESSING_ERROR, 0))
+        packets.send(UNDOSET, [], transaction=12)
+        check("UndoSet after it", response(packets)[:2], (0, 0))
+        packets.send(CLEANUPSET, [], transaction=12)
+        packets.send(GET, [oid(HERTZ + [1]), oid([])])
+        check("the value after the undo", response(packets)[2][0][2], 555)
+
         packets.send(TESTSET, [integer_vb(HERTZ + [2], 300), octets_vb(HERTZ + [1], b"loud")], network=True,
                      transaction=6)
         check("a TestSet with a wrong type", response(packets)[:2], (7, 2))

@@ -64,6 +64,9 @@ enum class SnmpOutcome {
   InconsistentValue,
 };
 
+// The library's error code for a refused write (handle_changes.cc).
+int32_t ErrorOfOutcome(SnmpOutcome outcome);
+
 // What a varbind of an SNMP set does to its row beside its value (RowStatus, RFC 2579).
 enum class RowChange { None, Create, Destroy };
 
@@ -72,7 +75,7 @@ struct SnmpVarBind {
   proto::Value value;
 };
 
-// The object a set names, found by SnmpCheckSet and written by SnmpCommitSet.
+// The object a set names, found by SnmpCheckSet and written by SnmpCommitWhole.
 struct SnmpSetTarget {
   uint32_t instanceHandle = 0;  // 0 for a scalar
   uint32_t column = 0;          // the column, or the scalar's position
@@ -112,9 +115,9 @@ struct InstanceListing {
 // replays, and a change is acknowledged only once its records are in the file and applied. A
 // handler checks its request first to give the client its own reason; Commit checks again before
 // anything is written, and a record it refuses never reaches the file. The records of one change
-// (a group) are checked against the state before it, so a group holds none that makes or removes
-// an instance. A write that fails is cut back off the file (state_journal.h), and the change is
-// refused with the reason and not applied.
+// (a group) are checked in turn, each against the state that the ones before it leave, as the
+// replay reads them. A write that fails is cut back off the file (state_journal.h), and the change
+// is refused with the reason and not applied.
 // A state file of this many bytes and more, which start-up would write again as it read it, is
 // served first and rewritten between requests, this many records at a time (a few milliseconds).
 constexpr size_t AGENT_REWRITE_IN_PARTS_BYTES = 8u << 20;
@@ -155,17 +158,13 @@ class AgentCore {
   SnmpOutcome SnmpCheckSets(const std::vector<SnmpVarBind>& varbinds,
                             std::vector<SnmpSetTarget>* targets, size_t* failed,
                             std::string* why) const;
-  // Creates the row that a Create target names (journal first); 0 when the journal refused it.
-  uint32_t SnmpCreateRow(const SnmpSetTarget& target);
-  // Removes the row of the RowStatus object OID, if there is one; false when the journal refused
-  // the removal.
-  bool SnmpDestroyRow(const Oid& oid);
-  // commit.cc: writes the checked value (journal first); false when the object is gone or the
-  // journal refused it. An undo is the same call with the previous value.
-  bool SnmpCommitSet(const SnmpSetTarget& target, const proto::Value& value);
-  // Writes the checked values of one SNMP set (TARGETS, each with its value) as one change, in
-  // one journal append: all of them, or none when an object is gone or the journal refuses them.
-  bool SnmpCommitSets(const std::vector<SnmpSetTarget>& targets);
+  // Carries out a set that SnmpCheckSets passed (TARGETS) as one change, in one journal append,
+  // before the manager hears back: the rows it creates (with their AUGMENTS family), its values
+  // and the rows it destroys; all of it, or nothing when the journal refuses it or an object is
+  // gone since the check. *UNDO receives the change that takes it back (SnmpUndo).
+  bool SnmpCommitWhole(const std::vector<SnmpSetTarget>& targets, std::vector<StateRecord>* undo);
+  // UNDO as one change; false when it no longer fits the state or the journal refuses it.
+  bool SnmpUndo(const std::vector<StateRecord>& undo);
 
  private:
   // commit.cc: the commit path.
@@ -180,6 +179,10 @@ class AgentCore {
 
   // journal_replay.cc: whether RECORD fits the state as it is, or why not in *ERROR.
   bool Check(const StateRecord& record, std::string* error) const;
+  // Whether the records of one change fit, each in the state that the ones before it leave (a
+  // change may make a row and then write it); the position of the first that does not in *FAILED.
+  bool CheckChange(const std::vector<StateRecord>& records, size_t* failed,
+                   std::string* error) const;
   // How one checked record changes the state, at start and after each append.
   void Apply(const StateRecord& record);
   // The entry of OID (its first definition), 0 when none; a row after row of one entry finds it
@@ -223,9 +226,16 @@ class AgentCore {
   proto::Reply EnumInstances(const ClientContext& client, const proto::Request& request);
   proto::Reply Create(const ClientContext& client, const proto::Request& request);
   proto::Reply ChangeInstance(const proto::Request& request, RecordType type);
-  // Adds an instance of ENTRY at INDEX (journal first); its handle, 0 on failure (in *REPLY).
-  uint32_t AddInstance(const EntryDef& entry, const Oid& index, uint32_t creator,
-                       proto::Reply* reply);
+
+  // handle_changes.cc: the handler ApplyChanges, and the records that make a row of ENTRY at
+  // INDEX in every entry of its family, with handles from *NEXT on that are neither in use nor
+  // TAKEN (*NEXT is left past the last one given).
+  proto::Reply ApplyChanges(const ClientContext& client, const proto::Request& request);
+  // A change as a refusal names it: its kind, object (by name where it has one) and value.
+  std::string ChangeText(const proto::Change& change) const;
+  void FamilyRowRecords(const EntryDef& entry, const Oid& index, uint32_t creator,
+                        const std::set<uint32_t>& taken, uint32_t* next,
+                        std::vector<StateRecord>* records) const;
 
   // handle_data.cc: data handles and the handlers GetData and SetData.
   proto::Reply GetData(const proto::Request& request);

@@ -27,17 +27,17 @@ bool AgentCore::Commit(const StateRecord& record, proto::Reply* reply) {
 
 bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* reply) {
   std::string error;
-  for (const StateRecord& record : records) {
-    bool fits = Check(record, &error);
-    if (fits && records.size() > 1 &&
-        (record.type == RecordType::Instance || record.type == RecordType::Remove)) {
-      error = "a change of several records makes or removes an instance";
-      fits = false;
-    }
-    if (!fits) {
-      *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
-      return false;
-    }
+  size_t failed = 0;
+  if (records.size() > STATE_MAX_GROUP) {
+    *reply =
+        Fail(AGENT_ERR_VALUE_TOO_LARGE,
+             "the change makes " + std::to_string(records.size()) + " records, more than the " +
+                 std::to_string(STATE_MAX_GROUP) + " that one change may hold");
+    return false;
+  }
+  if (!CheckChange(records, &failed, &error)) {
+    *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
+    return false;
   }
   // The file is appended to only after the agent rewrote it: at start, between requests after
   // it, or once there is room.
@@ -52,7 +52,11 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
     return false;
   }
-  for (const StateRecord& record : records) Apply(record);
+  for (const StateRecord& record : records) {
+    Apply(record);
+    // A handle given anew after four billion creations may still be marked from its first life.
+    if (record.type == RecordType::Instance) snmpHidden_.erase(record.handle);
+  }
   // Compared in bytes with the last rewrite, not with a fresh count, so that a large state does
   // not cost a full pass on every change, and small changes to rows of large values do not
   // rewrite those values over and over; nor does a count of records hold it back, so that a few
@@ -97,27 +101,6 @@ StateRecord AgentCore::ValueRecord(uint32_t instanceHandle, uint32_t leaf,
 bool AgentCore::WriteValue(uint32_t instanceHandle, uint32_t leaf, const Value& value,
                            Reply* reply) {
   return Commit(ValueRecord(instanceHandle, leaf, value), reply);
-}
-
-bool AgentCore::SnmpCommitSet(const SnmpSetTarget& target, const Value& value) {
-  if (target.instanceHandle == 0 ? target.column >= scalars_.size()
-                                 : !instances_.count(target.instanceHandle))
-    return false;
-  proto::Reply reply;
-  return WriteValue(target.instanceHandle, target.column, value, &reply);
-}
-
-bool AgentCore::SnmpCommitSets(const std::vector<SnmpSetTarget>& targets) {
-  std::vector<StateRecord> records;
-  for (const SnmpSetTarget& target : targets) {
-    // An object removed since the check takes the whole set with it.
-    if (target.instanceHandle == 0 ? target.column >= scalars_.size()
-                                   : !instances_.count(target.instanceHandle))
-      return false;
-    records.push_back(ValueRecord(target.instanceHandle, target.column, target.value));
-  }
-  Reply reply;
-  return !records.empty() && Commit(records, &reply);
 }
 
 }  // namespace orvu::agent

@@ -146,13 +146,8 @@ Reply AgentCore::SetData(const Request& request) {
   // The value in place is not read: a set costs the same however large the row's values are.
   if (!KeyOfHandle(request.dataHandle, &key, &failure)) return failure;
   std::string why;
-  switch (WriteCheck(key.instance, key.leaf, request.value, &why)) {
-    case SnmpOutcome::Ok: break;
-    case SnmpOutcome::NotWritable: return Fail(AGENT_ERR_READ_ONLY, why);
-    case SnmpOutcome::WrongType: return Fail(AGENT_ERR_WRONG_SYNTAX, why);
-    case SnmpOutcome::WrongLength: return Fail(AGENT_ERR_WRONG_LENGTH, why);
-    default: return Fail(AGENT_ERR_WRONG_VALUE, why);
-  }
+  SnmpOutcome outcome = WriteCheck(key.instance, key.leaf, request.value, &why);
+  if (outcome != SnmpOutcome::Ok) return Fail(ErrorOfOutcome(outcome), why);
   Reply reply;
   WriteValue(key.instance, key.leaf, request.value, &reply);
   reply.generation = generation_;

@@ -67,6 +67,7 @@ Reply AgentCore::Handle(ClientContext* client, const Request& request) {
     case proto::Op::GetData: return GetData(request);
     case proto::Op::ReadRows: return ReadRows(request);
     case proto::Op::SetData: return SetData(request);
+    case proto::Op::ApplyChanges: return ApplyChanges(*client, request);
     case proto::Op::Unregister:
       client->droppedSnapshot = Disconnect(*client);
       client->clientHandle = 0;
@@ -172,33 +173,16 @@ Reply AgentCore::Create(const ClientContext& client, const Request& request) {
     return Fail(AGENT_ERR_BAD_INSTANCE,
                 "bad instance OID " + OidText(request.index) + ": " + misfit);
   }
+  // The whole family in one change: a torn write leaves none of its rows.
+  std::vector<StateRecord> records;
+  uint32_t next = nextInstance_;
+  FamilyRowRecords(*entry, request.index, client.clientHandle, {}, &next, &records);
   Reply reply;
-  uint32_t created = 0;
-  for (uint32_t member : family) {
-    uint32_t handle = AddInstance(entries_[member - 1], request.index, client.clientHandle, &reply);
-    if (handle == 0) return reply;
-    if (created == 0) created = handle;  // the family starts with the entry asked for
-  }
+  if (!Commit(records, &reply)) return reply;
+  nextInstance_ = next;
   reply.handle = entry->handle;
-  reply.instanceHandle = created;
+  reply.instanceHandle = records.front().handle;  // the family starts with the entry asked for
   return reply;
-}
-
-uint32_t AgentCore::AddInstance(const EntryDef& entry, const Oid& index, uint32_t creator,
-                                Reply* reply) {
-  // Handles wrap after four billion creations; a handle still in use is never given twice.
-  while (nextInstance_ == 0 || instances_.count(nextInstance_)) ++nextInstance_;
-  StateRecord record;
-  record.type = RecordType::Instance;
-  record.entryOid = entry.oid;
-  record.indexOid = index;
-  record.handle = nextInstance_;
-  record.creator = creator;
-  record.time = Now();
-  if (!Commit(record, reply)) return 0;
-  snmpHidden_.erase(record.handle);
-  ++nextInstance_;
-  return record.handle;
 }
 
 Reply AgentCore::ChangeInstance(const Request& request, RecordType type) {
@@ -209,16 +193,16 @@ Reply AgentCore::ChangeInstance(const Request& request, RecordType type) {
   record.type = type;
   record.handle = instance->handle;
   if (type == RecordType::Enable) record.enabledFlags = request.flags;
+  std::vector<StateRecord> records{record};
+  // The row goes from every entry that shares it, in the same change.
   std::vector<uint32_t> family = RowFamily(instance->entryHandle);
-  Oid index = instance->index;
-  if (!Commit(record, &reply) || type != RecordType::Remove) return reply;
-  // The row goes from every entry that shares it.
-  for (size_t i = 1; i < family.size(); ++i) {
-    auto shared = instancesByIndex_[family[i] - 1].find(index);
+  for (size_t i = 1; i < family.size() && type == RecordType::Remove; ++i) {
+    auto shared = instancesByIndex_[family[i] - 1].find(instance->index);
     if (shared == instancesByIndex_[family[i] - 1].end()) continue;
     record.handle = shared->second;
-    if (!Commit(record, &reply)) return reply;
+    records.push_back(record);
   }
+  Commit(records, &reply);
   return reply;
 }
 

@@ -1,5 +1,9 @@
 // Replay: whether a state record fits the agent's state, and how it changes that state, whether
 // read from the state file at start or just appended to the journal.
+#include <map>
+#include <set>
+#include <utility>
+
 #include "agent/core/agent_core.h"
 
 namespace orvu::agent {
@@ -60,6 +64,66 @@ bool AgentCore::Check(const StateRecord& record, std::string* error) const {
       // The reader hands on a group's records, never the group itself.
       *error = "a group record out of place";
       return false;
+  }
+  return true;
+}
+
+bool AgentCore::CheckChange(const std::vector<StateRecord>& records, size_t* failed,
+                            std::string* error) const {
+  *failed = 0;
+  if (records.size() == 1) return Check(records.front(), error);
+  // What the records before this one did: the instances they made (with their row) and removed.
+  using Row = std::pair<Oid, Oid>;  // entry OID, index
+  std::map<uint32_t, Row> made;
+  std::set<uint32_t> gone;
+  std::set<Row> madeRows, goneRows;
+  auto live = [&](uint32_t handle) {
+    return made.count(handle) || (!gone.count(handle) && instances_.count(handle));
+  };
+  for (size_t i = 0; i < records.size(); ++i) {
+    *failed = i;
+    const StateRecord& record = records[i];
+    switch (record.type) {
+      case RecordType::Instance: {
+        Row row(record.entryOid, record.indexOid);
+        uint32_t entry = EntryHandleOf(record.entryOid);
+        bool stated = madeRows.count(row) || (!goneRows.count(row) && entry &&
+                                              instancesByIndex_[entry - 1].count(record.indexOid));
+        if (record.handle == 0 || instances_.count(record.handle) || made.count(record.handle)) {
+          *error = "instance handle " + std::to_string(record.handle) + " is 0 or used twice";
+          return false;
+        }
+        if (stated) {
+          *error = "instance " + OidText(record.indexOid) + " of " + OidText(record.entryOid) +
+                   " stated twice";
+          return false;
+        }
+        made.emplace(record.handle, row);
+        madeRows.insert(row);
+        break;
+      }
+      case RecordType::Enable:
+      case RecordType::Remove:
+      case RecordType::Value:
+        if (!live(record.handle)) {
+          *error = "no instance with handle " + std::to_string(record.handle);
+          return false;
+        }
+        if (record.type == RecordType::Remove) {
+          auto it = made.find(record.handle);
+          if (it != made.end()) {
+            madeRows.erase(it->second);
+            made.erase(it);
+          } else {
+            const Instance& instance = instances_.at(record.handle);
+            goneRows.emplace(entries_[instance.entryHandle - 1].oid, instance.index);
+          }
+          gone.insert(record.handle);
+        }
+        break;
+      default:
+        if (!Check(record, error)) return false;
+    }
   }
   return true;
 }

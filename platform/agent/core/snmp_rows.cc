@@ -2,6 +2,7 @@
 // destroyed by managers (RFC 2579), every varbind checked before anything is written.
 #include <algorithm>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "agent/core/agent_core.h"
@@ -162,26 +163,85 @@ SnmpOutcome AgentCore::SnmpCheckSets(const std::vector<SnmpVarBind>& varbinds,
   return SnmpOutcome::Ok;
 }
 
-uint32_t AgentCore::SnmpCreateRow(const SnmpSetTarget& target) {
-  const EntryDef* entry = EntryByHandle(target.entryHandle);
-  if (!entry || instancesByIndex_[entry->handle - 1].count(target.index)) return 0;
+bool AgentCore::SnmpCommitWhole(const std::vector<SnmpSetTarget>& targets,
+                                std::vector<StateRecord>* undo) {
+  undo->clear();
+  std::vector<StateRecord> records;
+  // The undo in three parts, in this order: destroyed rows made again with what they held, values
+  // written back, created rows removed.
+  std::vector<StateRecord> remake, restore, unmake;
+  uint32_t next = nextInstance_;
+  std::set<uint32_t> taken;
+  std::map<RowKey, uint32_t> made;
+  for (const SnmpSetTarget& t : targets) {
+    if (t.row != RowChange::Create) continue;
+    const EntryDef* entry = EntryByHandle(t.entryHandle);
+    if (!entry || made.count(RowKey(t.entryHandle, t.index))) return false;
+    std::vector<uint32_t> family = RowFamily(entry->handle);
+    size_t first = records.size();
+    FamilyRowRecords(*entry, t.index, 0, taken, &next, &records);
+    for (size_t r = first; r < records.size(); ++r) {
+      taken.insert(records[r].handle);
+      made[RowKey(family[r - first], t.index)] = records[r].handle;
+      StateRecord& removal = unmake.emplace_back();
+      removal.type = RecordType::Remove;
+      removal.handle = records[r].handle;
+    }
+  }
+  for (const SnmpSetTarget& t : targets) {
+    if (t.row == RowChange::Destroy) continue;
+    uint32_t handle = t.instanceHandle;
+    if (handle == 0 && t.entryHandle != 0) {
+      auto it = made.find(RowKey(t.entryHandle, t.index));
+      if (it == made.end()) return false;
+      handle = it->second;
+    } else if (handle == 0 ? t.column >= scalars_.size() : !instances_.count(handle)) {
+      return false;  // gone since the check
+    } else {
+      restore.push_back(ValueRecord(handle, t.column, t.previous));
+    }
+    records.push_back(ValueRecord(handle, t.column, t.value));
+  }
+  std::set<uint32_t> destroyed;
+  for (const SnmpSetTarget& t : targets) {
+    // A destroy of a row that is not there has nothing to remove.
+    if (t.row != RowChange::Destroy || t.entryHandle == 0) continue;
+    for (uint32_t member : RowFamily(t.entryHandle)) {
+      auto row = instancesByIndex_[member - 1].find(t.index);
+      if (row == instancesByIndex_[member - 1].end() || !destroyed.insert(row->second).second)
+        continue;
+      StateRecord& removal = records.emplace_back();
+      removal.type = RecordType::Remove;
+      removal.handle = row->second;
+      const Instance& instance = instances_.at(row->second);
+      StateRecord& again = remake.emplace_back();
+      again.type = RecordType::Instance;
+      again.entryOid = entries_[instance.entryHandle - 1].oid;
+      again.indexOid = instance.index;
+      again.handle = instance.handle;
+      again.creator = instance.creator;
+      again.time = instance.time;
+      again.enabledFlags = instance.enabledFlags;
+      again.leaves = instance.leaves;
+      Value value;
+      for (StoredValues::Cursor at(instance.values); !at.AtEnd(); at.Next()) {
+        at.Value(&value);
+        remake.push_back(ValueRecord(instance.handle, at.Column(), value));
+      }
+    }
+  }
   proto::Reply reply;
-  return AddInstance(*entry, target.index, 0, &reply);
+  if (records.empty()) return true;
+  if (!Commit(records, &reply)) return false;
+  nextInstance_ = next;
+  for (std::vector<StateRecord>* part : {&remake, &restore, &unmake})
+    undo->insert(undo->end(), part->begin(), part->end());
+  return true;
 }
 
-bool AgentCore::SnmpDestroyRow(const Oid& oid) {
-  const EntryDef* entry = EntryAbove(oid);
-  if (!entry || entry->statusColumn == 0 || oid[entry->oid.size()] != entry->statusColumn) {
-    return true;
-  }
-  const auto& rows = instancesByIndex_[entry->handle - 1];
-  auto row = rows.find(Oid(oid.begin() + static_cast<long>(entry->oid.size()) + 1, oid.end()));
-  if (row == rows.end()) return true;
-  StateRecord record;
-  record.type = RecordType::Remove;
-  record.handle = row->second;
+bool AgentCore::SnmpUndo(const std::vector<StateRecord>& undo) {
   proto::Reply reply;
-  return Commit(record, &reply);
+  return undo.empty() || Commit(undo, &reply);
 }
 
 }  // namespace orvu::agent

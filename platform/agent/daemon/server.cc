@@ -128,7 +128,16 @@ std::string BudgetText() {
 void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
   while (c->out.empty() && c->in.size() >= 4) {
     uint32_t size = wire::GetU32(reinterpret_cast<const uint8_t*>(c->in.data()));
-    if (size > (IsStranger(*c) ? SERVER_STRANGER_REQUEST : proto::PROTO_MAX_REQUEST)) {
+    if (!IsStranger(*c) && size > proto::PROTO_MAX_REQUEST &&
+        size <= proto::PROTO_MAX_CHANGES_REQUEST && c->in.size() < 8) {
+      return;  // the operation code, which the limit depends on, has yet to come
+    }
+    uint32_t limit =
+        IsStranger(*c) ? SERVER_STRANGER_REQUEST
+        : size > proto::PROTO_MAX_REQUEST
+            ? proto::RequestLimit(wire::GetU32(reinterpret_cast<const uint8_t*>(c->in.data()) + 4))
+            : proto::PROTO_MAX_REQUEST;
+    if (size > limit) {
       c->out =
           ErrorFrame(AGENT_ERR_BAD_REQUEST,
                      "request of " + std::to_string(size) + " bytes is larger than the agent " +
@@ -182,7 +191,8 @@ void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
 
 void ReadFrom(AgentCore* core, Connection* c, Buffers* buffers) {
   char buffer[65536];
-  while (c->out.empty() && c->in.size() <= 4 + proto::PROTO_MAX_REQUEST) {
+  // HandleInput refuses a frame past its operation's limit as soon as its header is in.
+  while (c->out.empty() && c->in.size() <= 4 + proto::PROTO_MAX_CHANGES_REQUEST) {
     // A stranger's bytes are read no further than its one small request.
     size_t want = sizeof buffer;
     if (IsStranger(*c)) {

@@ -13,7 +13,8 @@
 //   group records=N
 //
 // A group holds the N records after it, written in one append as one change (the varbinds of one
-// SNMP set): they count all together, or, cut short at the end of the file, not at all.
+// SNMP set, a row of an AUGMENTS family, a change set): they count all together, or, cut short at
+// the end of the file, not at all. Each is read in the state the ones before it leave.
 // Earlier agents wrote a scalar's object as its first oid= (scalar oid=OID syntax=N ...); such
 // lines still read, with an OID value's oid= after it.
 // Numbers are decimal, from -2147483648 to 4294967295 (kept as their 32-bit pattern). TEXT escapes
@@ -32,8 +33,9 @@ namespace orvu::agent {
 
 enum class RecordType { Module, Client, Instance, Enable, Remove, Value, Scalar, Group };
 
-// The records one group may hold.
-constexpr uint32_t STATE_MAX_GROUP = 65536;
+// The records one group may hold: a change set of 100,000 values and 10,000 rows fits with room,
+// and a start holds at most this many records of a group back until its last one is read.
+constexpr uint32_t STATE_MAX_GROUP = 1u << 20;
 
 struct StateRecord {
   RecordType type = RecordType::Module;

@@ -172,76 +172,44 @@ void TestSet(const Answering& a, const Pdu& pdu) {
   Respond(a.out, pdu.header, SNMP_NO_ERROR, 0);
 }
 
-// Takes back what CommitSet did: values return to what they were, rows it created go; each undo
-// is journaled like any change. False when one of them could not be written.
+// Takes back what CommitSet did, as one change journaled like any other. False when it could
+// not be written, or no longer fits (a library client changed a row since).
 bool Undo(const Answering& a, PendingSet* set) {
-  bool whole = true;
-  for (size_t i : set->written) {
-    const SnmpSetTarget& t = set->targets[i];
-    if (a.core->SnmpCommitSet(t, t.previous)) {
-      ++a.counters->setsUndone;
-    } else {
-      whole = false;
-    }
-  }
-  for (size_t i : set->created) {
-    if (a.core->SnmpDestroyRow(set->varbinds[i].oid)) {
-      ++a.counters->setsUndone;
-    } else {
-      whole = false;
-    }
-  }
-  set->written.clear();
-  set->created.clear();
+  if (!set->committed) return true;
+  bool whole = a.core->SnmpUndo(set->undo);
+  if (whole) a.counters->setsUndone += set->written;
+  set->undo.clear();
   set->committed = false;
   return whole;
 }
 
 // CommitSet: the set is checked again (a library client may have removed an instance since
-// TestSet); the rows it creates come first, then all its values as one journal record, written
-// before the master hears back. Rows it destroys go at the end (CleanupSet), when nothing can undo
-// it. A commit that fails takes back what it did before it answers.
+// TestSet), then the rows it creates, its values and the rows it destroys go to the journal as
+// one change before the master hears back; nothing of it waits for CleanupSet, which has no
+// answer. A commit that fails changes nothing.
 void CommitSet(const Answering& a, const Pdu& pdu) {
   PendingSet& set = *a.set;
   size_t failed = 0;
+  if (set.committed && set.transaction == pdu.header.transactionId) {
+    // A master that commits one set twice is confused: the set stays as the first commit left
+    // it, for the UndoSet or CleanupSet to come.
+    Respond(a.out, pdu.header, AGENTX_PROCESSING_ERROR, 0);
+    return;
+  }
   if (!set.tested || set.transaction != pdu.header.transactionId ||
       CheckSet(a, &set, &failed) != SnmpOutcome::Ok) {
     Respond(a.out, pdu.header, SNMP_COMMIT_FAILED, static_cast<uint16_t>(failed + 1));
     return;
   }
-  std::vector<SnmpSetTarget>& targets = set.targets;
-  for (size_t i = 0; i < targets.size(); ++i) {
-    if (targets[i].row != RowChange::Create) continue;
-    uint32_t handle = a.core->SnmpCreateRow(targets[i]);
-    if (handle == 0) {
-      Undo(a, &set);
-      Respond(a.out, pdu.header, SNMP_COMMIT_FAILED, static_cast<uint16_t>(i + 1));
-      return;
-    }
-    set.created.push_back(i);
-    for (SnmpSetTarget& t : targets) {
-      if (t.instanceHandle == 0 && t.entryHandle == targets[i].entryHandle &&
-          t.index == targets[i].index)
-        t.instanceHandle = handle;
-    }
-  }
-  // The values go in one journal append: a failed write leaves none of them, never a half set.
-  std::vector<SnmpSetTarget> writes;
-  std::vector<size_t> positions;
-  for (size_t i = 0; i < targets.size(); ++i) {
-    if (targets[i].row == RowChange::Destroy) continue;
-    writes.push_back(targets[i]);
-    positions.push_back(i);
-  }
-  if (!writes.empty() && !a.core->SnmpCommitSets(writes)) {
-    Undo(a, &set);
-    Respond(a.out, pdu.header, SNMP_COMMIT_FAILED, static_cast<uint16_t>(positions.front() + 1));
+  if (!a.core->SnmpCommitWhole(set.targets, &set.undo)) {
+    Respond(a.out, pdu.header, SNMP_COMMIT_FAILED, 1);
     return;
   }
-  for (size_t i : positions) {
-    ++a.counters->setsCommitted;
-    if (targets[i].row == RowChange::None) set.written.push_back(i);
+  set.written = 0;
+  for (const SnmpSetTarget& t : set.targets) {
+    if (t.row != RowChange::Destroy) ++set.written;
   }
+  a.counters->setsCommitted += set.written;
   set.committed = true;
   Respond(a.out, pdu.header, SNMP_NO_ERROR, 0);
 }
@@ -252,16 +220,10 @@ void UndoSet(const Answering& a, const Pdu& pdu) {
   Respond(a.out, pdu.header, whole ? SNMP_NO_ERROR : SNMP_UNDO_FAILED, 0);
 }
 
-// CleanupSet ends the set either way, and has no answer; after a set that went through, the rows
-// it destroys go.
+// CleanupSet ends the set either way, and has no answer.
 void CleanupSet(const Answering& a, const Pdu& pdu) {
-  PendingSet& set = *a.set;
-  if (set.transaction == pdu.header.transactionId && set.committed) {
-    for (size_t i = 0; i < set.targets.size(); ++i) {
-      if (set.targets[i].row == RowChange::Destroy) a.core->SnmpDestroyRow(set.varbinds[i].oid);
-    }
-  }
-  set = PendingSet();
+  (void)pdu;
+  *a.set = PendingSet();
 }
 
 }  // namespace

@@ -20,9 +20,9 @@ struct PendingSet {
   bool committed = false;
   std::vector<SnmpVarBind> varbinds;
   std::vector<SnmpSetTarget> targets;
-  // What CommitSet did, for UndoSet: the targets it wrote or whose row it created.
-  std::vector<size_t> written;
-  std::vector<size_t> created;
+  // What takes back what CommitSet did, for UndoSet, and the varbinds it wrote.
+  std::vector<StateRecord> undo;
+  size_t written = 0;
 };
 
 // What answering a request needs; the caller holds the core.

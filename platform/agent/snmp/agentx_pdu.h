@@ -47,6 +47,7 @@ enum VarBindType : uint16_t {
 // res.error values of AgentX's own (RFC 2741 6.2.16); SNMP's error-status codes go as they are.
 constexpr uint16_t AGENTX_UNSUPPORTED_CONTEXT = 262;
 constexpr uint16_t AGENTX_PARSE_ERROR = 266;
+constexpr uint16_t AGENTX_PROCESSING_ERROR = 268;
 // Why a session ends, in a Close.
 constexpr uint8_t AGENTX_CLOSE_PARSE_ERROR = 2;
 constexpr uint8_t AGENTX_CLOSE_SHUTDOWN = 5;

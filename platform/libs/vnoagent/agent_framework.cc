@@ -1,4 +1,4 @@
-// The agent framework library: the nineteen operations, each a thin step from the caller's records
+// The agent framework library: the twenty operations, each a thin step from the caller's records
 // to one request (or to a list or row that an earlier request brought).
 #include "orvu/agent_framework.h"
 
@@ -86,6 +86,31 @@ bool ReadOid(const SnmpOid* oid, std::vector<uint32_t>* out, const char* what) {
     return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE, std::string(what) + " OID too long");
   }
   out->assign(oid->ids, oid->ids + oid->count);
+  return true;
+}
+
+// The caller's value in the wire's form, its syntax deciding which fields hold it; no value of more
+// than LIMIT bytes is taken.
+bool ReadValue(const SnmpValue& value, uint32_t limit, proto::Value* v) {
+  v->syntax = value.syntax;
+  bool known = false;
+  v->kind = proto::KindOfSyntax(value.syntax, &known);
+  size_t unit = v->kind == proto::ValueKind::Oid ? 4 : 1;
+  if (v->kind == proto::ValueKind::Bytes || v->kind == proto::ValueKind::Oid) {
+    if (value.number > 0 && !value.data)
+      return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: value without data");
+    if (value.number > (limit - 64) / unit) return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE);
+    const char* data = reinterpret_cast<const char*>(value.data);
+    if (v->kind == proto::ValueKind::Bytes) {
+      v->bytes.assign(data, data + value.number);
+    } else {
+      const uint32_t* ids = reinterpret_cast<const uint32_t*>(value.data);
+      v->ids.assign(ids, ids + value.number);
+    }
+  } else {
+    v->number = value.number;
+    if (v->kind == proto::ValueKind::Pair) v->second = static_cast<uint32_t>(value.data);
+  }
   return true;
 }
 
@@ -450,27 +475,7 @@ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint
     request.op = proto::Op::SetData;
     request.context = context;
     request.dataHandle = dataHandle;
-    proto::Value& v = request.value;
-    v.syntax = value->syntax;
-    bool known = false;
-    v.kind = proto::KindOfSyntax(value->syntax, &known);
-    size_t unit = v.kind == proto::ValueKind::Oid ? 4 : 1;
-    if (v.kind == proto::ValueKind::Bytes || v.kind == proto::ValueKind::Oid) {
-      if (value->number > 0 && !value->data)
-        return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: value without data");
-      if (value->number > (proto::PROTO_MAX_REQUEST - 64) / unit)
-        return Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE);
-      const char* data = reinterpret_cast<const char*>(value->data);
-      if (v.kind == proto::ValueKind::Bytes) {
-        v.bytes.assign(data, data + value->number);
-      } else {
-        const uint32_t* ids = reinterpret_cast<const uint32_t*>(value->data);
-        v.ids.assign(ids, ids + value->number);
-      }
-    } else {
-      v.number = value->number;
-      if (v.kind == proto::ValueKind::Pair) v.second = static_cast<uint32_t>(value->data);
-    }
+    if (!ReadValue(*value, proto::PROTO_MAX_REQUEST, &request.value)) return 0;
     proto::Reply reply;
     if (session->Call(request, &reply)) return 1;
     // A handle the library answered from rows it was told of, whose row went or came anew since:
@@ -496,6 +501,56 @@ ORVU_EXPORT int ORVU_CALL AgentSetData(AgentHandle agent, uint32_t context, uint
     request.dataHandle = found.handle;
     return session->Call(request, &reply) ? 1 : 0;
   });
+}
+
+// Unlike the operations before it, this one returns 0 for success and the error code otherwise.
+ORVU_EXPORT int ORVU_CALL AgentApplyChanges(AgentHandle agent, const AgentChange* changes,
+                                            uint32_t count, uint32_t* failedIndex) {
+  if (failedIndex) *failedIndex = count;
+  AGENT_FAULT_POINT("AgentApplyChanges", int);
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mutex);
+  AgentSession* session = SessionOf(agent);
+  if (!session) return orvu::client::LastErrorCode();
+  if (count > 0 && !changes) {
+    Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no changes");
+    return orvu::client::LastErrorCode();
+  }
+  proto::Request request;
+  request.op = proto::Op::ApplyChanges;
+  // Counted as it is read, so that a set too large for the agent is refused before it is copied
+  // whole: a change takes at least its kind, two OID counts and a value's syntax, form and number.
+  constexpr size_t CHANGE_MIN_BYTES = 4 + 4 + 4 + 4 + 1 + 4;
+  size_t bytes = 8;
+  request.changes.reserve(
+      std::min<size_t>(count, proto::PROTO_MAX_CHANGES_REQUEST / CHANGE_MIN_BYTES));
+  for (uint32_t i = 0; i < count; ++i) {
+    const AgentChange& change = changes[i];
+    proto::Change& to = request.changes.emplace_back();
+    to.kind = change.kind;
+    bool read = ReadOid(&change.object, &to.object, "object") &&
+                (change.kind == ORVU_CHANGE_SET
+                     ? ReadValue(change.value, proto::PROTO_MAX_CHANGES_REQUEST, &to.value)
+                     : ReadOid(&change.entry, &to.entry, "entry"));
+    if (!read) {
+      if (failedIndex) *failedIndex = i;
+      return orvu::client::LastErrorCode();
+    }
+    bytes += CHANGE_MIN_BYTES + 4 * (to.entry.size() + to.object.size() + to.value.ids.size()) +
+             to.value.bytes.size();
+    if (bytes > proto::PROTO_MAX_CHANGES_REQUEST) {
+      Fail(orvu::AGENT_ERR_VALUE_TOO_LARGE,
+           "value too large: the change set passes the " +
+               std::to_string(proto::PROTO_MAX_CHANGES_REQUEST >> 20) +
+               " MiB that one request may take at change " + std::to_string(i));
+      return orvu::client::LastErrorCode();
+    }
+  }
+  proto::Reply reply;
+  if (session->Call(request, &reply)) return orvu::AGENT_OK;
+  if (failedIndex && reply.failedChange != 0 && reply.failedChange <= count)
+    *failedIndex = reply.failedChange - 1;
+  return orvu::client::LastErrorCode();
 }
 
 ORVU_EXPORT int ORVU_CALL AgentFreeValue(uint32_t syntax, void* payload) {

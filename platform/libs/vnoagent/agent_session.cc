@@ -122,7 +122,8 @@ bool DropsRow(proto::Op op) {
     case proto::Op::CreateInstance:
     case proto::Op::EnableInstance:
     case proto::Op::RemoveInstance:
-    case proto::Op::SetData: return true;
+    case proto::Op::SetData:
+    case proto::Op::ApplyChanges: return true;
     default: return false;
   }
 }
@@ -145,7 +146,7 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     return false;
   }
   std::string frame = proto::Frame(proto::EncodeRequest(request));
-  if (frame.size() - 4 > proto::PROTO_MAX_REQUEST) {
+  if (frame.size() - 4 > proto::RequestLimit(static_cast<uint32_t>(request.op))) {
     SetLastError(AGENT_ERR_VALUE_TOO_LARGE, "request too large for the agent");
     return false;
   }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -45,6 +46,54 @@ std::string RefusedForStorage(AgentHandle agent, TestOid& object, uint32_t numbe
   EXPECT_EQ(AgentSetData(agent, 0, AgentGetDataHandle(agent, 0, object.Ptr()), &value), 0);
   EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
   return AgentTest::LastErrorText();
+}
+
+// A change set as a test writes it: each change owns its OIDs and bytes.
+struct TestChange {
+  uint32_t kind = ORVU_CHANGE_SET;
+  std::vector<uint32_t> entry;
+  std::vector<uint32_t> object;
+  uint32_t syntax = ORVU_SYNTAX_INTEGER;
+  uint32_t number = 0;
+  std::string bytes;
+};
+
+const std::vector<uint32_t> FREQ_ENTRY(std::begin(ENTRY_IDS), std::end(ENTRY_IDS));
+const std::vector<uint32_t> SCHEDULE_ENTRY = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 12, 1};
+
+TestChange Create(const std::vector<uint32_t>& entry, uint32_t index) {
+  return {ORVU_CHANGE_CREATE, entry, {index}, 0, 0, {}};
+}
+TestChange Remove(const std::vector<uint32_t>& entry, uint32_t index) {
+  return {ORVU_CHANGE_REMOVE, entry, {index}, 0, 0, {}};
+}
+TestChange SetColumn(const std::vector<uint32_t>& entry, uint32_t column, uint32_t index,
+                     uint32_t number, uint32_t syntax = ORVU_SYNTAX_INTEGER) {
+  std::vector<uint32_t> object = entry;
+  object.push_back(column);
+  object.push_back(index);
+  return {ORVU_CHANGE_SET, {}, object, syntax, number, {}};
+}
+TestChange SetText(uint32_t column, uint32_t index, const std::string& text) {
+  TestChange change = SetColumn(FREQ_ENTRY, column, index, 0, ORVU_SYNTAX_OCTETS);
+  change.bytes = text;
+  return change;
+}
+
+// The agent's answer to CHANGES: its status, and the refused change's position in *failed.
+int Apply(AgentHandle agent, const std::vector<TestChange>& changes, uint32_t* failed) {
+  std::vector<AgentChange> records(changes.size());
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const TestChange& c = changes[i];
+    AgentChange& r = records[i];
+    r.kind = c.kind;
+    r.entry = {static_cast<uint32_t>(c.entry.size()), const_cast<uint32_t*>(c.entry.data())};
+    r.object = {static_cast<uint32_t>(c.object.size()), const_cast<uint32_t*>(c.object.data())};
+    r.value.syntax = c.syntax;
+    r.value.number = c.bytes.empty() ? c.number : static_cast<uint32_t>(c.bytes.size());
+    if (!c.bytes.empty()) r.value.data = reinterpret_cast<uintptr_t>(c.bytes.data());
+  }
+  return AgentApplyChanges(agent, records.data(), static_cast<uint32_t>(records.size()), failed);
 }
 
 TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
@@ -97,6 +146,241 @@ TEST_F(DurabilityTest, KillRightAfterAnAcknowledgedChangeLosesNothing) {
   std::ifstream file(state_);
   std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("module RFC1213-MIB"), std::string::npos);
+}
+
+// A change set is checked whole before anything is written: a refused one leaves the state file
+// as it was, to the byte, and names the change at fault; one that passes is applied whole, each
+// change seeing what the ones before it made or removed, and all of it is there after a kill.
+TEST_F(DurabilityTest, AChangeSetIsAppliedWholeOrRefusedWhole) {
+  ASSERT_TRUE(StartAgent());
+  AgentHandle agent = Connect();
+  const std::vector<uint32_t> volume = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 2, 0};
+  const std::vector<uint32_t> nowhere = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 99, 1};
+  TestChange tooLong = SetText(2, 21, std::string(65, 'a'));
+  struct Case {
+    std::vector<TestChange> changes;
+    int status;
+    uint32_t failed;
+    const char* text;
+  };
+  const Case cases[] = {
+      {{Create(FREQ_ENTRY, 21),
+        SetText(2, 21, "low beep"),
+        SetColumn(FREQ_ENTRY, 3, 21, 220),
+        SetColumn(FREQ_ENTRY, 4, 21, 2),
+        {ORVU_CHANGE_SET, {}, volume, ORVU_SYNTAX_INTEGER, 40, {}}},
+       0,
+       5,
+       ""},
+      {{Create(FREQ_ENTRY, 22), SetColumn(FREQ_ENTRY, 3, 22, 19)},
+       AGENT_ERR_WRONG_VALUE,
+       1,
+       "change [1] set speakerFreqHertz.22 = 19 (syntax 2): wrong value for object "
+       "speakerFreqHertz.22: it takes 20..20000, not 19"},
+      {{SetColumn(FREQ_ENTRY, 3, 21, 300), Create(FREQ_ENTRY, 21)},
+       AGENT_ERR_INSTANCE_EXISTS,
+       1,
+       "change [1] create speakerFreqEntry.21: instance already exists"},
+      {{Remove(FREQ_ENTRY, 21), SetColumn(FREQ_ENTRY, 3, 21, 300)},
+       AGENT_ERR_NO_SUCH_INSTANCE,
+       1,
+       "change [1] set speakerFreqHertz.21 = 300 (syntax 2): no such instance"},
+      {{SetColumn(FREQ_ENTRY, 16, 21, 5, ORVU_SYNTAX_TIMETICKS)},
+       AGENT_ERR_READ_ONLY,
+       0,
+       "object is read-only: speakerFreqLastChange.21"},
+      {{SetText(3, 21, "loud")},
+       AGENT_ERR_WRONG_SYNTAX,
+       0,
+       "change [0] set speakerFreqHertz.21 = \"loud\" (syntax 4): wrong syntax"},
+      {{tooLong}, AGENT_ERR_WRONG_LENGTH, 0, "it takes 0..64 bytes, not 65"},
+      {{Create(FREQ_ENTRY, 23), Create(FREQ_ENTRY, 0)},
+       AGENT_ERR_BAD_INSTANCE,
+       1,
+       "change [1] create speakerFreqEntry.0: bad instance OID"},
+      {{Create(nowhere, 1)}, AGENT_ERR_NO_SUCH_ENTRY, 0, "no such table entry"},
+      {{Create(FREQ_ENTRY, 24), {9, {}, volume, 0, 0, {}}},
+       AGENT_ERR_BAD_ARGUMENT,
+       1,
+       "no such kind"},
+      // RowStatus: rows come by CREATE; active needs every column without a default, which a
+      // later change of the same set may give.
+      {{Create(SCHEDULE_ENTRY, 5), SetColumn(SCHEDULE_ENTRY, 4, 5, 4)},
+       AGENT_ERR_WRONG_VALUE,
+       1,
+       "active(1) or notInService(2) only"},
+      {{Create(SCHEDULE_ENTRY, 5), SetColumn(SCHEDULE_ENTRY, 4, 5, 1)},
+       AGENT_ERR_WRONG_VALUE,
+       1,
+       "lacks a value without a default"},
+      {{Create(SCHEDULE_ENTRY, 5), SetColumn(SCHEDULE_ENTRY, 4, 5, 1),
+        SetColumn(SCHEDULE_ENTRY, 2, 5, 7)},
+       0,
+       3,
+       ""},
+      // A row removed and made anew in one set starts from its defaults.
+      {{Remove(FREQ_ENTRY, 21), Create(FREQ_ENTRY, 21), SetColumn(FREQ_ENTRY, 3, 21, 880)},
+       0,
+       3,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string before = ReadState();
+    uint32_t failed = 0;
+    EXPECT_EQ(Apply(agent, c.changes, &failed), c.status) << LastErrorText();
+    EXPECT_EQ(failed, c.failed);
+    if (c.status == 0) continue;
+    EXPECT_NE(LastErrorText().find(c.text), std::string::npos) << LastErrorText();
+    EXPECT_EQ(ReadState(), before) << "a refused set wrote nothing";
+  }
+  EXPECT_NE(ReadState().find("\ngroup records=5 crc="), std::string::npos) << ReadState();
+  // A set larger than one request may take is refused before anything is sent.
+  char byte = 'x';
+  TestOid descr = LeafOid(2, {21});
+  AgentChange huge{ORVU_CHANGE_SET,
+                   {},
+                   *descr.Ptr(),
+                   {ORVU_SYNTAX_OCTETS, 40u << 20, reinterpret_cast<uintptr_t>(&byte)}};
+  uint32_t failed = 0;
+  EXPECT_EQ(AgentApplyChanges(agent, &huge, 1, &failed), AGENT_ERR_VALUE_TOO_LARGE);
+  EXPECT_EQ(failed, 0u);
+  KillAgent();
+  AgentFrameworkCleanup();
+  ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  TestOid hertz = LeafOid(3, {21}), mode = LeafOid(4, {21});
+  TestOid tone{1, 3, 6, 1, 4, 1, 32473, 99, 1, 12, 1, 2, 5};
+  TestOid volumeOid{1, 3, 6, 1, 4, 1, 32473, 99, 1, 2};
+  EXPECT_EQ(ReadInteger(agent, hertz), 880u);
+  EXPECT_EQ(ReadInteger(agent, mode), 1u) << "the row made anew has its defaults";
+  EXPECT_EQ(ReadInteger(agent, tone), 7u);
+  EXPECT_EQ(ReadInteger(agent, volumeOid), 40u);
+  TestOid absent = LeafOid(3, {23});
+  EXPECT_EQ(AgentGetDataHandle(agent, 0, absent.Ptr()), 0u) << "no part of a refused set stays";
+}
+
+// A module whose second table AUGMENTS the first: each row is a family of two instances.
+constexpr const char* FAMILY_MIB =
+    "FAM-MIB DEFINITIONS ::= BEGIN\n"
+    "IMPORTS OBJECT-TYPE, Integer32, enterprises FROM SNMPv2-SMI;\n"
+    "famTable OBJECT-TYPE SYNTAX SEQUENCE OF FamEntry MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"t\" ::= { enterprises 32473 98 1 }\n"
+    "famEntry OBJECT-TYPE SYNTAX FamEntry MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"e\" INDEX { famIndex } ::= { famTable 1 }\n"
+    "FamEntry ::= SEQUENCE { famIndex Integer32, famValue Integer32 }\n"
+    "famIndex OBJECT-TYPE SYNTAX Integer32 (1..100) MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"i\" ::= { famEntry 1 }\n"
+    "famValue OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current\n"
+    "  DESCRIPTION \"v\" DEFVAL { 1 } ::= { famEntry 2 }\n"
+    "famXTable OBJECT-TYPE SYNTAX SEQUENCE OF FamXEntry MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"t\" ::= { enterprises 32473 98 2 }\n"
+    "famXEntry OBJECT-TYPE SYNTAX FamXEntry MAX-ACCESS not-accessible STATUS current\n"
+    "  DESCRIPTION \"e\" AUGMENTS { famEntry } ::= { famXTable 1 }\n"
+    "FamXEntry ::= SEQUENCE { famXValue Integer32 }\n"
+    "famXValue OBJECT-TYPE SYNTAX Integer32 MAX-ACCESS read-write STATUS current\n"
+    "  DESCRIPTION \"x\" DEFVAL { 1 } ::= { famXEntry 1 }\n"
+    "END\n";
+const std::vector<uint32_t> FAM_ENTRY = {1, 3, 6, 1, 4, 1, 32473, 98, 1, 1};
+const std::vector<uint32_t> FAMX_ENTRY = {1, 3, 6, 1, 4, 1, 32473, 98, 2, 1};
+
+// A change of several records (a row of an AUGMENTS family made or removed, a change set) is one
+// unit on disk. Its append is cut short (within the group line, right after its first record,
+// one byte before its end), the cut that should take it back fails, and the agent dies before it
+// can try again: the next start leaves the whole unit out, never a part of it.
+TEST_F(DurabilityTest, AChangeOfSeveralRecordsCutShortCountsForNothing) {
+  std::ofstream(dir_ + "/FAM-MIB") << FAMILY_MIB;
+  agent_->options.env["ORVU_MIB_PATH"] = dir_ + ":" + MibsDir();
+  const std::vector<std::string> args = {"--module", "VORNEL-VNBEEP-MIB", "--module", "FAM-MIB"};
+  SnmpOid famEntry{static_cast<uint32_t>(FAM_ENTRY.size()),
+                   const_cast<uint32_t*>(FAM_ENTRY.data())};
+  auto leaf = [](const std::vector<uint32_t>& entry, uint32_t column, uint32_t index) {
+    std::vector<uint32_t> ids = entry;
+    ids.insert(ids.end(), {column, index});
+    return TestOid(ids);
+  };
+  auto there = [&](AgentHandle agent, const std::vector<uint32_t>& entry, uint32_t index) {
+    TestOid object = leaf(entry, entry == FAM_ENTRY ? 2 : 1, index);
+    return AgentGetDataHandle(agent, 0, object.Ptr()) != 0;
+  };
+  TestOid volume{1, 3, 6, 1, 4, 1, 32473, 99, 1, 2};
+  struct Case {
+    const char* what;
+    std::function<bool(AgentHandle)> change;  // true when the agent acknowledged it
+  };
+  const Case cases[] = {
+      {"a row made in both entries",
+       [&](AgentHandle agent) {
+         uint32_t seven = 7, instance = 0;
+         SnmpOid index{1, &seven};
+         return AgentCreateTableEntry(agent, 0, 0, &famEntry, &index, &instance) != 0;
+       }},
+      {"a row removed from both entries",
+       [&](AgentHandle agent) {
+         uint32_t eight = 8;
+         SnmpOid index{1, &eight};
+         uint32_t entry = AgentFindTableEntry(agent, &famEntry);
+         return AgentRemoveTableEntry(agent, 0, entry,
+                                      AgentFindTableInstance(agent, entry, &index)) != 0;
+       }},
+      {"a change set",
+       [&](AgentHandle agent) {
+         uint32_t failed = 0;
+         return Apply(agent,
+                      {Create(FAM_ENTRY, 9),
+                       SetColumn(FAM_ENTRY, 2, 9, 99),
+                       SetColumn(FAMX_ENTRY, 1, 9, 98),
+                       {ORVU_CHANGE_SET, {}, {1, 3, 6, 1, 4, 1, 32473, 99, 1, 2, 0}, 2, 77, {}}},
+                      &failed) == 0;
+       }},
+  };
+  TestOid extra = leaf(FAMX_ENTRY, 1, 8);
+  // The rows and value that each case starts from are the first two appends.
+  auto begin = [&](const std::string& faults) {
+    std::filesystem::remove(state_);
+    if (!faults.empty()) agent_->options.env["ORVU_FAULTS"] = faults;
+    EXPECT_TRUE(StartAgent(args));
+    AgentHandle agent = Connect();
+    uint32_t eight = 8, instance = 0;
+    SnmpOid index{1, &eight};
+    EXPECT_NE(AgentCreateTableEntry(agent, 0, 0, &famEntry, &index, &instance), 0u);
+    SetInteger(agent, extra, 5);
+    return agent;
+  };
+  for (const Case& c : cases) {
+    // What the change appends when nothing fails, to cut it short where it tells.
+    AgentHandle agent = begin("");
+    size_t before = ReadState().size();
+    ASSERT_TRUE(c.change(agent)) << LastErrorText();
+    std::string unit = ReadState().substr(before);
+    AgentFrameworkCleanup();
+    StopAgent();
+    ASSERT_EQ(unit.rfind("group records=", 0), 0u) << unit;
+    size_t firstRecord = unit.find('\n', unit.find('\n') + 1) + 1;
+    for (size_t bytes : {size_t{10}, firstRecord, unit.size() - 1}) {
+      SCOPED_TRACE(std::string(c.what) + ", cut after " + std::to_string(bytes) + " of " +
+                   std::to_string(unit.size()) + " bytes");
+      agent = begin("StateWrite=" + std::to_string(bytes) + "/5@3;StateCut=0");
+      EXPECT_FALSE(c.change(agent));
+      EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE) << LastErrorText();
+      KillAgent();
+      AgentFrameworkCleanup();
+      // As if the agent died before it noted the cut that failed.
+      std::filesystem::remove(socket_ + ".cut");
+      agent_->options.env.erase("ORVU_FAULTS");
+      ASSERT_TRUE(StartAgent(args));
+      agent = Connect();
+      for (const auto& entry : {FAM_ENTRY, FAMX_ENTRY}) {
+        EXPECT_FALSE(there(agent, entry, 7));
+        EXPECT_TRUE(there(agent, entry, 8));
+        EXPECT_FALSE(there(agent, entry, 9));
+      }
+      EXPECT_EQ(ReadInteger(agent, extra), 5u) << "the row kept its value";
+      EXPECT_EQ(ReadInteger(agent, volume), 50u);
+      AgentFrameworkCleanup();
+      StopAgent();
+    }
+  }
 }
 
 // A client knows the data handles of the rows after the one it asked for. A row that another
@@ -464,7 +748,8 @@ TEST_F(DurabilityTest, AnSnmpSetIsOneChangeAllOrNothing) {
     EXPECT_EQ(core.SnmpCheckSet(volume, value, &targets[0], &why), agent::SnmpOutcome::Ok) << why;
     value.number = controlValue;
     EXPECT_EQ(core.SnmpCheckSet(control, value, &targets[1], &why), agent::SnmpOutcome::Ok) << why;
-    return core.SnmpCommitSets(targets);
+    std::vector<agent::StateRecord> undo;
+    return core.SnmpCommitWhole(targets, &undo);
   };
   auto read = [&](const agent::Oid& oid) {
     agent::SnmpVarBind found;

@@ -1,0 +1,74 @@
+#include "orvuctl/change_plan.h"
+
+#include <set>
+
+#include "values/change_record.h"
+
+namespace {
+
+PlannedChange RowChange(const MibObject& entry, uint32_t action,
+                        const std::vector<uint32_t>& index) {
+  PlannedChange change;
+  change.action = action;
+  change.object = InstanceName(entry, index);
+  change.entryOid = entry.oid;
+  change.oid = index;
+  return change;
+}
+
+PlannedChange SetChange(const MibObject& column, const std::vector<uint32_t>& index,
+                        const std::optional<PlainValue>& before, const PlainValue& after) {
+  PlannedChange change;
+  change.action = CHANGE_SET;
+  change.object = InstanceName(column, index);
+  change.oid = column.oid;
+  change.oid.insert(change.oid.end(), index.begin(), index.end());
+  change.before = before;
+  change.after = after;
+  change.shape = &column.shape;
+  return change;
+}
+
+}  // namespace
+
+void PlanValue(const ResolvedName& name, const std::optional<PlainValue>& current,
+               const PlainValue& wanted, std::vector<PlannedChange>* changes) {
+  if (current && *current == wanted) return;
+  PlannedChange change;
+  change.action = CHANGE_SET;
+  change.object = name.display;
+  change.oid = name.oid;
+  change.before = current;
+  change.after = wanted;
+  change.shape = name.object ? &name.object->shape : nullptr;
+  changes->push_back(std::move(change));
+}
+
+void PlanTable(const MibObject& entry, bool exclusive, const std::vector<WantedRow>& wanted,
+               const std::vector<HeldRow>& held, std::vector<PlannedChange>* changes) {
+  std::map<std::vector<uint32_t>, const HeldRow*> heldByIndex;
+  for (const HeldRow& row : held) heldByIndex.emplace(row.index, &row);
+  std::set<std::vector<uint32_t>> listed;
+  for (const WantedRow& row : wanted) {
+    listed.insert(row.index);
+    auto found = heldByIndex.find(row.index);
+    if (!row.present) {
+      if (found != heldByIndex.end())
+        changes->push_back(RowChange(entry, CHANGE_REMOVE, row.index));
+      continue;
+    }
+    if (found == heldByIndex.end()) changes->push_back(RowChange(entry, CHANGE_CREATE, row.index));
+    for (const auto& [column, value] : row.values) {
+      std::optional<PlainValue> before;
+      if (found != heldByIndex.end()) {
+        auto current = found->second->values.find(column);
+        if (current != found->second->values.end()) before = current->second;
+      }
+      if (before && *before == value) continue;
+      changes->push_back(SetChange(*column, row.index, before, value));
+    }
+  }
+  if (!exclusive) return;
+  for (const HeldRow& row : held)
+    if (!listed.count(row.index)) changes->push_back(RowChange(entry, CHANGE_REMOVE, row.index));
+}
