@@ -71,7 +71,8 @@ std::string OidFailureReason(const char* text) {
 // line that names the entry and why, so that a script reading it need not parse the trace.
 void ReportNotSet(int n, const char* oidText, const std::string& reason) {
   NoteFailedStep();
-  ReportReason(std::to_string(n) + ": " + oidText + ": not set: " + reason);
+  ReportReason(std::to_string(n) + ": " + oidText +
+               ": not set: " + (reason.empty() ? "the agent framework gave no reason" : reason));
 }
 
 // The agent names the syntax it wants by code ("it takes syntax 2, not 4"); the user writes it with

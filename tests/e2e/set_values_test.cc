@@ -409,6 +409,8 @@ TEST(SetValuesE2e, InjectedFailuresOfEachLibraryCall) {
   EXPECT_EQ(handle.out, SetRun(numericLine + "\nGet data handle failed: injected fault in "
                                              "AgentGetDataHandle (error code 77)",
                                false));
+  EXPECT_EQ(handle.err, "oaset: 1: " + SPEAKER_CONTROL +
+                            ": not set: injected fault in AgentGetDataHandle (error code 77)\n");
   EXPECT_EQ(handle.status, 0);
 
   OasetRun set = RunOaset(&agent,
