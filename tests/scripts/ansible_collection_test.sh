@@ -46,6 +46,13 @@ cat >"$WORK/playbook.yml" <<'EOF'
                 speakerFreqDescr: low beep
                 speakerFreqHertz: "{{ 15 if inventory_hostname == (refusing | default('')) else 220 }}"
       register: applied
+    - name: the same state, from a file on the host
+      orvu.agent.settings:
+        orvuctl_path: "{{ orvuctl }}"
+        socket: "{{ agent_socket }}"
+        file: "{{ desired_file }}"
+      register: from_file
+      when: desired_file is defined
     - name: what the agent holds
       orvu.agent.info:
         orvuctl_path: "{{ orvuctl }}"
@@ -62,6 +69,7 @@ cat >"$WORK/playbook.yml" <<'EOF'
         content: >-
           {% set out = {} %}{% for host in groups['agents'] %}{% set _ = out.update({host:
           {'applied': hostvars[host].applied | default(None),
+           'from_file': hostvars[host].from_file | default(None),
            'facts': hostvars[host].orvu_agent | default(None)}}) %}{% endfor %}{{ out | to_json }}
 EOF
 
@@ -195,6 +203,10 @@ for check in sys.argv[2].split():
             and not applied.get("failed")
     elif what.startswith("failed:"):
         ok = applied.get("failed") is True and what[7:].replace("_", " ") in applied.get("msg", "")
+    elif what == "file-unchanged":
+        from_file = results[host]["from_file"] or {}
+        ok = from_file.get("changed") is False and from_file.get("changed_count") == 0 \
+            and not from_file.get("skipped")
     elif what.startswith("volume="):
         ok = facts.get("values", {}).get("speakerVolume", {}).get("value") == int(what[7:])
     elif what == "served":
@@ -231,9 +243,20 @@ Scenario() {
   Play "$inventory" "$c-first" -e volume=40
   Check "$c: the first run changes every host, and info reads it back" Expect "$c-first" 0 \
     "h1:changed h2:changed h3:changed h1:volume=40 h2:volume=40 h3:volume=40 h1:served h3:served"
-  Play "$inventory" "$c-second" -e volume=40
-  Check "$c: the second run changes nothing" Expect "$c-second" 0 \
-    "h1:unchanged h2:unchanged h3:unchanged h2:volume=40"
+  cat >"$WORK/desired.yaml" <<EOF
+values:
+  speakerVolume: 40
+tables:
+  speakerFreqEntry:
+    rows:
+      - index: 21
+        speakerFreqDescr: low beep
+        speakerFreqHertz: 220
+EOF
+  Play "$inventory" "$c-second" -e volume=40 -e "desired_file=$WORK/desired.yaml"
+  Check "$c: the second run changes nothing, nor does the same state from a file" \
+    Expect "$c-second" 0 "h1:unchanged h2:unchanged h3:unchanged h2:volume=40 \
+    h1:file-unchanged h2:file-unchanged h3:file-unchanged"
   if [ "${2:-}" != short ]; then
     Play "$inventory" "$c-check" -e volume=55 --check --diff
     Check "$c: check mode says what would change, with the diff" Expect "$c-check" 0 \
