@@ -122,30 +122,35 @@ void PlanTableOf(const DesiredTable& table, Planning* planning) {
   }
   std::vector<WantedRow> wanted;
   if (!WantedRows(*entry, table, planning, &wanted)) return;
-  std::vector<std::vector<uint32_t>> instances;
-  if (!ListInstances(planning->agent, entry->oid, &instances, &reason)) {
-    planning->Refuse(entry->name + ": " + reason);
-    return;
-  }
   std::map<std::vector<uint32_t>, const WantedRow*> wantedByIndex;
   for (const WantedRow& row : wanted) wantedByIndex.emplace(row.index, &row);
-  std::vector<HeldRow> held(instances.size());
-  for (size_t i = 0; i < instances.size(); ++i) {
-    held[i].index = instances[i];
-    auto found = wantedByIndex.find(instances[i]);
-    if (found == wantedByIndex.end() || !found->second->present) continue;
+  std::vector<HeldRow> held;
+  bool readFailed = false;
+  // The wanted columns of a held row are read as its turn comes in the listing.
+  auto readRow = [&](const std::vector<uint32_t>& index) {
+    held.push_back(HeldRow{index, {}});
+    auto found = wantedByIndex.find(index);
+    if (found == wantedByIndex.end() || !found->second->present) return true;
+    std::vector<uint32_t> oid;
     for (const auto& [column, value] : found->second->values) {
-      std::vector<uint32_t> oid = column->oid;
-      oid.insert(oid.end(), instances[i].begin(), instances[i].end());
+      oid.assign(column->oid.begin(), column->oid.end());
+      oid.insert(oid.end(), index.begin(), index.end());
       PlainValue current;
       ReadOutcome outcome = ReadValue(planning->agent, oid, &current, &reason);
       if (outcome == ReadOutcome::FAILED) {
-        planning->Refuse(InstanceName(*column, instances[i]) + ": " + reason);
-        return;
+        planning->Refuse(InstanceName(*column, index) + ": " + reason);
+        readFailed = true;
+        return false;
       }
-      if (outcome == ReadOutcome::VALUE) held[i].values.emplace(column, std::move(current));
+      if (outcome == ReadOutcome::VALUE) held.back().values.emplace(column, std::move(current));
     }
+    return true;
+  };
+  if (!ForEachInstance(planning->agent, entry->oid, readRow, &reason)) {
+    planning->Refuse(entry->name + ": " + reason);
+    return;
   }
+  if (readFailed) return;
   PlanTable(*entry, table.exclusive, wanted, held, &planning->changes);
 }
 
