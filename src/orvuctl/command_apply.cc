@@ -89,7 +89,8 @@ bool WantedRows(const MibObject& entry, const DesiredTable& table, Planning* pla
       planning->Refuse(rowName + ": listed twice");
       whole = false;
     }
-    for (const auto& [columnName, text] : desired.values) {
+    for (const auto& [columnId, text] : desired.values) {
+      const std::string& columnName = table.columns[columnId];
       const MibObject* column = FindColumn(entry, columnName);
       std::string reason;
       PlainValue value;
