@@ -71,8 +71,9 @@ const MibObject* FindColumn(const MibObject& entry, const std::string& name) {
   return nullptr;
 }
 
-bool WantedRows(const MibObject& entry, const DesiredTable& table, Planning* planning,
-                std::vector<WantedRow>* rows) {
+// The index of each row, in the file's order; false when one is no index or is listed twice.
+bool WantedIndexes(const MibObject& entry, const DesiredTable& table, Planning* planning,
+                   std::vector<WantedRow>* rows) {
   std::set<std::vector<uint32_t>> seen;
   bool whole = true;
   for (const DesiredRow& desired : table.rows) {
@@ -82,39 +83,45 @@ bool WantedRows(const MibObject& entry, const DesiredTable& table, Planning* pla
       planning->Refuse(entry.name + ": index " + desired.index +
                        ": takes a number, or dotted numbers for several index parts");
       whole = false;
-      continue;
-    }
-    std::string rowName = InstanceName(entry, row.index);
-    if (!seen.insert(row.index).second) {
-      planning->Refuse(rowName + ": listed twice");
+    } else if (!seen.insert(row.index).second) {
+      planning->Refuse(InstanceName(entry, row.index) + ": listed twice");
       whole = false;
-    }
-    for (const auto& [columnId, text] : desired.values) {
-      const std::string& columnName = table.columns[columnId];
-      const MibObject* column = FindColumn(entry, columnName);
-      std::string reason;
-      PlainValue value;
-      ResolvedName name;
-      if (!column) {
-        planning->Refuse(rowName + ": " + columnName + ": is no column of " + entry.name);
-        whole = false;
-        continue;
-      }
-      name.object = column;
-      name.display = InstanceName(*column, row.index);
-      if (!TypeWantedValue(name, text, &value, &reason)) {
-        planning->Refuse(name.display + " = " + text + ": " + reason);
-        whole = false;
-        continue;
-      }
-      row.values.emplace_back(column, std::move(value));
     }
     rows->push_back(std::move(row));
   }
   return whole;
 }
 
-void PlanTableOf(const DesiredTable& table, Planning* planning) {
+// The values of one row typed by their columns, when its turn comes, and its texts let go: a
+// large file is never held as texts and as values at once.
+void TypeRowValues(const MibObject& entry, const DesiredTable& table, DesiredRow* desired,
+                   WantedRow* row, Planning* planning) {
+  for (const auto& [columnId, text] : desired->values) {
+    const std::string& columnName = table.columns[columnId];
+    const MibObject* column = FindColumn(entry, columnName);
+    std::string reason;
+    PlainValue value;
+    ResolvedName name;
+    if (!column) {
+      planning->Refuse(InstanceName(entry, row->index) + ": " + columnName + ": is no column of " +
+                       entry.name);
+      continue;
+    }
+    name.object = column;
+    name.display = InstanceName(*column, row->index);
+    if (!TypeWantedValue(name, text, &value, &reason)) {
+      planning->Refuse(name.display + " = " + text + ": " + reason);
+      continue;
+    }
+    row->values.emplace_back(column, std::move(value));
+  }
+  decltype(desired->values)().swap(desired->values);
+}
+
+// Held rows are read and compared as the listing reaches them, and what was read is let go at
+// once: only the changes stay, in the file's order of rows, then the removals of rows that an
+// exclusive table does not list.
+void PlanTableOf(DesiredTable& table, Planning* planning) {
   std::string reason;
   const MibObject* entry = ResolveEntry(table.entry, &reason);
   if (!entry) {
@@ -122,18 +129,30 @@ void PlanTableOf(const DesiredTable& table, Planning* planning) {
     return;
   }
   std::vector<WantedRow> wanted;
-  if (!WantedRows(*entry, table, planning, &wanted)) return;
-  std::map<std::vector<uint32_t>, const WantedRow*> wantedByIndex;
-  for (const WantedRow& row : wanted) wantedByIndex.emplace(row.index, &row);
-  std::vector<HeldRow> held;
+  if (!WantedIndexes(*entry, table, planning, &wanted)) return;
+  std::map<std::vector<uint32_t>, size_t> wantedByIndex;
+  for (size_t i = 0; i < wanted.size(); ++i) wantedByIndex.emplace(wanted[i].index, i);
+  std::vector<std::vector<PlannedChange>> rowChanges(wanted.size());
+  std::vector<bool> seen(wanted.size(), false);
+  std::vector<PlannedChange> removals;
   bool readFailed = false;
-  // The wanted columns of a held row are read as its turn comes in the listing.
+  HeldRow held;
   auto readRow = [&](const std::vector<uint32_t>& index) {
-    held.push_back(HeldRow{index, {}});
     auto found = wantedByIndex.find(index);
-    if (found == wantedByIndex.end() || !found->second->present) return true;
+    if (found == wantedByIndex.end()) {
+      if (table.exclusive) PlanRemoval(*entry, index, &removals);
+      return true;
+    }
+    WantedRow& row = wanted[found->second];
+    seen[found->second] = true;
+    TypeRowValues(*entry, table, &table.rows[found->second], &row, planning);
+    // Once anything is refused, nothing is sent: the rest is only typed, for its reasons.
+    if (planning->refused) return true;
+    held.index = index;
+    held.values.clear();
     std::vector<uint32_t> oid;
-    for (const auto& [column, value] : found->second->values) {
+    for (const auto& [column, value] : row.values) {
+      if (!row.present) break;
       oid.assign(column->oid.begin(), column->oid.end());
       oid.insert(oid.end(), index.begin(), index.end());
       PlainValue current;
@@ -143,8 +162,10 @@ void PlanTableOf(const DesiredTable& table, Planning* planning) {
         readFailed = true;
         return false;
       }
-      if (outcome == ReadOutcome::VALUE) held.back().values.emplace(column, std::move(current));
+      if (outcome == ReadOutcome::VALUE) held.values.emplace(column, std::move(current));
     }
+    PlanRow(*entry, row, &held, &rowChanges[found->second]);
+    decltype(row.values)().swap(row.values);
     return true;
   };
   if (!ForEachInstance(planning->agent, entry->oid, readRow, &reason)) {
@@ -152,7 +173,15 @@ void PlanTableOf(const DesiredTable& table, Planning* planning) {
     return;
   }
   if (readFailed) return;
-  PlanTable(*entry, table.exclusive, wanted, held, &planning->changes);
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    if (!seen[i]) {
+      TypeRowValues(*entry, table, &table.rows[i], &wanted[i], planning);
+      PlanRow(*entry, wanted[i], nullptr, &rowChanges[i]);
+    }
+    for (PlannedChange& change : rowChanges[i]) planning->changes.push_back(std::move(change));
+    std::vector<PlannedChange>().swap(rowChanges[i]);
+  }
+  for (PlannedChange& change : removals) planning->changes.push_back(std::move(change));
 }
 
 }  // namespace
@@ -167,7 +196,7 @@ int RunApply(const AgentSession& session, const OrvuctlCommand& command) {
   Planning planning;
   planning.agent = session.agent;
   PlanValues(state, &planning);
-  for (const DesiredTable& table : state.tables) PlanTableOf(table, &planning);
+  for (DesiredTable& table : state.tables) PlanTableOf(table, &planning);
   if (planning.refused) {
     ReportError("nothing was changed");
     return ORVUCTL_EXIT_REFUSED;
