@@ -35,9 +35,9 @@ ReadOutcome ReadValue(AgentHandle agent, const std::vector<uint32_t>& oid, Plain
   return ReadOutcome::VALUE;
 }
 
-bool ListInstances(AgentHandle agent, const std::vector<uint32_t>& entryOid,
-                   std::vector<std::vector<uint32_t>>* instances, std::string* reason) {
-  instances->clear();
+bool ForEachInstance(AgentHandle agent, const std::vector<uint32_t>& entryOid,
+                     const std::function<bool(const std::vector<uint32_t>&)>& visit,
+                     std::string* reason) {
   SnmpOid entry{static_cast<uint32_t>(entryOid.size()), const_cast<uint32_t*>(entryOid.data())};
   uint32_t entryHandle = gApi.AgentFindTableEntry(agent, &entry);
   if (entryHandle == 0) {
@@ -47,14 +47,16 @@ bool ListInstances(AgentHandle agent, const std::vector<uint32_t>& entryOid,
   TableInstanceInfo info{};
   info.size = TABLE_INSTANCE_INFO_SIZE;
   gApi.AgentEnumTableInstances(agent, 0, entryHandle, &info);
-  for (uint32_t index = 1; index != 0; ++index) {
-    if (!gApi.AgentEnumTableInstances(agent, index, entryHandle, &info)) {
+  std::vector<uint32_t> index;
+  for (uint32_t position = 1; position != 0; ++position) {
+    if (!gApi.AgentEnumTableInstances(agent, position, entryHandle, &info)) {
       if (!EnumerationFailed()) return true;
       *reason = LastAgentErrorText();
       return false;
     }
     uint32_t count = std::min(info.indexOidCount, TABLE_OID_MAX_IDS);
-    instances->emplace_back(info.indexOidIds, info.indexOidIds + count);
+    index.assign(info.indexOidIds, info.indexOidIds + count);
+    if (!visit(index)) return true;
   }
   return true;
 }

@@ -1,6 +1,7 @@
 // What orvuctl reads from the agent: values and the rows of a table.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,10 @@ enum class ReadOutcome { VALUE, ABSENT, FAILED };
 ReadOutcome ReadValue(AgentHandle agent, const std::vector<uint32_t>& oid, PlainValue* value,
                       std::string* reason);
 
-// The instance suffixes of the rows of the entry at ENTRYOID, in the agent's order. False with
-// *reason when the agent knows no such entry or the listing fails.
-bool ListInstances(AgentHandle agent, const std::vector<uint32_t>& entryOid,
-                   std::vector<std::vector<uint32_t>>* instances, std::string* reason);
+// Calls VISIT with the instance suffix of each row of the entry at ENTRYOID, in the agent's order,
+// until it returns false. Values read inside VISIT, of the row it was given, come from rows the
+// library reads many at a time. False with *reason when the agent knows no such entry or the
+// listing fails.
+bool ForEachInstance(AgentHandle agent, const std::vector<uint32_t>& entryOid,
+                     const std::function<bool(const std::vector<uint32_t>&)>& visit,
+                     std::string* reason);

@@ -44,6 +44,24 @@ void PlanValue(const ResolvedName& name, const std::optional<PlainValue>& curren
   changes->push_back(std::move(change));
 }
 
+void PlanRow(const MibObject& entry, const WantedRow& wanted, const HeldRow* held,
+             std::vector<PlannedChange>* changes) {
+  if (!wanted.present) {
+    if (held) changes->push_back(RowChange(entry, CHANGE_REMOVE, wanted.index));
+    return;
+  }
+  if (!held) changes->push_back(RowChange(entry, CHANGE_CREATE, wanted.index));
+  for (const auto& [column, value] : wanted.values) {
+    std::optional<PlainValue> before;
+    if (held) {
+      auto current = held->values.find(column);
+      if (current != held->values.end()) before = current->second;
+    }
+    if (before && *before == value) continue;
+    changes->push_back(SetChange(*column, wanted.index, before, value));
+  }
+}
+
 void PlanTable(const MibObject& entry, bool exclusive, const std::vector<WantedRow>& wanted,
                const std::vector<HeldRow>& held, std::vector<PlannedChange>* changes) {
   std::map<std::vector<uint32_t>, const HeldRow*> heldByIndex;
@@ -52,23 +70,14 @@ void PlanTable(const MibObject& entry, bool exclusive, const std::vector<WantedR
   for (const WantedRow& row : wanted) {
     listed.insert(row.index);
     auto found = heldByIndex.find(row.index);
-    if (!row.present) {
-      if (found != heldByIndex.end())
-        changes->push_back(RowChange(entry, CHANGE_REMOVE, row.index));
-      continue;
-    }
-    if (found == heldByIndex.end()) changes->push_back(RowChange(entry, CHANGE_CREATE, row.index));
-    for (const auto& [column, value] : row.values) {
-      std::optional<PlainValue> before;
-      if (found != heldByIndex.end()) {
-        auto current = found->second->values.find(column);
-        if (current != found->second->values.end()) before = current->second;
-      }
-      if (before && *before == value) continue;
-      changes->push_back(SetChange(*column, row.index, before, value));
-    }
+    PlanRow(entry, row, found == heldByIndex.end() ? nullptr : found->second, changes);
   }
   if (!exclusive) return;
   for (const HeldRow& row : held)
-    if (!listed.count(row.index)) changes->push_back(RowChange(entry, CHANGE_REMOVE, row.index));
+    if (!listed.count(row.index)) PlanRemoval(entry, row.index, changes);
+}
+
+void PlanRemoval(const MibObject& entry, const std::vector<uint32_t>& index,
+                 std::vector<PlannedChange>* changes) {
+  changes->push_back(RowChange(entry, CHANGE_REMOVE, index));
 }

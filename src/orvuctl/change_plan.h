@@ -35,6 +35,15 @@ struct HeldRow {
   std::map<const MibObject*, PlainValue> values;  // the columns that were read
 };
 
+// One wanted row of ENTRY, with HELD the row as the agent holds it (its wanted columns read), or
+// null when it holds none: created with its values, given the values that differ, or removed.
+void PlanRow(const MibObject& entry, const WantedRow& wanted, const HeldRow* held,
+             std::vector<PlannedChange>* changes);
+
+// The removal of a held row that an exclusive table does not list.
+void PlanRemoval(const MibObject& entry, const std::vector<uint32_t>& index,
+                 std::vector<PlannedChange>* changes);
+
 // Rows of ENTRY: a wanted row that is not held is created with its values; a held one gets the
 // values that differ; a row wanted absent is removed; under EXCLUSIVE so is every held row that
 // is not wanted. HELD is every row the agent holds, with the wanted columns read.

@@ -71,8 +71,9 @@ const MibObject* FindColumn(const MibObject& entry, const std::string& name) {
   return nullptr;
 }
 
-bool WantedRows(const MibObject& entry, const DesiredTable& table, Planning* planning,
-                std::vector<WantedRow>* rows) {
+// The index of each row, in the file's order; false when one is no index or is listed twice.
+bool WantedIndexes(const MibObject& entry, const DesiredTable& table, Planning* planning,
+                   std::vector<WantedRow>* rows) {
   std::set<std::vector<uint32_t>> seen;
   bool whole = true;
   for (const DesiredRow& desired : table.rows) {
@@ -82,38 +83,45 @@ bool WantedRows(const MibObject& entry, const DesiredTable& table, Planning* pla
       planning->Refuse(entry.name + ": index " + desired.index +
                        ": takes a number, or dotted numbers for several index parts");
       whole = false;
-      continue;
-    }
-    std::string rowName = InstanceName(entry, row.index);
-    if (!seen.insert(row.index).second) {
-      planning->Refuse(rowName + ": listed twice");
+    } else if (!seen.insert(row.index).second) {
+      planning->Refuse(InstanceName(entry, row.index) + ": listed twice");
       whole = false;
-    }
-    for (const auto& [columnName, text] : desired.values) {
-      const MibObject* column = FindColumn(entry, columnName);
-      std::string reason;
-      PlainValue value;
-      ResolvedName name;
-      if (!column) {
-        planning->Refuse(rowName + ": " + columnName + ": is no column of " + entry.name);
-        whole = false;
-        continue;
-      }
-      name.object = column;
-      name.display = InstanceName(*column, row.index);
-      if (!TypeWantedValue(name, text, &value, &reason)) {
-        planning->Refuse(name.display + " = " + text + ": " + reason);
-        whole = false;
-        continue;
-      }
-      row.values.emplace_back(column, std::move(value));
     }
     rows->push_back(std::move(row));
   }
   return whole;
 }
 
-void PlanTableOf(const DesiredTable& table, Planning* planning) {
+// The values of one row typed by their columns, when its turn comes, and its texts let go: a
+// large file is never held as texts and as values at once.
+void TypeRowValues(const MibObject& entry, const DesiredTable& table, DesiredRow* desired,
+                   WantedRow* row, Planning* planning) {
+  for (const auto& [columnId, text] : desired->values) {
+    const std::string& columnName = table.columns[columnId];
+    const MibObject* column = FindColumn(entry, columnName);
+    std::string reason;
+    PlainValue value;
+    ResolvedName name;
+    if (!column) {
+      planning->Refuse(InstanceName(entry, row->index) + ": " + columnName + ": is no column of " +
+                       entry.name);
+      continue;
+    }
+    name.object = column;
+    name.display = InstanceName(*column, row->index);
+    if (!TypeWantedValue(name, text, &value, &reason)) {
+      planning->Refuse(name.display + " = " + text + ": " + reason);
+      continue;
+    }
+    row->values.emplace_back(column, std::move(value));
+  }
+  decltype(desired->values)().swap(desired->values);
+}
+
+// Held rows are read and compared as the listing reaches them, and what was read is let go at
+// once: only the changes stay, in the file's order of rows, then the removals of rows that an
+// exclusive table does not list.
+void PlanTableOf(DesiredTable& table, Planning* planning) {
   std::string reason;
   const MibObject* entry = ResolveEntry(table.entry, &reason);
   if (!entry) {
@@ -121,32 +129,59 @@ void PlanTableOf(const DesiredTable& table, Planning* planning) {
     return;
   }
   std::vector<WantedRow> wanted;
-  if (!WantedRows(*entry, table, planning, &wanted)) return;
-  std::vector<std::vector<uint32_t>> instances;
-  if (!ListInstances(planning->agent, entry->oid, &instances, &reason)) {
-    planning->Refuse(entry->name + ": " + reason);
-    return;
-  }
-  std::map<std::vector<uint32_t>, const WantedRow*> wantedByIndex;
-  for (const WantedRow& row : wanted) wantedByIndex.emplace(row.index, &row);
-  std::vector<HeldRow> held(instances.size());
-  for (size_t i = 0; i < instances.size(); ++i) {
-    held[i].index = instances[i];
-    auto found = wantedByIndex.find(instances[i]);
-    if (found == wantedByIndex.end() || !found->second->present) continue;
-    for (const auto& [column, value] : found->second->values) {
-      std::vector<uint32_t> oid = column->oid;
-      oid.insert(oid.end(), instances[i].begin(), instances[i].end());
+  if (!WantedIndexes(*entry, table, planning, &wanted)) return;
+  std::map<std::vector<uint32_t>, size_t> wantedByIndex;
+  for (size_t i = 0; i < wanted.size(); ++i) wantedByIndex.emplace(wanted[i].index, i);
+  std::vector<std::vector<PlannedChange>> rowChanges(wanted.size());
+  std::vector<bool> seen(wanted.size(), false);
+  std::vector<PlannedChange> removals;
+  bool readFailed = false;
+  HeldRow held;
+  auto readRow = [&](const std::vector<uint32_t>& index) {
+    auto found = wantedByIndex.find(index);
+    if (found == wantedByIndex.end()) {
+      if (table.exclusive) PlanRemoval(*entry, index, &removals);
+      return true;
+    }
+    WantedRow& row = wanted[found->second];
+    seen[found->second] = true;
+    TypeRowValues(*entry, table, &table.rows[found->second], &row, planning);
+    // Once anything is refused, nothing is sent: the rest is only typed, for its reasons.
+    if (planning->refused) return true;
+    held.index = index;
+    held.values.clear();
+    std::vector<uint32_t> oid;
+    for (const auto& [column, value] : row.values) {
+      if (!row.present) break;
+      oid.assign(column->oid.begin(), column->oid.end());
+      oid.insert(oid.end(), index.begin(), index.end());
       PlainValue current;
       ReadOutcome outcome = ReadValue(planning->agent, oid, &current, &reason);
       if (outcome == ReadOutcome::FAILED) {
-        planning->Refuse(InstanceName(*column, instances[i]) + ": " + reason);
-        return;
+        planning->Refuse(InstanceName(*column, index) + ": " + reason);
+        readFailed = true;
+        return false;
       }
-      if (outcome == ReadOutcome::VALUE) held[i].values.emplace(column, std::move(current));
+      if (outcome == ReadOutcome::VALUE) held.values.emplace(column, std::move(current));
     }
+    PlanRow(*entry, row, &held, &rowChanges[found->second]);
+    decltype(row.values)().swap(row.values);
+    return true;
+  };
+  if (!ForEachInstance(planning->agent, entry->oid, readRow, &reason)) {
+    planning->Refuse(entry->name + ": " + reason);
+    return;
   }
-  PlanTable(*entry, table.exclusive, wanted, held, &planning->changes);
+  if (readFailed) return;
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    if (!seen[i]) {
+      TypeRowValues(*entry, table, &table.rows[i], &wanted[i], planning);
+      PlanRow(*entry, wanted[i], nullptr, &rowChanges[i]);
+    }
+    for (PlannedChange& change : rowChanges[i]) planning->changes.push_back(std::move(change));
+    std::vector<PlannedChange>().swap(rowChanges[i]);
+  }
+  for (PlannedChange& change : removals) planning->changes.push_back(std::move(change));
 }
 
 }  // namespace
@@ -161,7 +196,7 @@ int RunApply(const AgentSession& session, const OrvuctlCommand& command) {
   Planning planning;
   planning.agent = session.agent;
   PlanValues(state, &planning);
-  for (const DesiredTable& table : state.tables) PlanTableOf(table, &planning);
+  for (DesiredTable& table : state.tables) PlanTableOf(table, &planning);
   if (planning.refused) {
     ReportError("nothing was changed");
     return ORVUCTL_EXIT_REFUSED;

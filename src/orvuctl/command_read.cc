@@ -76,17 +76,13 @@ int RunShow(const AgentSession& session, const OrvuctlCommand& command) {
     ReportError(command.args[0] + ": " + reason);
     return ORVUCTL_EXIT_REFUSED;
   }
-  std::vector<std::vector<uint32_t>> instances;
-  if (!ListInstances(session.agent, entry->oid, &instances, &reason)) {
-    ReportError(entry->name + ": " + reason);
-    return ORVUCTL_EXIT_REFUSED;
-  }
   std::vector<const MibObject*> columns;
   for (uint32_t handle : entry->columns)
     if (const MibObject* column = DescribeObject(handle)) columns.push_back(column);
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   std::string out;
-  for (const std::vector<uint32_t>& index : instances) {
+  bool readFailed = false;
+  auto showRow = [&](const std::vector<uint32_t>& index) {
     nlohmann::ordered_json values = nlohmann::ordered_json::object();
     out += InstanceName(*entry, index);
     for (const MibObject* column : columns) {
@@ -98,7 +94,8 @@ int RunShow(const AgentSession& session, const OrvuctlCommand& command) {
       ReadOutcome outcome = ReadValue(session.agent, oid, &value, &reason);
       if (outcome == ReadOutcome::FAILED) {
         ReportError(InstanceName(*column, index) + ": " + reason);
-        return ORVUCTL_EXIT_REFUSED;
+        readFailed = true;
+        return false;
       }
       if (outcome == ReadOutcome::ABSENT) continue;
       values[column->name] = PlainJson(value);
@@ -106,7 +103,13 @@ int RunShow(const AgentSession& session, const OrvuctlCommand& command) {
     }
     out += "\n";
     rows.push_back({{"index", DottedText(index)}, {"values", std::move(values)}});
+    return true;
+  };
+  if (!ForEachInstance(session.agent, entry->oid, showRow, &reason)) {
+    ReportError(entry->name + ": " + reason);
+    return ORVUCTL_EXIT_REFUSED;
   }
+  if (readFailed) return ORVUCTL_EXIT_REFUSED;
   if (!command.json) {
     Print(out);
     return ORVUCTL_EXIT_DONE;

@@ -258,7 +258,7 @@ TEST(OrvuctlE2e, ABadCommandLineOrFileSendsNothing) {
                                 "    rows:\n      - speakerFreqHertz: 220\n");
   ExpectRun(RunOrvuctl(&agent, {"apply", shape}), "",
             "orvuctl: " + shape + ": line 6: a row without its index\n", 2);
-  std::string broken = WriteFile(agent, "broken.yaml", "values: [1\n");
+  std::string broken = WriteFile(agent, "broken.yaml", "values: {speakerVolume: 40\n");
   OasetRun parse = RunOrvuctl(&agent, {"apply", broken});
   EXPECT_EQ(parse.err.rfind("orvuctl: " + broken + ": line 2: ", 0), 0u) << parse.err;
   EXPECT_EQ(parse.status, 2);
