@@ -11,6 +11,7 @@
 #include "agentapi/outside_api.h"
 #include "cli/diagnostics.h"
 #include "cli/invocation.h"
+#include "cli/split_values.h"
 #include "values/parse_value.h"
 #include "values/syntax_table.h"
 #include "values/value_findings.h"
@@ -18,7 +19,6 @@
 namespace {
 
 constexpr size_t SET_SYNTAX_NAME_SIZE = 128;
-constexpr uint32_t SET_ERROR_TEXT_SIZE = 512;
 
 // The agent framework gives the context no meaning on this path; 0 matches what the table listing
 // passes in the same position.
@@ -67,51 +67,62 @@ std::string OidFailureReason(const char* text) {
   return !reason.empty() ? reason : "no object " + name + " in the loaded modules " + loaded;
 }
 
+// Standard output says FAILED in the specified words; standard error gives every failed entry one
+// line that names the entry and why, so that a script reading it need not parse the trace.
+void ReportNotSet(int n, const char* oidText, const std::string& reason) {
+  NoteFailedStep();
+  ReportReason(std::to_string(n) + ": " + oidText +
+               ": not set: " + (reason.empty() ? "the agent framework gave no reason" : reason));
+}
+
 // The agent names the syntax it wants by code ("it takes syntax 2, not 4"); the user writes it with
 // a type letter.
-void ExplainRefusal(int n, const char* oidText, SnmpSyntax sent) {
-  int code = gApi.AgentGetLastError();
-  if (code != OUTSIDE_ERR_WRONG_SYNTAX) return;
-  char text[SET_ERROR_TEXT_SIZE] = {};
-  const char* message = gApi.AgentErrorText(code, text, sizeof text);
-  const char* takes = message != nullptr ? std::strstr(message, "takes syntax ") : nullptr;
+std::string RefusalReason(SnmpSyntax sent) {
+  std::string said = LastAgentErrorText();
+  if (gApi.AgentGetLastError() != OUTSIDE_ERR_WRONG_SYNTAX) return said;
+  size_t takes = said.find("takes syntax ");
   unsigned wanted = 0;
-  if (takes == nullptr || std::sscanf(takes, "takes syntax %u", &wanted) != 1) return;
-  ReportReason(std::to_string(n) + ": " + oidText + ": it takes " + SyntaxSmiText(wanted, true) +
-               ", not " + SyntaxSmiText(sent, false));
+  if (takes == std::string::npos ||
+      std::sscanf(said.c_str() + takes, "takes syntax %u", &wanted) != 1) {
+    return said;
+  }
+  return "it takes " + SyntaxSmiText(wanted, true) + ", not " + SyntaxSmiText(sent, false);
 }
 
 // Runs one entry whose OID, syntax and value text are all present; its outcome follows the trace
 // line that the caller printed.
 void SetOneValue(AgentHandle agent, int n, const char* oidText, SnmpSyntax syntax,
-                 const char* valueText, SnmpOid& oid, SnmpValue& value) {
+                 const char* valueText, const std::string& splitReason, SnmpOid& oid,
+                 SnmpValue& value) {
   if (!ConvertOid(oidText, oid)) {
     std::printf("\n  FAILED (While converting OID to internal form)");
-    NoteFailedStep();
-    ReportReason(std::to_string(n) + ": " + OidFailureReason(oidText));
+    ReportNotSet(n, oidText, OidFailureReason(oidText));
     return;
   }
   value.syntax = syntax;
   ValueTextNote note = ExamineValueText(syntax, valueText);
-  std::string about = std::to_string(n) + ": " + oidText + ": ";
-  if (ParseValueText(&value, valueText) == 0) {
+  if (!splitReason.empty()) {
     std::printf("\n  FAILED (While converting value to internal form)");
-    NoteFailedStep();
-    ReportReason(about + (syntax == SYNTAX_UNDEFINED
-                              ? std::string("no type letter; the letters are ") + TypeLetterList()
-                              : note.text));
+    ReportNotSet(n, oidText, splitReason);
+  } else if (ParseValueText(&value, valueText) == 0) {
+    std::printf("\n  FAILED (While converting value to internal form)");
+    ReportNotSet(n, oidText,
+                 syntax == SYNTAX_UNDEFINED
+                     ? std::string("no type letter; the letters are ") + TypeLetterList()
+                     : note.text);
   } else {
-    if (!note.text.empty()) ReportFinding(about + note.text);
+    if (!note.text.empty()) ReportFinding(std::to_string(n) + ": " + oidText + ": " + note.text);
     uint32_t dataHandle = gApi.AgentGetDataHandle(agent, SET_CONTEXT, &oid);
     if (dataHandle == 0) {
       std::printf("\nGet data handle failed: ");
       PrintAgentError("%s");
+      ReportNotSet(n, oidText, LastAgentErrorText());
     } else if (gApi.AgentSetData(agent, SET_CONTEXT, dataHandle, &value) != 0) {
       std::printf("OK");
     } else {
       std::printf("\nSet data failed: ");
       PrintAgentError("%s");
-      ExplainRefusal(n, oidText, syntax);
+      ReportNotSet(n, oidText, RefusalReason(syntax));
     }
   }
   ReleaseEntry(oid, value);
@@ -135,20 +146,19 @@ void SetValues(AgentHandle agent) {
     if (i >= valueTexts.size) {
       std::printf("\n%d: %s ", n, oidText);
       std::printf("\n  FAILED (No value specified)");
-      NoteFailedStep();
-      ReportReason(std::to_string(n) + ": " + oidText +
-                   ": no -m for this -s (the n-th -m belongs to the n-th -s)");
+      ReportNotSet(n, oidText, "no -m for this -s (the n-th -m belongs to the n-th -s)");
       continue;
     }
     if (i >= syntaxes.size) {
       std::printf("\n%d: %s ", n, oidText);
       std::printf("\n  FAILED (No syntax specified)");
-      NoteFailedStep();
+      ReportNotSet(n, oidText, "no type letter for this -s");
       continue;
     }
     std::snprintf(syntaxName, sizeof syntaxName, "%s", SyntaxName(syntaxes.items[i]));
     std::printf("\n%d: %s *** (%s) %s ... ", n, oidText, syntaxName, valueTexts.items[i]);
-    SetOneValue(agent, n, oidText, syntaxes.items[i], valueTexts.items[i], oid, value);
+    SetOneValue(agent, n, oidText, syntaxes.items[i], valueTexts.items[i], SplitValueReason(i), oid,
+                value);
   }
   std::printf("\n");
 }

@@ -1,6 +1,7 @@
 #include "agent_ops/table_entries.h"
 
 #include <cstdio>
+#include <string>
 
 #include "agent_ops/agent_error.h"
 #include "agent_ops/output_format.h"
@@ -48,16 +49,28 @@ int ConvertOid(const char* text, SnmpOid* oid) {
   return 0;
 }
 
+// One line on standard error for a failed step, naming it as it was asked for.
+void ReportStepFailure(bool adding, const std::string& reason) {
+  ReportReason(std::string(adding ? "-a" : "-r") +
+               (adding ? gInvocation.addEntryOid : gInvocation.removeEntryOid) + " -i" +
+               gInvocation.instanceOid + (adding ? ": not created: " : ": not removed: ") + reason);
+}
+
+void PrintStepError(bool adding) {
+  PrintAgentError(adding ? ADD_FAILED_FORMAT : REMOVE_FAILED_FORMAT);
+  ReportStepFailure(adding, LastAgentErrorText());
+}
+
 // Converts both texts; on failure prints the message of the text that did not convert.
-int ConvertStepOids(const char* entryText, StepOids* oids) {
+int ConvertStepOids(bool adding, const char* entryText, StepOids* oids) {
   if (ConvertOid(entryText, &oids->entry) == 0) {
     std::printf("\nBad table entry oid: %s\n", entryText);
-    ReportReason(NumericOidReason(entryText));
+    ReportStepFailure(adding, NumericOidReason(entryText));
     return 0;
   }
   if (ConvertOid(gInvocation.instanceOid, &oids->instance) == 0) {
     std::printf("\nBad instance oid: %s\n", gInvocation.instanceOid);
-    ReportReason(NumericOidReason(gInvocation.instanceOid));
+    ReportStepFailure(adding, NumericOidReason(gInvocation.instanceOid));
     return 0;
   }
   return 1;
@@ -69,7 +82,7 @@ int AddTableEntry(AgentHandle agent, int* exitStatus) {
   StepOids oids{};
   std::printf("\n\nAdding table entry %s.<index>.%s ...", gInvocation.addEntryOid,
               gInvocation.instanceOid);
-  if (ConvertStepOids(gInvocation.addEntryOid, &oids) == 0) {
+  if (ConvertStepOids(true, gInvocation.addEntryOid, &oids) == 0) {
     return FailStep(&oids, exitStatus);
   }
   uint32_t instanceHandle = 0;
@@ -77,12 +90,12 @@ int AddTableEntry(AgentHandle agent, int* exitStatus) {
       gApi.AgentCreateTableEntry(agent, 0, 0, &oids.entry, &oids.instance, &instanceHandle);
   ReleaseStepOids(&oids);
   if (entryHandle == 0) {
-    PrintAgentError(ADD_FAILED_FORMAT);
+    PrintStepError(true);
     return FailStep(&oids, exitStatus);
   }
   // A created instance that cannot be enabled stays in the agent as it is.
   if (gApi.AgentEnableTableEntry(agent, 0, entryHandle, instanceHandle, AGENT_ENABLE_FLAGS) == 0) {
-    PrintAgentError(ADD_FAILED_FORMAT);
+    PrintStepError(true);
     return FailStep(&oids, exitStatus);
   }
   char handleText[9];
@@ -95,25 +108,25 @@ int RemoveTableEntry(AgentHandle agent, int* exitStatus) {
   StepOids oids{};
   std::printf("\n\nRemoving table entry %s.<index>.%s ...", gInvocation.removeEntryOid,
               gInvocation.instanceOid);
-  if (ConvertStepOids(gInvocation.removeEntryOid, &oids) == 0) {
+  if (ConvertStepOids(false, gInvocation.removeEntryOid, &oids) == 0) {
     return FailStep(&oids, exitStatus);
   }
   // An entry or instance that the agent does not know reads like a text that did not convert.
   uint32_t entryHandle = gApi.AgentFindTableEntry(agent, &oids.entry);
   if (entryHandle == 0) {
     std::printf("\nBad table entry oid: %s\n", gInvocation.removeEntryOid);
-    ReportReason(LastAgentErrorText());
+    ReportStepFailure(false, LastAgentErrorText());
     return FailStep(&oids, exitStatus);
   }
   uint32_t instanceHandle = gApi.AgentFindTableInstance(agent, entryHandle, &oids.instance);
   if (instanceHandle == 0) {
     std::printf("\nBad instance oid: %s\n", gInvocation.instanceOid);
-    ReportReason(LastAgentErrorText());
+    ReportStepFailure(false, LastAgentErrorText());
     return FailStep(&oids, exitStatus);
   }
   ReleaseStepOids(&oids);
   if (gApi.AgentRemoveTableEntry(agent, 0, entryHandle, instanceHandle) == 0) {
-    PrintAgentError(REMOVE_FAILED_FORMAT);
+    PrintStepError(false);
     return FailStep(&oids, exitStatus);
   }
   std::printf("\nTable entry succesfully removed.\n");

@@ -6,10 +6,13 @@
 #include <cstdint>
 
 #include "agentapi/agent_records.h"
+#include "agentapi/mib_records.h"
 #include "agentapi/snmp_oid.h"
 
 // Defined with its syntax codes in values/snmp_value.h; the outside API only passes it through.
 struct SnmpValue;
+// A change of a change set, defined with the value it carries in values/change_record.h.
+struct AgentChange;
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define OUTSIDE_CALL __stdcall
@@ -83,6 +86,13 @@ extern OutsideApi gApi;
 struct OptionalApi {
   // Why the last MibLoadModule or MibLookupName failed; 1 when BUFFER holds a reason.
   int(OUTSIDE_CALL* MibGetLastReason)(char* buffer, uint32_t size);
+  // One facet of what a MIB module says of an object (mib_records.h); 1 when it has that facet.
+  int(OUTSIDE_CALL* MibGetObjectFacet)(uint32_t object, uint32_t facet, uint32_t position,
+                                       MibFacet* facetOut);
+  // Carries out COUNT changes as one: all of them or, on an error code, none; *FAILEDINDEX is
+  // then the refused change's position (COUNT for the set as a whole).
+  int(OUTSIDE_CALL* AgentApplyChanges)(AgentHandle agent, const AgentChange* changes,
+                                       uint32_t count, uint32_t* failedIndex);
 };
 
 extern OptionalApi gOptionalApi;

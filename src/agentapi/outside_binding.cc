@@ -75,6 +75,8 @@ constexpr OutsideOperation OUTSIDE_OPERATIONS[] = {
 
 constexpr OutsideOperation OPTIONAL_OPERATIONS[] = {
     OPTIONAL_OUTSIDE_OPERATION(LIBRARY_MIB, 510, MibGetLastReason),
+    OPTIONAL_OUTSIDE_OPERATION(LIBRARY_MIB, 511, MibGetObjectFacet),
+    OPTIONAL_OUTSIDE_OPERATION(LIBRARY_AGENT, 53, AgentApplyChanges),
 };
 
 #undef OPTIONAL_OUTSIDE_OPERATION
@@ -120,7 +122,8 @@ bool FileExists(const std::string& path) {
 }
 
 std::string LoadAdvice(const std::string& ownFolder) {
-  return "put them beside oaset (in " + ownFolder + ") or in a folder on PATH";
+  return std::string("put them beside ") + gBindingProgram + " (in " + ownFolder +
+         ") or in a folder on PATH";
 }
 
 #else
@@ -156,8 +159,8 @@ std::string LastLoadError() {
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 std::string LoadAdvice(const std::string& ownFolder) {
-  return "put them beside oaset (in " + ownFolder + ") or in " + ownFolder +
-         "../lib, or name their folder in LD_LIBRARY_PATH";
+  return std::string("put them beside ") + gBindingProgram + " (in " + ownFolder + ") or in " +
+         ownFolder + "../lib, or name their folder in LD_LIBRARY_PATH";
 }
 
 #endif
@@ -210,13 +213,16 @@ bool LoadOutsideLibraries(const std::string& ownFolder, LibraryHandle* libraries
   if (failures.empty()) return true;
   std::string folder = ownFolder.empty() ? "<own folder unknown>" : ownFolder;
   std::fprintf(stderr,
-               "oaset: cannot load the agent's libraries (looked in %s and %s):\n%s"
-               "oaset: %s\n",
-               folder.c_str(), SystemSearchName(), failures.c_str(), LoadAdvice(folder).c_str());
+               "%s: cannot load the agent's libraries (looked in %s and %s):\n%s"
+               "%s: %s\n",
+               gBindingProgram, folder.c_str(), SystemSearchName(), failures.c_str(),
+               gBindingProgram, LoadAdvice(folder).c_str());
   return false;
 }
 
 }  // namespace
+
+const char* gBindingProgram = "oaset";
 
 int BindOutsideLibraries() {
   std::string ownFolder = OwnFolder();
@@ -228,8 +234,9 @@ int BindOutsideLibraries() {
     LibraryHandle library = libraries[operation.library];
     OutsideEntry entry = FindEntry(library, operation);
     if (entry == nullptr) {
-      std::fprintf(stderr, "oaset: operation %s (ordinal %u) not found in %s\n", operation.name,
-                   static_cast<unsigned>(operation.ordinal), loadedFrom[operation.library].c_str());
+      std::fprintf(stderr, "%s: operation %s (ordinal %u) not found in %s\n", gBindingProgram,
+                   operation.name, static_cast<unsigned>(operation.ordinal),
+                   loadedFrom[operation.library].c_str());
       return 0;
     }
     StoreEntry(&api, operation.slot, entry);

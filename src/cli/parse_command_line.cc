@@ -7,6 +7,7 @@
 #include "cli/diagnostics.h"
 #include "cli/invocation.h"
 #include "cli/invocation_lists.h"
+#include "cli/split_values.h"
 #include "cli/usage.h"
 #include "values/syntax_table.h"
 
@@ -41,8 +42,20 @@ std::string JoinHint(const ParseNotes& notes, const char* argument) {
   return std::string(notes.emptySwitch) + Typed(argument);
 }
 
+// A NULL takes no text, so a word after -mn loses nothing; any other -m would write an empty
+// value in place of the word.
+void NoteSplitOff(const ParseNotes& notes, const char* argument) {
+  const char* value = notes.emptySwitch;
+  if (FoldSwitchLetter(value[1]) != 'm' || SyntaxOfTypeLetter(value[2]) == SYNTAX_NULL) return;
+  NoteSplitValue(notes.valueSwitches.size() - 1,
+                 Quoted(value) + " got an empty value, and " + Quoted(argument) +
+                     " after the space is not taken as its value; write " +
+                     JoinHint(notes, argument));
+}
+
 void ReportStray(const ParseNotes& notes, const char* argument) {
   if (notes.emptySwitch != nullptr) {
+    NoteSplitOff(notes, argument);
     ReportFinding(Quoted(argument) + " is not a switch and is ignored, and " +
                   Quoted(notes.emptySwitch) +
                   " got an empty parameter: no space may stand between a switch and its "
@@ -132,6 +145,7 @@ void ReportUnused(const ParseNotes& notes) {
 
 void ParseCommandLine(int argc, char** argv) {
   if (argc <= 1) PrintUsage();
+  ForgetSplitValues();
   ParseNotes notes;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];

@@ -19,6 +19,14 @@ const std::string LOADED = "\nLoading module:\n\n1: VORNEL-VNBEEP-MIB ... OK\n";
 const std::string OID_FAILED = "\n  FAILED (While converting OID to internal form)";
 const std::string VALUE_FAILED = "\n  FAILED (While converting value to internal form)";
 const std::string SOME_OCTETS_HEX = "536f6d65206f6374657473";
+const std::string TYPE_LETTERS =
+    "the letters are o OCTET STRING (any text), b BITS (any text, "
+    "written as octets), i INTEGER (a decimal number), u INTEGER (the "
+    "same as i), c Counter32, g Gauge32 and t TimeTicks (a decimal "
+    "number from 0 to 4294967295), d OBJECT IDENTIFIER (dotted numbers, "
+    "1.3.6.1), a IpAddress (four dotted numbers from 0 to 255), q Opaque "
+    "(four dotted numbers, as four bytes), p NsapAddress (two-digit hex "
+    "bytes joined by dots, 47.00.05), n NULL (no text)";
 
 std::string Column(int column, const std::string& instance = "50") {
   return ENTRY + "." + std::to_string(column) + "." + instance;
@@ -308,6 +316,33 @@ TEST(SetValuesE2e, TheAgentRefusesWrongSyntaxReadOnlyUnknownObjectsAndValuesOutO
                        "\nSet data failed: wrong value for object speakerControl: it takes 1..3, "
                        "not 4",
                    true, true));
+  // Each refusal also has its one line on standard error, for scripts that read only that.
+  EXPECT_EQ(run.err,
+            "oaset: \"-mx1\": \"x\" is no type letter of -m; " + TYPE_LETTERS +
+                "\n"
+                "oaset: 1: speakerControl: not set: it takes INTEGER (-mi), not OCTET STRING\n"
+                "oaset: 2: speakerDescr: not set: object is read-only: speakerDescr\n"
+                "oaset: 3: " +
+                Column(15) +
+                ": not set: object is read-only: speakerFreqTotalPlays.50\n"
+                "oaset: 4: 1.3.6.1.4.1.32473.99.1.7: not set: no such object: "
+                "1.3.6.1.4.1.32473.99.1.7\n"
+                "oaset: 5: " +
+                Column(3, "51") +
+                ": not set: no such instance: 51 of speakerFreqEntry\n"
+                "oaset: 6: " +
+                Column(3) + ": not set: no type letter; " + TYPE_LETTERS +
+                "\n"
+                "oaset: 7: " +
+                Column(7) +
+                ": not set: \"10.0.0\" is refused: it holds 3 numbers; an IpAddress takes four "
+                "dotted numbers from 0 to 255, as 192.0.2.1\n"
+                "oaset: 8: " +
+                Column(3) +
+                ": not set: wrong value for object speakerFreqHertz.50: it takes 20..20000, not "
+                "19\n"
+                "oaset: 9: speakerControl: not set: wrong value for object speakerControl: it "
+                "takes 1..3, not 4\n");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(agent.ReadState(), before);
 }
@@ -374,6 +409,8 @@ TEST(SetValuesE2e, InjectedFailuresOfEachLibraryCall) {
   EXPECT_EQ(handle.out, SetRun(numericLine + "\nGet data handle failed: injected fault in "
                                              "AgentGetDataHandle (error code 77)",
                                false));
+  EXPECT_EQ(handle.err, "oaset: 1: " + SPEAKER_CONTROL +
+                            ": not set: injected fault in AgentGetDataHandle (error code 77)\n");
   EXPECT_EQ(handle.status, 0);
 
   OasetRun set = RunOaset(&agent,
@@ -478,18 +515,43 @@ TEST(SetValuesE2e, ValuesReadInPartOrAstrayAreNamedOnStandardError) {
     int column;  // whose stored value is checked
     std::string stored;
   };
+  // A value split off its -m by a space is not written: the empty text would replace the value.
+  ASSERT_EQ(RunOaset(&agent, {"-s" + Column(2), "-mokeep", "-s" + Column(9), "-mg7",
+                              "-s" + Column(3), "-mi880"})
+                .status,
+            0);
+  auto splitOff = [&](const std::string& column, const std::string& value,
+                      const std::string& word) {
+    std::string hint = value + (word.find(' ') != std::string::npos ? "\"" + word + "\"" : word);
+    return "oaset: \"" + word + "\" is not a switch and is ignored, and \"" + value + "\"" +
+           spaceRule + hint + "\noaset: 1: " + column + ": not set: \"" + value +
+           "\" got an empty value, and \"" + word +
+           "\" after the space is not taken as its value; "
+           "write " +
+           hint + "\n";
+  };
   const std::vector<Case> cases = {
-      {{"-s" + Column(2), "-mo", "Speaker one"},
-       Line(1, Column(2), "octets", "") + "OK",
-       "oaset: \"Speaker one\" is not a switch and is ignored, and \"-mo\"" + spaceRule +
-           "-mo\"Speaker one\"\n",
-       14,
-       ""},
+      {{"-s" + Column(2), "-mo", "Speaker two"},
+       Line(1, Column(2), "octets", "") + VALUE_FAILED,
+       splitOff(Column(2), "-mo", "Speaker two"),
+       2,
+       "syntax=4 bytes=6b656570"},
       {{"-s" + Column(9), "-mg", "80"},
-       Line(1, Column(9), "gauge32", "") + "OK",
-       "oaset: \"80\" is not a switch and is ignored, and \"-mg\"" + spaceRule + "-mg80\n",
+       Line(1, Column(9), "gauge32", "") + VALUE_FAILED,
+       splitOff(Column(9), "-mg", "80"),
        9,
-       "syntax=66 number=0"},
+       "syntax=66 number=7"},
+      {{"-s" + Column(3), "-mi", "12abc"},
+       Line(1, Column(3), "int, int32", "") + VALUE_FAILED,
+       splitOff(Column(3), "-mi", "12abc"),
+       3,
+       "syntax=2 number=880"},
+      // A NULL takes no text, so the word after -mn costs nothing and the NULL is written.
+      {{"-s" + Column(13), "-mn", "x"},
+       Line(1, Column(13), "null", "") + "OK",
+       "oaset: \"x\" is not a switch and is ignored, and \"-mn\"" + spaceRule + "-mnx\n",
+       13,
+       "syntax=5 number=0"},
       {{"-s" + Column(3), "-mi880abc"},
        Line(1, Column(3), "int, int32", "880abc") + "OK",
        "oaset: 1: " + Column(3) + ": \"880abc\" is read as 880 (\"abc\" is ignored)\n",
@@ -530,10 +592,11 @@ TEST(SetValuesE2e, ValuesReadInPartOrAstrayAreNamedOnStandardError) {
   EXPECT_EQ(path.out, SetRun(Line(1, Column(2), "octets", "") + "OK" + "\n2: rv/x " +
                                  "\n  FAILED (No value specified)",
                              true));
-  EXPECT_EQ(path.err,
-            "oaset: \"/srv/x\" looks like a path but is read as the switch -s with \"rv/x\"; if it "
-            "is the value of \"-mo\", write -mo/srv/x\noaset: 2: rv/x: no -m for this -s (the "
-            "n-th -m belongs to the n-th -s)\n");
+  EXPECT_EQ(
+      path.err,
+      "oaset: \"/srv/x\" looks like a path but is read as the switch -s with \"rv/x\"; if it "
+      "is the value of \"-mo\", write -mo/srv/x\noaset: 2: rv/x: not set: no -m for this -s (the "
+      "n-th -m belongs to the n-th -s)\n");
 }
 
 // Every FAILED and every refusal of the agent says why on standard error, in the words a user
@@ -546,59 +609,58 @@ TEST(SetValuesE2e, FailuresAndRefusalsSayWhyOnStandardError) {
     std::string err;
     bool loaded;
   };
-  const std::string letters =
-      "the letters are o OCTET STRING (any text), b BITS (any text, "
-      "written as octets), i INTEGER (a decimal number), u INTEGER (the "
-      "same as i), c Counter32, g Gauge32 and t TimeTicks (a decimal "
-      "number from 0 to 4294967295), d OBJECT IDENTIFIER (dotted numbers, "
-      "1.3.6.1), a IpAddress (four dotted numbers from 0 to 255), q Opaque "
-      "(four dotted numbers, as four bytes), p NsapAddress (two-digit hex "
-      "bytes joined by dots, 47.00.05), n NULL (no text)";
+  const std::string& letters = TYPE_LETTERS;
   const std::vector<Case> cases = {
       {{"-s" + SPEAKER_CONTROL, "-mo2"},
        Line(1, SPEAKER_CONTROL, "octets", "2") +
            "\nSet data failed: wrong syntax for object speakerControl: it takes syntax 2, not 4",
-       "oaset: 1: " + SPEAKER_CONTROL + ": it takes INTEGER (-mi), not OCTET STRING\n",
+       "oaset: 1: " + SPEAKER_CONTROL + ": not set: it takes INTEGER (-mi), not OCTET STRING\n",
        false},
       {{"-s" + SPEAKER_CONTROL, "-mx2"},
        Line(1, SPEAKER_CONTROL, "bad syntax", "2") + VALUE_FAILED,
        "oaset: \"-mx2\": \"x\" is no type letter of -m; " + letters +
-           "\noaset: 1: " + SPEAKER_CONTROL + ": no type letter; " + letters + "\n",
+           "\noaset: 1: " + SPEAKER_CONTROL + ": not set: no type letter; " + letters + "\n",
        false},
       {{"-s" + SPEAKER_CONTROL, "-ma10.0.0"},
        Line(1, SPEAKER_CONTROL, "ipaddr", "10.0.0") + VALUE_FAILED,
        "oaset: 1: " + SPEAKER_CONTROL +
-           ": \"10.0.0\" is refused: it holds 3 numbers; an IpAddress takes four dotted numbers "
+           ": not set: \"10.0.0\" is refused: it holds 3 numbers; an IpAddress takes four dotted "
+           "numbers "
            "from 0 to 255, as 192.0.2.1\n",
        false},
       {{"-sspeakerControl", "-mi2"},
        Line(1, "speakerControl", "int, int32", "2") + OID_FAILED,
-       "oaset: 1: no MIB module is loaded, so speakerControl is not known; load the module that "
+       "oaset: 1: speakerControl: not set: no MIB module is loaded, so speakerControl is not "
+       "known; load the module that "
        "defines it with -w, as -wVORNEL-VNBEEP-MIB\n",
        false},
       {{"-w" + MODULE, "-sspeakerContrl", "-mi2"},
        Line(1, "speakerContrl", "int, int32", "2") + OID_FAILED,
-       "oaset: 1: no object speakerContrl in the loaded modules SNMPv2-SMI, RFC1155-SMI, "
+       "oaset: 1: speakerContrl: not set: no object speakerContrl in the loaded modules "
+       "SNMPv2-SMI, RFC1155-SMI, "
        "VORNEL-VNBEEP-MIB; "
        "the closest name is speakerControl\n",
        true},
       {{"-w" + MODULE, "-snothingLikeIt.50", "-mi2"},
        Line(1, "nothingLikeIt.50", "int, int32", "2") + OID_FAILED,
-       "oaset: 1: no object nothingLikeIt in the loaded modules SNMPv2-SMI, RFC1155-SMI, "
+       "oaset: 1: nothingLikeIt.50: not set: no object nothingLikeIt in the loaded modules "
+       "SNMPv2-SMI, RFC1155-SMI, "
        "VORNEL-VNBEEP-MIB\n",
        true},
       {{"-w" + MODULE, "-sspeakerControl.", "-mi2"},
        Line(1, "speakerControl.", "int, int32", "2") + OID_FAILED,
-       "oaset: 1: \"speakerControl.\": speakerControl is known, but what follows it is no "
+       "oaset: 1: speakerControl.: not set: \"speakerControl.\": speakerControl is known, but what "
+       "follows it is no "
        "instance suffix (dotted numbers, as speakerControl.0 or speakerControl.50)\n",
        true},
       {{"-s.1.3", "-mi2"},
        Line(1, ".1.3", "int, int32", "2") + OID_FAILED,
-       "oaset: 1: \".1.3\" is not a numeric OID (dotted numbers, as 1.3.6.1)\n",
+       "oaset: 1: .1.3: not set: \".1.3\" is not a numeric OID (dotted numbers, as 1.3.6.1)\n",
        false},
       {{"-s1.3.6..1", "-mi2"},
        Line(1, "1.3.6..1", "int, int32", "2") + OID_FAILED,
-       "oaset: 1: \"1.3.6..1\" is not a numeric OID (dotted numbers, as 1.3.6.1)\n",
+       "oaset: 1: 1.3.6..1: not set: \"1.3.6..1\" is not a numeric OID (dotted numbers, as "
+       "1.3.6.1)\n",
        false},
   };
   for (const Case& c : cases) {

@@ -72,6 +72,7 @@ TEST(TableEntriesE2e, AFailedCreationEndsTheRunBeforeRemovalListingAndSetting) {
   EXPECT_EQ(run.out, BannerText() + Adding(ENTRY, "50") +
                          "\nFailed to add a table entry: instance already exists: 50\n" +
                          FinishedText());
+  EXPECT_EQ(run.err, "oaset: -a" + ENTRY + " -i50: not created: instance already exists: 50\n");
   EXPECT_EQ(run.status, 1);
   // The failed run removed nothing.
   EXPECT_NE(RunOaset(&agent, {"-e" + ENTRY}).out.find(" 1: "), std::string::npos);
@@ -82,7 +83,7 @@ TEST(TableEntriesE2e, BadTextsAndUnknownInstancesFailWithStatusOne) {
   struct Case {
     std::vector<std::string> args;
     std::string expected;
-    std::string reason;  // the standard-error line after "oaset: "
+    std::string reason;  // the standard-error line after "oaset: -a… -i…: not created: "
   };
   auto notNumeric = [](const std::string& text) {
     return "\"" + text + "\" is not a numeric OID (dotted numbers, as 1.3.6.1)";
@@ -143,14 +144,16 @@ TEST(TableEntriesE2e, BadTextsAndUnknownInstancesFailWithStatusOne) {
     cases.push_back({{"-a" + entry, "-i" + index},
                      Adding(entry, index) + "\nFailed to add a table entry: bad instance OID " +
                          index + ": " + why + "\n",
-                     ""});
+                     "bad instance OID " + index + ": " + why});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
     OasetRun run = RunOaset(&agent, c.args);
     EXPECT_EQ(run.out, BannerText() + c.expected + FinishedText());
-    // A refusal that standard output already explains needs no line of its own.
-    EXPECT_EQ(run.err, c.reason.empty() ? "" : "oaset: " + c.reason + "\n");
+    // Every failed step has one line on standard error that names it as it was asked for.
+    bool adding = c.args[0].rfind("-a", 0) == 0;
+    EXPECT_EQ(run.err, "oaset: " + c.args[0] + " " + c.args[1] +
+                           (adding ? ": not created: " : ": not removed: ") + c.reason + "\n");
     EXPECT_EQ(run.status, 1);
   }
 }

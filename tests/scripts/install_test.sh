@@ -10,8 +10,9 @@ socket="$WORK/installed.sock"
 status=0
 cmake --install "$BUILD_DIR" --prefix "$prefix" >"$WORK/install.log" 2>&1 || status=$?
 Check "cmake --install: exit 0" test "$status" = 0
-for file in bin/oaset bin/orvu-agentd lib/libvnoagent.so lib/libvnwsnmp.so lib/libvnxmib.so \
-  share/oaset/mibs/VORNEL-VNBEEP-MIB share/man/man1/oaset.1 share/man/man8/orvu-agentd.8 \
+for file in bin/oaset bin/orvuctl bin/orvu-agentd lib/libvnoagent.so lib/libvnwsnmp.so lib/libvnxmib.so \
+  share/oaset/mibs/VORNEL-VNBEEP-MIB share/man/man1/oaset.1 share/man/man1/orvuctl.1 \
+  share/man/man8/orvu-agentd.8 \
   share/doc/oaset/values.md; do
   Check "installed: $file" test -f "$prefix/$file"
 done
@@ -24,7 +25,7 @@ ManRendersCleanly() {
   echo "  status $status:" && cat "$WORK/man.err"
   return 1
 }
-for page in man1/oaset.1 man8/orvu-agentd.8; do
+for page in man1/oaset.1 man1/orvuctl.1 man8/orvu-agentd.8; do
   Check "man -l $page renders without warnings" ManRendersCleanly "$prefix/share/man/$page"
 done
 

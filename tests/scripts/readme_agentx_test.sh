@@ -2,7 +2,8 @@
 # Runs README.md's blocks fenced as ```sh snmpd (net-snmp's snmpd as master, the agent as its
 # subagent, then a restart of snmpd), taken from the page itself, each as one script whose
 # temporary folders lie in the test's private folder, on a free UDP port in place of 1161. What
-# each snmpget prints must be the comment line below it, before the restart and after it.
+# each snmpget prints must be the comment line below it, on a line of its own, before the restart
+# and after it.
 # Usage: readme_agentx_test.sh BUILD_FOLDER
 source "$(dirname "$0")/script_test_lib.sh" "$1"
 readme="$SOURCE_DIR/README.md"
@@ -44,7 +45,8 @@ Runs() {
   grep -A1 '^MIBS= snmpget' <<<"$1" | grep '^# ' | sed 's/^# //' >"$expected"
   (cd "$SOURCE_DIR" && TMPDIR="$WORK" timeout 120 bash -e -c "$script") >"$log" 2>&1 || status=$?
   WaitForTheBlocksPrograms
-  grep -o '\.1\.3\.6\.1\.4\.1\.32473\..* = .*' "$log" >"$got"
+  # At the start of a line: what ran before it ended its own last line.
+  grep '^\.1\.3\.6\.1\.4\.1\.32473\..* = .*' "$log" >"$got"
   if [ "$status" -ne 0 ] || ! cmp -s "$expected" "$got"; then
     echo "  exit status $status; expected the lines:" && sed 's/^/  | /' "$expected"
     echo "  the block printed:" && sed 's/^/  | /' "$log"

@@ -56,6 +56,7 @@ layer() {
     values/*) echo t2 ;;
     cli/*) echo t3 ;;
     agent_ops/*) echo t4 ;;
+    orvuctl/*) echo t4 ;;  # a front end beside agent_ops, never including it
     orvu/*|include/orvu/*) echo p1 ;;
     common/*) echo p2 ;;
     mibreader/*) echo p3 ;;

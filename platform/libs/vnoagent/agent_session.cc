@@ -136,6 +136,7 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
   if (DropsRow(request.op)) {
     row_.clear();
     rowUsed_.clear();
+    rowReadAhead_ = false;
     page_.rowsUntil = page_.current == SIZE_MAX ? 0 : page_.current + 1;
   }
   if (request.op != proto::Op::GetDataHandle && request.op != proto::Op::SetData)
@@ -196,9 +197,16 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     proto::TrimKeptItems(&reply->items);
     rowUsed_.assign(row_.size(), 0);
     rowCursor_ = 0;
+    rowReadAhead_ = true;
   } else if (request.op == proto::Op::GetData && reply->items.size() > 1) {
     // GetData's first item goes to the caller; the rest of its row replaces what is held of that
-    // row, next to the rows read ahead for a listing.
+    // row, next to the rows read ahead for a listing. Outside a listing only the latest row is
+    // held: a reader that takes one column of many rows would otherwise keep every other leaf of
+    // every row, and search them all for each leaf it asks for.
+    if (!rowReadAhead_) {
+      row_.clear();
+      rowUsed_.clear();
+    }
     auto fresh = reply->items.begin() + 1;
     size_t kept = 0;
     for (size_t n = 0; n < row_.size(); ++n) {

@@ -46,10 +46,15 @@ std::string GroupText(gid_t gid) {
                                                        : "gid " + std::to_string(gid);
 }
 
-// An agent started with --group admits that group's members as well as its owner.
-std::string ForbiddenRemedy(gid_t gid) {
-  return ": run oaset as its owner or as a member of group " + GroupText(gid) +
-         ", or start an agent of your own at another socket (ORVU_AGENT_SOCKET)";
+// An agent started with --group opens its folder and socket to that group, and only then does
+// joining the group help; otherwise the owner (and root) alone may use it.
+std::string ForbiddenRemedy(const struct stat& status, mode_t groupBits) {
+  const std::string own = ", or start an agent of your own at another socket (ORVU_AGENT_SOCKET)";
+  if ((status.st_mode & groupBits) == groupBits) {
+    return ": run oaset as its owner or as a member of group " + GroupText(status.st_gid) + own;
+  }
+  std::string owner = UserName(status.st_uid);
+  return ": only " + owner + " (or root) may use it; run oaset as " + owner + own;
 }
 #endif
 
@@ -76,7 +81,7 @@ std::string ForbiddenSocketText(const std::string& endpoint) {
   std::string me = UserName(geteuid());
   if (stat(endpoint.c_str(), &status) == 0) {
     return "the socket " + endpoint + " belongs to " + UserName(status.st_uid) +
-           ", and this user, " + me + ", may not open it" + ForbiddenRemedy(status.st_gid);
+           ", and this user, " + me + ", may not open it" + ForbiddenRemedy(status, S_IWGRP);
   }
   std::string folder = endpoint.substr(0, endpoint.rfind('/'));
   if (folder.empty()) folder = "/";
@@ -87,7 +92,7 @@ std::string ForbiddenSocketText(const std::string& endpoint) {
   }
   return "the socket " + endpoint + " lies in the folder " + folder + " of " +
          UserName(status.st_uid) + ", which this user, " + me + ", may not enter" +
-         ForbiddenRemedy(status.st_gid);
+         ForbiddenRemedy(status, S_IXGRP);
 #endif
 }
 

@@ -2,9 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -12,72 +9,16 @@
 #include "common/faults.h"
 #include "common/shared_heap.h"
 #include "libs/vnxmib/mib_reasons.h"
-#include "mibreader/mib_registry.h"
-#include "mibreader/mib_search_path.h"
+#include "libs/vnxmib/mib_state.h"
 
 namespace {
 
 constexpr uint32_t MIB_FORM_NAME = 2;
 constexpr uint32_t MIB_FORM_NUMERIC_OID = 3;
 
+using orvu::mib::MibState;
 using orvu::mib::Object;
-using orvu::mib::Registry;
-
-// One registry per process, shared by every caller. A handle is the position of an object in the
-// order objects were loaded, plus one; nothing is ever unloaded, so handles stay valid.
-struct MibState {
-  std::mutex mutex;
-  std::unique_ptr<Registry> registry;
-  std::vector<const Object*> objects;
-  // Each module's objects lie side by side: a module's first object and first handle give the
-  // handle of any of its objects without an index of every object.
-  struct Span {
-    const Object* first;
-    size_t count;
-    uint32_t firstHandle;
-  };
-  std::vector<Span> spans;
-  size_t modulesSeen = 0;
-
-  Registry& Get() {
-    if (!registry) registry = std::make_unique<Registry>(orvu::mib::DefaultSearchPath());
-    TakeNewObjects();
-    return *registry;
-  }
-
-  void TakeNewObjects() {
-    const auto& modules = registry->Modules();
-    for (; modulesSeen < modules.size(); ++modulesSeen) {
-      const std::vector<Object>& added = modules[modulesSeen]->objects;
-      if (added.empty()) continue;
-      spans.push_back({added.data(), added.size(), static_cast<uint32_t>(objects.size() + 1)});
-      for (const Object& object : added) objects.push_back(&object);
-    }
-  }
-
-  uint32_t HandleOf(const Object* object) const {
-    if (!object) return 0;
-    for (const Span& span : spans) {
-      if (std::less_equal<const Object*>()(span.first, object) &&
-          std::less<const Object*>()(object, span.first + span.count)) {
-        return span.firstHandle + static_cast<uint32_t>(object - span.first);
-      }
-    }
-    return 0;
-  }
-
-  const Object* ObjectOf(uint32_t handle) const {
-    return handle == 0 || handle > objects.size() ? nullptr : objects[handle - 1];
-  }
-};
-
-// Never destroyed: the process's end returns the memory at once, where taking apart every loaded
-// module one by one cost a twentieth of loading a large set of modules; and a caller still busy
-// in another thread while the process exits finds the state whole.
-MibState& State() {
-  static MibState* state = new MibState;
-  return *state;
-}
+using orvu::mib::State;
 
 // With /CODE an injected fault is the reason MibGetLastReason gives.
 void KeepFaultReason(int32_t, const std::string& text) { orvu::mib::KeepLastReason(text); }

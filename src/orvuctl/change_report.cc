@@ -1,0 +1,116 @@
+#include "orvuctl/change_report.h"
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "values/change_record.h"
+#include "values/syntax_table.h"
+
+namespace {
+
+const char* ActionText(uint32_t action) {
+  switch (action) {
+    case CHANGE_CREATE: return "create";
+    case CHANGE_REMOVE: return "remove";
+    default: return "set";
+  }
+}
+
+std::string ValueText(const std::optional<PlainValue>& value, const ValueShape* shape) {
+  return value ? PlainText(*value, shape) : "(absent)";
+}
+
+nlohmann::ordered_json ValueJson(const std::optional<PlainValue>& value) {
+  return value ? PlainJson(*value) : nlohmann::ordered_json(nullptr);
+}
+
+std::string Lines(const std::map<std::string, std::string>& lines) {
+  std::string text;
+  for (const auto& [object, line] : lines) text += line + "\n";
+  return text;
+}
+
+void PrintUnified(const DiffTexts& texts) {
+  auto split = [](const std::string& text) {
+    std::set<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      lines.insert(text.substr(start, end - start));
+    return lines;
+  };
+  std::set<std::string> before = split(texts.before);
+  std::set<std::string> after = split(texts.after);
+  std::string out = "--- before\n+++ after\n";
+  for (const std::string& line : before)
+    if (!after.count(line)) out += "-" + line + "\n";
+  for (const std::string& line : after)
+    if (!before.count(line)) out += "+" + line + "\n";
+  std::fputs(out.c_str(), stdout);
+}
+
+}  // namespace
+
+DiffTexts MakeDiffTexts(const std::vector<PlannedChange>& changes) {
+  std::map<std::string, std::string> before;
+  std::map<std::string, std::string> after;
+  for (const PlannedChange& change : changes) {
+    std::string present = change.object + ": present";
+    if (change.action == CHANGE_CREATE) after[change.object] = present;
+    if (change.action == CHANGE_REMOVE) before[change.object] = present;
+    if (change.action != CHANGE_SET) continue;
+    if (change.before)
+      before[change.object] = change.object + " = " + PlainText(*change.before, change.shape);
+    after[change.object] = change.object + " = " + PlainText(*change.after, change.shape);
+  }
+  return {Lines(before), Lines(after)};
+}
+
+void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportOptions& options) {
+  if (options.json) {
+    nlohmann::ordered_json document;
+    document["changed"] = changes.size();
+    document["check"] = options.check;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const PlannedChange& change : changes) {
+      nlohmann::ordered_json item;
+      item["action"] = ActionText(change.action);
+      item["object"] = change.object;
+      if (change.action == CHANGE_SET) {
+        item["syntax"] = SyntaxSmiText(change.after->syntax, false);
+        item["before"] = ValueJson(change.before);
+        item["after"] = ValueJson(change.after);
+      } else {
+        item["before"] = nullptr;
+        item["after"] = nullptr;
+      }
+      list.push_back(std::move(item));
+    }
+    document["changes"] = std::move(list);
+    if (options.diff) {
+      DiffTexts texts = MakeDiffTexts(changes);
+      document["diff"] = {{"before", texts.before}, {"after", texts.after}};
+    }
+    std::string text = JsonDocumentText(document);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return;
+  }
+  std::string out;
+  for (const PlannedChange& change : changes) {
+    out += ActionText(change.action);
+    out += ' ';
+    out += change.object;
+    if (change.action == CHANGE_SET)
+      out += ": " + ValueText(change.before, change.shape) + " -> " +
+             ValueText(change.after, change.shape);
+    out += '\n';
+  }
+  if (changes.empty())
+    out += "nothing to change\n";
+  else if (options.check)
+    out += "would change: " + std::to_string(changes.size()) + " (check: nothing was changed)\n";
+  else
+    out += "changed: " + std::to_string(changes.size()) + "\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (options.diff && !changes.empty()) PrintUnified(MakeDiffTexts(changes));
+}
