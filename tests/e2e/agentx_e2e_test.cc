@@ -592,7 +592,8 @@ TEST(AgentxSilentMasterTest, ASilentListenerNeverHoldsUpTheAgentsClients) {
   ASSERT_EQ(listen(listener, 8), 0);
   ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
   TestAgentOptions options;
-  options.extraArgs = {"--agentx", "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port))};
+  options.extraArgs = {"--agentx", "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
+                       "--agentx-trust-unprivileged-port"};
   TestAgent agent(options);
   ASSERT_TRUE(agent.Running());
   ExpectClientsKeepTheirPace(agent, "a silent master");
