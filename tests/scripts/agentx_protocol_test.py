@@ -139,6 +139,8 @@ def run(transport):
         for row in (1, 2):
             state.write(f"instance entry={'.'.join(map(str, ENTRY))} index={row} handle={row} creator=1 "
                         f"time=0 enabled=8\nvalue handle={row} column=3 syntax=2 number={100 * row}\n")
+        # The NULL column holds another value in one row (a state file may say so).
+        state.write("value handle=2 column=13 syntax=2 number=7\n")
     if transport == "unix":
         listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         listener.bind(master_path)
@@ -173,6 +175,10 @@ def run(transport):
         packets.send(GETNEXT, [oid(HERTZ + [2], include=1), oid(ENTRY + [4]), oid(HERTZ + [2]), oid(ENTRY + [4])])
         check("GetNext, inclusive and not", [(t, n[-2:], v) for t, n, v in response(packets)[2]],
               [(2, [3, 2], 200), (130, [3, 2], None)])
+        # GetNext steps over the NULLs of a column, but not over the one value that is not NULL.
+        packets.send(GETNEXT, [oid(ENTRY + [13]), oid([]), oid(ENTRY + [13, 2]), oid([])])
+        check("GetNext over the NULL column", [(t, n[-2:], v) for t, n, v in response(packets)[2]],
+              [(2, [13, 2], 7), (4, [14, 1], b"\xbe\xef")])
 
         # A set through its phases; then one with the wrong type, refused at TestSet with its index.
         packets.send(TESTSET, [integer_vb(HERTZ + [1], 555)], transaction=5)

@@ -59,7 +59,7 @@ bool NextIn(const Answering& a, const SearchRange& range, SnmpVarBind* found) {
   Oid from = range.start;
   bool have = range.include && a.core->SnmpGet(from, found) == SnmpOutcome::Ok;
   while (!have || found->value.syntax == AGENTX_NULL) {
-    if (have) from = found->oid;
+    if (have) from = a.core->SnmpPastNullColumn(found->oid);
     if (!Breathe(a) || !a.core->SnmpNext(from, found)) return false;
     have = true;
   }
