@@ -70,6 +70,7 @@ struct Session {
   Clock::time_point deadline;  // for the answer awaited, or, when open, for the master to read
   std::string in;
   std::string out;
+  size_t sent = 0;  // of OUT, taken by the master already (cut off once it is half of it)
   PendingSet set;
   bool saidUnreachable = false;  // once per loss of the master, not per attempt
   std::string saidUntrusted;     // the last reason a master was refused for, said once
@@ -147,6 +148,7 @@ void CloseSession() {
   gSession.phase = Phase::Closed;
   gSession.in.clear();
   gSession.out.clear();
+  gSession.sent = 0;
   gSession.set = PendingSet();
   gNextAttempt = Clock::now() + std::chrono::milliseconds(AGENTX_RETRY_MS);
 }
@@ -170,16 +172,28 @@ void LoseSession(const std::string& why) {
 // An open session's deadline is then the time by which the master must have taken more of it.
 bool Flush() {
   bool moved = false;
-  while (!gSession.out.empty()) {
-    ssize_t n = send(gSession.fd, gSession.out.data(), gSession.out.size(), MSG_NOSIGNAL);
+  std::string& out = gSession.out;
+  while (gSession.sent < out.size()) {
+    ssize_t n =
+        send(gSession.fd, out.data() + gSession.sent, out.size() - gSession.sent, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) break;  // the loop waits for room
       LoseSession(std::strerror(errno));
       return false;
     }
-    gSession.out.erase(0, static_cast<size_t>(n));
+    gSession.sent += static_cast<size_t>(n);
     moved = true;
+  }
+  // An answer of many MiB goes out in many sends: what they took is cut off now and then, not
+  // after each of them.
+  if (gSession.sent == out.size()) {
+    out.clear();
+    if (out.capacity() > AGENTX_QUEUE_BYTES) out.shrink_to_fit();  // after an answer of many MiB
+    gSession.sent = 0;
+  } else if (gSession.sent > out.size() / 2) {
+    out.erase(0, gSession.sent);
+    gSession.sent = 0;
   }
   if (gSession.phase == Phase::Open && (moved || gSession.out.empty()))
     gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_STALL_MS);
@@ -475,7 +489,8 @@ void Run() {
     if (gSession.fd >= 0 && Clock::now() >= gSession.deadline &&
         (gSession.phase != Phase::Open || !gSession.out.empty())) {
       LoseSession(gSession.phase == Phase::Open
-                      ? "it took none of the " + std::to_string(gSession.out.size()) +
+                      ? "it took none of the " +
+                            std::to_string(gSession.out.size() - gSession.sent) +
                             " bytes of answers waiting for it within " +
                             std::to_string(AGENTX_STALL_MS / 1000) + " seconds"
                       : "no answer within a second");
