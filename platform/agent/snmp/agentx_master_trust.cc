@@ -87,8 +87,8 @@ std::string UntrustedUnixMaster(int fd, const std::string& path, const MasterTru
     return std::string("cannot tell who listens there: ") + std::strerror(errno);
   if (!Trusted(peer.uid, trust))
     return "the process listening there runs as user " + std::to_string(peer.uid) +
-           ", not as root, this user" +
-           (trust.hasUser ? " or " + trust.userName + " (--agentx-user)" : std::string()) +
+           (trust.hasUser ? ", not as root, this user or " + trust.userName + " (--agentx-user)"
+                          : std::string(", not as root or as this user")) +
            " (pid " + std::to_string(peer.pid) + ")";
   return "";
 }
