@@ -744,6 +744,14 @@ TEST(AgentxHostileMasterTest, ANullColumnStallNeverHoldsUpTheAgentsClients) {
                times.size(), times[times.size() / 2], times.back(), tally["answers"]);
 }
 
+// AddressSanitizer keeps freed memory in quarantine, so the agent's resident size says nothing
+// about what it holds there; the bound is checked in the other builds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool MEMORY_MEASURED = false;
+#else
+constexpr bool MEMORY_MEASURED = true;
+#endif
+
 long ResidentKiB(int pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -772,7 +780,9 @@ TEST(AgentxHostileMasterTest, AMasterThatReadsNothingNeitherGrowsTheAgentNorHold
   ExpectClientsKeepTheirPace(agent, "a master that reads nothing");
   usleep(5000 * 1000);  // past the time a master may take nothing
   long after = ResidentKiB(agent.pid);
-  EXPECT_LT(after - before, 64 * 1024) << before << " KiB before, " << after << " KiB after";
+  if (MEMORY_MEASURED) {
+    EXPECT_LT(after - before, 64 * 1024) << before << " KiB, then " << after;
+  }
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(agent.Stop(), 0);
   long long stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(
