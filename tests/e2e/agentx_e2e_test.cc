@@ -644,6 +644,9 @@ TEST_F(AgentxTest, AnImpostorAtTheMastersPathGetsNoSession) {
   };
   if (geteuid() == 0) {
     EXPECT_EQ(impose({"impostor", master.agentxSocket, report, "65534"}, "user 65534"), 0);
+    ASSERT_EQ(chown(master.dir.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(impose({"impostor", master.agentxSocket, report}, "a folder of user 65534"), 0);
+    ASSERT_EQ(chown(master.dir.c_str(), 0, 0), 0);
   }
   ASSERT_EQ(chmod(master.dir.c_str(), 0777), 0);
   EXPECT_EQ(impose({"impostor", master.agentxSocket, report}, "a folder others may write"), 0);
