@@ -142,6 +142,11 @@ void AgentCore::IndexEntry(const EntryDef& entry) {
   // Two modules may define the same entry; the first one loaded serves it.
   entryByOid_.emplace(entry.oid, entry.handle);
   longestEntry_ = std::max(longestEntry_, entry.oid.size());
+  if (nullColumns_.size() < entry.handle) nullColumns_.resize(entry.handle);
+  for (const auto& [number, def] : entry.columns) {
+    if (def.readable && def.indexPosition < 0 && def.initial.syntax == ORVU_SYNTAX_NULL)
+      nullColumns_[entry.handle - 1].push_back(number);
+  }
 }
 
 Instance* AgentCore::InstanceOf(uint32_t entryHandle, uint32_t instanceHandle, Reply* reply) {

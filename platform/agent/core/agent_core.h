@@ -148,6 +148,9 @@ class AgentCore {
   SnmpOutcome SnmpGet(const Oid& oid, SnmpVarBind* out) const;
   // The first object after OID; false past the last one.
   bool SnmpNext(const Oid& oid, SnmpVarBind* out) const;
+  // OBJECT, or, when every row of its column reads NULL, the last OID that column may hold, so
+  // that a GetNext steps over the whole column at once instead of row by row.
+  Oid SnmpPastNullColumn(const Oid& object) const;
   // Whether VALUE may be written at OID, as AgentSetData would judge it; fills *target.
   SnmpOutcome SnmpCheckSet(const Oid& oid, const proto::Value& value, SnmpSetTarget* target,
                            std::string* why) const;
@@ -319,6 +322,13 @@ class AgentCore {
   mutable uint32_t entryMemo_ = 0;
   std::vector<std::map<Oid, uint32_t>> instancesByIndex_;  // per entry: index -> instance handle
   std::set<uint32_t> snmpHidden_;  // instances SNMP does not see: their index does not fit
+  // The columns of each entry (by handle) that read NULL where an instance stores nothing else,
+  // and how many instances store something else there, by entry handle and column: kept by Apply,
+  // read by SnmpPastNullColumn.
+  std::vector<std::vector<uint32_t>> nullColumns_;
+  std::map<std::pair<uint32_t, uint32_t>, size_t> notNullStored_;
+  // Apply: INSTANCE's COLUMN takes VALUE (nullptr: the instance goes), for the counts above.
+  void CountNotNull(const Instance& instance, uint32_t column, const proto::Value* value);
   std::vector<proto::ClientRecord> resident_;
   std::map<uint32_t, proto::ClientRecord> clients_;
   std::unordered_map<DataKey, uint32_t, DataKeyHash> dataByKey_;

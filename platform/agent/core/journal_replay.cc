@@ -175,6 +175,7 @@ void AgentCore::Apply(const StateRecord& record) {
         instance.enabledFlags = record.enabledFlags;
       } else if (record.type == RecordType::Value) {
         bool last = it == lastApplied_;
+        CountNotNull(instance, record.column, &record.value);
         if (last && record.column > lastColumn_) {
           instance.values.Append(record.column, record.value);
         } else {
@@ -184,6 +185,7 @@ void AgentCore::Apply(const StateRecord& record) {
         lastApplied_ = it;
       } else {
         ++generation_;
+        CountNotNull(instance, 0, nullptr);
         DropDataHandles(instance);
         instancesByIndex_[instance.entryHandle - 1].erase(instance.index);
         instances_.erase(it);

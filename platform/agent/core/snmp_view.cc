@@ -193,6 +193,47 @@ bool AgentCore::SnmpNextAny(const Oid& oid, SnmpVarBind* out) const {
   return found;
 }
 
+Oid AgentCore::SnmpPastNullColumn(const Oid& object) const {
+  const EntryDef* entry = EntryAbove(object);
+  if (!entry) return object;
+  uint32_t column = object[entry->oid.size()];
+  const std::vector<uint32_t>& nulls = nullColumns_[entry->handle - 1];
+  if (std::find(nulls.begin(), nulls.end(), column) == nulls.end() ||
+      notNullStored_.count({entry->handle, column}) != 0)
+    return object;
+  Oid columnOid = Append(entry->oid, column);
+  // Another entry or a scalar that the state file places inside the column is not stepped over.
+  auto inside = entryByOid_.lower_bound(columnOid);
+  if (inside != entryByOid_.end() && StartsWith(inside->first, columnOid)) return object;
+  auto scalar = scalarByOid_.lower_bound(columnOid);
+  if (scalar != scalarByOid_.end() && StartsWith(scalar->first, columnOid)) return object;
+  // Whatever lies beyond it in the column is longer than SNMP carries, and never served.
+  columnOid.resize(std::max(columnOid.size(), SNMP_MAX_OID_LENGTH), UINT32_MAX);
+  return columnOid;
+}
+
+void AgentCore::CountNotNull(const Instance& instance, uint32_t column, const Value* value) {
+  const std::vector<uint32_t>& nulls = nullColumns_[instance.entryHandle - 1];
+  if (nulls.empty()) return;
+  auto count = [&](uint32_t at, int by) {
+    if (by == 0) return;
+    auto key = std::make_pair(instance.entryHandle, at);
+    size_t& stored = notNullStored_[key];
+    if (by > 0) {
+      ++stored;
+    } else if (--stored == 0) {
+      notNullStored_.erase(key);
+    }
+  };
+  Value before;
+  for (uint32_t at : nulls) {
+    if (value && at != column) continue;
+    int was = instance.values.Get(at, &before) && before.syntax != ORVU_SYNTAX_NULL ? 1 : 0;
+    int now = value && value->syntax != ORVU_SYNTAX_NULL ? 1 : 0;
+    count(at, now - was);
+  }
+}
+
 SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const Value& value,
                                   std::string* why) const {
   uint32_t syntax = 0;

@@ -39,7 +39,14 @@ std::string AgentUsage(const std::string& defaultMibDir) {
          "  --fsync           flush every change to the disk, not only to the operating system\n"
          "  --agentx ADDRESS  also serve the objects to SNMP managers as an AgentX subagent of "
          "the\n"
-         "                    master agent at ADDRESS (a Unix socket path, or tcp:HOST:PORT)\n"
+         "                    master agent at ADDRESS (a Unix socket path, or tcp:HOST:PORT);\n"
+         "                    the master must run as root or as the agent's user, in a folder\n"
+         "                    no one else may write, or on a TCP port below 1024\n"
+         "  --agentx-user NAME\n"
+         "                    trust a master that runs as the user NAME too\n"
+         "  --agentx-trust-unprivileged-port\n"
+         "                    take a master on a TCP port of 1024 and above, which any local\n"
+         "                    user may listen at while the master is down\n"
          "  --tcp ADDR:PORT   also listen on TCP at a loopback address (127.0.0.1:0 takes a free\n"
          "                    port), for clients without Unix sockets (Windows programs under\n"
          "                    Wine); they prove themselves with the endpoint file's secret\n"
@@ -118,9 +125,11 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
       out->detach = true;
     } else if (arg == "--fsync" && !hasValue) {
       out->options.syncEachChange = true;
+    } else if (arg == "--agentx-trust-unprivileged-port" && !hasValue) {
+      out->agentxTrustUnprivilegedPort = true;
     } else if (arg == "--socket" || arg == "--state" || arg == "--module" || arg == "--clock" ||
                arg == "--pid-file" || arg == "--agentx" || arg == "--tcp" || arg == "--endpoint" ||
-               arg == "--group") {
+               arg == "--group" || arg == "--agentx-user") {
       std::string v;
       if (!takeValue(&v) || v.empty()) {
         *error = "option " + arg + " needs a value";
@@ -136,6 +145,8 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
         out->pidFile = v;
       } else if (arg == "--agentx") {
         out->agentxAddress = v;
+      } else if (arg == "--agentx-user") {
+        out->agentxUser = v;
       } else if (arg == "--tcp") {
         if (!ParseLoopbackAddress(v, out, error)) return false;
       } else if (arg == "--endpoint") {

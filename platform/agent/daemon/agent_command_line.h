@@ -12,11 +12,13 @@ struct AgentCommandLine {
   std::string socketPath;  // empty when --socket is not given
   std::string pidFile;
   std::string agentxAddress;  // empty: no AgentX subagent
-  std::string tcpAddress;     // --tcp 127.0.0.1:PORT; empty: the Unix socket only
-  std::string tcpHost;        // its loopback address, checked
-  uint16_t tcpPort = 0;       // its port; 0 takes a free one
-  std::string endpointFile;   // --endpoint FILE; empty: beside the socket
-  std::string group;          // --group NAME; empty: the agent's own user only
+  std::string agentxUser;     // --agentx-user NAME: the master's own user, trusted too
+  bool agentxTrustUnprivilegedPort = false;
+  std::string tcpAddress;    // --tcp 127.0.0.1:PORT; empty: the Unix socket only
+  std::string tcpHost;       // its loopback address, checked
+  uint16_t tcpPort = 0;      // its port; 0 takes a free one
+  std::string endpointFile;  // --endpoint FILE; empty: beside the socket
+  std::string group;         // --group NAME; empty: the agent's own user only
   bool detach = false;
   bool help = false;     // --help or -h
   bool version = false;  // --version

@@ -102,6 +102,16 @@ int main(int argc, char** argv) {
   transport::GroupAccess group{0, commandLine.group};
   if (!group.groupName.empty() && !transport::LookUpGroup(group.groupName, &group.groupId, &error))
     return UsageError(error);
+  // The master is checked before anything is made: an address that any user could take is
+  // refused as a bad option.
+  agent::MasterTrust masterTrust;
+  masterTrust.trustUnprivilegedPort = commandLine.agentxTrustUnprivilegedPort;
+  if (!commandLine.agentxUser.empty() &&
+      !agent::LookUpMasterUser(commandLine.agentxUser, &masterTrust, &error))
+    return UsageError(error);
+  if (!commandLine.agentxAddress.empty() &&
+      !agent::CheckSubagentAddress(commandLine.agentxAddress, masterTrust, &error))
+    return UsageError(error);
   agent::AgentOptions& options = commandLine.options;
   std::string socketPath = commandLine.socketPath;
   std::string pidFile = commandLine.pidFile;
@@ -175,7 +185,8 @@ int main(int argc, char** argv) {
   agent::ExtraEvents subagentEvents{agent::SubagentPollSet, agent::SubagentDispatch};
   bool subagent = !agentxAddress.empty();
   // After the detach: the session with the master belongs to the process that serves.
-  if (subagent && !agent::StartSubagent(&core, agentxAddress, &error)) return StartFailed(error);
+  if (subagent && !agent::StartSubagent(&core, agentxAddress, masterTrust, &error))
+    return StartFailed(error);
   if (subagent) undo.Then(agent::StopSubagent);
   if (!commandLine.detach) {
     std::fprintf(stderr, "orvu-agentd: ready at %s (pid %ld, state in %s); Ctrl-C stops it\n",

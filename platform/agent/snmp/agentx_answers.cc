@@ -49,6 +49,9 @@ void PutEnd(std::string* out, const Oid& start) {
   PutVarBind(out, AGENTX_END_OF_MIB_VIEW, start, proto::Value());
 }
 
+// Between two steps of a read: a request of any size holds the core for one step at a time.
+bool Breathe(const Answering& a) { return !a.breathe || a.breathe(); }
+
 // The first object of RANGE, or false when it holds none. A NULL value is stepped over: net-snmp's
 // master takes a NULL in a GetNext answer for no answer at all and would end the walk of the
 // subtree there, so a walk goes on past a NULL column (a Get of the object still gives it).
@@ -56,8 +59,8 @@ bool NextIn(const Answering& a, const SearchRange& range, SnmpVarBind* found) {
   Oid from = range.start;
   bool have = range.include && a.core->SnmpGet(from, found) == SnmpOutcome::Ok;
   while (!have || found->value.syntax == AGENTX_NULL) {
-    if (have) from = found->oid;
-    if (!a.core->SnmpNext(from, found)) return false;
+    if (have) from = a.core->SnmpPastNullColumn(found->oid);
+    if (!Breathe(a) || !a.core->SnmpNext(from, found)) return false;
     have = true;
   }
   return Within(found->oid, range.end);
@@ -68,6 +71,7 @@ void AnswerGet(const Answering& a, const Pdu& pdu) {
   SnmpVarBind found;
   for (const SearchRange& range : pdu.ranges) {
     ++a.counters->requests;
+    if (!Breathe(a)) break;
     SnmpOutcome outcome = a.core->SnmpGet(range.start, &found);
     if (outcome == SnmpOutcome::Ok) {
       PutFound(a.out, found);

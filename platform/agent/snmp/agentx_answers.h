@@ -31,6 +31,9 @@ struct Answering {
   PendingSet* set = nullptr;
   SubagentCounters* counters = nullptr;
   std::string* out = nullptr;
+  // Called between two steps of a Get, GetNext or GetBulk, which may let others have the core
+  // meanwhile (the caller holds the core again when it returns); false: the answer is given up.
+  bool (*breathe)() = nullptr;
 };
 
 // Appends the answer to PDU, a request of an open session in the default context (CleanupSet has

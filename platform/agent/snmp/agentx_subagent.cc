@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "agent/snmp/agentx_answers.h"
+#include "agent/snmp/agentx_master_trust.h"
 #include "agent/snmp/agentx_pdu.h"
 #include "common/faults.h"
 
@@ -36,8 +37,17 @@ constexpr int AGENTX_RETRY_MS = 20;
 constexpr int AGENTX_ANSWER_WAIT_MS = 1000;
 constexpr uint8_t AGENTX_PRIORITY = 127;  // the RFC's default
 constexpr size_t AGENTX_READ_CHUNK = 65536;
-// A master that refuses the session is asked again only after this long.
+// A master that refuses the session, or that the agent does not trust, is tried again only after
+// this long.
 constexpr int AGENTX_REFUSED_RETRY_MS = 1000;
+// Answers wait for a master that reads them up to this many bytes; beyond it the subagent reads no
+// further request until the master has taken some.
+constexpr size_t AGENTX_QUEUE_BYTES = 4u << 20;
+// A master that takes none of the answers waiting for it for this long is no longer reading: the
+// session ends and a new one starts.
+constexpr int AGENTX_STALL_MS = 5000;
+// How long the goodbye at the agent's exit may wait for the master to take it.
+constexpr int AGENTX_GOODBYE_MS = 500;
 
 // Where the master listens: a Unix socket, or a TCP host and port.
 struct MasterAddress {
@@ -45,6 +55,7 @@ struct MasterAddress {
   std::string path;
   std::string host;
   std::string port;
+  MasterTrust trust;
 };
 
 enum class Phase { Closed, Connecting, Opening, Registering, Open };
@@ -56,11 +67,13 @@ struct Session {
   uint32_t nextPacket = 1;
   uint32_t awaited = 0;  // the packet id of the Open or Register whose answer is due
   size_t registered = 0;
-  Clock::time_point deadline;
+  Clock::time_point deadline;  // for the answer awaited, or, when open, for the master to read
   std::string in;
   std::string out;
+  size_t sent = 0;  // of OUT, taken by the master already (cut off once it is half of it)
   PendingSet set;
   bool saidUnreachable = false;  // once per loss of the master, not per attempt
+  std::string saidUntrusted;     // the last reason a master was refused for, said once
 };
 
 AgentCore* gCore = nullptr;
@@ -68,19 +81,19 @@ bool gStarted = false;
 MasterAddress gAddress;
 std::vector<Oid> gRoots;
 // The core belongs to whoever holds gCoreLock: the main loop, but for its waits, and the
-// subagent's thread while it answers a request.
+// subagent's thread while it answers a request. The main loop comes first: once it asks
+// (gMainWaits), the thread lets go of the core between two steps of its answer, so that however
+// much a request asks for, a client of the agent waits for one step at most.
 std::mutex gCoreLock;
 std::unique_lock<std::mutex> gMainHold;
+std::atomic<bool> gMainWaits{false};
+std::unique_lock<std::mutex>* gAnswerHold = nullptr;
 std::thread gThread;
 std::atomic<bool> gStop{false};
 int gWake[2] = {-1, -1};
 Clock::time_point gNextAttempt;
 SubagentCounters gCounters;
 Session gSession;
-// The open session's socket, for StopSubagent to end a read that waits on it; gFdLock keeps it
-// from being closed under that call.
-std::mutex gFdLock;
-int gOpenFd = -1;
 
 bool ParseAddress(const std::string& text, MasterAddress* address, std::string* error) {
   address->text = text;
@@ -130,15 +143,12 @@ void SaidUnreachable(const std::string& why) {
 }
 
 void CloseSession() {
-  if (gSession.fd >= 0) {
-    std::lock_guard<std::mutex> lock(gFdLock);
-    gOpenFd = -1;
-    close(gSession.fd);
-  }
+  if (gSession.fd >= 0) close(gSession.fd);
   gSession.fd = -1;
   gSession.phase = Phase::Closed;
   gSession.in.clear();
   gSession.out.clear();
+  gSession.sent = 0;
   gSession.set = PendingSet();
   gNextAttempt = Clock::now() + std::chrono::milliseconds(AGENTX_RETRY_MS);
 }
@@ -158,18 +168,35 @@ void LoseSession(const std::string& why) {
   }
 }
 
-// Writes what the session has queued; false when the master is gone.
+// Writes what the session has queued, as much as the socket takes; false when the master is gone.
+// An open session's deadline is then the time by which the master must have taken more of it.
 bool Flush() {
-  while (!gSession.out.empty()) {
-    ssize_t n = send(gSession.fd, gSession.out.data(), gSession.out.size(), MSG_NOSIGNAL);
+  bool moved = false;
+  std::string& out = gSession.out;
+  while (gSession.sent < out.size()) {
+    ssize_t n =
+        send(gSession.fd, out.data() + gSession.sent, out.size() - gSession.sent, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;  // the loop waits for room
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;  // the loop waits for room
       LoseSession(std::strerror(errno));
       return false;
     }
-    gSession.out.erase(0, static_cast<size_t>(n));
+    gSession.sent += static_cast<size_t>(n);
+    moved = true;
   }
+  // An answer of many MiB goes out in many sends: what they took is cut off now and then, not
+  // after each of them.
+  if (gSession.sent == out.size()) {
+    out.clear();
+    if (out.capacity() > AGENTX_QUEUE_BYTES) out.shrink_to_fit();  // after an answer of many MiB
+    gSession.sent = 0;
+  } else if (gSession.sent > out.size() / 2) {
+    out.erase(0, gSession.sent);
+    gSession.sent = 0;
+  }
+  if (gSession.phase == Phase::Open && (moved || gSession.out.empty()))
+    gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_STALL_MS);
   return true;
 }
 
@@ -203,11 +230,8 @@ void RegisterNext() {
   if (gSession.registered == gRoots.size()) {
     gSession.phase = Phase::Open;
     gSession.saidUnreachable = false;
-    // From now on the thread only waits for requests: in the read itself, not in a poll first.
-    int flags = fcntl(gSession.fd, F_GETFL);
-    fcntl(gSession.fd, F_SETFL, flags & ~O_NONBLOCK);
-    std::lock_guard<std::mutex> lock(gFdLock);
-    gOpenFd = gSession.fd;
+    gSession.saidUntrusted.clear();
+    gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_STALL_MS);
     return;
   }
   std::string& out = gSession.out;
@@ -221,6 +245,21 @@ void RegisterNext() {
   EndPacket(&out, start);
   gSession.phase = Phase::Registering;
   gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
+}
+
+// Opens the session once the connection is made, with a master that no other user can be.
+void OpenIfTrusted() {
+  std::string why;
+  if (!gAddress.path.empty()) why = UntrustedUnixMaster(gSession.fd, gAddress.path, gAddress.trust);
+  if (why.empty()) return SendOpen();
+  CloseSession();
+  gNextAttempt = Clock::now() + std::chrono::milliseconds(AGENTX_REFUSED_RETRY_MS);
+  if (why == gSession.saidUntrusted) return;
+  gSession.saidUntrusted = why;
+  std::fprintf(stderr,
+               "orvu-agentd: refused the AgentX master at %s: %s; trying again until a trusted "
+               "master answers there\n",
+               gAddress.text.c_str(), why.c_str());
 }
 
 // Starts a connection to the master; the session opens once it is made.
@@ -268,7 +307,7 @@ void Connect() {
   gSession.id = 0;
   gSession.registered = 0;
   if (made == 0) {
-    SendOpen();
+    OpenIfTrusted();
   } else if (errno == EINPROGRESS) {
     gSession.phase = Phase::Connecting;
     gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
@@ -302,6 +341,17 @@ void TakeResponse(const Pdu& pdu) {
   }
 }
 
+// Between two steps of an answer: lets the main loop have the core when it asks for it, and
+// tells the answer to give up when the agent stops.
+bool Breathe() {
+  if (gStop.load(std::memory_order_relaxed)) return false;
+  if (!gMainWaits.load(std::memory_order_acquire)) return true;
+  gAnswerHold->unlock();
+  while (gMainWaits.load(std::memory_order_acquire)) std::this_thread::yield();
+  gAnswerHold->lock();
+  return !gStop.load(std::memory_order_relaxed);
+}
+
 void Dispatch(const Pdu& pdu) {
   if (pdu.header.type == AGENTX_RESPONSE) return TakeResponse(pdu);
   if (pdu.header.type == AGENTX_CLOSE) return LoseSession("it closed the session");
@@ -312,24 +362,36 @@ void Dispatch(const Pdu& pdu) {
     return;
   }
   // The core is the main loop's too; it lets go of it only while it waits for its clients.
-  std::lock_guard<std::mutex> lock(gCoreLock);
-  AnswerRequest({gCore, &gSession.set, &gCounters, &gSession.out}, pdu);
+  std::unique_lock<std::mutex> hold(gCoreLock);
+  gAnswerHold = &hold;
+  size_t before = gSession.out.size();
+  AnswerRequest({gCore, &gSession.set, &gCounters, &gSession.out, Breathe}, pdu);
+  gAnswerHold = nullptr;
+  // An answer cut short by the agent's stop is no answer.
+  if (gStop.load()) gSession.out.resize(before);
 }
 
-// Answers every whole packet in DATA; the bytes of a packet not yet whole stay in the session.
-void TakePackets(const char* data, size_t size) {
+// Answers the whole packets that the session has read, until as many answers wait for the master
+// as it may have; the rest waits in the session.
+void TakePackets() {
   size_t at = 0;
+  const std::string& data = gSession.in;
   Pdu pdu;
   std::string why;
-  while (gSession.fd >= 0 && size - at >= AGENTX_HEADER_SIZE) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data + at);
+  while (gSession.fd >= 0 && data.size() - at >= AGENTX_HEADER_SIZE &&
+         gSession.out.size() < AGENTX_QUEUE_BYTES && !gStop.load()) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.data() + at);
     pdu = Pdu();
     if (!ReadHeader(bytes, &pdu.header, &why)) {
       SendClose(AGENTX_CLOSE_PARSE_ERROR);
       LoseSession("it sent " + why);
       return;
     }
-    if (size - at < AGENTX_HEADER_SIZE + pdu.header.payloadLength) break;
+    if (data.size() - at < AGENTX_HEADER_SIZE + pdu.header.payloadLength) break;
+    // The master has as long to take an answer as it had for the ones before: from the moment
+    // the first of the waiting ones is made.
+    if (gSession.phase == Phase::Open && gSession.out.empty())
+      gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_STALL_MS);
     why.clear();
     if (ReadPayload(bytes + AGENTX_HEADER_SIZE, &pdu, &why)) {
       Dispatch(pdu);
@@ -338,29 +400,25 @@ void TakePackets(const char* data, size_t size) {
     }
     at += AGENTX_HEADER_SIZE + pdu.header.payloadLength;
   }
-  if (gSession.fd >= 0) gSession.in.assign(data + at, size - at);
+  if (gSession.fd >= 0) gSession.in.erase(0, at);
 }
 
-// Reads what the master sent and answers every whole packet in it. A read of the open session
-// waits for the master (the socket blocks then): a request costs one read and one write.
+// Reads what the master sent and answers every whole packet in it.
 void Receive() {
   static char chunk[AGENTX_READ_CHUNK];
   ssize_t n = recv(gSession.fd, chunk, sizeof chunk, 0);
   if (n <= 0) {
-    // At the agent's exit StopSubagent ends the read; the session stays to say goodbye.
-    if (gStop.load()) return;
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
     LoseSession(n == 0 ? "it closed the connection" : std::strerror(errno));
     return;
   }
-  if (gSession.in.empty()) return TakePackets(chunk, static_cast<size_t>(n));
-  std::string joined = std::move(gSession.in);
-  joined.append(chunk, static_cast<size_t>(n));
-  TakePackets(joined.data(), joined.size());
+  gSession.in.append(chunk, static_cast<size_t>(n));
+  TakePackets();
 }
 
-// The descriptor for the next wait while the session is being made, and how long the wait may
-// last (an open session waits in its read instead).
+// The descriptor for the next wait and how long the wait may last: while the session is being
+// made, until the master's answer is due; once it is open, for as long as the master takes the
+// answers waiting for it. With a full queue of answers only the master's reading is waited for.
 void Prepare(std::vector<pollfd>* fds, int* timeoutMs) {
   auto now = Clock::now();
   auto until = [&](Clock::time_point when) {
@@ -371,10 +429,12 @@ void Prepare(std::vector<pollfd>* fds, int* timeoutMs) {
     *timeoutMs = until(gNextAttempt);
     return;
   }
-  short events = gSession.phase == Phase::Connecting ? POLLOUT : POLLIN;
+  short events = gSession.phase == Phase::Connecting ? POLLOUT : 0;
+  if (gSession.phase != Phase::Connecting && gSession.out.size() < AGENTX_QUEUE_BYTES)
+    events |= POLLIN;
   if (!gSession.out.empty()) events |= POLLOUT;
   fds->push_back({gSession.fd, events, 0});
-  *timeoutMs = until(gSession.deadline);
+  if (gSession.phase != Phase::Open || !gSession.out.empty()) *timeoutMs = until(gSession.deadline);
 }
 
 void Serve(const pollfd& polled) {
@@ -388,7 +448,7 @@ void Serve(const pollfd& polled) {
       SaidUnreachable(std::strerror(error));
       return;
     }
-    SendOpen();
+    OpenIfTrusted();
   } else {
     if (polled.revents & POLLOUT) Flush();
     if (gSession.fd >= 0 && polled.revents & (POLLIN | POLLHUP | POLLERR)) Receive();
@@ -396,8 +456,22 @@ void Serve(const pollfd& polled) {
   if (gSession.fd >= 0) Flush();
 }
 
-// The subagent's own thread: whatever the master does (stopped, slow, silent, gone), only this
-// thread waits for it, and the agent's clients never do.
+// The goodbye at the agent's exit: what is queued, then a Close, for as long as the master takes
+// them within AGENTX_GOODBYE_MS; a master that reads nothing does not hold the exit.
+void SayGoodbye() {
+  SendClose(AGENTX_CLOSE_SHUTDOWN);
+  auto until = Clock::now() + std::chrono::milliseconds(AGENTX_GOODBYE_MS);
+  while (gSession.fd >= 0 && !gSession.out.empty()) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) break;
+    pollfd wait{gSession.fd, POLLOUT, 0};
+    if (poll(&wait, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+    Flush();
+  }
+}
+
+// The subagent's own thread: whatever the master does (stopped, slow, silent, gone, reading
+// nothing), only this thread waits for it, and the agent's clients never do.
 void Run() {
   gNextAttempt = Clock::now();
   std::vector<pollfd> fds;
@@ -406,13 +480,20 @@ void Run() {
       Connect();
       if (gSession.fd >= 0) Flush();
     }
-    if (gSession.phase == Phase::Open) {
-      if (Flush() && gSession.fd >= 0 && !gStop.load()) Receive();
+    // Requests read while the queue of answers was full are answered once the master took some.
+    if (gSession.phase == Phase::Open && gSession.out.size() < AGENTX_QUEUE_BYTES &&
+        gSession.in.size() >= AGENTX_HEADER_SIZE) {
+      TakePackets();
       if (gSession.fd >= 0) Flush();
-      continue;
     }
-    if (gSession.fd >= 0 && Clock::now() >= gSession.deadline) {
-      LoseSession("no answer within a second");
+    if (gSession.fd >= 0 && Clock::now() >= gSession.deadline &&
+        (gSession.phase != Phase::Open || !gSession.out.empty())) {
+      LoseSession(gSession.phase == Phase::Open
+                      ? "it took none of the " +
+                            std::to_string(gSession.out.size() - gSession.sent) +
+                            " bytes of answers waiting for it within " +
+                            std::to_string(AGENTX_STALL_MS / 1000) + " seconds"
+                      : "no answer within a second");
       continue;
     }
     fds.clear();
@@ -422,20 +503,17 @@ void Run() {
     if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) break;
     if (fds.size() > 1 && fds[1].revents != 0) Serve(fds[1]);
   }
-  if (gSession.phase == Phase::Open) {
-    SendClose(AGENTX_CLOSE_SHUTDOWN);
-  }
+  if (gSession.phase == Phase::Open) SayGoodbye();
   CloseSession();
 }
 
 }  // namespace
 
-bool StartSubagent(AgentCore* core, const std::string& address, std::string* error) {
-  if (address.empty()) {
-    *error = "--agentx needs an address";
-    return false;
-  }
-  if (!ParseAddress(address, &gAddress, error)) return false;
+bool StartSubagent(AgentCore* core, const std::string& address, const MasterTrust& trust,
+                   std::string* error) {
+  if (!CheckSubagentAddress(address, trust, error)) return false;
+  ParseAddress(address, &gAddress, error);
+  gAddress.trust = trust;
   InjectedFault fault;
   if (CheckFault("StartSubagent", &fault)) {
     *error = "cannot start the AgentX subagent at " + address + ": injected fault";
@@ -461,12 +539,27 @@ bool StartSubagent(AgentCore* core, const std::string& address, std::string* err
   return true;
 }
 
+bool CheckSubagentAddress(const std::string& address, const MasterTrust& trust,
+                          std::string* error) {
+  if (address.empty()) {
+    *error = "--agentx needs an address";
+    return false;
+  }
+  MasterAddress parsed;
+  if (!ParseAddress(address, &parsed, error)) return false;
+  if (parsed.host.empty()) return true;
+  return CheckMasterPort(address, static_cast<uint16_t>(std::stoul(parsed.port)), trust, error);
+}
+
 void SubagentPollSet(std::vector<pollfd>*, int*) {
   if (gStarted && gMainHold.owns_lock()) gMainHold.unlock();
 }
 
 void SubagentDispatch(const pollfd*, size_t) {
-  if (gStarted && !gMainHold.owns_lock()) gMainHold.lock();
+  if (!gStarted || gMainHold.owns_lock()) return;
+  gMainWaits.store(true, std::memory_order_release);
+  gMainHold.lock();
+  gMainWaits.store(false, std::memory_order_release);
 }
 
 void StopSubagent() {
@@ -475,10 +568,6 @@ void StopSubagent() {
   char wake = 1;
   if (write(gWake[1], &wake, 1) < 0) {
     // The pipe is empty but for earlier wakes, so a failed write means one is waiting already.
-  }
-  {
-    std::lock_guard<std::mutex> lock(gFdLock);
-    if (gOpenFd >= 0) shutdown(gOpenFd, SHUT_RD);
   }
   if (gMainHold.owns_lock()) gMainHold.unlock();
   gThread.join();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/core/agent_core.h"
+#include "agent/snmp/agentx_master_trust.h"
 
 namespace orvu::agent {
 
@@ -20,11 +21,18 @@ struct SubagentCounters {
   uint64_t setsUndone = 0;     // varbinds written and then taken back at UndoSet
 };
 
-// Connects CORE to the master at ADDRESS (a Unix socket path, or tcp:HOST:PORT) from a thread of
-// its own, which alone ever waits for the master. A master that does not answer is no error: the
-// subagent keeps trying while the agent serves its libraries. The caller holds CORE from then on,
-// but while it waits in poll: SubagentPollSet lets go of it, SubagentDispatch takes it back.
-bool StartSubagent(AgentCore* core, const std::string& address, std::string* error);
+// Whether ADDRESS is one the subagent may use (a Unix socket path, or tcp:HOST:PORT with a
+// privileged port unless TRUST accepts another); false with *error. Checked before the agent
+// makes anything, and again by StartSubagent.
+bool CheckSubagentAddress(const std::string& address, const MasterTrust& trust, std::string* error);
+
+// Connects CORE to the master at ADDRESS from a thread of its own, which alone ever waits for the
+// master, and opens a session only with a master that TRUST allows (agentx_master_trust.h). A
+// master that does not answer, or is not trusted, is no error: the subagent keeps trying while the
+// agent serves its libraries. The caller holds CORE from then on, but while it waits in poll:
+// SubagentPollSet lets go of it, SubagentDispatch takes it back, within one step of an answer.
+bool StartSubagent(AgentCore* core, const std::string& address, const MasterTrust& trust,
+                   std::string* error);
 
 // Called by the event loop right before it waits (its arguments are left alone).
 void SubagentPollSet(std::vector<pollfd>* fds, int* timeoutMs);
