@@ -13,12 +13,13 @@ constexpr char MIB_PATH_SEPARATOR = ';';
 constexpr char MIB_PATH_SEPARATOR = ':';
 #endif
 
-// Where installed copies keep the sample modules, relative to the folder of the program or library.
-constexpr const char* MIB_INSTALLED_FOLDER = "../share/oaset/mibs";
+// Where installed copies keep the sample modules, relative to the folder of the program
+// (PREFIX/bin) or of the library (PREFIX/lib/oaset).
+constexpr const char* MIB_INSTALLED_FOLDERS[] = {"../share/oaset/mibs", "../../share/oaset/mibs"};
 
-// The folder searched when ORVU_MIB_PATH names none: MIB_INSTALLED_FOLDER beside the program or
-// library that holds this code, when that folder exists (an installed copy), else the sample
-// modules of the source tree it was built from.
+// The folder searched when ORVU_MIB_PATH names none: the first of MIB_INSTALLED_FOLDERS beside the
+// program or library that holds this code that exists (an installed copy), else the sample modules
+// of the source tree it was built from.
 std::string DefaultMibFolder();
 
 // ORVU_MIB_PATH split at MIB_PATH_SEPARATOR, or DefaultMibFolder() when it is unset or empty.
