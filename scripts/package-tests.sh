@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package on this machine, as a system administrator would meet it (root only): cpack
-# -G DEB from BUILD_FOLDER twice (this version and a later one), lintian on both, dpkg -i of the
+# -G DEB from BUILD_FOLDER twice (this version, and a later one without its dbgsym, which takes
+# most of the time), lintian on the first, dpkg -i of the
 # first (the unit enabled without a running systemd), the agent started as systemd starts it (the
 # unit's ExecStart as user orvu-agent, in the folders the unit's RuntimeDirectory and
 # StateDirectory make: CI has no systemd), oaset as a member of group orvu-agent and as a
@@ -35,6 +36,7 @@ Dpkg() {
 CleanUp() {
   [ -z "$agent" ] || kill "$agent" 2>/dev/null
   [ -z "${holder:-}" ] || kill -KILL "$holder" 2>/dev/null
+  ! declare -F RestoreSnmpd >/dev/null || RestoreSnmpd
   for user in "$member" "$other" orvu-agent; do
     [ "$user" != orvu-agent ] || [ "${login_account:-}" = made ] || continue
     getent passwd "$user" >/dev/null && userdel "$user"
@@ -58,7 +60,8 @@ version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackCon
 arch=$(dpkg --print-architecture)
 status=0
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" &&
-  cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" -D CPACK_PACKAGE_VERSION="$version+next") \
+  cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" -D CPACK_PACKAGE_VERSION="$version+next" \
+    -D CPACK_DEBIAN_DEBUGINFO_PACKAGE=OFF -D CPACK_STRIP_FILES=ON) \
   >"$work/cpack.log" 2>&1 || status=$?
 deb="$work/oaset_${version}_$arch.deb"
 next="$work/oaset_${version}+next_$arch.deb"
@@ -174,6 +177,59 @@ Check "every row and value kept" cmp "$work/rows.before" "$work/rows.after"
 Check "the changed settings kept" grep -qx "fsync = no" /etc/orvu-agent/agent.conf
 Check "the agent runs with the changed settings" bash -c "! grep -qz -- --fsync /proc/$agent/cmdline"
 Check "the unit is still enabled" test -L /etc/systemd/system/multi-user.target.wants/orvu-agentd.service
+
+# Joined to the system's snmpd as the README says: Debian's snmpd with its own configuration and
+# the package's drop-in, the AgentX master in the settings; the agent's objects walked by name
+# through snmpd's UDP port. Only when no system snmpd runs here; what it changes is put back.
+snmp_names=(-M +/usr/share/oaset/snmp-mibs -m +VORNEL-VNBEEP-MIB)
+SnmpAnswers() { snmpget -v2c -c public -t 0.5 -r 0 127.0.0.1 .1.3.6.1.2.1.1.3.0 >/dev/null 2>&1; }
+RestoreSnmpd() {
+  [ -n "${snmpd:-}" ] || return 0
+  kill "$snmpd" 2>/dev/null
+  wait "$snmpd" 2>/dev/null
+  rm -f /etc/snmp/snmpd.conf.d/orvu-agent.conf
+  if [ -f "$work/snmpd-persistent.conf" ]; then
+    cp -p "$work/snmpd-persistent.conf" /var/lib/snmp/snmpd.conf
+  else
+    rm -f /var/lib/snmp/snmpd.conf
+  fi
+  [ "$agentx_folder" = there ] || rm -rf /var/agentx
+  snmpd=""
+}
+if [ ! -x /usr/sbin/snmpd ] || SnmpAnswers || [ -e /var/agentx ] || [ -e /etc/snmp/snmpd.conf.d/orvu-agent.conf ]; then
+  echo "skip    the system's snmpd: it is missing, or runs already, or has an AgentX socket here"
+else
+  agentx_folder=absent
+  [ ! -f /var/lib/snmp/snmpd.conf ] || cp -p /var/lib/snmp/snmpd.conf "$work/snmpd-persistent.conf"
+  cp /usr/share/doc/oaset/examples/snmpd-orvu-agent.conf /etc/snmp/snmpd.conf.d/orvu-agent.conf
+  sed -i 's|^#agentx = /var/agentx/master$|agentx = /var/agentx/master|' /etc/orvu-agent/agent.conf
+  # As snmpd.service runs it.
+  /usr/sbin/snmpd -LOw -u Debian-snmp -g Debian-snmp -I -smux,mteTrigger,mteTriggerConf -f \
+    >"$work/snmpd.log" 2>&1 &
+  snmpd=$!
+  for _ in $(seq 1 50); do SnmpAnswers && break; sleep 0.1; done
+  Check "the system's snmpd: its AgentX socket is the group orvu-agent's" \
+    test "$(stat -c %G:%a /var/agentx/master 2>/dev/null)" = orvu-agent:660
+  kill "$agent"
+  wait "$agent"
+  StartAgent
+  for _ in $(seq 1 50); do
+    snmpwalk -v2c -c public "${snmp_names[@]}" 127.0.0.1 VORNEL-VNBEEP-MIB::speakerFreqTable \
+      >"$work/walk.out" 2>&1
+    grep -q "speakerFreqHertz.9" "$work/walk.out" && break
+    sleep 0.1
+  done
+  Check "snmpwalk through the system's snmpd: the agent's objects by name" \
+    Contains "$work/walk.out" "VORNEL-VNBEEP-MIB::speakerFreqHertz.9 = INTEGER: 880"
+  Check "snmpwalk through the system's snmpd: the value set through oaset" \
+    Contains "$work/walk.out" "VORNEL-VNBEEP-MIB::speakerFreqPlayCount.7 = Counter32: 42"
+  snmptable -v2c -c public -Cf , "${snmp_names[@]}" 127.0.0.1 VORNEL-VNBEEP-MIB::speakerFreqTable \
+    >"$work/table.out" 2>&1
+  Check "snmptable through the system's snmpd: the columns by name" \
+    Contains "$work/table.out" "speakerFreqDescr,speakerFreqHertz,"
+  RestoreSnmpd
+  Check "the system's snmpd: its configuration put back" test ! -e /etc/snmp/snmpd.conf.d/orvu-agent.conf
+fi
 
 # Removal stops the agent that systemd did not start.
 Check "dpkg -r with the agent running" Dpkg -r oaset
