@@ -181,7 +181,7 @@ Check "the unit is still enabled" test -L /etc/systemd/system/multi-user.target.
 # Joined to the system's snmpd as the README says: Debian's snmpd with its own configuration and
 # the package's drop-in, the AgentX master in the settings; the agent's objects walked by name
 # through snmpd's UDP port. Only when no system snmpd runs here; what it changes is put back.
-snmp_names=(-M +/usr/share/oaset/snmp-mibs -m +VORNEL-VNBEEP-MIB)
+snmp_names=(-M +/usr/share/oaset/snmp-mibs -m VORNEL-VNBEEP-MIB)
 SnmpAnswers() { snmpget -v2c -c public -t 0.5 -r 0 127.0.0.1 .1.3.6.1.2.1.1.3.0 >/dev/null 2>&1; }
 RestoreSnmpd() {
   [ -n "${snmpd:-}" ] || return 0
@@ -223,6 +223,8 @@ else
     Contains "$work/walk.out" "VORNEL-VNBEEP-MIB::speakerFreqHertz.9 = INTEGER: 880"
   Check "snmpwalk through the system's snmpd: the value set through oaset" \
     Contains "$work/walk.out" "VORNEL-VNBEEP-MIB::speakerFreqPlayCount.7 = Counter32: 42"
+  Check "snmpwalk through the system's snmpd: net-snmp loads every module it needs" \
+    Lacks "$work/walk.out" "Cannot find module"
   snmptable -v2c -c public -Cf , "${snmp_names[@]}" 127.0.0.1 VORNEL-VNBEEP-MIB::speakerFreqTable \
     >"$work/table.out" 2>&1
   Check "snmptable through the system's snmpd: the columns by name" \
