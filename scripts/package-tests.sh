@@ -233,6 +233,16 @@ else
   Check "the system's snmpd: its configuration put back" test ! -e /etc/snmp/snmpd.conf.d/orvu-agent.conf
 fi
 
+# A setting the start script does not take stops the start, naming the line.
+echo "fsync = sometimes" >>/etc/orvu-agent/agent.conf
+status=0
+setpriv --reuid=orvu-agent --regid=orvu-agent --init-groups --no-new-privs -- \
+  env -i PATH=/usr/bin:/bin $exec_start >"$work/bad-setting.out" 2>&1 || status=$?
+Check "a bad setting: the start fails with status 2" test "$status" = 2
+Check "a bad setting: named with its line" Contains "$work/bad-setting.out" \
+  "orvu-agent-service: /etc/orvu-agent/agent.conf:$(wc -l </etc/orvu-agent/agent.conf): fsync takes yes or no, not 'sometimes'"
+sed -i '$d' /etc/orvu-agent/agent.conf
+
 # Removal stops the agent that systemd did not start.
 Check "dpkg -r with the agent running" Dpkg -r oaset
 Check "dpkg -r: the agent stopped" bash -c "! kill -0 $agent 2>/dev/null"
