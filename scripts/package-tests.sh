@@ -119,6 +119,15 @@ StartAgent() {
     sleep 0.1
   done
 }
+# The agent is a child of this script, or, started with --detach, named by its pid file.
+StopTheAgent() {
+  kill "$agent"
+  wait "$agent" 2>/dev/null
+  for _ in $(seq 1 100); do
+    kill -0 "$agent" 2>/dev/null || break
+    sleep 0.1
+  done
+}
 StartAgent
 Check "the agent listens at /run/orvu-agent/orvu-agent.sock" test -S /run/orvu-agent/orvu-agent.sock
 Check "the socket is the group's, 0660" \
@@ -162,14 +171,16 @@ Check "rows and values made through oaset" Contains "$work/rows.before" "(int,in
 sed -i 's/^fsync = yes$/fsync = no/' /etc/orvu-agent/agent.conf
 
 # The later version over it; without systemd the test restarts the agent as the postinst's
-# deb-systemd-invoke restart would.
+# deb-systemd-invoke restart would, this time the way root does where no systemd runs.
 old_inode=$(stat -L -c %i "/proc/$agent/exe")
 Check "dpkg -i of the later version" Dpkg -i "$next"
 Check "the later version is installed" \
   test "$(dpkg-query -W -f='${Version}' oaset)" = "$version+next"
-kill "$agent"
-wait "$agent"
-StartAgent
+StopTheAgent
+Check "root starts the agent without systemd" Quietly /usr/lib/oaset/orvu-agent-service --detach
+agent=$(cat /run/orvu-agent/orvu-agent.pid)
+Check "started without systemd, the agent runs as orvu-agent" \
+  test "$(stat -c %U "/proc/$agent")" = orvu-agent
 Check "the agent runs the new program" \
   test "$(stat -L -c %i "/proc/$agent/exe")" = "$(stat -c %i /usr/bin/orvu-agentd)" -a "$old_inode" != "$(stat -c %i /usr/bin/orvu-agentd)"
 AsMember oaset -t$entry >"$work/rows.after" 2>&1
@@ -210,8 +221,7 @@ else
   for _ in $(seq 1 50); do SnmpAnswers && break; sleep 0.1; done
   Check "the system's snmpd: its AgentX socket is the group orvu-agent's" \
     test "$(stat -c %G:%a /var/agentx/master 2>/dev/null)" = orvu-agent:660
-  kill "$agent"
-  wait "$agent"
+  StopTheAgent
   StartAgent
   for _ in $(seq 1 50); do
     snmpwalk -v2c -c public "${snmp_names[@]}" 127.0.0.1 VORNEL-VNBEEP-MIB::speakerFreqTable \
@@ -262,8 +272,10 @@ Check "dpkg --purge with a holder that does not stop: fails" test "$status" != 0
 Check "dpkg --purge with a holder that does not stop: says so" Contains "$work/purge.out" "does not stop; nothing was deleted"
 Check "dpkg --purge with a holder that does not stop: the state stays" test -s /var/lib/orvu-agent/agent.state
 Check "dpkg --purge with a holder that does not stop: the user stays" Quietly getent passwd orvu-agent
-kill -KILL "$holder"
-wait "$holder" 2>/dev/null
+{
+  kill -KILL "$holder"
+  wait "$holder"
+} 2>/dev/null
 holder=""
 Check "dpkg --purge" Dpkg --purge oaset
 # Folders the package shares with the system (/usr/lib, /usr/share/man/man1 ...) stay.

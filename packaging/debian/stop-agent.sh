@@ -1,11 +1,15 @@
 # The package's agent is whatever holds the lock of its state file or of its pid file, started by
-# systemd or by hand; it is found through the pid file, else by the state file it has open, and
-# so is any other process of the user orvu-agent.
+# systemd or by hand; it is found through the pid file, else by the state file it has open. When
+# the package made the user orvu-agent, any other process of that user is stopped too, so that the
+# purge can delete the user; a system account that was there before is nobody else's business.
 AgentPids() {
   if [ -e /run/orvu-agent/orvu-agent.pid ] && ! flock -n /run/orvu-agent/orvu-agent.pid true; then
     cat /run/orvu-agent/orvu-agent.pid
   fi
-  agent_uid=$(getent passwd orvu-agent | cut -d: -f3)
+  agent_uid=
+  if [ -f "$accounts" ] && grep -qx user "$accounts"; then
+    agent_uid=$(getent passwd orvu-agent | cut -d: -f3)
+  fi
   for process in /proc/[0-9]*; do
     if [ -n "$agent_uid" ] && [ "$(stat -c %u "$process" 2>/dev/null)" = "$agent_uid" ]; then
       echo "${process#/proc/}"
