@@ -28,6 +28,8 @@ AgentRunning() {
     [ -n "$(AgentPids)" ]
 }
 StopAgent() {
+  # Installing into another root (DPKG_ROOT), the agents of this machine are not the package's.
+  [ -z "${DPKG_ROOT:-}" ] || return 0
   AgentRunning || return 0
   agent_pids=$(AgentPids | sort -un | paste -sd ' ')
   [ -z "$agent_pids" ] || kill $agent_pids 2>/dev/null || true
