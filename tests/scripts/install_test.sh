@@ -66,6 +66,11 @@ Check "installed oaset -o: the module" Contains "$WORK/oaset.out" "Module 1: VOR
 Check "installed oaset -c: itself" Contains "$WORK/oaset.out" "File name: $prefix/bin/oaset"
 Check "installed oaset: no failure" Lacks "$WORK/oaset.out" "failed"
 
+# The installed MIB library, in lib/oaset, looks for modules in the installed folder too.
+env -i ORVU_AGENT_SOCKET="$socket" "$prefix/bin/oaset" -wNO-SUCH-MIB >"$WORK/nomib.out" 2>&1 || true
+Check "the installed MIB library's default folder" Contains "$WORK/nomib.out" \
+  "module NO-SUCH-MIB not found (tried $prefix/bin/../lib/oaset/../../share/oaset/mibs/NO-SUCH-MIB,"
+
 # With no agent at the socket, the installed copy offers what it has: orvu-agentd, no oaset.sh.
 env -i ORVU_AGENT_SOCKET="$WORK/none.sock" "$prefix/bin/oaset" -o >"$WORK/absent.out" 2>&1 || true
 Check "installed oaset, no agent: start orvu-agentd" Contains "$WORK/absent.out" \
