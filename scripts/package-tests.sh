@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The Debian package on this machine, as a system administrator would meet it (root only): cpack
 # -G DEB from BUILD_FOLDER twice (this version, and a later one without its dbgsym, which takes
-# most of the time), lintian on the first, dpkg -i of the
-# first (the unit enabled without a running systemd), the agent started as systemd starts it (the
-# unit's ExecStart as user orvu-agent, in the folders the unit's RuntimeDirectory and
-# StateDirectory make: CI has no systemd), oaset as a member of group orvu-agent and as a
-# non-member, rows and values made, the settings changed, the later version installed over it and
-# the agent restarted as systemd would, with every row, value and setting kept; then dpkg -r with
-# the agent running (stopped, the state and the user stay), a purge that cannot stop what holds
-# the state (it fails and deletes nothing), dpkg --purge (nothing of the package is left), and a
-# login account named orvu-agent refused.
+# most of the time), lintian on the first, dpkg -i of the first (the unit enabled without a
+# running systemd), the agent started as systemd starts it (the unit's ExecStart as user
+# orvu-agent, in the folders the unit's RuntimeDirectory and StateDirectory make: CI has no
+# systemd), oaset as a member of group orvu-agent and as a non-member, rows and values made, the
+# settings changed, the later version installed over it and the agent restarted, with every row,
+# value and setting kept; the agent joined to the system's snmpd and walked by name (only where no
+# system snmpd runs; its configuration is put back); then dpkg -r with the agent running (stopped,
+# the state and the user stay), a purge that cannot stop what holds the state (it fails and
+# deletes nothing), dpkg --purge (nothing of the package is left), and a login account named
+# orvu-agent refused.
 # Usage: scripts/package-tests.sh [BUILD_FOLDER]   (default build/RelWithDebInfo)
 top=$(cd "$(dirname "$0")/.." && pwd)
 source "$top/tests/scripts/script_test_lib.sh" "${1:-$top/build/RelWithDebInfo}"
