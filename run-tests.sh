@@ -55,8 +55,9 @@ else
     true
 fi
 
-# The Debian package installed, used by a group member and a non-member, removed and purged on
-# this machine (OASET_PACKAGE=0 skips it); it makes users and installs, so only as root.
+# The Debian package linted, installed, used by a group member and a non-member, upgraded, joined
+# to the system's snmpd, removed and purged on this machine (OASET_PACKAGE=0 skips it); it makes
+# users and installs, so only as root.
 if [ "${OASET_PACKAGE:-1}" = 0 ]; then
   stage_skip "Debian package" "OASET_PACKAGE=0"
 elif [ "$(id -u)" -ne 0 ]; then

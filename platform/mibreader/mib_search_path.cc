@@ -51,9 +51,11 @@ std::string DefaultMibFolder() {
   std::string own = OwnFile();
   size_t slash = own.rfind('/');
   if (slash != std::string::npos) {
-    std::string installed = own.substr(0, slash + 1) + MIB_INSTALLED_FOLDER;
-    struct stat status {};
-    if (stat(installed.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return installed;
+    for (const char* relative : MIB_INSTALLED_FOLDERS) {
+      std::string installed = own.substr(0, slash + 1) + relative;
+      struct stat status {};
+      if (stat(installed.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return installed;
+    }
   }
   return ORVU_DEFAULT_MIB_DIR;
 }

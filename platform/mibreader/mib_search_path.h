@@ -13,15 +13,16 @@ constexpr char MIB_PATH_SEPARATOR = ';';
 constexpr char MIB_PATH_SEPARATOR = ':';
 #endif
 
-// Where installed copies keep the sample modules, relative to the folder of the program or library.
-constexpr const char* MIB_INSTALLED_FOLDER = "../share/oaset/mibs";
+// Where installed copies keep the sample modules, relative to the folder of the program
+// (PREFIX/bin) or of the library (PREFIX/lib/oaset).
+constexpr const char* MIB_INSTALLED_FOLDERS[] = {"../share/oaset/mibs", "../../share/oaset/mibs"};
 
 // Where a Windows copy keeps them: beside the DLL, as the zip unpacks.
 constexpr const char* MIB_WINDOWS_FOLDER = "mibs";
 
-// The folder searched when ORVU_MIB_PATH names none: MIB_INSTALLED_FOLDER beside the program or
-// library that holds this code, when that folder exists (an installed copy), else the sample
-// modules of the source tree it was built from. On Windows always MIB_WINDOWS_FOLDER beside it.
+// The folder searched when ORVU_MIB_PATH names none: the first of MIB_INSTALLED_FOLDERS beside the
+// program or library that holds this code that exists (an installed copy), else the sample modules
+// of the source tree it was built from. On Windows always MIB_WINDOWS_FOLDER beside it.
 std::string DefaultMibFolder();
 
 // ORVU_MIB_PATH split at MIB_PATH_SEPARATOR, or DefaultMibFolder() when it is unset or empty.

@@ -160,7 +160,7 @@ bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 
 
 std::string LoadAdvice(const std::string& ownFolder) {
   return std::string("put them beside ") + gBindingProgram + " (in " + ownFolder + ") or in " +
-         ownFolder + "../lib, or name their folder in LD_LIBRARY_PATH";
+         ownFolder + "../lib/oaset, or name their folder in LD_LIBRARY_PATH";
 }
 
 #endif
@@ -179,9 +179,9 @@ LibraryHandle LoadOutsideLibrary(OutsideLibrary library, const std::string& ownF
     std::string openError = LastLoadError();
     if (FileExists(*loadedFrom)) ownFolderReason = openError;
 #ifndef _WIN32
-    // An installed copy keeps them in ../lib. Its run path says so too, but a dlopen that a
+    // An installed copy keeps them in ../lib/oaset. Its run path says so too, but a dlopen that a
     // sanitizer runtime intercepts is made on that runtime's behalf and never reads it.
-    std::string installed = ownFolder + "../lib/" + file;
+    std::string installed = ownFolder + "../lib/oaset/" + file;
     if (ownFolderReason.empty() && FileExists(installed)) {
       *loadedFrom = installed;
       handle = OpenLibrary(installed);

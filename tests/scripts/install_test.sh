@@ -10,13 +10,13 @@ socket="$WORK/installed.sock"
 status=0
 cmake --install "$BUILD_DIR" --prefix "$prefix" >"$WORK/install.log" 2>&1 || status=$?
 Check "cmake --install: exit 0" test "$status" = 0
-for file in bin/oaset bin/orvuctl bin/orvu-agentd lib/libvnoagent.so lib/libvnwsnmp.so lib/libvnxmib.so \
-  share/oaset/mibs/VORNEL-VNBEEP-MIB share/man/man1/oaset.1 share/man/man1/orvuctl.1 \
-  share/man/man8/orvu-agentd.8 \
-  share/doc/oaset/values.md; do
+for file in bin/oaset bin/orvuctl bin/orvu-agentd lib/oaset/libvnoagent.so lib/oaset/libvnwsnmp.so \
+  lib/oaset/libvnxmib.so lib/oaset/orvu-agent-service share/oaset/mibs/VORNEL-VNBEEP-MIB \
+  share/man/man1/oaset.1.gz share/man/man1/orvuctl.1.gz share/man/man8/orvu-agentd.8.gz share/doc/oaset/docs/values.md \
+  etc/orvu-agent/agent.conf; do
   Check "installed: $file" test -f "$prefix/$file"
 done
-Check "oaset's run path is relative" Contains <(readelf -d "$prefix/bin/oaset") '[$ORIGIN/../lib]'
+Check "oaset's run path is relative" Contains <(readelf -d "$prefix/bin/oaset") '[$ORIGIN/../lib/oaset]'
 
 ManRendersCleanly() {
   local status=0
@@ -25,7 +25,7 @@ ManRendersCleanly() {
   echo "  status $status:" && cat "$WORK/man.err"
   return 1
 }
-for page in man1/oaset.1 man1/orvuctl.1 man8/orvu-agentd.8; do
+for page in man1/oaset.1.gz man1/orvuctl.1.gz man8/orvu-agentd.8.gz; do
   Check "man -l $page renders without warnings" ManRendersCleanly "$prefix/share/man/$page"
 done
 
@@ -41,8 +41,13 @@ VerifyUnit() {
 for kind in system user; do
   unit="$prefix/lib/systemd/$kind/orvu-agentd.service"
   Check "installed: the $kind unit" test -f "$unit"
-  Check "the $kind unit starts the installed agent" Contains "$unit" "ExecStart=$prefix/bin/orvu-agentd "
 done
+Check "the user unit starts the installed agent" Contains "$prefix/lib/systemd/user/orvu-agentd.service" \
+  "ExecStart=$prefix/bin/orvu-agentd "
+Check "the system unit starts the installed agent with its settings" \
+  Contains "$prefix/lib/systemd/system/orvu-agentd.service" "ExecStart=$prefix/lib/oaset/orvu-agent-service"
+Check "the start script reads the settings under the prefix" \
+  Contains "$prefix/lib/oaset/orvu-agent-service" "conf=$prefix/etc/orvu-agent/agent.conf"
 Check "systemd-analyze verify: the system unit" VerifyUnit verify "$prefix/lib/systemd/system/orvu-agentd.service"
 Check "systemd-analyze verify: the user unit" VerifyUnit --user verify "$prefix/lib/systemd/user/orvu-agentd.service"
 
@@ -60,6 +65,11 @@ Check "installed oaset -v: the version" Contains "$WORK/oaset.out" "Orvu SNMP Ag
 Check "installed oaset -o: the module" Contains "$WORK/oaset.out" "Module 1: VORNEL-VNBEEP-MIB"
 Check "installed oaset -c: itself" Contains "$WORK/oaset.out" "File name: $prefix/bin/oaset"
 Check "installed oaset: no failure" Lacks "$WORK/oaset.out" "failed"
+
+# The installed MIB library, in lib/oaset, looks for modules in the installed folder too.
+env -i ORVU_AGENT_SOCKET="$socket" "$prefix/bin/oaset" -wNO-SUCH-MIB >"$WORK/nomib.out" 2>&1 || true
+Check "the installed MIB library's default folder" Contains "$WORK/nomib.out" \
+  "module NO-SUCH-MIB not found (tried $prefix/bin/../lib/oaset/../../share/oaset/mibs/NO-SUCH-MIB,"
 
 # With no agent at the socket, the installed copy offers what it has: orvu-agentd, no oaset.sh.
 env -i ORVU_AGENT_SOCKET="$WORK/none.sock" "$prefix/bin/oaset" -o >"$WORK/absent.out" 2>&1 || true

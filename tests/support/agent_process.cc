@@ -286,8 +286,9 @@ std::string CannotLoadText(const std::string& dir, const std::vector<std::string
             (WindowsMode() ? "Windows error 193" : folder + broken + ": invalid ELF header") + "\n";
   }
   return text + "oaset: put them beside oaset (in " + folder + ") or " +
-         (WindowsMode() ? "in a folder on PATH"
-                        : "in " + folder + "../lib, or name their folder in LD_LIBRARY_PATH") +
+         (WindowsMode()
+              ? "in a folder on PATH"
+              : "in " + folder + "../lib/oaset, or name their folder in LD_LIBRARY_PATH") +
          "\n";
 }
 

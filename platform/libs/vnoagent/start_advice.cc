@@ -15,8 +15,9 @@ namespace orvu::client {
 namespace {
 
 #if !defined(_WIN32)
-// Where an installed copy keeps its sample modules, beside PREFIX/lib, which holds this library.
-constexpr const char* ADVICE_INSTALLED_MARK = "/../share/oaset/mibs";
+// Where an installed copy keeps its sample modules, seen from PREFIX/lib/oaset, which holds this
+// library.
+constexpr const char* ADVICE_INSTALLED_MARK = "/../../share/oaset/mibs";
 
 std::string FolderOfThisLibrary() {
   Dl_info info{};
