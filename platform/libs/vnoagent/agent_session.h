@@ -116,6 +116,7 @@ class AgentSession {
   // whose strings and vectors the next read writes over instead of allocating anew.
   proto::Reply rowsReply_;
   size_t rowCursor_ = 0;  // rows are mostly read in order: the search starts here
+  size_t listed_ = 0;     // the first items of row_ came with a listing, the rest with one GetData
 };
 
 }  // namespace orvu::client
