@@ -748,6 +748,19 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
     AgentFrameworkCleanup();
     StopAgent();
   }
+  // A rewritten file whose name the folder's flush did not make durable takes no change until a
+  // flush succeeds.
+  std::filesystem::remove(state_);
+  agent_->options.env["ORVU_FAULTS"] = "StateFolderSync=0/5";
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--fsync"}));
+  AgentHandle agent = Connect();
+  std::string why = RefusedForStorage(agent, volume, 22);
+  EXPECT_NE(why.find("its folder could not be flushed to the disk: Input/output error"),
+            std::string::npos)
+      << why;
+  AgentFrameworkCleanup();
+  StopAgent();
+  agent_->options.env.erase("ORVU_FAULTS");
   // A note beside the socket that names another state file is that file's agent's to make.
   std::string note = socket_ + ".cut";
   std::ofstream(note) << "size=1 state=" << dir_ << "/other-state\nx";

@@ -271,6 +271,71 @@ TEST_F(StateFileDamageTest, AGroupCountsWholeOrNotAtAll) {
       whole.size() - before.size() + 1, none, both);
 }
 
+// NUL bytes that the file ends in are a power cut's: the size reached the disk, the bytes
+// written there did not. After every kind of record (and inside one, cut short), tails of one
+// byte to 4 KiB are left out and counted, and the records before them read; a NUL byte
+// anywhere else is damage.
+TEST_F(StateFileDamageTest, ANulTailIsLeftOutAfterEveryRecordAndANulElsewhereIsRefused) {
+  std::vector<std::string> lines;
+  size_t snapshot = 0;
+  Written(&lines, &snapshot);
+  const std::vector<std::string> more = {"enable handle=1 flags=8",
+                                         "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=3",
+                                         "value handle=1 column=3 syntax=2 number=440"};
+  {
+    StateJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.Lock(path_, false, &error)) << error;
+    auto same = [&](const std::function<void(const StateRecord&)>& give) {
+      for (const std::string& line : lines) give(Parsed(line));
+    };
+    ASSERT_TRUE(journal.Rewrite(same, &error)) << error;
+    ASSERT_TRUE(journal.Append(Parsed(more[0]), &error)) << error;
+    ASSERT_TRUE(journal.Append({Parsed(more[1]), Parsed(more[2])}, &error)) << error;
+  }
+  std::vector<std::string> all = lines;
+  all.insert(all.end(), more.begin(), more.end());
+  const std::string whole = Read();
+  // Where each record ends after the header and the snapshot: the snapshot's last, the enable,
+  // and the group (with its last member, at the end of the file).
+  std::vector<size_t> ends;
+  size_t at = 0;
+  for (size_t n = 0; n <= lines.size(); ++n) at = whole.find('\n', at) + 1;
+  ends.push_back(at);
+  ends.push_back(whole.find('\n', at) + 1);
+  ends.push_back(whole.size());
+  for (size_t k = 0; k < ends.size(); ++k) {
+    for (size_t nuls : {size_t{1}, size_t{2}, size_t{511}, size_t{4096}}) {
+      for (size_t torn : {size_t{0}, size_t{9}}) {
+        SCOPED_TRACE("record " + std::to_string(k) + ", " + std::to_string(nuls) + " NULs, " +
+                     std::to_string(torn) + " bytes of a record before them");
+        size_t cut = std::min(ends[k] + torn, whole.size());
+        Write(whole.substr(0, cut) + std::string(nuls, '\0'));
+        std::vector<std::string> got;
+        StateFileFound found;
+        std::string error;
+        ASSERT_TRUE(Load(&got, &found, &error)) << error;
+        EXPECT_EQ(found.nulTail, nuls);
+        EXPECT_EQ(found.tornLine != 0, cut != ends[k]);
+        EXPECT_FALSE(found.snapshot);
+        size_t records = lines.size() + (k == 0 ? 0 : k == 1 ? 1 : 3);
+        EXPECT_EQ(got, std::vector<std::string>(all.begin(), all.begin() + records));
+      }
+    }
+  }
+  for (size_t at : {ends[0] - 2, ends[0], ends[1] - 5}) {
+    SCOPED_TRACE(at);
+    std::string damaged = whole;
+    damaged[at] = '\0';
+    Write(damaged + std::string(100, '\0'));
+    std::vector<std::string> got;
+    StateFileFound found;
+    std::string error;
+    EXPECT_FALSE(Load(&got, &found, &error));
+    EXPECT_NE(error.find(": not a text line"), std::string::npos) << error;
+  }
+}
+
 // Written by hand, without seals: taken as before, comments, blank lines, a last line without
 // its end and all; a sealed line in it is still checked.
 TEST_F(StateFileDamageTest, HandWrittenFilesStayLoadable) {
