@@ -67,6 +67,22 @@ class StateFileDamageTest : public ::testing::Test {
     *snapshot = first.size();
     return Read();
   }
+  // The file rewritten as a snapshot of LINES, then CHANGES appended one after the other (more
+  // than one record: a group); the file as the rewrite left it.
+  std::string RewrittenThenAppended(const std::vector<std::string>& lines,
+                                    const std::vector<std::vector<StateRecord>>& changes) {
+    StateJournal journal;
+    std::string error;
+    EXPECT_TRUE(journal.Lock(path_, false, &error)) << error;
+    // The journal appends to the file a rewrite left open: one more rewrite, of the same records.
+    auto same = [&](const std::function<void(const StateRecord&)>& give) {
+      for (const std::string& line : lines) give(Parsed(line));
+    };
+    EXPECT_TRUE(journal.Rewrite(same, &error)) << error;
+    std::string rewritten = Read();
+    for (const auto& change : changes) EXPECT_TRUE(journal.Append(change, &error)) << error;
+    return rewritten;
+  }
   std::string Read() const {
     std::ifstream in(path_, std::ios::binary);
     std::stringstream text;
@@ -231,18 +247,7 @@ TEST_F(StateFileDamageTest, AGroupCountsWholeOrNotAtAll) {
   const std::vector<std::string> members = {
       "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=3",
       "value handle=1 column=3 syntax=2 number=440"};
-  {
-    StateJournal journal;
-    std::string error;
-    ASSERT_TRUE(journal.Lock(path_, false, &error)) << error;
-    // The journal appends to the file a rewrite left open: one more rewrite, of the same records.
-    auto same = [&](const std::function<void(const StateRecord&)>& give) {
-      for (const std::string& line : lines) give(Parsed(line));
-    };
-    ASSERT_TRUE(journal.Rewrite(same, &error)) << error;
-    before = Read();
-    ASSERT_TRUE(journal.Append({Parsed(members[0]), Parsed(members[1])}, &error)) << error;
-  }
+  before = RewrittenThenAppended(lines, {{Parsed(members[0]), Parsed(members[1])}});
   std::string whole = Read();
   ASSERT_EQ(whole.compare(0, before.size(), before), 0);
   EXPECT_NE(whole.find("\ngroup records=2 crc="), std::string::npos) << whole;
@@ -282,17 +287,7 @@ TEST_F(StateFileDamageTest, ANulTailIsLeftOutAfterEveryRecordAndANulElsewhereIsR
   const std::vector<std::string> more = {"enable handle=1 flags=8",
                                          "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=3",
                                          "value handle=1 column=3 syntax=2 number=440"};
-  {
-    StateJournal journal;
-    std::string error;
-    ASSERT_TRUE(journal.Lock(path_, false, &error)) << error;
-    auto same = [&](const std::function<void(const StateRecord&)>& give) {
-      for (const std::string& line : lines) give(Parsed(line));
-    };
-    ASSERT_TRUE(journal.Rewrite(same, &error)) << error;
-    ASSERT_TRUE(journal.Append(Parsed(more[0]), &error)) << error;
-    ASSERT_TRUE(journal.Append({Parsed(more[1]), Parsed(more[2])}, &error)) << error;
-  }
+  RewrittenThenAppended(lines, {{Parsed(more[0])}, {Parsed(more[1]), Parsed(more[2])}});
   std::vector<std::string> all = lines;
   all.insert(all.end(), more.begin(), more.end());
   const std::string whole = Read();
