@@ -527,6 +527,12 @@ bool StateJournal::FinishRewrite(std::string* error) {
   folderUnsynced_ = !SyncFolder(path_);
   struct stat st;
   fstat(fd, &st);
+  // Best effort: should the cut fail, the kept copy holds what was found and, after it, the
+  // changes made during the rewrite, which the new file holds too.
+  if (fd_ >= 0 && keptBytes_ > 0 && fileSize_ > keptBytes_ &&
+      ftruncate(fd_, static_cast<off_t>(keptBytes_)) == 0 && sync_)
+    fdatasync(fd_);
+  keptBytes_ = 0;
   if (fd_ >= 0) close(fd_);
   fd_ = fd;
   created_ = false;
@@ -568,12 +574,23 @@ bool StateJournal::Adopt(const StateFileFound& found) {
 }
 
 bool StateJournal::AppendWhileRewriting(const StateFileFound& found) {
+  // A file written by hand (every line chains onto the last seal read, if any) takes appends as
+  // well as a chained one; one under an earlier agent's header takes only its own seals, and one
+  // whose end was left out would glue the next line to what was left.
   struct stat st;
-  if (!Rewriting() || fd_ < 0 || !found.existed || !found.chained || found.tornLine ||
-      found.nulTail || fstat(fd_, &st) != 0 || static_cast<size_t>(st.st_size) != found.bytes ||
-      st.st_nlink != 1 || fcntl(fd_, F_SETFL, O_APPEND) != 0) {
+  if (!Rewriting() || fd_ < 0 || !found.existed || (found.sealed && !found.chained) ||
+      found.tornLine || found.nulTail || fstat(fd_, &st) != 0 ||
+      static_cast<size_t>(st.st_size) != found.bytes || st.st_nlink > (found.sealed ? 1 : 2) ||
+      fcntl(fd_, F_SETFL, O_APPEND) != 0) {
     return false;
   }
+  char last = '\n';
+  if (found.bytes > 0 && pread(fd_, &last, 1, static_cast<off_t>(found.bytes - 1)) != 1)
+    return false;
+  lineEndFirst_ = last != '\n';
+  // The copy kept of a file written by hand is this very file: it is cut back to what was found
+  // once the new file is in place.
+  keptBytes_ = st.st_nlink > 1 ? found.bytes : 0;
   appendWhileRewriting_ = true;
   appendable_ = true;
   fileSize_ = found.bytes;
@@ -612,6 +629,7 @@ bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* 
   }
   uint32_t chain = chain_;
   std::string text;
+  if (lineEndFirst_ && appendWhileRewriting_) text = "\n";
   if (records.size() > 1) {
     StateRecord group;
     group.type = RecordType::Group;
@@ -643,6 +661,7 @@ bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* 
   chain_ = chain;
   appended_ += records.size();
   if (appendWhileRewriting_) KeepForRewrite(records);
+  lineEndFirst_ = false;
   return true;
 }
 

@@ -78,9 +78,10 @@ class StateJournal {
   // rewrite is needed.
   bool Adopt(const StateFileFound& found);
   // While a rewrite begun after a start is under way, appends go to the locked file as read
-  // (FOUND), and again after the new file's snapshot when it is put in place: only a whole
-  // chained file that nothing else names (no copy was kept of it). False when it cannot be so:
-  // a change then has to finish the rewrite first.
+  // (FOUND), and again after the new file's snapshot when it is put in place: a whole chained
+  // file, or one written by hand (whose kept copy, the same file, is cut back to what was found
+  // once the new file is in place). False when it cannot be so (a file whose end was left out,
+  // or under an earlier agent's header): a change then has to finish the rewrite first.
   bool AppendWhileRewriting(const StateFileFound& found);
   bool AppendsWhileRewriting() const { return appendWhileRewriting_; }
   // Whether the path still names the file the agent holds; false with *error saying what
@@ -163,6 +164,8 @@ class StateJournal {
   bool created_ = false;     // Lock made the file, and no rewrite has filled it yet
   bool appendable_ = false;  // the file is known as far as fileSize_ and chain_: Adopt, a rewrite
   bool appendWhileRewriting_ = false;
+  bool lineEndFirst_ = false;  // the file as read ends without a line end: the first append adds it
+  size_t keptBytes_ = 0;       // the size to cut the file as read back to once it is replaced
   bool folderUnsynced_ = false;  // a rename in the folder is not known to be on the disk yet
   size_t rewriteFailedAt_ = 0;   // the bytes the last rewrite that lacked room had written
   NewFile rewrite_;

@@ -188,8 +188,8 @@ TEST_F(DurabilityTest, ALargeHandWrittenFileIsServedAtOnceAndSealedBetweenReques
   SetInteger(agent, first, 4242);
   KillAgent();
   AgentFrameworkCleanup();
-  EXPECT_TRUE(sealed());
-  EXPECT_FALSE(leftBeside());
+  // The change went into the file as read, without waiting for the copy (and into the copy).
+  EXPECT_TRUE(sealed() || ReadState().rfind(text, 0) == 0);
   ASSERT_TRUE(StartAgent({}));
   agent = Connect();
   EXPECT_EQ(ReadInteger(agent, first), 4242u);
@@ -197,13 +197,16 @@ TEST_F(DurabilityTest, ALargeHandWrittenFileIsServedAtOnceAndSealedBetweenReques
   StopAgent();
   AgentFrameworkCleanup();
 
-  // A copy that fails (here at its first write) leaves the file as it was, and the next change
-  // writes the copy again, whole, before it goes in.
+  // A copy that fails (here at its first write) leaves the file as it was, with the changes
+  // made meanwhile, and the next change writes the copy again, whole, before it goes in.
   WriteState(text);
   agent_->options.env["ORVU_FAULTS"] = "StateRewrite=100/5@1";
   ASSERT_TRUE(StartAgent({}));
   agent = Connect();
   SetInteger(agent, last, 77);
+  for (int i = 0; i < 1000 && leftBeside(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  SetInteger(agent, last, 78);
   KillAgent();
   AgentFrameworkCleanup();
   agent_->options.env.erase("ORVU_FAULTS");
@@ -211,24 +214,29 @@ TEST_F(DurabilityTest, ALargeHandWrittenFileIsServedAtOnceAndSealedBetweenReques
   EXPECT_FALSE(leftBeside());
   ASSERT_TRUE(StartAgent({}));
   agent = Connect();
-  EXPECT_EQ(ReadInteger(agent, last), 77u);
+  EXPECT_EQ(ReadInteger(agent, last), 78u);
   StopAgent();
   AgentFrameworkCleanup();
 
-  // Left to itself, the agent seals the file without a change to prompt it.
+  // Left to itself, the agent seals the file without a change to prompt it; the copy kept of the
+  // file written by hand is that file as it was, without the change made during the rewrite.
   WriteState(text);
   ASSERT_TRUE(StartAgent({}));
+  agent = Connect();
+  SetInteger(agent, last, 99);
   for (int i = 0; i < 1000 && !sealed(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(sealed());
   std::ifstream old(state_ + ".old");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), std::istreambuf_iterator<char>()),
-            text);
+  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(old), std::istreambuf_iterator<char>()) ==
+              text);
   StopAgent();
+  AgentFrameworkCleanup();
+  EXPECT_FALSE(leftBeside());
   ASSERT_TRUE(StartAgent({}));
   agent = Connect();
   EXPECT_EQ(ReadInteger(agent, first), 1u);
-  EXPECT_EQ(ReadInteger(agent, last), ROWS);
+  EXPECT_EQ(ReadInteger(agent, last), 99u);
 }
 
 // An agent core in this process, asked as a library client would ask the agent.
