@@ -118,7 +118,7 @@ struct InstanceListing {
 // A state file of this many bytes and more, which start-up would write again as it read it, is
 // served first and rewritten between requests, this many records at a time (a few milliseconds).
 constexpr size_t AGENT_REWRITE_IN_PARTS_BYTES = 8u << 20;
-constexpr size_t AGENT_REWRITE_PART_RECORDS = 8192;
+constexpr size_t AGENT_REWRITE_PART_RECORDS = 2048;
 
 class AgentCore {
  public:
