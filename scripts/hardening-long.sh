@@ -4,7 +4,8 @@
 # The figures can be set: OASET_LOAD_CLIENTS (16), OASET_LOAD_ROUNDS (1000), OASET_KILL_COUNT (100),
 # OASET_KILL_SEED, OASET_FLOOD_INPUTS (200000), OASET_FLOOD_SEED, OASET_TEAR_KILLS (400),
 # OASET_TEAR_SEED, OASET_BUDGET_HOLDERS (1000), OASET_BUDGET_ASKERS (990), OASET_CHANGESET_KILLS
-# (200), OASET_CHANGESET_ROWS (500: each set writes 5 columns of as many rows), OASET_CHANGESET_SEED.
+# (200), OASET_CHANGESET_ROWS (500: each set writes 5 columns of as many rows), OASET_CHANGESET_SEED,
+# OASET_POWERCUT_IMAGES (200 per mode), OASET_POWERCUT_SEED.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 source "$top/scripts/build_folder.sh"
@@ -14,12 +15,13 @@ export OASET_KILL_COUNT=${OASET_KILL_COUNT:-100}
 export OASET_FLOOD_INPUTS=${OASET_FLOOD_INPUTS:-200000}
 export OASET_TEAR_KILLS=${OASET_TEAR_KILLS:-400}
 export OASET_CHANGESET_KILLS=${OASET_CHANGESET_KILLS:-200}
+export OASET_POWERCUT_IMAGES=${OASET_POWERCUT_IMAGES:-200}
 log="$dir/hardening-long.log"
 status=0
 "$dir/bin/hardening_tests" >"$log" 2>&1 || status=$?
 OASET_BUDGET_HOLDERS=${OASET_BUDGET_HOLDERS:-1000} OASET_BUDGET_ASKERS=${OASET_BUDGET_ASKERS:-990} \
   "$dir/bin/agent_tests" --gtest_filter='TrustTest.UnfinishedInputAndUnsentOutputShareOneBudget' \
   >>"$log" 2>&1 || status=$?
-grep -E '^(load|kill|flood|tear|changesets|budget):|^\[  (PASSED|FAILED) ' "$log" || true
+grep -E '^(load|kill|flood|tear|changesets|budget|powercut):|^\[  (PASSED|FAILED) ' "$log" || true
 [ "$status" -eq 0 ] || { echo "hardening-long.sh: failed, see $log" >&2; tail -40 "$log" >&2; }
 exit "$status"

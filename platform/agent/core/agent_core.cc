@@ -79,9 +79,19 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
                  "orvu-agentd: %s:%zu: left out a record cut short (it was never acknowledged)\n",
                  options.statePath.c_str(), found.tornLine);
   }
+  if (found.nulTail) {
+    std::fprintf(stderr,
+                 "orvu-agentd: %s: left out %zu NUL bytes at its end, after its last whole record "
+                 "(its size reached the disk before the bytes written there, as a power cut "
+                 "leaves it)\n",
+                 options.statePath.c_str(), found.nulTail);
+  }
   // What the agent did not write itself, or had to cut, is kept as it was before the rewrite.
-  if (found.tornLine || (!found.sealed && found.bytes > 0)) {
-    if (!journal_.KeepCopy(error)) return false;
+  if (found.tornLine || found.nulTail || (!found.sealed && found.bytes > 0)) {
+    std::string kept;
+    if (!journal_.KeepCopy(&kept, error)) return false;
+    if (found.tornLine || found.nulTail)
+      std::fprintf(stderr, "orvu-agentd: the state file as found is kept as %s\n", kept.c_str());
   }
   // The instances read raised nextClient_ past their creators as they were applied; the next
   // instance handle follows the highest one that has a next.
@@ -108,6 +118,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   if (inParts && journal_.BeginRewrite(error)) {
     SnapshotHead([this](const StateRecord& record) { journal_.AddToRewrite(record); });
     rewriteFrom_ = 0;
+    journal_.AppendWhileRewriting(found);
     return true;
   }
   if (!inParts && journal_.Rewrite(SnapshotSource(), error)) return true;

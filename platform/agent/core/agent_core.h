@@ -121,14 +121,16 @@ struct InstanceListing {
 // A state file of this many bytes and more, which start-up would write again as it read it, is
 // served first and rewritten between requests, this many records at a time (a few milliseconds).
 constexpr size_t AGENT_REWRITE_IN_PARTS_BYTES = 8u << 20;
-constexpr size_t AGENT_REWRITE_PART_RECORDS = 32768;
+constexpr size_t AGENT_REWRITE_PART_RECORDS = 2048;
 
 class AgentCore {
  public:
   // agent_core.cc: start-up.
   bool Start(const AgentOptions& options, std::string* error);
   // commit.cc: a large state file that start-up served as it read it is rewritten a part at a
-  // time between requests (records written per part); any change finishes it first.
+  // time between requests (records written per part). A change meanwhile goes into the file as
+  // read and, after the snapshot, into the new one; only where the file as read cannot take it
+  // (a kept copy shares it, or a tail was left out) does the change finish the rewrite first.
   bool RewriteUnderway() const { return rewriteFrom_.has_value(); }
   void ContinueRewrite(size_t records = AGENT_REWRITE_PART_RECORDS);
 
@@ -175,6 +177,10 @@ class AgentCore {
   // RECORDS as one change: journaled in one append, then applied together.
   bool Commit(const std::vector<StateRecord>& records, proto::Reply* reply);
   StateRecord ValueRecord(uint32_t instanceHandle, uint32_t leaf, const proto::Value& value) const;
+  // Before RECORDS change rows that the rewrite under way has yet to reach: each such row goes
+  // into the new file now, as it was when the rewrite began, and is passed over later; a row
+  // made meanwhile is left to the change's own records.
+  void CopyAheadOfRewrite(const std::vector<StateRecord>& records);
   // Commits VALUE, already checked by WriteCheck, to the scalar (instance 0) or column LOW of the
   // instance; false with the refusal in *REPLY.
   bool WriteValue(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
@@ -198,10 +204,12 @@ class AgentCore {
   void Snapshot(const std::function<void(const StateRecord&)>& out) const;
   // The same in three parts: the modules and resident clients; the instances from handle FROM
   // on, each with its values, up to the first instance after RECORDS records (whose handle is
-  // returned to go on from; nothing once all are out); the stored scalars.
+  // returned to go on from; nothing once all are out), passing over those in SKIP; the stored
+  // scalars.
   void SnapshotHead(const std::function<void(const StateRecord&)>& out) const;
   std::optional<uint32_t> SnapshotRows(uint32_t from, size_t records,
-                                       const std::function<void(const StateRecord&)>& out) const;
+                                       const std::function<void(const StateRecord&)>& out,
+                                       const std::set<uint32_t>* skip = nullptr) const;
   void SnapshotTail(const std::function<void(const StateRecord&)>& out) const;
   StateRecordSource SnapshotSource() const {
     return [this](const std::function<void(const StateRecord&)>& out) { Snapshot(out); };
@@ -304,8 +312,10 @@ class AgentCore {
   StateJournal journal_;
   // The start-up rewrite found no room: no change goes in before it is done.
   bool rewritePending_ = false;
-  // The instance handle a rewrite under way goes on from.
+  // The instance handle a rewrite under way goes on from, and the rows past it that it passes
+  // over (written already, or made since it began).
   std::optional<uint32_t> rewriteFrom_;
+  std::set<uint32_t> rewroteAhead_;
   std::vector<std::string> modules_;
   std::vector<EntryDef> entries_;  // handle = position + 1
   std::map<Oid, uint32_t> entryByOid_;

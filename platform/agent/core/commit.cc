@@ -39,9 +39,17 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
     return false;
   }
-  // The file is appended to only after the agent rewrote it: at start, between requests after
-  // it, or once there is room.
-  ContinueRewrite(SIZE_MAX);
+  // The file is appended to only after the agent rewrote it (at start, between requests after
+  // it, or once there is room), or while the rewrite after start goes on.
+  if (journal_.AppendsWhileRewriting()) {
+    CopyAheadOfRewrite(records);
+  } else {
+    ContinueRewrite(SIZE_MAX);
+  }
+  if (rewritePending_ && !journal_.StillHeld(&error)) {
+    *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
+    return false;
+  }
   if (rewritePending_ && !journal_.Rewrite(SnapshotSource(), &error)) {
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error +
                                          " (the state file waits for room to be rewritten)");
@@ -62,8 +70,8 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
   // rewrite those values over and over; nor does a count of records hold it back, so that a few
   // huge records do not grow the file without bound.
   size_t appended = journal_.AppendedBytesSinceRewrite();
-  if (appended > AGENT_COMPACT_AFTER_BYTES && appended > journal_.BytesAtRewrite() &&
-      !journal_.Rewrite(SnapshotSource(), &error)) {
+  if (!RewriteUnderway() && appended > AGENT_COMPACT_AFTER_BYTES &&
+      appended > journal_.BytesAtRewrite() && !journal_.Rewrite(SnapshotSource(), &error)) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
   }
   return true;
@@ -71,16 +79,42 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
 
 void AgentCore::ContinueRewrite(size_t records) {
   if (!rewriteFrom_) return;
-  auto add = [this](const StateRecord& record) { journal_.AddToRewrite(record); };
-  rewriteFrom_ = SnapshotRows(*rewriteFrom_, records, add);
-  if (rewriteFrom_) return;
-  SnapshotTail(add);
   std::string error;
+  // A state file replaced or moved away meanwhile is not written over, nor is the copy of it
+  // carried on: changes are refused with the reason until the path names the agent's file again.
+  if (!journal_.StillHeld(&error)) {
+    journal_.AbandonRewrite();
+    rewriteFrom_.reset();
+    rewroteAhead_.clear();
+    rewritePending_ = true;
+    std::fprintf(stderr, "orvu-agentd: %s; changes are refused\n", error.c_str());
+    return;
+  }
+  auto add = [this](const StateRecord& record) { journal_.AddToRewrite(record); };
+  rewriteFrom_ = SnapshotRows(*rewriteFrom_, records, add, &rewroteAhead_);
+  if (rewriteFrom_) return;
+  rewroteAhead_.clear();
+  SnapshotTail(add);
   if (journal_.FinishRewrite(&error)) return;
   // The file read at start stays the state file; the next change tries the rewrite again, whole,
   // and is refused when that fails too.
   std::fprintf(stderr, "orvu-agentd: %s; changes wait until it can be rewritten\n", error.c_str());
   rewritePending_ = true;
+}
+
+void AgentCore::CopyAheadOfRewrite(const std::vector<StateRecord>& records) {
+  if (!rewriteFrom_) return;
+  auto add = [this](const StateRecord& record) { journal_.AddToRewrite(record); };
+  for (const StateRecord& record : records) {
+    if (record.type == RecordType::Module || record.type == RecordType::Client ||
+        record.type == RecordType::Scalar || record.type == RecordType::Group ||
+        record.handle < *rewriteFrom_ || !rewroteAhead_.insert(record.handle).second)
+      continue;
+    // The scalars are written after the rows, as they are then; the change's own records, which
+    // follow the snapshot, set them again.
+    if (record.type != RecordType::Instance && instances_.count(record.handle))
+      SnapshotRows(record.handle, 1, add);
+  }
 }
 
 StateRecord AgentCore::ValueRecord(uint32_t instanceHandle, uint32_t leaf,

@@ -25,8 +25,9 @@ void AgentCore::SnapshotHead(const std::function<void(const StateRecord&)>& out)
   }
 }
 
-std::optional<uint32_t> AgentCore::SnapshotRows(
-    uint32_t from, size_t records, const std::function<void(const StateRecord&)>& out) const {
+std::optional<uint32_t> AgentCore::SnapshotRows(uint32_t from, size_t records,
+                                                const std::function<void(const StateRecord&)>& out,
+                                                const std::set<uint32_t>* skip) const {
   // One record for every instance and one for every value, so that their room is made once.
   StateRecord record, valueRecord;
   record.type = RecordType::Instance;
@@ -34,6 +35,7 @@ std::optional<uint32_t> AgentCore::SnapshotRows(
   size_t written = 0;
   for (auto it = instances_.lower_bound(from); it != instances_.end(); ++it) {
     if (written >= records) return it->first;
+    if (skip && !skip->empty() && skip->count(it->first)) continue;
     const Instance& instance = it->second;
     record.entryOid = entries_[instance.entryHandle - 1].oid;
     record.indexOid = instance.index;

@@ -48,6 +48,8 @@ class StateFileCheck {
   // The file is one whole snapshot in a chain: its header's count of records, each sealed onto
   // the one before, and nothing after them.
   bool WholeSnapshot() const { return sealed_ && chained_ && !dropped_ && records_ == snapshot_; }
+  // Under the header whose seals form a chain.
+  bool Chained() const { return sealed_ && chained_; }
   // The seal of the last record read.
   uint32_t LastSeal() const { return chain_; }
 

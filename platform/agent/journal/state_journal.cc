@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -132,15 +134,32 @@ bool NamesModule(std::string_view line) {
   return word.substr(0, 6) == "module" && (word.size() == 6 || blank(word[6]));
 }
 
+// The NUL bytes that the SIZE bytes of FD end in, read from the end backwards.
+size_t NulTail(int fd, size_t size) {
+  std::string block(64 * 1024, '\0');
+  size_t tail = 0;
+  while (tail < size) {
+    size_t n = std::min(block.size(), size - tail);
+    if (pread(fd, block.data(), n, static_cast<off_t>(size - tail - n)) != static_cast<ssize_t>(n))
+      return 0;  // the read that follows says what is wrong
+    size_t kept = n;
+    while (kept > 0 && block[kept - 1] == '\0') --kept;
+    tail += n - kept;
+    if (kept > 0) break;
+  }
+  return tail;
+}
+
 // Opens PATH and hands each of its lines to TAKE(text, number, ended): the line without its line
 // end, its number from 1, and whether its line end was there. The file is read a block at a time
 // and never held whole. A missing file has no lines (*existed false). False with *error when the
 // file cannot be read, or when TAKE returns false (having set *error); *bytes counts what was read.
 // *sawNul, when given, turns true once a NUL byte was read, before the line holding it is handed
 // on.
+// *nulTail, when given, gets the NUL bytes the file ends in, which are not read as lines.
 template <typename Take>
 bool ForEachLine(const std::string& path, bool* existed, size_t* bytes, size_t* lines, Take take,
-                 std::string* error, bool* sawNul = nullptr) {
+                 std::string* error, bool* sawNul = nullptr, size_t* nulTail = nullptr) {
   *existed = false;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
@@ -149,6 +168,12 @@ bool ForEachLine(const std::string& path, bool* existed, size_t* bytes, size_t* 
     return false;
   }
   *existed = true;
+  size_t limit = SIZE_MAX;
+  struct stat st;
+  if (nulTail && fstat(fd, &st) == 0) {
+    *nulTail = NulTail(fd, static_cast<size_t>(st.st_size));
+    limit = static_cast<size_t>(st.st_size) - *nulTail;
+  }
   // Lines are handed on where they were read; only the part of a line that a read cut off is
   // moved, to the front of the buffer, and a line longer than the buffer doubles it.
   std::string buffer(STATE_READ_BLOCK, '\0');
@@ -157,7 +182,9 @@ bool ForEachLine(const std::string& path, bool* existed, size_t* bytes, size_t* 
   bool atEnd = false, ok = true;
   while (ok && !atEnd) {
     if (have == buffer.size()) buffer.resize(2 * buffer.size());
-    ssize_t n = read(fd, buffer.data() + have, buffer.size() - have);
+    ssize_t n = *bytes >= limit ? 0
+                                : read(fd, buffer.data() + have,
+                                       std::min(buffer.size() - have, limit - *bytes));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       *error = "cannot read state file " + path + ": " + std::strerror(errno);
@@ -246,7 +273,8 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
     return ok;
   };
   size_t lines = 0;
-  if (!ForEachLine(path, &found->existed, &found->bytes, &lines, recordLine, error, &sawNul))
+  if (!ForEachLine(path, &found->existed, &found->bytes, &lines, recordLine, error, &sawNul,
+                   &found->nulTail))
     return false;
   if (!found->existed) return true;
   if (!check.Finish(&cause)) {
@@ -257,7 +285,8 @@ bool ReadStateFile(const std::string& path, const StateRecordSink& take, StateFi
   if (check.DroppedTornLine()) found->tornLine = lines;
   // A group that the file ends inside was cut short as a whole: none of it was acknowledged.
   if (group.Open()) found->tornLine = group.StartLine();
-  found->snapshot = check.WholeSnapshot() && !found->tornLine;
+  found->snapshot = check.WholeSnapshot() && !found->tornLine && !found->nulTail;
+  found->chained = check.Chained();
   found->lastSeal = check.LastSeal();
   return true;
 }
@@ -298,6 +327,8 @@ bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::strin
     }
     if (lstat(path.c_str(), &named) == 0 && SameFile(held, named)) {
       fd_ = fd;
+      device_ = held.st_dev;
+      inode_ = held.st_ino;
       created_ = !existed;
       return true;
     }
@@ -307,26 +338,88 @@ bool StateJournal::Lock(const std::string& path, bool syncEachChange, std::strin
   return false;
 }
 
-bool StateJournal::KeepCopy(std::string* error) {
-  std::string copy = path_ + ".old";
-  if (!ClearOwnFile(copy, error)) return false;
-  // A second name for the same file: the rewrite renames a new file over the path, and this one
-  // stays as it was.
-  if (link(path_.c_str(), copy.c_str()) != 0) {
-    *error = "cannot keep a copy of " + path_ + " as " + copy + ": " + std::strerror(errno);
+bool StateJournal::KeepCopy(std::string* kept, std::string* error) {
+  // The first copy is the file as it was first found (often the one written by hand): a later
+  // one never takes its place, nor that of any file already there, whoever's it is.
+  constexpr int STATE_KEPT_COPIES = 1000;
+  for (int n = 1; n <= STATE_KEPT_COPIES; ++n) {
+    std::string copy = path_ + ".old" + (n == 1 ? std::string() : "." + std::to_string(n));
+    // A second name for the same file: the rewrite renames a new file over the path, and this
+    // one stays as it was.
+    if (link(path_.c_str(), copy.c_str()) != 0) {
+      if (errno == EEXIST) continue;
+      *error = "cannot keep a copy of " + path_ + " as " + copy + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!SyncFolder(copy)) {
+      *error = "cannot keep a copy of " + path_ + " as " + copy +
+               ": its folder: " + std::strerror(errno);
+      return false;
+    }
+    *kept = copy;
+    return true;
+  }
+  *error = "cannot keep a copy of " + path_ + ": " + path_ + ".old and " +
+           std::to_string(STATE_KEPT_COPIES - 1) + " numbered ones are all taken";
+  return false;
+}
+
+bool StateJournal::SyncFolder(const std::string& path) const {
+  if (!sync_) return true;
+  int dir = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  InjectedFault fault;
+  bool synced = !CheckFault("StateFolderSync", &fault) && fsync(dir) == 0;
+  if (!synced && fault.hasCode) errno = fault.code;
+  int saved = errno;
+  close(dir);
+  errno = saved;
+  return synced;
+}
+
+bool StateJournal::StillHeld(std::string* error) const {
+  struct stat named;
+  if (lstat(path_.c_str(), &named) != 0) {
+    *error = "state file " + path_ + " was moved or removed while the agent ran";
+    return false;
+  }
+  if (named.st_dev != device_ || named.st_ino != inode_) {
+    *error = "state file " + path_ +
+             " was replaced by another file while the agent ran; the agent leaves that file "
+             "alone";
     return false;
   }
   return true;
 }
 
+bool StateJournal::NewFileHeld() const {
+  struct stat held, named;
+  return fstat(rewrite_.fd, &held) == 0 && lstat(rewrite_.path.c_str(), &named) == 0 &&
+         SameFile(held, named);
+}
+
+bool StateJournal::RoomToRewrite(std::string* error) const {
+  if (!RewriteLackedRoom()) return true;
+  struct statvfs fs;
+  unsigned long long room = ULLONG_MAX;
+  if (fstatvfs(fd_, &fs) == 0) room = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    room = std::min<unsigned long long>(room, limit.rlim_cur);
+  if (room > rewriteFailedAt_) return true;
+  *error = "cannot write state file " + path_ + ": " + std::strerror(rewriteFailure_);
+  return false;
+}
+
 bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error) {
-  if (!BeginRewrite(error)) return false;
+  if (!RoomToRewrite(error) || !BeginRewrite(error)) return false;
   records([this](const StateRecord& record) { AddToRewrite(record); });
   return FinishRewrite(error);
 }
 
 bool StateJournal::BeginRewrite(std::string* error) {
   AbandonRewrite();
+  if (fd_ >= 0 && !StillHeld(error)) return false;
   std::string temp = path_ + ".new";
   if (!ClearOwnFile(temp, error)) return false;
   int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -372,9 +465,11 @@ void StateJournal::AddToRewrite(const StateRecord& record) {
 }
 
 void StateJournal::AbandonRewrite() {
+  appendWhileRewriting_ = false;
   if (rewrite_.fd < 0) return;
+  // A file that took the new file's place is someone else's, and stays.
+  if (NewFileHeld()) unlink(rewrite_.path.c_str());
   close(rewrite_.fd);
-  unlink(rewrite_.path.c_str());
   DropNewFile();
 }
 
@@ -384,7 +479,29 @@ bool StateJournal::FinishRewrite(std::string* error) {
     return false;
   }
   FlushRewrite();
+  size_t snapshotBytes = rewrite_.bytes;
+  // The changes appended to the old file meanwhile follow the snapshot, in the new file's chain.
+  for (const std::string& line : rewrite_.later) {
+    rewrite_.block += SealLineInChain(line, &rewrite_.chain);
+    rewrite_.block += '\n';
+  }
+  if (!rewrite_.block.empty()) FlushRewrite();
   int fd = rewrite_.fd;
+  // Renamed by its name, so the name must still be this file's, and the state file's name the
+  // file this replaces: a file that took either place belongs to someone else.
+  std::string lost;
+  if (fd_ >= 0 && !StillHeld(&lost)) {
+    AbandonRewrite();
+    *error = lost;
+    return false;
+  }
+  if (!NewFileHeld()) {
+    *error = "cannot write state file " + path_ + ": " + rewrite_.path +
+             " was replaced by another file while the agent wrote it; the agent leaves that "
+             "file alone";
+    AbandonRewrite();
+    return false;
+  }
   std::string digits = std::to_string(rewrite_.records);
   digits.insert(0, STATE_COUNT_DIGITS - digits.size(), '0');
   // The new file reaches the disk before it replaces the old one, so that a crash leaves one of
@@ -399,28 +516,34 @@ bool StateJournal::FinishRewrite(std::string* error) {
   if (!ok || rename(rewrite_.path.c_str(), path_.c_str()) != 0) {
     if (ok) saved = errno;
     rewriteFailure_ = saved;
+    rewriteFailedAt_ = rewrite_.bytes;
     AbandonRewrite();
     *error = "cannot write state file " + path_ + ": " + std::strerror(saved);
     return false;
   }
-  if (sync_) {
-    int dir = open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      fsync(dir);
-      close(dir);
-    }
-  }
+  rewriteFailure_ = 0;
+  // The new file is in place; until its name is on the disk too, every change first tries again
+  // to make it so, and is refused while that fails.
+  folderUnsynced_ = !SyncFolder(path_);
   struct stat st;
   fstat(fd, &st);
+  // Best effort: should the cut fail, the kept copy holds what was found and, after it, the
+  // changes made during the rewrite, which the new file holds too.
+  if (fd_ >= 0 && keptBytes_ > 0 && fileSize_ > keptBytes_ &&
+      ftruncate(fd_, static_cast<off_t>(keptBytes_)) == 0 && sync_)
+    fdatasync(fd_);
+  keptBytes_ = 0;
   if (fd_ >= 0) close(fd_);
   fd_ = fd;
   created_ = false;
   device_ = st.st_dev;
   inode_ = st.st_ino;
-  appended_ = 0;
+  appendable_ = true;
+  appended_ = rewrite_.laterRecords;
   fileSize_ = rewrite_.bytes;
-  rewriteSize_ = rewrite_.bytes;
+  rewriteSize_ = snapshotBytes;
   chain_ = rewrite_.chain;
+  appendWhileRewriting_ = false;
   DropNewFile();
   return true;
 }
@@ -440,9 +563,36 @@ bool StateJournal::Adopt(const StateFileFound& found) {
     return false;
   }
   created_ = false;
+  appendable_ = true;
   device_ = st.st_dev;
   inode_ = st.st_ino;
   appended_ = 0;
+  fileSize_ = found.bytes;
+  rewriteSize_ = found.bytes;
+  chain_ = found.lastSeal;
+  return true;
+}
+
+bool StateJournal::AppendWhileRewriting(const StateFileFound& found) {
+  // A file written by hand (every line chains onto the last seal read, if any) takes appends as
+  // well as a chained one; one under an earlier agent's header takes only its own seals, and one
+  // whose end was left out would glue the next line to what was left.
+  struct stat st;
+  if (!Rewriting() || fd_ < 0 || !found.existed || (found.sealed && !found.chained) ||
+      found.tornLine || found.nulTail || fstat(fd_, &st) != 0 ||
+      static_cast<size_t>(st.st_size) != found.bytes || st.st_nlink > (found.sealed ? 1 : 2) ||
+      fcntl(fd_, F_SETFL, O_APPEND) != 0) {
+    return false;
+  }
+  char last = '\n';
+  if (found.bytes > 0 && pread(fd_, &last, 1, static_cast<off_t>(found.bytes - 1)) != 1)
+    return false;
+  lineEndFirst_ = last != '\n';
+  // The copy kept of a file written by hand is this very file: it is cut back to what was found
+  // once the new file is in place.
+  keptBytes_ = st.st_nlink > 1 ? found.bytes : 0;
+  appendWhileRewriting_ = true;
+  appendable_ = true;
   fileSize_ = found.bytes;
   rewriteSize_ = found.bytes;
   chain_ = found.lastSeal;
@@ -454,16 +604,23 @@ bool StateJournal::Append(const StateRecord& record, std::string* error) {
 }
 
 bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* error) {
-  if (fd_ < 0 || Rewriting()) {
-    *error = "state file " + path_ + (fd_ < 0 ? " is not open" : " is being rewritten");
+  if (fd_ < 0 || !appendable_ || (Rewriting() && !appendWhileRewriting_)) {
+    *error = "state file " + path_ +
+             (fd_ < 0        ? " is not open"
+              : !appendable_ ? " is not rewritten yet"
+                             : " is being rewritten");
     return false;
   }
-  // One look at the path per change besides the write: a file moved or removed under the agent
-  // would take acknowledged changes that the next start never reads.
-  struct stat named;
-  if (lstat(path_.c_str(), &named) != 0 || named.st_dev != device_ || named.st_ino != inode_) {
-    *error = "state file " + path_ + " was moved or removed while the agent ran";
-    return false;
+  // One look at the path per change besides the write: a file moved, removed or replaced under
+  // the agent would take acknowledged changes that the next start never reads.
+  if (!StillHeld(error)) return false;
+  if (folderUnsynced_) {
+    if (!SyncFolder(path_)) {
+      *error = "cannot write state file " + path_ +
+               ": its folder could not be flushed to the disk: " + std::strerror(errno);
+      return false;
+    }
+    folderUnsynced_ = false;
   }
   std::string why;
   if (cutPending_ && !CutBack(&why)) {
@@ -472,6 +629,7 @@ bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* 
   }
   uint32_t chain = chain_;
   std::string text;
+  if (lineEndFirst_ && appendWhileRewriting_) text = "\n";
   if (records.size() > 1) {
     StateRecord group;
     group.type = RecordType::Group;
@@ -502,7 +660,20 @@ bool StateJournal::Append(const std::vector<StateRecord>& records, std::string* 
   fileSize_ += text.size();
   chain_ = chain;
   appended_ += records.size();
+  if (appendWhileRewriting_) KeepForRewrite(records);
+  lineEndFirst_ = false;
   return true;
+}
+
+void StateJournal::KeepForRewrite(const std::vector<StateRecord>& records) {
+  if (records.size() > 1) {
+    StateRecord group;
+    group.type = RecordType::Group;
+    group.groupSize = static_cast<uint32_t>(records.size());
+    rewrite_.later.push_back(FormatStateRecord(group));
+  }
+  for (const StateRecord& record : records) rewrite_.later.push_back(FormatStateRecord(record));
+  rewrite_.laterRecords += records.size();
 }
 
 bool StateJournal::RewriteLackedRoom() const {
@@ -532,7 +703,8 @@ void StateJournal::NoteFailedCut() {
   int fd = transport::OpenOwnFile(cutNote_, 0600, &why);
   if (fd < 0) return;
   std::string note = "size=" + std::to_string(fileSize_) + " state=" + path_ + "\n" + refused_;
-  noted_ = ftruncate(fd, 0) == 0 && WriteWhole(fd, note) && fsync(fd) == 0;
+  // The note counts only once its name is on the disk too.
+  noted_ = ftruncate(fd, 0) == 0 && WriteWhole(fd, note) && fsync(fd) == 0 && SyncFolder(cutNote_);
   close(fd);
 }
 

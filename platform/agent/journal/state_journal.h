@@ -21,6 +21,10 @@ struct StateFileFound {
   size_t bytes = 0;
   bool sealed = false;  // written by the agent: every line checked
   size_t tornLine = 0;  // a final line cut short, left out (it was never acknowledged)
+  // NUL bytes at the end, after the last whole record, left out: the file's size reached the
+  // disk before the bytes written there did, as a power cut leaves it.
+  size_t nulTail = 0;
+  bool chained = false;  // under the header whose seals form a chain
   // Exactly what a rewrite left: a chained snapshot with nothing appended, torn or cut.
   bool snapshot = false;
   uint32_t lastSeal = 0;  // the seal the next append chains onto, when snapshot
@@ -51,8 +55,10 @@ class StateJournal {
   // Opens PATH (made when missing; never through a symbolic link, never another user's file) and
   // locks the file itself, so that no second agent takes it by any other path.
   bool Lock(const std::string& path, bool syncEachChange, std::string* error);
-  // Keeps the file as it is now under PATH.old, before a rewrite changes what it says.
-  bool KeepCopy(std::string* error);
+  // Keeps the file as it is now under PATH.old, before a rewrite changes what it says; when an
+  // earlier start kept one there (the file as first found), under the first free PATH.old.N from
+  // 2 on. *KEPT names the copy.
+  bool KeepCopy(std::string* kept, std::string* error);
   // Writes the records RECORDS gives as the whole new file, takes the lock over to it and opens it
   // for appending.
   bool Rewrite(const StateRecordSource& records, std::string* error);
@@ -71,6 +77,20 @@ class StateJournal {
   // name, and with room on its file system to be rewritten. False (nothing changed) when a
   // rewrite is needed.
   bool Adopt(const StateFileFound& found);
+  // While a rewrite begun after a start is under way, appends go to the locked file as read
+  // (FOUND), and again after the new file's snapshot when it is put in place: a whole chained
+  // file, or one written by hand (whose kept copy, the same file, is cut back to what was found
+  // once the new file is in place). False when it cannot be so (a file whose end was left out,
+  // or under an earlier agent's header): a change then has to finish the rewrite first.
+  bool AppendWhileRewriting(const StateFileFound& found);
+  bool AppendsWhileRewriting() const { return appendWhileRewriting_; }
+  // Whether the path still names the file the agent holds; false with *error saying what
+  // happened to it otherwise. The agent never writes over a file that took its place.
+  bool StillHeld(std::string* error) const;
+  // False, with the reason of the last failure, when the last rewrite failed for want of room and
+  // no more room has come since (free space and the file-size limit): trying again would only
+  // write the whole state to fail at the same place.
+  bool RoomToRewrite(std::string* error) const;
   // One record, whole or not at all, handed to the OS before this returns; refused when the file
   // is no longer the one at the path (moved or removed under the agent). A write or sync that
   // fails is cut back off the file, so that a refused change never counts at the next start;
@@ -102,6 +122,13 @@ class StateJournal {
   void NoteFailedCut();
   // Hands the gathered block of the rewrite to its file.
   void FlushRewrite();
+  // Keeps RECORDS, appended to the old file while the rewrite is under way, for the new file.
+  void KeepForRewrite(const std::vector<StateRecord>& records);
+  // Whether the rewrite's new file is still the one at PATH.new.
+  bool NewFileHeld() const;
+  // Makes the last rename or link in the state file's folder durable (with --fsync); false with
+  // errno set when the folder's sync fails.
+  bool SyncFolder(const std::string& path) const;
   // Forgets the rewrite's file and lets go of its block.
   void DropNewFile();
 
@@ -115,6 +142,10 @@ class StateJournal {
     size_t countAt = 0;  // where the header's count goes
     uint32_t chain = 0;
     int writeError = 0;  // kept apart: the records formatted after a failed write may touch errno
+    // Changes appended to the old file while this one is written, each line without its seal:
+    // they follow the snapshot in the new file.
+    std::vector<std::string> later;
+    size_t laterRecords = 0;
   };
 
   std::string path_;
@@ -131,6 +162,12 @@ class StateJournal {
   std::string refused_;      // the text of the change that waits to be cut off
   bool noted_ = false;       // cutNote_ holds the cut that waits
   bool created_ = false;     // Lock made the file, and no rewrite has filled it yet
+  bool appendable_ = false;  // the file is known as far as fileSize_ and chain_: Adopt, a rewrite
+  bool appendWhileRewriting_ = false;
+  bool lineEndFirst_ = false;  // the file as read ends without a line end: the first append adds it
+  size_t keptBytes_ = 0;       // the size to cut the file as read back to once it is replaced
+  bool folderUnsynced_ = false;  // a rename in the folder is not known to be on the disk yet
+  size_t rewriteFailedAt_ = 0;   // the bytes the last rewrite that lacked room had written
   NewFile rewrite_;
 };
 

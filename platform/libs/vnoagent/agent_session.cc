@@ -136,7 +136,7 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
   if (DropsRow(request.op)) {
     row_.clear();
     rowUsed_.clear();
-    rowReadAhead_ = false;
+    listed_ = 0;
     page_.rowsUntil = page_.current == SIZE_MAX ? 0 : page_.current + 1;
   }
   if (request.op != proto::Op::GetDataHandle && request.op != proto::Op::SetData)
@@ -197,19 +197,15 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     proto::TrimKeptItems(&reply->items);
     rowUsed_.assign(row_.size(), 0);
     rowCursor_ = 0;
-    rowReadAhead_ = true;
+    listed_ = row_.size();
   } else if (request.op == proto::Op::GetData && reply->items.size() > 1) {
-    // GetData's first item goes to the caller; the rest of its row replaces what is held of that
-    // row, next to the rows read ahead for a listing. Outside a listing only the latest row is
-    // held: a reader that takes one column of many rows would otherwise keep every other leaf of
-    // every row, and search them all for each leaf it asks for.
-    if (!rowReadAhead_) {
-      row_.clear();
-      rowUsed_.clear();
-    }
+    // GetData's first item goes to the caller; the rest of its row is held in place of the row
+    // the GetData before it brought, next to the rows read ahead for a listing (which it
+    // replaces where they hold the same leaves). Only one such row is held: reads outside a
+    // listing, however many, search no more than a listing's rows and one row.
     auto fresh = reply->items.begin() + 1;
     size_t kept = 0;
-    for (size_t n = 0; n < row_.size(); ++n) {
+    for (size_t n = 0; n < listed_; ++n) {
       const std::vector<uint32_t>& oid = row_[n].oid;
       if (rowUsed_[n] || std::any_of(fresh, reply->items.end(), [&](const proto::DataItem& item) {
             return item.oid == oid;
@@ -221,6 +217,7 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     }
     row_.resize(kept);
     rowCursor_ = kept;
+    listed_ = kept;
     row_.insert(row_.end(), fresh, reply->items.end());
     rowUsed_.assign(row_.size(), 0);
   }

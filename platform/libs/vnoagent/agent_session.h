@@ -115,8 +115,8 @@ class AgentSession {
   // The reply that rows are read into: after a read it holds the rows that the read replaced,
   // whose strings and vectors the next read writes over instead of allocating anew.
   proto::Reply rowsReply_;
-  bool rowReadAhead_ = false;  // row_ holds rows read ahead for a listing
-  size_t rowCursor_ = 0;       // rows are mostly read in order: the search starts here
+  size_t rowCursor_ = 0;  // rows are mostly read in order: the search starts here
+  size_t listed_ = 0;     // the first items of row_ came with a listing, the rest with one GetData
 };
 
 }  // namespace orvu::client

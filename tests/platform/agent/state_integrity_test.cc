@@ -67,6 +67,22 @@ class StateFileDamageTest : public ::testing::Test {
     *snapshot = first.size();
     return Read();
   }
+  // The file rewritten as a snapshot of LINES, then CHANGES appended one after the other (more
+  // than one record: a group); the file as the rewrite left it.
+  std::string RewrittenThenAppended(const std::vector<std::string>& lines,
+                                    const std::vector<std::vector<StateRecord>>& changes) {
+    StateJournal journal;
+    std::string error;
+    EXPECT_TRUE(journal.Lock(path_, false, &error)) << error;
+    // The journal appends to the file a rewrite left open: one more rewrite, of the same records.
+    auto same = [&](const std::function<void(const StateRecord&)>& give) {
+      for (const std::string& line : lines) give(Parsed(line));
+    };
+    EXPECT_TRUE(journal.Rewrite(same, &error)) << error;
+    std::string rewritten = Read();
+    for (const auto& change : changes) EXPECT_TRUE(journal.Append(change, &error)) << error;
+    return rewritten;
+  }
   std::string Read() const {
     std::ifstream in(path_, std::ios::binary);
     std::stringstream text;
@@ -231,18 +247,7 @@ TEST_F(StateFileDamageTest, AGroupCountsWholeOrNotAtAll) {
   const std::vector<std::string> members = {
       "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=3",
       "value handle=1 column=3 syntax=2 number=440"};
-  {
-    StateJournal journal;
-    std::string error;
-    ASSERT_TRUE(journal.Lock(path_, false, &error)) << error;
-    // The journal appends to the file a rewrite left open: one more rewrite, of the same records.
-    auto same = [&](const std::function<void(const StateRecord&)>& give) {
-      for (const std::string& line : lines) give(Parsed(line));
-    };
-    ASSERT_TRUE(journal.Rewrite(same, &error)) << error;
-    before = Read();
-    ASSERT_TRUE(journal.Append({Parsed(members[0]), Parsed(members[1])}, &error)) << error;
-  }
+  before = RewrittenThenAppended(lines, {{Parsed(members[0]), Parsed(members[1])}});
   std::string whole = Read();
   ASSERT_EQ(whole.compare(0, before.size(), before), 0);
   EXPECT_NE(whole.find("\ngroup records=2 crc="), std::string::npos) << whole;
@@ -269,6 +274,61 @@ TEST_F(StateFileDamageTest, AGroupCountsWholeOrNotAtAll) {
       "damage: a group of 2 records cut at each of its %zu byte offsets: %zu read as "
       "neither, %zu as both, 0 as one\n",
       whole.size() - before.size() + 1, none, both);
+}
+
+// NUL bytes that the file ends in are a power cut's: the size reached the disk, the bytes
+// written there did not. After every kind of record (and inside one, cut short), tails of one
+// byte to 4 KiB are left out and counted, and the records before them read; a NUL byte
+// anywhere else is damage.
+TEST_F(StateFileDamageTest, ANulTailIsLeftOutAfterEveryRecordAndANulElsewhereIsRefused) {
+  std::vector<std::string> lines;
+  size_t snapshot = 0;
+  Written(&lines, &snapshot);
+  const std::vector<std::string> more = {"enable handle=1 flags=8",
+                                         "scalar object=1.3.6.1.4.1.32473.99.1.4 syntax=2 number=3",
+                                         "value handle=1 column=3 syntax=2 number=440"};
+  RewrittenThenAppended(lines, {{Parsed(more[0])}, {Parsed(more[1]), Parsed(more[2])}});
+  std::vector<std::string> all = lines;
+  all.insert(all.end(), more.begin(), more.end());
+  const std::string whole = Read();
+  // Where each record ends after the header and the snapshot: the snapshot's last, the enable,
+  // and the group (with its last member, at the end of the file).
+  std::vector<size_t> ends;
+  size_t at = 0;
+  for (size_t n = 0; n <= lines.size(); ++n) at = whole.find('\n', at) + 1;
+  ends.push_back(at);
+  ends.push_back(whole.find('\n', at) + 1);
+  ends.push_back(whole.size());
+  for (size_t k = 0; k < ends.size(); ++k) {
+    for (size_t nuls : {size_t{1}, size_t{2}, size_t{511}, size_t{4096}}) {
+      for (size_t torn : {size_t{0}, size_t{9}}) {
+        SCOPED_TRACE("record " + std::to_string(k) + ", " + std::to_string(nuls) + " NULs, " +
+                     std::to_string(torn) + " bytes of a record before them");
+        size_t cut = std::min(ends[k] + torn, whole.size());
+        Write(whole.substr(0, cut) + std::string(nuls, '\0'));
+        std::vector<std::string> got;
+        StateFileFound found;
+        std::string error;
+        ASSERT_TRUE(Load(&got, &found, &error)) << error;
+        EXPECT_EQ(found.nulTail, nuls);
+        EXPECT_EQ(found.tornLine != 0, cut != ends[k]);
+        EXPECT_FALSE(found.snapshot);
+        size_t records = lines.size() + (k == 0 ? 0 : k == 1 ? 1 : 3);
+        EXPECT_EQ(got, std::vector<std::string>(all.begin(), all.begin() + records));
+      }
+    }
+  }
+  for (size_t at : {ends[0] - 2, ends[0], ends[1] - 5}) {
+    SCOPED_TRACE(at);
+    std::string damaged = whole;
+    damaged[at] = '\0';
+    Write(damaged + std::string(100, '\0'));
+    std::vector<std::string> got;
+    StateFileFound found;
+    std::string error;
+    EXPECT_FALSE(Load(&got, &found, &error));
+    EXPECT_NE(error.find(": not a text line"), std::string::npos) << error;
+  }
 }
 
 // Written by hand, without seals: taken as before, comments, blank lines, a last line without
