@@ -133,7 +133,8 @@ void SyncCosts(const std::string& folder) {
         target.value.number = 100 + i;
         targets.push_back(target);
       }
-      groups.push_back(Millis([&] { core.SnmpCommitSets(targets); }));
+      std::vector<StateRecord> undo;
+      groups.push_back(Millis([&] { core.SnmpCommitWhole(targets, &undo); }));
     }
     for (int i = 0; i < 20; ++i) {
       listings.push_back(Millis([&] {
