@@ -337,7 +337,9 @@ Socket ListenLoopback(const std::string& address, uint16_t* port, std::string* e
   int one = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   socklen_t length = sizeof addr;
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 256) != 0 ||
+  // A backlog as deep as the system allows: strangers that connect faster than the agent takes
+  // them fill it, and a client that finds it full waits for its connection to be retried.
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, SOMAXCONN) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
     *error =
         "cannot listen at " + address + ":" + std::to_string(*port) + ": " + std::strerror(errno);

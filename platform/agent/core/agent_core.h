@@ -34,6 +34,10 @@ struct ClientContext {
   uint32_t processId = 0;     // from the socket's peer credentials, or self-reported on TCP
   // On TCP loopback there are no peer credentials: the ids and the file name are the client's word.
   bool selfReported = false;
+  // With --group: a member that is neither the agent's own user nor root. Members share what is
+  // left beside the owner's reserve (client places, listings, memory, the state file's room).
+  bool member = false;
+  uint32_t userId = 0;
   std::string fileName;
   bool droppedSnapshot = false;  // its unregistration let go of an instance snapshot
 };
