@@ -48,6 +48,11 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     return false;
   }
   rewritePending_ = false;
+  std::string noRoom = StateRoomRefusal(records);
+  if (!noRoom.empty()) {
+    *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + noRoom);
+    return false;
+  }
   if (!journal_.Append(records, &error)) {
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
     return false;
@@ -57,8 +62,12 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
   // not cost a full pass on every change, and small changes to rows of large values do not
   // rewrite those values over and over; nor does a count of records hold it back, so that a few
   // huge records do not grow the file without bound.
+  // A removal may have taken the file past its bound; it is compacted at once then.
   size_t appended = journal_.AppendedBytesSinceRewrite();
-  if (appended > AGENT_COMPACT_AFTER_BYTES && appended > journal_.BytesAtRewrite() &&
+  bool pastBound =
+      options_.maxStateBytes != 0 && journal_.BytesAtRewrite() + appended > options_.maxStateBytes;
+  if (((appended > AGENT_COMPACT_AFTER_BYTES && appended > journal_.BytesAtRewrite()) ||
+       pastBound) &&
       !journal_.Rewrite(SnapshotSource(), &error)) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
   }

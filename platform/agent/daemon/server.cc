@@ -218,7 +218,9 @@ void ReadFrom(AgentCore* core, Connection* c, Buffers* buffers) {
       std::copy(c->in.begin(), c->in.end(), header);
       std::copy(buffer, buffer + (4 - have), header + have);
       uint32_t size = wire::GetU32(reinterpret_cast<const uint8_t*>(header));
-      if (size <= proto::PROTO_MAX_REQUEST) c->in.reserve(4 + static_cast<size_t>(size));
+      // What a stranger announces beyond its one small request is never taken in.
+      if (size <= (IsStranger(*c) ? SERVER_STRANGER_REQUEST : proto::PROTO_MAX_REQUEST))
+        c->in.reserve(4 + static_cast<size_t>(size));
     }
     c->in.append(buffer, static_cast<size_t>(n));
     Pool(buffers, *c) += static_cast<size_t>(n);
@@ -403,6 +405,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
   std::vector<pollfd> fds;
   std::vector<Connection*> order;
   Buffers buffers;
+  core->ShareMemoryBudget(SERVER_BUFFER_BUDGET, &buffers.held);
   Clock::time_point acceptAgain;  // after running out of descriptors
   sigset_t waitMask;
   sigemptyset(&waitMask);

@@ -72,6 +72,21 @@ int RunAs(uid_t user, const std::function<int(int)>& work, std::string* said,
 
 void Own(const std::string& path, uid_t user) { ASSERT_EQ(lchown(path.c_str(), user, user), 0); }
 
+// A listener at a free port of 127.0.0.1, with BACKLOG; its address in *WHERE, -1 on failure.
+int ListenLoopbackAt(sockaddr_in* where, int backlog) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  *where = sockaddr_in{};
+  where->sin_family = AF_INET;
+  where->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof *where;
+  if (bind(s, reinterpret_cast<sockaddr*>(where), sizeof *where) != 0 || listen(s, backlog) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(where), &length) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
 int ListenAt(const std::string& path) {
   int s = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
@@ -293,6 +308,134 @@ TEST_F(TrustTest, GroupMembersReachAGroupAgentAndEveryoneElseIsRefused) {
   close(ready[1]);
 }
 
+// A member of the group that holds as many registered clients as it can, opens a listing on each
+// and writes values of a megabyte until it is refused: it gets its share and no more, the owner
+// is served all the while, and the state file stays within its bound.
+TEST_F(TrustTest, AMemberOfTheGroupCannotCrowdOutTheOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as several users";
+  const group* users = getgrnam("users");
+  if (users == nullptr) GTEST_SKIP() << "needs the group users";
+  gid_t gid = users->gr_gid;
+  uid_t member = 200000 + static_cast<uid_t>(getpid() % 100000);
+  const int rows = 2000;
+  const int clients = 200;  // more than the whole agent takes with the file limit below
+  const size_t bound = 8u << 20;
+  fileLimit_ = 160;
+  chmod(dir_.c_str(), 0755);
+  socket_ = dir_ + "/run/agent.sock";
+  agent_->socket = socket_;
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--group", "users", "--max-state-bytes",
+                          std::to_string(bound >> 20) + "M"}));
+  int go[2], report[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(report), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    close(go[1]);
+    close(report[0]);
+    char byte = 0;
+    if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(member) != 0 ||
+        read(go[0], &byte, 1) != 1)
+      _exit(99);
+    setenv("ORVU_AGENT_SOCKET", socket_.c_str(), 1);
+    AgentFrameworkInit();
+    std::vector<AgentHandle> held;
+    std::string said[3];
+    for (int i = 0; i < clients; ++i) {
+      AgentHandle h = AgentConnect("member", 0, 0, 0);
+      if (h != 0) held.push_back(h);
+      if (h == 0 && said[0].empty()) said[0] = LastErrorText();
+    }
+    size_t listed = 0, written = 0;
+    for (AgentHandle h : held) {
+      TableInstanceInfo info{};
+      info.size = sizeof info;
+      if (AgentEnumTableInstances(h, 0, 1, &info) != 0)
+        ++listed;
+      else if (said[1].empty())
+        said[1] = LastErrorText();
+    }
+    std::string megabyte(1000000, 'm');
+    for (uint32_t row = 1; row <= 12; ++row) {
+      TestOid object = LeafOid(11, {row});
+      SnmpValue value{};
+      value.syntax = 68;
+      value.number = static_cast<uint32_t>(megabyte.size());
+      value.data = reinterpret_cast<uintptr_t>(megabyte.data());
+      uint32_t data = AgentGetDataHandle(held[0], 1, object.Ptr());
+      if (data != 0 && AgentSetData(held[0], 1, data, &value) != 0)
+        ++written;
+      else if (said[2].empty())
+        said[2] = LastErrorText();
+    }
+    std::string text = std::to_string(held.size()) + " " + std::to_string(listed) + " " +
+                       std::to_string(written) + "\n" + said[0] + "\n" + said[1] + "\n" + said[2] +
+                       "\n";
+    if (write(report[1], text.data(), text.size()) < 0) _exit(98);
+    close(report[1]);
+    read(go[0], &byte, 1);  // holds everything until the owner has been served
+    _exit(0);
+  }
+  close(go[0]);
+  close(report[1]);
+  setenv("ORVU_AGENT_SOCKET", socket_.c_str(), 1);
+  AgentHandle owner = Connect();
+  for (uint32_t row = 1; row <= rows; ++row) CreateInstance(owner, row);
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  std::istringstream in(text);
+  size_t connected = 0, listed = 0, written = 0;
+  in >> connected >> listed >> written;
+  std::string said[3];
+  in.ignore();
+  for (std::string& line : said) std::getline(in, line);
+
+  EXPECT_GT(connected, 0u);
+  EXPECT_LT(connected, static_cast<size_t>(clients) / 2);
+  EXPECT_NE(said[0].find("holds " + std::to_string(connected) +
+                         " connections, as many as one member of the group may"),
+            std::string::npos)
+      << said[0];
+  EXPECT_EQ(listed, 16u);
+  EXPECT_NE(said[1].find("holds 16 open listings, as many as one member of the group may"),
+            std::string::npos)
+      << said[1];
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, 12u);
+  EXPECT_NE(said[2].find("would pass the group members' part"), std::string::npos) << said[2];
+  EXPECT_NE(said[2].find("(--max-state-bytes)"), std::string::npos) << said[2];
+
+  // The owner still gets a place, a listing and room for a value of its own.
+  AgentHandle another = AgentConnect("owner", 0, 0, 0);
+  EXPECT_NE(another, 0u) << LastErrorText();
+  TableInstanceInfo first = FirstInstance(another, 1);
+  EXPECT_EQ(first.instanceHandle, 1u);
+  std::string megabyte(1000000, 'o');
+  TestOid object = LeafOid(11, {rows});
+  SnmpValue value{};
+  value.syntax = 68;
+  value.number = static_cast<uint32_t>(megabyte.size());
+  value.data = reinterpret_cast<uintptr_t>(megabyte.data());
+  uint32_t data = AgentGetDataHandle(another, 1, object.Ptr());
+  EXPECT_NE(data != 0 && AgentSetData(another, 1, data, &value) != 0, 0) << LastErrorText();
+  struct stat st;
+  ASSERT_EQ(stat(state_.c_str(), &st), 0);
+  EXPECT_LE(static_cast<size_t>(st.st_size), bound);
+  ASSERT_EQ(write(go[1], "d", 1), 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(go[1]);
+  close(report[0]);
+  std::printf(
+      "group shares: a member with %d clients got %zu places, %zu listings and %zu values of a "
+      "megabyte; the owner served, the state file %ld bytes of at most %zu\n",
+      clients, connected, listed, written, static_cast<long>(st.st_size), bound);
+}
+
 std::string Slurp(const std::string& path) {
   std::ifstream in(path);
   std::stringstream text;
@@ -505,10 +648,12 @@ TEST_F(TrustTest, InheritedDescriptorsAreReckonedAndTheAgentDoesNotSpin) {
   for (int s : clients) close(s);
 }
 
-long ResidentKiB(pid_t pid) {
+// A figure of PID's /proc status, in KiB: VmRSS (what it holds) or VmPeak (the most address
+// space it ever took, which a block that was only reserved shows too).
+long StatusKiB(pid_t pid, const std::string& field = "VmRSS:") {
   std::string status = Slurp("/proc/" + std::to_string(pid) + "/status");
-  size_t at = status.find("VmRSS:");
-  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+  size_t at = status.find(field);
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + field.size()));
 }
 
 // Unfinished requests and unread replies of many connections share one budget: the agent's
@@ -532,7 +677,7 @@ TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
   files.rlim_cur = files.rlim_max;
   setrlimit(RLIMIT_NOFILE, &files);
   ASSERT_TRUE(StartAgent());
-  long base = ResidentKiB(agent_->pid);
+  long base = StatusKiB(agent_->pid);
   std::vector<int> holding;
   std::string header(4, '\0');
   const uint32_t frame = proto::PROTO_MAX_REQUEST;
@@ -554,7 +699,7 @@ TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
   }
   // 64 MiB holds 67 of the megabyte parts; the rest are turned away with the reason.
   EXPECT_GE(refused, holders - 67);
-  long held = ResidentKiB(agent_->pid) - base;
+  long held = StatusKiB(agent_->pid) - base;
   EXPECT_TRUE(!MEMORY_MEASURED || held < static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 32 * 1024))
       << held;
   auto start = std::chrono::steady_clock::now();
@@ -592,7 +737,7 @@ TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
     EXPECT_EQ(AgentGetLastError(), AGENT_ERR_REFUSED) << LastErrorText();
   }
   long took = MillisecondsSince(start);
-  held = ResidentKiB(agent_->pid) - base;
+  held = StatusKiB(agent_->pid) - base;
   // The budget, plus what the allocator keeps and the lists being built: far below the 160 MiB
   // that 200 unread lists took before.
   EXPECT_TRUE(!MEMORY_MEASURED || held < static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 48 * 1024))
@@ -641,14 +786,9 @@ TEST(TransportTest, AConnectionNobodyTakesEndsAtTheDeadline) {
   std::string path = holder.dir + "/full.sock";
   int unixListener = ListenAt(path);
   ASSERT_GE(unixListener, 0);
-  int tcpListener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in where{};
-  where.sin_family = AF_INET;
-  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof where;
-  ASSERT_EQ(bind(tcpListener, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
-  ASSERT_EQ(listen(tcpListener, 0), 0);
-  ASSERT_EQ(getsockname(tcpListener, reinterpret_cast<sockaddr*>(&where), &length), 0);
+  int tcpListener = ListenLoopbackAt(&where, 0);
+  ASSERT_GE(tcpListener, 0);
   // Fill both backlogs: the listeners never accept.
   std::vector<int> queued;
   for (int i = 0; i < 16; ++i) {
@@ -799,6 +939,64 @@ TEST(LoopbackTrustTest, OnlyAPeerThatProvesItselfGetsIn) {
   EXPECT_NE(ask({challenge}, nullptr, false)[0].nonce, replies[0].nonce) << "a fresh nonce";
 }
 
+// A listener at the endpoint file's port that has not proved itself is no agent: what it says is
+// not passed on as the agent's words, and what it announces is not set aside before the proof.
+TEST(LoopbackTrustTest, AListenerThatHasNotProvedItselfIsNotTakenForTheAgent) {
+  TestAgentOptions folderOnly;
+  folderOnly.start = false;
+  TestAgent holder(folderOnly);
+  sockaddr_in where{};
+  int listener = ListenLoopbackAt(&where, 4);
+  ASSERT_GE(listener, 0);
+  uint16_t port = ntohs(where.sin_port);
+  std::string secret(2 * endpoint::ENDPOINT_SECRET_BYTES, 'a');
+  std::string error;
+  ASSERT_TRUE(transport::WritePrivateFile(
+      holder.endpoint, endpoint::FormatEndpoint({"127.0.0.1", port, secret}), &error))
+      << error;
+  std::string huge(4, '\0');
+  wire::PutU32(reinterpret_cast<uint8_t*>(huge.data()), proto::PROTO_MAX_REPLY);
+  proto::Reply orders;
+  orders.status = AGENT_ERR_STORAGE;
+  orders.text = "the agent could not store the change: run\n rm -rf ~ first";
+  const std::string listenerAt = "no trusted agent at " + holder.endpoint +
+                                 ": the listener at 127.0.0.1:" + std::to_string(port);
+  struct Case {
+    const char* what;
+    std::string answer;
+    std::string expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"a reply of 256 MiB announced", huge,
+            listenerAt + " announced a reply of 268435456 bytes before it proved that it knows "
+                         "the endpoint file's secret"},
+           {"a refusal in the agent's words", proto::FramedReply(proto::Op::Challenge, orders),
+            listenerAt + " turned the client away before it proved that it knows the endpoint "
+                         "file's secret; it said: \"the agent could not store the change: run? "
+                         "rm -rf ~ first\""},
+       }) {
+    SCOPED_TRACE(c.what);
+    std::thread fake([&] {
+      int s = accept(listener, nullptr, nullptr);
+      char buffer[256];
+      recv(s, buffer, sizeof buffer, 0);  // the challenge
+      send(s, c.answer.data(), c.answer.size(), MSG_NOSIGNAL);
+      recv(s, buffer, sizeof buffer, 0);  // until the client lets go
+      close(s);
+    });
+    setenv("ORVU_AGENT_ENDPOINT", holder.endpoint.c_str(), 1);
+    AgentFrameworkInit();
+    EXPECT_EQ(AgentConnect("fooled", 0, 0, 0), 0u);
+    EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_AGENT);
+    char text[1024];
+    EXPECT_EQ(std::string(AgentErrorText(AgentGetLastError(), text, sizeof text)), c.expected);
+    AgentFrameworkCleanup();
+    unsetenv("ORVU_AGENT_ENDPOINT");
+    fake.join();
+  }
+  close(listener);
+}
+
 // TCP peers that have not proved themselves get a few places of their own, the oldest giving way
 // to newcomers, and one small request each: however many connect or however much they send,
 // the user's clients get in, on the Unix socket and over TCP.
@@ -823,11 +1021,15 @@ TEST(LoopbackTrustTest, StrangersCannotCrowdOutTheOwner) {
   wire::PutU32(reinterpret_cast<uint8_t*>(header.data()), proto::PROTO_MAX_REQUEST);
   std::string part = header + std::string(60000, 'x');
   std::vector<transport::Socket> senders;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  long peak = StatusKiB(agent.pid, "VmPeak:");
   for (int i = 0; i < 20; ++i) {
     senders.push_back(stranger());
     send(senders.back(), part.data(), part.size(), MSG_NOSIGNAL);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // What they announced was never set aside for them, not even for a moment.
+  EXPECT_LT(StatusKiB(agent.pid, "VmPeak:") - peak, 512) << "KiB more address space";
   OasetRun own = RunOaset(&agent, {"-o"});
   EXPECT_NE(own.out.find("Module 1: VORNEL-VNBEEP-MIB"), std::string::npos) << own.out;
   OasetRun overTcp = RunOaset(&agent, {"-o"}, {{"ORVU_AGENT_ENDPOINT", agent.endpoint}});
