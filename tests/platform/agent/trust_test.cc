@@ -458,10 +458,6 @@ TEST_F(TrustTest, PlantedLinksAndForeignFilesAreRefusedNotFollowed) {
       {pidFile,
        {"--pid-file", pidFile},
        "refusing to write pid file " + pidFile + ": it is a symbolic link"},
-      {state_ + ".new",
-       {},
-       "refusing to write " + state_ +
-           ".new: it exists and is not a file of this user (a symbolic link)"},
       {state_, {}, "cannot read state file " + state_ + ": it is a symbolic link"},
       {socket_ + ".lock", {}, "refusing to use " + socket_ + ".lock: it is a symbolic link"},
   };
@@ -475,6 +471,45 @@ TEST_F(TrustTest, PlantedLinksAndForeignFilesAreRefusedNotFollowed) {
     EXPECT_EQ(Slurp(target), "precious\n");
     std::filesystem::remove(c.link);
     std::filesystem::remove(state_);
+  }
+  // Files the agent writes aside and renames, or keeps, under a name that another user's file or
+  // a link holds already (a folder shared with others) are left alone: the agent writes beside
+  // them under a name of its own, says so, and starts.
+  WriteState("module VORNEL-VNBEEP-MIB\n");  // written by hand: kept as it was, then rewritten
+  std::string endpointFile = dir_ + "/endpoint";
+  std::vector<std::string> planted = {state_ + ".new", state_ + ".old", endpointFile + ".new"};
+  for (const std::string& name : planted) {
+    std::filesystem::create_symlink(target, name);
+    if (geteuid() == 0) {
+      ASSERT_EQ(lchown(name.c_str(), 65534, 65534), 0);
+    }
+  }
+  std::string pidFileOfDetached = dir_ + "/detached.pid";
+  OasetRun started = RunAgentToEnd(AgentArgs({"--detach", "--pid-file", pidFileOfDetached, "--tcp",
+                                              "127.0.0.1:0", "--endpoint", endpointFile}),
+                                   0, agent_->options.env);
+  EXPECT_EQ(started.status, 0) << started.err;
+  for (const std::string& name : planted) {
+    EXPECT_NE(started.err.find("left alone " + name +
+                               ": it exists and is not a file of this user (a symbolic link); "
+                               "wrote " +
+                               name + "."),
+              std::string::npos)
+        << started.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(name)) << name;
+  }
+  EXPECT_EQ(Slurp(target), "precious\n");
+  EXPECT_NE(Slurp(endpointFile).find("secret="), std::string::npos);
+  EXPECT_NE(ReadState().find("sealed in a chain"), std::string::npos) << ReadState();
+  pid_t detached = static_cast<pid_t>(std::atol(Slurp(pidFileOfDetached).c_str()));
+  ASSERT_GT(detached, 0);
+  kill(detached, SIGTERM);
+  for (int i = 0; i < 500 && kill(detached, 0) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (const std::string& name : planted) std::filesystem::remove(name);
+  for (const auto& file : std::filesystem::directory_iterator(dir_)) {
+    std::string name = file.path().string();
+    if (name.rfind(state_ + ".old.", 0) == 0) std::filesystem::remove(name);
   }
   if (geteuid() == 0) {
     WriteState("module VORNEL-VNBEEP-MIB\n");
