@@ -563,6 +563,8 @@ bool PrepareGroupFolder(const std::string& folder, const GroupAccess& group, std
         chmod(folder.c_str(), 0750) != 0) {
       *error =
           "cannot give " + folder + " to group " + group.groupName + ": " + std::strerror(errno);
+      // Left behind, the folder would hold the user's own group, and refuse every later start.
+      rmdir(folder.c_str());
       return false;
     }
     return true;

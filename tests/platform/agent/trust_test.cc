@@ -70,6 +70,13 @@ int RunAs(uid_t user, const std::function<int(int)>& work, std::string* said,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 void Own(const std::string& path, uid_t user) { ASSERT_EQ(lchown(path.c_str(), user, user), 0); }
 
 // A listener at a free port of 127.0.0.1, with BACKLOG; its address in *WHERE, -1 on failure.
@@ -306,6 +313,40 @@ TEST_F(TrustTest, GroupMembersReachAGroupAgentAndEveryoneElseIsRefused) {
   waitpid(impostor, nullptr, 0);
   close(ready[0]);
   close(ready[1]);
+  // A start that cannot give the folder it made to the group (its user is no member) leaves no
+  // folder behind, and a later start, once the user may, makes it.
+  std::string own = dir_ + "/member-own";
+  std::string runFolder = own + "/run";
+  ASSERT_EQ(mkdir(own.c_str(), 0755), 0);
+  Own(own, member);
+  auto startAs = [&](const std::vector<gid_t>& groups, std::string* errors) {
+    return RunAs(
+        member,
+        [&](int out) {
+          // Only as its standard error: a detached agent keeps no other end of the pipe.
+          dup2(out, 2);
+          close(out);
+          setenv("ORVU_MIB_PATH", MibsDir().c_str(), 1);
+          std::string program = AgentPath(), at = runFolder + "/agent.sock";
+          std::string state = own + "/state", pidFile = own + "/agent.pid";
+          execl(program.c_str(), program.c_str(), "--socket", at.c_str(), "--state", state.c_str(),
+                "--group", "users", "--detach", "--pid-file", pidFile.c_str(),
+                static_cast<char*>(nullptr));
+          return 127;
+        },
+        errors, groups);
+  };
+  EXPECT_EQ(startAs({}, &errors), 1);
+  EXPECT_NE(errors.find("cannot give " + runFolder + " to group users: Operation not permitted"),
+            std::string::npos)
+      << errors;
+  EXPECT_FALSE(std::filesystem::exists(runFolder));
+  EXPECT_EQ(startAs({gid}, &errors), 0) << errors;
+  pid_t detached = static_cast<pid_t>(std::atol(Slurp(own + "/agent.pid").c_str()));
+  ASSERT_GT(detached, 0);
+  kill(detached, SIGTERM);
+  for (int i = 0; i < 500 && kill(detached, 0) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 // A member of the group that holds as many registered clients as it can, opens a listing on each
@@ -434,13 +475,6 @@ TEST_F(TrustTest, AMemberOfTheGroupCannotCrowdOutTheOwner) {
       "group shares: a member with %d clients got %zu places, %zu listings and %zu values of a "
       "megabyte; the owner served, the state file %ld bytes of at most %zu\n",
       clients, connected, listed, written, static_cast<long>(st.st_size), bound);
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Every file the agent makes is opened so that a planted symbolic link or another user's file is
