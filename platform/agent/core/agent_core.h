@@ -246,6 +246,12 @@ class AgentCore {
   // Why RECORDS would take the state file past its bound (empty when they fit); a rewrite that
   // leaves out what the journal holds of older changes may make the room first.
   std::string StateRoomRefusal(const std::vector<StateRecord>& records);
+  // After RECORDS went in: the values they hold count against the member who wrote them, until
+  // someone writes the object again or its row goes.
+  void CountMemberWrites(const std::vector<StateRecord>& records);
+  // The object a value record writes: (instance handle, column), or (0, scalar position); false
+  // for a record that writes no value.
+  bool WrittenObject(const StateRecord& record, std::pair<uint32_t, uint32_t>* key) const;
 
   // handle_requests.cc: the handlers for clients, entries and instances.
   proto::Reply Register(ClientContext* client, const proto::Request& request);
@@ -348,6 +354,14 @@ class AgentCore {
   const size_t* bufferHeld_ = nullptr;
   // The client whose request is being handled; null for an SNMP set.
   const ClientContext* serving_ = nullptr;
+  // What the values that members of the group wrote since the start take of the state file: by
+  // object, and in all by member.
+  struct MemberWrite {
+    uint32_t userId = 0;
+    size_t bytes = 0;
+  };
+  std::map<std::pair<uint32_t, uint32_t>, MemberWrite> memberWrites_;
+  std::map<uint32_t, size_t> memberBytes_;
   uint32_t nextInstance_ = 1;
   uint32_t nextClient_ = 1;
   uint32_t nextData_ = 1;

@@ -1,6 +1,7 @@
 // What one client may take of what all share: the memory that instance snapshots hold, and the
 // room of the state file. With --group, members are held to shares of their own, so that one of
 // them cannot take what the owner, root and the other members need.
+#include <algorithm>
 #include <cstdio>
 
 #include "agent/core/agent_core.h"
@@ -61,12 +62,30 @@ std::string AgentCore::StateRoomRefusal(const std::vector<StateRecord>& records)
   size_t limit = member ? bound - bound / 4 : bound;
   size_t adding = records.size() > 1 ? 64 : 0;  // the group's own line
   bool makesRoom = true;
+  size_t rewritten = 0;  // what the member's values that these replace took
   for (const StateRecord& record : records) {
     adding += FormatStateRecord(record).size() + AGENT_SEAL_BYTES;
     makesRoom = makesRoom && record.type == RecordType::Remove;
+    std::pair<uint32_t, uint32_t> key;
+    auto written =
+        member && WrittenObject(record, &key) ? memberWrites_.find(key) : memberWrites_.end();
+    if (written != memberWrites_.end() && written->second.userId == serving_->userId)
+      rewritten += written->second.bytes;
   }
   // A removal always goes in: it is how room is made again.
   if (makesRoom) return {};
+  if (member) {
+    // One member's values take at most a quarter of the bound, so that the members' part leaves
+    // room for the others.
+    size_t share = bound / 4;
+    size_t held = memberBytes_[serving_->userId];
+    if (held - std::min(held, rewritten) + adding > share)
+      return "the state file " + options_.statePath + " would pass the share of user " +
+             std::to_string(serving_->userId) + " (" + std::to_string(share) +
+             " bytes, a quarter of its bound of " + std::to_string(bound) +
+             " bytes (--max-state-bytes)): the values it wrote take " + std::to_string(held) +
+             " bytes, and the change would add " + std::to_string(adding);
+  }
   auto fileBytes = [this] {
     return journal_.BytesAtRewrite() + journal_.AppendedBytesSinceRewrite();
   };
@@ -82,6 +101,41 @@ std::string AgentCore::StateRoomRefusal(const std::vector<StateRecord>& records)
                  : std::string("its bound")) +
          " of " + std::to_string(bound) + " bytes (--max-state-bytes): it holds " +
          std::to_string(fileBytes()) + " bytes, and the change would add " + std::to_string(adding);
+}
+
+bool AgentCore::WrittenObject(const StateRecord& record, std::pair<uint32_t, uint32_t>* key) const {
+  if (record.type == RecordType::Value) {
+    *key = {record.handle, record.column};
+    return true;
+  }
+  if (record.type != RecordType::Scalar) return false;
+  auto scalar = scalarByOid_.find(record.scalarOid);
+  if (scalar == scalarByOid_.end()) return false;
+  *key = {0, static_cast<uint32_t>(scalar->second)};
+  return true;
+}
+
+void AgentCore::CountMemberWrites(const std::vector<StateRecord>& records) {
+  auto forget = [this](std::map<std::pair<uint32_t, uint32_t>, MemberWrite>::iterator written) {
+    memberBytes_[written->second.userId] -= written->second.bytes;
+    return memberWrites_.erase(written);
+  };
+  for (const StateRecord& record : records) {
+    if (record.type == RecordType::Remove) {
+      for (auto it = memberWrites_.lower_bound({record.handle, 0});
+           it != memberWrites_.end() && it->first.first == record.handle;)
+        it = forget(it);
+      continue;
+    }
+    std::pair<uint32_t, uint32_t> key;
+    if (!WrittenObject(record, &key)) continue;
+    auto written = memberWrites_.find(key);
+    if (written != memberWrites_.end()) forget(written);
+    if (serving_ == nullptr || !serving_->member) continue;
+    size_t bytes = FormatStateRecord(record).size() + AGENT_SEAL_BYTES;
+    memberWrites_[key] = {serving_->userId, bytes};
+    memberBytes_[serving_->userId] += bytes;
+  }
 }
 
 }  // namespace orvu::agent

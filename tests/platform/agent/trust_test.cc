@@ -471,9 +471,27 @@ TEST_F(TrustTest, AMemberOfTheGroupCannotCrowdOutTheOwner) {
       << said[1];
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, values);
-  EXPECT_NE(said[2].find("would pass the group members' part"), std::string::npos) << said[2];
+  EXPECT_NE(said[2].find("would pass the share of user " + std::to_string(member)),
+            std::string::npos)
+      << said[2];
   EXPECT_NE(said[2].find("(--max-state-bytes)"), std::string::npos) << said[2];
 
+  // Another member still has room for a value of its own.
+  auto writeAs = [&](int) {
+    setenv("ORVU_AGENT_SOCKET", socket_.c_str(), 1);
+    AgentFrameworkInit();
+    AgentHandle h = AgentConnect("another member", 0, 0, 0);
+    std::string megabyte(1000000, 'a');
+    TestOid object = LeafOid(11, {static_cast<uint32_t>(rows) - 1});
+    SnmpValue value{};
+    value.syntax = 68;
+    value.number = static_cast<uint32_t>(megabyte.size());
+    value.data = reinterpret_cast<uintptr_t>(megabyte.data());
+    uint32_t data = h != 0 ? AgentGetDataHandle(h, 1, object.Ptr()) : 0;
+    return data != 0 && AgentSetData(h, 1, data, &value) != 0 ? 0 : 1;
+  };
+  std::string ignored;
+  EXPECT_EQ(RunAs(member + 1, writeAs, &ignored, {gid}), 0);
   // The owner still gets a place, a listing and room for a value of its own.
   AgentHandle another = AgentConnect("owner", 0, 0, 0);
   EXPECT_NE(another, 0u) << LastErrorText();
