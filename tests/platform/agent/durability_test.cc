@@ -614,6 +614,48 @@ TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
   ASSERT_TRUE(StartAgent({}));
 }
 
+// --max-state-bytes bounds the file: a value that would take it past is refused with the reason
+// and leaves nothing in the file, what older changes left in the journal is compacted to make
+// room first (a value written again needs room for its new line beside the old one, which the
+// file holds until then), and a removal always goes in and makes room again.
+TEST_F(DurabilityTest, TheStateFileStaysWithinItsBound) {
+  const uintmax_t bound = 4u << 20;
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--max-state-bytes", "4M"}));
+  AgentHandle agent = Connect();
+  std::string bytes(600 * 1024, 'v');  // a line of 1.2 MB of hex digits
+  SnmpValue value = OpaqueOf(bytes);
+  std::string why;
+  uint32_t written = 0, entryHandle = 0, firstRow = 0;
+  for (uint32_t row = 1; row <= 8 && why.empty(); ++row) {
+    uint32_t instance = 0;
+    entryHandle = CreateInstance(agent, row, &instance);
+    if (row == 1) firstRow = instance;
+    TestOid vendorData = LeafOid(11, {row});
+    // The same row written twice: the first line is dead once the second is in.
+    for (int again = 0; again < 2 && why.empty(); ++again) {
+      bytes[0] = static_cast<char>('a' + again);
+      if (AgentSetData(agent, 0, AgentGetDataHandle(agent, 0, vendorData.Ptr()), &value) != 0) {
+        ++written;
+      } else {
+        EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
+        why = LastErrorText();
+      }
+    }
+    EXPECT_LE(std::filesystem::file_size(state_), bound);
+  }
+  // Three live lines fit; the third row's second line would be a fourth until a compaction.
+  EXPECT_EQ(written, 5u);
+  EXPECT_NE(why.find("the agent could not store the change: the state file " + state_ +
+                     " would pass its bound of 4194304 bytes (--max-state-bytes)"),
+            std::string::npos)
+      << why;
+  EXPECT_NE(AgentRemoveTableEntry(agent, 0, entryHandle, firstRow), 0) << LastErrorText();
+  TestOid third = LeafOid(11, {3});
+  EXPECT_NE(AgentSetData(agent, 0, AgentGetDataHandle(agent, 0, third.Ptr()), &value), 0)
+      << LastErrorText();
+  EXPECT_LE(std::filesystem::file_size(state_), bound);
+}
+
 // A compaction that cannot write its new file leaves the journal as it was: the change that
 // set it off stays acknowledged and in the file, no half-written file is left beside it, the
 // agent serves on and compacts at a later change.
