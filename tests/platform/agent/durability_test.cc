@@ -773,6 +773,14 @@ TEST_F(DurabilityTest, BadStartsSayWhyAndFail) {
   EXPECT_EQ(RunAgent({"--frobnicate"}, &errors), 2);
   EXPECT_NE(errors.find("unknown option --frobnicate"), std::string::npos) << errors;
   EXPECT_EQ(RunAgent({"--clock", "soon"}, &errors), 2);
+  for (const char* bound : {"12X", "M", "-1", "99999999999999G"}) {
+    EXPECT_EQ(RunAgent({"--max-state-bytes", bound}, &errors), 2) << bound;
+    EXPECT_NE(errors.find(std::string("bad --max-state-bytes value (bytes, or a number with K, M "
+                                      "or G): ") +
+                          bound),
+              std::string::npos)
+        << errors;
+  }
   EXPECT_EQ(RunAgent(AgentArgs({"--module", "NO-SUCH-MIB"}), &errors), 1);
   EXPECT_NE(errors.find("cannot load module NO-SUCH-MIB"), std::string::npos) << errors;
   EXPECT_EQ(RunAgent({"--help"}, &errors), 0);
