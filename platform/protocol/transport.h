@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace orvu::transport {
@@ -60,6 +61,15 @@ std::string OwnProgramFile();
 // Opens PATH to read and write, made with MODE when missing; never through a symbolic link, and
 // only a regular file of this user. -1 with *why (the reason alone) otherwise.
 int OpenOwnFile(const std::string& path, unsigned mode, std::string* why);
+
+// Makes a file of this user at PATH by TAKE (which fails with EEXIST when the name is taken): a
+// file of this user already there is removed first; another user's file or a symbolic link,
+// which a folder shared with others may hold and which may be neither removed nor written
+// through, is left alone and said so on standard error, and a name of this user's own beside it
+// (PATH.PID.N) is taken instead, so that what another user left there never stops the caller.
+// *TAKEN is the name made; false with *error.
+bool TakeOwnName(const std::string& path, const std::function<bool(const std::string&)>& take,
+                 std::string* taken, std::string* error);
 
 // A group whose members may use the agent besides its own user (orvu-agentd --group).
 struct GroupAccess {

@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -337,7 +338,9 @@ Socket ListenLoopback(const std::string& address, uint16_t* port, std::string* e
   int one = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   socklen_t length = sizeof addr;
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 256) != 0 ||
+  // A backlog as deep as the system allows: strangers that connect faster than the agent takes
+  // them fill it, and a client that finds it full waits for its connection to be retried.
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, SOMAXCONN) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
     *error =
         "cannot listen at " + address + ":" + std::to_string(*port) + ": " + std::strerror(errno);
@@ -360,10 +363,65 @@ bool RandomBytes(void* data, size_t size) {
   return true;
 }
 
+namespace {
+
+// Removes PATH when it is a file of this user; false with *error when something else is there.
+bool ClearOwnFile(const std::string& path, std::string* error) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    *error = "cannot look at " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    *error = path + ": it exists and is not a file of this user" +
+             (S_ISLNK(st.st_mode) ? " (a symbolic link)" : "");
+    return false;
+  }
+  if (unlink(path.c_str()) != 0) {
+    *error = "cannot remove " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TakeOwnName(const std::string& path, const std::function<bool(const std::string&)>& take,
+                 std::string* taken, std::string* error) {
+  std::string name = path, leftAlone, why;
+  for (unsigned attempt = 0; attempt < 64; ++attempt) {
+    if (attempt > 0) name = path + "." + std::to_string(getpid()) + "." + std::to_string(attempt);
+    if (!ClearOwnFile(name, &why)) {
+      if (attempt == 0) leftAlone = why;
+      continue;
+    }
+    if (take(name)) {
+      if (!leftAlone.empty())
+        std::fprintf(stderr, "orvu-agentd: left alone %s; wrote %s instead\n", leftAlone.c_str(),
+                     name.c_str());
+      *taken = name;
+      return true;
+    }
+    if (errno != EEXIST) {
+      int failure = errno;
+      *error = "cannot write " + name + ": " + std::strerror(failure);
+      errno = failure;
+      return false;
+    }
+  }
+  *error = "cannot write " + path + ": no name of this user's is free beside it";
+  return false;
+}
+
 bool WritePrivateFile(const std::string& path, const std::string& text, std::string* error) {
-  std::string temporary = path + ".new";
-  unlink(temporary.c_str());
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  std::string temporary;
+  int fd = -1;
+  auto make = [&fd](const std::string& name) {
+    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    return fd >= 0;
+  };
+  if (!TakeOwnName(path + ".new", make, &temporary, error)) return false;
   bool ok = fd >= 0;
   if (ok) {
     ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
@@ -505,6 +563,8 @@ bool PrepareGroupFolder(const std::string& folder, const GroupAccess& group, std
         chmod(folder.c_str(), 0750) != 0) {
       *error =
           "cannot give " + folder + " to group " + group.groupName + ": " + std::strerror(errno);
+      // Left behind, the folder would hold the user's own group, and refuse every later start.
+      rmdir(folder.c_str());
       return false;
     }
     return true;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -353,6 +354,42 @@ TEST(AgentFloodTest, MalformedAndOversizedRequestsLeaveTheAgentServingOthers) {
       "flood: %d hostile inputs (seed %d), witness made %d calls, longest %ld ms, "
       "agent still serving\n",
       inputs, seed, witness.calls, witness.maxWaitMs);
+}
+
+// Strangers of another user that open connection after connection at the TCP listener, each
+// challenging the agent and never proving itself, push out one another but never the owner's
+// clients, which are unproven too for their first two round trips.
+TEST(AgentFloodTest, ChurningStrangersLeaveEveryOwnerRunServed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the strangers as another user";
+  const int churners = EnvNumber("OASET_CHURNING_STRANGERS", 6);
+  const int runs = EnvNumber("OASET_CHURNED_RUNS", 30);
+  TestAgentOptions options;
+  options.tcp = true;
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  std::ifstream endpointFile(agent.endpoint);
+  std::string port;
+  for (std::string line; std::getline(endpointFile, line);)
+    if (line.rfind("port=", 0) == 0) port = line.substr(5);
+  ASSERT_FALSE(port.empty());
+  std::vector<int> strangers;
+  for (int i = 0; i < churners; ++i)
+    strangers.push_back(StartProgram(BinDir() + "/churning_stranger", {port, "65534"}, {}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int served = 0;
+  std::string failures;
+  for (int i = 0; i < runs; ++i) {
+    OasetRun run = RunOaset(&agent, {"-o"}, {{"ORVU_AGENT_ENDPOINT", agent.endpoint}});
+    if (run.status == 0 && run.out.find("Module 1: VORNEL-VNBEEP-MIB") != std::string::npos) {
+      ++served;
+    } else if (failures.empty()) {
+      failures = run.err;
+    }
+  }
+  for (int pid : strangers) EXPECT_NE(StopProgram(pid), -1);
+  EXPECT_EQ(served, runs) << failures;
+  std::printf("churning strangers: %d of them, %d of %d owner runs over TCP served\n", churners,
+              served, runs);
 }
 
 }  // namespace

@@ -19,6 +19,10 @@
 
 namespace orvu::agent {
 
+constexpr size_t AGENT_DEFAULT_MAX_STATE_BYTES = size_t{1} << 30;
+// Listings (instance snapshots) that one member of the group may hold open at a time.
+constexpr size_t AGENT_MEMBER_LISTINGS = 16;
+
 struct AgentOptions {
   std::string statePath;
   std::vector<std::string> modules;  // from --module, added to the state's list
@@ -26,6 +30,9 @@ struct AgentOptions {
   std::optional<int32_t> clock;  // every recorded time, when fixed
   bool syncEachChange = false;
   std::string cutNotePath;  // where a cut of the state file that failed is noted for the next start
+  // The most the state file may hold (--max-state-bytes): a change that would take it past is
+  // refused; members of the group leave the last quarter to the owner and root.
+  size_t maxStateBytes = AGENT_DEFAULT_MAX_STATE_BYTES;
 };
 
 // One connection as the agent sees it.
@@ -34,6 +41,10 @@ struct ClientContext {
   uint32_t processId = 0;     // from the socket's peer credentials, or self-reported on TCP
   // On TCP loopback there are no peer credentials: the ids and the file name are the client's word.
   bool selfReported = false;
+  // With --group: a member that is neither the agent's own user nor root. Members share what is
+  // left beside the owner's reserve (client places, listings, memory, the state file's room).
+  bool member = false;
+  uint32_t userId = 0;
   std::string fileName;
   bool droppedSnapshot = false;  // its unregistration let go of an instance snapshot
 };
@@ -103,6 +114,10 @@ struct InstanceListing {
   uint32_t entryHandle = 0;
   std::vector<ListedInstance> records;
   std::vector<uint32_t> indexIds;
+  // What it holds, and whose it is: the group's shares count them.
+  size_t bytes = 0;
+  uint32_t userId = 0;
+  bool member = false;
 };
 
 // The index of the agent's core: every member is declared here under the file that defines it.
@@ -142,6 +157,13 @@ class AgentCore {
   // True when the client held an instance snapshot, which is now gone.
   bool Disconnect(const ClientContext& client);
   size_t ConnectedClients() const { return clients_.size(); }
+  // group_shares.cc: the memory budget that instance snapshots count against, shared with what
+  // the event loop holds of requests and replies (*HELD, kept up to date by the loop).
+  void ShareMemoryBudget(size_t budget, const size_t* held) {
+    memoryBudget_ = budget;
+    bufferHeld_ = held;
+  }
+  size_t SnapshotBytes() const { return snapshotBytes_; }
 
   // snmp_view.cc: the SNMP view: scalars at .0 and every readable column of every instance at
   // entry.column.index, in OID order. Roots are the subtrees that hold all of it, one per served
@@ -231,6 +253,19 @@ class AgentCore {
   // Gives every entry of a family the rows that any of them has (a state file may hold one
   // side only); applied before the state is written back. Whether it made any row.
   bool ShareRows();
+
+  // group_shares.cc: why the snapshot of BYTES that CLIENT asks for would take more than its share
+  // of the memory budget (empty when it may have it).
+  std::string ListingRefusal(const ClientContext& client, size_t bytes) const;
+  // Why RECORDS would take the state file past its bound (empty when they fit); a rewrite that
+  // leaves out what the journal holds of older changes may make the room first.
+  std::string StateRoomRefusal(const std::vector<StateRecord>& records);
+  // After RECORDS went in: the values they hold count against the member who wrote them, until
+  // someone writes the object again or its row goes.
+  void CountMemberWrites(const std::vector<StateRecord>& records);
+  // The object a value record writes: (instance handle, column), or (0, scalar position); false
+  // for a record that writes no value.
+  bool WrittenObject(const StateRecord& record, std::pair<uint32_t, uint32_t>* key) const;
 
   // handle_requests.cc: the handlers for clients, entries and instances.
   proto::Reply Register(ClientContext* client, const proto::Request& request);
@@ -344,6 +379,19 @@ class AgentCore {
   std::unordered_map<DataKey, uint32_t, DataKeyHash> dataByKey_;
   std::unordered_map<uint32_t, DataKey> keyByData_;
   std::map<uint32_t, InstanceListing> listings_;  // by client handle
+  size_t snapshotBytes_ = 0;                      // what all of them hold
+  size_t memoryBudget_ = SIZE_MAX;
+  const size_t* bufferHeld_ = nullptr;
+  // The client whose request is being handled; null for an SNMP set.
+  const ClientContext* serving_ = nullptr;
+  // What the values that members of the group wrote since the start take of the state file: by
+  // object, and in all by member.
+  struct MemberWrite {
+    uint32_t userId = 0;
+    size_t bytes = 0;
+  };
+  std::map<std::pair<uint32_t, uint32_t>, MemberWrite> memberWrites_;
+  std::map<uint32_t, size_t> memberBytes_;
   uint32_t nextInstance_ = 1;
   uint32_t nextClient_ = 1;
   uint32_t nextData_ = 1;

@@ -56,6 +56,11 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     return false;
   }
   rewritePending_ = false;
+  std::string noRoom = StateRoomRefusal(records);
+  if (!noRoom.empty()) {
+    *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + noRoom);
+    return false;
+  }
   if (!journal_.Append(records, &error)) {
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
     return false;
@@ -65,13 +70,19 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     // A handle given anew after four billion creations may still be marked from its first life.
     if (record.type == RecordType::Instance) snmpHidden_.erase(record.handle);
   }
+  CountMemberWrites(records);
   // Compared in bytes with the last rewrite, not with a fresh count, so that a large state does
   // not cost a full pass on every change, and small changes to rows of large values do not
   // rewrite those values over and over; nor does a count of records hold it back, so that a few
   // huge records do not grow the file without bound.
+  // A removal may have taken the file past its bound; it is compacted at once then.
   size_t appended = journal_.AppendedBytesSinceRewrite();
-  if (!RewriteUnderway() && appended > AGENT_COMPACT_AFTER_BYTES &&
-      appended > journal_.BytesAtRewrite() && !journal_.Rewrite(SnapshotSource(), &error)) {
+  bool pastBound =
+      options_.maxStateBytes != 0 && journal_.BytesAtRewrite() + appended > options_.maxStateBytes;
+  if (!RewriteUnderway() &&
+      ((appended > AGENT_COMPACT_AFTER_BYTES && appended > journal_.BytesAtRewrite()) ||
+       pastBound) &&
+      !journal_.Rewrite(SnapshotSource(), &error)) {
     std::fprintf(stderr, "orvu-agentd: %s\n", error.c_str());
   }
   return true;

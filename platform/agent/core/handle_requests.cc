@@ -26,6 +26,12 @@ std::string ExecutableOf(uint32_t pid) {
 }  // namespace
 
 Reply AgentCore::Handle(ClientContext* client, const Request& request) {
+  // Whose share a change or a listing counts against, for as long as this request is handled.
+  struct Serving {
+    const ClientContext** slot;
+    ~Serving() { *slot = nullptr; }
+  } serving{&serving_};
+  serving_ = client;
   if (request.op == proto::Op::Register) return Register(client, request);
   if (client->clientHandle == 0) return Fail(AGENT_ERR_NOT_REGISTERED, "client not registered");
   Reply reply;
@@ -106,7 +112,11 @@ Reply AgentCore::Register(ClientContext* client, const Request& request) {
 bool AgentCore::Disconnect(const ClientContext& client) {
   if (!client.clientHandle) return false;
   clients_.erase(client.clientHandle);
-  return listings_.erase(client.clientHandle) != 0;
+  auto listing = listings_.find(client.clientHandle);
+  if (listing == listings_.end()) return false;
+  snapshotBytes_ -= listing->second.bytes;
+  listings_.erase(listing);
+  return true;
 }
 
 // The index-0 call takes the snapshot: a compact copy of every record, kept for this client
@@ -117,15 +127,25 @@ Reply AgentCore::EnumInstances(const ClientContext& client, const Request& reque
   if (!entry) {
     return NoSuchEntryHandle(request.entryHandle);
   }
-  InstanceListing& listing = listings_[client.clientHandle];
-  if ((request.flags & proto::PROTO_ENUM_FRESH) || listing.entryHandle != entry->handle) {
-    listing = InstanceListing{};
-    listing.entryHandle = entry->handle;
-    // Sized once: a vector doubling its way to a million records would hold twice that at its peak.
+  auto held = listings_.find(client.clientHandle);
+  if ((request.flags & proto::PROTO_ENUM_FRESH) || held == listings_.end() ||
+      held->second.entryHandle != entry->handle) {
     const auto& byIndex = instancesByIndex_[entry->handle - 1];
-    listing.records.reserve(byIndex.size());
     size_t indexIds = 0;
     for (const auto& [index, handle] : byIndex) indexIds += index.size();
+    size_t bytes = byIndex.size() * sizeof(ListedInstance) + indexIds * sizeof(uint32_t);
+    std::string refusal = ListingRefusal(client, bytes);
+    if (!refusal.empty()) return Fail(AGENT_ERR_REFUSED, refusal);
+    InstanceListing& listing = listings_[client.clientHandle];
+    snapshotBytes_ -= listing.bytes;
+    listing = InstanceListing{};
+    listing.entryHandle = entry->handle;
+    listing.bytes = bytes;
+    listing.userId = client.userId;
+    listing.member = client.member;
+    snapshotBytes_ += bytes;
+    // Sized once: a vector doubling its way to a million records would hold twice that at its peak.
+    listing.records.reserve(byIndex.size());
     listing.indexIds.reserve(indexIds);
     for (const auto& [index, handle] : byIndex) {
       const Instance& instance = instances_.at(handle);
@@ -138,6 +158,7 @@ Reply AgentCore::EnumInstances(const ClientContext& client, const Request& reque
     listing.records.shrink_to_fit();
     listing.indexIds.shrink_to_fit();
   }
+  const InstanceListing& listing = listings_.at(client.clientHandle);
   Reply reply;
   reply.handle = static_cast<uint32_t>(listing.records.size());
   size_t first = std::min<size_t>(request.position, listing.records.size());

@@ -56,6 +56,9 @@ std::string AgentUsage(const std::string& defaultMibDir) {
          "  --group NAME      let the members of group NAME (and root) use the agent too: the\n"
          "                    socket's folder (made when missing) is 0750 and the socket 0660,\n"
          "                    both owned by the group\n"
+         "  --max-state-bytes N  the most the state file may hold (K, M, G: KiB, MiB, GiB;\n"
+         "                    0: no bound; default 1G); a change that would pass it is refused,\n"
+         "                    and with --group members leave the last quarter to the owner\n"
          "  -h, --help        print this text and exit\n"
          "  --version         print the version and exit\n"
          "\n"
@@ -90,6 +93,19 @@ bool ParseLoopbackAddress(const std::string& value, AgentCommandLine* out, std::
   out->tcpAddress = value;
   out->tcpHost = host;
   out->tcpPort = static_cast<uint16_t>(port);
+  return true;
+}
+
+// A number of bytes, with K, M or G for KiB, MiB or GiB.
+bool ParseByteCount(const std::string& value, size_t* bytes) {
+  size_t end = value.find_first_not_of("0123456789");
+  std::string number = value.substr(0, end);
+  std::string unit = end == std::string::npos ? "" : value.substr(end);
+  int shift = unit.empty() ? 0 : unit == "K" ? 10 : unit == "M" ? 20 : unit == "G" ? 30 : -1;
+  if (number.empty() || number.size() > 15 || shift < 0) return false;
+  uint64_t count = std::stoull(number);
+  if (count > (SIZE_MAX >> shift)) return false;
+  *bytes = static_cast<size_t>(count) << shift;
   return true;
 }
 
@@ -129,7 +145,7 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
       out->agentxTrustUnprivilegedPort = true;
     } else if (arg == "--socket" || arg == "--state" || arg == "--module" || arg == "--clock" ||
                arg == "--pid-file" || arg == "--agentx" || arg == "--tcp" || arg == "--endpoint" ||
-               arg == "--group" || arg == "--agentx-user") {
+               arg == "--group" || arg == "--agentx-user" || arg == "--max-state-bytes") {
       std::string v;
       if (!takeValue(&v) || v.empty()) {
         *error = "option " + arg + " needs a value";
@@ -153,6 +169,11 @@ bool ParseAgentCommandLine(int argc, char** argv, AgentCommandLine* out, std::st
         out->endpointFile = v;
       } else if (arg == "--group") {
         out->group = v;
+      } else if (arg == "--max-state-bytes") {
+        if (!ParseByteCount(v, &out->options.maxStateBytes)) {
+          *error = "bad --max-state-bytes value (bytes, or a number with K, M or G): " + v;
+          return false;
+        }
       } else {
         int32_t clock = 0;
         if (!ParseClock(v, &clock)) {

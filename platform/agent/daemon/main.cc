@@ -129,11 +129,11 @@ int main(int argc, char** argv) {
   // A detached agent always leaves a pid file, so that it can be stopped without searching for it.
   bool impliedPidFile = pidFile.empty() && commandLine.detach;
   if (impliedPidFile) pidFile = agent::DefaultPidFile(socketPath);
-  // Beside the socket, which lies on another file system than the state as a rule (a runtime
-  // folder): where a cut that the state's file system would not take is noted.
-  options.cutNotePath = socketPath + ".cut";
 
   agent::InstallStopSignals(&gStop);
+  // The default socket's folder, which Listen makes private when it is missing.
+  bool makeFolder = defaultSocket && socketPath.rfind("/tmp/orvu-agent-", 0) == 0;
+  options.cutNotePath = agent::CutNotePath(socketPath, options.statePath, makeFolder);
   agent::GiveLargeBlocksTheirOwnPages();
   // The core's journal lets go of the state file by itself.
   agent::AgentCore core;
@@ -152,7 +152,6 @@ int main(int argc, char** argv) {
   std::string endpointFile = commandLine.endpointFile;
   if (endpointFile.empty())
     endpointFile = socketPath.substr(0, socketPath.rfind('/') + 1) + "orvu-agent.endpoint";
-  bool makeFolder = defaultSocket && socketPath.rfind("/tmp/orvu-agent-", 0) == 0;
   if (!group.groupName.empty()) agent::AdmitGroup(group);
   transport::Socket listener =
       transport::Listen(socketPath, makeFolder, &error, group.groupName.empty() ? nullptr : &group);

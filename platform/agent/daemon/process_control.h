@@ -18,6 +18,15 @@ std::string DefaultStatePath(const std::string& socketPath, const std::string& d
 // keep two pid files.
 std::string DefaultPidFile(const std::string& socketPath);
 
+// Where a cut of the state file that must wait for the next start is noted: beside the socket,
+// which lies on another file system than the state as a rule (a runtime folder), so that the
+// note gets written when the state's file system turned read-only; but only when the socket's
+// folder is the agent's own and closed to others, since the next start believes no note in a
+// folder that others may write in. Beside the state file otherwise. MADE_PRIVATE: the folder is
+// one that Listen makes private when it is missing (the default socket's).
+std::string CutNotePath(const std::string& socketPath, const std::string& statePath,
+                        bool madePrivate);
+
 // Creates the folders leading to PATH (not PATH itself); false with errno set on failure.
 bool MakeFolders(const std::string& path);
 

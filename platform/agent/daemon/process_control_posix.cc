@@ -83,6 +83,17 @@ std::string DefaultPidFile(const std::string& socketPath) {
   return std::string(path) + ".pid";
 }
 
+std::string CutNotePath(const std::string& socketPath, const std::string& statePath,
+                        bool madePrivate) {
+  size_t slash = socketPath.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : socketPath.substr(0, slash + 1);
+  struct stat st;
+  bool own = stat(folder.c_str(), &st) == 0
+                 ? S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 022) == 0
+                 : madePrivate && errno == ENOENT;
+  return (own ? socketPath : statePath) + ".cut";
+}
+
 bool MakeFolders(const std::string& path) {
   for (size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agent/daemon/free_memory.h"
+#include "agent/daemon/loopback_peer.h"
 #include "protocol/agent_errors.h"
 #include "protocol/endpoint_file.h"
 #include "protocol/messages.h"
@@ -37,6 +38,9 @@ struct Connection {
   const std::string* secret = nullptr;
   // What the peer's registration must carry, once the agent has answered its challenge.
   std::string expectedProof;
+  // A TCP peer whose socket the kernel says is the agent's own user's (or root's): a client of
+  // the user on its way in, which strangers of other users never push out.
+  bool kin = false;
 };
 
 std::string ErrorFrame(int32_t code, const std::string& text) {
@@ -57,6 +61,8 @@ struct Buffers {
 size_t Held(const Connection& c) { return c.in.size() + (c.out.size() - c.sent); }
 
 bool IsStranger(const Connection& c) { return c.secret != nullptr; }
+bool IsForeignStranger(const Connection& c) { return IsStranger(c) && !c.kin; }
+bool IsKinStranger(const Connection& c) { return IsStranger(c) && c.kin; }
 
 size_t& Pool(Buffers* buffers, const Connection& c) {
   return IsStranger(c) ? buffers->strangers : buffers->held;
@@ -223,7 +229,9 @@ void ReadFrom(AgentCore* core, Connection* c, Buffers* buffers) {
       std::copy(c->in.begin(), c->in.end(), header);
       std::copy(buffer, buffer + (4 - have), header + have);
       uint32_t size = wire::GetU32(reinterpret_cast<const uint8_t*>(header));
-      if (size <= proto::PROTO_MAX_REQUEST) c->in.reserve(4 + static_cast<size_t>(size));
+      // What a stranger announces beyond its one small request is never taken in.
+      if (size <= (IsStranger(*c) ? SERVER_STRANGER_REQUEST : proto::PROTO_MAX_REQUEST))
+        c->in.reserve(4 + static_cast<size_t>(size));
     }
     c->in.append(buffer, static_cast<size_t>(n));
     Pool(buffers, *c) += static_cast<size_t>(n);
@@ -254,58 +262,116 @@ void WriteTo(AgentCore* core, Connection* c, Buffers* buffers) {
 // Newcomers are taken in batches: peers that connect back to back could otherwise keep the loop
 // here for good, and the connected clients (and their departures) would never be looked at.
 constexpr int SERVER_ACCEPT_BATCH = 16;
+// On TCP, strangers that come and go can fill the listener's backlog faster than batches of 16
+// empty it, and a full backlog drops the SYN of every client alike; a stranger costs little to
+// take and let go, so that backlog is emptied in larger batches.
+constexpr int SERVER_LOOPBACK_ACCEPT_BATCH = 512;
 
 // How many of MAX_CLIENTS places are kept for strangers: never more than a quarter, so that
 // clients of the user always have theirs.
 size_t StrangerPlaces(size_t maxClients) { return std::min(SERVER_MAX_STRANGERS, maxClients / 4); }
 
-// Closes the oldest stranger, to make room for a newer one.
-void EvictOldestStranger(std::list<Connection>* connections, Buffers* buffers) {
-  auto oldest = std::find_if(connections->begin(), connections->end(), IsStranger);
-  if (oldest == connections->end()) return;
+// With --group: the places no member may take, kept for the agent's user and root, and the most
+// that one member may hold.
+size_t OwnerReserve(size_t maxClients) { return std::max<size_t>(maxClients / 8, 1); }
+size_t MemberPlaces(size_t maxClients) { return std::max<size_t>(maxClients / 4, 1); }
+
+// Closes the oldest peer that IS_PUSHED_OUT picks, to make room for a newer one; false when there
+// is none.
+bool EvictOldest(std::list<Connection>* connections, Buffers* buffers,
+                 bool (*isPushedOut)(const Connection&)) {
+  auto oldest = std::find_if(connections->begin(), connections->end(), isPushedOut);
+  if (oldest == connections->end()) return false;
   buffers->strangers -= Held(*oldest);
   SendAndClose(oldest->socket,
                ErrorFrame(AGENT_ERR_REFUSED,
                           "the agent closed the connection: newer peers came before this one "
                           "proved itself"));
   connections->erase(oldest);
+  return true;
+}
+
+// Whether the peer of the loopback connection S runs as the agent's own user or root.
+bool LoopbackKin(transport::Socket s) {
+  uint32_t uid = 0;
+  return LoopbackPeerUser(s, &uid) && (uid == transport::OwnUserId() || uid == 0);
+}
+
+// Makes room for a TCP newcomer, KIN when it runs as the agent's user. Strangers of other users
+// have places of their own, the oldest giving way to the newest; they never push out a peer of
+// the user, which may be a client between its challenge and its registration, so that however
+// fast they come and go the user's clients get in. Peers of the user have places of their own as
+// well, and push out a stranger of another user when nothing else is left.
+void MakeRoomForStranger(bool kin, size_t maxClients, std::list<Connection>* connections,
+                         Buffers* buffers) {
+  size_t places = std::max<size_t>(StrangerPlaces(maxClients), 1);
+  auto ofKind = kin ? IsKinStranger : IsForeignStranger;
+  size_t same =
+      static_cast<size_t>(std::count_if(connections->begin(), connections->end(), ofKind));
+  if (same >= places) EvictOldest(connections, buffers, ofKind);
+  if (connections->size() >= maxClients && !EvictOldest(connections, buffers, IsForeignStranger))
+    EvictOldest(connections, buffers, ofKind);
+}
+
+// Why a group member may not take another place, or nothing: a member holds at most its share,
+// and members together leave the owner's reserve (and the strangers' places) free.
+std::string MemberRefusal(uint32_t uid, size_t maxClients,
+                          const std::list<Connection>& connections) {
+  size_t own = 0, members = 0;
+  for (const Connection& c : connections) {
+    if (!c.context.member) continue;
+    ++members;
+    if (c.context.userId == uid) ++own;
+  }
+  if (own >= MemberPlaces(maxClients))
+    return "the agent refused the connection: user " + std::to_string(uid) + " holds " +
+           std::to_string(own) + " connections, as many as one member of the group may";
+  if (members + OwnerReserve(maxClients) + StrangerPlaces(maxClients) >= maxClients)
+    return "the agent refused the connection: too many clients";
+  return {};
 }
 
 // False when the process ran out of descriptors: the caller waits a little before it tries again,
 // rather than spinning on a listener that stays readable. With SECRET (the TCP listener) a peer
 // proves itself by its registration instead of by its credentials; until then it is a stranger,
-// with places of its own (the oldest gives way to a newcomer), so that strangers never take the
-// places of the user's clients.
+// with places of its own (MakeRoomForStranger), so that strangers never take the places of the
+// user's clients. With --group a member takes no more than its share (MemberRefusal).
 bool AcceptSome(transport::Socket listener, size_t maxClients, std::list<Connection>* connections,
                 Buffers* buffers, const std::string* secret = nullptr) {
-  for (int batch = 0; batch < SERVER_ACCEPT_BATCH; ++batch) {
+  int most = secret != nullptr ? SERVER_LOOPBACK_ACCEPT_BATCH : SERVER_ACCEPT_BATCH;
+  for (int batch = 0; batch < most; ++batch) {
     bool exhausted = false;
     transport::Socket s = transport::Accept(listener, &exhausted);
     if (s == transport::NO_SOCKET) return !exhausted;
-    uint32_t pid = 0, uid = 0;
+    uint32_t pid = 0, uid = transport::OwnUserId();
     if (secret == nullptr &&
         (!transport::PeerCredentials(s, &pid, &uid) || !PeerAdmitted(s, uid))) {
       SendAndClose(s, ErrorFrame(AGENT_ERR_REFUSED, PeerRefusal()));
       continue;
     }
-    size_t strangers =
-        static_cast<size_t>(std::count_if(connections->begin(), connections->end(), IsStranger));
+    bool member = secret == nullptr && uid != transport::OwnUserId() && uid != 0;
+    std::string refusal = member ? MemberRefusal(uid, maxClients, *connections) : std::string();
+    bool kin = secret != nullptr && LoopbackKin(s);
+    if (secret != nullptr) MakeRoomForStranger(kin, maxClients, connections, buffers);
+    size_t strangers = static_cast<size_t>(
+        std::count_if(connections->begin(), connections->end(), IsForeignStranger));
     size_t places = StrangerPlaces(maxClients);
-    if (secret != nullptr &&
-        (strangers >= std::max<size_t>(places, 1) || connections->size() >= maxClients)) {
-      if (strangers > 0) EvictOldestStranger(connections, buffers);
-    }
-    if (connections->size() >= maxClients ||
-        (secret == nullptr && connections->size() - strangers >= maxClients - places)) {
-      SendAndClose(
-          s, ErrorFrame(AGENT_ERR_REFUSED, "the agent refused the connection: too many clients"));
+    if (refusal.empty() &&
+        (connections->size() >= maxClients ||
+         (secret == nullptr && connections->size() - strangers >= maxClients - places)))
+      refusal = "the agent refused the connection: too many clients";
+    if (!refusal.empty()) {
+      SendAndClose(s, ErrorFrame(AGENT_ERR_REFUSED, refusal));
       continue;
     }
     Connection c;
     c.socket = s;
     c.context.processId = pid;
+    c.context.userId = uid;
+    c.context.member = member;
     c.registerBy = Clock::now() + std::chrono::seconds(SERVER_REGISTER_SECONDS);
     c.secret = secret;
+    c.kin = kin;
     connections->push_back(std::move(c));
   }
   return true;
@@ -350,6 +416,7 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
   std::vector<pollfd> fds;
   std::vector<Connection*> order;
   Buffers buffers;
+  core->ShareMemoryBudget(SERVER_BUFFER_BUDGET, &buffers.held);
   Clock::time_point acceptAgain;  // after running out of descriptors
   sigset_t waitMask;
   sigemptyset(&waitMask);

@@ -16,6 +16,7 @@ namespace orvu::agent {
 constexpr size_t SERVER_MAX_CLIENTS = 1000;
 // One budget for what all connections hold: unfinished requests and replies not yet taken. What
 // would pass it is refused with a reason (a reply of at most SERVER_SMALL_REPLY bytes never is).
+// The core's listing snapshots count against it too (AgentCore::ShareMemoryBudget).
 constexpr size_t SERVER_BUFFER_BUDGET = 64u << 20;
 constexpr size_t SERVER_SMALL_REPLY = 4096;
 // A connection that has not registered by then is closed; registered ones may idle for ever.
@@ -47,6 +48,8 @@ constexpr int SERVER_PROOF_SECONDS = 5;
 // Places for TCP peers that have not proved themselves yet (at most a quarter of the capacity):
 // when they are taken, the oldest such peer is closed for a newcomer. They never take the places
 // of the user's clients, nor count against the buffer budget (each may send one small request).
+// Peers that the kernel names as the user's own (or root's) have as many places again, apart, so
+// that strangers of other users never push out a client between its challenge and its proof.
 constexpr size_t SERVER_MAX_STRANGERS = 16;
 
 // Besides the agent's own user, root and the members of GROUP may connect to the Unix socket

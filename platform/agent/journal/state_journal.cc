@@ -63,25 +63,6 @@ std::string FolderOf(const std::string& path) {
 
 // Makes room for a file of our own at PATH: a leftover of ours goes; anything planted there (a
 // symbolic link, another user's file) is refused, never followed or removed.
-bool ClearOwnFile(const std::string& path, std::string* error) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return true;
-    *error = "cannot look at " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
-    *error = "refusing to write " + path + ": it exists and is not a file of this user" +
-             (S_ISLNK(st.st_mode) ? " (a symbolic link)" : "");
-    return false;
-  }
-  if (unlink(path.c_str()) != 0) {
-    *error = "cannot remove " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -420,12 +401,14 @@ bool StateJournal::Rewrite(const StateRecordSource& records, std::string* error)
 bool StateJournal::BeginRewrite(std::string* error) {
   AbandonRewrite();
   if (fd_ >= 0 && !StillHeld(error)) return false;
-  std::string temp = path_ + ".new";
-  if (!ClearOwnFile(temp, error)) return false;
-  int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  std::string temp;
+  int fd = -1;
+  auto make = [&fd](const std::string& name) {
+    fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0;
+  };
+  if (!transport::TakeOwnName(path_ + ".new", make, &temp, error)) {
     rewriteFailure_ = errno;
-    *error = "cannot write " + temp + ": " + std::strerror(errno);
     return false;
   }
   // The records are written out in blocks as they come: the whole new file is never in memory.

@@ -98,7 +98,10 @@ bool AgentSession::OpenLoopback(const std::string& file, std::string* clientProo
     SetLastError(AGENT_ERR_NO_AGENT, text + ": no random bytes for the challenge");
     return false;
   }
-  if (!Call(challenge, &reply)) return false;
+  unprovenPeer_ = "no trusted agent at " + file + ": the listener at " + where.address + ":" + port;
+  bool answered = Call(challenge, &reply);
+  unprovenPeer_.clear();
+  if (!answered) return false;
   std::string expected;
   if (reply.nonce.size() != proof::PROOF_NONCE_BYTES ||
       !proof::AgentProof(where.secret, challenge.nonce, reply.nonce, &expected) ||
@@ -129,6 +132,17 @@ bool DropsRow(proto::Op op) {
 }
 
 constexpr size_t SESSION_RECEIVE_CHUNK = 64 * 1024;
+// What a listener that has yet to prove itself may send: an answer to the challenge, or the
+// agent's reason to turn the client away. Nothing larger is taken in before the proof.
+constexpr uint32_t SESSION_MAX_UNPROVEN_REPLY = 16 * 1024;
+
+// TEXT as it may be quoted: printable ASCII only (others become '?'), at most LIMIT characters.
+std::string PlainText(const std::string& text, size_t limit) {
+  std::string plain = text.substr(0, limit);
+  for (char& c : plain)
+    if (c < 0x20 || c > 0x7e) c = '?';
+  return plain + (text.size() > limit ? "..." : "");
+}
 
 }  // namespace
 
@@ -160,7 +174,8 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
   while (ok) {
     if (inboxSize_ >= 4) {
       size = wire::GetU32(reinterpret_cast<const uint8_t*>(inbox_.data()));
-      if (size > proto::PROTO_MAX_REPLY) ok = false;
+      if (size > (unprovenPeer_.empty() ? proto::PROTO_MAX_REPLY : SESSION_MAX_UNPROVEN_REPLY))
+        ok = false;
       if (!ok || inboxSize_ >= 4 + size) break;
     }
     size_t want = std::max(SESSION_RECEIVE_CHUNK, inboxSize_ >= 4 ? 4 + size - inboxSize_ : 0);
@@ -183,10 +198,25 @@ bool AgentSession::Call(const proto::Request& request, proto::Reply* reply) {
     ahead_.valid = false;
     transport::Close(socket_);
     socket_ = transport::NO_SOCKET;
-    SetLastError(AGENT_ERR_CONNECTION_LOST);
+    if (!unprovenPeer_.empty() && size > SESSION_MAX_UNPROVEN_REPLY) {
+      SetLastError(AGENT_ERR_NO_AGENT, unprovenPeer_ + " announced a reply of " +
+                                           std::to_string(size) + " bytes before it proved " +
+                                           "that it knows the endpoint file's secret");
+    } else {
+      SetLastError(AGENT_ERR_CONNECTION_LOST);
+    }
     return false;
   }
   if (reply->status != 0 || reply->generation != ahead_.generation) ahead_.valid = false;
+  if (reply->status != 0 && !unprovenPeer_.empty()) {
+    transport::Close(socket_);
+    socket_ = transport::NO_SOCKET;
+    SetLastError(AGENT_ERR_NO_AGENT, unprovenPeer_ +
+                                         " turned the client away before it proved that it "
+                                         "knows the endpoint file's secret; it said: \"" +
+                                         PlainText(reply->text, 200) + "\"");
+    return false;
+  }
   if (reply->status != 0) {
     SetLastError(reply->status, reply->text);
     return false;

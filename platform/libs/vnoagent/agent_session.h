@@ -76,6 +76,9 @@ class AgentSession {
     size_t rowsUntil = 0;       // records before this one had their rows read
   };
 
+  // While the TCP listener has yet to prove itself, who it is in the texts of failures: nothing it
+  // says is passed on as the agent's, and its reply is read only up to PROTO_MAX_UNPROVEN_REPLY.
+  std::string unprovenPeer_;
   // Connects to the agent that the endpoint FILE names, and has it prove itself; *clientProof is
   // then what the registration must carry. Sets the last error on failure.
   bool OpenLoopback(const std::string& file, std::string* clientProof);

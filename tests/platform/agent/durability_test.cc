@@ -1006,16 +1006,28 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
     const char* reason;
     bool laterRefused;  // the cut failed once: the next change is refused too
     bool cutNever;      // the cut fails to the end (read-only): the next start makes it
+    // The socket lies in a folder that others may write in, where no note is believed: it is
+    // noted beside the state instead.
+    bool sharedSocketFolder = false;
   };
   for (const Case& c : {Case{"StateSync=0/5@2", "Input/output error", false, false},
                         Case{"StateSync=0/5@2;StateCut=0@1", "Input/output error", true, false},
                         Case{"StateSync=0/5@2;StateCut=0", "Input/output error", false, true},
+                        Case{"StateSync=0/5@2;StateCut=0", "Input/output error", false, true, true},
                         Case{"StateWrite=0/28@2", "No space left on device", false, false},
                         Case{"StateWrite=0/5@2", "Input/output error", false, false},
                         Case{"StateWrite=0/27@2", "File too large", false, false},
                         Case{"StateWrite=9/28@2", "No space left on device", false, false}}) {
-    SCOPED_TRACE(c.faults);
+    SCOPED_TRACE(std::string(c.faults) + (c.sharedSocketFolder ? " (shared socket folder)" : ""));
     std::filesystem::remove(state_);
+    std::string privateSocket = socket_;
+    if (c.sharedSocketFolder) {
+      std::string shared = dir_ + "/shared";
+      mkdir(shared.c_str(), 01777);
+      chmod(shared.c_str(), 01777);
+      socket_ = agent_->socket = shared + "/agent.sock";
+      setenv("ORVU_AGENT_SOCKET", socket_.c_str(), 1);
+    }
     agent_->options.env["ORVU_FAULTS"] = c.faults;
     ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--fsync"}));
     AgentHandle agent = Connect();
@@ -1040,6 +1052,11 @@ TEST_F(DurabilityTest, ARefusedChangeIsCutOffTheFile) {
     EXPECT_EQ(ReadInteger(agent, volume), c.laterRefused ? 33u : 11u);
     AgentFrameworkCleanup();
     StopAgent();
+    if (c.sharedSocketFolder) {
+      EXPECT_FALSE(std::filesystem::exists(state_ + ".cut")) << "the note is taken";
+      socket_ = agent_->socket = privateSocket;
+      setenv("ORVU_AGENT_SOCKET", socket_.c_str(), 1);
+    }
   }
   // A rewritten file whose name the folder's flush did not make durable takes no change until a
   // flush succeeds.
@@ -1121,6 +1138,48 @@ TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
   KillAgent();
   AgentFrameworkCleanup();
   ASSERT_TRUE(StartAgent({}));
+}
+
+// --max-state-bytes bounds the file: a value that would take it past is refused with the reason
+// and leaves nothing in the file, what older changes left in the journal is compacted to make
+// room first (a value written again needs room for its new line beside the old one, which the
+// file holds until then), and a removal always goes in and makes room again.
+TEST_F(DurabilityTest, TheStateFileStaysWithinItsBound) {
+  const uintmax_t bound = 4u << 20;
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--max-state-bytes", "4M"}));
+  AgentHandle agent = Connect();
+  std::string bytes(600 * 1024, 'v');  // a line of 1.2 MB of hex digits
+  SnmpValue value = OpaqueOf(bytes);
+  std::string why;
+  uint32_t written = 0, entryHandle = 0, firstRow = 0;
+  for (uint32_t row = 1; row <= 8 && why.empty(); ++row) {
+    uint32_t instance = 0;
+    entryHandle = CreateInstance(agent, row, &instance);
+    if (row == 1) firstRow = instance;
+    TestOid vendorData = LeafOid(11, {row});
+    // The same row written twice: the first line is dead once the second is in.
+    for (int again = 0; again < 2 && why.empty(); ++again) {
+      bytes[0] = static_cast<char>('a' + again);
+      if (AgentSetData(agent, 0, AgentGetDataHandle(agent, 0, vendorData.Ptr()), &value) != 0) {
+        ++written;
+      } else {
+        EXPECT_EQ(AgentGetLastError(), AGENT_ERR_STORAGE);
+        why = LastErrorText();
+      }
+    }
+    EXPECT_LE(std::filesystem::file_size(state_), bound);
+  }
+  // Three live lines fit; the third row's second line would be a fourth until a compaction.
+  EXPECT_EQ(written, 5u);
+  EXPECT_NE(why.find("the agent could not store the change: the state file " + state_ +
+                     " would pass its bound of 4194304 bytes (--max-state-bytes)"),
+            std::string::npos)
+      << why;
+  EXPECT_NE(AgentRemoveTableEntry(agent, 0, entryHandle, firstRow), 0) << LastErrorText();
+  TestOid third = LeafOid(11, {3});
+  EXPECT_NE(AgentSetData(agent, 0, AgentGetDataHandle(agent, 0, third.Ptr()), &value), 0)
+      << LastErrorText();
+  EXPECT_LE(std::filesystem::file_size(state_), bound);
 }
 
 // A compaction that cannot write its new file leaves the journal as it was: the change that
@@ -1240,6 +1299,14 @@ TEST_F(DurabilityTest, BadStartsSayWhyAndFail) {
   EXPECT_EQ(RunAgent({"--frobnicate"}, &errors), 2);
   EXPECT_NE(errors.find("unknown option --frobnicate"), std::string::npos) << errors;
   EXPECT_EQ(RunAgent({"--clock", "soon"}, &errors), 2);
+  for (const char* bound : {"12X", "M", "-1", "99999999999999G"}) {
+    EXPECT_EQ(RunAgent({"--max-state-bytes", bound}, &errors), 2) << bound;
+    EXPECT_NE(errors.find(std::string("bad --max-state-bytes value (bytes, or a number with K, M "
+                                      "or G): ") +
+                          bound),
+              std::string::npos)
+        << errors;
+  }
   EXPECT_EQ(RunAgent(AgentArgs({"--module", "NO-SUCH-MIB"}), &errors), 1);
   EXPECT_NE(errors.find("cannot load module NO-SUCH-MIB"), std::string::npos) << errors;
   EXPECT_EQ(RunAgent({"--help"}, &errors), 0);

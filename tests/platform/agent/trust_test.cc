@@ -70,7 +70,42 @@ int RunAs(uid_t user, const std::function<int(int)>& work, std::string* said,
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A figure of PID's /proc status, in KiB: VmRSS (what it holds) or VmPeak (the most address
+// space it ever took, which a block that was only reserved shows too).
+long StatusKiB(pid_t pid, const std::string& field = "VmRSS:") {
+  std::string status = Slurp("/proc/" + std::to_string(pid) + "/status");
+  size_t at = status.find(field);
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + field.size()));
+}
+
+int EnvCount(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text && *text ? std::atoi(text) : fallback;
+}
+
 void Own(const std::string& path, uid_t user) { ASSERT_EQ(lchown(path.c_str(), user, user), 0); }
+
+// A listener at a free port of 127.0.0.1, with BACKLOG; its address in *WHERE, -1 on failure.
+int ListenLoopbackAt(sockaddr_in* where, int backlog) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  *where = sockaddr_in{};
+  where->sin_family = AF_INET;
+  where->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof *where;
+  if (bind(s, reinterpret_cast<sockaddr*>(where), sizeof *where) != 0 || listen(s, backlog) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(where), &length) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
 
 int ListenAt(const std::string& path) {
   int s = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -291,13 +326,199 @@ TEST_F(TrustTest, GroupMembersReachAGroupAgentAndEveryoneElseIsRefused) {
   waitpid(impostor, nullptr, 0);
   close(ready[0]);
   close(ready[1]);
+  // A start that cannot give the folder it made to the group (its user is no member) leaves no
+  // folder behind, and a later start, once the user may, makes it.
+  std::string own = dir_ + "/member-own";
+  std::string runFolder = own + "/run";
+  ASSERT_EQ(mkdir(own.c_str(), 0755), 0);
+  Own(own, member);
+  auto startAs = [&](const std::vector<gid_t>& groups, std::string* errors) {
+    return RunAs(
+        member,
+        [&](int out) {
+          // Only as its standard error: a detached agent keeps no other end of the pipe.
+          dup2(out, 2);
+          close(out);
+          setenv("ORVU_MIB_PATH", MibsDir().c_str(), 1);
+          std::string program = AgentPath(), at = runFolder + "/agent.sock";
+          std::string state = own + "/state", pidFile = own + "/agent.pid";
+          execl(program.c_str(), program.c_str(), "--socket", at.c_str(), "--state", state.c_str(),
+                "--group", "users", "--detach", "--pid-file", pidFile.c_str(),
+                static_cast<char*>(nullptr));
+          return 127;
+        },
+        errors, groups);
+  };
+  EXPECT_EQ(startAs({}, &errors), 1);
+  EXPECT_NE(errors.find("cannot give " + runFolder + " to group users: Operation not permitted"),
+            std::string::npos)
+      << errors;
+  EXPECT_FALSE(std::filesystem::exists(runFolder));
+  EXPECT_EQ(startAs({gid}, &errors), 0) << errors;
+  pid_t detached = static_cast<pid_t>(std::atol(Slurp(own + "/agent.pid").c_str()));
+  ASSERT_GT(detached, 0);
+  kill(detached, SIGTERM);
+  for (int i = 0; i < 500 && kill(detached, 0) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+// A member of the group that holds as many registered clients as it can, opens a listing on each
+// and writes values of a megabyte until it is refused: it gets its share and no more, the owner
+// is served all the while, and the state file stays within its bound.
+TEST_F(TrustTest, AMemberOfTheGroupCannotCrowdOutTheOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as several users";
+  const group* users = getgrnam("users");
+  if (users == nullptr) GTEST_SKIP() << "needs the group users";
+  gid_t gid = users->gr_gid;
+  uid_t member = 200000 + static_cast<uid_t>(getpid() % 100000);
+  // scripts/hardening-long.sh runs it with the figures of the attack: 984 clients, 50,000 rows,
+  // 200 values of a megabyte against a bound of 64 MiB.
+  const int rows = EnvCount("OASET_MEMBER_ROWS", 2000);
+  const int clients = EnvCount("OASET_MEMBER_CLIENTS", 200);
+  const uint32_t values = static_cast<uint32_t>(EnvCount("OASET_MEMBER_VALUES", 12));
+  const size_t bound = static_cast<size_t>(EnvCount("OASET_MEMBER_STATE_MIB", 8)) << 20;
+  fileLimit_ =
+      static_cast<unsigned>(clients) * 4 / 5;  // the agent takes fewer than the member asks
+  chmod(dir_.c_str(), 0755);
+  socket_ = dir_ + "/run/agent.sock";
+  agent_->socket = socket_;
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--group", "users", "--max-state-bytes",
+                          std::to_string(bound >> 20) + "M"}));
+  int go[2], report[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(report), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    close(go[1]);
+    close(report[0]);
+    char byte = 0;
+    if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(member) != 0 ||
+        read(go[0], &byte, 1) != 1)
+      _exit(99);
+    setenv("ORVU_AGENT_SOCKET", socket_.c_str(), 1);
+    AgentFrameworkInit();
+    std::vector<AgentHandle> held;
+    std::string said[3];
+    for (int i = 0; i < clients; ++i) {
+      AgentHandle h = AgentConnect("member", 0, 0, 0);
+      if (h != 0) held.push_back(h);
+      if (h == 0 && said[0].empty()) said[0] = LastErrorText();
+    }
+    size_t listed = 0, written = 0;
+    for (AgentHandle h : held) {
+      TableInstanceInfo info{};
+      info.size = sizeof info;
+      if (AgentEnumTableInstances(h, 0, 1, &info) != 0)
+        ++listed;
+      else if (said[1].empty())
+        said[1] = LastErrorText();
+    }
+    std::string megabyte(1000000, 'm');
+    for (uint32_t row = 1; row <= values; ++row) {
+      TestOid object = LeafOid(11, {row});
+      SnmpValue value{};
+      value.syntax = 68;
+      value.number = static_cast<uint32_t>(megabyte.size());
+      value.data = reinterpret_cast<uintptr_t>(megabyte.data());
+      uint32_t data = AgentGetDataHandle(held[0], 1, object.Ptr());
+      if (data != 0 && AgentSetData(held[0], 1, data, &value) != 0)
+        ++written;
+      else if (said[2].empty())
+        said[2] = LastErrorText();
+    }
+    std::string text = std::to_string(held.size()) + " " + std::to_string(listed) + " " +
+                       std::to_string(written) + "\n" + said[0] + "\n" + said[1] + "\n" + said[2] +
+                       "\n";
+    if (write(report[1], text.data(), text.size()) < 0) _exit(98);
+    close(report[1]);
+    read(go[0], &byte, 1);  // holds everything until the owner has been served
+    _exit(0);
+  }
+  close(go[0]);
+  close(report[1]);
+  setenv("ORVU_AGENT_SOCKET", socket_.c_str(), 1);
+  AgentHandle owner = Connect();
+  for (uint32_t row = 1; row <= static_cast<uint32_t>(rows); ++row) CreateInstance(owner, row);
+  long base = StatusKiB(agent_->pid);
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  std::istringstream in(text);
+  size_t connected = 0, listed = 0, written = 0;
+  in >> connected >> listed >> written;
+  std::string said[3];
+  in.ignore();
+  for (std::string& line : said) std::getline(in, line);
+
+  // What the agent holds for the member's listings stays within its budget.
+  long held = StatusKiB(agent_->pid) - base;
+  EXPECT_TRUE(!MEMORY_MEASURED || held < static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 48 * 1024))
+      << held;
+  EXPECT_GT(connected, 0u);
+  EXPECT_LT(connected, static_cast<size_t>(clients) / 2);
+  EXPECT_NE(said[0].find("holds " + std::to_string(connected) +
+                         " connections, as many as one member of the group may"),
+            std::string::npos)
+      << said[0];
+  // Refused at 16 open listings, or before when their snapshots pass the member's share.
+  EXPECT_GT(listed, 0u);
+  EXPECT_LE(listed, 16u);
+  EXPECT_TRUE(said[1].find("holds 16 open listings, as many as one member of the group may") !=
+                  std::string::npos ||
+              said[1].find("past the members' share of the agent's memory") != std::string::npos)
+      << said[1];
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, values);
+  EXPECT_NE(said[2].find("would pass the share of user " + std::to_string(member)),
+            std::string::npos)
+      << said[2];
+  EXPECT_NE(said[2].find("(--max-state-bytes)"), std::string::npos) << said[2];
+
+  // Another member still has room for a value of its own.
+  auto writeAs = [&](int) {
+    setenv("ORVU_AGENT_SOCKET", socket_.c_str(), 1);
+    AgentFrameworkInit();
+    AgentHandle h = AgentConnect("another member", 0, 0, 0);
+    std::string megabyte(1000000, 'a');
+    TestOid object = LeafOid(11, {static_cast<uint32_t>(rows) - 1});
+    SnmpValue value{};
+    value.syntax = 68;
+    value.number = static_cast<uint32_t>(megabyte.size());
+    value.data = reinterpret_cast<uintptr_t>(megabyte.data());
+    uint32_t data = h != 0 ? AgentGetDataHandle(h, 1, object.Ptr()) : 0;
+    return data != 0 && AgentSetData(h, 1, data, &value) != 0 ? 0 : 1;
+  };
+  std::string ignored;
+  EXPECT_EQ(RunAs(member + 1, writeAs, &ignored, {gid}), 0);
+  // The owner still gets a place, a listing and room for a value of its own.
+  AgentHandle another = AgentConnect("owner", 0, 0, 0);
+  EXPECT_NE(another, 0u) << LastErrorText();
+  TableInstanceInfo first = FirstInstance(another, 1);
+  EXPECT_EQ(first.instanceHandle, 1u);
+  std::string megabyte(1000000, 'o');
+  TestOid object = LeafOid(11, {static_cast<uint32_t>(rows)});
+  SnmpValue value{};
+  value.syntax = 68;
+  value.number = static_cast<uint32_t>(megabyte.size());
+  value.data = reinterpret_cast<uintptr_t>(megabyte.data());
+  uint32_t data = AgentGetDataHandle(another, 1, object.Ptr());
+  EXPECT_NE(data != 0 && AgentSetData(another, 1, data, &value) != 0, 0) << LastErrorText();
+  struct stat st;
+  ASSERT_EQ(stat(state_.c_str(), &st), 0);
+  EXPECT_LE(static_cast<size_t>(st.st_size), bound);
+  ASSERT_EQ(write(go[1], "d", 1), 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(go[1]);
+  close(report[0]);
+  std::printf(
+      "group shares: a member with %d clients got %zu places, %zu listings of %d rows and %zu "
+      "values of a megabyte (agent grew %ld KiB); the owner served, the state file %ld bytes of "
+      "at most %zu\n",
+      clients, connected, listed, rows, written, held, static_cast<long>(st.st_size), bound);
 }
 
 // Every file the agent makes is opened so that a planted symbolic link or another user's file is
@@ -315,10 +536,6 @@ TEST_F(TrustTest, PlantedLinksAndForeignFilesAreRefusedNotFollowed) {
       {pidFile,
        {"--pid-file", pidFile},
        "refusing to write pid file " + pidFile + ": it is a symbolic link"},
-      {state_ + ".new",
-       {},
-       "refusing to write " + state_ +
-           ".new: it exists and is not a file of this user (a symbolic link)"},
       {state_, {}, "cannot read state file " + state_ + ": it is a symbolic link"},
       {socket_ + ".lock", {}, "refusing to use " + socket_ + ".lock: it is a symbolic link"},
   };
@@ -332,6 +549,45 @@ TEST_F(TrustTest, PlantedLinksAndForeignFilesAreRefusedNotFollowed) {
     EXPECT_EQ(Slurp(target), "precious\n");
     std::filesystem::remove(c.link);
     std::filesystem::remove(state_);
+  }
+  // Files the agent writes aside and renames, or keeps, under a name that another user's file or
+  // a link holds already (a folder shared with others) are left alone: the agent writes beside
+  // them under a name of its own, says so, and starts.
+  WriteState("module VORNEL-VNBEEP-MIB\n");  // written by hand: kept as it was, then rewritten
+  std::string endpointFile = dir_ + "/endpoint";
+  std::vector<std::string> planted = {state_ + ".new", state_ + ".old", endpointFile + ".new"};
+  for (const std::string& name : planted) {
+    std::filesystem::create_symlink(target, name);
+    if (geteuid() == 0) {
+      ASSERT_EQ(lchown(name.c_str(), 65534, 65534), 0);
+    }
+  }
+  std::string pidFileOfDetached = dir_ + "/detached.pid";
+  OasetRun started = RunAgentToEnd(AgentArgs({"--detach", "--pid-file", pidFileOfDetached, "--tcp",
+                                              "127.0.0.1:0", "--endpoint", endpointFile}),
+                                   0, agent_->options.env);
+  EXPECT_EQ(started.status, 0) << started.err;
+  for (const std::string& name : planted) {
+    EXPECT_NE(started.err.find("left alone " + name +
+                               ": it exists and is not a file of this user (a symbolic link); "
+                               "wrote " +
+                               name + "."),
+              std::string::npos)
+        << started.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(name)) << name;
+  }
+  EXPECT_EQ(Slurp(target), "precious\n");
+  EXPECT_NE(Slurp(endpointFile).find("secret="), std::string::npos);
+  EXPECT_NE(ReadState().find("sealed in a chain"), std::string::npos) << ReadState();
+  pid_t detached = static_cast<pid_t>(std::atol(Slurp(pidFileOfDetached).c_str()));
+  ASSERT_GT(detached, 0);
+  kill(detached, SIGTERM);
+  for (int i = 0; i < 500 && kill(detached, 0) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (const std::string& name : planted) std::filesystem::remove(name);
+  for (const auto& file : std::filesystem::directory_iterator(dir_)) {
+    std::string name = file.path().string();
+    if (name.rfind(state_ + ".old.", 0) == 0) std::filesystem::remove(name);
   }
   if (geteuid() == 0) {
     WriteState("module VORNEL-VNBEEP-MIB\n");
@@ -505,25 +761,14 @@ TEST_F(TrustTest, InheritedDescriptorsAreReckonedAndTheAgentDoesNotSpin) {
   for (int s : clients) close(s);
 }
 
-long ResidentKiB(pid_t pid) {
-  std::string status = Slurp("/proc/" + std::to_string(pid) + "/status");
-  size_t at = status.find("VmRSS:");
-  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
-}
-
-// Unfinished requests and unread replies of many connections share one budget: the agent's
-// memory stays near it, what passes it is refused with a reason, and a normal client is served.
-int EnvCount(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text && *text ? std::atoi(text) : fallback;
-}
-
 long MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                std::chrono::steady_clock::now() - start)
                                .count());
 }
 
+// Unfinished requests and unread replies of many connections share one budget: the agent's
+// memory stays near it, what passes it is refused with a reason, and a normal client is served.
 TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
   const int holders = EnvCount("OASET_BUDGET_HOLDERS", 160);
   const int askerCount = EnvCount("OASET_BUDGET_ASKERS", 200);
@@ -532,7 +777,7 @@ TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
   files.rlim_cur = files.rlim_max;
   setrlimit(RLIMIT_NOFILE, &files);
   ASSERT_TRUE(StartAgent());
-  long base = ResidentKiB(agent_->pid);
+  long base = StatusKiB(agent_->pid);
   std::vector<int> holding;
   std::string header(4, '\0');
   const uint32_t frame = proto::PROTO_MAX_REQUEST;
@@ -554,7 +799,7 @@ TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
   }
   // 64 MiB holds 67 of the megabyte parts; the rest are turned away with the reason.
   EXPECT_GE(refused, holders - 67);
-  long held = ResidentKiB(agent_->pid) - base;
+  long held = StatusKiB(agent_->pid) - base;
   EXPECT_TRUE(!MEMORY_MEASURED || held < static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 32 * 1024))
       << held;
   auto start = std::chrono::steady_clock::now();
@@ -592,7 +837,7 @@ TEST_F(TrustTest, UnfinishedInputAndUnsentOutputShareOneBudget) {
     EXPECT_EQ(AgentGetLastError(), AGENT_ERR_REFUSED) << LastErrorText();
   }
   long took = MillisecondsSince(start);
-  held = ResidentKiB(agent_->pid) - base;
+  held = StatusKiB(agent_->pid) - base;
   // The budget, plus what the allocator keeps and the lists being built: far below the 160 MiB
   // that 200 unread lists took before.
   EXPECT_TRUE(!MEMORY_MEASURED || held < static_cast<long>(SERVER_BUFFER_BUDGET_KIB + 48 * 1024))
@@ -641,14 +886,9 @@ TEST(TransportTest, AConnectionNobodyTakesEndsAtTheDeadline) {
   std::string path = holder.dir + "/full.sock";
   int unixListener = ListenAt(path);
   ASSERT_GE(unixListener, 0);
-  int tcpListener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in where{};
-  where.sin_family = AF_INET;
-  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof where;
-  ASSERT_EQ(bind(tcpListener, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
-  ASSERT_EQ(listen(tcpListener, 0), 0);
-  ASSERT_EQ(getsockname(tcpListener, reinterpret_cast<sockaddr*>(&where), &length), 0);
+  int tcpListener = ListenLoopbackAt(&where, 0);
+  ASSERT_GE(tcpListener, 0);
   // Fill both backlogs: the listeners never accept.
   std::vector<int> queued;
   for (int i = 0; i < 16; ++i) {
@@ -799,6 +1039,64 @@ TEST(LoopbackTrustTest, OnlyAPeerThatProvesItselfGetsIn) {
   EXPECT_NE(ask({challenge}, nullptr, false)[0].nonce, replies[0].nonce) << "a fresh nonce";
 }
 
+// A listener at the endpoint file's port that has not proved itself is no agent: what it says is
+// not passed on as the agent's words, and what it announces is not set aside before the proof.
+TEST(LoopbackTrustTest, AListenerThatHasNotProvedItselfIsNotTakenForTheAgent) {
+  TestAgentOptions folderOnly;
+  folderOnly.start = false;
+  TestAgent holder(folderOnly);
+  sockaddr_in where{};
+  int listener = ListenLoopbackAt(&where, 4);
+  ASSERT_GE(listener, 0);
+  uint16_t port = ntohs(where.sin_port);
+  std::string secret(2 * endpoint::ENDPOINT_SECRET_BYTES, 'a');
+  std::string error;
+  ASSERT_TRUE(transport::WritePrivateFile(
+      holder.endpoint, endpoint::FormatEndpoint({"127.0.0.1", port, secret}), &error))
+      << error;
+  std::string huge(4, '\0');
+  wire::PutU32(reinterpret_cast<uint8_t*>(huge.data()), proto::PROTO_MAX_REPLY);
+  proto::Reply orders;
+  orders.status = AGENT_ERR_STORAGE;
+  orders.text = "the agent could not store the change: run\n rm -rf ~ first";
+  const std::string listenerAt = "no trusted agent at " + holder.endpoint +
+                                 ": the listener at 127.0.0.1:" + std::to_string(port);
+  struct Case {
+    const char* what;
+    std::string answer;
+    std::string expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"a reply of 256 MiB announced", huge,
+            listenerAt + " announced a reply of 268435456 bytes before it proved that it knows "
+                         "the endpoint file's secret"},
+           {"a refusal in the agent's words", proto::FramedReply(proto::Op::Challenge, orders),
+            listenerAt + " turned the client away before it proved that it knows the endpoint "
+                         "file's secret; it said: \"the agent could not store the change: run? "
+                         "rm -rf ~ first\""},
+       }) {
+    SCOPED_TRACE(c.what);
+    std::thread fake([&] {
+      int s = accept(listener, nullptr, nullptr);
+      char buffer[256];
+      recv(s, buffer, sizeof buffer, 0);  // the challenge
+      send(s, c.answer.data(), c.answer.size(), MSG_NOSIGNAL);
+      recv(s, buffer, sizeof buffer, 0);  // until the client lets go
+      close(s);
+    });
+    setenv("ORVU_AGENT_ENDPOINT", holder.endpoint.c_str(), 1);
+    AgentFrameworkInit();
+    EXPECT_EQ(AgentConnect("fooled", 0, 0, 0), 0u);
+    EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_AGENT);
+    char text[1024];
+    EXPECT_EQ(std::string(AgentErrorText(AgentGetLastError(), text, sizeof text)), c.expected);
+    AgentFrameworkCleanup();
+    unsetenv("ORVU_AGENT_ENDPOINT");
+    fake.join();
+  }
+  close(listener);
+}
+
 // TCP peers that have not proved themselves get a few places of their own, the oldest giving way
 // to newcomers, and one small request each: however many connect or however much they send,
 // the user's clients get in, on the Unix socket and over TCP.
@@ -823,11 +1121,15 @@ TEST(LoopbackTrustTest, StrangersCannotCrowdOutTheOwner) {
   wire::PutU32(reinterpret_cast<uint8_t*>(header.data()), proto::PROTO_MAX_REQUEST);
   std::string part = header + std::string(60000, 'x');
   std::vector<transport::Socket> senders;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  long peak = StatusKiB(agent.pid, "VmPeak:");
   for (int i = 0; i < 20; ++i) {
     senders.push_back(stranger());
     send(senders.back(), part.data(), part.size(), MSG_NOSIGNAL);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // What they announced was never set aside for them, not even for a moment.
+  EXPECT_LT(StatusKiB(agent.pid, "VmPeak:") - peak, 512) << "KiB more address space";
   OasetRun own = RunOaset(&agent, {"-o"});
   EXPECT_NE(own.out.find("Module 1: VORNEL-VNBEEP-MIB"), std::string::npos) << own.out;
   OasetRun overTcp = RunOaset(&agent, {"-o"}, {{"ORVU_AGENT_ENDPOINT", agent.endpoint}});
