@@ -323,20 +323,33 @@ bool StateJournal::KeepCopy(std::string* kept, std::string* error) {
   // The first copy is the file as it was first found (often the one written by hand): a later
   // one never takes its place, nor that of any file already there, whoever's it is.
   constexpr int STATE_KEPT_COPIES = 1000;
+  std::string leftAlone;
   for (int n = 1; n <= STATE_KEPT_COPIES; ++n) {
     std::string copy = path_ + ".old" + (n == 1 ? std::string() : "." + std::to_string(n));
     // A second name for the same file: the rewrite renames a new file over the path, and this
     // one stays as it was.
     if (link(path_.c_str(), copy.c_str()) != 0) {
-      if (errno == EEXIST) continue;
-      *error = "cannot keep a copy of " + path_ + " as " + copy + ": " + std::strerror(errno);
-      return false;
+      if (errno != EEXIST) {
+        *error = "cannot keep a copy of " + path_ + " as " + copy + ": " + std::strerror(errno);
+        return false;
+      }
+      // A copy of an earlier start is passed over silently; what another user or a link holds
+      // in a shared folder is said, as every file the agent writes beside one does.
+      struct stat there;
+      if (leftAlone.empty() && lstat(copy.c_str(), &there) == 0 &&
+          (!S_ISREG(there.st_mode) || there.st_uid != geteuid()))
+        leftAlone = copy + ": it exists and is not a file of this user" +
+                    (S_ISLNK(there.st_mode) ? " (a symbolic link)" : "");
+      continue;
     }
     if (!SyncFolder(copy)) {
       *error = "cannot keep a copy of " + path_ + " as " + copy +
                ": its folder: " + std::strerror(errno);
       return false;
     }
+    if (!leftAlone.empty())
+      std::fprintf(stderr, "orvu-agentd: left alone %s; wrote %s instead\n", leftAlone.c_str(),
+                   copy.c_str());
     *kept = copy;
     return true;
   }
