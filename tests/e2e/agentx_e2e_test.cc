@@ -361,12 +361,14 @@ TEST_F(AgentxTest, StateFileValuesReachTheManagerWithAType) {
                 " = Hex-STRING: 0A 00 \n");
 }
 
-// OBJECT IDENTIFIER values that SNMP cannot carry, planted in a state file: the agent starts with
-// them and oaset lists them, while SNMP reads step over them and every walk runs to its end.
+// OBJECT IDENTIFIER values that SNMP cannot carry and a value longer than any SNMP message,
+// planted in a state file: the agent starts with them and oaset lists them, while SNMP reads step
+// over them and every walk runs to its end.
 TEST_F(AgentxTest, ValuesSnmpCannotCarryLeaveEveryWalkWhole) {
   std::string tooLong = "1.3";
   for (int i = 2; i <= 128; ++i) tooLong += "." + std::to_string(i);
-  const std::vector<std::string> planted = {tooLong, "1", "3.3", "1.99", "2.4294967216"};
+  const std::vector<std::string> planted = {tooLong,        "1",           "3.3", "1.99",
+                                            "2.2147483568", "2.4294967215"};
   std::string state = "module VORNEL-VNBEEP-MIB\n";
   for (size_t i = 0; i <= planted.size(); ++i) {
     std::string n = std::to_string(i + 1);
@@ -375,6 +377,7 @@ TEST_F(AgentxTest, ValuesSnmpCannotCarryLeaveEveryWalkWhole) {
              " column=6 syntax=6 oid=" + (i < planted.size() ? planted[i] : std::string("1.3.6")) +
              "\n";
   }
+  state += "value handle=1 column=11 syntax=68 bytes=" + std::string(200000, 'a') + "\n";
   state += "instance entry=" + ALIAS + " index=3.1.3.6.98 handle=9 creator=1 time=0\n";
   agent.reset();
   StartAgent(state);
@@ -387,25 +390,46 @@ TEST_F(AgentxTest, ValuesSnmpCannotCarryLeaveEveryWalkWhole) {
        ++start) {
     waveforms += walk.out.substr(start, walk.out.find('\n', start) - start + 1);
   }
-  EXPECT_EQ(waveforms, Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+  EXPECT_EQ(waveforms, Leaf(FREQ, 6, "7") + " = OID: .1.3.6\n");
+  EXPECT_EQ(walk.out.find(Leaf(FREQ, 11, "1") + " "), std::string::npos);
   // Every row's other columns, and the tables after this one, are there.
   EXPECT_NE(walk.out.find(Leaf(FREQ, 16, "5") + " = Timeticks"), std::string::npos);
   const std::string last = Leaf(ALIAS, 3, "3.1.3.6.98") + " = INTEGER: 1\n";
   ASSERT_GE(walk.out.size(), last.size());
   EXPECT_EQ(walk.out.substr(walk.out.size() - last.size()), last);
 
-  OasetRun get = Snmp(master, "snmpget", {Leaf(FREQ, 6, "3"), Leaf(FREQ, 6, "6")});
-  EXPECT_EQ(get.out, Leaf(FREQ, 6, "3") + " = No Such Instance currently exists at this OID\n" +
-                         Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+  const std::string none = " = No Such Instance currently exists at this OID\n";
+  OasetRun get =
+      Snmp(master, "snmpget", {Leaf(FREQ, 6, "3"), Leaf(FREQ, 6, "7"), Leaf(FREQ, 11, "1")});
+  EXPECT_EQ(get.out, Leaf(FREQ, 6, "3") + none + Leaf(FREQ, 6, "7") + " = OID: .1.3.6\n" +
+                         Leaf(FREQ, 11, "1") + none);
   EXPECT_EQ(Snmp(master, "snmpgetnext", {Leaf(FREQ, 6, "1")}).out,
-            Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+            Leaf(FREQ, 6, "7") + " = OID: .1.3.6\n");
 
   // Nothing is lost: oaset still lists them, and a manager may write a good value over one.
   std::vector<std::string> lines = Listing(FREQ);
-  ASSERT_EQ(lines.size(), 16u * 6);
+  ASSERT_EQ(lines.size(), 16u * 7);
   EXPECT_EQ(lines[16 * 2 + 5], "6: " + FREQ + ".6.3 **** (oid) 3.3");
   ASSERT_EQ(Set({Leaf(FREQ, 6, "3"), "o", ".1.3.6.1"}).status, 0);
   EXPECT_EQ(Get({Leaf(FREQ, 6, "3")}), Leaf(FREQ, 6, "3") + " = OID: .1.3.6.1\n");
+}
+
+// A value SNMP carries but no message over UDP does: a Get or GetNext that reaches it is answered
+// tooBig at once, which net-snmp's master passes on as genError, where without it the manager
+// waited in vain and the master dropped the session.
+TEST_F(AgentxTest, AnAnswerNoDatagramHoldsIsRefusedAtOnce) {
+  agent.reset();
+  StartAgent("module VORNEL-VNBEEP-MIB\ninstance entry=" + FREQ +
+             " index=1 handle=1 creator=1 time=0\nvalue handle=1 column=11 syntax=68 bytes=" +
+             std::string(2 * 65535, 'a') + "\n");
+  const std::string refused = "Reason: (genError) A general failure occured\nFailed object: ";
+  OasetRun get = Snmp(master, "snmpget", {Leaf(FREQ, 11, "1")});
+  EXPECT_EQ(get.out, "");
+  EXPECT_EQ(get.err, "Error in packet\n" + refused + Leaf(FREQ, 11, "1") + "\n\n");
+  OasetRun next = Snmp(master, "snmpgetnext", {Leaf(FREQ, 10, "1")});
+  EXPECT_EQ(next.out, "");
+  EXPECT_EQ(next.err, "Error in packet.\n" + refused + Leaf(FREQ, 10, "1") + "\n\n");
+  EXPECT_EQ(Get({Leaf(FREQ, 10, "1")}), Leaf(FREQ, 10, "1") + " = Timeticks: (25) 0:00:00.25\n");
 }
 
 // Every index form that oaset -a accepts decodes alike in oaset's listing and in net-snmp's tools;

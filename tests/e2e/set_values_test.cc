@@ -329,7 +329,8 @@ TEST(SetValuesE2e, OidValuesThatSnmpCannotCarryAreRefused) {
       {"3.3", "that starts with 0, 1 or 2, not 3"},
       {"1.99", "whose second sub-identifier is at most 39 under 1, not 99"},
       {"0.40.1", "whose second sub-identifier is at most 39 under 0, not 40"},
-      {"2.4294967216", "whose second sub-identifier is at most 4294967215 under 2, not 4294967216"},
+      {"2.2147483568", "whose second sub-identifier is at most 2147483567 under 2, not 2147483568"},
+      {"2.4294967215", "whose second sub-identifier is at most 2147483567 under 2, not 4294967215"},
   };
   std::vector<std::string> args;
   std::string expected;
@@ -344,7 +345,7 @@ TEST(SetValuesE2e, OidValuesThatSnmpCannotCarryAreRefused) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(agent.ReadState(), before);
 
-  for (const std::string& value : {longest, std::string("2.4294967215"), std::string("0.39")}) {
+  for (const std::string& value : {longest, std::string("2.2147483567"), std::string("0.39")}) {
     OasetRun taken = RunOaset(&agent, {"-s" + Column(6), "-md" + value});
     EXPECT_EQ(taken.out, SetRun(Line(1, Column(6), "oid", value) + "OK", false));
     EXPECT_EQ(StoredColumn(agent, 6), "syntax=6 oid=" + value);

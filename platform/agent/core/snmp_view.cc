@@ -233,12 +233,12 @@ SnmpOutcome AgentCore::ValueCheck(uint32_t syntax, bool writable, const ValueLim
            ", not " + std::to_string(value.syntax);
     return SnmpOutcome::WrongType;
   }
-  if (value.kind == ValueKind::Oid) {
-    std::string fault = SnmpOidFault(value.ids);
-    if (!fault.empty()) {
-      *why = "wrong value for object " + name + ": " + fault;
-      return SnmpOutcome::WrongValue;
-    }
+  bool faultIsLength = false;
+  std::string fault = SnmpValueFault(value, &faultIsLength);
+  if (!fault.empty()) {
+    *why = std::string(faultIsLength ? "wrong length" : "wrong value") + " for object " + name +
+           ": " + fault;
+    return faultIsLength ? SnmpOutcome::WrongLength : SnmpOutcome::WrongValue;
   }
   if (value.syntax == ORVU_SYNTAX_IPADDR && value.bytes.size() != 4) {
     *why = "wrong length for object " + name + ": an IP address has 4 bytes, not " +
@@ -298,8 +298,9 @@ void AgentCore::CheckSnmpView() {
   // Named only when it is not shown: a start checks every value of a million.
   auto warn = [&](const Value& value, const auto& name) {
     if (SnmpCarries(value) || ++values > NAMED) return;
+    bool isLength = false;
     std::fprintf(stderr, "orvu-agentd: %s: %s holds a value that SNMP managers are not shown: %s\n",
-                 state, name().c_str(), SnmpOidFault(value.ids).c_str());
+                 state, name().c_str(), SnmpValueFault(value, &isLength).c_str());
   };
   for (const ScalarDef& s : scalars_)
     warn(s.value, [&] { return (s.fromMib ? s.name : OidText(s.oid)) + ".0"; });
@@ -307,9 +308,12 @@ void AgentCore::CheckSnmpView() {
   for (const auto& [handle, instance] : instances_) {
     const EntryDef& e = entries_[instance.entryHandle - 1];
     const Oid& index = instance.index;  // a lambda may not capture a structured binding in C++20
-    // Only an OID value can be one that SNMP cannot carry: the others are not unpacked.
+    // Only an OID value or a long string can be one that SNMP cannot carry: the others are not
+    // unpacked.
     for (StoredValues::Cursor at(instance.values); !at.AtEnd(); at.Next()) {
-      if (at.Kind() != proto::ValueKind::Oid) continue;
+      if (at.Kind() != proto::ValueKind::Oid &&
+          (at.Kind() != proto::ValueKind::Bytes || at.ItemBytes() <= SNMP_MAX_VALUE_BYTES))
+        continue;
       at.Value(&value);
       uint32_t column = at.Column();
       warn(value, [&] {

@@ -258,8 +258,10 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
 }
 
 std::string SnmpOidFault(const Oid& ids) {
-  // BER's first sub-identifier is 40 * first + second, and managers decode it into 32 bits.
-  constexpr uint32_t LAST_UNDER_TWO = UINT32_MAX - 80;
+  // BER's first sub-identifier is 40 * first + second, and net-snmp's master reads a
+  // sub-identifier into a signed 32-bit number on the way out: above 2^31 - 1 it sends a negative
+  // one, which no manager decodes.
+  constexpr uint32_t LAST_UNDER_TWO = INT32_MAX - 80;
   if (ids.size() < 2 || ids.size() > SNMP_MAX_OID_LENGTH) {
     return "SNMP carries an OBJECT IDENTIFIER of 2 to " + std::to_string(SNMP_MAX_OID_LENGTH) +
            " sub-identifiers, not " + std::to_string(ids.size());
@@ -279,8 +281,21 @@ std::string SnmpOidFault(const Oid& ids) {
   return "";
 }
 
+std::string SnmpValueFault(const Value& value, bool* isLength) {
+  *isLength = false;
+  if (value.kind == ValueKind::Oid) return SnmpOidFault(value.ids);
+  if (value.kind != ValueKind::Bytes || value.bytes.size() <= SNMP_MAX_VALUE_BYTES) return "";
+  *isLength = true;
+  return "SNMP carries a value of at most " + std::to_string(SNMP_MAX_VALUE_BYTES) +
+         " bytes, not " + std::to_string(value.bytes.size());
+}
+
 bool SnmpCarries(const Value& value) {
-  return value.kind != ValueKind::Oid || SnmpOidFault(value.ids).empty();
+  switch (value.kind) {
+    case ValueKind::Oid: return SnmpOidFault(value.ids).empty();
+    case ValueKind::Bytes: return value.bytes.size() <= SNMP_MAX_VALUE_BYTES;
+    default: return true;
+  }
 }
 
 std::string LimitViolation(const ValueLimits& limits, const Value& value, bool* isLength) {

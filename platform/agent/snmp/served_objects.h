@@ -118,6 +118,14 @@ constexpr size_t SNMP_MAX_OID_LENGTH = 128;
 // manager that gets one beyond them drops the whole response, and a walk ends there.
 std::string SnmpOidFault(const Oid& ids);
 
+// The most bytes of one string value that a manager is given: more would not fit an SNMP message
+// over UDP, so the master could send no answer at all.
+constexpr size_t SNMP_MAX_VALUE_BYTES = 65535;
+
+// Why SNMP cannot carry VALUE (an OID as SnmpOidFault says, a string longer than
+// SNMP_MAX_VALUE_BYTES), empty when it can; *isLength tells the length from the value.
+std::string SnmpValueFault(const proto::Value& value, bool* isLength);
+
 // Whether an SNMP manager can be given VALUE.
 bool SnmpCarries(const proto::Value& value);
 

@@ -172,6 +172,7 @@ TEST_F(DataTest, WritesThatTheObjectDoesNotTakeAreRefused) {
   };
   std::string longText(65, 'x');
   std::string longOctets(33, '\x01');
+  std::string overSnmp(65536, '\x02');
   Limit limits[] = {
       {LeafOid(3, {50}), Number(ORVU_SYNTAX_INTEGER, 19), AGENT_ERR_WRONG_VALUE,
        "wrong value for object speakerFreqHertz.50: it takes 20..20000, not 19"},
@@ -186,6 +187,10 @@ TEST_F(DataTest, WritesThatTheObjectDoesNotTakeAreRefused) {
        "wrong length for object speakerFreqDescr.50: it takes 0..64 bytes, not 65"},
       {LeafOid(14, {50}), Bytes(ORVU_SYNTAX_OCTETS, longOctets), AGENT_ERR_WRONG_LENGTH,
        "wrong length for object speakerFreqRawOctets.50: it takes 0..32 bytes, not 33"},
+      // No SIZE clause, but no SNMP message carries more.
+      {LeafOid(11, {50}), Bytes(ORVU_SYNTAX_OPAQUE, overSnmp), AGENT_ERR_WRONG_LENGTH,
+       "wrong length for object speakerFreqVendorData.50: SNMP carries a value of at most 65535 "
+       "bytes, not 65536"},
   };
   for (Limit& l : limits) {
     EXPECT_EQ(Write(agent, l.object, l.value), 0) << l.text;
