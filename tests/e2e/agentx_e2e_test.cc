@@ -101,6 +101,12 @@ TEST_F(AgentxTest, TheReadmeExampleReadsBackAsCounter32) {
   Oaset({"-s" + FREQ + ".8.7", "-mc42"});
   EXPECT_EQ(Get({".1.3.6.1.4.1.32473.99.1.9.1.8.7"}),
             ".1.3.6.1.4.1.32473.99.1.9.1.8.7 = Counter32: 42\n");
+  // Read-only objects move when the agent's clients write them; managers may only read them.
+  Oaset({"-s" + FREQ + ".16.7", "-mt1234", "-s" + SCALARS.substr(1) + ".5", "-mc3"});
+  EXPECT_EQ(Get({Leaf(FREQ, 16, "7"), SCALARS + ".5.0"}), Leaf(FREQ, 16, "7") +
+                                                              " = Timeticks: (1234) 0:00:12.34\n" +
+                                                              SCALARS + ".5.0 = Counter32: 3\n");
+  EXPECT_EQ(Set({Leaf(FREQ, 16, "7"), "t", "1"}).err, Refusal(NOT_WRITABLE, Leaf(FREQ, 16, "7")));
 }
 
 // Every -m type letter, written by oaset, read by snmpget with the SNMP type the letter means.
@@ -532,6 +538,7 @@ TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
   // createAndWait: notReady until the tone is set, then notInService; active only then.
   ASSERT_EQ(Set({status("2"), "i", "5"}).status, 0);
   statusIs("2", 3);
+  EXPECT_EQ(Get({tone("2")}), tone("2") + " = No Such Instance currently exists at this OID\n");
   EXPECT_EQ(Set({status("2"), "i", "1"}).err, Refusal(inconsistent, status("2")));
   EXPECT_EQ(Set({status("2"), "i", "2"}).err, Refusal(inconsistent, status("2")));
   ASSERT_EQ(Set({tone("2"), "i", "9"}).status, 0);
@@ -544,8 +551,11 @@ TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
   EXPECT_EQ(Set({status("1"), "i", "4"}).err, Refusal(inconsistent, status("1")));
   EXPECT_EQ(Set({status("1"), "i", "3"}).err, Refusal(WRONG_VALUE, status("1")));
   EXPECT_EQ(Set({status("9"), "i", "1"}).err, Refusal(inconsistent, status("9")));
-  // A row made by oaset is active.
+  // A row made by oaset is notReady too until its tone is written, by oaset or a manager.
   Oaset({"-a" + SCHEDULE, "-i5"});
+  statusIs("5", 3);
+  EXPECT_EQ(Set({status("5"), "i", "1"}).err, Refusal(inconsistent, status("5")));
+  Oaset({"-s" + tone("5").substr(1), "-mi3"});
   statusIs("5", 1);
   // destroy empties the table, for SNMP and for oaset alike; destroying nothing is no error.
   OasetRun destroy = Set(

@@ -265,8 +265,13 @@ class AgentCore {
   // The entry whose OID starts OID with room for a column, or nullptr.
   const EntryDef* EntryAbove(const Oid& oid) const;
   bool NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind* out) const;
-  // SnmpGet and SnmpNext before they leave out what no manager can decode.
-  SnmpOutcome SnmpFind(const Oid& oid, SnmpVarBind* out) const;
+  // SnmpGet and SnmpNext before they leave out what no manager can decode. Objects that are
+  // absent until written (ColumnDef::absentUnset) are no instance unless UNSET_TOO.
+  SnmpOutcome SnmpFind(const Oid& oid, SnmpVarBind* out, bool unsetToo = false) const;
+  static bool Unset(const ScalarDef& s) { return s.absentUnset && !s.stored; }
+  static bool Unset(const ColumnDef& c, const Instance& instance) {
+    return c.absentUnset && !instance.values.Has(c.number);
+  }
   bool SnmpNextAny(const Oid& oid, SnmpVarBind* out) const;
   // At start: leaves out of SNMP the stored values it cannot carry and the instances whose index
   // does not fit their INDEX clause, and says which.
@@ -275,9 +280,10 @@ class AgentCore {
     return !snmpHidden_.empty() && snmpHidden_.count(instanceHandle) != 0;
   }
   // Whether VALUE may be written to the scalar (instance 0) or column LOW of the instance, with
-  // the refusal's text; both SetData and SNMP sets ask it.
+  // the refusal's text; both SetData and SNMP sets ask it. MAX-ACCESS binds a MANAGER only: a
+  // library client may write any readable object.
   SnmpOutcome WriteCheck(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
-                         std::string* why) const;
+                         bool manager, std::string* why) const;
   // Whether VALUE may be written to the object NAME of SYNTAX (0: any) and LIMITS.
   static SnmpOutcome ValueCheck(uint32_t syntax, bool writable, const ValueLimits* limits,
                                 const std::string& name, const proto::Value& value,

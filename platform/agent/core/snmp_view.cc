@@ -91,11 +91,12 @@ SnmpOutcome AgentCore::SnmpGet(const Oid& oid, SnmpVarBind* out) const {
   return outcome;
 }
 
-SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out) const {
+SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out, bool unsetToo) const {
   if (!oid.empty()) {
     auto scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
     if (scalar != scalarByOid_.end() && scalars_[scalar->second].readable) {
-      if (oid.back() != 0) return SnmpOutcome::NoSuchInstance;
+      if (oid.back() != 0 || (!unsetToo && Unset(scalars_[scalar->second])))
+        return SnmpOutcome::NoSuchInstance;
       out->oid = oid;
       out->value = scalars_[scalar->second].value;
       return SnmpOutcome::Ok;
@@ -113,6 +114,8 @@ SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out) const {
   if (row == rows.end() || Hidden(row->second)) return SnmpOutcome::NoSuchInstance;
   const Instance& instance = instances_.at(row->second);
   if (!ColumnExists(*entry, instance, column)) return SnmpOutcome::NoSuchInstance;
+  if (!unsetToo && def != entry->columns.end() && Unset(def->second, instance))
+    return SnmpOutcome::NoSuchInstance;
   out->oid = oid;
   out->value = ColumnValue(*entry, instance, column);
   return SnmpOutcome::Ok;
@@ -142,6 +145,7 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
   uint32_t afterColumn = inside ? after[entry.oid.size()] : 0;
   for (uint32_t column : columns) {
     if (inside && column < afterColumn) continue;
+    auto def = entry.columns.find(column);
     auto row = rows.begin();
     if (inside && column == afterColumn) {
       row = rows.upper_bound(
@@ -151,6 +155,7 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
       if (Hidden(row->second)) continue;
       const Instance& instance = instances_.at(row->second);
       if (!ColumnExists(entry, instance, column)) continue;
+      if (def != entry.columns.end() && Unset(def->second, instance)) continue;
       out->oid.assign(entry.oid.begin(), entry.oid.end());
       out->oid.push_back(column);
       out->oid.insert(out->oid.end(), row->first.begin(), row->first.end());
@@ -174,7 +179,8 @@ bool AgentCore::SnmpNext(const Oid& oid, SnmpVarBind* out) const {
 bool AgentCore::SnmpNextAny(const Oid& oid, SnmpVarBind* out) const {
   bool found = false;
   for (const ScalarDef& s : scalars_) {
-    if (!s.readable || !InstanceAfter(oid, s.oid) || (found && !InstanceBefore(s.oid, out->oid)))
+    if (!s.readable || Unset(s) || !InstanceAfter(oid, s.oid) ||
+        (found && !InstanceBefore(s.oid, out->oid)))
       continue;
     out->oid = Append(s.oid, 0);
     out->value = s.value;
@@ -194,7 +200,7 @@ bool AgentCore::SnmpNextAny(const Oid& oid, SnmpVarBind* out) const {
 }
 
 SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const Value& value,
-                                  std::string* why) const {
+                                  bool manager, std::string* why) const {
   uint32_t syntax = 0;
   bool writable = true;
   const ValueLimits* limits = nullptr;
@@ -202,7 +208,7 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
   if (instanceHandle == 0) {
     const ScalarDef& s = scalars_[low];
     syntax = s.syntax;
-    writable = s.writable;
+    writable = s.writable || (!manager && s.readable);
     limits = &s.limits;
     name = s.fromMib ? s.name : OidText(Append(s.oid, 0));
   } else {
@@ -212,7 +218,7 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
     auto def = e.columns.find(low);
     if (def != e.columns.end()) {
       syntax = def->second.syntax;
-      writable = def->second.writable;
+      writable = def->second.writable || (!manager && def->second.readable);
       limits = &def->second.limits;
       name = def->second.name + "." + OidText(instance.index);
     }
@@ -261,7 +267,7 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
   target->value = value;
   SnmpVarBind current;
   // A value no manager can read may still be written over with one it can.
-  SnmpOutcome found = SnmpFind(oid, &current);
+  SnmpOutcome found = SnmpFind(oid, &current, true);
   if (found == SnmpOutcome::NoSuchObject) {
     *why = "no such object: " + OidText(oid);
     return SnmpOutcome::NotWritable;
@@ -288,7 +294,7 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
     target->value.syntax = ORVU_SYNTAX_NSAPADDR;
   }
   target->previous = current.value;
-  return WriteCheck(target->instanceHandle, target->column, target->value, why);
+  return WriteCheck(target->instanceHandle, target->column, target->value, true, why);
 }
 
 void AgentCore::CheckSnmpView() {

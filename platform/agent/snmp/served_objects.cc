@@ -61,6 +61,7 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       s.readable = Readable(object.access);
       s.limits = LimitsOf(object);
       s.value = InitialValue(object);
+      s.absentUnset = !object.defaultValue && OutsideLimits(s.limits, s.value);
       scalars->push_back(std::move(s));
     } else if (object.kind == mib::ObjectKind::Entry) {
       EntryDef e;
@@ -109,6 +110,7 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
         }
         c.required = column->access == mib::Access::ReadCreate && !column->defaultValue &&
                      c.indexPosition < 0;
+        c.absentUnset = !column->defaultValue && c.indexPosition < 0;
         e.leafCount = std::max(e.leafCount, c.number);
         e.columns[c.number] = std::move(c);
       }
@@ -116,6 +118,10 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       for (auto& [number, c] : e.columns) c.required = c.required && number != e.statusColumn;
       if (e.statusColumn == 0) {
         for (auto& [number, c] : e.columns) c.required = false;
+      }
+      for (auto& [number, c] : e.columns) {
+        c.absentUnset = c.absentUnset && number != e.statusColumn &&
+                        (c.required || OutsideLimits(c.limits, c.initial));
       }
       entries->push_back(std::move(e));
     }
@@ -312,6 +318,11 @@ std::string LimitViolation(const ValueLimits& limits, const Value& value, bool* 
                   : static_cast<int64_t>(value.number);
   if (WithinRanges(limits.ranges, v)) return "";
   return "it takes " + RangesText(limits.ranges) + ", not " + std::to_string(v);
+}
+
+bool OutsideLimits(const ValueLimits& limits, const Value& value) {
+  bool isLength = false;
+  return !LimitViolation(limits, value, &isLength).empty();
 }
 
 }  // namespace orvu::agent

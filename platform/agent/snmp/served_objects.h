@@ -34,6 +34,9 @@ struct ColumnDef {
   // A read-create column without DEFVAL of an entry with a RowStatus column: a row needs its
   // value before it can become active.
   bool required = false;
+  // Until it is written, SNMP managers see no instance of it: it has no DEFVAL, and the syntax's
+  // zero is no value the MIB allows or the row needs one from its creator.
+  bool absentUnset = false;
 };
 
 // One object of an entry's INDEX clause as the instance OID encodes it.
@@ -79,7 +82,8 @@ struct ScalarDef {
   bool readable = true;
   ValueLimits limits;
   proto::Value value;
-  bool stored = false;  // the value came from the state file or a set, so it is written back
+  bool stored = false;       // the value came from the state file or a set, so it is written back
+  bool absentUnset = false;  // as for a column
 };
 
 // The zero value of a syntax: 0, empty bytes, or the OID 0.0.
@@ -109,6 +113,9 @@ bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v);
 // Why VALUE is outside LIMITS ("it takes 0..100, not 150"), empty when it is within them.
 // *isLength tells a size violation from a range violation.
 std::string LimitViolation(const ValueLimits& limits, const proto::Value& value, bool* isLength);
+
+// Whether VALUE lies outside LIMITS.
+bool OutsideLimits(const ValueLimits& limits, const proto::Value& value);
 
 // The most sub-identifiers an OBJECT IDENTIFIER has in SNMP, as a value or as an object's name.
 constexpr size_t SNMP_MAX_OID_LENGTH = 128;

@@ -147,10 +147,13 @@ TEST_F(DataTest, WritesThatTheObjectDoesNotTakeAreRefused) {
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
   CreateInstance(agent, 50);
+  // A client writes read-only objects (it is the instrumentation); the index column it may not.
   TestOid totalPlays = LeafOid(15, {50});
-  EXPECT_EQ(Write(agent, totalPlays, Number(ORVU_SYNTAX_CNTR64, 1, 2)), 0);
+  EXPECT_EQ(Write(agent, totalPlays, Number(ORVU_SYNTAX_CNTR64, 1, 2)), 1) << LastErrorText();
+  TestOid indexColumn = LeafOid(1, {50});
+  EXPECT_EQ(Write(agent, indexColumn, Number(ORVU_SYNTAX_INTEGER, 50)), 0);
   EXPECT_EQ(AgentGetLastError(), AGENT_ERR_READ_ONLY);
-  EXPECT_EQ(LastErrorText(), "object is read-only: speakerFreqTotalPlays.50");
+  EXPECT_EQ(LastErrorText(), "object is read-only: speakerFreqIndex.50");
 
   TestOid control(std::vector<uint32_t>(std::begin(CONTROL_IDS), std::end(CONTROL_IDS)));
   std::string text = "2";
