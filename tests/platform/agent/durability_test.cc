@@ -423,7 +423,8 @@ TEST_F(DurabilityTest, ASetPastTheFileSizeLimitIsRefusedAndTheAgentServesOn) {
   AgentHandle agent = Connect();
   TestOid column{1, 3, 6, 1, 4, 1, 32473, 99, 7, 1, 1, 1};
   const SyntaxSample old{ORVU_SYNTAX_OCTETS, 0, "old", {}};
-  SyntaxSample large{ORVU_SYNTAX_OCTETS, 0, std::string(100000, 'x'), {}};
+  // The longest value SNMP carries, whose record is twice as long.
+  SyntaxSample large{ORVU_SYNTAX_OCTETS, 0, std::string(65535, 'x'), {}};
   SnmpValue value{};
   value.syntax = ORVU_SYNTAX_OCTETS;
   value.number = static_cast<uint32_t>(large.bytes.size());
@@ -582,7 +583,7 @@ TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
   CreateInstance(agent, 1);
   TestOid vendorData = LeafOid(11, {1});  // Opaque, of any size
   uint32_t data = AgentGetDataHandle(agent, 0, vendorData.Ptr());
-  std::string bytes(512 * 1024, 'a');
+  std::string bytes(65535, 'a');  // the longest value SNMP carries
   SnmpValue value = OpaqueOf(bytes);
   uintmax_t largest = 0;
   for (int i = 0; i < 24; ++i) {
@@ -590,8 +591,8 @@ TEST_F(DurabilityTest, LargeValuesSetOverAndOverKeepTheFileNearTheLiveState) {
     ASSERT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
     largest = std::max(largest, std::filesystem::file_size(state_));
   }
-  // One live value is a line of 1 MiB of hex digits.
-  EXPECT_LT(largest, 3u * (1u << 20) + 256 * 1024) << largest;
+  // One live value is a line of 128 KiB of hex digits.
+  EXPECT_LT(largest, 3u * (128u << 10) + 256 * 1024) << largest;
   KillAgent();
   AgentFrameworkCleanup();
   ASSERT_TRUE(StartAgent({}));
@@ -612,7 +613,7 @@ TEST_F(DurabilityTest, ACompactionThatCannotWriteKeepsTheJournal) {
     AgentHandle agent = Connect();
     CreateInstance(agent, 1);
     uint32_t data = AgentGetDataHandle(agent, 0, vendorData.Ptr());
-    std::string bytes(100 * 1024, 'a');
+    std::string bytes(65535, 'a');
     SnmpValue value = OpaqueOf(bytes);
     ASSERT_EQ(AgentSetData(agent, 0, data, &value), 1) << LastErrorText();
     uintmax_t uncompacted = std::filesystem::file_size(state_);
