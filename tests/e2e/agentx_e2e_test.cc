@@ -567,6 +567,65 @@ TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
   EXPECT_NE(listed.out.find("\n\n  None.\n"), std::string::npos) << listed.out;
 }
 
+// The number in "... = Timeticks: (N) ..." or "... = Counter32: N".
+uint32_t Number(const std::string& line) {
+  size_t at = line.find('(');
+  if (at == std::string::npos) at = line.rfind(' ');
+  if (at == std::string::npos || line.find_first_of("0123456789", at) != at + 1) {
+    ADD_FAILURE() << "no number in " << line;
+    return 0;
+  }
+  return static_cast<uint32_t>(std::stoul(line.substr(at + 1)));
+}
+
+// The sample device: a beep, written by a manager or by oaset, counts and stamps speakerLastBeep;
+// a schedule row beeps once its delay has passed, if it is still active then; a changed tone row
+// stamps speakerFreqLastChange. TimeStamps are in the master's sysUpTime.
+TEST_F(AgentxTest, TheBeeperBeepsCountsAndStampsAsItsMibSays) {
+  const std::string upTime = ".1.3.6.1.2.1.1.3.0";
+  const std::string count = SCALARS + ".5.0";
+  const std::string lastBeep = SCALARS + ".6.0";
+  auto read = [&](const std::string& oid) { return Number(Get({oid})); };
+  auto waitForCount = [&](uint32_t n) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (read(count) < n && std::chrono::steady_clock::now() < end) usleep(20000);
+    return read(count);
+  };
+  // A stamp tells a change from none only once sysUpTime has left 0.
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (read(upTime) == 0 && std::chrono::steady_clock::now() < end) usleep(20000);
+
+  Oaset({"-a" + FREQ, "-i7"});
+  Oaset({"-a" + FREQ, "-i8"});
+  Oaset({"-s" + FREQ + ".3.7", "-mi880"});
+  uint32_t changed = read(Leaf(FREQ, 16, "7"));
+  EXPECT_GT(changed, 0u);
+  EXPECT_LE(changed, read(upTime));
+  EXPECT_EQ(read(Leaf(FREQ, 16, "8")), 0u);
+
+  EXPECT_EQ(read(count), 0u);
+  ASSERT_EQ(Set({SCALARS + ".4.0", "i", "2"}).status, 0);
+  EXPECT_EQ(read(count), 1u);
+  uint32_t beep = read(lastBeep);
+  EXPECT_GE(beep, changed);
+  EXPECT_LE(beep, read(upTime));
+  Oaset({"-s" + SCALARS.substr(1) + ".4", "-mi2"});
+  EXPECT_EQ(read(count), 2u);
+
+  auto status = [](const std::string& index) { return Leaf(SCHEDULE, 4, index); };
+  auto tone = [](const std::string& index) { return Leaf(SCHEDULE, 2, index); };
+  auto delay = [](const std::string& index) { return Leaf(SCHEDULE, 3, index); };
+  ASSERT_EQ(Set({tone("1"), "i", "7", status("1"), "i", "4"}).status, 0);
+  EXPECT_EQ(waitForCount(3), 3u);
+  // Row 2 would play before row 3, but it is paused first; one created to wait never plays.
+  ASSERT_EQ(Set({tone("2"), "i", "7", delay("2"), "t", "50", status("2"), "i", "4"}).status, 0);
+  ASSERT_EQ(Set({status("2"), "i", "2"}).status, 0);
+  ASSERT_EQ(Set({tone("4"), "i", "7", status("4"), "i", "5"}).status, 0);
+  ASSERT_EQ(Set({tone("3"), "i", "7", delay("3"), "t", "100", status("3"), "i", "4"}).status, 0);
+  EXPECT_EQ(waitForCount(4), 4u);
+  EXPECT_EQ(read(count), 4u);
+}
+
 // With no master the agent serves its libraries; once a master answers, it joins it.
 TEST(AgentxNoMasterTest, TheAgentServesItsLibrariesAndJoinsAMasterThatComesLater) {
   TestMaster master(false);

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "agent/core/agent_reply.h"
+#include "agent/core/up_time.h"
 
 namespace orvu::agent {
 
@@ -63,6 +64,8 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
   for (const EntryDef& e : entries_) IndexEntry(e);
   FindRowFamilies();
   for (size_t i = 0; i < scalars_.size(); ++i) scalarByOid_.emplace(scalars_[i].oid, i);
+  FindDevice();
+  StartUpTime(options.clock.has_value());
 
   auto apply = [&](StateRecord&& record, std::string* failure) {
     std::string cause;

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "agent/core/beeper_device.h"
 #include "agent/core/data_key.h"
 #include "agent/core/stored_values.h"
 #include "agent/journal/state_journal.h"
@@ -137,6 +138,17 @@ class AgentCore {
   // True when the client held an instance snapshot, which is now gone.
   bool Disconnect(const ClientContext& client);
   size_t ConnectedClients() const { return clients_.size(); }
+
+  // beeper_device.cc: the sample module's device. The milliseconds until a scheduled beep is due
+  // (-1: none), for the event loop's wait, and the beeps that are due, played.
+  int DeviceTimeoutMs() const;
+  void DeviceTick();
+  // Changes from another thread than the event loop's (the subagent's) may schedule a beep: the
+  // loop then also waits on a descriptor (-1: none) that such a change makes readable, and calls
+  // DeviceWoken once it is.
+  void PrepareDeviceWake();
+  int DeviceWakeFd() const;
+  void DeviceWoken();
 
   // snmp_view.cc: the SNMP view: scalars at .0 and every readable column of every instance at
   // entry.column.index, in OID order. Roots are the subtrees that hold all of it, one per served
@@ -293,8 +305,17 @@ class AgentCore {
   bool RowComplete(const EntryDef& entry, const Instance* instance,
                    const std::vector<uint32_t>& columns) const;
 
+  // beeper_device.cc: finds the device's objects at start; what a change that was just applied
+  // means to it; a beep; a value of the device's over what a row stores (false: none).
+  void FindDevice();
+  void DeviceAfter(const std::vector<StateRecord>& records);
+  void Beep();
+  bool DeviceColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                    proto::Value* value) const;
+
   AgentOptions options_;
   StateJournal journal_;
+  BeeperState beeper_;
   // The start-up rewrite found no room: no change goes in before it is done.
   bool rewritePending_ = false;
   // The instance handle a rewrite under way goes on from.

@@ -53,6 +53,7 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     return false;
   }
   for (const StateRecord& record : records) Apply(record);
+  DeviceAfter(records);
   // Compared in bytes with the last rewrite, not with a fresh count, so that a large state does
   // not cost a full pass on every change, and small changes to rows of large values do not
   // rewrite those values over and over; nor does a count of records hold it back, so that a few

@@ -30,6 +30,7 @@ void AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance, uin
     const ColumnDef& def = entry.columns.at(column);
     if (def.indexPosition < 0 || !IndexColumnValue(entry, def, instance.index, v)) *v = def.initial;
   }
+  if (DeviceColumn(entry, instance, column, v)) return;
   // A row is notReady for as long as a required column has no value, whoever made it, and
   // notInService once it has them all until it is activated.
   if (column == entry.statusColumn && v->kind == ValueKind::Number &&

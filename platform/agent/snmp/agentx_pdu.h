@@ -86,6 +86,7 @@ struct Pdu {
   uint16_t maxRepetitions = 0;
   std::vector<VarBind> varbinds;  // TestSet, Response
   uint16_t error = 0;             // Response
+  uint32_t upTime = 0;            // Response: the master's sysUpTime
   uint16_t errorIndex = 0;
   uint8_t reason = 0;  // Close
 };

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "agent/core/up_time.h"
 #include "agent/snmp/agentx_answers.h"
 #include "agent/snmp/agentx_pdu.h"
 #include "common/faults.h"
@@ -289,6 +290,8 @@ void TakeResponse(const Pdu& pdu) {
       return;
     }
     gSession.id = pdu.header.sessionId;
+    // The agent's TimeStamps count in the master's sysUpTime, which managers compare them with.
+    NoteMasterUpTime(pdu.upTime);
     RegisterNext();
   } else if (gSession.phase == Phase::Registering) {
     if (pdu.error != 0) {
