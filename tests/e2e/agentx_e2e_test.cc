@@ -535,6 +535,14 @@ TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
   EXPECT_EQ(Get({status("3")}), status("3") + " = No Such Instance currently exists at this OID\n");
   EXPECT_EQ(Set({status("2"), "i", "4"}).err, Refusal(inconsistent, status("2")));
   EXPECT_EQ(Set({tone("0"), "i", "7", status("0"), "i", "4"}).err, Refusal(NO_CREATION, tone("0")));
+  // A column of a row that is not there (RFC 3416 4.2.5): the value's own faults first, then
+  // inconsistentName where the RowStatus column could make the row, noCreation where nothing can.
+  EXPECT_EQ(Set({tone("8"), "s", "x"}).err, Refusal(WRONG_TYPE, tone("8")));
+  EXPECT_EQ(Set({tone("8"), "i", "0"}).err, Refusal(WRONG_VALUE, tone("8")));
+  EXPECT_EQ(Set({tone("8"), "i", "7"}).err,
+            Refusal("inconsistentName (That object can not currently be created)", tone("8")));
+  EXPECT_EQ(Set({Leaf(FREQ, 3, "9"), "s", "x"}).err, Refusal(WRONG_TYPE, Leaf(FREQ, 3, "9")));
+  EXPECT_EQ(Set({Leaf(FREQ, 3, "9"), "i", "440"}).err, Refusal(NO_CREATION, Leaf(FREQ, 3, "9")));
   // createAndWait: notReady until the tone is set, then notInService; active only then.
   ASSERT_EQ(Set({status("2"), "i", "5"}).status, 0);
   statusIs("2", 3);

@@ -74,9 +74,11 @@ TestMaster::~TestMaster() {
 bool TestMaster::Start() {
   if (pid > 0) return true;
   // -C: this configuration only; -I -smux: no SMUX listener on the shared port 199.
+  std::string without = "-smux";
+  for (const std::string& module : withoutModules) without += "," + module;
   pid = StartProgram(SNMPD,
                      {"-f", "-Lf", dir + "/snmpd.log", "-C", "-c", dir + "/snmpd.conf", "-I",
-                      "-smux", "-p", dir + "/snmpd.pid", address},
+                      without, "-p", dir + "/snmpd.pid", address},
                      NetSnmpEnvironment(dir));
   if (pid <= 0) return false;
   auto deadline = std::chrono::steady_clock::now() + MASTER_START_TIMEOUT;

@@ -24,6 +24,8 @@ class TestMaster {
   std::string dir;
   std::string agentxSocket;  // dir/agentx.sock
   std::string address;       // udp:127.0.0.1:PORT
+  // snmpd's own modules that Start leaves out (-I -NAME), beside SMUX.
+  std::vector<std::string> withoutModules;
   int pid = -1;
 };
 

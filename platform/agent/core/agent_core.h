@@ -63,6 +63,7 @@ enum class SnmpOutcome {
   NoCreation,
   CommitFailed,
   InconsistentValue,
+  InconsistentName,
 };
 
 // What a varbind of an SNMP set does to its row beside its value (RowStatus, RFC 2579).
@@ -300,6 +301,19 @@ class AgentCore {
   static SnmpOutcome ValueCheck(uint32_t syntax, bool writable, const ValueLimits* limits,
                                 const std::string& name, const proto::Value& value,
                                 std::string* why);
+  // snmp_set_rules.cc: what RFC 2579 and RFC 3416 4.2.5 add to the check of one varbind. A set of
+  // OID, of no instance: the value's faults come first (wrongType, wrongLength, wrongValue), then
+  // noCreation, or inconsistentName for a row that a RowStatus column could create.
+  SnmpOutcome MissingInstance(const Oid& oid, const proto::Value& value, std::string* why) const;
+  // A TestAndIncr object takes only the value it holds, and then holds the next one (in *VALUE).
+  SnmpOutcome SpinLock(const SnmpSetTarget& target, const std::string& name, proto::Value* value,
+                       std::string* why) const;
+  // A row whose StorageType is readOnly takes no write, a permanent one is not destroyed, and
+  // neither changes its StorageType; nor does a row become permanent or readOnly by a set.
+  SnmpOutcome StorageCheck(const EntryDef& entry, const Instance& instance, uint32_t column,
+                           const proto::Value& value, const std::string& name,
+                           std::string* why) const;
+
   // snmp_rows.cc: whether the row has a value for every required column, counting those in
   // COLUMNS (the ones a set is about to write).
   bool RowComplete(const EntryDef& entry, const Instance* instance,

@@ -272,10 +272,7 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
     *why = "no such object: " + OidText(oid);
     return SnmpOutcome::NotWritable;
   }
-  if (found == SnmpOutcome::NoSuchInstance) {
-    *why = "no such instance: " + OidText(oid);
-    return SnmpOutcome::NoCreation;
-  }
+  if (found == SnmpOutcome::NoSuchInstance) return MissingInstance(oid, value, why);
   auto scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
   uint32_t syntax = 0;
   if (scalar != scalarByOid_.end()) {
@@ -294,7 +291,10 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
     target->value.syntax = ORVU_SYNTAX_NSAPADDR;
   }
   target->previous = current.value;
-  return WriteCheck(target->instanceHandle, target->column, target->value, true, why);
+  SnmpOutcome outcome =
+      WriteCheck(target->instanceHandle, target->column, target->value, true, why);
+  if (outcome != SnmpOutcome::Ok) return outcome;
+  return SpinLock(*target, OidText(oid), &target->value, why);
 }
 
 void AgentCore::CheckSnmpView() {

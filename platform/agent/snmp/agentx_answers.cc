@@ -30,6 +30,7 @@ uint16_t ErrorOf(SnmpOutcome outcome) {
     case SnmpOutcome::NoCreation: return 11;      // noCreation
     case SnmpOutcome::CommitFailed: return SNMP_COMMIT_FAILED;
     case SnmpOutcome::InconsistentValue: return 12;  // inconsistentValue
+    case SnmpOutcome::InconsistentName: return 18;   // inconsistentName
   }
   return 5;  // genErr
 }

@@ -62,6 +62,7 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       s.limits = LimitsOf(object);
       s.value = InitialValue(object);
       s.absentUnset = !object.defaultValue && OutsideLimits(s.limits, s.value);
+      s.testAndIncr = object.typeName == "TestAndIncr";
       scalars->push_back(std::move(s));
     } else if (object.kind == mib::ObjectKind::Entry) {
       EntryDef e;
@@ -111,6 +112,9 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
         c.required = column->access == mib::Access::ReadCreate && !column->defaultValue &&
                      c.indexPosition < 0;
         c.absentUnset = !column->defaultValue && c.indexPosition < 0;
+        c.testAndIncr = column->typeName == "TestAndIncr";
+        if (column->typeName == "StorageType" && c.writable && e.storageColumn == 0)
+          e.storageColumn = c.number;
         e.leafCount = std::max(e.leafCount, c.number);
         e.columns[c.number] = std::move(c);
       }

@@ -37,6 +37,7 @@ struct ColumnDef {
   // Until it is written, SNMP managers see no instance of it: it has no DEFVAL, and the syntax's
   // zero is no value the MIB allows or the row needs one from its creator.
   bool absentUnset = false;
+  bool testAndIncr = false;  // TestAndIncr (RFC 2579): a manager's set names the value it holds
 };
 
 // One object of an entry's INDEX clause as the instance OID encodes it.
@@ -59,6 +60,7 @@ struct EntryDef {
   std::vector<IndexPart> indexParts;  // the INDEX objects, in order
   bool indexImplied = false;          // the last INDEX object is IMPLIED
   uint32_t statusColumn = 0;          // the RowStatus column (RFC 2579), 0 when there is none
+  uint32_t storageColumn = 0;         // the StorageType column (RFC 2579), 0 when there is none
   Oid augmentsOid;                    // AUGMENTS: the entry whose rows this one shares, else empty
 };
 
@@ -84,6 +86,13 @@ struct ScalarDef {
   proto::Value value;
   bool stored = false;       // the value came from the state file or a set, so it is written back
   bool absentUnset = false;  // as for a column
+  bool testAndIncr = false;  // as for a column
+};
+
+// StorageType values (RFC 2579) that bind managers.
+enum StorageTypeValue : uint32_t {
+  STORAGE_PERMANENT = 4,
+  STORAGE_READ_ONLY = 5,
 };
 
 // The zero value of a syntax: 0, empty bytes, or the OID 0.0.
