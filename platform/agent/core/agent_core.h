@@ -193,6 +193,9 @@ class AgentCore {
 
   // journal_replay.cc: whether RECORD fits the state as it is, or why not in *ERROR.
   bool Check(const StateRecord& record, std::string* error) const;
+  // Whether a new entry at OID lies neither inside another entry nor around one: else Get and
+  // GetNext would find two objects at one OID.
+  bool EntryFits(const Oid& oid, std::string* error) const;
   // How one checked record changes the state, at start and after each append.
   void Apply(const StateRecord& record);
   // The entry of OID (its first definition), 0 when none; a row after row of one entry finds it

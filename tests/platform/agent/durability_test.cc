@@ -674,6 +674,20 @@ TEST_F(DurabilityTest, CorruptOrUnreadableStateStopsTheStartAndIsLeftAlone) {
        "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=5 handle=1 creator=0 time=0\n"
        "instance entry=1.3.6.1.4.1.32473.99.1.9.1 index=5 handle=2 creator=0 time=0\n",
        ":3: instance 5 of 1.3.6.1.4.1.32473.99.1.9.1 stated twice"},
+      // Entries nested in each other would put two objects at one OID.
+      {"module VORNEL-VNBEEP-MIB\n"
+       "instance entry=1.3.6.1.4.1.32473.99.7.1 index=5 handle=1 creator=0 time=0\n"
+       "instance entry=1.3.6.1.4.1.32473.99.7.1.2.5 index=1 handle=2 creator=0 time=0\n",
+       ":3: entry 1.3.6.1.4.1.32473.99.7.1.2.5 lies inside entry 1.3.6.1.4.1.32473.99.7.1, so "
+       "that two objects would have one OID"},
+      {"instance entry=1.3.6.1.4.1.32473.99.7.1.2.5 index=1 handle=2 creator=0 time=0\n"
+       "instance entry=1.3.6.1.4.1.32473.99.7.1 index=5 handle=1 creator=0 time=0\n",
+       ":2: entry 1.3.6.1.4.1.32473.99.7.1.2.5 lies inside entry 1.3.6.1.4.1.32473.99.7.1, so "
+       "that two objects would have one OID"},
+      {"module VORNEL-VNBEEP-MIB\n"
+       "instance entry=1.3.6.1.4.1.32473.99.1.9.1.3 index=1 handle=1 creator=0 time=0\n",
+       ":2: entry 1.3.6.1.4.1.32473.99.1.9.1.3 lies inside entry 1.3.6.1.4.1.32473.99.1.9.1, so "
+       "that two objects would have one OID"},
       {"\nmodule NO-SUCH-MIB\n", ":2: cannot load module NO-SUCH-MIB"},
       {"module VORNEL-VNBEEP-MIB\nclient handle=1 id=2 process-handle=3 process=4 thread-handle=5 "
        "thread=6 time=7 flags=8 name=a" +
