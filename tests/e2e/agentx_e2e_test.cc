@@ -634,6 +634,34 @@ TEST_F(AgentxTest, TheBeeperBeepsCountsAndStampsAsItsMibSays) {
   EXPECT_EQ(read(count), 4u);
 }
 
+// Two agents serve one module to one master: the second is refused the subtree while the first
+// has it, asks again every few seconds, and serves once the first stops.
+TEST(AgentxStandbyTest, AStandbyAgentTakesOverOnceTheFirstStops) {
+  TestMaster master;
+  ASSERT_GT(master.pid, 0) << "snmpd did not start";
+  auto options = [&](int volume) {
+    TestAgentOptions o;
+    o.extraArgs = AgentxArgs(master);
+    o.initialState =
+        "module VORNEL-VNBEEP-MIB\nscalar object=" + VOLUME.substr(1, VOLUME.size() - 3) +
+        " syntax=2 number=" + std::to_string(volume) + "\n";
+    return o;
+  };
+  TestAgent first(options(11));
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  TestAgent standby(options(22));
+  ASSERT_TRUE(standby.Running());
+  usleep(500000);  // the standby's session is open and its registration refused
+  EXPECT_EQ(Snmp(master, "snmpget", {VOLUME}).out, VOLUME + " = INTEGER: 11\n");
+  first.Stop();
+  std::string seen;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((seen = Snmp(master, "snmpget", {VOLUME}).out) != VOLUME + " = INTEGER: 22\n" &&
+         std::chrono::steady_clock::now() < end)
+    usleep(100000);
+  EXPECT_EQ(seen, VOLUME + " = INTEGER: 22\n");
+}
+
 // With no master the agent serves its libraries; once a master answers, it joins it.
 TEST(AgentxNoMasterTest, TheAgentServesItsLibrariesAndJoinsAMasterThatComesLater) {
   TestMaster master(false);

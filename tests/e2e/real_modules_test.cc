@@ -354,4 +354,30 @@ TEST_F(RealModulesE2e, SpinLocksAndStorageTypesBindManagers) {
             column(20, "112") + " = INTEGER: 1\n" + column(20, "114") + " = INTEGER: 1\n");
 }
 
+// A served IF-MIB beside a stock snmpd: the agent registers the tables and scalar groups alone,
+// so its other objects reach managers at once, while its ifTable rows wait until snmpd's own
+// ifTable gives way (-I -ifTable, as README and orvu-agentd(8) say).
+TEST_F(RealModulesE2e, ServedIfRowsReachManagersOnceSnmpdsOwnGiveWay) {
+  if (WindowsMode()) GTEST_SKIP() << "the master runs on the POSIX side only";
+  const std::string descr = ".1.3.6.1.2.1.2.2.1.2.4242";
+  const std::string stackLastChange = ".1.3.6.1.2.1.31.1.6.0";
+  for (bool giveWay : {false, true}) {
+    SCOPED_TRACE(giveWay);
+    TestMaster master(false);
+    if (giveWay) master.withoutModules = {"ifTable"};
+    ASSERT_TRUE(master.Start());
+    TestAgentOptions options =
+        Serving({"IF-MIB"}, "module IF-MIB\ninstance entry=" + IF_ENTRY +
+                                " index=4242 handle=1 creator=1 time=0\nvalue handle=1 column=2 "
+                                "syntax=4 bytes=6f72767530\n");
+    options.extraArgs = AgentxArgs(master);
+    TestAgent agent(options);
+    ASSERT_TRUE(agent.Running());
+    ASSERT_TRUE(WaitForSubagent(master, stackLastChange));
+    EXPECT_EQ(Snmp(master, "snmpget", {descr}).out,
+              descr + (giveWay ? " = STRING: \"orvu0\"\n"
+                               : " = No Such Instance currently exists at this OID\n"));
+  }
+}
+
 }  // namespace

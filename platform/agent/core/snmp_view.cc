@@ -17,12 +17,6 @@ bool StartsWith(const Oid& oid, const Oid& prefix) {
   return oid.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), oid.begin());
 }
 
-Oid CommonPrefix(const Oid& a, const Oid& b) {
-  size_t n = 0;
-  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
-  return Oid(a.begin(), a.begin() + static_cast<long>(n));
-}
-
 Oid Append(Oid oid, uint32_t id) {
   oid.push_back(id);
   return oid;
@@ -52,27 +46,19 @@ bool InstanceBefore(const Oid& scalar, const Oid& oid) {
 }  // namespace
 
 std::vector<Oid> AgentCore::SnmpRoots() const {
-  std::map<std::string, Oid> byModule;
+  // A module's scalar groups and tables, no more, so that the master's own objects under the same
+  // prefix stay the master's; a table inside a scalar group is registered as well, so that a
+  // master that serves the table itself refuses it and the agent can say so. An object that only
+  // the state file names is a subtree of its own.
   std::vector<Oid> roots;
-  auto add = [&](const std::string& module, const Oid& oid) {
-    if (module.empty()) {
-      roots.push_back(oid);
-      return;
-    }
-    auto [it, fresh] = byModule.emplace(module, oid);
-    if (!fresh) it->second = CommonPrefix(it->second, oid);
-  };
-  for (const ScalarDef& s : scalars_) add(s.fromMib ? s.module : std::string(), s.oid);
-  for (const EntryDef& e : entries_) add(e.fromMib ? e.module : std::string(), e.oid);
-  for (const auto& [module, oid] : byModule) roots.push_back(oid);
-  // A root inside another one is served by the outer one already.
+  auto parent = [](const Oid& oid) { return Oid(oid.begin(), oid.end() - (oid.size() > 1)); };
+  for (const ScalarDef& s : scalars_) roots.push_back(s.fromMib ? parent(s.oid) : s.oid);
+  for (const EntryDef& e : entries_) roots.push_back(e.fromMib ? parent(e.oid) : e.oid);
   std::sort(roots.begin(), roots.end());
-  std::vector<Oid> outer;
-  for (const Oid& root : roots) {
-    if (root.empty()) continue;
-    if (outer.empty() || !StartsWith(root, outer.back())) outer.push_back(root);
-  }
-  return outer;
+  roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+  roots.erase(std::remove_if(roots.begin(), roots.end(), [](const Oid& r) { return r.empty(); }),
+              roots.end());
+  return roots;
 }
 
 const EntryDef* AgentCore::EntryAbove(const Oid& oid) const {

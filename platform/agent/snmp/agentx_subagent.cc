@@ -16,12 +16,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
 #include "agent/core/up_time.h"
 #include "agent/snmp/agentx_answers.h"
 #include "agent/snmp/agentx_pdu.h"
+#include "agent/snmp/master_modules.h"
 #include "common/faults.h"
 
 namespace orvu::agent {
@@ -39,6 +41,11 @@ constexpr uint8_t AGENTX_PRIORITY = 127;  // the RFC's default
 constexpr size_t AGENTX_READ_CHUNK = 65536;
 // A master that refuses the session is asked again only after this long.
 constexpr int AGENTX_REFUSED_RETRY_MS = 1000;
+// A subtree the master refused (another subagent, or snmpd itself, has it) is asked for again
+// this often, so that a standby agent takes over soon after the one before it stops; the open
+// session's read wakes this often for it.
+constexpr int AGENTX_REGISTER_RETRY_MS = 3000;
+constexpr int AGENTX_DUPLICATE_REGISTRATION = 263;
 
 // Where the master listens: a Unix socket, or a TCP host and port.
 struct MasterAddress {
@@ -61,7 +68,10 @@ struct Session {
   std::string in;
   std::string out;
   PendingSet set;
-  bool saidUnreachable = false;  // once per loss of the master, not per attempt
+  bool saidUnreachable = false;      // once per loss of the master, not per attempt
+  std::vector<Oid> refused;          // subtrees the master did not take, to ask for again
+  std::map<uint32_t, Oid> retrying;  // packet id -> subtree asked for again
+  Clock::time_point nextRetry;
 };
 
 AgentCore* gCore = nullptr;
@@ -199,27 +209,37 @@ void SendOpen() {
   gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
 }
 
+void SendRegister(const Oid& subtree, uint32_t packetId) {
+  std::string& out = gSession.out;
+  size_t start = BeginPacket(&out, AGENTX_REGISTER, gSession.id, 0, packetId);
+  PutU8(&out, 0);
+  PutU8(&out, AGENTX_PRIORITY);
+  PutU8(&out, 0);
+  PutU8(&out, 0);
+  PutOid(&out, subtree);
+  EndPacket(&out, start);
+}
+
 // Registers the next of the agent's subtrees, or opens the session for requests after the last.
 void RegisterNext() {
   if (gSession.registered == gRoots.size()) {
     gSession.phase = Phase::Open;
     gSession.saidUnreachable = false;
-    // From now on the thread only waits for requests: in the read itself, not in a poll first.
+    // From now on the thread only waits for requests: in the read itself, not in a poll first;
+    // while a subtree waits to be asked for again, that read wakes now and then.
     int flags = fcntl(gSession.fd, F_GETFL);
     fcntl(gSession.fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (!gSession.refused.empty()) {
+      timeval wake{AGENTX_REGISTER_RETRY_MS / 1000, 0};
+      setsockopt(gSession.fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
+      gSession.nextRetry = Clock::now() + std::chrono::milliseconds(AGENTX_REGISTER_RETRY_MS);
+    }
     std::lock_guard<std::mutex> lock(gFdLock);
     gOpenFd = gSession.fd;
     return;
   }
-  std::string& out = gSession.out;
   gSession.awaited = gSession.nextPacket++;
-  size_t start = BeginPacket(&out, AGENTX_REGISTER, gSession.id, 0, gSession.awaited);
-  PutU8(&out, 0);
-  PutU8(&out, AGENTX_PRIORITY);
-  PutU8(&out, 0);
-  PutU8(&out, 0);
-  PutOid(&out, gRoots[gSession.registered]);
-  EndPacket(&out, start);
+  SendRegister(gRoots[gSession.registered], gSession.awaited);
   gSession.phase = Phase::Registering;
   gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
 }
@@ -268,6 +288,8 @@ void Connect() {
   gSession.fd = fd;
   gSession.id = 0;
   gSession.registered = 0;
+  gSession.refused.clear();
+  gSession.retrying.clear();
   if (made == 0) {
     SendOpen();
   } else if (errno == EINPROGRESS) {
@@ -280,8 +302,45 @@ void Connect() {
   }
 }
 
+// Asks again for the subtrees the master refused, once their time has come.
+void RetryRefused() {
+  if (gSession.refused.empty() || Clock::now() < gSession.nextRetry) return;
+  for (const Oid& subtree : gSession.refused) {
+    uint32_t packet = gSession.nextPacket++;
+    SendRegister(subtree, packet);
+    gSession.retrying[packet] = subtree;
+  }
+  gSession.refused.clear();
+  gSession.nextRetry = Clock::now() + std::chrono::milliseconds(AGENTX_REGISTER_RETRY_MS);
+}
+
+void Refused(const Oid& subtree, uint16_t error) {
+  std::string why =
+      error == AGENTX_DUPLICATE_REGISTRATION
+          ? "another subagent or the master itself serves it; " + DuplicateAdvice(subtree)
+          : "error " + std::to_string(error);
+  std::fprintf(stderr,
+               "orvu-agentd: the AgentX master did not take the subtree %s (%s); managers do not "
+               "see it through this master until it does, and the agent asks again every %d "
+               "seconds\n",
+               OidText(subtree).c_str(), why.c_str(), AGENTX_REGISTER_RETRY_MS / 1000);
+  gSession.refused.push_back(subtree);
+}
+
 // The master's answer to the Open or the Register the session waits for.
 void TakeResponse(const Pdu& pdu) {
+  auto retried = gSession.retrying.find(pdu.header.packetId);
+  if (retried != gSession.retrying.end()) {
+    Oid subtree = std::move(retried->second);
+    gSession.retrying.erase(retried);
+    if (pdu.error != 0) {
+      gSession.refused.push_back(std::move(subtree));
+      return;
+    }
+    std::fprintf(stderr, "orvu-agentd: the AgentX master took the subtree %s at last\n",
+                 OidText(subtree).c_str());
+    return;
+  }
   if (pdu.header.packetId != gSession.awaited) return;  // a late answer to an earlier session
   if (gSession.phase == Phase::Opening) {
     if (pdu.error != 0) {
@@ -294,12 +353,7 @@ void TakeResponse(const Pdu& pdu) {
     NoteMasterUpTime(pdu.upTime);
     RegisterNext();
   } else if (gSession.phase == Phase::Registering) {
-    if (pdu.error != 0) {
-      std::fprintf(stderr,
-                   "orvu-agentd: the AgentX master did not take the subtree %s (error %u); "
-                   "managers do not see it through this master\n",
-                   OidText(gRoots[gSession.registered]).c_str(), pdu.error);
-    }
+    if (pdu.error != 0) Refused(gRoots[gSession.registered], pdu.error);
     ++gSession.registered;
     RegisterNext();
   }
@@ -410,6 +464,7 @@ void Run() {
       if (gSession.fd >= 0) Flush();
     }
     if (gSession.phase == Phase::Open) {
+      RetryRefused();
       if (Flush() && gSession.fd >= 0 && !gStop.load()) Receive();
       if (gSession.fd >= 0) Flush();
       continue;
