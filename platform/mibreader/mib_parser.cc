@@ -273,7 +273,10 @@ class Parser {
       bool notification = Peek().text == "NOTIFICATION-TYPE"sv;
       Skip();
       if (identity || notification) {
-        definition.notes = NotesToAssignment(identity);
+        auto notes = std::make_shared<ObjectNotes>();
+        notes->moduleIdentity = identity;
+        SkipToAssignment(notes.get());
+        definition.notes = std::move(notes);
       } else {
         SkipToAssignment();
       }
@@ -310,30 +313,10 @@ class Parser {
     return definition;
   }
 
-  // Macro bodies that are named but not interpreted end at the first ::= outside brackets.
-  void SkipToAssignment() {
-    int depth = 0;
-    for (;;) {
-      const Token& token = Peek();
-      if (token.kind == TokenKind::End ||
-          (token.kind == TokenKind::Word && token.text == "END"sv && depth == 0)) {
-        Expected("::=");
-      }
-      if (token.kind == TokenKind::Symbol) {
-        if (token.text == "::="sv && depth == 0) break;
-        if (token.text == "{"sv || token.text == "("sv) ++depth;
-        if ((token.text == "}"sv || token.text == ")"sv) && depth > 0) --depth;
-      }
-      Skip();
-    }
-    Skip();
-  }
-
-  // The same for MODULE-IDENTITY and NOTIFICATION-TYPE, noting the module's DESCRIPTION (the one
-  // before any REVISION) and the notification's OBJECTS on the way.
-  std::shared_ptr<const ObjectNotes> NotesToAssignment(bool identity) {
-    auto notes = std::make_shared<ObjectNotes>();
-    notes->moduleIdentity = identity;
+  // Macro bodies that are named but not interpreted end at the first ::= outside brackets. For
+  // MODULE-IDENTITY and NOTIFICATION-TYPE, *NOTES (when given) gets the module's DESCRIPTION (the
+  // one before any REVISION) and the notification's OBJECTS on the way.
+  void SkipToAssignment(ObjectNotes* notes = nullptr) {
     int depth = 0;
     bool objects = false;     // within OBJECTS { ... }
     std::string_view before;  // the word before, at the outer level
@@ -352,9 +335,9 @@ class Parser {
         }
         if ((token.text == "}"sv || token.text == ")"sv) && depth > 0 && --depth == 0)
           objects = false;
-      } else if (token.kind == TokenKind::Word && objects) {
+      } else if (notes && token.kind == TokenKind::Word && objects) {
         notes->objects.push_back(token.text);
-      } else if (token.kind == TokenKind::Text && identity && !revised &&
+      } else if (notes && token.kind == TokenKind::Text && notes->moduleIdentity && !revised &&
                  before == "DESCRIPTION"sv && notes->description.empty()) {
         notes->description = token.text;
       }
@@ -369,7 +352,6 @@ class Parser {
       Skip();
     }
     Skip();
-    return notes;
   }
 
   // The type takes NAME's text.
