@@ -96,6 +96,20 @@ class AgentxTest : public ::testing::Test {
   std::unique_ptr<TestAgent> agent;
 };
 
+// The master's sysORTable lists each served module with its MODULE-IDENTITY.
+TEST_F(AgentxTest, TheMastersSysOrTableListsTheServedModule) {
+  OasetRun ids = Snmp(master, "snmpwalk", {".1.3.6.1.2.1.1.9.1.2"});
+  OasetRun descriptions = Snmp(master, "snmpwalk", {".1.3.6.1.2.1.1.9.1.3"});
+  size_t at = ids.out.find(" = OID: .1.3.6.1.4.1.32473.99\n");
+  ASSERT_NE(at, std::string::npos) << ids.out;
+  std::string row = ids.out.substr(ids.out.rfind('.', at) + 1, at - ids.out.rfind('.', at) - 1);
+  EXPECT_NE(descriptions.out.find(".1.3.6.1.2.1.1.9.1.3." + row +
+                                  " = STRING: \"Objects of the Vornel VN beeper: its control, its "
+                                  "state and the tones it can play.\"\n"),
+            std::string::npos)
+      << descriptions.out;
+}
+
 TEST_F(AgentxTest, TheReadmeExampleReadsBackAsCounter32) {
   Oaset({"-a" + FREQ, "-i7"});
   Oaset({"-s" + FREQ + ".8.7", "-mc42"});

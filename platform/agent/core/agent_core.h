@@ -69,6 +69,13 @@ enum class SnmpOutcome {
 // What a varbind of an SNMP set does to its row beside its value (RowStatus, RFC 2579).
 enum class RowChange { None, Create, Destroy };
 
+// A served module as the master's sysORTable lists it: its MODULE-IDENTITY's OID and description.
+struct SnmpModule {
+  std::string name;
+  Oid identity;
+  std::string description;
+};
+
 struct SnmpVarBind {
   Oid oid;
   proto::Value value;
@@ -155,6 +162,7 @@ class AgentCore {
   // entry.column.index, in OID order. Roots are the subtrees that hold all of it, one per served
   // module (and one per object that only the state file names).
   std::vector<Oid> SnmpRoots() const;
+  const std::vector<SnmpModule>& SnmpModules() const { return snmpModules_; }
   SnmpOutcome SnmpGet(const Oid& oid, SnmpVarBind* out) const;
   // The first object after OID; false past the last one.
   bool SnmpNext(const Oid& oid, SnmpVarBind* out) const;
@@ -338,7 +346,8 @@ class AgentCore {
   // The instance handle a rewrite under way goes on from.
   std::optional<uint32_t> rewriteFrom_;
   std::vector<std::string> modules_;
-  std::vector<EntryDef> entries_;  // handle = position + 1
+  std::vector<SnmpModule> snmpModules_;  // those with a MODULE-IDENTITY
+  std::vector<EntryDef> entries_;        // handle = position + 1
   std::map<Oid, uint32_t> entryByOid_;
   size_t longestEntry_ = 0;  // sub-identifiers of the longest entry OID
   std::map<uint32_t, std::vector<uint32_t>> rowFamilies_;  // base entry -> it and its AUGMENTS

@@ -220,9 +220,21 @@ void SendRegister(const Oid& subtree, uint32_t packetId) {
   EndPacket(&out, start);
 }
 
+// One sysORTable row per served module; the master's answers need no waiting for.
+void AddAgentCaps() {
+  for (const SnmpModule& module : gCore->SnmpModules()) {
+    std::string& out = gSession.out;
+    size_t start = BeginPacket(&out, AGENTX_ADD_AGENT_CAPS, gSession.id, 0, gSession.nextPacket++);
+    PutOid(&out, module.identity);
+    PutOctets(&out, module.description.data(), module.description.size());
+    EndPacket(&out, start);
+  }
+}
+
 // Registers the next of the agent's subtrees, or opens the session for requests after the last.
 void RegisterNext() {
   if (gSession.registered == gRoots.size()) {
+    AddAgentCaps();
     gSession.phase = Phase::Open;
     gSession.saidUnreachable = false;
     // From now on the thread only waits for requests: in the read itself, not in a poll first;
