@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libssl-dev)
 if [ "${1:-}" != --tool ]; then
   packages+=(man-db groff-base clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind procps time
-    snmpd snmp smitools python3 systemd dpkg-dev
+    snmpd snmp snmptrapd smitools python3 systemd dpkg-dev
     mingw-w64 g++-mingw-w64-i686-posix googletest wine wine32:i386)
 fi
 missing=()

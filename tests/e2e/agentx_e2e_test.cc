@@ -648,6 +648,29 @@ TEST_F(AgentxTest, TheBeeperBeepsCountsAndStampsAsItsMibSays) {
   EXPECT_EQ(read(count), 4u);
 }
 
+// Notifications reach a trap receiver through the master, both as v2c traps and as informs: the
+// sample device's speakerBeeped, with its OBJECTS, after a beep through oaset and through snmpset.
+TEST(AgentxNotifyTest, BeepsReachATrapReceiverAsTrapsAndInforms) {
+  TestTrapReceiver receiver;
+  ASSERT_GT(receiver.pid, 0) << "snmptrapd did not start";
+  TestMaster master(false);
+  master.extraConfig = {"trap2sink " + receiver.address + " public",
+                        "informsink " + receiver.address + " public"};
+  ASSERT_TRUE(master.Start());
+  TestAgentOptions options;
+  options.extraArgs = AgentxArgs(master);
+  TestAgent agent(options);
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  const std::string beeped = ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.32473.99.0.1";
+  OasetRun run = RunOaset(&agent, {"-s" + SCALARS.substr(1) + ".4", "-mi2"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(receiver.WaitFor(SCALARS + ".5.0 = Counter32: 1", 2));
+  ASSERT_EQ(Snmp(master, "snmpset", {SCALARS + ".4.0", "i", "2"}).status, 0);
+  EXPECT_TRUE(receiver.WaitFor(SCALARS + ".5.0 = Counter32: 2", 2));
+  EXPECT_TRUE(receiver.WaitFor(beeped, 4));
+  EXPECT_NE(receiver.Log().find(SCALARS + ".6.0 = Timeticks: "), std::string::npos);
+}
+
 // Two agents serve one module to one master: the second is refused the subtree while the first
 // has it, asks again every few seconds, and serves once the first stops.
 TEST(AgentxStandbyTest, AStandbyAgentTakesOverOnceTheFirstStops) {

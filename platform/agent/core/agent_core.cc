@@ -78,6 +78,7 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
       return false;
     }
     AddModuleObjects(registry, *module, &entries_, &scalars_);
+    FindNotifications(registry, *module);
     for (const mib::Object& object : module->objects) {
       if (object.notes && object.notes->moduleIdentity) {
         snmpModules_.push_back({name, object.oid, SysOrText(object.notes->description)});

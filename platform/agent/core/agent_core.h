@@ -76,6 +76,13 @@ struct SnmpModule {
   std::string description;
 };
 
+// A NOTIFICATION-TYPE of a served module and the OIDs of its OBJECTS.
+struct NotificationDef {
+  std::string name;
+  Oid oid;
+  std::vector<Oid> objects;
+};
+
 struct SnmpVarBind {
   Oid oid;
   proto::Value value;
@@ -146,6 +153,11 @@ class AgentCore {
   // True when the client held an instance snapshot, which is now gone.
   bool Disconnect(const ClientContext& client);
   size_t ConnectedClients() const { return clients_.size(); }
+
+  // notifications.cc: queues the notification NAME of a served module for the master, its
+  // OBJECTS read at INDEX (scalars at .0); false with *WHY when there is no such notification or
+  // one of its objects is not there.
+  bool Notify(const std::string& name, const Oid& index, std::string* why);
 
   // beeper_device.cc: the sample module's device. The milliseconds until a scheduled beep is due
   // (-1: none), for the event loop's wait, and the beeps that are due, played.
@@ -338,9 +350,19 @@ class AgentCore {
   bool DeviceColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
                     proto::Value* value) const;
 
+  // notifications.cc: the notifications of MODULE, at start; ifOperStatus as a change will find
+  // it before it is applied and after, for linkDown and linkUp (RFC 2863).
+  void FindNotifications(const mib::Registry& registry, const mib::Module& module);
+  void LinksBefore(const std::vector<StateRecord>& records);
+  void LinksAfter();
+
   AgentOptions options_;
   StateJournal journal_;
   BeeperState beeper_;
+  std::vector<NotificationDef> notifications_;
+  uint32_t ifEntry_ = 0;  // IF-MIB's ifEntry, when it is served
+  uint32_t ifOperStatusColumn_ = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> linkChanges_;  // instance, ifOperStatus before
   // The start-up rewrite found no room: no change goes in before it is done.
   bool rewritePending_ = false;
   // The instance handle a rewrite under way goes on from.

@@ -70,6 +70,8 @@ void AgentCore::DeviceWoken() {
 void AgentCore::Beep() {
   if (beeper_.beepCount != BEEPER_NONE) ++scalars_[beeper_.beepCount].value.number;
   if (beeper_.lastBeep != BEEPER_NONE) scalars_[beeper_.lastBeep].value.number = UpTimeTicks();
+  std::string why;
+  Notify("speakerBeeped", {}, &why);
 }
 
 void AgentCore::DeviceAfter(const std::vector<StateRecord>& records) {

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <thread>
 
+#include "agent/core/notifications.h"
 #include "agent/core/up_time.h"
 #include "agent/snmp/agentx_answers.h"
 #include "agent/snmp/agentx_pdu.h"
@@ -46,6 +47,9 @@ constexpr int AGENTX_REFUSED_RETRY_MS = 1000;
 // session's read wakes this often for it.
 constexpr int AGENTX_REGISTER_RETRY_MS = 3000;
 constexpr int AGENTX_DUPLICATE_REGISTRATION = 263;
+// The open session's read wakes this often to send the notifications that the agent's own loop
+// queued (those of SNMP sets go out right after their answer).
+constexpr int AGENTX_NOTIFY_WAKE_MS = 100;
 
 // Where the master listens: a Unix socket, or a TCP host and port.
 struct MasterAddress {
@@ -241,11 +245,9 @@ void RegisterNext() {
     // while a subtree waits to be asked for again, that read wakes now and then.
     int flags = fcntl(gSession.fd, F_GETFL);
     fcntl(gSession.fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (!gSession.refused.empty()) {
-      timeval wake{AGENTX_REGISTER_RETRY_MS / 1000, 0};
-      setsockopt(gSession.fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
-      gSession.nextRetry = Clock::now() + std::chrono::milliseconds(AGENTX_REGISTER_RETRY_MS);
-    }
+    timeval wake{0, AGENTX_NOTIFY_WAKE_MS * 1000};
+    setsockopt(gSession.fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
+    gSession.nextRetry = Clock::now() + std::chrono::milliseconds(AGENTX_REGISTER_RETRY_MS);
     std::lock_guard<std::mutex> lock(gFdLock);
     gOpenFd = gSession.fd;
     return;
@@ -311,6 +313,18 @@ void Connect() {
     std::string why = std::strerror(errno);
     CloseSession();
     SaidUnreachable(why);
+  }
+}
+
+// Sends the notifications queued since the last time, each an AgentX Notify.
+void SendNotifications() {
+  std::vector<SnmpVarBind> varbinds;
+  while (TakeNotification(&varbinds)) {
+    std::string& out = gSession.out;
+    size_t start = BeginPacket(&out, AGENTX_NOTIFY, gSession.id, 0, gSession.nextPacket++);
+    for (const SnmpVarBind& vb : varbinds)
+      PutVarBind(&out, TypeOfValue(vb.value), vb.oid, vb.value);
+    EndPacket(&out, start);
   }
 }
 
@@ -477,7 +491,9 @@ void Run() {
     }
     if (gSession.phase == Phase::Open) {
       RetryRefused();
+      SendNotifications();
       if (Flush() && gSession.fd >= 0 && !gStop.load()) Receive();
+      SendNotifications();
       if (gSession.fd >= 0) Flush();
       continue;
     }
@@ -513,6 +529,7 @@ bool StartSubagent(AgentCore* core, const std::string& address, std::string* err
   }
   gCore = core;
   gRoots = core->SnmpRoots();
+  EnableNotifications();
   if (pipe2(gWake, O_CLOEXEC | O_NONBLOCK) != 0) {
     *error = std::string("cannot make the subagent's wake pipe: ") + std::strerror(errno);
     return false;
