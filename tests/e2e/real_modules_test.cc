@@ -380,4 +380,35 @@ TEST_F(RealModulesE2e, ServedIfRowsReachManagersOnceSnmpdsOwnGiveWay) {
   }
 }
 
+// A served ifOperStatus that goes down sends linkDown, and one that comes back linkUp, through
+// the master to its trap sink, with ifIndex, ifAdminStatus and ifOperStatus (RFC 2863).
+TEST_F(RealModulesE2e, AServedIfOperStatusSendsLinkDownAndLinkUp) {
+  if (WindowsMode()) GTEST_SKIP() << "the master runs on the POSIX side only";
+  TestTrapReceiver receiver;
+  ASSERT_GT(receiver.pid, 0) << "snmptrapd did not start";
+  TestMaster master(false);
+  master.withoutModules = {"ifTable"};
+  master.extraConfig = {"trap2sink " + receiver.address + " public"};
+  ASSERT_TRUE(master.Start());
+  TestAgentOptions options =
+      Serving({"IF-MIB"}, "module IF-MIB\ninstance entry=" + IF_ENTRY +
+                              " index=4242 handle=1 creator=1 time=0\nvalue handle=1 column=8 "
+                              "syntax=2 number=1\n");
+  options.extraArgs = AgentxArgs(master);
+  TestAgent agent(options);
+  ASSERT_TRUE(agent.Running());
+  const std::string operStatus = "." + IF_ENTRY + ".8.4242";
+  ASSERT_TRUE(WaitForSubagent(master, operStatus));
+  const std::string trapOid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.6.3.1.1.5.";
+  OasetRun run = Run(agent, {"-s" + IF_ENTRY + ".8.4242", "-mi2"});
+  ASSERT_EQ(run.out.find("FAILED"), std::string::npos) << run.out;
+  EXPECT_EQ(Snmp(master, "snmpget", {operStatus}).out, operStatus + " = INTEGER: 2\n");
+  EXPECT_TRUE(receiver.WaitFor(trapOid + "3"));
+  EXPECT_NE(receiver.Log().find("." + IF_ENTRY + ".1.4242 = INTEGER: 4242"), std::string::npos)
+      << receiver.Log();
+  run = Run(agent, {"-s" + IF_ENTRY + ".8.4242", "-mi1"});
+  ASSERT_EQ(run.out.find("FAILED"), std::string::npos) << run.out;
+  EXPECT_TRUE(receiver.WaitFor(trapOid + "4"));
+}
+
 }  // namespace
