@@ -42,6 +42,8 @@ enum class Op : uint32_t {
   // The first request of a TCP peer: its nonce, which the agent answers with its own nonce and
   // its proof (proof.h); the registration that follows carries the client's proof.
   Challenge = 15,
+  // A notification that a served module defines, its OBJECTS read at an index, for the master.
+  Notify = 17,
 };
 
 using orvu::KindOfSyntax;
@@ -98,6 +100,7 @@ struct Request {
   uint32_t context = 0;
   std::vector<uint32_t> oid;      // entry OID or object OID
   std::vector<uint32_t> index;    // instance OID
+  std::string notification;       // Notify: the NOTIFICATION-TYPE's name
   Value value;                    // SetData
   uint32_t position = 0;          // EnumInstances: first record wanted, counting from 0
   uint32_t count = 0;             // EnumInstances: records wanted; GetDataHandle: rows ahead

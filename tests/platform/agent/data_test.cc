@@ -4,6 +4,7 @@
 
 #include "framework_fixture.h"
 #include "protocol/agent_errors.h"
+#include "snmp_master.h"
 
 namespace orvu::test {
 namespace {
@@ -399,6 +400,25 @@ TEST_F(DataTest, RowsOfEveryShapeReadAsStoredPageAfterPage) {
       Release(&oid, &value);
     }
   }
+}
+
+// A client sends a notification that a served module defines: the agent fills its OBJECTS and the
+// master sends it on to its trap sink.
+TEST_F(DataTest, AClientSendsANotificationThatAServedModuleDefines) {
+  TestTrapReceiver receiver;
+  ASSERT_GT(receiver.pid, 0) << "snmptrapd did not start";
+  TestMaster master(false);
+  master.extraConfig = {"trap2sink " + receiver.address + " public"};
+  ASSERT_TRUE(master.Start());
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--agentx", master.agentxSocket}));
+  AgentHandle agent = Connect();
+  TestOid none{};
+  EXPECT_EQ(AgentSendNotification(agent, "speakerBeeped", none.Ptr()), 1) << LastErrorText();
+  EXPECT_TRUE(receiver.WaitFor(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.32473.99.0.1"));
+  EXPECT_NE(receiver.Log().find(".1.3.6.1.4.1.32473.99.1.5.0 = Counter32: 0"), std::string::npos);
+  EXPECT_EQ(AgentSendNotification(agent, "noSuchNotification", none.Ptr()), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_SUCH_OBJECT);
+  EXPECT_EQ(LastErrorText(), "no served module defines the notification noSuchNotification");
 }
 
 TEST_F(DataTest, FreeValueReleasesOnlyWhatTheLibraryAttached) {
