@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libssl-dev libyaml-cpp-dev nlohmann-json3-dev)
 if [ "${1:-}" != --tool ]; then
   packages+=(man-db groff-base clang libclang-rt-14-dev libgtest-dev libgmock-dev valgrind procps time
-    snmpd snmp smitools python3 systemd dpkg-dev ansible-core openssh-server openssh-client
+    snmpd snmp smitools python3 systemd dpkg-dev snmptrapd ansible-core openssh-server openssh-client
     lintian file adduser binutils
     mingw-w64 g++-mingw-w64-i686-posix googletest wine wine32:i386)
 fi

@@ -74,6 +74,14 @@ class Labels {
   std::shared_ptr<const Map> map_;
 };
 
+// What a MODULE-IDENTITY or a NOTIFICATION-TYPE says beyond its OID; few objects have it, so it
+// lives apart.
+struct ObjectNotes {
+  bool moduleIdentity = false;
+  std::string description;           // MODULE-IDENTITY: the module's DESCRIPTION
+  std::vector<std::string> objects;  // NOTIFICATION-TYPE: its OBJECTS, in order
+};
+
 struct Object {
   std::string name;  // the module is the one whose objects hold this one
   std::vector<uint32_t> oid;
@@ -88,6 +96,7 @@ struct Object {
   std::string typeName;  // the textual convention or type named by SYNTAX, empty for a base type
   std::vector<Range> ranges;  // allowed values, e.g. (1..10 | 20); empty when unconstrained
   std::vector<Range> sizes;   // allowed lengths, e.g. (SIZE (0..255)); empty when unconstrained
+  std::shared_ptr<const ObjectNotes> notes;  // MODULE-IDENTITY and NOTIFICATION-TYPE only
 };
 
 // A type a module defines (TEXTUAL-CONVENTION or type assignment), reduced to its base syntax.

@@ -69,8 +69,9 @@ struct ParsedDefinition {
   // Apart and shared, so that definitions without one stay small and equal ones are kept once.
   std::shared_ptr<const ParsedSyntax> syntax;
   Position syntaxPosition;
-  std::unique_ptr<ParsedRow> row;           // an entry's INDEX or AUGMENTS
-  std::unique_ptr<ParsedDefault> defaults;  // DEFVAL
+  std::unique_ptr<ParsedRow> row;            // an entry's INDEX or AUGMENTS
+  std::unique_ptr<ParsedDefault> defaults;   // DEFVAL
+  std::shared_ptr<const ObjectNotes> notes;  // MODULE-IDENTITY, NOTIFICATION-TYPE
 };
 
 struct ParsedImport {

@@ -269,8 +269,17 @@ class Parser {
       module->definitions.push_back(ParseTrapType(&name));
     } else if (Peek().kind == TokenKind::Word && SkippedMacros().count(Peek().text)) {
       ParsedDefinition definition = Start(&name, KindOfMacro(Peek().text));
+      bool identity = Peek().text == "MODULE-IDENTITY"sv;
+      bool notification = Peek().text == "NOTIFICATION-TYPE"sv;
       Skip();
-      SkipToAssignment();
+      if (identity || notification) {
+        auto notes = std::make_shared<ObjectNotes>();
+        notes->moduleIdentity = identity;
+        SkipToAssignment(notes.get());
+        definition.notes = std::move(notes);
+      } else {
+        SkipToAssignment();
+      }
       definition.oid = ParseOidValue();
       module->definitions.push_back(std::move(definition));
     } else {
@@ -304,9 +313,14 @@ class Parser {
     return definition;
   }
 
-  // Macro bodies that are named but not interpreted end at the first ::= outside brackets.
-  void SkipToAssignment() {
+  // Macro bodies that are named but not interpreted end at the first ::= outside brackets. For
+  // MODULE-IDENTITY and NOTIFICATION-TYPE, *NOTES (when given) gets the module's DESCRIPTION (the
+  // one before any REVISION) and the notification's OBJECTS on the way.
+  void SkipToAssignment(ObjectNotes* notes = nullptr) {
     int depth = 0;
+    bool objects = false;     // within OBJECTS { ... }
+    std::string_view before;  // the word before, at the outer level
+    bool revised = false;
     for (;;) {
       const Token& token = Peek();
       if (token.kind == TokenKind::End ||
@@ -315,8 +329,25 @@ class Parser {
       }
       if (token.kind == TokenKind::Symbol) {
         if (token.text == "::="sv && depth == 0) break;
-        if (token.text == "{"sv || token.text == "("sv) ++depth;
-        if ((token.text == "}"sv || token.text == ")"sv) && depth > 0) --depth;
+        if (token.text == "{"sv || token.text == "("sv) {
+          objects = depth == 0 && before == "OBJECTS"sv;
+          ++depth;
+        }
+        if ((token.text == "}"sv || token.text == ")"sv) && depth > 0 && --depth == 0)
+          objects = false;
+      } else if (notes && token.kind == TokenKind::Word && objects) {
+        notes->objects.push_back(token.text);
+      } else if (notes && token.kind == TokenKind::Text && notes->moduleIdentity && !revised &&
+                 before == "DESCRIPTION"sv && notes->description.empty()) {
+        notes->description = token.text;
+      }
+      if (depth == 0 && token.kind == TokenKind::Word) {
+        if (token.text == "REVISION"sv) revised = true;
+        before = token.text == "OBJECTS"sv       ? "OBJECTS"sv
+                 : token.text == "DESCRIPTION"sv ? "DESCRIPTION"sv
+                                                 : ""sv;
+      } else if (token.kind != TokenKind::Symbol || token.text != "{"sv) {
+        before = ""sv;
       }
       Skip();
     }

@@ -319,6 +319,7 @@ class Resolver {
       Object& object = module_->objects[i];
       object.name = definition.name;
       object.kind = definition.kind;
+      object.notes = definition.notes;
       if (definition.isObjectType) {
         ResolvedSyntax syntax = Syntax(*definition.syntax, definition.syntaxPosition, 0);
         isBits[i] = syntax.isBits;

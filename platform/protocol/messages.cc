@@ -141,6 +141,10 @@ bool RequestFields(F& f, Q& request) {
       f(request.count);
       return true;
     case Op::GetData: f(request.dataHandle); return true;
+    case Op::Notify:
+      f(request.notification);
+      f(request.index);
+      return true;
     case Op::SetData:
       f(request.context);
       f(request.dataHandle);
@@ -185,6 +189,7 @@ void ReplyFields(F& f, Op op, P& reply) {
     case Op::ApplyChanges: f(reply.generation); break;
     case Op::EnableInstance:
     case Op::RemoveInstance:
+    case Op::Notify:
     case Op::Unregister: break;
   }
 }

@@ -49,6 +49,8 @@ enum class Op : uint32_t {
   Challenge = 15,
   // A change set: creations, removals and writes, applied whole or refused whole.
   ApplyChanges = 16,
+  // A notification that a served module defines, its OBJECTS read at an index, for the master.
+  Notify = 17,
 };
 
 // The body bytes the agent takes for a request of operation code OP.
@@ -123,6 +125,7 @@ struct Request {
   uint32_t context = 0;
   std::vector<uint32_t> oid;      // entry OID or object OID
   std::vector<uint32_t> index;    // instance OID
+  std::string notification;       // Notify: the NOTIFICATION-TYPE's name
   Value value;                    // SetData
   uint32_t position = 0;          // EnumInstances: first record wanted, counting from 0
   uint32_t count = 0;             // EnumInstances: records wanted; GetDataHandle: rows ahead

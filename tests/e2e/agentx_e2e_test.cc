@@ -101,11 +101,31 @@ class AgentxTest : public ::testing::Test {
   std::unique_ptr<TestAgent> agent;
 };
 
+// The master's sysORTable lists each served module with its MODULE-IDENTITY.
+TEST_F(AgentxTest, TheMastersSysOrTableListsTheServedModule) {
+  OasetRun ids = Snmp(master, "snmpwalk", {".1.3.6.1.2.1.1.9.1.2"});
+  OasetRun descriptions = Snmp(master, "snmpwalk", {".1.3.6.1.2.1.1.9.1.3"});
+  size_t at = ids.out.find(" = OID: .1.3.6.1.4.1.32473.99\n");
+  ASSERT_NE(at, std::string::npos) << ids.out;
+  std::string row = ids.out.substr(ids.out.rfind('.', at) + 1, at - ids.out.rfind('.', at) - 1);
+  EXPECT_NE(descriptions.out.find(".1.3.6.1.2.1.1.9.1.3." + row +
+                                  " = STRING: \"Objects of the Vornel VN beeper: its control, its "
+                                  "state and the tones it can play.\"\n"),
+            std::string::npos)
+      << descriptions.out;
+}
+
 TEST_F(AgentxTest, TheReadmeExampleReadsBackAsCounter32) {
   Oaset({"-a" + FREQ, "-i7"});
   Oaset({"-s" + FREQ + ".8.7", "-mc42"});
   EXPECT_EQ(Get({".1.3.6.1.4.1.32473.99.1.9.1.8.7"}),
             ".1.3.6.1.4.1.32473.99.1.9.1.8.7 = Counter32: 42\n");
+  // Read-only objects move when the agent's clients write them; managers may only read them.
+  Oaset({"-s" + FREQ + ".16.7", "-mt1234", "-s" + SCALARS.substr(1) + ".5", "-mc3"});
+  EXPECT_EQ(Get({Leaf(FREQ, 16, "7"), SCALARS + ".5.0"}), Leaf(FREQ, 16, "7") +
+                                                              " = Timeticks: (1234) 0:00:12.34\n" +
+                                                              SCALARS + ".5.0 = Counter32: 3\n");
+  EXPECT_EQ(Set({Leaf(FREQ, 16, "7"), "t", "1"}).err, Refusal(NOT_WRITABLE, Leaf(FREQ, 16, "7")));
 }
 
 // Every -m type letter, written by oaset, read by snmpget with the SNMP type the letter means.
@@ -266,11 +286,12 @@ TEST_F(AgentxTest, ADestroyThatCannotBeStoredLeavesTheRow) {
   OasetRun destroy = Set({status, "i", "6"});
   EXPECT_NE(destroy.status, 0);
   EXPECT_NE(destroy.err.find("commitFailed"), std::string::npos) << destroy.err;
-  EXPECT_EQ(Get({status}), status + " = INTEGER: 1\n");
+  // The row lacks its needed column: notReady(3), as before the destroy.
+  EXPECT_EQ(Get({status}), status + " = INTEGER: 3\n");
   agent->Kill9();
   ASSERT_TRUE(agent->Start());
   ASSERT_TRUE(WaitForSubagent(master, VOLUME));
-  EXPECT_EQ(Get({status}), status + " = INTEGER: 1\n");
+  EXPECT_EQ(Get({status}), status + " = INTEGER: 3\n");
   destroy = Set({status, "i", "6"});
   EXPECT_EQ(destroy.status, 0) << destroy.err;
   EXPECT_EQ(Get({status}), status + " = No Such Instance currently exists at this OID\n");
@@ -393,12 +414,14 @@ TEST_F(AgentxTest, StateFileValuesReachTheManagerWithAType) {
                 " = Hex-STRING: 0A 00 \n");
 }
 
-// OBJECT IDENTIFIER values that SNMP cannot carry, planted in a state file: the agent starts with
-// them and oaset lists them, while SNMP reads step over them and every walk runs to its end.
+// OBJECT IDENTIFIER values that SNMP cannot carry and a value longer than any SNMP message,
+// planted in a state file: the agent starts with them and oaset lists them, while SNMP reads step
+// over them and every walk runs to its end.
 TEST_F(AgentxTest, ValuesSnmpCannotCarryLeaveEveryWalkWhole) {
   std::string tooLong = "1.3";
   for (int i = 2; i <= 128; ++i) tooLong += "." + std::to_string(i);
-  const std::vector<std::string> planted = {tooLong, "1", "3.3", "1.99", "2.4294967216"};
+  const std::vector<std::string> planted = {tooLong,        "1",           "3.3", "1.99",
+                                            "2.2147483568", "2.4294967215"};
   std::string state = "module VORNEL-VNBEEP-MIB\n";
   for (size_t i = 0; i <= planted.size(); ++i) {
     std::string n = std::to_string(i + 1);
@@ -407,6 +430,7 @@ TEST_F(AgentxTest, ValuesSnmpCannotCarryLeaveEveryWalkWhole) {
              " column=6 syntax=6 oid=" + (i < planted.size() ? planted[i] : std::string("1.3.6")) +
              "\n";
   }
+  state += "value handle=1 column=11 syntax=68 bytes=" + std::string(200000, 'a') + "\n";
   state += "instance entry=" + ALIAS + " index=3.1.3.6.98 handle=9 creator=1 time=0\n";
   agent.reset();
   StartAgent(state);
@@ -419,25 +443,46 @@ TEST_F(AgentxTest, ValuesSnmpCannotCarryLeaveEveryWalkWhole) {
        ++start) {
     waveforms += walk.out.substr(start, walk.out.find('\n', start) - start + 1);
   }
-  EXPECT_EQ(waveforms, Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+  EXPECT_EQ(waveforms, Leaf(FREQ, 6, "7") + " = OID: .1.3.6\n");
+  EXPECT_EQ(walk.out.find(Leaf(FREQ, 11, "1") + " "), std::string::npos);
   // Every row's other columns, and the tables after this one, are there.
   EXPECT_NE(walk.out.find(Leaf(FREQ, 16, "5") + " = Timeticks"), std::string::npos);
   const std::string last = Leaf(ALIAS, 3, "3.1.3.6.98") + " = INTEGER: 1\n";
   ASSERT_GE(walk.out.size(), last.size());
   EXPECT_EQ(walk.out.substr(walk.out.size() - last.size()), last);
 
-  OasetRun get = Snmp(master, "snmpget", {Leaf(FREQ, 6, "3"), Leaf(FREQ, 6, "6")});
-  EXPECT_EQ(get.out, Leaf(FREQ, 6, "3") + " = No Such Instance currently exists at this OID\n" +
-                         Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+  const std::string none = " = No Such Instance currently exists at this OID\n";
+  OasetRun get =
+      Snmp(master, "snmpget", {Leaf(FREQ, 6, "3"), Leaf(FREQ, 6, "7"), Leaf(FREQ, 11, "1")});
+  EXPECT_EQ(get.out, Leaf(FREQ, 6, "3") + none + Leaf(FREQ, 6, "7") + " = OID: .1.3.6\n" +
+                         Leaf(FREQ, 11, "1") + none);
   EXPECT_EQ(Snmp(master, "snmpgetnext", {Leaf(FREQ, 6, "1")}).out,
-            Leaf(FREQ, 6, "6") + " = OID: .1.3.6\n");
+            Leaf(FREQ, 6, "7") + " = OID: .1.3.6\n");
 
   // Nothing is lost: oaset still lists them, and a manager may write a good value over one.
   std::vector<std::string> lines = Listing(FREQ);
-  ASSERT_EQ(lines.size(), 16u * 6);
+  ASSERT_EQ(lines.size(), 16u * 7);
   EXPECT_EQ(lines[16 * 2 + 5], "6: " + FREQ + ".6.3 **** (oid) 3.3");
   ASSERT_EQ(Set({Leaf(FREQ, 6, "3"), "o", ".1.3.6.1"}).status, 0);
   EXPECT_EQ(Get({Leaf(FREQ, 6, "3")}), Leaf(FREQ, 6, "3") + " = OID: .1.3.6.1\n");
+}
+
+// A value SNMP carries but no message over UDP does: a Get or GetNext that reaches it is answered
+// tooBig at once, which net-snmp's master passes on as genError, where without it the manager
+// waited in vain and the master dropped the session.
+TEST_F(AgentxTest, AnAnswerNoDatagramHoldsIsRefusedAtOnce) {
+  agent.reset();
+  StartAgent("module VORNEL-VNBEEP-MIB\ninstance entry=" + FREQ +
+             " index=1 handle=1 creator=1 time=0\nvalue handle=1 column=11 syntax=68 bytes=" +
+             std::string(2 * 65535, 'a') + "\n");
+  const std::string refused = "Reason: (genError) A general failure occured\nFailed object: ";
+  OasetRun get = Snmp(master, "snmpget", {Leaf(FREQ, 11, "1")});
+  EXPECT_EQ(get.out, "");
+  EXPECT_EQ(get.err, "Error in packet\n" + refused + Leaf(FREQ, 11, "1") + "\n\n");
+  OasetRun next = Snmp(master, "snmpgetnext", {Leaf(FREQ, 10, "1")});
+  EXPECT_EQ(next.out, "");
+  EXPECT_EQ(next.err, "Error in packet.\n" + refused + Leaf(FREQ, 10, "1") + "\n\n");
+  EXPECT_EQ(Get({Leaf(FREQ, 10, "1")}), Leaf(FREQ, 10, "1") + " = Timeticks: (25) 0:00:00.25\n");
 }
 
 // Every index form that oaset -a accepts decodes alike in oaset's listing and in net-snmp's tools;
@@ -537,9 +582,18 @@ TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
   EXPECT_EQ(Get({status("3")}), status("3") + " = No Such Instance currently exists at this OID\n");
   EXPECT_EQ(Set({status("2"), "i", "4"}).err, Refusal(inconsistent, status("2")));
   EXPECT_EQ(Set({tone("0"), "i", "7", status("0"), "i", "4"}).err, Refusal(NO_CREATION, tone("0")));
+  // A column of a row that is not there (RFC 3416 4.2.5): the value's own faults first, then
+  // inconsistentName where the RowStatus column could make the row, noCreation where nothing can.
+  EXPECT_EQ(Set({tone("8"), "s", "x"}).err, Refusal(WRONG_TYPE, tone("8")));
+  EXPECT_EQ(Set({tone("8"), "i", "0"}).err, Refusal(WRONG_VALUE, tone("8")));
+  EXPECT_EQ(Set({tone("8"), "i", "7"}).err,
+            Refusal("inconsistentName (That object can not currently be created)", tone("8")));
+  EXPECT_EQ(Set({Leaf(FREQ, 3, "9"), "s", "x"}).err, Refusal(WRONG_TYPE, Leaf(FREQ, 3, "9")));
+  EXPECT_EQ(Set({Leaf(FREQ, 3, "9"), "i", "440"}).err, Refusal(NO_CREATION, Leaf(FREQ, 3, "9")));
   // createAndWait: notReady until the tone is set, then notInService; active only then.
   ASSERT_EQ(Set({status("2"), "i", "5"}).status, 0);
   statusIs("2", 3);
+  EXPECT_EQ(Get({tone("2")}), tone("2") + " = No Such Instance currently exists at this OID\n");
   EXPECT_EQ(Set({status("2"), "i", "1"}).err, Refusal(inconsistent, status("2")));
   EXPECT_EQ(Set({status("2"), "i", "2"}).err, Refusal(inconsistent, status("2")));
   ASSERT_EQ(Set({tone("2"), "i", "9"}).status, 0);
@@ -552,8 +606,11 @@ TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
   EXPECT_EQ(Set({status("1"), "i", "4"}).err, Refusal(inconsistent, status("1")));
   EXPECT_EQ(Set({status("1"), "i", "3"}).err, Refusal(WRONG_VALUE, status("1")));
   EXPECT_EQ(Set({status("9"), "i", "1"}).err, Refusal(inconsistent, status("9")));
-  // A row made by oaset is active.
+  // A row made by oaset is notReady too until its tone is written, by oaset or a manager.
   Oaset({"-a" + SCHEDULE, "-i5"});
+  statusIs("5", 3);
+  EXPECT_EQ(Set({status("5"), "i", "1"}).err, Refusal(inconsistent, status("5")));
+  Oaset({"-s" + tone("5").substr(1), "-mi3"});
   statusIs("5", 1);
   // destroy empties the table, for SNMP and for oaset alike; destroying nothing is no error.
   OasetRun destroy = Set(
@@ -563,6 +620,116 @@ TEST_F(AgentxTest, RowStatusRowsLiveAndDieBySnmpset) {
             "." + SCHEDULE + " = No Such Object available on this agent at this OID\n");
   OasetRun listed = RunOaset(agent.get(), {"-e" + SCHEDULE});
   EXPECT_NE(listed.out.find("\n\n  None.\n"), std::string::npos) << listed.out;
+}
+
+// The number in "... = Timeticks: (N) ..." or "... = Counter32: N".
+uint32_t Number(const std::string& line) {
+  size_t at = line.find('(');
+  if (at == std::string::npos) at = line.rfind(' ');
+  if (at == std::string::npos || line.find_first_of("0123456789", at) != at + 1) {
+    ADD_FAILURE() << "no number in " << line;
+    return 0;
+  }
+  return static_cast<uint32_t>(std::stoul(line.substr(at + 1)));
+}
+
+// The sample device: a beep, written by a manager or by oaset, counts and stamps speakerLastBeep;
+// a schedule row beeps once its delay has passed, if it is still active then; a changed tone row
+// stamps speakerFreqLastChange. TimeStamps are in the master's sysUpTime.
+TEST_F(AgentxTest, TheBeeperBeepsCountsAndStampsAsItsMibSays) {
+  const std::string upTime = ".1.3.6.1.2.1.1.3.0";
+  const std::string count = SCALARS + ".5.0";
+  const std::string lastBeep = SCALARS + ".6.0";
+  auto read = [&](const std::string& oid) { return Number(Get({oid})); };
+  auto waitForCount = [&](uint32_t n) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (read(count) < n && std::chrono::steady_clock::now() < end) usleep(20000);
+    return read(count);
+  };
+  // A stamp tells a change from none only once sysUpTime has left 0.
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (read(upTime) == 0 && std::chrono::steady_clock::now() < end) usleep(20000);
+
+  Oaset({"-a" + FREQ, "-i7"});
+  Oaset({"-a" + FREQ, "-i8"});
+  Oaset({"-s" + FREQ + ".3.7", "-mi880"});
+  uint32_t changed = read(Leaf(FREQ, 16, "7"));
+  EXPECT_GT(changed, 0u);
+  EXPECT_LE(changed, read(upTime));
+  EXPECT_EQ(read(Leaf(FREQ, 16, "8")), 0u);
+
+  EXPECT_EQ(read(count), 0u);
+  ASSERT_EQ(Set({SCALARS + ".4.0", "i", "2"}).status, 0);
+  EXPECT_EQ(read(count), 1u);
+  uint32_t beep = read(lastBeep);
+  EXPECT_GE(beep, changed);
+  EXPECT_LE(beep, read(upTime));
+  Oaset({"-s" + SCALARS.substr(1) + ".4", "-mi2"});
+  EXPECT_EQ(read(count), 2u);
+
+  auto status = [](const std::string& index) { return Leaf(SCHEDULE, 4, index); };
+  auto tone = [](const std::string& index) { return Leaf(SCHEDULE, 2, index); };
+  auto delay = [](const std::string& index) { return Leaf(SCHEDULE, 3, index); };
+  ASSERT_EQ(Set({tone("1"), "i", "7", status("1"), "i", "4"}).status, 0);
+  EXPECT_EQ(waitForCount(3), 3u);
+  // Row 2 would play before row 3, but it is paused first; one created to wait never plays.
+  ASSERT_EQ(Set({tone("2"), "i", "7", delay("2"), "t", "50", status("2"), "i", "4"}).status, 0);
+  ASSERT_EQ(Set({status("2"), "i", "2"}).status, 0);
+  ASSERT_EQ(Set({tone("4"), "i", "7", status("4"), "i", "5"}).status, 0);
+  ASSERT_EQ(Set({tone("3"), "i", "7", delay("3"), "t", "100", status("3"), "i", "4"}).status, 0);
+  EXPECT_EQ(waitForCount(4), 4u);
+  EXPECT_EQ(read(count), 4u);
+}
+
+// Notifications reach a trap receiver through the master, both as v2c traps and as informs: the
+// sample device's speakerBeeped, with its OBJECTS, after a beep through oaset and through snmpset.
+TEST(AgentxNotifyTest, BeepsReachATrapReceiverAsTrapsAndInforms) {
+  TestTrapReceiver receiver;
+  ASSERT_GT(receiver.pid, 0) << "snmptrapd did not start";
+  TestMaster master(false);
+  master.extraConfig = {"trap2sink " + receiver.address + " public",
+                        "informsink " + receiver.address + " public"};
+  ASSERT_TRUE(master.Start());
+  TestAgentOptions options;
+  options.extraArgs = AgentxArgs(master);
+  TestAgent agent(options);
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  const std::string beeped = ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.32473.99.0.1";
+  OasetRun run = RunOaset(&agent, {"-s" + SCALARS.substr(1) + ".4", "-mi2"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(receiver.WaitFor(SCALARS + ".5.0 = Counter32: 1", 2));
+  ASSERT_EQ(Snmp(master, "snmpset", {SCALARS + ".4.0", "i", "2"}).status, 0);
+  EXPECT_TRUE(receiver.WaitFor(SCALARS + ".5.0 = Counter32: 2", 2));
+  EXPECT_TRUE(receiver.WaitFor(beeped, 4));
+  EXPECT_NE(receiver.Log().find(SCALARS + ".6.0 = Timeticks: "), std::string::npos);
+}
+
+// Two agents serve one module to one master: the second is refused the subtree while the first
+// has it, asks again every few seconds, and serves once the first stops.
+TEST(AgentxStandbyTest, AStandbyAgentTakesOverOnceTheFirstStops) {
+  TestMaster master;
+  ASSERT_GT(master.pid, 0) << "snmpd did not start";
+  auto options = [&](int volume) {
+    TestAgentOptions o;
+    o.extraArgs = AgentxArgs(master);
+    o.initialState =
+        "module VORNEL-VNBEEP-MIB\nscalar object=" + VOLUME.substr(1, VOLUME.size() - 3) +
+        " syntax=2 number=" + std::to_string(volume) + "\n";
+    return o;
+  };
+  TestAgent first(options(11));
+  ASSERT_TRUE(WaitForSubagent(master, VOLUME));
+  TestAgent standby(options(22));
+  ASSERT_TRUE(standby.Running());
+  usleep(500000);  // the standby's session is open and its registration refused
+  EXPECT_EQ(Snmp(master, "snmpget", {VOLUME}).out, VOLUME + " = INTEGER: 11\n");
+  first.Stop();
+  std::string seen;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((seen = Snmp(master, "snmpget", {VOLUME}).out) != VOLUME + " = INTEGER: 22\n" &&
+         std::chrono::steady_clock::now() < end)
+    usleep(100000);
+  EXPECT_EQ(seen, VOLUME + " = INTEGER: 22\n");
 }
 
 // With no master the agent serves its libraries; once a master answers, it joins it.

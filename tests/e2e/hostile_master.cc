@@ -35,6 +35,7 @@ const Oid FREQ_ENTRY = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1};
 constexpr uint32_t NULL_COLUMN = 13;  // speakerFreqMarker, NULL in every row
 constexpr uint32_t SESSION = 42;
 constexpr size_t STALL_VARBINDS = 128;
+constexpr uint16_t SNMP_TOO_BIG = 1;  // the error of an answer no datagram carries
 // The most ranges of two empty OIDs (8 bytes) that one packet of at most 4 MiB holds.
 constexpr size_t WIDE_RANGES = AGENTX_MAX_PAYLOAD / 8 - 1;
 
@@ -208,8 +209,11 @@ void Stall(int fd, std::string* buffer, uint32_t rows) {
     if (header.type != AGENTX_RESPONSE || header.packetId != (wide ? 8u : 7u)) {
       ++gTally.wrong;
     } else if (wide) {
-      // 524,287 varbinds of the agent's first object: each at least a header and a name.
-      if (payload.size() < 8 + WIDE_RANGES * 12) ++gTally.wrong;
+      // 524,287 varbinds of the agent's first object would pass what one datagram carries: the
+      // answer is tooBig with no varbinds (RFC 3416 4.2.1).
+      if (!ReadPayload(reinterpret_cast<const uint8_t*>(payload.data()), &pdu, &why) ||
+          pdu.error != SNMP_TOO_BIG || !pdu.varbinds.empty())
+        ++gTally.wrong;
     } else if (!ReadPayload(reinterpret_cast<const uint8_t*>(payload.data()), &pdu, &why) ||
                pdu.error != 0 || pdu.varbinds.size() != STALL_VARBINDS) {
       ++gTally.wrong;

@@ -16,6 +16,7 @@ namespace {
 constexpr auto MASTER_START_TIMEOUT = std::chrono::seconds(10);
 constexpr auto SUBAGENT_TIMEOUT = std::chrono::seconds(10);
 const char SNMPD[] = "/usr/sbin/snmpd";
+const char SNMPTRAPD[] = "/usr/sbin/snmptrapd";
 const char SYS_UP_TIME[] = ".1.3.6.1.2.1.1.3.0";
 
 // A UDP port on the loopback that nothing holds right now.
@@ -56,12 +57,6 @@ TestMaster::TestMaster(bool start) {
   dir = pattern;
   agentxSocket = dir + "/agentx.sock";
   address = "udp:127.0.0.1:" + std::to_string(FreeUdpPort());
-  std::ofstream config(dir + "/snmpd.conf");
-  config << "master agentx\n"
-         << "agentXSocket " << agentxSocket << "\n"
-         << "agentXPerms 0600 0700\n"
-         << "rwcommunity private 127.0.0.1\n";
-  config.close();
   if (start) Start();
 }
 
@@ -73,10 +68,19 @@ TestMaster::~TestMaster() {
 
 bool TestMaster::Start() {
   if (pid > 0) return true;
+  std::ofstream config(dir + "/snmpd.conf");
+  config << "master agentx\n"
+         << "agentXSocket " << agentxSocket << "\n"
+         << "agentXPerms 0600 0700\n"
+         << "rwcommunity private 127.0.0.1\n";
+  for (const std::string& line : extraConfig) config << line << "\n";
+  config.close();
   // -C: this configuration only; -I -smux: no SMUX listener on the shared port 199.
+  std::string without = "-smux";
+  for (const std::string& module : withoutModules) without += "," + module;
   pid = StartProgram(SNMPD,
                      {"-f", "-Lf", dir + "/snmpd.log", "-C", "-c", dir + "/snmpd.conf", "-I",
-                      "-smux", "-p", dir + "/snmpd.pid", address},
+                      without, "-p", dir + "/snmpd.pid", address},
                      NetSnmpEnvironment(dir));
   if (pid <= 0) return false;
   auto deadline = std::chrono::steady_clock::now() + MASTER_START_TIMEOUT;
@@ -113,4 +117,47 @@ bool WaitForSubagent(const TestMaster& master, const std::string& oid) {
 
 std::vector<std::string> AgentxArgs(const TestMaster& master) {
   return {"--agentx", master.agentxSocket};
+}
+
+TestTrapReceiver::TestTrapReceiver() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "oaset-traps-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  dir = pattern;
+  address = "127.0.0.1:" + std::to_string(FreeUdpPort());
+  std::ofstream config(dir + "/snmptrapd.conf");
+  config << "disableAuthorization yes\n";
+  config.close();
+  // -f: in the foreground; -On: numeric OIDs; -Lf: the log this test reads.
+  pid = StartProgram(SNMPTRAPD,
+                     {"-f", "-On", "-Lf", dir + "/traps.log", "-C", "-c", dir + "/snmptrapd.conf",
+                      "-p", dir + "/snmptrapd.pid", "udp:" + address},
+                     NetSnmpEnvironment(dir));
+}
+
+TestTrapReceiver::~TestTrapReceiver() {
+  StopProgram(pid);
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+
+std::string TestTrapReceiver::Log() const {
+  std::ifstream in(dir + "/traps.log");
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool TestTrapReceiver::WaitFor(const std::string& text, size_t times) const {
+  auto deadline = std::chrono::steady_clock::now() + SUBAGENT_TIMEOUT;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::string log = Log();
+    size_t found = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+    if (found >= times) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::fprintf(stderr, "e2e: snmptrapd did not log %zu of %s:\n%s\n", times, text.c_str(),
+               Log().c_str());
+  return false;
 }

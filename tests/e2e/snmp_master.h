@@ -24,6 +24,27 @@ class TestMaster {
   std::string dir;
   std::string agentxSocket;  // dir/agentx.sock
   std::string address;       // udp:127.0.0.1:PORT
+  // snmpd's own modules that Start leaves out (-I -NAME), beside SMUX.
+  std::vector<std::string> withoutModules;
+  // Lines that Start adds to snmpd's configuration (trap sinks, say).
+  std::vector<std::string> extraConfig;
+  int pid = -1;
+};
+
+// net-snmp's snmptrapd on a free loopback UDP port, logging every notification it receives.
+class TestTrapReceiver {
+ public:
+  TestTrapReceiver();
+  ~TestTrapReceiver();
+  TestTrapReceiver(const TestTrapReceiver&) = delete;
+  TestTrapReceiver& operator=(const TestTrapReceiver&) = delete;
+
+  std::string Log() const;
+  // Waits until the log holds TEXT TIMES times (10 s at most).
+  bool WaitFor(const std::string& text, size_t times = 1) const;
+
+  std::string dir;
+  std::string address;  // 127.0.0.1:PORT
   int pid = -1;
 };
 

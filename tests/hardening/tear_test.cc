@@ -18,7 +18,8 @@
 namespace hardening {
 namespace {
 
-constexpr uint32_t TEAR_VALUE_BYTES = 130000;
+// The longest value SNMP carries: a record of 128 KiB of hex digits, which a kill may cut.
+constexpr uint32_t TEAR_VALUE_BYTES = 65535;
 const std::vector<uint32_t> TEAR_ENTRY = {1, 3, 6, 1, 4, 1, 32473, 99, 1, 9, 1};
 
 std::string TearValue(int counter) {

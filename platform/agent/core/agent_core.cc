@@ -7,10 +7,30 @@
 #include <map>
 
 #include "agent/core/agent_reply.h"
+#include "agent/core/up_time.h"
 
 namespace orvu::agent {
 
 using proto::Reply;
+
+namespace {
+
+// sysORDescr is a DisplayString of at most 255 characters: a module's description on one line,
+// cut there.
+std::string SysOrText(const std::string& description) {
+  constexpr size_t SYS_OR_DESCR_MAX = 255;
+  std::string line;
+  for (char c : description) {
+    bool blank = c == ' ' || c == '\n' || c == '\r' || c == '\t';
+    if (blank && (line.empty() || line.back() == ' ')) continue;
+    line.push_back(blank ? ' ' : c);
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  if (line.size() > SYS_OR_DESCR_MAX) line.resize(SYS_OR_DESCR_MAX);
+  return line;
+}
+
+}  // namespace
 
 int32_t AgentCore::Now() const {
   return options_.clock ? *options_.clock : static_cast<int32_t>(std::time(nullptr));
@@ -58,11 +78,20 @@ bool AgentCore::Start(const AgentOptions& options, std::string* error) {
       return false;
     }
     AddModuleObjects(registry, *module, &entries_, &scalars_);
+    FindNotifications(registry, *module);
+    for (const mib::Object& object : module->objects) {
+      if (object.notes && object.notes->moduleIdentity) {
+        snmpModules_.push_back({name, object.oid, SysOrText(object.notes->description)});
+        break;
+      }
+    }
   }
   instancesByIndex_.resize(entries_.size());
   for (const EntryDef& e : entries_) IndexEntry(e);
   FindRowFamilies();
   for (size_t i = 0; i < scalars_.size(); ++i) scalarByOid_.emplace(scalars_[i].oid, i);
+  FindDevice();
+  StartUpTime(options.clock.has_value());
 
   auto apply = [&](StateRecord&& record, std::string* failure) {
     std::string cause;

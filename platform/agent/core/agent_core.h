@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "agent/core/beeper_device.h"
 #include "agent/core/data_key.h"
 #include "agent/core/stored_values.h"
 #include "agent/journal/state_journal.h"
@@ -73,6 +74,7 @@ enum class SnmpOutcome {
   NoCreation,
   CommitFailed,
   InconsistentValue,
+  InconsistentName,
 };
 
 // The library's error code for a refused write (handle_changes.cc).
@@ -80,6 +82,20 @@ int32_t ErrorOfOutcome(SnmpOutcome outcome);
 
 // What a varbind of an SNMP set does to its row beside its value (RowStatus, RFC 2579).
 enum class RowChange { None, Create, Destroy };
+
+// A served module as the master's sysORTable lists it: its MODULE-IDENTITY's OID and description.
+struct SnmpModule {
+  std::string name;
+  Oid identity;
+  std::string description;
+};
+
+// A NOTIFICATION-TYPE of a served module and the OIDs of its OBJECTS.
+struct NotificationDef {
+  std::string name;
+  Oid oid;
+  std::vector<Oid> objects;
+};
 
 struct SnmpVarBind {
   Oid oid;
@@ -165,10 +181,27 @@ class AgentCore {
   }
   size_t SnapshotBytes() const { return snapshotBytes_; }
 
+  // notifications.cc: queues the notification NAME of a served module for the master, its
+  // OBJECTS read at INDEX (scalars at .0); false with *WHY when there is no such notification or
+  // one of its objects is not there.
+  bool Notify(const std::string& name, const Oid& index, std::string* why);
+
+  // beeper_device.cc: the sample module's device. The milliseconds until a scheduled beep is due
+  // (-1: none), for the event loop's wait, and the beeps that are due, played.
+  int DeviceTimeoutMs() const;
+  void DeviceTick();
+  // Changes from another thread than the event loop's (the subagent's) may schedule a beep: the
+  // loop then also waits on a descriptor (-1: none) that such a change makes readable, and calls
+  // DeviceWoken once it is.
+  void PrepareDeviceWake();
+  int DeviceWakeFd() const;
+  void DeviceWoken();
+
   // snmp_view.cc: the SNMP view: scalars at .0 and every readable column of every instance at
   // entry.column.index, in OID order. Roots are the subtrees that hold all of it, one per served
   // module (and one per object that only the state file names).
   std::vector<Oid> SnmpRoots() const;
+  const std::vector<SnmpModule>& SnmpModules() const { return snmpModules_; }
   SnmpOutcome SnmpGet(const Oid& oid, SnmpVarBind* out) const;
   // The first object after OID; false past the last one.
   bool SnmpNext(const Oid& oid, SnmpVarBind* out) const;
@@ -214,6 +247,9 @@ class AgentCore {
   // change may make a row and then write it); the position of the first that does not in *FAILED.
   bool CheckChange(const std::vector<StateRecord>& records, size_t* failed,
                    std::string* error) const;
+  // Whether a new entry at OID lies neither inside another entry nor around one: else Get and
+  // GetNext would find two objects at one OID.
+  bool EntryFits(const Oid& oid, std::string* error) const;
   // How one checked record changes the state, at start and after each append.
   void Apply(const StateRecord& record);
   // The entry of OID (its first definition), 0 when none; a row after row of one entry finds it
@@ -321,8 +357,13 @@ class AgentCore {
   // The entry whose OID starts OID with room for a column, or nullptr.
   const EntryDef* EntryAbove(const Oid& oid) const;
   bool NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind* out) const;
-  // SnmpGet and SnmpNext before they leave out what no manager can decode.
-  SnmpOutcome SnmpFind(const Oid& oid, SnmpVarBind* out) const;
+  // SnmpGet and SnmpNext before they leave out what no manager can decode. Objects that are
+  // absent until written (ColumnDef::absentUnset) are no instance unless UNSET_TOO.
+  SnmpOutcome SnmpFind(const Oid& oid, SnmpVarBind* out, bool unsetToo = false) const;
+  static bool Unset(const ScalarDef& s) { return s.absentUnset && !s.stored; }
+  static bool Unset(const ColumnDef& c, const Instance& instance) {
+    return c.absentUnset && !instance.values.Has(c.number);
+  }
   bool SnmpNextAny(const Oid& oid, SnmpVarBind* out) const;
   // At start: leaves out of SNMP the stored values it cannot carry and the instances whose index
   // does not fit their INDEX clause, and says which.
@@ -331,20 +372,53 @@ class AgentCore {
     return !snmpHidden_.empty() && snmpHidden_.count(instanceHandle) != 0;
   }
   // Whether VALUE may be written to the scalar (instance 0) or column LOW of the instance, with
-  // the refusal's text; both SetData and SNMP sets ask it.
+  // the refusal's text; both SetData and SNMP sets ask it. MAX-ACCESS binds a MANAGER only: a
+  // library client may write any readable object.
   SnmpOutcome WriteCheck(uint32_t instanceHandle, uint32_t low, const proto::Value& value,
-                         std::string* why) const;
+                         bool manager, std::string* why) const;
   // Whether VALUE may be written to the object NAME of SYNTAX (0: any) and LIMITS.
   static SnmpOutcome ValueCheck(uint32_t syntax, bool writable, const ValueLimits* limits,
                                 const std::string& name, const proto::Value& value,
                                 std::string* why);
+  // snmp_set_rules.cc: what RFC 2579 and RFC 3416 4.2.5 add to the check of one varbind. A set of
+  // OID, of no instance: the value's faults come first (wrongType, wrongLength, wrongValue), then
+  // noCreation, or inconsistentName for a row that a RowStatus column could create.
+  SnmpOutcome MissingInstance(const Oid& oid, const proto::Value& value, std::string* why) const;
+  // A TestAndIncr object takes only the value it holds, and then holds the next one (in *VALUE).
+  SnmpOutcome SpinLock(const SnmpSetTarget& target, const std::string& name, proto::Value* value,
+                       std::string* why) const;
+  // A row whose StorageType is readOnly takes no write, a permanent one is not destroyed, and
+  // neither changes its StorageType; nor does a row become permanent or readOnly by a set.
+  SnmpOutcome StorageCheck(const EntryDef& entry, const Instance& instance, uint32_t column,
+                           const proto::Value& value, const std::string& name,
+                           std::string* why) const;
+
   // snmp_rows.cc: whether the row has a value for every required column, counting those in
   // COLUMNS (the ones a set is about to write).
   bool RowComplete(const EntryDef& entry, const Instance* instance,
                    const std::vector<uint32_t>& columns) const;
 
+  // beeper_device.cc: finds the device's objects at start; what a change that was just applied
+  // means to it; a beep; a value of the device's over what a row stores (false: none).
+  void FindDevice();
+  void DeviceAfter(const std::vector<StateRecord>& records);
+  void Beep();
+  bool DeviceColumn(const EntryDef& entry, const Instance& instance, uint32_t column,
+                    proto::Value* value) const;
+
+  // notifications.cc: the notifications of MODULE, at start; ifOperStatus as a change will find
+  // it before it is applied and after, for linkDown and linkUp (RFC 2863).
+  void FindNotifications(const mib::Registry& registry, const mib::Module& module);
+  void LinksBefore(const std::vector<StateRecord>& records);
+  void LinksAfter();
+
   AgentOptions options_;
   StateJournal journal_;
+  BeeperState beeper_;
+  std::vector<NotificationDef> notifications_;
+  uint32_t ifEntry_ = 0;  // IF-MIB's ifEntry, when it is served
+  uint32_t ifOperStatusColumn_ = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> linkChanges_;  // instance, ifOperStatus before
   // The start-up rewrite found no room: no change goes in before it is done.
   bool rewritePending_ = false;
   // The instance handle a rewrite under way goes on from, and the rows past it that it passes
@@ -352,7 +426,8 @@ class AgentCore {
   std::optional<uint32_t> rewriteFrom_;
   std::set<uint32_t> rewroteAhead_;
   std::vector<std::string> modules_;
-  std::vector<EntryDef> entries_;  // handle = position + 1
+  std::vector<SnmpModule> snmpModules_;  // those with a MODULE-IDENTITY
+  std::vector<EntryDef> entries_;        // handle = position + 1
   std::map<Oid, uint32_t> entryByOid_;
   size_t longestEntry_ = 0;  // sub-identifiers of the longest entry OID
   std::map<uint32_t, std::vector<uint32_t>> rowFamilies_;  // base entry -> it and its AUGMENTS

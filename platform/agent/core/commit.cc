@@ -65,12 +65,15 @@ bool AgentCore::Commit(const std::vector<StateRecord>& records, proto::Reply* re
     *reply = Fail(AGENT_ERR_STORAGE, "the agent could not store the change: " + error);
     return false;
   }
+  LinksBefore(records);
   for (const StateRecord& record : records) {
     Apply(record);
     // A handle given anew after four billion creations may still be marked from its first life.
     if (record.type == RecordType::Instance) snmpHidden_.erase(record.handle);
   }
   CountMemberWrites(records);
+  DeviceAfter(records);
+  LinksAfter();
   // Compared in bytes with the last rewrite, not with a fresh count, so that a large state does
   // not cost a full pass on every change, and small changes to rows of large values do not
   // rewrite those values over and over; nor does a count of records hold it back, so that a few

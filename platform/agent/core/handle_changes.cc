@@ -199,7 +199,7 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
     if (scalar != scalarByOid_.end()) {
       std::string why;
       SnmpOutcome outcome =
-          WriteCheck(0, static_cast<uint32_t>(scalar->second), change.value, &why);
+          WriteCheck(0, static_cast<uint32_t>(scalar->second), change.value, false, &why);
       if (outcome != SnmpOutcome::Ok) return refuse(ErrorOfOutcome(outcome), why);
       records.push_back(ValueRecord(0, static_cast<uint32_t>(scalar->second), change.value));
       continue;
@@ -219,11 +219,13 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
     if (instance) {
       if (!ColumnExists(*entry, *instance, column))
         return refuse(AGENT_ERR_NO_SUCH_OBJECT, "no such object");
-      outcome = WriteCheck(handle, column, change.value, &why);
+      outcome = WriteCheck(handle, column, change.value, false, &why);
     } else {
       if (def == entry->columns.end()) return refuse(AGENT_ERR_NO_SUCH_OBJECT, "no such object");
-      outcome = ValueCheck(def->second.syntax, def->second.writable, &def->second.limits,
-                           def->second.name + "." + OidText(index), change.value, &why);
+      // A client, not a manager: any readable column, as WriteCheck has it for rows that exist.
+      outcome = ValueCheck(def->second.syntax, def->second.writable || def->second.readable,
+                           &def->second.limits, def->second.name + "." + OidText(index),
+                           change.value, &why);
     }
     if (outcome != SnmpOutcome::Ok) return refuse(ErrorOfOutcome(outcome), why);
     if (column == entry->statusColumn && entry->statusColumn != 0) {

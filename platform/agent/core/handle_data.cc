@@ -26,17 +26,21 @@ Value AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance,
 
 void AgentCore::ColumnValue(const EntryDef& entry, const Instance& instance, uint32_t column,
                             bool hasStored, Value* v) const {
-  if (hasStored) {
-    // A row out of service is notReady for as long as a required column has no value.
-    if (column == entry.statusColumn && v->kind == ValueKind::Number &&
-        (v->number == ROW_NOT_IN_SERVICE || v->number == ROW_NOT_READY)) {
-      v->number = RowComplete(entry, &instance, {}) ? ROW_NOT_IN_SERVICE : ROW_NOT_READY;
-    }
-    return;
+  if (!hasStored) {
+    const ColumnDef& def = entry.columns.at(column);
+    if (def.indexPosition < 0 || !IndexColumnValue(entry, def, instance.index, v)) *v = def.initial;
   }
-  const ColumnDef& def = entry.columns.at(column);
-  if (def.indexPosition >= 0 && IndexColumnValue(entry, def, instance.index, v)) return;
-  *v = def.initial;
+  if (DeviceColumn(entry, instance, column, v)) return;
+  // A row is notReady for as long as a required column has no value, whoever made it, and
+  // notInService once it has them all until it is activated.
+  if (column == entry.statusColumn && v->kind == ValueKind::Number &&
+      (v->number == ROW_ACTIVE || v->number == ROW_NOT_IN_SERVICE || v->number == ROW_NOT_READY)) {
+    if (!RowComplete(entry, &instance, {})) {
+      v->number = ROW_NOT_READY;
+    } else if (v->number == ROW_NOT_READY) {
+      v->number = ROW_NOT_IN_SERVICE;
+    }
+  }
 }
 
 uint32_t AgentCore::DataHandle(const DataKey& key) {
@@ -146,7 +150,9 @@ Reply AgentCore::SetData(const Request& request) {
   // The value in place is not read: a set costs the same however large the row's values are.
   if (!KeyOfHandle(request.dataHandle, &key, &failure)) return failure;
   std::string why;
-  SnmpOutcome outcome = WriteCheck(key.instance, key.leaf, request.value, &why);
+  // MIB access clauses bind SNMP managers: the agent's clients are where read-only values come
+  // from.
+  SnmpOutcome outcome = WriteCheck(key.instance, key.leaf, request.value, false, &why);
   if (outcome != SnmpOutcome::Ok) return Fail(ErrorOfOutcome(outcome), why);
   Reply reply;
   WriteValue(key.instance, key.leaf, request.value, &reply);

@@ -74,6 +74,12 @@ Reply AgentCore::Handle(ClientContext* client, const Request& request) {
     case proto::Op::ReadRows: return ReadRows(request);
     case proto::Op::SetData: return SetData(request);
     case proto::Op::ApplyChanges: return ApplyChanges(*client, request);
+    case proto::Op::Notify: {
+      std::string why;
+      if (!Notify(request.notification, request.index, &why))
+        return Fail(AGENT_ERR_NO_SUCH_OBJECT, why);
+      break;
+    }
     case proto::Op::Unregister:
       client->droppedSnapshot = Disconnect(*client);
       client->clientHandle = 0;

@@ -1,5 +1,6 @@
 // Replay: whether a state record fits the agent's state, and how it changes that state, whether
 // read from the state file at start or just appended to the journal.
+#include <algorithm>
 #include <map>
 #include <set>
 #include <utility>
@@ -32,6 +33,20 @@ uint32_t AgentCore::EntryHandleOf(const Oid& oid) const {
   return it->second;
 }
 
+bool AgentCore::EntryFits(const Oid& oid, std::string* error) const {
+  auto nested = [&](const Oid& outer, const Oid& inner) {
+    *error = "entry " + OidText(inner) + " lies inside entry " + OidText(outer) +
+             ", so that two objects would have one OID";
+    return false;
+  };
+  if (const EntryDef* outer = EntryAbove(oid)) return nested(outer->oid, oid);
+  auto after = entryByOid_.upper_bound(oid);
+  if (after != entryByOid_.end() && after->first.size() > oid.size() &&
+      std::equal(oid.begin(), oid.end(), after->first.begin()))
+    return nested(oid, after->first);
+  return true;
+}
+
 bool AgentCore::Check(const StateRecord& record, std::string* error) const {
   switch (record.type) {
     case RecordType::Module:
@@ -44,6 +59,7 @@ bool AgentCore::Check(const StateRecord& record, std::string* error) const {
         return false;
       }
       uint32_t entry = EntryHandleOf(record.entryOid);
+      if (!entry && !EntryFits(record.entryOid, error)) return false;
       if (entry && !PastLast(instancesByIndex_[entry - 1], record.indexOid) &&
           instancesByIndex_[entry - 1].count(record.indexOid)) {
         *error = "instance " + OidText(record.indexOid) + " of " + OidText(record.entryOid) +

@@ -137,6 +137,10 @@ SnmpOutcome AgentCore::SnmpCheckSets(const std::vector<SnmpVarBind>& varbinds,
     }
     SnmpOutcome outcome = SnmpCheckSet(varbinds[i].oid, value, &t, why);
     if (outcome != SnmpOutcome::Ok) return outcome;
+    if (p.entry && p.entry->storageColumn != 0) {
+      outcome = StorageCheck(*p.entry, instances_.at(t.instanceHandle), p.column, value, name, why);
+      if (outcome != SnmpOutcome::Ok) return outcome;
+    }
     if (!p.status) continue;
     t.entryHandle = p.entry->handle;
     t.index = p.index;

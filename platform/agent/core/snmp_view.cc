@@ -17,12 +17,6 @@ bool StartsWith(const Oid& oid, const Oid& prefix) {
   return oid.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), oid.begin());
 }
 
-Oid CommonPrefix(const Oid& a, const Oid& b) {
-  size_t n = 0;
-  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
-  return Oid(a.begin(), a.begin() + static_cast<long>(n));
-}
-
 Oid Append(Oid oid, uint32_t id) {
   oid.push_back(id);
   return oid;
@@ -52,27 +46,19 @@ bool InstanceBefore(const Oid& scalar, const Oid& oid) {
 }  // namespace
 
 std::vector<Oid> AgentCore::SnmpRoots() const {
-  std::map<std::string, Oid> byModule;
+  // A module's scalar groups and tables, no more, so that the master's own objects under the same
+  // prefix stay the master's; a table inside a scalar group is registered as well, so that a
+  // master that serves the table itself refuses it and the agent can say so. An object that only
+  // the state file names is a subtree of its own.
   std::vector<Oid> roots;
-  auto add = [&](const std::string& module, const Oid& oid) {
-    if (module.empty()) {
-      roots.push_back(oid);
-      return;
-    }
-    auto [it, fresh] = byModule.emplace(module, oid);
-    if (!fresh) it->second = CommonPrefix(it->second, oid);
-  };
-  for (const ScalarDef& s : scalars_) add(s.fromMib ? s.module : std::string(), s.oid);
-  for (const EntryDef& e : entries_) add(e.fromMib ? e.module : std::string(), e.oid);
-  for (const auto& [module, oid] : byModule) roots.push_back(oid);
-  // A root inside another one is served by the outer one already.
+  auto parent = [](const Oid& oid) { return Oid(oid.begin(), oid.end() - (oid.size() > 1)); };
+  for (const ScalarDef& s : scalars_) roots.push_back(s.fromMib ? parent(s.oid) : s.oid);
+  for (const EntryDef& e : entries_) roots.push_back(e.fromMib ? parent(e.oid) : e.oid);
   std::sort(roots.begin(), roots.end());
-  std::vector<Oid> outer;
-  for (const Oid& root : roots) {
-    if (root.empty()) continue;
-    if (outer.empty() || !StartsWith(root, outer.back())) outer.push_back(root);
-  }
-  return outer;
+  roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+  roots.erase(std::remove_if(roots.begin(), roots.end(), [](const Oid& r) { return r.empty(); }),
+              roots.end());
+  return roots;
 }
 
 const EntryDef* AgentCore::EntryAbove(const Oid& oid) const {
@@ -91,11 +77,12 @@ SnmpOutcome AgentCore::SnmpGet(const Oid& oid, SnmpVarBind* out) const {
   return outcome;
 }
 
-SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out) const {
+SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out, bool unsetToo) const {
   if (!oid.empty()) {
     auto scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
     if (scalar != scalarByOid_.end() && scalars_[scalar->second].readable) {
-      if (oid.back() != 0) return SnmpOutcome::NoSuchInstance;
+      if (oid.back() != 0 || (!unsetToo && Unset(scalars_[scalar->second])))
+        return SnmpOutcome::NoSuchInstance;
       out->oid = oid;
       out->value = scalars_[scalar->second].value;
       return SnmpOutcome::Ok;
@@ -113,6 +100,8 @@ SnmpOutcome AgentCore::SnmpFind(const Oid& oid, SnmpVarBind* out) const {
   if (row == rows.end() || Hidden(row->second)) return SnmpOutcome::NoSuchInstance;
   const Instance& instance = instances_.at(row->second);
   if (!ColumnExists(*entry, instance, column)) return SnmpOutcome::NoSuchInstance;
+  if (!unsetToo && def != entry->columns.end() && Unset(def->second, instance))
+    return SnmpOutcome::NoSuchInstance;
   out->oid = oid;
   out->value = ColumnValue(*entry, instance, column);
   return SnmpOutcome::Ok;
@@ -142,6 +131,7 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
   uint32_t afterColumn = inside ? after[entry.oid.size()] : 0;
   for (uint32_t column : columns) {
     if (inside && column < afterColumn) continue;
+    auto def = entry.columns.find(column);
     auto row = rows.begin();
     if (inside && column == afterColumn) {
       row = rows.upper_bound(
@@ -151,6 +141,7 @@ bool AgentCore::NextInEntry(const EntryDef& entry, const Oid& after, SnmpVarBind
       if (Hidden(row->second)) continue;
       const Instance& instance = instances_.at(row->second);
       if (!ColumnExists(entry, instance, column)) continue;
+      if (def != entry.columns.end() && Unset(def->second, instance)) continue;
       out->oid.assign(entry.oid.begin(), entry.oid.end());
       out->oid.push_back(column);
       out->oid.insert(out->oid.end(), row->first.begin(), row->first.end());
@@ -174,7 +165,8 @@ bool AgentCore::SnmpNext(const Oid& oid, SnmpVarBind* out) const {
 bool AgentCore::SnmpNextAny(const Oid& oid, SnmpVarBind* out) const {
   bool found = false;
   for (const ScalarDef& s : scalars_) {
-    if (!s.readable || !InstanceAfter(oid, s.oid) || (found && !InstanceBefore(s.oid, out->oid)))
+    if (!s.readable || Unset(s) || !InstanceAfter(oid, s.oid) ||
+        (found && !InstanceBefore(s.oid, out->oid)))
       continue;
     out->oid = Append(s.oid, 0);
     out->value = s.value;
@@ -235,7 +227,7 @@ void AgentCore::CountNotNull(const Instance& instance, uint32_t column, const Va
 }
 
 SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const Value& value,
-                                  std::string* why) const {
+                                  bool manager, std::string* why) const {
   uint32_t syntax = 0;
   bool writable = true;
   const ValueLimits* limits = nullptr;
@@ -243,7 +235,7 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
   if (instanceHandle == 0) {
     const ScalarDef& s = scalars_[low];
     syntax = s.syntax;
-    writable = s.writable;
+    writable = s.writable || (!manager && s.readable);
     limits = &s.limits;
     name = s.fromMib ? s.name : OidText(Append(s.oid, 0));
   } else {
@@ -253,7 +245,7 @@ SnmpOutcome AgentCore::WriteCheck(uint32_t instanceHandle, uint32_t low, const V
     auto def = e.columns.find(low);
     if (def != e.columns.end()) {
       syntax = def->second.syntax;
-      writable = def->second.writable;
+      writable = def->second.writable || (!manager && def->second.readable);
       limits = &def->second.limits;
       name = def->second.name + "." + OidText(instance.index);
     }
@@ -274,12 +266,12 @@ SnmpOutcome AgentCore::ValueCheck(uint32_t syntax, bool writable, const ValueLim
            ", not " + std::to_string(value.syntax);
     return SnmpOutcome::WrongType;
   }
-  if (value.kind == ValueKind::Oid) {
-    std::string fault = SnmpOidFault(value.ids);
-    if (!fault.empty()) {
-      *why = "wrong value for object " + name + ": " + fault;
-      return SnmpOutcome::WrongValue;
-    }
+  bool faultIsLength = false;
+  std::string fault = SnmpValueFault(value, &faultIsLength);
+  if (!fault.empty()) {
+    *why = std::string(faultIsLength ? "wrong length" : "wrong value") + " for object " + name +
+           ": " + fault;
+    return faultIsLength ? SnmpOutcome::WrongLength : SnmpOutcome::WrongValue;
   }
   if (value.syntax == ORVU_SYNTAX_IPADDR && value.bytes.size() != 4) {
     *why = "wrong length for object " + name + ": an IP address has 4 bytes, not " +
@@ -302,15 +294,12 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
   target->value = value;
   SnmpVarBind current;
   // A value no manager can read may still be written over with one it can.
-  SnmpOutcome found = SnmpFind(oid, &current);
+  SnmpOutcome found = SnmpFind(oid, &current, true);
   if (found == SnmpOutcome::NoSuchObject) {
     *why = "no such object: " + OidText(oid);
     return SnmpOutcome::NotWritable;
   }
-  if (found == SnmpOutcome::NoSuchInstance) {
-    *why = "no such instance: " + OidText(oid);
-    return SnmpOutcome::NoCreation;
-  }
+  if (found == SnmpOutcome::NoSuchInstance) return MissingInstance(oid, value, why);
   auto scalar = scalarByOid_.find(Oid(oid.begin(), oid.end() - 1));
   uint32_t syntax = 0;
   if (scalar != scalarByOid_.end()) {
@@ -329,7 +318,10 @@ SnmpOutcome AgentCore::SnmpCheckSet(const Oid& oid, const Value& value, SnmpSetT
     target->value.syntax = ORVU_SYNTAX_NSAPADDR;
   }
   target->previous = current.value;
-  return WriteCheck(target->instanceHandle, target->column, target->value, why);
+  SnmpOutcome outcome =
+      WriteCheck(target->instanceHandle, target->column, target->value, true, why);
+  if (outcome != SnmpOutcome::Ok) return outcome;
+  return SpinLock(*target, OidText(oid), &target->value, why);
 }
 
 void AgentCore::CheckSnmpView() {
@@ -339,8 +331,9 @@ void AgentCore::CheckSnmpView() {
   // Named only when it is not shown: a start checks every value of a million.
   auto warn = [&](const Value& value, const auto& name) {
     if (SnmpCarries(value) || ++values > NAMED) return;
+    bool isLength = false;
     std::fprintf(stderr, "orvu-agentd: %s: %s holds a value that SNMP managers are not shown: %s\n",
-                 state, name().c_str(), SnmpOidFault(value.ids).c_str());
+                 state, name().c_str(), SnmpValueFault(value, &isLength).c_str());
   };
   for (const ScalarDef& s : scalars_)
     warn(s.value, [&] { return (s.fromMib ? s.name : OidText(s.oid)) + ".0"; });
@@ -348,9 +341,12 @@ void AgentCore::CheckSnmpView() {
   for (const auto& [handle, instance] : instances_) {
     const EntryDef& e = entries_[instance.entryHandle - 1];
     const Oid& index = instance.index;  // a lambda may not capture a structured binding in C++20
-    // Only an OID value can be one that SNMP cannot carry: the others are not unpacked.
+    // Only an OID value or a long string can be one that SNMP cannot carry: the others are not
+    // unpacked.
     for (StoredValues::Cursor at(instance.values); !at.AtEnd(); at.Next()) {
-      if (at.Kind() != proto::ValueKind::Oid) continue;
+      if (at.Kind() != proto::ValueKind::Oid &&
+          (at.Kind() != proto::ValueKind::Bytes || at.ItemBytes() <= SNMP_MAX_VALUE_BYTES))
+        continue;
       at.Value(&value);
       uint32_t column = at.Column();
       warn(value, [&] {

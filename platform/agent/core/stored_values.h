@@ -44,6 +44,8 @@ class StoredValues {
     proto::ValueKind Kind() const { return KindAt(at_); }
     void Value(proto::Value* value) const { Unpack(at_, value); }
     void Next() { at_ = Skip(at_); }
+    // The bytes the value takes in the block, its payload and a few more.
+    size_t ItemBytes() const { return static_cast<size_t>(Skip(at_) - at_); }
 
    private:
     const uint8_t* at_;

@@ -184,6 +184,7 @@ int main(int argc, char** argv) {
   agent::ExtraEvents subagentEvents{agent::SubagentPollSet, agent::SubagentDispatch};
   bool subagent = !agentxAddress.empty();
   // After the detach: the session with the master belongs to the process that serves.
+  if (subagent) core.PrepareDeviceWake();
   if (subagent && !agent::StartSubagent(&core, agentxAddress, masterTrust, &error))
     return StartFailed(error);
   if (subagent) undo.Then(agent::StopSubagent);

@@ -451,6 +451,8 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
       fds.push_back({c.socket, static_cast<short>(c.out.empty() ? POLLIN : POLLOUT), 0});
       order.push_back(&c);
     }
+    size_t deviceAt = fds.size();
+    fds.push_back({core->DeviceWakeFd(), POLLIN, 0});
     size_t extraFirst = fds.size();
     int timeoutMs = -1;
     if (wake != Clock::time_point::max()) {
@@ -459,6 +461,8 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     }
     // Asked before pollSet, which lets the subagent's thread have the core during the wait.
     if (core->RewriteUnderway()) timeoutMs = 0;
+    int deviceMs = core->DeviceTimeoutMs();
+    if (deviceMs >= 0 && (timeoutMs < 0 || deviceMs < timeoutMs)) timeoutMs = deviceMs;
     if (extra) extra->pollSet(&fds, &timeoutMs);
     timespec wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
     int ready = ppoll(fds.data(), fds.size(), timeoutMs < 0 ? nullptr : &wait, &waitMask);
@@ -494,6 +498,8 @@ void RunServer(AgentCore* core, transport::Socket listener, size_t maxClients,
     if (!roomLeft) {
       acceptAgain = Clock::now() + std::chrono::milliseconds(SERVER_ACCEPT_PAUSE_MS);
     }
+    if (fds[deviceAt].revents & POLLIN) core->DeviceWoken();
+    core->DeviceTick();
     if (core->RewriteUnderway()) {
       core->ContinueRewrite();
       if (!core->RewriteUnderway()) ReturnFreeMemory();

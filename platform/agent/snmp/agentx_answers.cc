@@ -9,8 +9,12 @@ namespace {
 // asked), so that the core is not held for long whatever repetition count the master chooses.
 constexpr size_t AGENTX_BULK_BYTES = 1u << 20;
 
+// The largest SNMP message a UDP datagram holds.
+constexpr size_t SNMP_MAX_MESSAGE_BYTES = 65507;
+
 // SNMP's error-status codes (RFC 3416), which a Response carries as they are.
 constexpr uint16_t SNMP_NO_ERROR = 0;
+constexpr uint16_t SNMP_TOO_BIG = 1;
 constexpr uint16_t SNMP_COMMIT_FAILED = 14;
 constexpr uint16_t SNMP_UNDO_FAILED = 15;
 
@@ -26,6 +30,7 @@ uint16_t ErrorOf(SnmpOutcome outcome) {
     case SnmpOutcome::NoCreation: return 11;      // noCreation
     case SnmpOutcome::CommitFailed: return SNMP_COMMIT_FAILED;
     case SnmpOutcome::InconsistentValue: return 12;  // inconsistentValue
+    case SnmpOutcome::InconsistentName: return 18;   // inconsistentName
   }
   return 5;  // genErr
 }
@@ -66,6 +71,16 @@ bool NextIn(const Answering& a, const SearchRange& range, SnmpVarBind* found) {
   return Within(found->oid, range.end);
 }
 
+// An answer to Get or GetNext that no SNMP message over UDP could carry is tooBig (RFC 3416
+// 4.2.1), with no varbinds: the master relays that, where it would send nothing at all for the
+// whole answer and the manager would wait in vain.
+void EndAnswer(const Answering& a, const Pdu& pdu, size_t start) {
+  EndPacket(a.out, start);
+  if (a.out->size() - start <= AGENTX_HEADER_SIZE + SNMP_MAX_MESSAGE_BYTES) return;
+  a.out->resize(start);
+  Respond(a.out, pdu.header, SNMP_TOO_BIG, 0);
+}
+
 void AnswerGet(const Answering& a, const Pdu& pdu) {
   size_t start = BeginResponse(a.out, pdu.header, 0, 0);
   SnmpVarBind found;
@@ -81,7 +96,7 @@ void AnswerGet(const Answering& a, const Pdu& pdu) {
       PutVarBind(a.out, type, range.start, proto::Value());
     }
   }
-  EndPacket(a.out, start);
+  EndAnswer(a, pdu, start);
 }
 
 void AnswerNext(const Answering& a, const Pdu& pdu) {
@@ -95,7 +110,7 @@ void AnswerNext(const Answering& a, const Pdu& pdu) {
       PutEnd(a.out, range.start);
     }
   }
-  EndPacket(a.out, start);
+  EndAnswer(a, pdu, start);
 }
 
 // GetBulk as RFC 2741 7.2.3.2 has it: the first non-repeaters ranges once, then the others

@@ -174,8 +174,7 @@ bool ReadPayload(const uint8_t* payload, Pdu* pdu, std::string* why) {
       break;
     }
     case AGENTX_RESPONSE: {
-      uint32_t upTime = 0;
-      ok = r.U32(&upTime) && r.U16(&pdu->error) && r.U16(&pdu->errorIndex) &&
+      ok = r.U32(&pdu->upTime) && r.U16(&pdu->error) && r.U16(&pdu->errorIndex) &&
            r.VarBinds(&pdu->varbinds);
       break;
     }

@@ -29,6 +29,7 @@ enum PduType : uint8_t {
   AGENTX_CLEANUPSET,
   AGENTX_NOTIFY,
   AGENTX_PING,
+  AGENTX_ADD_AGENT_CAPS = 16,
   AGENTX_RESPONSE = 18,
 };
 
@@ -87,6 +88,7 @@ struct Pdu {
   uint16_t maxRepetitions = 0;
   std::vector<VarBind> varbinds;  // TestSet, Response
   uint16_t error = 0;             // Response
+  uint32_t upTime = 0;            // Response: the master's sysUpTime
   uint16_t errorIndex = 0;
   uint8_t reason = 0;  // Close
 };

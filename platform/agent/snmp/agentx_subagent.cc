@@ -16,12 +16,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
+#include "agent/core/notifications.h"
+#include "agent/core/up_time.h"
 #include "agent/snmp/agentx_answers.h"
 #include "agent/snmp/agentx_master_trust.h"
 #include "agent/snmp/agentx_pdu.h"
+#include "agent/snmp/master_modules.h"
 #include "common/faults.h"
 
 namespace orvu::agent {
@@ -48,6 +52,13 @@ constexpr size_t AGENTX_QUEUE_BYTES = 4u << 20;
 constexpr int AGENTX_STALL_MS = 5000;
 // How long the goodbye at the agent's exit may wait for the master to take it.
 constexpr int AGENTX_GOODBYE_MS = 500;
+// A subtree the master refused (another subagent, or snmpd itself, has it) is asked for again
+// this often, so that a standby agent takes over soon after the one before it stops.
+constexpr int AGENTX_REGISTER_RETRY_MS = 3000;
+constexpr int AGENTX_DUPLICATE_REGISTRATION = 263;
+// The open session's wait wakes this often to send the notifications that the agent's own loop
+// queued (those of SNMP sets go out right after their answer) and to ask for refused subtrees.
+constexpr int AGENTX_NOTIFY_WAKE_MS = 100;
 
 // Where the master listens: a Unix socket, or a TCP host and port.
 struct MasterAddress {
@@ -72,8 +83,11 @@ struct Session {
   std::string out;
   size_t sent = 0;  // of OUT, taken by the master already (cut off once it is half of it)
   PendingSet set;
-  bool saidUnreachable = false;  // once per loss of the master, not per attempt
-  std::string saidUntrusted;     // the last reason a master was refused for, said once
+  bool saidUnreachable = false;      // once per loss of the master, not per attempt
+  std::string saidUntrusted;         // the last reason a master was refused for, said once
+  std::vector<Oid> refused;          // subtrees the master did not take, to ask for again
+  std::map<uint32_t, Oid> retrying;  // packet id -> subtree asked for again
+  Clock::time_point nextRetry;
 };
 
 AgentCore* gCore = nullptr;
@@ -225,24 +239,41 @@ void SendOpen() {
   gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
 }
 
-// Registers the next of the agent's subtrees, or opens the session for requests after the last.
-void RegisterNext() {
-  if (gSession.registered == gRoots.size()) {
-    gSession.phase = Phase::Open;
-    gSession.saidUnreachable = false;
-    gSession.saidUntrusted.clear();
-    gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_STALL_MS);
-    return;
-  }
+void SendRegister(const Oid& subtree, uint32_t packetId) {
   std::string& out = gSession.out;
-  gSession.awaited = gSession.nextPacket++;
-  size_t start = BeginPacket(&out, AGENTX_REGISTER, gSession.id, 0, gSession.awaited);
+  size_t start = BeginPacket(&out, AGENTX_REGISTER, gSession.id, 0, packetId);
   PutU8(&out, 0);
   PutU8(&out, AGENTX_PRIORITY);
   PutU8(&out, 0);
   PutU8(&out, 0);
-  PutOid(&out, gRoots[gSession.registered]);
+  PutOid(&out, subtree);
   EndPacket(&out, start);
+}
+
+// One sysORTable row per served module; the master's answers need no waiting for.
+void AddAgentCaps() {
+  for (const SnmpModule& module : gCore->SnmpModules()) {
+    std::string& out = gSession.out;
+    size_t start = BeginPacket(&out, AGENTX_ADD_AGENT_CAPS, gSession.id, 0, gSession.nextPacket++);
+    PutOid(&out, module.identity);
+    PutOctets(&out, module.description.data(), module.description.size());
+    EndPacket(&out, start);
+  }
+}
+
+// Registers the next of the agent's subtrees, or opens the session for requests after the last.
+void RegisterNext() {
+  if (gSession.registered == gRoots.size()) {
+    AddAgentCaps();
+    gSession.phase = Phase::Open;
+    gSession.saidUnreachable = false;
+    gSession.saidUntrusted.clear();
+    gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_STALL_MS);
+    gSession.nextRetry = Clock::now() + std::chrono::milliseconds(AGENTX_REGISTER_RETRY_MS);
+    return;
+  }
+  gSession.awaited = gSession.nextPacket++;
+  SendRegister(gRoots[gSession.registered], gSession.awaited);
   gSession.phase = Phase::Registering;
   gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_ANSWER_WAIT_MS);
 }
@@ -306,6 +337,8 @@ void Connect() {
   gSession.fd = fd;
   gSession.id = 0;
   gSession.registered = 0;
+  gSession.refused.clear();
+  gSession.retrying.clear();
   if (made == 0) {
     OpenIfTrusted();
   } else if (errno == EINPROGRESS) {
@@ -318,8 +351,62 @@ void Connect() {
   }
 }
 
+// Sends the notifications queued since the last time, each an AgentX Notify.
+void SendNotifications() {
+  std::vector<SnmpVarBind> varbinds;
+  // The master has as long to take these as it has for answers: from the moment they wait.
+  if (gSession.out.empty())
+    gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_STALL_MS);
+  while (TakeNotification(&varbinds)) {
+    std::string& out = gSession.out;
+    size_t start = BeginPacket(&out, AGENTX_NOTIFY, gSession.id, 0, gSession.nextPacket++);
+    for (const SnmpVarBind& vb : varbinds)
+      PutVarBind(&out, TypeOfValue(vb.value), vb.oid, vb.value);
+    EndPacket(&out, start);
+  }
+}
+
+// Asks again for the subtrees the master refused, once their time has come.
+void RetryRefused() {
+  if (gSession.refused.empty() || Clock::now() < gSession.nextRetry) return;
+  if (gSession.out.empty())
+    gSession.deadline = Clock::now() + std::chrono::milliseconds(AGENTX_STALL_MS);
+  for (const Oid& subtree : gSession.refused) {
+    uint32_t packet = gSession.nextPacket++;
+    SendRegister(subtree, packet);
+    gSession.retrying[packet] = subtree;
+  }
+  gSession.refused.clear();
+  gSession.nextRetry = Clock::now() + std::chrono::milliseconds(AGENTX_REGISTER_RETRY_MS);
+}
+
+void Refused(const Oid& subtree, uint16_t error) {
+  std::string why =
+      error == AGENTX_DUPLICATE_REGISTRATION
+          ? "another subagent or the master itself serves it; " + DuplicateAdvice(subtree)
+          : "error " + std::to_string(error);
+  std::fprintf(stderr,
+               "orvu-agentd: the AgentX master did not take the subtree %s (%s); managers do not "
+               "see it through this master until it does, and the agent asks again every %d "
+               "seconds\n",
+               OidText(subtree).c_str(), why.c_str(), AGENTX_REGISTER_RETRY_MS / 1000);
+  gSession.refused.push_back(subtree);
+}
+
 // The master's answer to the Open or the Register the session waits for.
 void TakeResponse(const Pdu& pdu) {
+  auto retried = gSession.retrying.find(pdu.header.packetId);
+  if (retried != gSession.retrying.end()) {
+    Oid subtree = std::move(retried->second);
+    gSession.retrying.erase(retried);
+    if (pdu.error != 0) {
+      gSession.refused.push_back(std::move(subtree));
+      return;
+    }
+    std::fprintf(stderr, "orvu-agentd: the AgentX master took the subtree %s at last\n",
+                 OidText(subtree).c_str());
+    return;
+  }
   if (pdu.header.packetId != gSession.awaited) return;  // a late answer to an earlier session
   if (gSession.phase == Phase::Opening) {
     if (pdu.error != 0) {
@@ -328,14 +415,11 @@ void TakeResponse(const Pdu& pdu) {
       return;
     }
     gSession.id = pdu.header.sessionId;
+    // The agent's TimeStamps count in the master's sysUpTime, which managers compare them with.
+    NoteMasterUpTime(pdu.upTime);
     RegisterNext();
   } else if (gSession.phase == Phase::Registering) {
-    if (pdu.error != 0) {
-      std::fprintf(stderr,
-                   "orvu-agentd: the AgentX master did not take the subtree %s (error %u); "
-                   "managers do not see it through this master\n",
-                   OidText(gRoots[gSession.registered]).c_str(), pdu.error);
-    }
+    if (pdu.error != 0) Refused(gRoots[gSession.registered], pdu.error);
     ++gSession.registered;
     RegisterNext();
   }
@@ -480,6 +564,11 @@ void Run() {
       Connect();
       if (gSession.fd >= 0) Flush();
     }
+    if (gSession.phase == Phase::Open) {
+      RetryRefused();
+      SendNotifications();
+      Flush();
+    }
     // Requests read while the queue of answers was full are answered once the master took some.
     if (gSession.phase == Phase::Open && gSession.out.size() < AGENTX_QUEUE_BYTES &&
         gSession.in.size() >= AGENTX_HEADER_SIZE) {
@@ -500,8 +589,15 @@ void Run() {
     fds.push_back({gWake[0], POLLIN, 0});
     int timeoutMs = -1;
     Prepare(&fds, &timeoutMs);
+    if (gSession.phase == Phase::Open && (timeoutMs < 0 || timeoutMs > AGENTX_NOTIFY_WAKE_MS))
+      timeoutMs = AGENTX_NOTIFY_WAKE_MS;
     if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) break;
     if (fds.size() > 1 && fds[1].revents != 0) Serve(fds[1]);
+    // What an SNMP set just made goes out right after its answer.
+    if (gSession.phase == Phase::Open) {
+      SendNotifications();
+      Flush();
+    }
   }
   if (gSession.phase == Phase::Open) SayGoodbye();
   CloseSession();
@@ -521,6 +617,7 @@ bool StartSubagent(AgentCore* core, const std::string& address, const MasterTrus
   }
   gCore = core;
   gRoots = core->SnmpRoots();
+  EnableNotifications();
   if (pipe2(gWake, O_CLOEXEC | O_NONBLOCK) != 0) {
     *error = std::string("cannot make the subagent's wake pipe: ") + std::strerror(errno);
     return false;

@@ -61,6 +61,8 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       s.readable = Readable(object.access);
       s.limits = LimitsOf(object);
       s.value = InitialValue(object);
+      s.absentUnset = !object.defaultValue && OutsideLimits(s.limits, s.value);
+      s.testAndIncr = object.typeName == "TestAndIncr";
       scalars->push_back(std::move(s));
     } else if (object.kind == mib::ObjectKind::Entry) {
       EntryDef e;
@@ -109,6 +111,10 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
         }
         c.required = column->access == mib::Access::ReadCreate && !column->defaultValue &&
                      c.indexPosition < 0;
+        c.absentUnset = !column->defaultValue && c.indexPosition < 0;
+        c.testAndIncr = column->typeName == "TestAndIncr";
+        if (column->typeName == "StorageType" && c.writable && e.storageColumn == 0)
+          e.storageColumn = c.number;
         e.leafCount = std::max(e.leafCount, c.number);
         e.columns[c.number] = std::move(c);
       }
@@ -116,6 +122,10 @@ void AddModuleObjects(const mib::Registry& registry, const mib::Module& module,
       for (auto& [number, c] : e.columns) c.required = c.required && number != e.statusColumn;
       if (e.statusColumn == 0) {
         for (auto& [number, c] : e.columns) c.required = false;
+      }
+      for (auto& [number, c] : e.columns) {
+        c.absentUnset = c.absentUnset && number != e.statusColumn &&
+                        (c.required || OutsideLimits(c.limits, c.initial));
       }
       entries->push_back(std::move(e));
     }
@@ -258,8 +268,10 @@ bool IndexColumnValue(const EntryDef& entry, const ColumnDef& column, const Oid&
 }
 
 std::string SnmpOidFault(const Oid& ids) {
-  // BER's first sub-identifier is 40 * first + second, and managers decode it into 32 bits.
-  constexpr uint32_t LAST_UNDER_TWO = UINT32_MAX - 80;
+  // BER's first sub-identifier is 40 * first + second, and net-snmp's master reads a
+  // sub-identifier into a signed 32-bit number on the way out: above 2^31 - 1 it sends a negative
+  // one, which no manager decodes.
+  constexpr uint32_t LAST_UNDER_TWO = INT32_MAX - 80;
   if (ids.size() < 2 || ids.size() > SNMP_MAX_OID_LENGTH) {
     return "SNMP carries an OBJECT IDENTIFIER of 2 to " + std::to_string(SNMP_MAX_OID_LENGTH) +
            " sub-identifiers, not " + std::to_string(ids.size());
@@ -279,8 +291,21 @@ std::string SnmpOidFault(const Oid& ids) {
   return "";
 }
 
+std::string SnmpValueFault(const Value& value, bool* isLength) {
+  *isLength = false;
+  if (value.kind == ValueKind::Oid) return SnmpOidFault(value.ids);
+  if (value.kind != ValueKind::Bytes || value.bytes.size() <= SNMP_MAX_VALUE_BYTES) return "";
+  *isLength = true;
+  return "SNMP carries a value of at most " + std::to_string(SNMP_MAX_VALUE_BYTES) +
+         " bytes, not " + std::to_string(value.bytes.size());
+}
+
 bool SnmpCarries(const Value& value) {
-  return value.kind != ValueKind::Oid || SnmpOidFault(value.ids).empty();
+  switch (value.kind) {
+    case ValueKind::Oid: return SnmpOidFault(value.ids).empty();
+    case ValueKind::Bytes: return value.bytes.size() <= SNMP_MAX_VALUE_BYTES;
+    default: return true;
+  }
 }
 
 std::string LimitViolation(const ValueLimits& limits, const Value& value, bool* isLength) {
@@ -297,6 +322,11 @@ std::string LimitViolation(const ValueLimits& limits, const Value& value, bool* 
                   : static_cast<int64_t>(value.number);
   if (WithinRanges(limits.ranges, v)) return "";
   return "it takes " + RangesText(limits.ranges) + ", not " + std::to_string(v);
+}
+
+bool OutsideLimits(const ValueLimits& limits, const Value& value) {
+  bool isLength = false;
+  return !LimitViolation(limits, value, &isLength).empty();
 }
 
 }  // namespace orvu::agent

@@ -34,6 +34,10 @@ struct ColumnDef {
   // A read-create column without DEFVAL of an entry with a RowStatus column: a row needs its
   // value before it can become active.
   bool required = false;
+  // Until it is written, SNMP managers see no instance of it: it has no DEFVAL, and the syntax's
+  // zero is no value the MIB allows or the row needs one from its creator.
+  bool absentUnset = false;
+  bool testAndIncr = false;  // TestAndIncr (RFC 2579): a manager's set names the value it holds
 };
 
 // One object of an entry's INDEX clause as the instance OID encodes it.
@@ -56,6 +60,7 @@ struct EntryDef {
   std::vector<IndexPart> indexParts;  // the INDEX objects, in order
   bool indexImplied = false;          // the last INDEX object is IMPLIED
   uint32_t statusColumn = 0;          // the RowStatus column (RFC 2579), 0 when there is none
+  uint32_t storageColumn = 0;         // the StorageType column (RFC 2579), 0 when there is none
   Oid augmentsOid;                    // AUGMENTS: the entry whose rows this one shares, else empty
 };
 
@@ -79,7 +84,15 @@ struct ScalarDef {
   bool readable = true;
   ValueLimits limits;
   proto::Value value;
-  bool stored = false;  // the value came from the state file or a set, so it is written back
+  bool stored = false;       // the value came from the state file or a set, so it is written back
+  bool absentUnset = false;  // as for a column
+  bool testAndIncr = false;  // as for a column
+};
+
+// StorageType values (RFC 2579) that bind managers.
+enum StorageTypeValue : uint32_t {
+  STORAGE_PERMANENT = 4,
+  STORAGE_READ_ONLY = 5,
 };
 
 // The zero value of a syntax: 0, empty bytes, or the OID 0.0.
@@ -110,6 +123,9 @@ bool WithinRanges(const std::vector<mib::Range>& ranges, int64_t v);
 // *isLength tells a size violation from a range violation.
 std::string LimitViolation(const ValueLimits& limits, const proto::Value& value, bool* isLength);
 
+// Whether VALUE lies outside LIMITS.
+bool OutsideLimits(const ValueLimits& limits, const proto::Value& value);
+
 // The most sub-identifiers an OBJECT IDENTIFIER has in SNMP, as a value or as an object's name.
 constexpr size_t SNMP_MAX_OID_LENGTH = 128;
 
@@ -117,6 +133,14 @@ constexpr size_t SNMP_MAX_OID_LENGTH = 128;
 // it can. BER packs the first two arcs into one sub-identifier, so they have their own bounds; a
 // manager that gets one beyond them drops the whole response, and a walk ends there.
 std::string SnmpOidFault(const Oid& ids);
+
+// The most bytes of one string value that a manager is given: more would not fit an SNMP message
+// over UDP, so the master could send no answer at all.
+constexpr size_t SNMP_MAX_VALUE_BYTES = 65535;
+
+// Why SNMP cannot carry VALUE (an OID as SnmpOidFault says, a string longer than
+// SNMP_MAX_VALUE_BYTES), empty when it can; *isLength tells the length from the value.
+std::string SnmpValueFault(const proto::Value& value, bool* isLength);
 
 // Whether an SNMP manager can be given VALUE.
 bool SnmpCarries(const proto::Value& value);

@@ -69,6 +69,14 @@ typedef struct AgentChange {
 /* 53 */ ORVU_EXPORT int ORVU_CALL AgentApplyChanges(AgentHandle agent, const AgentChange* changes,
                                                      uint32_t count, uint32_t* failedIndex);
 
+/* Beyond the binding table, and missing from older libraries: sends the notification NAME (a
+   NOTIFICATION-TYPE of a module the agent serves) to the agent's AgentX master, with its OBJECTS
+   as the agent holds them: scalars at .0, columns at INDEX (the instance suffix; count 0 for
+   none). Returns 1 once the agent has queued it for the master, 0 with AgentGetLastError 1017
+   when no served module defines NAME or one of its OBJECTS has no instance at INDEX. */
+/* 54 */ ORVU_EXPORT int ORVU_CALL AgentSendNotification(AgentHandle agent, const char* name,
+                                                         const SnmpOid* index);
+
 #ifdef __cplusplus
 }
 #endif

@@ -421,6 +421,20 @@ ORVU_EXPORT int ORVU_CALL AgentRemoveTableEntry(AgentHandle agent, uint32_t rese
                         instanceHandle, 0);
 }
 
+ORVU_EXPORT int ORVU_CALL AgentSendNotification(AgentHandle agent, const char* name,
+                                                const SnmpOid* index) {
+  return OnSession<int>("AgentSendNotification", agent, [&](AgentSession* session) -> int {
+    proto::Request request;
+    request.op = proto::Op::Notify;
+    if (!name || std::strlen(name) > MAX_IDS)
+      return Fail(orvu::AGENT_ERR_BAD_ARGUMENT, "bad argument: no notification name");
+    request.notification = name;
+    proto::Reply reply;
+    if (!ReadOid(index, &request.index, "index") || !session->Call(request, &reply)) return 0;
+    return 1;
+  });
+}
+
 ORVU_EXPORT uint32_t ORVU_CALL AgentGetDataHandle(AgentHandle agent, uint32_t context,
                                                   const SnmpOid* object) {
   return OnSession<uint32_t>("AgentGetDataHandle", agent, [&](AgentSession* session) -> uint32_t {

@@ -4,6 +4,7 @@
 
 #include "framework_fixture.h"
 #include "protocol/agent_errors.h"
+#include "snmp_master.h"
 
 namespace orvu::test {
 namespace {
@@ -147,10 +148,13 @@ TEST_F(DataTest, WritesThatTheObjectDoesNotTakeAreRefused) {
   ASSERT_TRUE(StartAgent());
   AgentHandle agent = Connect();
   CreateInstance(agent, 50);
+  // A client writes read-only objects (it is the instrumentation); the index column it may not.
   TestOid totalPlays = LeafOid(15, {50});
-  EXPECT_EQ(Write(agent, totalPlays, Number(ORVU_SYNTAX_CNTR64, 1, 2)), 0);
+  EXPECT_EQ(Write(agent, totalPlays, Number(ORVU_SYNTAX_CNTR64, 1, 2)), 1) << LastErrorText();
+  TestOid indexColumn = LeafOid(1, {50});
+  EXPECT_EQ(Write(agent, indexColumn, Number(ORVU_SYNTAX_INTEGER, 50)), 0);
   EXPECT_EQ(AgentGetLastError(), AGENT_ERR_READ_ONLY);
-  EXPECT_EQ(LastErrorText(), "object is read-only: speakerFreqTotalPlays.50");
+  EXPECT_EQ(LastErrorText(), "object is read-only: speakerFreqIndex.50");
 
   TestOid control(std::vector<uint32_t>(std::begin(CONTROL_IDS), std::end(CONTROL_IDS)));
   std::string text = "2";
@@ -172,6 +176,7 @@ TEST_F(DataTest, WritesThatTheObjectDoesNotTakeAreRefused) {
   };
   std::string longText(65, 'x');
   std::string longOctets(33, '\x01');
+  std::string overSnmp(65536, '\x02');
   Limit limits[] = {
       {LeafOid(3, {50}), Number(ORVU_SYNTAX_INTEGER, 19), AGENT_ERR_WRONG_VALUE,
        "wrong value for object speakerFreqHertz.50: it takes 20..20000, not 19"},
@@ -186,6 +191,10 @@ TEST_F(DataTest, WritesThatTheObjectDoesNotTakeAreRefused) {
        "wrong length for object speakerFreqDescr.50: it takes 0..64 bytes, not 65"},
       {LeafOid(14, {50}), Bytes(ORVU_SYNTAX_OCTETS, longOctets), AGENT_ERR_WRONG_LENGTH,
        "wrong length for object speakerFreqRawOctets.50: it takes 0..32 bytes, not 33"},
+      // No SIZE clause, but no SNMP message carries more.
+      {LeafOid(11, {50}), Bytes(ORVU_SYNTAX_OPAQUE, overSnmp), AGENT_ERR_WRONG_LENGTH,
+       "wrong length for object speakerFreqVendorData.50: SNMP carries a value of at most 65535 "
+       "bytes, not 65536"},
   };
   for (Limit& l : limits) {
     EXPECT_EQ(Write(agent, l.object, l.value), 0) << l.text;
@@ -391,6 +400,25 @@ TEST_F(DataTest, RowsOfEveryShapeReadAsStoredPageAfterPage) {
       Release(&oid, &value);
     }
   }
+}
+
+// A client sends a notification that a served module defines: the agent fills its OBJECTS and the
+// master sends it on to its trap sink.
+TEST_F(DataTest, AClientSendsANotificationThatAServedModuleDefines) {
+  TestTrapReceiver receiver;
+  ASSERT_GT(receiver.pid, 0) << "snmptrapd did not start";
+  TestMaster master(false);
+  master.extraConfig = {"trap2sink " + receiver.address + " public"};
+  ASSERT_TRUE(master.Start());
+  ASSERT_TRUE(StartAgent({"--module", "VORNEL-VNBEEP-MIB", "--agentx", master.agentxSocket}));
+  AgentHandle agent = Connect();
+  TestOid none{};
+  EXPECT_EQ(AgentSendNotification(agent, "speakerBeeped", none.Ptr()), 1) << LastErrorText();
+  EXPECT_TRUE(receiver.WaitFor(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.32473.99.0.1"));
+  EXPECT_NE(receiver.Log().find(".1.3.6.1.4.1.32473.99.1.5.0 = Counter32: 0"), std::string::npos);
+  EXPECT_EQ(AgentSendNotification(agent, "noSuchNotification", none.Ptr()), 0);
+  EXPECT_EQ(AgentGetLastError(), AGENT_ERR_NO_SUCH_OBJECT);
+  EXPECT_EQ(LastErrorText(), "no served module defines the notification noSuchNotification");
 }
 
 TEST_F(DataTest, FreeValueReleasesOnlyWhatTheLibraryAttached) {

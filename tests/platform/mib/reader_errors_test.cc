@@ -341,6 +341,8 @@ TEST(ReaderErrors, TruncatedModulesFailCleanly) {
   ASSERT_GT(text.size(), 1000u);
   MibTestFolder folder;
   for (size_t cut = 0; cut < text.size(); cut += 13) {
+    // A cut of the last line end alone leaves the whole module.
+    if (text.find_first_not_of(" \r\n", cut) == std::string::npos) continue;
     folder.Write("VORNEL-VNBEEP-MIB", text.substr(0, cut));
     Registry registry({folder.Path()});
     LoadError error;

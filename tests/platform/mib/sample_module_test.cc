@@ -24,6 +24,18 @@ TEST(SampleModule, LoadsWithItsObjects) {
   EXPECT_EQ(control->defaultValue->number, 1);
   EXPECT_EQ(registry.FindOid(oid.data(), oid.size()), control);
 
+  // What the agent tells a master of the module, and what a notification carries.
+  const Object* identity = registry.FindName("vornelVnbeepMIB");
+  ASSERT_TRUE(identity && identity->notes);
+  EXPECT_TRUE(identity->notes->moduleIdentity);
+  EXPECT_EQ(identity->notes->description,
+            "Objects of the Vornel VN beeper: its control, its state and the\n         tones it "
+            "can play.");
+  const Object* beeped = registry.FindName("speakerBeeped");
+  ASSERT_TRUE(beeped && beeped->notes);
+  EXPECT_EQ(beeped->notes->objects,
+            (std::vector<std::string>{"speakerBeepCount", "speakerLastBeep"}));
+
   const Object* entry = registry.FindName("speakerFreqEntry");
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->kind, ObjectKind::Entry);
