@@ -186,13 +186,8 @@ void PlanTableOf(DesiredTable& table, Planning* planning) {
 
 }  // namespace
 
-int RunApply(const AgentSession& session, const OrvuctlCommand& command) {
-  DesiredState state;
-  std::string reason;
-  if (!ReadDesiredState(command.args[0], &state, &reason)) {
-    ReportError(reason);
-    return ORVUCTL_EXIT_USAGE;
-  }
+int RunApply(const AgentSession& session, OrvuctlCommand& command) {
+  DesiredState& state = command.desired;
   Planning planning;
   planning.agent = session.agent;
   PlanValues(state, &planning);

@@ -36,7 +36,7 @@ const ValueShape* ShapeOf(const ResolvedName& name) {
 
 }  // namespace
 
-int RunGet(const AgentSession& session, const OrvuctlCommand& command) {
+int RunGet(const AgentSession& session, OrvuctlCommand& command) {
   std::vector<ResolvedName> names(command.args.size());
   int status = ORVUCTL_EXIT_DONE;
   for (size_t i = 0; i < command.args.size(); ++i) {
@@ -69,7 +69,7 @@ int RunGet(const AgentSession& session, const OrvuctlCommand& command) {
   return status;
 }
 
-int RunShow(const AgentSession& session, const OrvuctlCommand& command) {
+int RunShow(const AgentSession& session, OrvuctlCommand& command) {
   std::string reason;
   const MibObject* entry = ResolveEntry(command.args[0], &reason);
   if (!entry) {

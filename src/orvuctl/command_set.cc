@@ -7,7 +7,7 @@
 #include "orvuctl/wanted_value.h"
 #include "values/change_record.h"
 
-int RunSet(const AgentSession& session, const OrvuctlCommand& command) {
+int RunSet(const AgentSession& session, OrvuctlCommand& command) {
   for (const std::string& arg : command.args) {
     if (arg.find('=') == std::string::npos) {
       ReportError(arg + ": takes NAME=VALUE");

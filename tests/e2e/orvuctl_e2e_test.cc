@@ -258,6 +258,9 @@ TEST(OrvuctlE2e, ABadCommandLineOrFileSendsNothing) {
                                 "    rows:\n      - speakerFreqHertz: 220\n");
   ExpectRun(RunOrvuctl(&agent, {"apply", shape}), "",
             "orvuctl: " + shape + ": line 6: a row without its index\n", 2);
+  // The file is read before the agent is looked for.
+  ExpectRun(RunOrvuctl(nullptr, {"apply", shape}), "",
+            "orvuctl: " + shape + ": line 6: a row without its index\n", 2);
   std::string broken = WriteFile(agent, "broken.yaml", "values: {speakerVolume: 40\n");
   OasetRun parse = RunOrvuctl(&agent, {"apply", broken});
   EXPECT_EQ(parse.err.rfind("orvuctl: " + broken + ": line 2: ", 0), 0u) << parse.err;
