@@ -55,13 +55,13 @@ DiffTexts MakeDiffTexts(const std::vector<PlannedChange>& changes) {
   std::map<std::string, std::string> before;
   std::map<std::string, std::string> after;
   for (const PlannedChange& change : changes) {
-    std::string present = change.object + ": present";
-    if (change.action == CHANGE_CREATE) after[change.object] = present;
-    if (change.action == CHANGE_REMOVE) before[change.object] = present;
+    std::string name = ChangeObjectName(change);
+    std::string present = name + ": present";
+    if (change.action == CHANGE_CREATE) after[name] = present;
+    if (change.action == CHANGE_REMOVE) before[name] = present;
     if (change.action != CHANGE_SET) continue;
-    if (change.before)
-      before[change.object] = change.object + " = " + PlainText(*change.before, change.shape);
-    after[change.object] = change.object + " = " + PlainText(*change.after, change.shape);
+    if (change.before) before[name] = name + " = " + PlainText(*change.before, ChangeShape(change));
+    after[name] = name + " = " + PlainText(*change.after, ChangeShape(change));
   }
   return {Lines(before), Lines(after)};
 }
@@ -75,7 +75,7 @@ void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportO
     for (const PlannedChange& change : changes) {
       nlohmann::ordered_json item;
       item["action"] = ActionText(change.action);
-      item["object"] = change.object;
+      item["object"] = ChangeObjectName(change);
       if (change.action == CHANGE_SET) {
         item["syntax"] = SyntaxSmiText(change.after->syntax, false);
         item["before"] = ValueJson(change.before);
@@ -99,10 +99,10 @@ void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportO
   for (const PlannedChange& change : changes) {
     out += ActionText(change.action);
     out += ' ';
-    out += change.object;
+    out += ChangeObjectName(change);
     if (change.action == CHANGE_SET)
-      out += ": " + ValueText(change.before, change.shape) + " -> " +
-             ValueText(change.after, change.shape);
+      out += ": " + ValueText(change.before, ChangeShape(change)) + " -> " +
+             ValueText(change.after, ChangeShape(change));
     out += '\n';
   }
   if (changes.empty())

@@ -173,6 +173,9 @@ void PlanTableOf(DesiredTable& table, Planning* planning) {
     return;
   }
   if (readFailed) return;
+  size_t total = planning->changes.size() + removals.size();
+  for (const std::vector<PlannedChange>& row : rowChanges) total += row.size();
+  planning->changes.reserve(total);
   for (size_t i = 0; i < wanted.size(); ++i) {
     if (!seen[i]) {
       TypeRowValues(*entry, table, &table.rows[i], &wanted[i], planning);

@@ -45,11 +45,10 @@ int RunSet(const AgentSession& session, OrvuctlCommand& command) {
     if (outcome == ReadOutcome::VALUE) before = current;
     PlannedChange change;
     change.action = CHANGE_SET;
-    change.object = names[i].display;
+    change.object = names[i].object;
     change.oid = names[i].oid;
     change.before = before;
     change.after = value;
-    change.shape = names[i].object ? &names[i].object->shape : nullptr;
     changes.push_back(std::move(change));
   }
   if (status != ORVUCTL_EXIT_DONE) {
