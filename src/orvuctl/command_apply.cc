@@ -1,4 +1,6 @@
 // apply: a desired state made so in one change set, with a check and a diff mode.
+#include <malloc.h>
+
 #include <map>
 #include <set>
 
@@ -199,6 +201,10 @@ int RunApply(const AgentSession& session, OrvuctlCommand& command) {
     ReportError("nothing was changed");
     return ORVUCTL_EXIT_REFUSED;
   }
+  // What reading the file and the rows left behind goes back to the system before the set is
+  // copied for the agent: otherwise both count in the peak.
+  command.desired = DesiredState{};
+  malloc_trim(0);
   if (!command.check && !ApplyChanges(session.agent, planning.changes)) return ORVUCTL_EXIT_REFUSED;
   ChangeReportOptions options;
   options.json = command.json;
