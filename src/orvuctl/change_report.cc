@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr size_t REPORT_TEXT_HELD = 64 * 1024;
+
 const char* ActionText(uint32_t action) {
   switch (action) {
     case CHANGE_CREATE: return "create";
@@ -68,11 +70,12 @@ DiffTexts MakeDiffTexts(const std::vector<PlannedChange>& changes) {
 
 void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportOptions& options) {
   if (options.json) {
-    nlohmann::ordered_json document;
-    document["changed"] = changes.size();
-    document["check"] = options.check;
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const PlannedChange& change : changes) {
+    // Written a change at a time: a document of 100,000 changes held whole would outweigh the
+    // change set itself.
+    std::string text = "{\"changed\":" + std::to_string(changes.size()) +
+                       ",\"check\":" + (options.check ? "true" : "false") + ",\"changes\":[";
+    for (size_t i = 0; i < changes.size(); ++i) {
+      const PlannedChange& change = changes[i];
       nlohmann::ordered_json item;
       item["action"] = ActionText(change.action);
       item["object"] = ChangeObjectName(change);
@@ -84,14 +87,19 @@ void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportO
         item["before"] = nullptr;
         item["after"] = nullptr;
       }
-      list.push_back(std::move(item));
+      if (i > 0) text += ',';
+      text += JsonText(item);
+      if (text.size() >= REPORT_TEXT_HELD) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        text.clear();
+      }
     }
-    document["changes"] = std::move(list);
+    text += ']';
     if (options.diff) {
       DiffTexts texts = MakeDiffTexts(changes);
-      document["diff"] = {{"before", texts.before}, {"after", texts.after}};
+      text += ",\"diff\":" + JsonText({{"before", texts.before}, {"after", texts.after}});
     }
-    std::string text = JsonDocumentText(document);
+    text += "}\n";
     std::fwrite(text.data(), 1, text.size(), stdout);
     return;
   }
