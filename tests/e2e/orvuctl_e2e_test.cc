@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -117,6 +118,25 @@ TEST(OrvuctlE2e, GetAndShowInPlainForm) {
             "orvuctl: speakerFreqDescr: is a column: name a row by its index "
             "(speakerFreqDescr.1)\n",
             1);
+  // Many rows of one table are read by walking it: the rows it holds, in the order asked, and
+  // each one it does not hold refused.
+  std::vector<std::string> many = {"get"};
+  for (int row = 70; row >= 1; --row) many.push_back("speakerFreqHertz." + std::to_string(row));
+  OasetRun walked = RunOrvuctl(&agent, many);
+  EXPECT_EQ(walked.out, "");
+  EXPECT_EQ(std::count(walked.err.begin(), walked.err.end(), '\n'), 69) << walked.err;
+  EXPECT_EQ(walked.err.find("speakerFreqHertz.21:"), std::string::npos) << walked.err;
+  EXPECT_EQ(walked.status, 1);
+  many.resize(1);
+  for (int twice = 0; twice < 2; ++twice)
+    for (int column = 2; column <= 4; ++column)
+      for (int copy = 0; copy < 22; ++copy)
+        many.push_back("1.3.6.1.4.1.32473.99.1.9.1." + std::to_string(column) + ".21");
+  OasetRun same = RunOrvuctl(&agent, many);
+  std::string three = "speakerFreqDescr.21 = \"\"\n";
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out.substr(0, three.size()), three);
+  EXPECT_EQ(std::count(same.out.begin(), same.out.end(), '\n'), 132);
   OasetRun absent = RunOrvuctl(&agent, {"get", "speakerFreqDescr.9"});
   EXPECT_EQ(absent.out, "");
   EXPECT_EQ(absent.err.rfind("orvuctl: speakerFreqDescr.9: ", 0), 0u) << absent.err;
