@@ -119,8 +119,7 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
   using Row = std::pair<uint32_t, Oid>;
   std::map<Row, uint32_t> made;
   std::set<Row> gone;
-  std::map<uint32_t, uint32_t> madeEntry;  // instance handle -> entry handle, of made rows
-  std::set<uint32_t> taken;                // handles given to made rows
+  std::set<uint32_t> taken;  // handles given to made rows
   uint32_t next = nextInstance_;
   auto rowOf = [&](uint32_t entry, const Oid& index) -> uint32_t {
     Row row(entry, index);
@@ -172,7 +171,6 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
         for (size_t r = first; r < records.size(); ++r) {
           uint32_t member = family[r - first];
           made[Row(member, change.object)] = records[r].handle;
-          madeEntry[records[r].handle] = member;
           taken.insert(records[r].handle);
         }
         continue;
@@ -214,8 +212,8 @@ Reply AgentCore::ApplyChanges(const ClientContext& client, const Request& reques
     auto def = entry->columns.find(column);
     uint32_t handle = rowOf(entry->handle, index);
     if (handle == 0) return refuse(AGENT_ERR_NO_SUCH_INSTANCE, "no such instance");
-    auto fresh = madeEntry.find(handle);
-    const Instance* instance = fresh == madeEntry.end() ? &instances_.at(handle) : nullptr;
+    // A row this set makes has no instance yet: its columns are the entry's.
+    const Instance* instance = taken.count(handle) ? nullptr : &instances_.at(handle);
     std::string why;
     SnmpOutcome outcome;
     if (instance) {

@@ -128,13 +128,14 @@ std::string BudgetText() {
 void HandleInput(AgentCore* core, Connection* c, Buffers* buffers) {
   while (c->out.empty() && c->in.size() >= 4) {
     uint32_t size = wire::GetU32(reinterpret_cast<const uint8_t*>(c->in.data()));
-    if (!IsStranger(*c) && size > proto::PROTO_MAX_REQUEST &&
-        size <= proto::PROTO_MAX_CHANGES_REQUEST && c->in.size() < 8) {
-      return;  // the operation code, which the limit depends on, has yet to come
-    }
+    // A registered client's change set may be larger than other requests; its limit depends on
+    // the operation code, which follows the length. Anyone else is held to the plain limit at once.
+    bool larger = !IsStranger(*c) && c->context.clientHandle != 0 &&
+                  size > proto::PROTO_MAX_REQUEST && size <= proto::PROTO_MAX_CHANGES_REQUEST;
+    if (larger && c->in.size() < 8) return;
     uint32_t limit =
         IsStranger(*c) ? SERVER_STRANGER_REQUEST
-        : size > proto::PROTO_MAX_REQUEST
+        : larger
             ? proto::RequestLimit(wire::GetU32(reinterpret_cast<const uint8_t*>(c->in.data()) + 4))
             : proto::PROTO_MAX_REQUEST;
     if (size > limit) {

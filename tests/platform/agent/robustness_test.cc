@@ -75,6 +75,15 @@ TEST_F(RobustnessTest, MalformedRequestsGetAnErrorAndTheAgentServesOn) {
   EXPECT_EQ(ReplyStatus(s), -1);
   close(s);
 
+  // Past the plain limit only a change set is taken: anything else is refused at its code.
+  s = Raw();
+  Send(s, Register());
+  EXPECT_EQ(ReplyStatus(s), 0);
+  Send(s, Body({2u << 20, static_cast<uint32_t>(proto::Op::FindEntry)}));
+  EXPECT_EQ(ReplyStatus(s), AGENT_ERR_BAD_REQUEST);
+  EXPECT_EQ(ReplyStatus(s), -1);
+  close(s);
+
   // A client that leaves halfway through a request.
   s = Raw();
   Send(s, Register());
