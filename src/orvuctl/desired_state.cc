@@ -246,8 +246,11 @@ bool LooksLikeJson(std::istream& in) {
   return in.peek() == '{';
 }
 
-bool ReadStream(std::istream& in, const std::string& path, DesiredState* state,
-                std::string* reason) {
+}  // namespace
+
+bool ReadDesiredStateFrom(std::istream& in, const std::string& path, DesiredState* state,
+                          std::string* reason) {
+  *state = DesiredState{};
   try {
     DesiredStateReader reader(state);
     if (LooksLikeJson(in)) {
@@ -266,15 +269,12 @@ bool ReadStream(std::istream& in, const std::string& path, DesiredState* state,
   return false;
 }
 
-}  // namespace
-
 bool ReadDesiredState(const std::string& path, DesiredState* state, std::string* reason) {
-  *state = DesiredState{};
-  if (path == "-") return ReadStream(std::cin, path, state, reason);
+  if (path == "-") return ReadDesiredStateFrom(std::cin, path, state, reason);
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     *reason = path + ": cannot be read";
     return false;
   }
-  return ReadStream(file, path, state, reason);
+  return ReadDesiredStateFrom(file, path, state, reason);
 }
