@@ -176,6 +176,15 @@ TEST(OrvuctlE2e, SetIsAllOrNothing) {
   EXPECT_EQ(refused.status, 1);
   ExpectRun(RunOrvuctl(&agent, {"get", "speakerVolume", "speakerFreqHertz.21"}), unchanged, "", 0);
 
+  // A set that the library cannot store (an injected storage failure) changes nothing either.
+  OasetRun unstored = RunOrvuctl(&agent, {"set", "speakerVolume=41", "--json"},
+                                 {{"ORVU_FAULTS", "AgentApplyChanges=1022"}});
+  EXPECT_EQ(unstored.out, "");
+  EXPECT_EQ(unstored.err.rfind("orvuctl: ", 0), 0u) << unstored.err;
+  EXPECT_NE(unstored.err.find("(nothing was changed)\n"), std::string::npos) << unstored.err;
+  EXPECT_EQ(unstored.status, 1);
+  ExpectRun(RunOrvuctl(&agent, {"get", "speakerVolume", "speakerFreqHertz.21"}), unchanged, "", 0);
+
   // Texts that oaset would read in part are refused whole here.
   ExpectRun(
       RunOrvuctl(&agent, {"set", "speakerVolume=12abc", "speakerDescr=x",
