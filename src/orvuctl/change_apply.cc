@@ -13,9 +13,9 @@ SnmpOid OidOf(const std::vector<uint32_t>& ids) {
 }
 
 std::string ChangeText(const PlannedChange& change) {
-  if (change.action == CHANGE_CREATE) return "create " + change.object;
-  if (change.action == CHANGE_REMOVE) return "remove " + change.object;
-  return change.object + " = " + PlainText(*change.after, change.shape);
+  if (change.action == CHANGE_CREATE) return "create " + ChangeObjectName(change);
+  if (change.action == CHANGE_REMOVE) return "remove " + ChangeObjectName(change);
+  return ChangeObjectName(change) + " = " + PlainText(*change.after, ChangeShape(change));
 }
 
 }  // namespace
@@ -30,7 +30,7 @@ bool ApplyChanges(AgentHandle agent, const std::vector<PlannedChange>& changes) 
   for (size_t i = 0; i < changes.size(); ++i) {
     const PlannedChange& change = changes[i];
     set[i].kind = change.action;
-    set[i].entry = OidOf(change.entryOid);
+    if (change.action != CHANGE_SET) set[i].entry = OidOf(change.object->oid);
     set[i].object = OidOf(change.oid);
     if (change.after) set[i].value = AsSnmpValue(*change.after);
   }

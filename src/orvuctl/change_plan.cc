@@ -1,5 +1,6 @@
 #include "orvuctl/change_plan.h"
 
+#include <algorithm>
 #include <set>
 
 #include "values/change_record.h"
@@ -10,8 +11,7 @@ PlannedChange RowChange(const MibObject& entry, uint32_t action,
                         const std::vector<uint32_t>& index) {
   PlannedChange change;
   change.action = action;
-  change.object = InstanceName(entry, index);
-  change.entryOid = entry.oid;
+  change.object = &entry;
   change.oid = index;
   return change;
 }
@@ -20,27 +20,38 @@ PlannedChange SetChange(const MibObject& column, const std::vector<uint32_t>& in
                         const std::optional<PlainValue>& before, const PlainValue& after) {
   PlannedChange change;
   change.action = CHANGE_SET;
-  change.object = InstanceName(column, index);
+  change.object = &column;
   change.oid = column.oid;
   change.oid.insert(change.oid.end(), index.begin(), index.end());
   change.before = before;
   change.after = after;
-  change.shape = &column.shape;
   return change;
 }
 
 }  // namespace
+
+std::string ChangeObjectName(const PlannedChange& change) {
+  if (!change.object) return DottedText(change.oid);
+  if (change.action != CHANGE_SET) return InstanceName(*change.object, change.oid);
+  size_t prefix = std::min(change.object->oid.size(), change.oid.size());
+  return InstanceName(
+      *change.object,
+      std::vector<uint32_t>(change.oid.begin() + static_cast<long>(prefix), change.oid.end()));
+}
+
+const ValueShape* ChangeShape(const PlannedChange& change) {
+  return change.object && change.action == CHANGE_SET ? &change.object->shape : nullptr;
+}
 
 void PlanValue(const ResolvedName& name, const std::optional<PlainValue>& current,
                const PlainValue& wanted, std::vector<PlannedChange>* changes) {
   if (current && *current == wanted) return;
   PlannedChange change;
   change.action = CHANGE_SET;
-  change.object = name.display;
+  change.object = name.object;
   change.oid = name.oid;
   change.before = current;
   change.after = wanted;
-  change.shape = name.object ? &name.object->shape : nullptr;
   changes->push_back(std::move(change));
 }
 

@@ -10,15 +10,21 @@
 #include "orvuctl/mib_object.h"
 #include "orvuctl/plain_value.h"
 
+// A set of 100,000 changes is held whole before it goes: a change holds no more than it must,
+// and its name is made when it is printed.
 struct PlannedChange {
-  uint32_t action = 0;               // CHANGE_CREATE, CHANGE_REMOVE, CHANGE_SET
-  std::string object;                // ROW (ENTRY.INDEX) or OBJECT.INSTANCE, as users read it
-  std::vector<uint32_t> entryOid;    // CREATE, REMOVE: the entry
+  uint32_t action = 0;  // CHANGE_CREATE, CHANGE_REMOVE, CHANGE_SET
+  // CREATE, REMOVE: the entry; SET: the scalar or column, null for an OID outside the modules.
+  const MibObject* object = nullptr;
   std::vector<uint32_t> oid;         // CREATE, REMOVE: the instance suffix; SET: the whole OID
   std::optional<PlainValue> before;  // SET: absent when the row did not hold it
   std::optional<PlainValue> after;
-  const ValueShape* shape = nullptr;  // SET: for the labels of the text form
 };
+
+// ROW (ENTRY.INDEX) or OBJECT.INSTANCE, as users read it.
+std::string ChangeObjectName(const PlannedChange& change);
+// The object's labels for the text form of a SET's values; null outside the modules.
+const ValueShape* ChangeShape(const PlannedChange& change);
 
 // A value as wanted, and what the agent holds (none: absent).
 void PlanValue(const ResolvedName& name, const std::optional<PlainValue>& current,

@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr size_t REPORT_TEXT_HELD = 64 * 1024;
+
 const char* ActionText(uint32_t action) {
   switch (action) {
     case CHANGE_CREATE: return "create";
@@ -55,27 +57,28 @@ DiffTexts MakeDiffTexts(const std::vector<PlannedChange>& changes) {
   std::map<std::string, std::string> before;
   std::map<std::string, std::string> after;
   for (const PlannedChange& change : changes) {
-    std::string present = change.object + ": present";
-    if (change.action == CHANGE_CREATE) after[change.object] = present;
-    if (change.action == CHANGE_REMOVE) before[change.object] = present;
+    std::string name = ChangeObjectName(change);
+    std::string present = name + ": present";
+    if (change.action == CHANGE_CREATE) after[name] = present;
+    if (change.action == CHANGE_REMOVE) before[name] = present;
     if (change.action != CHANGE_SET) continue;
-    if (change.before)
-      before[change.object] = change.object + " = " + PlainText(*change.before, change.shape);
-    after[change.object] = change.object + " = " + PlainText(*change.after, change.shape);
+    if (change.before) before[name] = name + " = " + PlainText(*change.before, ChangeShape(change));
+    after[name] = name + " = " + PlainText(*change.after, ChangeShape(change));
   }
   return {Lines(before), Lines(after)};
 }
 
 void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportOptions& options) {
   if (options.json) {
-    nlohmann::ordered_json document;
-    document["changed"] = changes.size();
-    document["check"] = options.check;
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const PlannedChange& change : changes) {
+    // Written a change at a time: a document of 100,000 changes held whole would outweigh the
+    // change set itself.
+    std::string text = "{\"changed\":" + std::to_string(changes.size()) +
+                       ",\"check\":" + (options.check ? "true" : "false") + ",\"changes\":[";
+    for (size_t i = 0; i < changes.size(); ++i) {
+      const PlannedChange& change = changes[i];
       nlohmann::ordered_json item;
       item["action"] = ActionText(change.action);
-      item["object"] = change.object;
+      item["object"] = ChangeObjectName(change);
       if (change.action == CHANGE_SET) {
         item["syntax"] = SyntaxSmiText(change.after->syntax, false);
         item["before"] = ValueJson(change.before);
@@ -84,14 +87,19 @@ void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportO
         item["before"] = nullptr;
         item["after"] = nullptr;
       }
-      list.push_back(std::move(item));
+      if (i > 0) text += ',';
+      text += JsonText(item);
+      if (text.size() >= REPORT_TEXT_HELD) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        text.clear();
+      }
     }
-    document["changes"] = std::move(list);
+    text += ']';
     if (options.diff) {
       DiffTexts texts = MakeDiffTexts(changes);
-      document["diff"] = {{"before", texts.before}, {"after", texts.after}};
+      text += ",\"diff\":" + JsonText({{"before", texts.before}, {"after", texts.after}});
     }
-    std::string text = JsonDocumentText(document);
+    text += "}\n";
     std::fwrite(text.data(), 1, text.size(), stdout);
     return;
   }
@@ -99,10 +107,10 @@ void PrintChanges(const std::vector<PlannedChange>& changes, const ChangeReportO
   for (const PlannedChange& change : changes) {
     out += ActionText(change.action);
     out += ' ';
-    out += change.object;
+    out += ChangeObjectName(change);
     if (change.action == CHANGE_SET)
-      out += ": " + ValueText(change.before, change.shape) + " -> " +
-             ValueText(change.after, change.shape);
+      out += ": " + ValueText(change.before, ChangeShape(change)) + " -> " +
+             ValueText(change.after, ChangeShape(change));
     out += '\n';
   }
   if (changes.empty())

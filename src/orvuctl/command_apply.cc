@@ -1,4 +1,6 @@
 // apply: a desired state made so in one change set, with a check and a diff mode.
+#include <malloc.h>
+
 #include <map>
 #include <set>
 
@@ -173,6 +175,9 @@ void PlanTableOf(DesiredTable& table, Planning* planning) {
     return;
   }
   if (readFailed) return;
+  size_t total = planning->changes.size() + removals.size();
+  for (const std::vector<PlannedChange>& row : rowChanges) total += row.size();
+  planning->changes.reserve(total);
   for (size_t i = 0; i < wanted.size(); ++i) {
     if (!seen[i]) {
       TypeRowValues(*entry, table, &table.rows[i], &wanted[i], planning);
@@ -186,13 +191,8 @@ void PlanTableOf(DesiredTable& table, Planning* planning) {
 
 }  // namespace
 
-int RunApply(const AgentSession& session, const OrvuctlCommand& command) {
-  DesiredState state;
-  std::string reason;
-  if (!ReadDesiredState(command.args[0], &state, &reason)) {
-    ReportError(reason);
-    return ORVUCTL_EXIT_USAGE;
-  }
+int RunApply(const AgentSession& session, OrvuctlCommand& command) {
+  DesiredState& state = command.desired;
   Planning planning;
   planning.agent = session.agent;
   PlanValues(state, &planning);
@@ -201,6 +201,10 @@ int RunApply(const AgentSession& session, const OrvuctlCommand& command) {
     ReportError("nothing was changed");
     return ORVUCTL_EXIT_REFUSED;
   }
+  // What reading the file and the rows left behind goes back to the system before the set is
+  // copied for the agent: otherwise both count in the peak.
+  command.desired = DesiredState{};
+  malloc_trim(0);
   if (!command.check && !ApplyChanges(session.agent, planning.changes)) return ORVUCTL_EXIT_REFUSED;
   ChangeReportOptions options;
   options.json = command.json;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "orvuctl/desired_state.h"
+
 struct OrvuctlCommand {
   std::string name;  // get, show, set, apply, modules, clients
   std::vector<std::string> args;
@@ -11,6 +13,8 @@ struct OrvuctlCommand {
   bool check = false;
   bool diff = false;
   bool help = false;
+  // apply: the file's desired state, read before anything connects.
+  DesiredState desired;
 };
 
 // False with *reason for an unknown option or a subcommand with the wrong arguments.

@@ -20,7 +20,7 @@ std::string FieldText(const char* field, size_t size) {
 
 }  // namespace
 
-int RunModules(const AgentSession& session, const OrvuctlCommand& command) {
+int RunModules(const AgentSession& session, OrvuctlCommand& command) {
   if (command.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const std::string& module : session.modules) list.push_back({{"name", module}});
@@ -33,7 +33,7 @@ int RunModules(const AgentSession& session, const OrvuctlCommand& command) {
   return ORVUCTL_EXIT_DONE;
 }
 
-int RunClients(const AgentSession& session, const OrvuctlCommand& command) {
+int RunClients(const AgentSession& session, OrvuctlCommand& command) {
   AgentClientInfo info{};
   info.size = AGENT_CLIENT_INFO_SIZE;
   gApi.AgentEnumClients(session.agent, 0, &info);

@@ -1,5 +1,6 @@
 // get and show: values and rows as the agent holds them.
 #include <cstdio>
+#include <map>
 
 #include "orvuctl/agent_reads.h"
 #include "orvuctl/commands.h"
@@ -8,6 +9,9 @@
 #include "values/syntax_table.h"
 
 namespace {
+
+// From this many values of one table on, get walks the table rather than asking value by value.
+constexpr size_t GET_WALK_LEAST = 64;
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
@@ -34,9 +38,37 @@ const ValueShape* ShapeOf(const ResolvedName& name) {
   return name.object ? &name.object->shape : nullptr;
 }
 
+// Columns of many rows of one table are read by walking the table, whose rows the library reads
+// many at a time, where one round trip a value would set the pace. What the walk does not find
+// is left to be read (and refused) on its own.
+void ReadManyRows(AgentHandle agent, const std::vector<ResolvedName>& names,
+                  std::vector<PlainValue>* values, std::vector<bool>* read) {
+  std::map<uint32_t, std::vector<size_t>> byEntry;
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i].object && names[i].object->kind == MIB_KIND_COLUMN)
+      byEntry[names[i].object->parent].push_back(i);
+  for (const auto& [entryHandle, positions] : byEntry) {
+    const MibObject* entry = DescribeObject(entryHandle);
+    if (!entry || positions.size() < GET_WALK_LEAST) continue;
+    std::map<std::vector<uint32_t>, std::vector<size_t>> byIndex;
+    for (size_t position : positions) byIndex[names[position].instance].push_back(position);
+    size_t left = byIndex.size();
+    std::string reason;
+    auto readRow = [&](const std::vector<uint32_t>& index) {
+      auto found = byIndex.find(index);
+      if (found == byIndex.end()) return true;
+      for (size_t position : found->second)
+        (*read)[position] = ReadValue(agent, names[position].oid, &(*values)[position], &reason) ==
+                            ReadOutcome::VALUE;
+      return --left > 0;
+    };
+    ForEachInstance(agent, entry->oid, readRow, &reason);
+  }
+}
+
 }  // namespace
 
-int RunGet(const AgentSession& session, const OrvuctlCommand& command) {
+int RunGet(const AgentSession& session, OrvuctlCommand& command) {
   std::vector<ResolvedName> names(command.args.size());
   int status = ORVUCTL_EXIT_DONE;
   for (size_t i = 0; i < command.args.size(); ++i) {
@@ -48,8 +80,11 @@ int RunGet(const AgentSession& session, const OrvuctlCommand& command) {
   }
   if (status != ORVUCTL_EXIT_DONE) return status;
   std::vector<PlainValue> values(names.size());
+  std::vector<bool> read(names.size(), false);
+  ReadManyRows(session.agent, names, &values, &read);
   for (size_t i = 0; i < names.size(); ++i) {
     std::string reason;
+    if (read[i]) continue;
     if (ReadValue(session.agent, names[i].oid, &values[i], &reason) != ReadOutcome::VALUE) {
       ReportError(names[i].display + ": " + reason);
       status = ORVUCTL_EXIT_REFUSED;
@@ -69,7 +104,7 @@ int RunGet(const AgentSession& session, const OrvuctlCommand& command) {
   return status;
 }
 
-int RunShow(const AgentSession& session, const OrvuctlCommand& command) {
+int RunShow(const AgentSession& session, OrvuctlCommand& command) {
   std::string reason;
   const MibObject* entry = ResolveEntry(command.args[0], &reason);
   if (!entry) {

@@ -7,7 +7,7 @@
 #include "orvuctl/wanted_value.h"
 #include "values/change_record.h"
 
-int RunSet(const AgentSession& session, const OrvuctlCommand& command) {
+int RunSet(const AgentSession& session, OrvuctlCommand& command) {
   for (const std::string& arg : command.args) {
     if (arg.find('=') == std::string::npos) {
       ReportError(arg + ": takes NAME=VALUE");
@@ -45,11 +45,10 @@ int RunSet(const AgentSession& session, const OrvuctlCommand& command) {
     if (outcome == ReadOutcome::VALUE) before = current;
     PlannedChange change;
     change.action = CHANGE_SET;
-    change.object = names[i].display;
+    change.object = names[i].object;
     change.oid = names[i].oid;
     change.before = before;
     change.after = value;
-    change.shape = names[i].object ? &names[i].object->shape : nullptr;
     changes.push_back(std::move(change));
   }
   if (status != ORVUCTL_EXIT_DONE) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -91,7 +92,9 @@ class DesiredStateReader : public YAML::EventHandler {
     }
   }
 
-  // A scalar (or null) where the top level takes it: a key, or the value of the key before.
+ public:
+  // The events of either parser. A scalar (or null) where the top level takes it: a key, or the
+  // value of the key before.
   void Value(const YAML::Mark& mark, const std::string& text, bool isNull) {
     if (levels_.empty()) {
       if (isNull) return;
@@ -184,17 +187,78 @@ class DesiredStateReader : public YAML::EventHandler {
     if (!levels_.empty()) levels_.back().haveKey = false;
   }
 
+ private:
   DesiredState* state_;
   std::vector<Level> levels_;
   std::map<std::string, uint32_t> columnIds_;
   YAML::Mark rowMark_;
 };
 
-bool ReadStream(std::istream& in, const std::string& path, DesiredState* state,
-                std::string* reason) {
+// A JSON file goes through the JSON parser's events into the same reader: for a file that a
+// program wrote, several times faster than the YAML parser, which reads JSON as well.
+class JsonEvents : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  explicit JsonEvents(DesiredStateReader* reader) : reader_(reader) {}
+  bool null() override { return Take(std::string(), true); }
+  bool boolean(bool value) override { return Take(value ? "true" : "false", false); }
+  bool number_integer(number_integer_t value) override {
+    return Take(std::to_string(value), false);
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    return Take(std::to_string(value), false);
+  }
+  bool number_float(number_float_t, const string_t& text) override { return Take(text, false); }
+  bool string(string_t& value) override { return Take(value, false); }
+  bool binary(binary_t&) override { return Take(std::string(), true); }
+  bool start_object(std::size_t) override {
+    reader_->Start(YAML::Mark::null_mark(), true);
+    return true;
+  }
+  bool key(string_t& value) override { return Take(value, false); }
+  bool end_object() override {
+    reader_->End();
+    return true;
+  }
+  bool start_array(std::size_t) override {
+    reader_->Start(YAML::Mark::null_mark(), false);
+    return true;
+  }
+  bool end_array() override {
+    reader_->End();
+    return true;
+  }
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception& error) override {
+    throw ShapeError{"byte " + std::to_string(position) + ": " + error.what()};
+  }
+
+ private:
+  bool Take(const std::string& text, bool isNull) {
+    reader_->Value(YAML::Mark::null_mark(), text, isNull);
+    return true;
+  }
+  DesiredStateReader* reader_;
+};
+
+// JSON when the first character that is no white space opens an object.
+bool LooksLikeJson(std::istream& in) {
+  in >> std::ws;
+  return in.peek() == '{';
+}
+
+}  // namespace
+
+bool ReadDesiredStateFrom(std::istream& in, const std::string& path, DesiredState* state,
+                          std::string* reason) {
+  *state = DesiredState{};
   try {
-    YAML::Parser parser(in);
     DesiredStateReader reader(state);
+    if (LooksLikeJson(in)) {
+      JsonEvents events(&reader);
+      nlohmann::json::sax_parse(in, &events);
+      return true;
+    }
+    YAML::Parser parser(in);
     parser.HandleNextDocument(reader);
     return true;
   } catch (const ShapeError& error) {
@@ -205,15 +269,12 @@ bool ReadStream(std::istream& in, const std::string& path, DesiredState* state,
   return false;
 }
 
-}  // namespace
-
 bool ReadDesiredState(const std::string& path, DesiredState* state, std::string* reason) {
-  *state = DesiredState{};
-  if (path == "-") return ReadStream(std::cin, path, state, reason);
+  if (path == "-") return ReadDesiredStateFrom(std::cin, path, state, reason);
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     *reason = path + ": cannot be read";
     return false;
   }
-  return ReadStream(file, path, state, reason);
+  return ReadDesiredStateFrom(file, path, state, reason);
 }

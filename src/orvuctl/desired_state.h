@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,3 +31,6 @@ struct DesiredState {
 // file, and what is wrong) when it cannot be read, does not parse or has not the shape of a desired
 // state.
 bool ReadDesiredState(const std::string& path, DesiredState* state, std::string* reason);
+// The same from IN, with NAME for the file in the reasons.
+bool ReadDesiredStateFrom(std::istream& in, const std::string& name, DesiredState* state,
+                          std::string* reason);

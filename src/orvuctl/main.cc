@@ -12,7 +12,7 @@ namespace {
 
 struct Subcommand {
   const char* name;
-  int (*run)(const AgentSession&, const OrvuctlCommand&);
+  int (*run)(const AgentSession&, OrvuctlCommand&);
   bool needsModules;
 };
 
@@ -34,6 +34,11 @@ int main(int argc, char** argv) {
   if (command.help) {
     std::fputs(OrvuctlUsage(), stdout);
     return ORVUCTL_EXIT_DONE;
+  }
+  // A file that does not read sends nothing: it is read before the agent is asked anything.
+  if (command.name == "apply" && !ReadDesiredState(command.args[0], &command.desired, &reason)) {
+    ReportError(reason);
+    return ORVUCTL_EXIT_USAGE;
   }
   for (const Subcommand& subcommand : SUBCOMMANDS) {
     if (command.name != subcommand.name) continue;

@@ -308,8 +308,12 @@ nlohmann::ordered_json PlainJson(const PlainValue& value) {
   }
 }
 
+std::string JsonText(const nlohmann::ordered_json& value) {
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 std::string JsonDocumentText(const nlohmann::ordered_json& document) {
-  return document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  return JsonText(document) + "\n";
 }
 
 std::string PlainText(const PlainValue& value, const ValueShape* shape) {

@@ -43,6 +43,8 @@ nlohmann::ordered_json PlainJson(const PlainValue& value);
 // One JSON document as orvuctl prints it, with its line end. Bytes that are no UTF-8 (a client's
 // file name, say) come out as U+FFFD rather than stop the output.
 std::string JsonDocumentText(const nlohmann::ordered_json& document);
+// The same without the line end, for a part of a document written in pieces.
+std::string JsonText(const nlohmann::ordered_json& value);
 // The text form: 40, "low beep" (a JSON string), 0x00ff, 1.3.6.1, null; with SHAPE's labels an
 // enumeration shows as repeat(2).
 std::string PlainText(const PlainValue& value, const ValueShape* shape = nullptr);

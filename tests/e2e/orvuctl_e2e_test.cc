@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -61,7 +63,11 @@ TEST(OrvuctlE2e, ModulesAndClients) {
   ExpectRun(RunOrvuctl(&agent, {"--json", "modules"}),
             "{\"modules\":[{\"name\":\"VORNEL-VNBEEP-MIB\"}]}\n", "", 0);
   // orvuctl itself is the one client; the agent's clock is fixed at 86400.
-  std::string file = std::filesystem::canonical(BinDir() + "/orvuctl").string();
+  // Under a checker the agent names the checker's program, as for oaset.
+  const char* wrapped = std::getenv("OASET_E2E_WRAPPER_PROGRAM");
+  std::string file = wrapped != nullptr && *wrapped != '\0'
+                         ? wrapped
+                         : std::filesystem::canonical(BinDir() + "/orvuctl").string();
   OasetRun text = RunOrvuctl(&agent, {"clients"});
   ExpectRun(text, "orvuctl pid " + std::to_string(text.pid) + " " + file + "\n", "", 0);
   OasetRun json = RunOrvuctl(&agent, {"clients", "--json"});
@@ -117,6 +123,25 @@ TEST(OrvuctlE2e, GetAndShowInPlainForm) {
             "orvuctl: speakerFreqDescr: is a column: name a row by its index "
             "(speakerFreqDescr.1)\n",
             1);
+  // Many rows of one table are read by walking it: the rows it holds, in the order asked, and
+  // each one it does not hold refused.
+  std::vector<std::string> many = {"get"};
+  for (int row = 70; row >= 1; --row) many.push_back("speakerFreqHertz." + std::to_string(row));
+  OasetRun walked = RunOrvuctl(&agent, many);
+  EXPECT_EQ(walked.out, "");
+  EXPECT_EQ(std::count(walked.err.begin(), walked.err.end(), '\n'), 69) << walked.err;
+  EXPECT_EQ(walked.err.find("speakerFreqHertz.21:"), std::string::npos) << walked.err;
+  EXPECT_EQ(walked.status, 1);
+  many.resize(1);
+  for (int twice = 0; twice < 2; ++twice)
+    for (int column = 2; column <= 4; ++column)
+      for (int copy = 0; copy < 22; ++copy)
+        many.push_back("1.3.6.1.4.1.32473.99.1.9.1." + std::to_string(column) + ".21");
+  OasetRun same = RunOrvuctl(&agent, many);
+  std::string three = "speakerFreqDescr.21 = \"\"\n";
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out.substr(0, three.size()), three);
+  EXPECT_EQ(std::count(same.out.begin(), same.out.end(), '\n'), 132);
   OasetRun absent = RunOrvuctl(&agent, {"get", "speakerFreqDescr.9"});
   EXPECT_EQ(absent.out, "");
   EXPECT_EQ(absent.err.rfind("orvuctl: speakerFreqDescr.9: ", 0), 0u) << absent.err;
@@ -149,6 +174,15 @@ TEST(OrvuctlE2e, SetIsAllOrNothing) {
   EXPECT_NE(refused.err.find("speakerFreqDescr.99"), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("(nothing was changed)\n"), std::string::npos) << refused.err;
   EXPECT_EQ(refused.status, 1);
+  ExpectRun(RunOrvuctl(&agent, {"get", "speakerVolume", "speakerFreqHertz.21"}), unchanged, "", 0);
+
+  // A set that the library cannot store (an injected storage failure) changes nothing either.
+  OasetRun unstored = RunOrvuctl(&agent, {"set", "speakerVolume=41", "--json"},
+                                 {{"ORVU_FAULTS", "AgentApplyChanges=1022"}});
+  EXPECT_EQ(unstored.out, "");
+  EXPECT_EQ(unstored.err.rfind("orvuctl: ", 0), 0u) << unstored.err;
+  EXPECT_NE(unstored.err.find("(nothing was changed)\n"), std::string::npos) << unstored.err;
+  EXPECT_EQ(unstored.status, 1);
   ExpectRun(RunOrvuctl(&agent, {"get", "speakerVolume", "speakerFreqHertz.21"}), unchanged, "", 0);
 
   // Texts that oaset would read in part are refused whole here.
@@ -257,6 +291,9 @@ TEST(OrvuctlE2e, ABadCommandLineOrFileSendsNothing) {
                                 "values:\n  speakerVolume: 40\ntables:\n  speakerFreqEntry:\n"
                                 "    rows:\n      - speakerFreqHertz: 220\n");
   ExpectRun(RunOrvuctl(&agent, {"apply", shape}), "",
+            "orvuctl: " + shape + ": line 6: a row without its index\n", 2);
+  // The file is read before the agent is looked for.
+  ExpectRun(RunOrvuctl(nullptr, {"apply", shape}), "",
             "orvuctl: " + shape + ": line 6: a row without its index\n", 2);
   std::string broken = WriteFile(agent, "broken.yaml", "values: {speakerVolume: 40\n");
   OasetRun parse = RunOrvuctl(&agent, {"apply", broken});

@@ -52,11 +52,12 @@ std::vector<std::string> Lines(const std::vector<PlannedChange>& changes) {
     std::string line = change.action == CHANGE_CREATE   ? "create "
                        : change.action == CHANGE_REMOVE ? "remove "
                                                         : "set ";
-    line += change.object;
+    line += ChangeObjectName(change);
     if (change.action == CHANGE_SET)
       line += " " + (change.before ? PlainText(*change.before) : "-") + " -> " +
               PlainText(*change.after);
-    line += " @" + DottedText(change.entryOid) + "/" + DottedText(change.oid);
+    line += " @" + (change.action == CHANGE_SET ? "" : DottedText(change.object->oid)) + "/" +
+            DottedText(change.oid);
     lines.push_back(line);
   }
   return lines;
