@@ -93,6 +93,10 @@ struct OptionalApi {
   // then the refused change's position (COUNT for the set as a whole).
   int(OUTSIDE_CALL* AgentApplyChanges)(AgentHandle agent, const AgentChange* changes,
                                        uint32_t count, uint32_t* failedIndex);
+  // Has the agent send the notification NAME of a served module, its OBJECTS read at INDEX;
+  // 1 once the agent queued it for its master.
+  int(OUTSIDE_CALL* AgentSendNotification)(AgentHandle agent, const char* name,
+                                           const SnmpOid* index);
 };
 
 extern OptionalApi gOptionalApi;

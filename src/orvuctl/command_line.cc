@@ -14,6 +14,7 @@ constexpr size_t ANY_NUMBER = static_cast<size_t>(-1);
 constexpr SubcommandRule SUBCOMMAND_RULES[] = {
     {"get", 1, ANY_NUMBER, false}, {"show", 1, 1, false},    {"set", 1, ANY_NUMBER, false},
     {"apply", 1, 1, true},         {"modules", 0, 0, false}, {"clients", 0, 0, false},
+    {"notify", 1, 2, false},
 };
 
 }  // namespace
@@ -66,5 +67,6 @@ const char* OrvuctlUsage() {
          "       orvuctl set NAME=VALUE... [--json]\n"
          "       orvuctl apply FILE [--check] [--diff] [--json]\n"
          "       orvuctl modules [--json]\n"
-         "       orvuctl clients [--json]\n";
+         "       orvuctl clients [--json]\n"
+         "       orvuctl notify NAME [INDEX] [--json]\n";
 }

@@ -12,3 +12,4 @@ int RunModules(const AgentSession& session, OrvuctlCommand& command);
 int RunClients(const AgentSession& session, OrvuctlCommand& command);
 int RunSet(const AgentSession& session, OrvuctlCommand& command);
 int RunApply(const AgentSession& session, OrvuctlCommand& command);
+int RunNotify(const AgentSession& session, OrvuctlCommand& command);

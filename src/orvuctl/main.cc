@@ -17,8 +17,9 @@ struct Subcommand {
 };
 
 constexpr Subcommand SUBCOMMANDS[] = {
-    {"get", RunGet, true},     {"show", RunShow, true},        {"set", RunSet, true},
-    {"apply", RunApply, true}, {"modules", RunModules, false}, {"clients", RunClients, false},
+    {"get", RunGet, true},        {"show", RunShow, true},        {"set", RunSet, true},
+    {"apply", RunApply, true},    {"modules", RunModules, false}, {"clients", RunClients, false},
+    {"notify", RunNotify, false},
 };
 
 }  // namespace

@@ -70,21 +70,6 @@ std::unique_ptr<MibObject> ReadObject(uint32_t handle) {
   return object;
 }
 
-bool ReadIds(const std::string& text, std::vector<uint32_t>* ids) {
-  ids->clear();
-  size_t start = 0;
-  for (;;) {
-    size_t dot = text.find('.', start);
-    size_t end = dot == std::string::npos ? text.size() : dot;
-    uint32_t id = 0;
-    auto [stop, error] = std::from_chars(text.data() + start, text.data() + end, id);
-    if (error != std::errc() || stop != text.data() + end || end == start) return false;
-    ids->push_back(id);
-    if (dot == std::string::npos) return true;
-    start = dot + 1;
-  }
-}
-
 std::string LookupReason(const std::string& name) {
   char reason[LOOKUP_REASON_SIZE] = {};
   if (gOptionalApi.MibGetLastReason && gOptionalApi.MibGetLastReason(reason, sizeof reason) == 1)
@@ -115,6 +100,21 @@ bool ResolveNumeric(const std::string& text, ResolvedName* resolved, std::string
 }
 
 }  // namespace
+
+bool ReadIds(const std::string& text, std::vector<uint32_t>* ids) {
+  ids->clear();
+  size_t start = 0;
+  for (;;) {
+    size_t dot = text.find('.', start);
+    size_t end = dot == std::string::npos ? text.size() : dot;
+    uint32_t id = 0;
+    auto [stop, error] = std::from_chars(text.data() + start, text.data() + end, id);
+    if (error != std::errc() || stop != text.data() + end || end == start) return false;
+    ids->push_back(id);
+    if (dot == std::string::npos) return true;
+    start = dot + 1;
+  }
+}
 
 const MibObject* DescribeObject(uint32_t handle) {
   static std::map<uint32_t, std::unique_ptr<MibObject>> known;

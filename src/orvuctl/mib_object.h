@@ -35,6 +35,9 @@ struct ResolvedName {
 // instance .0. False with *reason when it resolves to nothing.
 bool ResolveName(const std::string& text, ResolvedName* resolved, std::string* reason);
 
+// Dotted decimal sub-identifiers ("21", "1.3.6"), each within 32 bits; false for anything else.
+bool ReadIds(const std::string& text, std::vector<uint32_t>* ids);
+
 // The object of a table entry named as users write it (an entry or its table).
 const MibObject* ResolveEntry(const std::string& text, std::string* reason);
 

@@ -19,7 +19,8 @@ const std::string ORVUCTL_USAGE =
     "       orvuctl set NAME=VALUE... [--json]\n"
     "       orvuctl apply FILE [--check] [--diff] [--json]\n"
     "       orvuctl modules [--json]\n"
-    "       orvuctl clients [--json]\n";
+    "       orvuctl clients [--json]\n"
+    "       orvuctl notify NAME [INDEX] [--json]\n";
 
 // The Windows build has no orvuctl: it needs YAML and JSON libraries that MinGW lacks.
 #define SKIP_WITHOUT_ORVUCTL() \
