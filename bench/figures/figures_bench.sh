@@ -25,18 +25,8 @@ for tool in taskset /usr/bin/time; do
   command -v "$tool" > /dev/null || { echo "figures_bench: $tool is needed" >&2; exit 1; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/oaset-figures-XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-say() { echo "$*" >&2; }
-now() { date +%s.%N; }
+source "$top/bench/bench_lib.sh" oaset-figures
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
-least() { awk -v a="$1" -v b="${2:-}" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }'; }
 most() { awk -v a="$1" -v b="${2:-}" 'BEGIN { print (b == "" || a + 0 > b + 0) ? a : b }'; }
 kib_of() { awk -v k="$2" '$1 == k ":" { print $2 }' "/proc/$1/status"; }
 

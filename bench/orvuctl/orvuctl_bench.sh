@@ -21,18 +21,8 @@ for tool in taskset /usr/bin/time python3; do
   command -v "$tool" > /dev/null || { echo "orvuctl_bench: $tool is needed" >&2; exit 1; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/orvuctl-bench-XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-say() { echo "$*" >&2; }
-now() { date +%s.%N; }
+source "$top/bench/bench_lib.sh" orvuctl-bench
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-least() { awk -v a="$1" -v b="${2:-}" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0) ? a / b : 0 }'; }
 
 have_peers=1
